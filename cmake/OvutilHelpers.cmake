@@ -1,0 +1,67 @@
+# One helper per kind of target: shared library, unit test, benchmark, fuzz target.
+
+# ov_add_library(<name> SOURCES ... [INCLUDE_DIR dir] [PUBLIC_LINK ...] [PRIVATE_LINK ...] [SOVERSION n])
+# A versioned shared library with hidden default visibility, exported as ovutil::<name>.
+function(ov_add_library name)
+  cmake_parse_arguments(A "" "INCLUDE_DIR;SOVERSION" "SOURCES;PUBLIC_LINK;PRIVATE_LINK" ${ARGN})
+  if(NOT A_SOVERSION)
+    set(A_SOVERSION 1)
+  endif()
+  add_library(${name} SHARED ${A_SOURCES})
+  add_library(ovutil::${name} ALIAS ${name})
+  set_target_properties(${name} PROPERTIES
+    VERSION ${A_SOVERSION}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
+    SOVERSION ${A_SOVERSION}
+    EXPORT_NAME ${name})
+  if(A_INCLUDE_DIR)
+    target_include_directories(${name} PUBLIC
+      $<BUILD_INTERFACE:${A_INCLUDE_DIR}>
+      $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    install(DIRECTORY ${A_INCLUDE_DIR}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  endif()
+  target_link_libraries(${name} PUBLIC ${A_PUBLIC_LINK} PRIVATE ${A_PRIVATE_LINK})
+  install(TARGETS ${name} EXPORT ovutilTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set_property(GLOBAL APPEND PROPERTY OV_LIBRARIES ${name})
+endfunction()
+
+# ov_add_test(<name> SOURCES ... [LINK ...] [THREADS])
+# A GoogleTest executable run by CTest. THREADS marks tests that start threads, which CI
+# also runs under ThreadSanitizer (ctest -L threads).
+function(ov_add_test name)
+  cmake_parse_arguments(A "THREADS" "" "SOURCES;LINK" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LINK} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  set(labels unit)
+  if(A_THREADS)
+    list(APPEND labels threads)
+  endif()
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS "${labels}"
+               ENVIRONMENT "OV_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR};OV_TEST_BINARY_DIR=${PROJECT_BINARY_DIR}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# ov_add_bench(<name> SOURCES ... [LINK ...])
+function(ov_add_bench name)
+  cmake_parse_arguments(A "" "" "SOURCES;LINK" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LINK} benchmark::benchmark Threads::Threads)
+endfunction()
+
+# ov_add_fuzz(<name> SOURCES ... [LINK ...] CORPUS <dir>)
+# A libFuzzer target; CI runs it briefly over its seed corpus (ctest -L fuzz).
+function(ov_add_fuzz name)
+  cmake_parse_arguments(A "" "CORPUS" "SOURCES;LINK" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${A_LINK})
+  add_test(NAME ${name}
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/run-fuzz $<TARGET_FILE:${name}> ${A_CORPUS}
+            ${CMAKE_CURRENT_BINARY_DIR}/${name}_work)
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+endfunction()

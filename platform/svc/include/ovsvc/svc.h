@@ -1,0 +1,134 @@
+/*
+ * Serviceability: numbered log messages and gated debug output.
+ *
+ * A handle names one component and carries a table of its sub-components with their
+ * debug levels. Messages are 32-bit numbers; their texts come from the message catalogs
+ * (ovmsg/msg.h) and are filled with the inserts that the call's `format` names.
+ *
+ * Conventions of this interface:
+ *  1. Severities are attribute words: 16 fatal, 32 error, 48 warning, 64 notice.
+ *  2. Status words are 32-bit; 0 is success.
+ *  3. Every function may be called from any thread; records are written whole.
+ *  4. Routing (where each severity goes) and debug levels are set by a call or by the
+ *     environment of the process (see ov_svc_route and ov_svc_set_debug_level).
+ *
+ * This header compiles as C and as C++.
+ */
+#ifndef OVSVC_SVC_H
+#define OVSVC_SVC_H
+
+#include <stdarg.h>
+
+#define OVSVC_EXPORT __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Attribute words (severities) of ov_svc_printf_withfile and friends. */
+#define OV_SVC_FATAL   16u
+#define OV_SVC_ERROR   32u
+#define OV_SVC_WARNING 48u
+#define OV_SVC_NOTICE  64u
+/* Pseudo-severity of debug records, for routing and capture. */
+#define OV_SVC_DEBUG   0u
+
+/* One sub-component of a handle: its name and its current debug level. */
+typedef struct ov_svc_subcomp_s {
+    const char* sc_name;
+    const char* sc_descr;
+    unsigned int sc_level;
+} ov_svc_subcomp_t;
+
+/*
+ * A serviceability handle. `setup` is non-zero once the levels in `table` have been
+ * filled in from the environment; until then ov_svc__debug_fillin2 fills them.
+ * Read the level through ov_svc_debug_level(), which orders the reads correctly.
+ */
+typedef struct dce_svc_handle_s_t {
+    const char* component;
+    ov_svc_subcomp_t* table;
+    unsigned int table_size;
+    int setup;
+} dce_svc_handle_s_t;
+typedef dce_svc_handle_s_t* dce_svc_handle_t;
+
+/* The product's handles. They live for the life of the process. */
+extern OVSVC_EXPORT dce_svc_handle_t bas_svc_handle;
+extern OVSVC_EXPORT dce_svc_handle_t wvcore_svc_handle;
+extern OVSVC_EXPORT dce_svc_handle_t ov_ras_svc_handle;
+extern OVSVC_EXPORT dce_svc_handle_t ovc_svc_handle;
+extern OVSVC_EXPORT dce_svc_handle_t ovz_svc_handle;
+
+/* Code-set designator: the inserts of a *_cs_* call are UTF-8 text. */
+extern OVSVC_EXPORT const char* const ov_svc_utf8_cs;
+
+/* Names the process in every record. Refuses a null or empty name (status non-zero). */
+OVSVC_EXPORT void ov_svc_set_progname(const char* name, unsigned int* status);
+/* Loads the default messages of the message catalogs; `flags` must be 0. */
+OVSVC_EXPORT void ov_svc_init(int flags, unsigned int* status);
+
+/*
+ * Writes one numbered message. `format` names the inserts that follow, in order, with the
+ * conversions %s (const char*), %d (int), %u, %x (unsigned int), %ld, %lu, %lx (long) and
+ * %c; nothing else in it is read. The message text is the catalog's text for `msgid`,
+ * whose conversions are filled with the inserts in order. Returns 0 when the record was
+ * written (or routed nowhere on purpose), -1 when writing failed.
+ */
+OVSVC_EXPORT int ov_svc_printf_withfile(dce_svc_handle_t handle, const char* file, int line,
+                                        const char* format, unsigned int subcomp,
+                                        unsigned int attributes, unsigned int msgid, ...);
+OVSVC_EXPORT int ov_svc_vprintf_withfile(dce_svc_handle_t handle, const char* file, int line,
+                                         const char* format, unsigned int subcomp,
+                                         unsigned int attributes, unsigned int msgid,
+                                         va_list args);
+/* The same with a code-set designator for the inserts (ov_svc_utf8_cs). */
+OVSVC_EXPORT int ov_svc_printf_cs_withfile(dce_svc_handle_t handle, const char* codeset,
+                                           const char* file, int line, const char* format,
+                                           unsigned int subcomp, unsigned int attributes,
+                                           unsigned int msgid, ...);
+
+/*
+ * Fills the handle's table from the environment (once per handle) and returns the debug
+ * level of `subcomp` (0 for a sub-component the handle does not have).
+ */
+OVSVC_EXPORT unsigned int ov_svc__debug_fillin2(dce_svc_handle_t handle, unsigned int subcomp);
+
+/* Writes one debug line: `format` is a printf format and the inserts follow it. */
+OVSVC_EXPORT void ov_svc__debug_withfile(dce_svc_handle_t handle, const char* file, int line,
+                                         unsigned int subcomp, unsigned int level,
+                                         const char* format, ...);
+OVSVC_EXPORT void ov_svc__debug_utf8_withfile(dce_svc_handle_t handle, const char* file,
+                                              int line, unsigned int subcomp,
+                                              unsigned int level, const char* format, ...);
+
+/*
+ * The debug level of `subcomp`: the table's entry once the handle is filled in, else the
+ * result of ov_svc__debug_fillin2. A debug line is due when the level is above 8 for the
+ * library's exception traces, or at least the caller's level elsewhere.
+ */
+static inline unsigned int ov_svc_debug_level(dce_svc_handle_t handle, unsigned int subcomp) {
+    if (__atomic_load_n(&handle->setup, __ATOMIC_ACQUIRE) && subcomp < handle->table_size)
+        return __atomic_load_n(&handle->table[subcomp].sc_level, __ATOMIC_RELAXED);
+    return ov_svc__debug_fillin2(handle, subcomp);
+}
+
+/* Sets the debug level of one sub-component (fills the handle in first). */
+OVSVC_EXPORT void ov_svc_set_debug_level(dce_svc_handle_t handle, unsigned int subcomp,
+                                         unsigned int level);
+
+/*
+ * Routes one severity (OV_SVC_FATAL ... OV_SVC_NOTICE, or OV_SVC_DEBUG) to a destination:
+ * "STDERR", "STDOUT", "DISCARD" or "FILE:<path>" (appended to, created 0640).
+ * Returns 0, or -1 for an unknown severity or destination (nothing changes then).
+ * The environment sets the same at first use: OV_SVC_ROUTE_FATAL, OV_SVC_ROUTE_ERROR,
+ * OV_SVC_ROUTE_WARNING, OV_SVC_ROUTE_NOTICE, OV_SVC_ROUTE_DEBUG. Defaults: fatal, error
+ * and warning to standard error; notice and debug nowhere.
+ */
+OVSVC_EXPORT int ov_svc_route(unsigned int severity, const char* destination);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OVSVC_SVC_H */
