@@ -1,0 +1,157 @@
+// Collections of the object library: an array list and hash maps of ZObject_6_0.
+//
+// Ownership, the one rule of every collection here:
+//  - An owning collection (owns != 0) stores a clone of every object it is given (made with
+//    the object's clone(), so callers may pass temporaries and keep what they passed) and
+//    deletes what it stores when the object is replaced, removed, or the collection dies.
+//  - A non-owning collection (owns == 0) stores the very addresses it is given and never
+//    deletes them; the caller keeps the objects alive while they are stored.
+// Copy construction and assignment take the source's ownership: an owning source's objects
+// are cloned, a non-owning source's addresses are copied. Assignment gives the strong
+// guarantee (on an exception the target is unchanged).
+//
+// A collection is used by one thread at a time.
+#ifndef OVZ_COLLECTIONS_H
+#define OVZ_COLLECTIONS_H
+
+#include <cstddef>
+
+#include <ovz/export.h>
+#include <ovz/object.h>
+
+// A growable array of objects, in index order.
+//
+//   ZArrayList_6_0 values(1, 1);                 // owning
+//   values.add(ZUTF8String_6_0("a"));            // stores a clone
+//   auto* first = static_cast<ZUTF8String_6_0*>(values.get(0));
+class OVZ_EXPORT ZArrayList_6_0 : public ZObject_6_0 {
+public:
+    // `capacity` is the initial room (0 is allowed); `owns` see above.
+    explicit ZArrayList_6_0(unsigned long capacity = 10, int owns = 1);
+    ZArrayList_6_0(const ZArrayList_6_0& other);
+    ZArrayList_6_0& operator=(const ZArrayList_6_0& other);
+    ~ZArrayList_6_0() override;
+
+    // hash/equals: element by element (same size and pairwise equals).
+    unsigned long hash() const override;
+    ZObject_6_0* clone() const override;  // a copy-constructed list
+    bool equals(const ZObject_6_0& other) const override;
+
+    // Appends `element` (a clone when owning, its address when not).
+    virtual void add(const ZObject_6_0& element);
+    // The element at `index`, or null when index >= size(). The element stays the list's.
+    virtual ZObject_6_0* get(unsigned long index) const;
+    // Replaces the element at `index` (an owning list deletes the old one).
+    // Throws ZInvalidParameterException_6_0 when index >= size(); nothing changes then.
+    virtual void set(unsigned long index, const ZObject_6_0& element);
+    // Removes the element at `index`, shifting later ones down (an owning list deletes it).
+    // Throws ZInvalidParameterException_6_0 when index >= size(); nothing changes then.
+    virtual void remove(unsigned long index);
+    // Removes every element (deleting them when owning).
+    virtual void removeAll();
+    virtual unsigned long size() const;
+
+    bool isEmpty() const { return size_ == 0; }
+    bool ownsElements() const { return owns_ != 0; }
+    // Index of the first element equal to `element` (equals), or size() when none is.
+    unsigned long indexOf(const ZObject_6_0& element) const;
+
+private:
+    void reserve(unsigned long capacity);
+    ZObject_6_0* store(const ZObject_6_0& element) const;
+    void dispose(ZObject_6_0* element) const;
+
+    ZObject_6_0** items_ = nullptr;
+    unsigned long size_ = 0;
+    unsigned long capacity_ = 0;
+    int owns_;
+};
+
+// A hash map from key objects to value objects. Keys are placed by their hash() and matched
+// with equals(), so any string class finds a key stored as another string class of the same
+// bytes. The table grows (doubling, rehashing) whenever it holds more than 3/4 entries per
+// bucket, so look-up stays O(1) on average whatever the initial bucket count.
+//
+// listKeys and listObjects report entries in insertion order (a replaced value keeps its
+// key's place); the order of an unchanged map is the same on every call.
+//
+// The virtual slots after ZObject_6_0's are, in this order: isEmpty, size, contains,
+// getEntry, putEntry, putAll, removeEntry, removeAll, listKeys, listObjects. Derived classes
+// of other components rely on this order.
+class OVZ_EXPORT ZHashKeyMap_6_0 : public ZObject_6_0 {
+public:
+    // `buckets` is the initial bucket count (0 is taken as 1); `owns` see above.
+    explicit ZHashKeyMap_6_0(unsigned long buckets = 16, int owns = 1);
+    ZHashKeyMap_6_0(const ZHashKeyMap_6_0& other);
+    ZHashKeyMap_6_0& operator=(const ZHashKeyMap_6_0& other);
+    ~ZHashKeyMap_6_0() override;
+
+    // hash/equals: same size and every key maps to an equal value.
+    unsigned long hash() const override;
+    ZObject_6_0* clone() const override;  // a copy-constructed map
+    bool equals(const ZObject_6_0& other) const override;
+
+    virtual bool isEmpty() const;
+    virtual unsigned long size() const;
+    // True when a key equal to `key` is stored.
+    virtual bool contains(const ZObject_6_0& key) const;
+    // The value stored under a key equal to `key`, or null. It stays the map's.
+    virtual ZObject_6_0* getEntry(const ZObject_6_0& key) const;
+    // Stores `value` under `key`. When an equal key is present its value is replaced (an
+    // owning map deletes the old value) and the stored key object is kept; otherwise a new
+    // entry (clones of both when owning) is added at the end of the listing order.
+    virtual void putEntry(const ZObject_6_0& key, const ZObject_6_0& value);
+    // putEntry for every entry of `other`, in its listing order. `other` may be this map.
+    virtual void putAll(const ZHashKeyMap_6_0& other);
+    // Removes the entry of a key equal to `key` (an owning map deletes key and value).
+    // Returns true when there was one.
+    virtual bool removeEntry(const ZObject_6_0& key);
+    // Removes every entry.
+    virtual void removeAll();
+    // Appends the map's own key objects (the stored ones, not copies, when `out` does not
+    // own its elements) to `out`. Valid while the map is unchanged.
+    virtual void listKeys(ZArrayList_6_0& out) const;
+    // Appends the stored value objects to `out`, in the same order as listKeys.
+    virtual void listObjects(ZArrayList_6_0& out) const;
+
+    // The stored key object equal to `key`, or null.
+    ZObject_6_0* getKey(const ZObject_6_0& key) const;
+    bool ownsEntries() const { return owns_ != 0; }
+
+private:
+    struct Node;
+    Node* find(const ZObject_6_0& key, unsigned long h) const;
+    void link(Node* node);
+    void unlink(Node* node);
+    void grow();
+    void destroyAll();
+    void copyFrom(const ZHashKeyMap_6_0& other);
+
+    Node** buckets_ = nullptr;
+    unsigned long bucketCount_ = 0;
+    unsigned long size_ = 0;
+    Node* first_ = nullptr;  // listing order
+    Node* last_ = nullptr;
+    int owns_;
+};
+
+// A hash map with the same interface, also usable as a set: add(element) stores the element
+// as its own value (putEntry(element, element)) and contains(element) tests membership.
+//
+//   ZHashMap_6_0 names(10, 0);                               // non-owning set
+//   names.add(*new ZUTF8ConstString_6_0("pwd"));             // caller keeps the objects
+//   bool masked = names.contains(ZUTF8ConstString_6_0(n));
+class OVZ_EXPORT ZHashMap_6_0 : public ZHashKeyMap_6_0 {
+public:
+    explicit ZHashMap_6_0(unsigned long buckets = 16, int owns = 1);
+    ZHashMap_6_0(const ZHashMap_6_0& other);
+    ZHashMap_6_0& operator=(const ZHashMap_6_0& other);
+    ~ZHashMap_6_0() override;
+
+    ZObject_6_0* clone() const override;
+
+    // putEntry(element, element).
+    void add(const ZObject_6_0& element);
+};
+
+#endif  // OVZ_COLLECTIONS_H

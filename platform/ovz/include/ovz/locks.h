@@ -1,0 +1,142 @@
+// Locks of the object library.
+//
+//   ZLock_6_0                          a mutex (not recursive)
+//   ZResourceLock_6_0                  holds a ZLock_6_0 for a scope (RAII)
+//   ZAbstractReadWriteLock_6_0         reader/writer interface shared by:
+//     ZReadWriteLock_6_0               in-process reader/writer lock
+//     ZStubProcessReadWriteFileLock_6_0  stands in for a file lock: an in-process lock of a
+//                                      name, shared by every stub of that name in the process
+//     ZUnixProcessReadWriteFileLock_6_0  lock between processes on a file (fcntl record locks)
+//
+// Lock objects are shared between threads: all their operations are safe from any thread.
+// None of them is recursive: a thread that takes a lock it already holds (in any mode)
+// gets an exception from ZLock_6_0 and may deadlock with the reader/writer locks. Failures
+// of the system (pthread, open, fcntl) throw ZException_6_0 of kind ZEXC_LOCK_FAILURE
+// (insert: a description naming the operation and the system error). Lock objects cannot
+// be copied.
+#ifndef OVZ_LOCKS_H
+#define OVZ_LOCKS_H
+
+#include <pthread.h>
+
+
+#include <ovz/export.h>
+#include <ovz/object.h>
+
+class OVZ_EXPORT ZLock_6_0 : public ZObject_6_0 {
+public:
+    ZLock_6_0();
+    ZLock_6_0(const ZLock_6_0&) = delete;
+    ZLock_6_0& operator=(const ZLock_6_0&) = delete;
+    ~ZLock_6_0() override;
+
+    // Blocks until the calling thread holds the mutex. Throws ZEXC_LOCK_FAILURE when the
+    // calling thread already holds it.
+    void lock();
+    // Releases the mutex. Throws ZEXC_LOCK_FAILURE when the calling thread does not hold it.
+    void unlock();
+    // Takes the mutex when it is free; returns whether it did.
+    bool tryLock();
+
+private:
+    pthread_mutex_t mutex_;
+};
+
+// Holds `lock` from construction to destruction, so the lock is released on every way out
+// of the scope, exceptions included.
+//
+//   { ZResourceLock_6_0 hold(cache.lock); ...look-up... }
+class OVZ_EXPORT ZResourceLock_6_0 {
+public:
+    explicit ZResourceLock_6_0(ZLock_6_0& lock);
+    ZResourceLock_6_0(const ZResourceLock_6_0&) = delete;
+    ZResourceLock_6_0& operator=(const ZResourceLock_6_0&) = delete;
+    ~ZResourceLock_6_0();
+
+private:
+    ZLock_6_0& lock_;
+};
+
+// Shared (read) or exclusive (write) holds. unlock() releases whichever hold the calling
+// thread has. Waiting writers are preferred over new readers, so writers do not starve.
+class OVZ_EXPORT ZAbstractReadWriteLock_6_0 : public ZObject_6_0 {
+public:
+    ~ZAbstractReadWriteLock_6_0() override;
+
+    virtual void readLock() = 0;
+    virtual void writeLock() = 0;
+    virtual void unlock() = 0;
+    // Take the hold only when that needs no waiting; return whether it was taken.
+    virtual bool tryReadLock() = 0;
+    virtual bool tryWriteLock() = 0;
+
+protected:
+    ZAbstractReadWriteLock_6_0() = default;
+    ZAbstractReadWriteLock_6_0(const ZAbstractReadWriteLock_6_0&) = delete;
+    ZAbstractReadWriteLock_6_0& operator=(const ZAbstractReadWriteLock_6_0&) = delete;
+};
+
+class OVZ_EXPORT ZReadWriteLock_6_0 : public ZAbstractReadWriteLock_6_0 {
+public:
+    ZReadWriteLock_6_0();
+    ~ZReadWriteLock_6_0() override;
+
+    void readLock() override;
+    void writeLock() override;
+    void unlock() override;
+    bool tryReadLock() override;
+    bool tryWriteLock() override;
+
+private:
+    pthread_rwlock_t lock_;
+};
+
+// An in-process reader/writer lock identified by `name`: all stubs of one name in a process
+// share one lock (for as long as at least one of them exists). Nothing on disk.
+// Throws ZInvalidParameterException_6_0 for a null name.
+class OVZ_EXPORT ZStubProcessReadWriteFileLock_6_0 : public ZAbstractReadWriteLock_6_0 {
+public:
+    explicit ZStubProcessReadWriteFileLock_6_0(const char* name);
+    ~ZStubProcessReadWriteFileLock_6_0() override;
+
+    void readLock() override;
+    void writeLock() override;
+    void unlock() override;
+    bool tryReadLock() override;
+    bool tryWriteLock() override;
+
+    const char* name() const;
+
+private:
+    struct Shared;
+    Shared* shared_;
+};
+
+// A reader/writer lock between processes on the file `directory`/`name`, which is created
+// with mode 0600 when absent (and never removed). Readers take a shared fcntl record lock on
+// the whole file, writers an exclusive one. Record locks belong to the process, so every lock
+// object of the same file in a process shares one open descriptor and one in-process
+// reader/writer lock: threads of one process exclude each other through that lock, processes
+// through the record lock.
+// Throws ZInvalidParameterException_6_0 for a null name or directory, and ZEXC_LOCK_FAILURE
+// when the file cannot be opened or created.
+class OVZ_EXPORT ZUnixProcessReadWriteFileLock_6_0 : public ZAbstractReadWriteLock_6_0 {
+public:
+    ZUnixProcessReadWriteFileLock_6_0(const char* name, const char* directory);
+    ~ZUnixProcessReadWriteFileLock_6_0() override;
+
+    void readLock() override;
+    void writeLock() override;
+    void unlock() override;
+    bool tryReadLock() override;
+    bool tryWriteLock() override;
+
+    // The lock file's path, directory + "/" + name.
+    const char* path() const;
+
+private:
+    struct Shared;
+    Shared* shared_;
+};
+
+#endif  // OVZ_LOCKS_H

@@ -1,0 +1,219 @@
+// Strings of the object library.
+//
+//   ZAbstractString_6_0                 read-only text: getChars, length, equals, hash
+//     ZAbstractMutableString_6_0        owns its bytes: assign, append, clear
+//       ZUTF8String_6_0                 UTF-8 text
+//       ZLCString_6_0                   text in the local code set (LC_CTYPE of the process)
+//     ZUTF8ConstString_6_0              view over a caller's UTF-8 text; copies nothing
+//     ZLCConstString_6_0                view over a caller's local-code-set text
+//
+// Rules shared by every string class:
+//  - getChars() of an empty string MAY be null. A mutable string returns null whenever it is
+//    empty; a view returns the pointer it was given (which may be null). Every consumer
+//    treats null as "". `c_str()` is the same text but never null.
+//  - equals, hash and compare work on the bytes, case-sensitively, and ignore the class and
+//    the code set: a ZUTF8String_6_0, a ZUTF8ConstString_6_0 view and a ZLCString_6_0 of
+//    the same bytes are equal and hash alike, so a key stored as one class is found with
+//    another. Strings never equal objects that are not strings.
+//  - Texts are NUL-terminated; a string holds no NUL byte of its own.
+//  - Conversions between UTF-8 and the local code set use iconv with the code set named by
+//    nl_langinfo(CODESET) of the calling thread's locale; when that is UTF-8 the bytes are
+//    copied as they are. A character that cannot be converted (not representable in the
+//    target, or an invalid byte sequence in the source) becomes one '?' and conversion goes
+//    on; conversion never fails for the text's sake.
+//  - Out of memory throws ZOutOfMemoryException_6_0.
+//
+// Example:
+//   ZUTF8String_6_0 name("Müller");
+//   name.upper();                               // "MÜLLER"
+//   ZLCString_6_0 local(name);                  // in the C locale: "M?LLER"
+//   ZUTF8ConstString_6_0 probe("MÜLLER");       // a view, copies nothing
+//   bool same = name.equals(probe);             // true
+#ifndef OVZ_STRINGS_H
+#define OVZ_STRINGS_H
+
+#include <cstddef>
+
+#include <ovz/export.h>
+#include <ovz/object.h>
+
+class ZUTF8String_6_0;
+class ZLCString_6_0;
+
+// The code set a string's bytes are in.
+enum ZCodeSet_6_0 : int {
+    ZCODESET_UTF8 = 0,   // UTF-8
+    ZCODESET_LOCAL = 1,  // the local code set of the process locale
+};
+
+class OVZ_EXPORT ZAbstractString_6_0 : public ZObject_6_0 {
+public:
+    ~ZAbstractString_6_0() override;
+
+    // Byte-wise, over all string classes (see the rules above). compare orders like strcmp
+    // and, for an object that is not a string, falls back to the root's order.
+    unsigned long hash() const override;
+    int compare(const ZObject_6_0& other) const override;
+    bool equals(const ZObject_6_0& other) const override;
+
+    // The text, NUL-terminated; null is allowed for an empty string. Valid until the string
+    // is changed or destroyed.
+    virtual const char* getChars() const = 0;
+    // Number of bytes, without the terminating NUL.
+    virtual std::size_t length() const = 0;
+    // The code set of the bytes.
+    virtual ZCodeSet_6_0 codeSet() const = 0;
+
+    bool isEmpty() const { return length() == 0; }
+    // getChars(), or "" when that is null.
+    const char* c_str() const;
+    // Byte-wise equality with a C text; null equals "".
+    bool equals(const char* text) const;
+
+protected:
+    ZAbstractString_6_0() = default;
+    ZAbstractString_6_0(const ZAbstractString_6_0&) = default;
+    ZAbstractString_6_0& operator=(const ZAbstractString_6_0&) = default;
+};
+
+// A string that owns its bytes (malloc'd buffer, null while empty).
+class OVZ_EXPORT ZAbstractMutableString_6_0 : public ZAbstractString_6_0 {
+public:
+    ~ZAbstractMutableString_6_0() override;
+
+    const char* getChars() const override;
+    std::size_t length() const override;
+
+    // Appends bytes as they are; no code-set conversion (convert first when the code sets
+    // differ, e.g. with assignUTF8 on a temporary). A null text appends nothing.
+    void append(const char* text);
+    void append(const char* data, std::size_t n);  // REQUIRES: data holds no NUL in n bytes
+    void append(const ZAbstractString_6_0& text);
+    // Replaces the bytes, as they are. Null assigns "".
+    void assign(const char* text);
+    void assign(const ZAbstractString_6_0& text);
+    // Replaces the text with `utf8`, converted into this string's code set.
+    virtual void assignUTF8(const char* utf8) = 0;
+    // Replaces the text with `local` (local code set), converted into this string's code set.
+    virtual void assignLocal(const char* local) = 0;
+    // Empties the string and releases its buffer.
+    void clear();
+
+protected:
+    ZAbstractMutableString_6_0() = default;
+    ZAbstractMutableString_6_0(const char* text);
+    ZAbstractMutableString_6_0(const ZAbstractMutableString_6_0& other);
+    ZAbstractMutableString_6_0& operator=(const ZAbstractMutableString_6_0& other);
+    // Takes over a malloc'd buffer of `n` bytes plus NUL (null when n is 0).
+    void adopt(char* buffer, std::size_t n);
+
+private:
+    void reserveFor(std::size_t extra);
+
+    char* data_ = nullptr;
+    std::size_t length_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+class OVZ_EXPORT ZUTF8String_6_0 : public ZAbstractMutableString_6_0 {
+public:
+    ZUTF8String_6_0() = default;
+    // The bytes of `utf8` (null gives the empty string).
+    explicit ZUTF8String_6_0(const char* utf8);
+    // The decimal text of `value`, e.g. "-42".
+    explicit ZUTF8String_6_0(int value);
+    // `local` converted from the local code set.
+    explicit ZUTF8String_6_0(const ZLCString_6_0& local);
+    ZUTF8String_6_0(const ZUTF8String_6_0& other);
+    ~ZUTF8String_6_0() override;
+
+    ZUTF8String_6_0& operator=(const ZUTF8String_6_0& other);
+    ZUTF8String_6_0& operator=(const char* utf8);
+    ZUTF8String_6_0& operator+=(const char* utf8);
+    ZUTF8String_6_0& operator+=(const ZAbstractString_6_0& other);  // bytes as they are
+
+    // A ZUTF8String_6_0 with the same bytes.
+    ZObject_6_0* clone() const override;
+    ZCodeSet_6_0 codeSet() const override;
+    void assignUTF8(const char* utf8) override;
+    void assignLocal(const char* local) override;
+
+    // Upper-cases the text in place, character by character with towupper in a UTF-8
+    // locale (independent of the process locale). Invalid bytes are left as they are. The
+    // byte length may change where an upper-case letter is encoded in another number of
+    // bytes than its lower case (U+0131 becomes "I").
+    void upper();
+};
+
+class OVZ_EXPORT ZLCString_6_0 : public ZAbstractMutableString_6_0 {
+public:
+    ZLCString_6_0() = default;
+    // The bytes of `local` (null gives the empty string).
+    explicit ZLCString_6_0(const char* local);
+    // `utf8` converted into the local code set (see the conversion rule above).
+    explicit ZLCString_6_0(const ZUTF8String_6_0& utf8);
+    ZLCString_6_0(const ZLCString_6_0& other);
+    ~ZLCString_6_0() override;
+
+    ZLCString_6_0& operator=(const ZLCString_6_0& other);
+    ZLCString_6_0& operator=(const char* local);
+    ZLCString_6_0& operator=(const ZUTF8String_6_0& utf8);  // converts
+    ZLCString_6_0& operator+=(const char* local);
+    ZLCString_6_0& operator+=(const ZLCString_6_0& other);
+    ZLCString_6_0 operator+(const char* local) const;
+    ZLCString_6_0 operator+(const ZLCString_6_0& other) const;
+
+    // A ZLCString_6_0 with the same bytes.
+    ZObject_6_0* clone() const override;
+    ZCodeSet_6_0 codeSet() const override;
+    void assignUTF8(const char* utf8) override;
+    void assignLocal(const char* local) override;
+
+    // Compares ignoring case, character by character in the current locale (towlower of
+    // each multibyte character; a byte that is not a valid character compares as itself).
+    // Negative, 0 or positive; null counts as "".
+    int compareignorecase(const char* local) const;
+    int compareignorecase(const ZAbstractString_6_0& other) const;
+
+    // The text converted to UTF-8.
+    ZUTF8String_6_0 toUTF8() const;
+};
+
+// A view over a caller's UTF-8 text. The text must outlive the view and stay unchanged.
+// clone() returns a ZUTF8String_6_0 that owns a copy, which is what an owning collection keeps.
+class OVZ_EXPORT ZUTF8ConstString_6_0 : public ZAbstractString_6_0 {
+public:
+    explicit ZUTF8ConstString_6_0(const char* utf8);
+    ZUTF8ConstString_6_0(const ZUTF8ConstString_6_0&) = default;
+    ZUTF8ConstString_6_0& operator=(const ZUTF8ConstString_6_0&) = default;
+    ~ZUTF8ConstString_6_0() override;
+
+    ZObject_6_0* clone() const override;
+    const char* getChars() const override;
+    std::size_t length() const override;
+    ZCodeSet_6_0 codeSet() const override;
+
+private:
+    const char* text_;
+    std::size_t length_;
+};
+
+// A view over a caller's local-code-set text; clone() returns an owning ZLCString_6_0.
+class OVZ_EXPORT ZLCConstString_6_0 : public ZAbstractString_6_0 {
+public:
+    explicit ZLCConstString_6_0(const char* local);
+    ZLCConstString_6_0(const ZLCConstString_6_0&) = default;
+    ZLCConstString_6_0& operator=(const ZLCConstString_6_0&) = default;
+    ~ZLCConstString_6_0() override;
+
+    ZObject_6_0* clone() const override;
+    const char* getChars() const override;
+    std::size_t length() const override;
+    ZCodeSet_6_0 codeSet() const override;
+
+private:
+    const char* text_;
+    std::size_t length_;
+};
+
+#endif  // OVZ_STRINGS_H
