@@ -1,0 +1,833 @@
+#include "stanza_document.h"
+
+#include <climits>
+#include <cstring>
+
+namespace ovz_stanza {
+
+namespace {
+
+inline bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+inline std::string_view trim(const char* b, const char* e) {
+  while (b < e && isBlank(*b)) ++b;
+  while (e > b && isBlank(e[-1])) --e;
+  return std::string_view(b, static_cast<size_t>(e - b));
+}
+
+inline uint64_t load64(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// A multiply-rotate hash over 8-byte words: names are short, so this stays cheaper than a
+// byte-at-a-time hash while spreading well enough for linear probing.
+inline uint32_t hashText(std::string_view s) {
+  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  uint64_t h = s.size() * kMul;
+  const char* p = s.data();
+  size_t n = s.size();
+  while (n >= 8) {
+    h = (h ^ load64(p)) * kMul;
+    h ^= h >> 29;
+    p += 8;
+    n -= 8;
+  }
+  if (n > 0) {
+    uint64_t t = 0;
+    std::memcpy(&t, p, n);
+    h = (h ^ t) * kMul;
+  }
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ull;
+  h ^= h >> 32;
+  return static_cast<uint32_t>(h);
+}
+
+inline uint32_t keyHash(uint32_t stanza, std::string_view key) {
+  uint64_t h = (static_cast<uint64_t>(hashText(key)) << 32 | stanza) * 0x9E3779B97F4A7C15ull;
+  return static_cast<uint32_t>(h >> 32);
+}
+
+constexpr std::string_view kEol[] = {"", "\n", "\r\n"};
+
+}  // namespace
+
+// ---- IdIndex ----------------------------------------------------------------------------
+
+void IdIndex::grow(size_t capacity) {
+  std::vector<Slot> old;
+  old.swap(slots_);
+  slots_.assign(capacity, Slot{0, kNone});
+  mask_ = capacity - 1;
+  for (const Slot& s : old) {
+    if (s.id == kNone) continue;
+    size_t i = s.hash & mask_;
+    while (slots_[i].id != kNone) i = (i + 1) & mask_;
+    slots_[i] = s;
+  }
+}
+
+void IdIndex::reserve(size_t n) {
+  size_t cap = 16;
+  while (cap < n * 2) cap <<= 1;
+  if (cap > slots_.size()) grow(cap);
+}
+
+void IdIndex::insert(uint32_t hash, uint32_t id) {
+  // Load factor at most 1/2 keeps probe runs short.
+  if ((size_ + 1) * 2 > slots_.size()) grow(slots_.empty() ? 16 : slots_.size() * 2);
+  size_t i = hash & mask_;
+  while (slots_[i].id != kNone) i = (i + 1) & mask_;
+  slots_[i] = Slot{hash, id};
+  ++size_;
+}
+
+void IdIndex::erase(uint32_t hash, uint32_t id) {
+  if (slots_.empty()) return;
+  size_t i = hash & mask_;
+  while (slots_[i].id != id) {
+    if (slots_[i].id == kNone) return;
+    i = (i + 1) & mask_;
+  }
+  // Backward-shift: move later members of the probe run into the hole so that no
+  // tombstones are needed.
+  size_t hole = i;
+  for (size_t j = (hole + 1) & mask_; slots_[j].id != kNone; j = (j + 1) & mask_) {
+    size_t home = slots_[j].hash & mask_;
+    bool movable = (hole <= j) ? (home <= hole || home > j) : (home <= hole && home > j);
+    if (movable) {
+      slots_[hole] = slots_[j];
+      hole = j;
+    }
+  }
+  slots_[hole] = Slot{0, kNone};
+  --size_;
+}
+
+// ---- parsing and serialising ------------------------------------------------------------
+
+void Document::clear() {
+  buffer_.clear();
+  owned_.clear();
+  lines_.clear();
+  stanzas_.clear();
+  keys_.clear();
+  stanzaIndex_.clear();
+  keyIndex_.clear();
+  head_ = tail_ = fileCommentTail_ = kNone;
+  defaultEol_ = 1;
+  liveStanzas_ = 0;
+}
+
+bool Document::parse(std::string bytes, ParseError* error) {
+  clear();
+  buffer_ = std::move(bytes);
+  const char* const begin = buffer_.data();
+  const char* const end = begin + buffer_.size();
+  // Typical configuration lines are 20 to 40 bytes; a close guess saves regrowing.
+  lines_.reserve(buffer_.size() / 24 + 4);
+  keys_.reserve(buffer_.size() / 32 + 4);
+  keyIndex_.reserve(buffer_.size() / 32 + 4);
+  bool eolSeen = false;
+  uint32_t stanza = kNone;
+  uint32_t prev = kNone;
+  size_t lineNo = 0;
+
+  for (const char* p = begin; p < end;) {
+    ++lineNo;
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* textEnd = nl ? nl : end;
+    uint8_t eol = 0;
+    if (nl) {
+      eol = 1;
+      if (nl > p && nl[-1] == '\r') {
+        eol = 2;
+        --textEnd;
+      }
+      if (!eolSeen) {
+        defaultEol_ = eol;
+        eolSeen = true;
+      }
+    }
+    const char* s = p;
+    while (s < textEnd && isBlank(*s)) ++s;
+
+    Line line;
+    line.text = p;
+    line.len = static_cast<uint32_t>(textEnd - p);
+    line.eol = eol;
+    line.prev = prev;
+    line.next = kNone;
+    line.owner = kNone;
+    line.prevSame = line.nextSame = kNone;
+    line.valOff = line.valLen = 0;
+    line.live = true;
+    const uint32_t id = static_cast<uint32_t>(lines_.size());
+
+    if (s == textEnd) {
+      line.kind = kBlank;
+    } else if (*s == '#') {
+      line.kind = kComment;
+    } else if (*s == '[') {
+      const char* e = textEnd;
+      while (e > s && isBlank(e[-1])) --e;
+      if (e - s < 2 || e[-1] != ']') {
+        clear();
+        if (error) *error = ParseError{lineNo, "a stanza header does not end with ']'"};
+        return false;
+      }
+      std::string_view name = trim(s + 1, e - 1);
+      uint32_t h = hashText(name);
+      uint32_t st = stanzaIndex_.find(h, [&](uint32_t i) { return stanzas_[i].name == name; });
+      if (st == kNone) {
+        st = newStanza(name, h);
+        stanzas_[st].firstHeader = id;
+      } else {
+        lines_[stanzas_[st].lastHeader].nextSame = id;
+        line.prevSame = stanzas_[st].lastHeader;
+      }
+      stanzas_[st].lastHeader = id;
+      line.kind = kHeader;
+      line.owner = st;
+      stanza = st;
+    } else {
+      const char* eq = static_cast<const char*>(std::memchr(s, '=', static_cast<size_t>(textEnd - s)));
+      if (!eq) {
+        clear();
+        if (error) *error = ParseError{lineNo, "the line is neither a comment, a stanza header nor key = value"};
+        return false;
+      }
+      if (stanza == kNone) {
+        clear();
+        if (error) *error = ParseError{lineNo, "a key appears before the first stanza header"};
+        return false;
+      }
+      std::string_view key = trim(s, eq);
+      if (key.empty()) {
+        clear();
+        if (error) *error = ParseError{lineNo, "the key is empty"};
+        return false;
+      }
+      const char* vb = eq + 1;
+      const char* ve = textEnd;
+      while (vb < ve && isBlank(*vb)) ++vb;
+      while (ve > vb && isBlank(ve[-1])) --ve;
+      if (vb == ve) vb = ve = eq + 1;  // an empty value sits right after '='
+      line.kind = kEntry;
+      line.valOff = static_cast<uint32_t>(vb - p);
+      line.valLen = static_cast<uint32_t>(ve - vb);
+      uint32_t h = keyHash(stanza, key);
+      uint32_t k = keyIndex_.find(h, [&](uint32_t i) {
+        return keys_[i].stanza == stanza && keys_[i].name == key;
+      });
+      if (k == kNone) {
+        k = newKey(stanza, key, h);
+        keys_[k].firstLine = id;
+      } else {
+        lines_[keys_[k].lastLine].nextSame = id;
+        line.prevSame = keys_[k].lastLine;
+      }
+      keys_[k].lastLine = id;
+      ++keys_[k].count;
+      ++stanzas_[stanza].valueLines;
+      line.owner = k;
+    }
+    lines_.push_back(line);
+    if (prev != kNone) {
+      lines_[prev].next = id;
+    } else {
+      head_ = id;
+    }
+    prev = id;
+    p = nl ? nl + 1 : end;
+  }
+  tail_ = prev;
+  return true;
+}
+
+std::string Document::serialize() const {
+  size_t total = 0;
+  for (uint32_t i = head_; i != kNone; i = lines_[i].next) total += lines_[i].len + lines_[i].eol;
+  std::string out;
+  out.reserve(total);
+  for (uint32_t i = head_; i != kNone; i = lines_[i].next) {
+    const Line& l = lines_[i];
+    out.append(l.text, l.len);
+    out.append(kEol[l.eol]);
+  }
+  return out;
+}
+
+// ---- look-ups ---------------------------------------------------------------------------
+
+uint32_t Document::findStanza(std::string_view name) const {
+  return stanzaIndex_.find(hashText(name), [&](uint32_t i) { return stanzas_[i].name == name; });
+}
+
+uint32_t Document::findKey(uint32_t stanza, std::string_view key) const {
+  if (stanza == kNone) return kNone;
+  return keyIndex_.find(keyHash(stanza, key), [&](uint32_t i) {
+    return keys_[i].stanza == stanza && keys_[i].name == key;
+  });
+}
+
+uint32_t Document::findKey(std::string_view stanza, std::string_view key) const {
+  return findKey(findStanza(stanza), key);
+}
+
+bool Document::hasKey(std::string_view stanza, std::string_view key) const {
+  return findKey(stanza, key) != kNone;
+}
+
+size_t Document::keyCount(std::string_view stanza) const {
+  uint32_t s = findStanza(stanza);
+  return s == kNone ? 0 : stanzas_[s].keys;
+}
+
+size_t Document::valueCount(std::string_view stanza) const {
+  uint32_t s = findStanza(stanza);
+  return s == kNone ? 0 : stanzas_[s].valueLines;
+}
+
+size_t Document::valueCount(std::string_view stanza, std::string_view key) const {
+  uint32_t k = findKey(stanza, key);
+  return k == kNone ? 0 : keys_[k].count;
+}
+
+bool Document::value(std::string_view stanza, std::string_view key, size_t index,
+                     std::string_view* out) const {
+  uint32_t k = findKey(stanza, key);
+  if (k == kNone) return false;
+  uint32_t l = keys_[k].firstLine;
+  for (; l != kNone && index > 0; --index) l = lines_[l].nextSame;
+  if (l == kNone) return false;
+  *out = std::string_view(lines_[l].text + lines_[l].valOff, lines_[l].valLen);
+  return true;
+}
+
+std::vector<std::string_view> Document::values(std::string_view stanza, std::string_view key) const {
+  std::vector<std::string_view> out;
+  uint32_t k = findKey(stanza, key);
+  if (k == kNone) return out;
+  for (uint32_t l = keys_[k].firstLine; l != kNone; l = lines_[l].nextSame)
+    out.emplace_back(lines_[l].text + lines_[l].valOff, lines_[l].valLen);
+  return out;
+}
+
+std::vector<std::string_view> Document::keyNames(std::string_view stanza) const {
+  std::vector<std::string_view> out;
+  uint32_t s = findStanza(stanza);
+  if (s == kNone) return out;
+  for (uint32_t k = stanzas_[s].firstKey; k != kNone; k = keys_[k].nextKey) out.push_back(keys_[k].name);
+  return out;
+}
+
+std::vector<std::string_view> Document::stanzaNames() const {
+  std::vector<std::string_view> out;
+  for (const Stanza& s : stanzas_)
+    if (s.live) out.push_back(s.name);
+  return out;
+}
+
+std::string_view Document::lineKey(uint32_t line) const { return keys_[lines_[line].owner].name; }
+
+std::vector<std::pair<std::string_view, std::string_view>> Document::pairs(std::string_view stanza) const {
+  std::vector<std::pair<std::string_view, std::string_view>> out;
+  uint32_t s = findStanza(stanza);
+  if (s == kNone) return out;
+  out.reserve(stanzas_[s].valueLines);
+  // Walk each section of the stanza from its header to the next header.
+  for (uint32_t h = stanzas_[s].firstHeader; h != kNone; h = lines_[h].nextSame) {
+    for (uint32_t l = lines_[h].next; l != kNone && lines_[l].kind != kHeader; l = lines_[l].next) {
+      if (lines_[l].kind == kEntry)
+        out.emplace_back(lineKey(l), std::string_view(lines_[l].text + lines_[l].valOff, lines_[l].valLen));
+    }
+  }
+  return out;
+}
+
+// ---- record and line management ---------------------------------------------------------
+
+uint32_t Document::newStanza(std::string_view name, uint32_t hash) {
+  uint32_t id = static_cast<uint32_t>(stanzas_.size());
+  stanzas_.push_back(Stanza{name, hash, kNone, kNone, kNone, kNone, 0, 0, true});
+  stanzaIndex_.insert(hash, id);
+  ++liveStanzas_;
+  return id;
+}
+
+uint32_t Document::newKey(uint32_t stanza, std::string_view name, uint32_t hash) {
+  uint32_t id = static_cast<uint32_t>(keys_.size());
+  Stanza& s = stanzas_[stanza];
+  keys_.push_back(Key{name, hash, stanza, kNone, kNone, s.lastKey, kNone, 0, true});
+  if (s.lastKey != kNone) {
+    keys_[s.lastKey].nextKey = id;
+  } else {
+    s.firstKey = id;
+  }
+  s.lastKey = id;
+  ++s.keys;
+  keyIndex_.insert(hash, id);
+  return id;
+}
+
+std::string_view Document::own(std::string text) {
+  owned_.push_back(std::move(text));
+  return owned_.back();
+}
+
+uint32_t Document::newLine(std::string_view text, Kind kind) {
+  uint32_t id = static_cast<uint32_t>(lines_.size());
+  Line l;
+  l.text = text.data();
+  l.len = static_cast<uint32_t>(text.size());
+  l.kind = kind;
+  l.eol = defaultEol_;
+  l.prev = l.next = l.owner = l.prevSame = l.nextSame = kNone;
+  l.valOff = l.valLen = 0;
+  l.live = true;
+  lines_.push_back(l);
+  return id;
+}
+
+void Document::linkAfter(uint32_t line, uint32_t after) {
+  Line& l = lines_[line];
+  if (after == kNone) {
+    l.prev = kNone;
+    l.next = head_;
+    if (head_ != kNone) {
+      lines_[head_].prev = line;
+    } else {
+      tail_ = line;
+    }
+    head_ = line;
+    return;
+  }
+  Line& a = lines_[after];
+  if (a.eol == 0) {
+    // The new line follows what used to be the unterminated last line: it takes over the
+    // missing terminator so that the file keeps its style.
+    a.eol = defaultEol_;
+    l.eol = 0;
+  }
+  l.prev = after;
+  l.next = a.next;
+  if (a.next != kNone) {
+    lines_[a.next].prev = line;
+  } else {
+    tail_ = line;
+  }
+  a.next = line;
+}
+
+void Document::linkBefore(uint32_t line, uint32_t before) { linkAfter(line, lines_[before].prev); }
+
+void Document::unlink(uint32_t line) {
+  Line& l = lines_[line];
+  if (!l.live) return;
+  l.live = false;
+  if (l.prev != kNone) {
+    lines_[l.prev].next = l.next;
+  } else {
+    head_ = l.next;
+  }
+  if (l.next != kNone) {
+    lines_[l.next].prev = l.prev;
+  } else {
+    tail_ = l.prev;
+    if (l.eol == 0 && tail_ != kNone) lines_[tail_].eol = 0;
+  }
+  if (fileCommentTail_ == line) fileCommentTail_ = l.prev;
+}
+
+void Document::unlinkCommentBlockAbove(uint32_t line) {
+  uint32_t c = lines_[line].prev;
+  while (c != kNone && lines_[c].kind == kComment) {
+    uint32_t up = lines_[c].prev;
+    unlink(c);
+    c = up;
+  }
+}
+
+void Document::attachValueLine(uint32_t key, uint32_t line, uint32_t after) {
+  Key& k = keys_[key];
+  Line& l = lines_[line];
+  l.owner = key;
+  l.prevSame = after;
+  if (after == kNone) {
+    l.nextSame = k.firstLine;
+    if (k.firstLine != kNone) lines_[k.firstLine].prevSame = line;
+    k.firstLine = line;
+    if (k.lastLine == kNone) k.lastLine = line;
+  } else {
+    l.nextSame = lines_[after].nextSame;
+    if (l.nextSame != kNone) {
+      lines_[l.nextSame].prevSame = line;
+    } else {
+      k.lastLine = line;
+    }
+    lines_[after].nextSame = line;
+  }
+  ++k.count;
+  ++stanzas_[k.stanza].valueLines;
+}
+
+void Document::detachValueLine(uint32_t line) {
+  Line& l = lines_[line];
+  Key& k = keys_[l.owner];
+  if (l.prevSame != kNone) {
+    lines_[l.prevSame].nextSame = l.nextSame;
+  } else {
+    k.firstLine = l.nextSame;
+  }
+  if (l.nextSame != kNone) {
+    lines_[l.nextSame].prevSame = l.prevSame;
+  } else {
+    k.lastLine = l.prevSame;
+  }
+  --k.count;
+  --stanzas_[k.stanza].valueLines;
+  unlink(line);
+}
+
+void Document::dropKey(uint32_t key) {
+  Key& k = keys_[key];
+  Stanza& s = stanzas_[k.stanza];
+  if (k.prevKey != kNone) {
+    keys_[k.prevKey].nextKey = k.nextKey;
+  } else {
+    s.firstKey = k.nextKey;
+  }
+  if (k.nextKey != kNone) {
+    keys_[k.nextKey].prevKey = k.prevKey;
+  } else {
+    s.lastKey = k.prevKey;
+  }
+  --s.keys;
+  keyIndex_.erase(k.hash, key);
+  k.live = false;
+}
+
+uint32_t Document::ensureStanza(std::string_view name) {
+  uint32_t s = findStanza(name);
+  if (s != kNone) return s;
+  addStanza(name);
+  return findStanza(name);
+}
+
+// Where a new key of the stanza goes: after the last entry line of its last section, or
+// after that section's header when the section holds no entry.
+uint32_t Document::stanzaAnchor(uint32_t stanza) const {
+  uint32_t h = stanzas_[stanza].lastHeader;
+  uint32_t anchor = h;
+  for (uint32_t l = lines_[h].next; l != kNone && lines_[l].kind != kHeader; l = lines_[l].next)
+    if (lines_[l].kind == kEntry) anchor = l;
+  return anchor;
+}
+
+uint32_t Document::appendEntry(uint32_t stanza, uint32_t key, std::string_view value) {
+  std::string_view name = keys_[key].name;
+  std::string text;
+  text.reserve(name.size() + value.size() + 3);
+  text.append(name);
+  text.append(value.empty() ? " =" : " = ");
+  text.append(value);
+  uint32_t valOff = static_cast<uint32_t>(value.empty() ? name.size() + 2 : name.size() + 3);
+  std::string_view stored = own(std::move(text));
+  uint32_t line = newLine(stored, kEntry);
+  lines_[line].valOff = valOff;
+  lines_[line].valLen = static_cast<uint32_t>(value.size());
+  uint32_t after = keys_[key].lastLine;
+  linkAfter(line, after != kNone ? after : stanzaAnchor(stanza));
+  attachValueLine(key, line, after);
+  // The key's name may have pointed into a caller's buffer until now.
+  if (keys_[key].count == 1) {
+    keys_[key].name = std::string_view(stored.data(), name.size());
+  }
+  return line;
+}
+
+// Rewrites the value of one entry line, keeping what precedes the value (indentation,
+// spacing around '=') and what follows it.
+void Document::setLineValue(uint32_t line, std::string_view value) {
+  Line& l = lines_[line];
+  std::string_view text(l.text, l.len);
+  std::string prefix(text.substr(0, l.valOff));
+  std::string_view suffix = text.substr(l.valOff + l.valLen);
+  if (l.valLen == 0) {
+    // "key =" or "key = ": put a space after '=' when the key side has one before it.
+    while (!prefix.empty() && isBlank(prefix.back())) prefix.pop_back();
+    size_t eq = prefix.size() - 1;
+    if (!value.empty() && eq > 0 && isBlank(prefix[eq - 1])) prefix.push_back(' ');
+    suffix = std::string_view();
+  } else if (value.empty()) {
+    while (!prefix.empty() && isBlank(prefix.back())) prefix.pop_back();
+    suffix = std::string_view();
+  }
+  std::string out = prefix;
+  out.append(value);
+  out.append(suffix);
+  std::string_view stored = own(std::move(out));
+  l.text = stored.data();
+  l.len = static_cast<uint32_t>(stored.size());
+  l.valOff = static_cast<uint32_t>(prefix.size());
+  l.valLen = static_cast<uint32_t>(value.size());
+}
+
+// ---- edits ------------------------------------------------------------------------------
+
+void Document::setValue(std::string_view stanza, std::string_view key, std::string_view value) {
+  uint32_t s = ensureStanza(stanza);
+  uint32_t k = findKey(s, key);
+  if (k == kNone) {
+    k = newKey(s, key, keyHash(s, key));
+    appendEntry(s, k, value);
+    return;
+  }
+  uint32_t first = keys_[k].firstLine;
+  while (keys_[k].lastLine != first) detachValueLine(keys_[k].lastLine);
+  setLineValue(first, value);
+}
+
+void Document::addValue(std::string_view stanza, std::string_view key, std::string_view value) {
+  uint32_t s = ensureStanza(stanza);
+  uint32_t k = findKey(s, key);
+  if (k == kNone) k = newKey(s, key, keyHash(s, key));
+  appendEntry(s, k, value);
+}
+
+bool Document::deleteKey(std::string_view stanza, std::string_view key) {
+  uint32_t k = findKey(stanza, key);
+  if (k == kNone) return false;
+  for (uint32_t l = keys_[k].firstLine; l != kNone;) {
+    uint32_t next = lines_[l].nextSame;
+    unlinkCommentBlockAbove(l);
+    unlink(l);
+    --stanzas_[keys_[k].stanza].valueLines;
+    l = next;
+  }
+  keys_[k].firstLine = keys_[k].lastLine = kNone;
+  keys_[k].count = 0;
+  dropKey(k);
+  return true;
+}
+
+bool Document::deleteValueAt(std::string_view stanza, std::string_view key, size_t index) {
+  uint32_t k = findKey(stanza, key);
+  if (k == kNone) return false;
+  if (keys_[k].count == 1) return index == 0 && deleteKey(stanza, key);
+  uint32_t l = keys_[k].firstLine;
+  for (; l != kNone && index > 0; --index) l = lines_[l].nextSame;
+  if (l == kNone) return false;
+  detachValueLine(l);
+  return true;
+}
+
+bool Document::addStanza(std::string_view stanza) {
+  if (findStanza(stanza) != kNone) return false;
+  if (tail_ != kNone && lines_[tail_].kind != kBlank) linkAfter(newLine(std::string_view(), kBlank), tail_);
+  std::string text;
+  text.reserve(stanza.size() + 2);
+  text.push_back('[');
+  text.append(stanza);
+  text.push_back(']');
+  std::string_view stored = own(std::move(text));
+  uint32_t s = newStanza(stored.substr(1, stanza.size()), hashText(stanza));
+  uint32_t line = newLine(stored, kHeader);
+  lines_[line].owner = s;
+  linkAfter(line, tail_);
+  stanzas_[s].firstHeader = stanzas_[s].lastHeader = line;
+  return true;
+}
+
+bool Document::deleteStanza(std::string_view stanza) {
+  uint32_t s = findStanza(stanza);
+  if (s == kNone) return false;
+  for (uint32_t h = stanzas_[s].firstHeader; h != kNone;) {
+    uint32_t nextHeader = lines_[h].nextSame;
+    // The section runs to the next header; the comments directly above that header are
+    // the next stanza's.
+    uint32_t stop = lines_[h].next;
+    while (stop != kNone && lines_[stop].kind != kHeader) stop = lines_[stop].next;
+    uint32_t last = stop == kNone ? tail_ : lines_[stop].prev;
+    if (stop != kNone)
+      while (last != h && lines_[last].kind == kComment) last = lines_[last].prev;
+    unlinkCommentBlockAbove(h);
+    for (uint32_t l = h;;) {
+      uint32_t next = lines_[l].next;
+      bool done = l == last;
+      unlink(l);
+      if (done) break;
+      l = next;
+    }
+    h = nextHeader;
+  }
+  for (uint32_t k = stanzas_[s].firstKey; k != kNone;) {
+    uint32_t next = keys_[k].nextKey;
+    keyIndex_.erase(keys_[k].hash, k);
+    keys_[k].live = false;
+    k = next;
+  }
+  stanzaIndex_.erase(stanzas_[s].hash, s);
+  stanzas_[s].live = false;
+  --liveStanzas_;
+  return true;
+}
+
+void Document::insertCommentsBefore(uint32_t line, std::string_view text) {
+  for (std::string& c : commentLines(text)) linkBefore(newLine(own(std::move(c)), kComment), line);
+}
+
+bool Document::addStanzaComment(std::string_view stanza, std::string_view text) {
+  uint32_t s = findStanza(stanza);
+  if (s == kNone) return false;
+  insertCommentsBefore(stanzas_[s].firstHeader, text);
+  return true;
+}
+
+bool Document::addEntryComment(std::string_view stanza, std::string_view key, std::string_view text) {
+  uint32_t k = findKey(stanza, key);
+  if (k == kNone) return false;
+  insertCommentsBefore(keys_[k].firstLine, text);
+  return true;
+}
+
+void Document::addFileComment(std::string_view text) {
+  std::vector<std::string> lines = commentLines(text);
+  if (lines.empty()) return;
+  bool first = fileCommentTail_ == kNone;
+  uint32_t after = fileCommentTail_;
+  for (std::string& c : lines) {
+    uint32_t l = newLine(own(std::move(c)), kComment);
+    linkAfter(l, after);
+    after = l;
+  }
+  fileCommentTail_ = after;
+  // A blank line keeps the file comment from reading as the comment block of whatever
+  // follows it.
+  uint32_t next = lines_[after].next;
+  if (first && next != kNone && lines_[next].kind != kBlank)
+    linkAfter(newLine(std::string_view(), kBlank), after);
+}
+
+// ---- validation and value syntax --------------------------------------------------------
+
+namespace {
+bool hasLineBreak(std::string_view s) {
+  return s.find('\n') != std::string_view::npos || s.find('\r') != std::string_view::npos;
+}
+bool hasOuterBlank(std::string_view s) {
+  return !s.empty() && (isBlank(s.front()) || isBlank(s.back()));
+}
+}  // namespace
+
+const char* Document::checkStanzaName(std::string_view name) {
+  if (name.empty()) return "the stanza name is empty";
+  if (hasLineBreak(name)) return "the stanza name holds a line break";
+  if (hasOuterBlank(name)) return "the stanza name starts or ends with a blank";
+  return nullptr;
+}
+
+const char* Document::checkKey(std::string_view key) {
+  if (key.empty()) return "the key is empty";
+  if (hasLineBreak(key)) return "the key holds a line break";
+  if (hasOuterBlank(key)) return "the key starts or ends with a blank";
+  if (key.find('=') != std::string_view::npos) return "the key holds '='";
+  if (key.front() == '#' || key.front() == '[') return "the key starts with '#' or '['";
+  return nullptr;
+}
+
+const char* Document::checkValue(std::string_view value) {
+  if (hasLineBreak(value)) return "the value holds a line break";
+  if (hasOuterBlank(value)) return "the value starts or ends with a blank";
+  return nullptr;
+}
+
+std::vector<std::string> Document::commentLines(std::string_view text) {
+  std::vector<std::string> out;
+  if (text.empty()) return out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t nl = text.find('\n', start);
+    if (nl == std::string_view::npos) nl = text.size();
+    std::string_view piece = text.substr(start, nl - start);
+    if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+    if (nl == text.size() && piece.empty() && start > 0) break;  // text ended in a line break
+    size_t b = 0;
+    while (b < piece.size() && isBlank(piece[b])) ++b;
+    if (b < piece.size() && piece[b] == '#') {
+      out.emplace_back(piece);
+    } else if (piece.empty()) {
+      out.emplace_back("#");
+    } else {
+      std::string line("# ");
+      line.append(piece);
+      out.push_back(std::move(line));
+    }
+    start = nl + 1;
+  }
+  return out;
+}
+
+bool parseBoolean(std::string_view text, bool* out) {
+  auto is = [&](std::string_view word) {
+    if (text.size() != word.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+      char c = text[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != word[i]) return false;
+    }
+    return true;
+  };
+  if (is("yes") || is("true") || is("on") || is("1")) {
+    *out = true;
+    return true;
+  }
+  if (is("no") || is("false") || is("off") || is("0")) {
+    *out = false;
+    return true;
+  }
+  return false;
+}
+
+bool parseInteger(std::string_view text, int* out) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  unsigned base = 10;
+  if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == text.size()) return false;
+  uint64_t v = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    unsigned d;
+    if (c >= '0' && c <= '9') {
+      d = static_cast<unsigned>(c - '0');
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      d = static_cast<unsigned>(c - 'a' + 10);
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      d = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    if (d >= base) return false;
+    v = v * base + d;
+    if (v > UINT_MAX) return false;
+  }
+  if (negative) {
+    if (v > static_cast<uint64_t>(INT_MAX) + 1) return false;
+    *out = static_cast<int>(-static_cast<int64_t>(v));
+  } else {
+    *out = static_cast<int>(static_cast<uint32_t>(v));
+  }
+  return true;
+}
+
+}  // namespace ovz_stanza
