@@ -107,8 +107,9 @@ public:
 
     const char* name() const;
 
+    struct Shared;  // per name and process; internal
+
 private:
-    struct Shared;
     Shared* shared_;
 };
 
@@ -131,11 +132,13 @@ public:
     bool tryReadLock() override;
     bool tryWriteLock() override;
 
-    // The lock file's path, directory + "/" + name.
+    // The lock file's path (directory + "/" + name) as the first lock object of this file in
+    // the process spelled it.
     const char* path() const;
 
+    struct Shared;  // per file and process; internal
+
 private:
-    struct Shared;
     Shared* shared_;
 };
 

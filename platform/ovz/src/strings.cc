@@ -1,0 +1,444 @@
+// String classes: owned and viewed texts, UTF-8 and local code set.
+#include <ovz/strings.h>
+
+#include <errno.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <strings.h>
+#include <wchar.h>
+#include <wctype.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <ovz/exceptions.h>
+#include <ovz/multibyte.h>
+
+namespace {
+
+[[noreturn]] void outOfMemory() {
+    ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
+}
+
+bool isUTF8Name(const char* codeset) {
+    return codeset != nullptr &&
+           (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+}
+
+// Converts `n` bytes of `in` from code set `from` to `to` with iconv. A character that
+// cannot be converted becomes '?', so every text converts.
+std::string convert(const char* from, const char* to, const char* in, std::size_t n) {
+    std::string out;
+    if (n == 0) return out;
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        // No converter between the two: keep ASCII, replace everything else.
+        out.reserve(n);
+        for (std::size_t i = 0; i < n; ++i)
+            out += static_cast<unsigned char>(in[i]) < 0x80 ? in[i] : '?';
+        return out;
+    }
+    char buffer[1024];
+    char* src = const_cast<char*>(in);
+    std::size_t left = n;
+    bool fromUTF8 = isUTF8Name(from);
+    while (left > 0) {
+        char* dst = buffer;
+        std::size_t room = sizeof buffer;
+        std::size_t rc = iconv(cd, &src, &left, &dst, &room);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (rc != static_cast<std::size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        // EILSEQ (not representable or invalid) or EINVAL (truncated at the end): skip the
+        // whole source character when it is valid UTF-8, else one byte.
+        std::size_t skip = 1;
+        if (fromUTF8) {
+            int len = zmblen_6_0(zgetUTF8Handle_6_0(), src, left);
+            if (len > 1) skip = static_cast<std::size_t>(len);
+        }
+        if (skip > left) skip = left;
+        src += skip;
+        left -= skip;
+        out += '?';
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    // Flush any shift state of a stateful target code set.
+    char* dst = buffer;
+    std::size_t room = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &dst, &room);
+    out.append(buffer, static_cast<std::size_t>(dst - buffer));
+    iconv_close(cd);
+    // A string holds no NUL of its own; a converter that produced one would cut the text.
+    std::size_t nul = out.find('\0');
+    if (nul != std::string::npos) out.resize(nul);
+    return out;
+}
+
+const char* localCodeSet() {
+    const char* cs = nl_langinfo(CODESET);
+    return (cs != nullptr && *cs != '\0') ? cs : "ANSI_X3.4-1968";
+}
+
+std::string utf8ToLocal(const char* text, std::size_t n) {
+    const char* cs = localCodeSet();
+    if (isUTF8Name(cs)) return std::string(text ? text : "", n);
+    return convert("UTF-8", cs, text, n);
+}
+
+std::string localToUTF8(const char* text, std::size_t n) {
+    const char* cs = localCodeSet();
+    if (isUTF8Name(cs)) return std::string(text ? text : "", n);
+    return convert(cs, "UTF-8", text, n);
+}
+
+// The UTF-8 locale in which upper() maps characters; null when the system has none.
+locale_t utf8Locale() {
+    static locale_t loc = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        if (l == static_cast<locale_t>(0))
+            l = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
+        return l;
+    }();
+    return loc;
+}
+
+unsigned decodeUTF8(const unsigned char* p, int len) {
+    if (len == 1) return p[0];
+    unsigned cp = p[0] & (0xFFu >> (len + 1));
+    for (int i = 1; i < len; ++i) cp = (cp << 6) | (p[i] & 0x3Fu);
+    return cp;
+}
+
+void encodeUTF8(unsigned cp, std::string& out) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool validScalar(unsigned cp) {
+    return cp != 0 && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+}
+
+}  // namespace
+
+// ---- ZAbstractString_6_0
+
+ZAbstractString_6_0::~ZAbstractString_6_0() = default;
+
+unsigned long ZAbstractString_6_0::hash() const {
+    // FNV-1a over the bytes: the same for every string class holding the same bytes.
+    unsigned long h = 14695981039346656037ul;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(getChars());
+    for (std::size_t i = 0, n = length(); i < n; ++i) {
+        h ^= p[i];
+        h *= 1099511628211ul;
+    }
+    return h;
+}
+
+int ZAbstractString_6_0::compare(const ZObject_6_0& other) const {
+    const auto* s = dynamic_cast<const ZAbstractString_6_0*>(&other);
+    if (s == nullptr) return ZObject_6_0::compare(other);
+    std::size_t a = length(), b = s->length();
+    int c = std::memcmp(c_str(), s->c_str(), a < b ? a : b);
+    if (c != 0) return c < 0 ? -1 : 1;
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+bool ZAbstractString_6_0::equals(const ZObject_6_0& other) const {
+    const auto* s = dynamic_cast<const ZAbstractString_6_0*>(&other);
+    if (s == nullptr) return false;
+    std::size_t n = length();
+    return n == s->length() && std::memcmp(c_str(), s->c_str(), n) == 0;
+}
+
+bool ZAbstractString_6_0::equals(const char* text) const {
+    const char* t = text ? text : "";
+    std::size_t n = length();
+    return std::strlen(t) == n && std::memcmp(c_str(), t, n) == 0;
+}
+
+const char* ZAbstractString_6_0::c_str() const {
+    const char* p = getChars();
+    return p ? p : "";
+}
+
+// ---- ZAbstractMutableString_6_0
+
+ZAbstractMutableString_6_0::ZAbstractMutableString_6_0(const char* text) { assign(text); }
+
+ZAbstractMutableString_6_0::ZAbstractMutableString_6_0(const ZAbstractMutableString_6_0& other)
+    : ZAbstractString_6_0(other) {
+    append(other.data_, other.length_);
+}
+
+ZAbstractMutableString_6_0& ZAbstractMutableString_6_0::operator=(
+    const ZAbstractMutableString_6_0& other) {
+    if (this != &other) assign(other);
+    return *this;
+}
+
+ZAbstractMutableString_6_0::~ZAbstractMutableString_6_0() { std::free(data_); }
+
+const char* ZAbstractMutableString_6_0::getChars() const { return length_ ? data_ : nullptr; }
+std::size_t ZAbstractMutableString_6_0::length() const { return length_; }
+
+void ZAbstractMutableString_6_0::reserveFor(std::size_t extra) {
+    if (extra > SIZE_MAX - length_ - 1) outOfMemory();
+    std::size_t need = length_ + extra + 1;
+    if (need <= capacity_) return;
+    std::size_t cap = capacity_ < 16 ? 16 : capacity_;
+    while (cap < need) cap = cap > SIZE_MAX / 2 ? need : cap * 2;
+    char* p = static_cast<char*>(std::realloc(data_, cap));
+    if (p == nullptr) outOfMemory();
+    data_ = p;
+    capacity_ = cap;
+}
+
+void ZAbstractMutableString_6_0::append(const char* data, std::size_t n) {
+    if (data == nullptr || n == 0) return;
+    // `data` may lie inside this string's own buffer, which reserveFor may move.
+    if (data_ != nullptr && data >= data_ && data < data_ + capacity_) {
+        std::string copy(data, n);
+        append(copy.data(), n);
+        return;
+    }
+    reserveFor(n);
+    std::memcpy(data_ + length_, data, n);
+    length_ += n;
+    data_[length_] = '\0';
+}
+
+void ZAbstractMutableString_6_0::append(const char* text) {
+    if (text != nullptr) append(text, std::strlen(text));
+}
+
+void ZAbstractMutableString_6_0::append(const ZAbstractString_6_0& text) {
+    append(text.getChars(), text.length());
+}
+
+void ZAbstractMutableString_6_0::assign(const char* text) {
+    std::string copy(text ? text : "");  // `text` may be this string's own
+    clear();
+    append(copy.data(), copy.size());
+}
+
+void ZAbstractMutableString_6_0::assign(const ZAbstractString_6_0& text) {
+    if (&text == this) return;
+    std::string copy(text.c_str(), text.length());
+    clear();
+    append(copy.data(), copy.size());
+}
+
+void ZAbstractMutableString_6_0::clear() {
+    std::free(data_);
+    data_ = nullptr;
+    length_ = capacity_ = 0;
+}
+
+void ZAbstractMutableString_6_0::adopt(char* buffer, std::size_t n) {
+    std::free(data_);
+    data_ = buffer;
+    length_ = n;
+    capacity_ = buffer ? n + 1 : 0;
+}
+
+// ---- ZUTF8String_6_0
+
+ZUTF8String_6_0::ZUTF8String_6_0(const char* utf8) : ZAbstractMutableString_6_0(utf8) {}
+
+ZUTF8String_6_0::ZUTF8String_6_0(int value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%d", value);
+    append(buf);
+}
+
+ZUTF8String_6_0::ZUTF8String_6_0(const ZLCString_6_0& local) {
+    std::string s = localToUTF8(local.c_str(), local.length());
+    append(s.data(), s.size());
+}
+
+ZUTF8String_6_0::ZUTF8String_6_0(const ZUTF8String_6_0& other)
+    : ZAbstractMutableString_6_0(other) {}
+ZUTF8String_6_0::~ZUTF8String_6_0() = default;
+
+ZUTF8String_6_0& ZUTF8String_6_0::operator=(const ZUTF8String_6_0& other) {
+    ZAbstractMutableString_6_0::operator=(other);
+    return *this;
+}
+ZUTF8String_6_0& ZUTF8String_6_0::operator=(const char* utf8) {
+    assign(utf8);
+    return *this;
+}
+ZUTF8String_6_0& ZUTF8String_6_0::operator+=(const char* utf8) {
+    append(utf8);
+    return *this;
+}
+ZUTF8String_6_0& ZUTF8String_6_0::operator+=(const ZAbstractString_6_0& other) {
+    append(other);
+    return *this;
+}
+
+ZObject_6_0* ZUTF8String_6_0::clone() const { return new ZUTF8String_6_0(*this); }
+ZCodeSet_6_0 ZUTF8String_6_0::codeSet() const { return ZCODESET_UTF8; }
+void ZUTF8String_6_0::assignUTF8(const char* utf8) { assign(utf8); }
+void ZUTF8String_6_0::assignLocal(const char* local) {
+    std::string s = localToUTF8(local, local ? std::strlen(local) : 0);
+    clear();
+    append(s.data(), s.size());
+}
+
+void ZUTF8String_6_0::upper() {
+    std::size_t n = length();
+    if (n == 0) return;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(getChars());
+    locale_t loc = utf8Locale();
+    std::string out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n;) {
+        int len = zmblen_6_0(zgetUTF8Handle_6_0(), reinterpret_cast<const char*>(p + i), n - i);
+        if (len <= 0) {  // invalid or truncated: the byte stays as it is
+            out += static_cast<char>(p[i]);
+            ++i;
+            continue;
+        }
+        unsigned cp = decodeUTF8(p + i, len);
+        unsigned up = cp;
+        if (loc != static_cast<locale_t>(0)) {
+            up = static_cast<unsigned>(towupper_l(static_cast<wint_t>(cp), loc));
+        } else if (cp >= 'a' && cp <= 'z') {
+            up = cp - 'a' + 'A';
+        }
+        if (!validScalar(up)) up = cp;
+        if (up == cp)
+            out.append(reinterpret_cast<const char*>(p + i), static_cast<std::size_t>(len));
+        else
+            encodeUTF8(up, out);
+        i += static_cast<std::size_t>(len);
+    }
+    clear();
+    append(out.data(), out.size());
+}
+
+// ---- ZLCString_6_0
+
+ZLCString_6_0::ZLCString_6_0(const char* local) : ZAbstractMutableString_6_0(local) {}
+
+ZLCString_6_0::ZLCString_6_0(const ZUTF8String_6_0& utf8) {
+    std::string s = utf8ToLocal(utf8.c_str(), utf8.length());
+    append(s.data(), s.size());
+}
+
+ZLCString_6_0::ZLCString_6_0(const ZLCString_6_0& other) : ZAbstractMutableString_6_0(other) {}
+ZLCString_6_0::~ZLCString_6_0() = default;
+
+ZLCString_6_0& ZLCString_6_0::operator=(const ZLCString_6_0& other) {
+    ZAbstractMutableString_6_0::operator=(other);
+    return *this;
+}
+ZLCString_6_0& ZLCString_6_0::operator=(const char* local) {
+    assign(local);
+    return *this;
+}
+ZLCString_6_0& ZLCString_6_0::operator=(const ZUTF8String_6_0& utf8) {
+    assignUTF8(utf8.c_str());
+    return *this;
+}
+ZLCString_6_0& ZLCString_6_0::operator+=(const char* local) {
+    append(local);
+    return *this;
+}
+ZLCString_6_0& ZLCString_6_0::operator+=(const ZLCString_6_0& other) {
+    append(other);
+    return *this;
+}
+ZLCString_6_0 ZLCString_6_0::operator+(const char* local) const {
+    ZLCString_6_0 r(*this);
+    r += local;
+    return r;
+}
+ZLCString_6_0 ZLCString_6_0::operator+(const ZLCString_6_0& other) const {
+    ZLCString_6_0 r(*this);
+    r += other;
+    return r;
+}
+
+ZObject_6_0* ZLCString_6_0::clone() const { return new ZLCString_6_0(*this); }
+ZCodeSet_6_0 ZLCString_6_0::codeSet() const { return ZCODESET_LOCAL; }
+void ZLCString_6_0::assignUTF8(const char* utf8) {
+    std::string s = utf8ToLocal(utf8, utf8 ? std::strlen(utf8) : 0);
+    clear();
+    append(s.data(), s.size());
+}
+void ZLCString_6_0::assignLocal(const char* local) { assign(local); }
+
+int ZLCString_6_0::compareignorecase(const char* local) const {
+    const char* a = c_str();
+    const char* b = local ? local : "";
+    std::size_t na = std::strlen(a), nb = std::strlen(b);
+    mbstate_t sa{}, sb{};
+    while (na > 0 && nb > 0) {
+        wchar_t wa = 0, wb = 0;
+        std::size_t la = mbrtowc(&wa, a, na, &sa);
+        std::size_t lb = mbrtowc(&wb, b, nb, &sb);
+        // A byte that is not a valid character compares as its own value.
+        if (la == 0 || la > na) {
+            wa = static_cast<unsigned char>(*a);
+            la = 1;
+            sa = mbstate_t{};
+        }
+        if (lb == 0 || lb > nb) {
+            wb = static_cast<unsigned char>(*b);
+            lb = 1;
+            sb = mbstate_t{};
+        }
+        wint_t ca = towlower(static_cast<wint_t>(wa));
+        wint_t cb = towlower(static_cast<wint_t>(wb));
+        if (ca != cb) return ca < cb ? -1 : 1;
+        a += la;
+        na -= la;
+        b += lb;
+        nb -= lb;
+    }
+    return na > 0 ? 1 : (nb > 0 ? -1 : 0);
+}
+
+int ZLCString_6_0::compareignorecase(const ZAbstractString_6_0& other) const {
+    return compareignorecase(other.c_str());
+}
+
+ZUTF8String_6_0 ZLCString_6_0::toUTF8() const { return ZUTF8String_6_0(*this); }
+
+// ---- views
+
+ZUTF8ConstString_6_0::ZUTF8ConstString_6_0(const char* utf8)
+    : text_(utf8), length_(utf8 ? std::strlen(utf8) : 0) {}
+ZUTF8ConstString_6_0::~ZUTF8ConstString_6_0() = default;
+ZObject_6_0* ZUTF8ConstString_6_0::clone() const { return new ZUTF8String_6_0(text_); }
+const char* ZUTF8ConstString_6_0::getChars() const { return text_; }
+std::size_t ZUTF8ConstString_6_0::length() const { return length_; }
+ZCodeSet_6_0 ZUTF8ConstString_6_0::codeSet() const { return ZCODESET_UTF8; }
+
+ZLCConstString_6_0::ZLCConstString_6_0(const char* local)
+    : text_(local), length_(local ? std::strlen(local) : 0) {}
+ZLCConstString_6_0::~ZLCConstString_6_0() = default;
+ZObject_6_0* ZLCConstString_6_0::clone() const { return new ZLCString_6_0(text_); }
+const char* ZLCConstString_6_0::getChars() const { return text_; }
+std::size_t ZLCConstString_6_0::length() const { return length_; }
+ZCodeSet_6_0 ZLCConstString_6_0::codeSet() const { return ZCODESET_LOCAL; }
