@@ -1,0 +1,250 @@
+// Base64 coders. The exported entry points are the fast ones: the encoder turns 12 bits at a
+// time into two characters through a 4096-entry table, and the decoder turns runs of four
+// valid characters into three bytes at once, falling back to one character at a time only
+// around anything else (line breaks, foreign characters, "=", the last few characters).
+// The plain coders below follow the definition character by character and stay as the
+// reference that tests and fuzz targets hold the fast ones to.
+
+#include <ovutil/mime64.h>
+
+#include "mime64_new_internal.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+
+const char new_alphabet[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+#define X 255
+const unsigned char new_reverse_alphabet[128] = {
+    X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,   // 0x00
+    X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,   // 0x10
+    X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  X,  62, X,  63, X,  63,  // 0x20: + - /
+    52, 53, 54, 55, 56, 57, 58, 59, 60, 61, X,  X,  X,  X,  X,  X,   // 0x30: 0-9
+    X,  0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,  // 0x40: A-O
+    15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, X,  X,  X,  X,  X,   // 0x50: P-Z
+    X,  26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40,  // 0x60: a-o
+    41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, X,  X,  X,  X,  X,   // 0x70: p-z
+};
+#undef X
+
+const unsigned char new_bitmasks[8] = {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x7F, 0xFF};
+
+}  // extern "C"
+
+namespace {
+
+constexpr unsigned char kInvalid = 255;
+
+// Room for the encoding of `length` bytes and its NUL; computed in size_t, since the
+// unsigned int form wraps for inputs above 3 GiB.
+std::size_t encoded_size(unsigned int length) {
+    return (static_cast<std::size_t>(length) + 2) / 3 * 4 + 1;
+}
+
+// ---- Fast coders' tables ----------------------------------------------------------------
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The two characters of every 12-bit value.
+constexpr auto kPairs = [] {
+    std::array<char, 2 * 4096> t{};
+    for (int v = 0; v < 4096; ++v) {
+        t[2 * v] = kAlphabet[v >> 6];
+        t[2 * v + 1] = kAlphabet[v & 63];
+    }
+    return t;
+}();
+
+// The 6-bit value of every byte, kInvalid for bytes that are not part of the code ("=" and
+// bytes with the high bit set included).
+constexpr auto kValue = [] {
+    std::array<unsigned char, 256> t{};
+    for (auto& v : t) v = kInvalid;
+    for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
+    t['-'] = 63;
+    return t;
+}();
+
+// kValue shifted into place for each position of a group of four; a character outside the
+// code sets bits above the 24 data bits, so one test rejects the whole group.
+template <int Shift>
+constexpr auto make_shifted() {
+    std::array<std::uint32_t, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[c] = kValue[c] == kInvalid ? 0xFF000000u : std::uint32_t{kValue[c]} << Shift;
+    return t;
+}
+constexpr auto kShift18 = make_shifted<18>();
+constexpr auto kShift12 = make_shifted<12>();
+constexpr auto kShift6 = make_shifted<6>();
+constexpr auto kShift0 = make_shifted<0>();
+
+inline std::uint64_t load_be64(const unsigned char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    return v;
+}
+
+// Writes the 24 bits of `bits` as 3 bytes, plus one byte of scratch after them.
+inline void store_be24(unsigned char* p, std::uint32_t bits) {
+    std::uint32_t v = bits << 8;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    v = __builtin_bswap32(v);
+#endif
+    std::memcpy(p, &v, sizeof v);
+}
+
+inline char* put_pair(char* o, std::uint32_t twelve_bits) {
+    std::memcpy(o, &kPairs[2 * twelve_bits], 2);
+    return o + 2;
+}
+
+// Decodes the group of four characters at p into 24 bits; false if one is not in the code.
+inline bool decode_quad(const unsigned char* p, std::uint32_t& bits) {
+    bits = kShift18[p[0]] | kShift12[p[1]] | kShift6[p[2]] | kShift0[p[3]];
+    return (bits >> 24) == 0;
+}
+
+// Sets both results to "nothing" and tells whether there is anything to decode.
+bool start_decode(const char* text, int length, char** result, unsigned int* result_length) {
+    if (result) *result = nullptr;
+    if (result_length) *result_length = 0;
+    return result && result_length && text && length > 0;
+}
+
+}  // namespace
+
+namespace ovutil::mime64_internal {
+
+char* encode_plain(const unsigned char* data, unsigned int length) {
+    char* out = static_cast<char*>(std::malloc(encoded_size(length)));
+    if (!out) return nullptr;
+    char* o = out;
+    for (unsigned int i = 0; i < length; i += 3) {
+        const unsigned int left = length - i;
+        const unsigned char b0 = data[i];
+        const unsigned char b1 = left > 1 ? data[i + 1] : 0;
+        const unsigned char b2 = left > 2 ? data[i + 2] : 0;
+        *o++ = new_alphabet[b0 >> 2];
+        *o++ = new_alphabet[(b0 & new_bitmasks[1]) << 4 | b1 >> 4];
+        *o++ = left > 1 ? new_alphabet[(b1 & new_bitmasks[3]) << 2 | b2 >> 6] : '=';
+        *o++ = left > 2 ? new_alphabet[b2 & new_bitmasks[5]] : '=';
+    }
+    *o = '\0';
+    return out;
+}
+
+void decode_plain(const char* text, int length, char** result, unsigned int* result_length) {
+    if (!start_decode(text, length, result, result_length)) return;
+    unsigned char* out = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length)));
+    if (!out) return;
+    unsigned int n = 0;
+    int i = 0;
+    for (;;) {
+        unsigned int s[4] = {0, 0, 0, 0};
+        int k = 0;
+        while (k < 4 && i < length) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            if (c == '=') break;
+            ++i;
+            if ((c & 0x80) || new_reverse_alphabet[c] == kInvalid) continue;
+            s[k++] = new_reverse_alphabet[c];
+        }
+        if (k >= 1) out[n++] = static_cast<unsigned char>(s[0] << 2 | s[1] >> 4);
+        if (k >= 2) out[n++] = static_cast<unsigned char>((s[1] & new_bitmasks[3]) << 4 | s[2] >> 2);
+        if (k >= 3) out[n++] = static_cast<unsigned char>((s[2] & new_bitmasks[1]) << 6 | s[3]);
+        if (k < 4) {
+            // A short last group writes one byte more than it carries.
+            if (k >= 1 && n) --n;
+            break;
+        }
+        if (i >= length) break;
+    }
+    *result = reinterpret_cast<char*>(out);
+    *result_length = n;
+}
+
+}  // namespace ovutil::mime64_internal
+
+extern "C" {
+
+char* mime64_new_encode(const unsigned char* data, unsigned int length) {
+    char* const out = static_cast<char*>(std::malloc(encoded_size(length)));
+    if (!out) return nullptr;
+    char* o = out;
+    std::size_t i = 0;
+    // Six bytes per step from one 8-byte load: four 12-bit halves of groups.
+    for (; length - i >= 8; i += 6) {
+        const std::uint64_t w = load_be64(data + i);
+        o = put_pair(o, static_cast<std::uint32_t>(w >> 52) & 0xFFF);
+        o = put_pair(o, static_cast<std::uint32_t>(w >> 40) & 0xFFF);
+        o = put_pair(o, static_cast<std::uint32_t>(w >> 28) & 0xFFF);
+        o = put_pair(o, static_cast<std::uint32_t>(w >> 16) & 0xFFF);
+    }
+    for (; length - i >= 3; i += 3) {
+        const std::uint32_t v = std::uint32_t{data[i]} << 16 | std::uint32_t{data[i + 1]} << 8 | data[i + 2];
+        o = put_pair(o, v >> 12);
+        o = put_pair(o, v & 0xFFF);
+    }
+    if (length - i == 2) {
+        const std::uint32_t v = std::uint32_t{data[i]} << 16 | std::uint32_t{data[i + 1]} << 8;
+        o = put_pair(o, v >> 12);
+        *o++ = kAlphabet[(v >> 6) & 63];
+        *o++ = '=';
+    } else if (length - i == 1) {
+        o = put_pair(o, std::uint32_t{data[i]} << 4);
+        *o++ = '=';
+        *o++ = '=';
+    }
+    *o = '\0';
+    return out;
+}
+
+void mime64_new_decode(const char* text, int length, char** result, unsigned int* result_length) {
+    if (!start_decode(text, length, result, result_length)) return;
+    const std::size_t n = static_cast<std::size_t>(length);
+    unsigned char* const out = static_cast<unsigned char*>(std::malloc(n));
+    if (!out) return;
+    const unsigned char* const in = reinterpret_cast<const unsigned char*>(text);
+    unsigned char* o = out;
+    std::size_t i = 0;
+    for (;;) {
+        // Runs of four valid characters. With 8 characters left, the output is at least 4
+        // bytes short of the end of the buffer (it grows by 3 for every 4 read), so the
+        // 4-byte store stays inside it.
+        std::uint32_t bits;
+        while (n - i >= 8 && decode_quad(in + i, bits)) {
+            store_be24(o, bits);
+            o += 3;
+            i += 4;
+        }
+        // Anything else: one group collected a character at a time, as the plain coder does.
+        std::uint32_t s[4] = {0, 0, 0, 0};
+        int k = 0;
+        while (k < 4 && i < n) {
+            const unsigned char c = in[i];
+            if (c == '=') break;
+            ++i;
+            if (kValue[c] != kInvalid) s[k++] = kValue[c];
+        }
+        if (k >= 1) *o++ = static_cast<unsigned char>(s[0] << 2 | s[1] >> 4);
+        if (k >= 2) *o++ = static_cast<unsigned char>((s[1] & 0x0F) << 4 | s[2] >> 2);
+        if (k >= 3) *o++ = static_cast<unsigned char>((s[2] & 0x03) << 6 | s[3]);
+        if (k < 4) {
+            if (k >= 1) --o;
+            break;
+        }
+    }
+    *result = reinterpret_cast<char*>(out);
+    *result_length = static_cast<unsigned int>(o - out);
+}
+
+}  // extern "C"
