@@ -1,0 +1,211 @@
+// NameValueMap and NameValueEntry: the model, its readers and its writers.
+//
+// Keys are stored as ZUTF8String_6_0 (the clone of whatever string the map is given); look-ups
+// probe with a ZUTF8ConstString_6_0 view over the caller's text, which the string classes
+// hash and compare exactly like the stored key, so no probe copies the name.
+
+#include <ovutil/NameValueMap.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <ovutil/mime64.h>
+#include <ovz/exceptions.h>
+
+namespace {
+
+const char kSourceFile[] = "src/WVCore/NameValueMap";
+
+// The text form of an unsigned number, "%u".
+struct DecimalText {
+    explicit DecimalText(unsigned int value) { snprintf(text, sizeof text, "%u", value); }
+    char text[16];
+};
+
+char const* flagText(int flag) { return flag != 0 ? "true" : "false"; }
+
+// The base64 text of `length` bytes at `data`, owned by the object and released with free.
+class Base64Text {
+public:
+    Base64Text(char const* data, unsigned int length)
+        : text_(mime64_new_encode(reinterpret_cast<unsigned char const*>(data),
+                                  data != nullptr ? length : 0)) {
+        if (text_ == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
+    }
+    ~Base64Text() { free(text_); }
+    Base64Text(Base64Text const&) = delete;
+    Base64Text& operator=(Base64Text const&) = delete;
+    char const* get() const { return text_; }
+
+private:
+    char* text_;
+};
+
+}  // namespace
+
+// ---- NameValueEntry ----
+
+NameValueEntry::NameValueEntry() : values(1, 1) {}
+NameValueEntry::NameValueEntry(NameValueEntry const& other) = default;
+NameValueEntry& NameValueEntry::operator=(NameValueEntry const& other) = default;
+NameValueEntry::~NameValueEntry() = default;
+
+ZObject_6_0* NameValueEntry::clone() const { return new NameValueEntry(*this); }
+
+// ---- NameValueMap: construction ----
+
+NameValueMap::NameValueMap() : map_(1, 1) {}
+
+NameValueMap::NameValueMap(NameValueMap const& other) : ZObject_6_0(other), map_(other.map_) {}
+
+NameValueMap::NameValueMap(attrlist_s_t const& list) : map_(1, 1) {
+    if (list.attrs == nullptr) return;
+    for (unsigned int i = 0; i < list.count; ++i) addNameValue(list.attrs[i]);
+}
+
+NameValueMap::NameValueMap(namevalue_s_t const& record) : map_(1, 1) { addNameValue(record); }
+
+NameValueMap::~NameValueMap() = default;
+
+NameValueMap& NameValueMap::operator=(NameValueMap const& other) {
+    if (this != &other) map_ = other.map_;
+    return *this;
+}
+
+ZObject_6_0* NameValueMap::clone() const { return new NameValueMap(*this); }
+
+// ---- Entries ----
+
+NameValueEntry* NameValueMap::findEntry(char const* name) const {
+    return static_cast<NameValueEntry*>(map_.getEntry(ZUTF8ConstString_6_0(name)));
+}
+
+NameValueEntry* NameValueMap::findOrCreateEntry(char const* name) {
+    ZUTF8ConstString_6_0 key(name);
+    if (auto* entry = map_.getEntry(key)) return static_cast<NameValueEntry*>(entry);
+    // The owning map stores clones of both: the view's clone is an owning ZUTF8String_6_0.
+    map_.putEntry(key, NameValueEntry());
+    return static_cast<NameValueEntry*>(map_.getEntry(key));
+}
+
+// ---- Reading ----
+
+void NameValueMap::getNames(ZArrayList_6_0& out) const { map_.listKeys(out); }
+
+ZArrayList_6_0* NameValueMap::getValues(char const* name) const {
+    NameValueEntry* entry = findEntry(name);
+    return entry != nullptr ? &entry->values : nullptr;
+}
+
+ZObject_6_0* NameValueMap::getValue(char const* name, unsigned int index) const {
+    NameValueEntry* entry = findEntry(name);
+    return entry != nullptr ? entry->values.get(index) : nullptr;
+}
+
+ZUTF8String_6_0* NameValueMap::getString(char const* name, unsigned int index) const {
+    return dynamic_cast<ZUTF8String_6_0*>(getValue(name, index));
+}
+
+unsigned int NameValueMap::getValueCount(char const* name) const {
+    NameValueEntry* entry = findEntry(name);
+    return entry != nullptr ? static_cast<unsigned int>(entry->values.size()) : 0;
+}
+
+unsigned int NameValueMap::getValueCount() const {
+    ZArrayList_6_0 entries(10, 0);
+    map_.listObjects(entries);
+    unsigned long total = 0;
+    for (unsigned long i = 0; i < entries.size(); ++i) {
+        total += static_cast<NameValueEntry*>(entries.get(i))->values.size();
+    }
+    return static_cast<unsigned int>(total);
+}
+
+NameValueMap* NameValueMap::getSubtree(char const* name) const {
+    NameValueEntry* entry = findEntry(name);
+    return entry != nullptr ? &entry->subtree : nullptr;
+}
+
+unsigned int NameValueMap::getSubtreeCount(char const* name) const {
+    NameValueEntry* entry = findEntry(name);
+    return entry != nullptr ? static_cast<unsigned int>(entry->subtree.map_.size()) : 0;
+}
+
+bool NameValueMap::exist(char const* name) const {
+    NameValueEntry* entry = findEntry(name);
+    return entry != nullptr && (entry->values.size() != 0 || entry->subtree.map_.size() != 0);
+}
+
+// ---- Writing ----
+
+void NameValueMap::setValue(char const* name, unsigned int index, ZObject_6_0 const* value) {
+    NameValueEntry* entry = findOrCreateEntry(name);
+    if (value == nullptr) return;
+    if (index < entry->values.size()) {
+        entry->values.set(index, *value);
+    } else {
+        entry->values.add(*value);
+    }
+}
+
+void NameValueMap::addValue(char const* name, ZObject_6_0 const* value) {
+    NameValueEntry* entry = findOrCreateEntry(name);
+    if (value == nullptr) return;
+    entry->values.add(*value);
+}
+
+NameValueMap* NameValueMap::addSubtree(char const* name) {
+    return &findOrCreateEntry(name)->subtree;
+}
+
+// The string variants hand the map a view over their text; the owning list keeps the view's
+// clone, an owning ZUTF8String_6_0, which is exactly what the map stores for a string.
+
+void NameValueMap::setString(char const* name, char const* value, unsigned int index) {
+    ZUTF8ConstString_6_0 text(value);
+    setValue(name, index, &text);
+}
+
+void NameValueMap::setString(char const* name, unsigned int index, char const* value) {
+    setString(name, value, index);
+}
+
+void NameValueMap::setString(char const* name, char const* data, unsigned int length,
+                             unsigned int index) {
+    Base64Text text(data, length);
+    setString(name, text.get(), index);
+}
+
+void NameValueMap::setString(char const* name, unsigned int value, unsigned int index) {
+    setString(name, DecimalText(value).text, index);
+}
+
+void NameValueMap::setString(char const* name, int flag, unsigned int index) {
+    setString(name, flagText(flag), index);
+}
+
+void NameValueMap::addString(char const* name, char const* value) {
+    ZUTF8ConstString_6_0 text(value);
+    addValue(name, &text);
+}
+
+void NameValueMap::addString(char const* name, char const* data, unsigned int length) {
+    Base64Text text(data, length);
+    addString(name, text.get());
+}
+
+void NameValueMap::addString(char const* name, unsigned int value) {
+    addString(name, DecimalText(value).text);
+}
+
+void NameValueMap::addString(char const* name, int flag) { addString(name, flagText(flag)); }
+
+void NameValueMap::removeValue(char const* name, unsigned int index) {
+    NameValueEntry* entry = findEntry(name);
+    if (entry == nullptr || index >= entry->values.size()) return;
+    entry->values.remove(index);
+}
+
+void NameValueMap::removeString(char const* name, unsigned int index) { removeValue(name, index); }
+
+void NameValueMap::removeAll() { map_.removeAll(); }
