@@ -125,6 +125,11 @@ void Document::clear() {
 
 bool Document::parse(std::string bytes, ParseError* error) {
   clear();
+  // Line offsets and lengths are 32-bit.
+  if (bytes.size() >= 0xFFFFFFF0u) {
+    if (error) *error = ParseError{1, "the file is larger than 4 GiB"};
+    return false;
+  }
   buffer_ = std::move(bytes);
   const char* const begin = buffer_.data();
   const char* const end = begin + buffer_.size();

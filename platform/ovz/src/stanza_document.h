@@ -67,6 +67,12 @@ class Document {
  public:
   static constexpr uint32_t kNone = IdIndex::kNone;
 
+  Document() = default;
+  // Lines point into the document's own buffers (a short std::string keeps its bytes inside
+  // the object), so a document stays where it was made.
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+
   struct ParseError {
     size_t line = 0;             // 1-based number of the offending line
     const char* reason = nullptr;  // static English text

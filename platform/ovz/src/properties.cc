@@ -1,0 +1,540 @@
+// ZProperties_6_0: a stanza file held as a document under a reader/writer lock; the
+// observers; the process-wide registry; reading and crash-safe writing of files.
+#include <ovz/properties.h>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include <ovz/exceptions.h>
+
+#include "properties_impl.h"
+
+using ovz_stanza::Document;
+
+namespace ovz_properties {
+
+namespace {
+[[noreturn]] void refuse(const char* what) {
+  ZInvalidParameterException_6_0(what).throwException(__FILE__, __LINE__);
+}
+}  // namespace
+
+std::string_view stanzaArg(const char* stanza) {
+  if (!stanza) refuse("the stanza name is null");
+  std::string_view s(stanza);
+  if (const char* why = Document::checkStanzaName(s)) refuse(why);
+  return s;
+}
+
+std::string_view keyArg(const char* key) {
+  if (!key) refuse("the key is null");
+  std::string_view k(key);
+  if (const char* why = Document::checkKey(k)) refuse(why);
+  return k;
+}
+
+std::string_view valueArg(const char* value) {
+  std::string_view v(value ? value : "");
+  if (const char* why = Document::checkValue(v)) refuse(why);
+  return v;
+}
+
+std::string_view textArg(const char* text) {
+  if (!text) refuse("the comment text is null");
+  return std::string_view(text);
+}
+
+void noFlags(int flags) {
+  if (flags != 0) refuse("no flags are defined for this operation");
+}
+
+std::string utf8Of(const ZAbstractString_6_0& text) {
+  if (text.codeSet() == ZCODESET_UTF8) return std::string(text.c_str(), text.length());
+  ZUTF8String_6_0 converted;
+  converted.assignLocal(text.c_str());
+  return std::string(converted.c_str(), converted.length());
+}
+
+void assignFromFile(ZAbstractMutableString_6_0& out, std::string_view utf8) {
+  std::string text(utf8);  // the strings take NUL-terminated text
+  out.assignUTF8(text.c_str());
+}
+
+void appendString(ZArrayList_6_0& out, std::string_view utf8, ZPropertyStringType type) {
+  if (type == ZPROPERTY_STRING_UTF8) {
+    ZUTF8String_6_0 s;
+    assignFromFile(s, utf8);
+    out.add(s);
+  } else {
+    ZLCString_6_0 s;
+    assignFromFile(s, utf8);
+    out.add(s);
+  }
+}
+
+int readWholeFile(const char* name, std::string& out) {
+  int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return err;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return EISDIR;
+  }
+  std::string data;
+  if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      return err;
+    }
+    if (n == 0) break;
+    data.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  out.swap(data);
+  return 0;
+}
+
+namespace {
+
+int writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int replaceFile(const char* name, const std::string& data, mode_t newFileMode) {
+  std::string target(name);
+  struct stat st;
+  bool exists = ::lstat(name, &st) == 0;
+  if (exists && S_ISLNK(st.st_mode)) {
+    // Renaming over a link would replace the link itself; write beside its target.
+    char* real = ::realpath(name, nullptr);
+    if (!real) return errno;
+    target = real;
+    std::free(real);
+    exists = ::stat(target.c_str(), &st) == 0;
+  }
+  if (exists && !S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string tmp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "." +
+                    base + ".tmpXXXXXX";
+
+  int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  mode_t mode = exists ? (st.st_mode & 07777) : newFileMode;
+  int err = writeAll(fd, data.data(), data.size());
+  if (!err && ::fchmod(fd, mode) != 0) err = errno;
+  if (!err && exists && ::geteuid() == 0) {
+    // Only root can give the file back to its owner; everyone else's copy is theirs anyway.
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0) err = errno;
+  }
+  if (!err && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  if (!err && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
+  if (err) {
+    ::unlink(tmp.c_str());
+    return err;
+  }
+  // The rename is durable only once the directory is on disk.
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return errno;
+  if (::fsync(dfd) != 0 && errno != EINVAL) err = errno;  // some file systems cannot sync directories
+  ::close(dfd);
+  return err;
+}
+
+}  // namespace ovz_properties
+
+using namespace ovz_properties;
+
+// ---- observers --------------------------------------------------------------------------
+
+ZObserver_6_0::~ZObserver_6_0() = default;
+
+struct ZAbstractObservable_6_0::State {
+  mutable std::mutex lock;
+  std::vector<ZObserver_6_0*> observers;
+};
+
+ZAbstractObservable_6_0::ZAbstractObservable_6_0() : state_(new State) {}
+ZAbstractObservable_6_0::~ZAbstractObservable_6_0() { delete state_; }
+
+void ZAbstractObservable_6_0::addObserver(ZObserver_6_0& observer) {
+  std::lock_guard<std::mutex> hold(state_->lock);
+  auto& v = state_->observers;
+  if (std::find(v.begin(), v.end(), &observer) == v.end()) v.push_back(&observer);
+}
+
+void ZAbstractObservable_6_0::deleteObserver(ZObserver_6_0& observer) {
+  std::lock_guard<std::mutex> hold(state_->lock);
+  auto& v = state_->observers;
+  v.erase(std::remove(v.begin(), v.end(), &observer), v.end());
+}
+
+void ZAbstractObservable_6_0::deleteObservers() {
+  std::lock_guard<std::mutex> hold(state_->lock);
+  state_->observers.clear();
+}
+
+int ZAbstractObservable_6_0::countObservers() const {
+  std::lock_guard<std::mutex> hold(state_->lock);
+  return static_cast<int>(state_->observers.size());
+}
+
+void ZAbstractObservable_6_0::notifyObservers(void* arg) {
+  std::vector<ZObserver_6_0*> copy;
+  {
+    std::lock_guard<std::mutex> hold(state_->lock);
+    copy = state_->observers;
+  }
+  for (ZObserver_6_0* o : copy) o->update(*this, arg);
+}
+
+// ---- ZPropertiesInterface_6_0 / ZProperties_6_0 -----------------------------------------
+
+ZPropertiesInterface_6_0::~ZPropertiesInterface_6_0() = default;
+
+ZProperties_6_0::ZProperties_6_0() : impl_(new Impl) {}
+ZProperties_6_0::~ZProperties_6_0() { delete impl_; }
+
+namespace {
+using ReadLock = std::shared_lock<std::shared_mutex>;
+using WriteLock = std::unique_lock<std::shared_mutex>;
+}  // namespace
+
+int ZProperties_6_0::exists(const char* stanza, const char* key) const {
+  std::string_view s = stanzaArg(stanza), k = keyArg(key);
+  ReadLock hold(impl_->lock);
+  return impl_->doc->hasKey(s, k) ? 1 : 0;
+}
+
+int ZProperties_6_0::exists(const char* stanza) const {
+  std::string_view s = stanzaArg(stanza);
+  ReadLock hold(impl_->lock);
+  return impl_->doc->hasStanza(s) ? 1 : 0;
+}
+
+int ZProperties_6_0::isObfuscated(const char*, const char*) const { return 0; }
+int ZProperties_6_0::isObfuscated(const char*) const { return 0; }
+
+int ZProperties_6_0::getValue(const char* stanza, const char* key, ZAbstractMutableString_6_0& out,
+                              int index, const char* defaultValue) const {
+  std::string_view s = stanzaArg(stanza), k = keyArg(key);
+  std::string value;
+  bool found = false;
+  if (index >= 0) {
+    ReadLock hold(impl_->lock);
+    std::string_view v;
+    found = impl_->doc->value(s, k, static_cast<size_t>(index), &v);
+    if (found) value.assign(v);
+  }
+  if (found) {
+    assignFromFile(out, value);
+  } else if (defaultValue) {
+    out.assignUTF8(defaultValue);
+  } else {
+    out.clear();
+  }
+  return found ? 1 : 0;
+}
+
+int ZProperties_6_0::getIntegerValue(const char* stanza, const char* key, int defaultValue,
+                                     unsigned) const {
+  std::string_view s = stanzaArg(stanza), k = keyArg(key);
+  ReadLock hold(impl_->lock);
+  std::string_view v;
+  int result;
+  if (!impl_->doc->value(s, k, 0, &v) || !ovz_stanza::parseInteger(v, &result)) return defaultValue;
+  return result;
+}
+
+int ZProperties_6_0::getBooleanValue(const char* stanza, const char* key, int defaultValue,
+                                     int) const {
+  std::string_view s = stanzaArg(stanza), k = keyArg(key);
+  ReadLock hold(impl_->lock);
+  std::string_view v;
+  bool result;
+  if (!impl_->doc->value(s, k, 0, &v) || !ovz_stanza::parseBoolean(v, &result)) return defaultValue;
+  return result ? 1 : 0;
+}
+
+unsigned long ZProperties_6_0::getValues(const char* stanza, const char* key, ZArrayList_6_0& out,
+                                         ZPropertyStringType type) const {
+  std::string_view s = stanzaArg(stanza), k = keyArg(key);
+  std::vector<std::string> copies;
+  {
+    ReadLock hold(impl_->lock);
+    for (std::string_view v : impl_->doc->values(s, k)) copies.emplace_back(v);
+  }
+  for (const std::string& v : copies) appendString(out, v, type);
+  return copies.size();
+}
+
+unsigned long ZProperties_6_0::numValues(const char* stanza) const {
+  std::string_view s = stanzaArg(stanza);
+  ReadLock hold(impl_->lock);
+  return impl_->doc->valueCount(s);
+}
+
+unsigned long ZProperties_6_0::numValues(const char* stanza, const char* key) const {
+  std::string_view s = stanzaArg(stanza), k = keyArg(key);
+  ReadLock hold(impl_->lock);
+  return impl_->doc->valueCount(s, k);
+}
+
+unsigned long ZProperties_6_0::count() const {
+  ReadLock hold(impl_->lock);
+  return impl_->doc->stanzaCount();
+}
+
+unsigned long ZProperties_6_0::count(const char* stanza) const {
+  std::string_view s = stanzaArg(stanza);
+  ReadLock hold(impl_->lock);
+  return impl_->doc->keyCount(s);
+}
+
+void ZProperties_6_0::load(const char* fileName) {
+  if (!fileName) ZInvalidParameterException_6_0("the file name is null").throwException(__FILE__, __LINE__);
+  std::string bytes;
+  if (int err = readWholeFile(fileName, bytes))
+    ZException_6_0(ZEXC_FILE_READ, {fileName, std::strerror(err)}).throwException(__FILE__, __LINE__);
+  // Parse outside the lock into a fresh document, so that readers never wait for the parse
+  // and a file with invalid data leaves the current contents as they were.
+  auto doc = std::make_unique<Document>();
+  Document::ParseError error;
+  if (!doc->parse(std::move(bytes), &error)) {
+    ZPropertiesInvalidDataException_6_0(error.reason, fileName, static_cast<int>(error.line))
+        .throwException(__FILE__, __LINE__);
+  }
+  {
+    WriteLock hold(impl_->lock);
+    impl_->doc.swap(doc);
+    impl_->fileName = fileName;
+  }
+  doc.reset();
+  postLoad(fileName);
+  notifyObservers(const_cast<char*>(fileName));
+}
+
+void ZProperties_6_0::reload(const char* fileName) {
+  if (fileName) {
+    load(fileName);
+    return;
+  }
+  std::string last;
+  {
+    ReadLock hold(impl_->lock);
+    last = impl_->fileName;
+  }
+  if (last.empty()) ZInvalidParameterException_6_0("no file was loaded").throwException(__FILE__, __LINE__);
+  load(last.c_str());
+}
+
+void ZProperties_6_0::store(const char* fileName) {
+  std::string name;
+  std::string text;
+  mode_t mode;
+  {
+    ReadLock hold(impl_->lock);
+    name = fileName ? fileName : impl_->fileName;
+    text = impl_->doc->serialize();
+    mode = impl_->newFileMode;
+  }
+  if (name.empty()) ZInvalidParameterException_6_0("no file name to store to").throwException(__FILE__, __LINE__);
+  if (int err = replaceFile(name.c_str(), text, mode))
+    ZException_6_0(ZEXC_FILE_WRITE, {name, std::strerror(err)}).throwException(__FILE__, __LINE__);
+}
+
+void ZProperties_6_0::list() const {
+  std::string text;
+  {
+    ReadLock hold(impl_->lock);
+    text = impl_->doc->serialize();
+  }
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void ZProperties_6_0::setValue(const char* stanza, const char* key, const char* value) {
+  setValue(stanza, key, value, 0);
+}
+
+void ZProperties_6_0::setValue(const char* stanza, const char* key, const char* value, int flags) {
+  noFlags(flags);
+  std::string_view s = stanzaArg(stanza), k = keyArg(key), v = valueArg(value);
+  WriteLock hold(impl_->lock);
+  impl_->doc->setValue(s, k, v);
+}
+
+void ZProperties_6_0::setValue(const char* stanza, const char* key, const ZLCString_6_0& value, int flags) {
+  setValue(stanza, key, utf8Of(value).c_str(), flags);
+}
+
+void ZProperties_6_0::setValue(const char* stanza, const char* key, const ZUTF8String_6_0& value, int flags) {
+  setValue(stanza, key, value.c_str(), flags);
+}
+
+void ZProperties_6_0::setValue(const char* stanza, const char* key, const ZLCConstString_6_0& value, int flags) {
+  setValue(stanza, key, utf8Of(value).c_str(), flags);
+}
+
+void ZProperties_6_0::setValue(const char* stanza, const char* key, const ZUTF8ConstString_6_0& value, int flags) {
+  setValue(stanza, key, value.c_str(), flags);
+}
+
+void ZProperties_6_0::setIntegerValue(const char* stanza, const char* key, unsigned value) {
+  setValue(stanza, key, std::to_string(value).c_str(), 0);
+}
+
+void ZProperties_6_0::setBooleanValue(const char* stanza, const char* key, int value) {
+  setValue(stanza, key, value ? "yes" : "no", 0);
+}
+
+int ZProperties_6_0::deleteKey(const char* stanza, const char* key) {
+  std::string_view s = stanzaArg(stanza), k = keyArg(key);
+  WriteLock hold(impl_->lock);
+  return impl_->doc->deleteKey(s, k) ? 1 : 0;
+}
+
+void ZProperties_6_0::addFileComment(const char* text) {
+  std::string_view t = textArg(text);
+  WriteLock hold(impl_->lock);
+  impl_->doc->addFileComment(t);
+}
+
+int ZProperties_6_0::addEntryComment(const char* stanza, const char* key, const char* text) {
+  std::string_view s = stanzaArg(stanza), k = keyArg(key), t = textArg(text);
+  WriteLock hold(impl_->lock);
+  return impl_->doc->addEntryComment(s, k, t) ? 1 : 0;
+}
+
+void ZProperties_6_0::postLoad(const char*) {}
+
+int ZProperties_6_0::checkComment(ZLCString_6_0& text) {
+  std::string original(text.c_str(), text.length());
+  std::string joined;
+  for (const std::string& line : Document::commentLines(original)) {
+    if (!joined.empty()) joined.push_back('\n');
+    joined.append(line);
+  }
+  if (joined == original) return 0;
+  text.assign(joined.c_str());
+  return 1;
+}
+
+int ZProperties_6_0::setAttributes(unsigned long attribute, void* value) {
+  if (!value) ZInvalidParameterException_6_0("the attribute value is null").throwException(__FILE__, __LINE__);
+  if (attribute != ZPROPERTIES_ATTR_NEW_FILE_MODE)
+    ZInvalidParameterException_6_0("unknown properties attribute").throwException(__FILE__, __LINE__);
+  WriteLock hold(impl_->lock);
+  impl_->newFileMode = *static_cast<const mode_t*>(value) & 07777;
+  return 1;
+}
+
+int ZProperties_6_0::checkAccess(const char*, const char*, int) const { return 1; }
+
+// ---- factory ----------------------------------------------------------------------------
+
+ZPropertiesFactoryInterface_6_0::~ZPropertiesFactoryInterface_6_0() = default;
+ZAbstractPropertiesFactory_6_0::~ZAbstractPropertiesFactory_6_0() = default;
+
+// ---- registry ---------------------------------------------------------------------------
+
+namespace {
+
+struct RegistryEntry {
+  ZProperties_6_0* object = nullptr;
+  bool loading = false;
+  pthread_t loader{};
+};
+
+struct Registry {
+  std::mutex lock;
+  std::condition_variable settled;  // an entry stopped loading
+  // Node-based: references to entries stay valid while other names are added.
+  std::unordered_map<std::string, RegistryEntry> entries;
+};
+
+Registry& registry() {
+  // Lives as long as the process: registered objects are handed out until the very end.
+  static Registry* r = new Registry;
+  return *r;
+}
+
+}  // namespace
+
+ZProperties_6_0* ZProperties_6_0::getPropertiesFor(const char* fileName,
+                                                   ZAbstractPropertiesFactory_6_0& factory,
+                                                   int flags) {
+  if (!fileName) ZInvalidParameterException_6_0("the file name is null").throwException(__FILE__, __LINE__);
+  Registry& r = registry();
+  std::unique_lock<std::mutex> hold(r.lock);
+  RegistryEntry& entry = r.entries[fileName];
+  while (!entry.object && entry.loading) {
+    if (pthread_equal(entry.loader, pthread_self())) {
+      ZException_6_0(ZEXC_FAILURE, {"the properties file is being loaded by this thread already"})
+          .throwException(__FILE__, __LINE__);
+    }
+    r.settled.wait(hold);
+  }
+  if (entry.object) {
+    ZProperties_6_0* object = entry.object;
+    hold.unlock();
+    if (flags & ZPROPERTIES_RELOAD) object->load(fileName);
+    return object;
+  }
+  entry.loading = true;
+  entry.loader = pthread_self();
+  hold.unlock();
+
+  ZProperties_6_0* object = nullptr;
+  try {
+    object = factory.makePropertiesInstance();
+    if (!object) ZException_6_0(ZEXC_FAILURE, {"the properties factory made no object"}).throwException(__FILE__, __LINE__);
+    object->load(fileName);
+  } catch (...) {
+    delete object;
+    hold.lock();
+    entry.loading = false;
+    r.settled.notify_all();
+    throw;
+  }
+  hold.lock();
+  entry.object = object;
+  entry.loading = false;
+  r.settled.notify_all();
+  return object;
+}

@@ -1,0 +1,48 @@
+// Private: the state of a properties object and helpers shared by the properties sources.
+#ifndef OVZ_SRC_PROPERTIES_IMPL_H
+#define OVZ_SRC_PROPERTIES_IMPL_H
+
+#include <sys/types.h>
+
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+
+#include <ovz/properties.h>
+
+#include "stanza_document.h"
+
+struct ZProperties_6_0::Impl {
+  // Readers share, writers (edits, the swap of a newly loaded document) hold it alone.
+  mutable std::shared_mutex lock;
+  std::unique_ptr<ovz_stanza::Document> doc = std::make_unique<ovz_stanza::Document>();
+  std::string fileName;  // of the last successful load
+  mode_t newFileMode = 0644;
+};
+
+namespace ovz_properties {
+
+// Each throws ZInvalidParameterException_6_0 for an argument the document cannot hold.
+std::string_view stanzaArg(const char* stanza);
+std::string_view keyArg(const char* key);
+std::string_view valueArg(const char* value);
+std::string_view textArg(const char* text);  // comment texts: only null is refused
+void noFlags(int flags);
+
+// The UTF-8 bytes of a string of either code set.
+std::string utf8Of(const ZAbstractString_6_0& text);
+// Assigns file bytes (UTF-8) to `out`, converted into its code set.
+void assignFromFile(ZAbstractMutableString_6_0& out, std::string_view utf8);
+// A new string of `type` holding file bytes, appended to `out`.
+void appendString(ZArrayList_6_0& out, std::string_view utf8, ZPropertyStringType type);
+
+// Reads a whole file; 0 or an errno value.
+int readWholeFile(const char* name, std::string& out);
+// Replaces `name` with `data` without ever losing it (see ZProperties_6_0::store); 0 or an
+// errno value.
+int replaceFile(const char* name, const std::string& data, mode_t newFileMode);
+
+}  // namespace ovz_properties
+
+#endif
