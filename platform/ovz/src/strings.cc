@@ -56,7 +56,9 @@ std::string convert(const char* from, const char* to, const char* in, std::size_
         // EILSEQ (not representable or invalid) or EINVAL (truncated at the end): skip the
         // whole source character when it is valid UTF-8, else one byte.
         std::size_t skip = 1;
-        if (fromUTF8) {
+        if (errno == EINVAL) {
+            skip = left;  // the text ends inside a character
+        } else if (fromUTF8) {
             int len = zmblen_6_0(zgetUTF8Handle_6_0(), src, left);
             if (len > 1) skip = static_cast<std::size_t>(len);
         }

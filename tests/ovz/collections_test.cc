@@ -1,0 +1,336 @@
+// Array list and hash maps: ownership (clone on store, delete on replace/remove), growth
+// from one bucket, copies, listing order, and the library's allocator.
+#include <ovz/collections.h>
+#include <ovz/exceptions.h>
+#include <ovz/strings.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Huge requests must come back as null (or as the library's exception), not abort the test.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+
+namespace {
+
+// Counts live instances so a test can see what a collection cloned and deleted.
+class Counted : public ZObject_6_0 {
+public:
+    explicit Counted(int id) : id_(id) { ++live; }
+    Counted(const Counted& other) : ZObject_6_0(other), id_(other.id_) {
+        ++live;
+        ++clones;
+    }
+    ~Counted() override { --live; }
+    unsigned long hash() const override { return static_cast<unsigned long>(id_); }
+    ZObject_6_0* clone() const override { return new Counted(*this); }
+    bool equals(const ZObject_6_0& other) const override {
+        auto* c = dynamic_cast<const Counted*>(&other);
+        return c != nullptr && c->id_ == id_;
+    }
+    int id() const { return id_; }
+
+    static int live;
+    static int clones;
+
+private:
+    int id_;
+};
+int Counted::live = 0;
+int Counted::clones = 0;
+
+class CollectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Counted::live = 0;
+        Counted::clones = 0;
+    }
+    void TearDown() override { EXPECT_EQ(Counted::live, 0) << "objects leaked or over-freed"; }
+};
+
+int idAt(const ZArrayList_6_0& list, unsigned long i) {
+    auto* c = dynamic_cast<Counted*>(list.get(i));
+    return c ? c->id() : -1;
+}
+
+using ListTest = CollectionTest;
+
+TEST_F(ListTest, OwningListStoresClonesAndDeletesThem) {
+    {
+        ZArrayList_6_0 list(1, 1);
+        Counted a(1), b(2), c(3);
+        list.add(a);
+        list.add(b);
+        list.add(Counted(4));  // a temporary is fine: the list keeps its own clone
+        EXPECT_EQ(list.size(), 3u);
+        EXPECT_NE(list.get(0), &a);
+        EXPECT_EQ(Counted::clones, 3);
+        EXPECT_EQ(Counted::live, 6);  // a, b, c and three clones
+
+        list.set(1, c);  // the clone of b is deleted
+        EXPECT_EQ(Counted::live, 6);
+        EXPECT_EQ(idAt(list, 1), 3);
+
+        list.remove(0);  // the clone of a is deleted, the rest shift down
+        EXPECT_EQ(Counted::live, 5);
+        ASSERT_EQ(list.size(), 2u);
+        EXPECT_EQ(idAt(list, 0), 3);
+        EXPECT_EQ(idAt(list, 1), 4);
+    }
+}
+
+TEST_F(ListTest, NonOwningListStoresPointersAndDeletesNothing) {
+    Counted a(1), b(2), c(3);
+    {
+        ZArrayList_6_0 list(0, 0);
+        list.add(a);
+        list.add(b);
+        EXPECT_EQ(list.get(0), &a);
+        EXPECT_EQ(list.get(1), &b);
+        list.set(0, c);
+        EXPECT_EQ(list.get(0), &c);
+        list.remove(0);
+        EXPECT_EQ(list.get(0), &b);
+        EXPECT_EQ(Counted::clones, 0);
+    }
+    EXPECT_EQ(Counted::live, 3);  // nothing was deleted (ASan would also flag a stack delete)
+}
+
+TEST_F(ListTest, IndexOutOfRange) {
+    ZArrayList_6_0 list(2, 1);
+    list.add(Counted(1));
+    EXPECT_EQ(list.get(1), nullptr);
+    EXPECT_EQ(list.get(~0ul), nullptr);
+    EXPECT_THROW(list.set(1, Counted(2)), ZInvalidParameterException_6_0);
+    EXPECT_THROW(list.remove(1), ZInvalidParameterException_6_0);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(idAt(list, 0), 1);
+}
+
+TEST_F(ListTest, CopiesOfOwningListsAreIndependent) {
+    ZArrayList_6_0 list(1, 1);
+    list.add(Counted(1));
+    list.add(Counted(2));
+    ZArrayList_6_0 copy(list);
+    EXPECT_NE(copy.get(0), list.get(0));
+    EXPECT_TRUE(copy.equals(list));
+    copy.set(0, Counted(9));
+    copy.add(Counted(3));
+    EXPECT_EQ(idAt(list, 0), 1);
+    EXPECT_EQ(list.size(), 2u);
+
+    ZArrayList_6_0 assigned(5, 1);
+    assigned.add(Counted(7));
+    assigned = list;
+    EXPECT_EQ(assigned.size(), 2u);
+    EXPECT_NE(assigned.get(1), list.get(1));
+    EXPECT_EQ(idAt(assigned, 1), 2);
+    assigned = assigned;
+    EXPECT_EQ(idAt(assigned, 1), 2);
+
+    std::unique_ptr<ZObject_6_0> cloned(list.clone());
+    EXPECT_TRUE(cloned->equals(list));
+}
+
+TEST_F(ListTest, IndexOfFindsEqualElements) {
+    ZArrayList_6_0 list(4, 1);
+    list.add(ZUTF8String_6_0("a"));
+    list.add(ZUTF8String_6_0("b"));
+    EXPECT_EQ(list.indexOf(ZUTF8ConstString_6_0("b")), 1u);
+    EXPECT_EQ(list.indexOf(ZUTF8ConstString_6_0("c")), list.size());
+}
+
+using MapTest = CollectionTest;
+
+TEST_F(MapTest, GrowsFromOneBucketAndFindsEveryKey) {
+    ZHashKeyMap_6_0 map(1, 1);
+    const int n = 20000;
+    for (int i = 0; i < n; ++i) map.putEntry(ZUTF8String_6_0(i), Counted(i));
+    ASSERT_EQ(map.size(), static_cast<unsigned long>(n));
+    for (int i = 0; i < n; ++i) {
+        std::string key = std::to_string(i);
+        auto* v = dynamic_cast<Counted*>(map.getEntry(ZUTF8ConstString_6_0(key.c_str())));
+        ASSERT_NE(v, nullptr) << key;
+        ASSERT_EQ(v->id(), i);
+    }
+    for (int i = 0; i < n; i += 2) ASSERT_TRUE(map.removeEntry(ZUTF8String_6_0(i)));
+    EXPECT_EQ(map.size(), static_cast<unsigned long>(n / 2));
+    for (int i = 0; i < n; ++i) ASSERT_EQ(map.contains(ZUTF8String_6_0(i)), i % 2 == 1) << i;
+    EXPECT_FALSE(map.removeEntry(ZUTF8String_6_0(0)));
+}
+
+TEST_F(MapTest, KeysAreFoundWithAnyStringClassOfTheSameBytes) {
+    ZHashKeyMap_6_0 map(50, 1);
+    map.putEntry(ZUTF8String_6_0("/var/log"), ZLCString_6_0("/data/log"));
+    EXPECT_NE(map.getEntry(ZUTF8ConstString_6_0("/var/log")), nullptr);
+    EXPECT_NE(map.getEntry(ZLCString_6_0("/var/log")), nullptr);
+    EXPECT_NE(map.getEntry(ZLCConstString_6_0("/var/log")), nullptr);
+    EXPECT_EQ(map.getEntry(ZUTF8ConstString_6_0("/VAR/LOG")), nullptr);
+    EXPECT_TRUE(map.isEmpty() == false);
+}
+
+TEST_F(MapTest, ViewsHandedToAnOwningMapAreStoredAsOwnedCopies) {
+    ZHashKeyMap_6_0 map(1, 1);
+    {
+        std::string key = "temporary";
+        std::string value = "value";
+        map.putEntry(ZUTF8ConstString_6_0(key.c_str()), ZUTF8ConstString_6_0(value.c_str()));
+    }  // the viewed texts are gone; the map must not point at them
+    auto* v = dynamic_cast<ZAbstractString_6_0*>(map.getEntry(ZUTF8ConstString_6_0("temporary")));
+    ASSERT_NE(v, nullptr);
+    EXPECT_STREQ(v->c_str(), "value");
+}
+
+TEST_F(MapTest, PuttingAnEqualKeyReplacesAndDeletesTheOldValue) {
+    ZHashKeyMap_6_0 map(1, 1);
+    map.putEntry(Counted(1), Counted(10));
+    ZObject_6_0* storedKey = map.getKey(Counted(1));
+    map.putEntry(Counted(1), Counted(11));
+    EXPECT_EQ(map.size(), 1u);
+    EXPECT_EQ(Counted::live, 2);  // one key and one value remain
+    auto* v = dynamic_cast<Counted*>(map.getEntry(Counted(1)));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->id(), 11);
+    EXPECT_EQ(map.getKey(Counted(1)), storedKey);
+    EXPECT_TRUE(map.removeEntry(Counted(1)));
+    EXPECT_EQ(Counted::live, 0);
+}
+
+TEST_F(MapTest, CopiesAreIndependent) {
+    ZHashKeyMap_6_0 map(1, 1);
+    map.putEntry(ZUTF8String_6_0("a"), Counted(1));
+    map.putEntry(ZUTF8String_6_0("b"), Counted(2));
+
+    ZHashKeyMap_6_0 copy(map);
+    EXPECT_TRUE(copy.equals(map));
+    EXPECT_NE(copy.getEntry(ZUTF8ConstString_6_0("a")), map.getEntry(ZUTF8ConstString_6_0("a")));
+    copy.putEntry(ZUTF8String_6_0("a"), Counted(5));
+    copy.removeEntry(ZUTF8String_6_0("b"));
+    copy.putEntry(ZUTF8String_6_0("c"), Counted(3));
+    EXPECT_FALSE(copy.equals(map));
+    EXPECT_EQ(dynamic_cast<Counted*>(map.getEntry(ZUTF8ConstString_6_0("a")))->id(), 1);
+    EXPECT_TRUE(map.contains(ZUTF8ConstString_6_0("b")));
+    EXPECT_FALSE(map.contains(ZUTF8ConstString_6_0("c")));
+
+    ZHashKeyMap_6_0 assigned(3, 1);
+    assigned.putEntry(ZUTF8String_6_0("z"), Counted(26));
+    assigned = map;
+    EXPECT_TRUE(assigned.equals(map));
+    EXPECT_FALSE(assigned.contains(ZUTF8ConstString_6_0("z")));
+    assigned = assigned;
+    EXPECT_TRUE(assigned.equals(map));
+    map.removeAll();
+    EXPECT_TRUE(map.isEmpty());
+    EXPECT_EQ(assigned.size(), 2u);
+
+    std::unique_ptr<ZObject_6_0> cloned(assigned.clone());
+    EXPECT_TRUE(cloned->equals(assigned));
+}
+
+TEST_F(MapTest, ListKeysReportsTheMapsOwnKeysInAStableOrder) {
+    ZHashKeyMap_6_0 map(1, 1);
+    const char* names[] = {"delta", "alpha", "charlie", "bravo", "echo"};
+    for (const char* n : names) map.putEntry(ZUTF8String_6_0(n), Counted(1));
+    map.putEntry(ZUTF8String_6_0("alpha"), Counted(2));  // a replaced value keeps its place
+
+    ZArrayList_6_0 first(10, 0), second(10, 0), values(10, 0);
+    map.listKeys(first);
+    map.listKeys(second);
+    map.listObjects(values);
+    ASSERT_EQ(first.size(), 5u);
+    ASSERT_EQ(values.size(), 5u);
+    for (unsigned long i = 0; i < first.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(first.get(i), second.get(i));
+        EXPECT_EQ(first.get(i), map.getKey(*first.get(i)));  // the stored key itself
+        EXPECT_EQ(values.get(i), map.getEntry(*first.get(i)));
+        EXPECT_TRUE(first.get(i)->equals(ZUTF8ConstString_6_0(names[i])));
+    }
+}
+
+TEST_F(MapTest, NonOwningSetOfViews) {
+    // The masked-name set: views over constant texts, membership by the key's own equality.
+    ZUTF8ConstString_6_0 members[] = {ZUTF8ConstString_6_0("resourcepassword"),
+                                      ZUTF8ConstString_6_0("pwd"),
+                                      ZUTF8ConstString_6_0("password"),
+                                      ZUTF8ConstString_6_0("server_pwd")};
+    ZHashMap_6_0 set(10, 0);
+    for (auto& m : members) set.add(m);
+    EXPECT_EQ(set.size(), 4u);
+    EXPECT_EQ(set.getKey(ZUTF8ConstString_6_0("pwd")), &members[1]);
+    struct Case {
+        const char* name;
+        bool member;
+    } cases[] = {{"pwd", true},      {"password", true}, {"server_pwd", true},
+                 {"resourcepassword", true}, {"PWD", false}, {"mypwd", false},
+                 {"pwd2", false},    {"", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(set.contains(ZUTF8ConstString_6_0(c.name)), c.member);
+        EXPECT_EQ(set.contains(ZUTF8String_6_0(c.name)), c.member);
+    }
+}
+
+TEST_F(MapTest, NonOwningMapNeverDeletes) {
+    Counted k(1), v1(10), v2(11);
+    {
+        ZHashKeyMap_6_0 map(1, 0);
+        map.putEntry(k, v1);
+        map.putEntry(k, v2);
+        EXPECT_EQ(map.getEntry(k), &v2);
+        EXPECT_EQ(map.getKey(Counted(1)), &k);
+        map.removeEntry(k);
+        map.putEntry(k, v1);
+    }
+    EXPECT_EQ(Counted::live, 3);
+    EXPECT_EQ(Counted::clones, 0);
+}
+
+TEST_F(MapTest, PutAllCopiesEntriesAndIgnoresItself) {
+    ZHashKeyMap_6_0 a(1, 1), b(1, 1);
+    a.putEntry(ZUTF8String_6_0("x"), Counted(1));
+    b.putEntry(ZUTF8String_6_0("x"), Counted(2));
+    b.putEntry(ZUTF8String_6_0("y"), Counted(3));
+    a.putAll(b);
+    EXPECT_EQ(a.size(), 2u);
+    EXPECT_EQ(dynamic_cast<Counted*>(a.getEntry(ZUTF8ConstString_6_0("x")))->id(), 2);
+    a.putAll(a);
+    EXPECT_EQ(a.size(), 2u);
+}
+
+TEST(Object, RootCloneThrowsInsteadOfReturningNothing) {
+    struct Plain : ZObject_6_0 {};
+    Plain p;
+    try {
+        delete p.clone();
+        FAIL() << "clone of a class without clone returned";
+    } catch (ZException_6_0& e) {
+        EXPECT_EQ(e.kind(), ZEXC_FAILURE);
+    }
+    ZArrayList_6_0 owning(1, 1);
+    EXPECT_THROW(owning.add(p), ZException_6_0);
+    EXPECT_EQ(owning.size(), 0u);
+}
+
+TEST(Object, RootIdentity) {
+    struct Plain : ZObject_6_0 {};
+    Plain a, b;
+    EXPECT_TRUE(a.equals(a));
+    EXPECT_FALSE(a.equals(b));
+    EXPECT_EQ(a.compare(a), 0);
+    EXPECT_EQ(a.compare(b), -b.compare(a));
+    EXPECT_NE(a.compare(b), 0);
+}
+
+TEST(Object, AllocatorReportsExhaustedMemory) {
+    EXPECT_EQ(ZObject_6_0::operator new(SIZE_MAX / 2, std::nothrow), nullptr);
+    EXPECT_THROW(ZObject_6_0::operator new(SIZE_MAX / 2), ZOutOfMemoryException_6_0);
+    void* p = ZObject_6_0::operator new(0);
+    EXPECT_NE(p, nullptr);
+    ZObject_6_0::operator delete(p);
+}
+
+}  // namespace

@@ -1,0 +1,277 @@
+// String classes: byte-wise identity across classes, empty texts, upper-casing and the
+// conversion between UTF-8 and the local code set.
+#include <ovz/strings.h>
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Runs a test body under one LC_CTYPE and puts the previous one back.
+class LocaleScope {
+public:
+    explicit LocaleScope(const char* name) {
+        const char* old = std::setlocale(LC_CTYPE, nullptr);
+        previous_ = old ? old : "C";
+        ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
+    }
+    ~LocaleScope() { std::setlocale(LC_CTYPE, previous_.c_str()); }
+    bool ok() const { return ok_; }
+
+private:
+    std::string previous_;
+    bool ok_;
+};
+
+TEST(Strings, SameBytesAreEqualAndHashAlikeAcrossClasses) {
+    const char* text = "Path/Map key";
+    ZUTF8String_6_0 utf8(text);
+    ZUTF8ConstString_6_0 utf8View(text);
+    ZLCString_6_0 local(text);
+    ZLCConstString_6_0 localView(text);
+    const ZAbstractString_6_0* all[] = {&utf8, &utf8View, &local, &localView};
+    for (const auto* a : all) {
+        for (const auto* b : all) {
+            EXPECT_TRUE(a->equals(*b));
+            EXPECT_EQ(a->hash(), b->hash());
+            EXPECT_EQ(a->compare(*b), 0);
+        }
+    }
+}
+
+TEST(Strings, EqualityIsByteWiseAndCaseSensitive) {
+    struct Case {
+        const char* a;
+        const char* b;
+        bool equal;
+    } cases[] = {
+        {"abc", "abc", true},  {"abc", "ABC", false}, {"abc", "abcd", false},
+        {"", "", true},        {"abc", "", false},    {"\xc3\xa9", "\xc3\xa9", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        ZUTF8String_6_0 a(c.a);
+        ZUTF8ConstString_6_0 b(c.b);
+        EXPECT_EQ(a.equals(b), c.equal);
+        EXPECT_EQ(b.equals(a), c.equal);
+        EXPECT_EQ(a.equals(c.b), c.equal);
+        if (c.equal) {
+            EXPECT_EQ(a.hash(), b.hash());
+        }
+    }
+}
+
+TEST(Strings, CompareOrdersLikeStrcmp) {
+    ZUTF8String_6_0 abc("abc");
+    EXPECT_LT(abc.compare(ZUTF8ConstString_6_0("abd")), 0);
+    EXPECT_GT(abc.compare(ZUTF8ConstString_6_0("ab")), 0);
+    EXPECT_GT(ZUTF8String_6_0("\xc3\xa9").compare(abc), 0);  // bytes compare unsigned
+}
+
+TEST(Strings, StringNeverEqualsAnObjectThatIsNotAString) {
+    struct Plain : ZObject_6_0 {};
+    Plain plain;
+    EXPECT_FALSE(ZUTF8String_6_0("x").equals(plain));
+}
+
+TEST(Strings, EmptyStringsMayHaveNullCharacters) {
+    ZUTF8String_6_0 fresh;
+    ZUTF8String_6_0 fromNull(static_cast<const char*>(nullptr));
+    ZUTF8String_6_0 fromEmpty("");
+    ZUTF8String_6_0 cleared("gone");
+    cleared.clear();
+    ZLCString_6_0 local;
+    ZUTF8ConstString_6_0 nullView(nullptr);
+    ZUTF8ConstString_6_0 emptyView("");
+    const ZAbstractString_6_0* all[] = {&fresh, &fromNull, &fromEmpty, &cleared,
+                                        &local, &nullView, &emptyView};
+    for (const auto* s : all) {
+        EXPECT_TRUE(s->isEmpty());
+        EXPECT_EQ(s->length(), 0u);
+        EXPECT_STREQ(s->c_str(), "");
+        EXPECT_TRUE(s->equals(""));
+        EXPECT_TRUE(s->equals(static_cast<const char*>(nullptr)));
+        EXPECT_TRUE(s->equals(fresh));
+        EXPECT_EQ(s->hash(), fresh.hash());
+    }
+    // Owned empty strings hold no buffer at all.
+    EXPECT_EQ(fresh.getChars(), nullptr);
+    EXPECT_EQ(fromEmpty.getChars(), nullptr);
+    EXPECT_EQ(cleared.getChars(), nullptr);
+    EXPECT_EQ(nullView.getChars(), nullptr);
+}
+
+TEST(Strings, FromIntIsDecimal) {
+    struct Case {
+        int value;
+        const char* text;
+    } cases[] = {{0, "0"}, {7, "7"}, {-42, "-42"}, {INT_MAX, "2147483647"},
+                 {INT_MIN, "-2147483648"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_STREQ(ZUTF8String_6_0(c.value).c_str(), c.text);
+    }
+}
+
+TEST(Strings, AppendAssignAndCopyOwnTheirBytes) {
+    ZUTF8String_6_0 s("ab");
+    s.append("cd");
+    s.append(ZUTF8ConstString_6_0("ef"));
+    s += "g";
+    EXPECT_STREQ(s.c_str(), "abcdefg");
+    s.append(s);  // appending itself must not read a moved buffer
+    EXPECT_STREQ(s.c_str(), "abcdefgabcdefg");
+    s.assign(s.getChars() + 7);  // assigning from its own bytes
+    EXPECT_STREQ(s.c_str(), "abcdefg");
+
+    ZUTF8String_6_0 copy(s);
+    s = "changed";
+    EXPECT_STREQ(copy.c_str(), "abcdefg");
+    copy = copy;
+    EXPECT_STREQ(copy.c_str(), "abcdefg");
+    s.append(static_cast<const char*>(nullptr));
+    EXPECT_STREQ(s.c_str(), "changed");
+}
+
+TEST(Strings, UpperCasesUTF8CharactersAndLeavesInvalidBytes) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"abc xyz 09", "ABC XYZ 09"},
+        {"M\xc3\xbcller", "M\xc3\x9cLLER"},          // ü -> Ü
+        {"\xd0\xb4\xd0\xb0", "\xd0\x94\xd0\x90"},    // Cyrillic да -> ДА
+        {"\xc4\xb1", "I"},                           // dotless i: two bytes become one
+        {"a\xff" "b", "A\xff" "B"},                  // invalid byte stays
+        {"a\xc3", "A\xc3"},                          // truncated character stays
+        {"\xed\xa0\x80x", "\xed\xa0\x80X"},          // surrogate bytes stay
+        {"ALREADY", "ALREADY"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        ZUTF8String_6_0 s(c.in);
+        s.upper();
+        EXPECT_STREQ(s.c_str(), c.out);
+    }
+}
+
+TEST(Strings, UpperDoesNotDependOnTheProcessLocale) {
+    LocaleScope c("C");
+    ZUTF8String_6_0 s("\xc3\xa9t\xc3\xa9");  // été
+    s.upper();
+    EXPECT_STREQ(s.c_str(), "\xc3\x89T\xc3\x89");
+}
+
+TEST(Strings, ViewsCopyNothingAndCloneIntoOwningStrings) {
+    char buffer[] = "view text";
+    ZUTF8ConstString_6_0 u(buffer);
+    ZLCConstString_6_0 l(buffer);
+    EXPECT_EQ(u.getChars(), buffer);
+    EXPECT_EQ(l.getChars(), buffer);
+
+    std::unique_ptr<ZObject_6_0> uc(u.clone());
+    std::unique_ptr<ZObject_6_0> lc(l.clone());
+    auto* uOwned = dynamic_cast<ZUTF8String_6_0*>(uc.get());
+    auto* lOwned = dynamic_cast<ZLCString_6_0*>(lc.get());
+    ASSERT_NE(uOwned, nullptr);
+    ASSERT_NE(lOwned, nullptr);
+    buffer[0] = 'X';
+    EXPECT_STREQ(uOwned->c_str(), "view text");
+    EXPECT_STREQ(lOwned->c_str(), "view text");
+}
+
+TEST(Strings, CodeSetsAreReported) {
+    EXPECT_EQ(ZUTF8String_6_0("a").codeSet(), ZCODESET_UTF8);
+    EXPECT_EQ(ZUTF8ConstString_6_0("a").codeSet(), ZCODESET_UTF8);
+    EXPECT_EQ(ZLCString_6_0("a").codeSet(), ZCODESET_LOCAL);
+    EXPECT_EQ(ZLCConstString_6_0("a").codeSet(), ZCODESET_LOCAL);
+}
+
+TEST(LocalStrings, ConvertToAsciiUnderTheCLocale) {
+    LocaleScope c("C");
+    ASSERT_TRUE(c.ok());
+    struct Case {
+        const char* utf8;
+        const char* local;
+    } cases[] = {
+        {"plain ascii", "plain ascii"},
+        {"M\xc3\xbcller", "M?ller"},                 // one '?' per character, not per byte
+        {"\xf0\x9f\x94\x92 lock", "? lock"},         // four-byte character
+        {"a\xff" "b", "a?b"},                        // invalid byte
+        {"end\xe2\x82", "end?"},                     // truncated at the end
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.utf8);
+        ZLCString_6_0 local{ZUTF8String_6_0(c.utf8)};
+        EXPECT_STREQ(local.c_str(), c.local);
+        ZLCString_6_0 assigned;
+        assigned = ZUTF8String_6_0(c.utf8);
+        EXPECT_STREQ(assigned.c_str(), c.local);
+        ZLCString_6_0 viaAbstract;
+        static_cast<ZAbstractMutableString_6_0&>(viaAbstract).assignUTF8(c.utf8);
+        EXPECT_STREQ(viaAbstract.c_str(), c.local);
+    }
+    // Back to UTF-8: ASCII passes, a byte the local code set does not define becomes '?'.
+    EXPECT_STREQ(ZLCString_6_0("back home").toUTF8().c_str(), "back home");
+    EXPECT_STREQ(ZLCString_6_0("M\xfcller").toUTF8().c_str(), "M?ller");
+    ZUTF8String_6_0 u;
+    u.assignLocal("M\xfcller");
+    EXPECT_STREQ(u.c_str(), "M?ller");
+}
+
+TEST(LocalStrings, UTF8LocaleConvertsByIdentity) {
+    LocaleScope utf8("C.UTF-8");
+    if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale on this system";
+    const char* text = "M\xc3\xbcller \xf0\x9f\x94\x92 \xff";
+    ZLCString_6_0 local{ZUTF8String_6_0(text)};
+    EXPECT_STREQ(local.c_str(), text);
+    EXPECT_STREQ(local.toUTF8().c_str(), text);
+}
+
+TEST(LocalStrings, ConcatenationOperators) {
+    ZLCString_6_0 a("log");
+    ZLCString_6_0 b = a + "/" + ZLCString_6_0("file");
+    EXPECT_STREQ(b.c_str(), "log/file");
+    EXPECT_STREQ(a.c_str(), "log");
+    a += ".d";
+    a += ZLCString_6_0("/x");
+    EXPECT_STREQ(a.c_str(), "log.d/x");
+    a = "fresh";
+    EXPECT_STREQ(a.c_str(), "fresh");
+    a = a;
+    EXPECT_STREQ(a.c_str(), "fresh");
+}
+
+TEST(LocalStrings, CompareIgnoringCase) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    } cases[] = {
+        {"yes", "YES", 0}, {"Yes", "yEs", 0}, {"abc", "abd", -1}, {"b", "A", 1},
+        {"ab", "ABC", -1}, {"abc", "AB", 1},  {"", "", 0},        {"x", "", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        int r = ZLCString_6_0(c.a).compareignorecase(c.b);
+        EXPECT_EQ((r > 0) - (r < 0), c.sign);
+        int v = ZLCString_6_0(c.a).compareignorecase(ZLCConstString_6_0(c.b));
+        EXPECT_EQ((v > 0) - (v < 0), c.sign);
+    }
+    EXPECT_EQ(ZLCString_6_0().compareignorecase(static_cast<const char*>(nullptr)), 0);
+}
+
+TEST(LocalStrings, CompareIgnoringCaseFoldsMultibyteCharactersInUTF8Locale) {
+    LocaleScope utf8("C.UTF-8");
+    if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale on this system";
+    EXPECT_EQ(ZLCString_6_0("M\xc3\xbcller").compareignorecase("M\xc3\x9cLLER"), 0);
+}
+
+}  // namespace
