@@ -11,6 +11,11 @@
  *  3. Every function may be called from any thread; records are written whole.
  *  4. Routing (where each severity goes) and debug levels are set by a call or by the
  *     environment of the process (see ov_svc_route and ov_svc_set_debug_level).
+ *  5. A record is one line (a text with line breaks continues on lines that start with a
+ *     tab), written with one write() under a process-wide mutex:
+ *        2026-03-01 12:00:00.042+0100 wvacld[4242] ERROR wvcore.locks 0x1354a1c8 src/util/wvlock:120 text
+ *     Debug records carry DEBUG<level> as severity and 0x00000000 as number.
+ *  6. Tests watch records through the capture sink of ovsvc/capture.h.
  *
  * This header compiles as C and as C++.
  */
@@ -63,17 +68,35 @@ extern OVSVC_EXPORT dce_svc_handle_t ovz_svc_handle;
 /* Code-set designator: the inserts of a *_cs_* call are UTF-8 text. */
 extern OVSVC_EXPORT const char* const ov_svc_utf8_cs;
 
-/* Names the process in every record. Refuses a null or empty name (status non-zero). */
+/* Status words of ov_svc_set_progname and ov_svc_init. */
+#define OV_SVC_S_OK        0u
+#define OV_SVC_S_BAD_PARAM 0x0E4C0001u
+
+/*
+ * Names the process in every record (the name is copied). Until it is called, records carry
+ * the name the process was started with. Refuses a null or empty name (OV_SVC_S_BAD_PARAM).
+ */
 OVSVC_EXPORT void ov_svc_set_progname(const char* name, unsigned int* status);
-/* Loads the default messages of the message catalogs; `flags` must be 0. */
+/*
+ * Loads the default messages of the message catalogs and reads the routes from the
+ * environment; `flags` must be 0 (else OV_SVC_S_BAD_PARAM). Any other non-zero status is
+ * the message library's (ovmsg/msg.h).
+ */
 OVSVC_EXPORT void ov_svc_init(int flags, unsigned int* status);
 
 /*
  * Writes one numbered message. `format` names the inserts that follow, in order, with the
  * conversions %s (const char*), %d (int), %u, %x (unsigned int), %ld, %lu, %lx (long) and
  * %c; nothing else in it is read. The message text is the catalog's text for `msgid`,
- * whose conversions are filled with the inserts in order. Returns 0 when the record was
- * written (or routed nowhere on purpose), -1 when writing failed.
+ * whose conversions are filled with the inserts in order (or as numbered by %1$s, %2$d...).
+ * The text is never used as a printf format: a conversion without an insert, or one that
+ * names no value (such as %n), is written as it stands; a null %s insert reads "(null)".
+ * A number without any text is written as "message 0x<number>" followed by the inserts.
+ * The text is the local code set's; with the UTF-8 designator (ov_svc_printf_cs_withfile)
+ * it is the UTF-8 text. A record goes to the capture sink, if any, and to the route of its
+ * severity (attributes 16, 32, 48, 64; other values are routed as errors, so that they are
+ * not lost). Returns 0 when the record was written (or routed nowhere on purpose), -1 when
+ * writing failed.
  */
 OVSVC_EXPORT int ov_svc_printf_withfile(dce_svc_handle_t handle, const char* file, int line,
                                         const char* format, unsigned int subcomp,
@@ -94,13 +117,19 @@ OVSVC_EXPORT int ov_svc_printf_cs_withfile(dce_svc_handle_t handle, const char* 
  */
 OVSVC_EXPORT unsigned int ov_svc__debug_fillin2(dce_svc_handle_t handle, unsigned int subcomp);
 
-/* Writes one debug line: `format` is a printf format and the inserts follow it. */
+/*
+ * Writes one debug line: `format` is a printf format (the program's own, never data) and the
+ * inserts follow it. The line is written only when the debug level of `subcomp` is at least
+ * `level`; callers test ov_svc_debug_level first to skip building their inserts.
+ */
 OVSVC_EXPORT void ov_svc__debug_withfile(dce_svc_handle_t handle, const char* file, int line,
                                          unsigned int subcomp, unsigned int level,
-                                         const char* format, ...);
+                                         const char* format, ...)
+    __attribute__((format(printf, 6, 7)));
 OVSVC_EXPORT void ov_svc__debug_utf8_withfile(dce_svc_handle_t handle, const char* file,
                                               int line, unsigned int subcomp,
-                                              unsigned int level, const char* format, ...);
+                                              unsigned int level, const char* format, ...)
+    __attribute__((format(printf, 6, 7)));
 
 /*
  * The debug level of `subcomp`: the table's entry once the handle is filled in, else the
@@ -113,7 +142,21 @@ static inline unsigned int ov_svc_debug_level(dce_svc_handle_t handle, unsigned 
     return ov_svc__debug_fillin2(handle, subcomp);
 }
 
-/* Sets the debug level of one sub-component (fills the handle in first). */
+/*
+ * Sets the debug level of one sub-component (fills the handle in first). A sub-component
+ * the handle does not have is ignored.
+ *
+ * The environment variable OV_SVC_DEBUG sets levels when a handle is filled in (on its first
+ * use): a comma-separated list of <component>:<sub-component>=<level>, where the component
+ * is a handle's component name or "*", and the sub-component is its index, its name or "*".
+ * Later entries win. Example: OV_SVC_DEBUG="ras:3=9,wvcore:*=2,ovz:locks=4".
+ * The product's handles and their sub-components:
+ *   bas    (bas_svc_handle)     0 general, 1 memory, 2 paths, 3 config, 4 nls
+ *   wvcore (wvcore_svc_handle)  0 general, 1 config, 2 locks, 3 objects, 4 text
+ *   ras    (ov_ras_svc_handle)  0 general, 1 trace, 2 dump, 3 exceptions, 4 perf
+ *   ovc    (ovc_svc_handle)     0 general, 1 config, 2 fips, 3 ssl
+ *   ovz    (ovz_svc_handle)     0 general, 1 strings, 2 collections, 3 properties, 4 locks
+ */
 OVSVC_EXPORT void ov_svc_set_debug_level(dce_svc_handle_t handle, unsigned int subcomp,
                                          unsigned int level);
 

@@ -1,0 +1,242 @@
+// Message look-up: catalogs through catopen/catgets, compiled-in defaults, and the
+// process-wide cache that keeps every returned text alive.
+#include "ovmsg/msg.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <nl_types.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <tuple>
+
+#include "defaults.h"
+
+using ovmsg_internal::kCatalogCount;
+using ovmsg_internal::kCatalogs;
+using ovmsg_internal::kDefaultCount;
+using ovmsg_internal::kDefaults;
+
+namespace {
+
+enum class Source { Catalog, Default };
+
+struct Found {
+    const char* text = nullptr;  // UTF-8
+    Source source = Source::Catalog;
+};
+
+// Everything below is guarded by Lock(). A look-up is short (a map search, at most one
+// catopen/catgets and one iconv), and a process asks for few distinct numbers.
+std::mutex& Lock() {
+    static std::mutex* m = new std::mutex;  // never destroyed: look-ups may run at exit
+    return *m;
+}
+
+// Catalog handles by prefix, opened once and never closed.
+std::map<unsigned, nl_catd>& Handles() {
+    static auto* h = new std::map<unsigned, nl_catd>;
+    return *h;
+}
+
+// UTF-8 texts taken from the catalogs, by number. Node-based, so the strings never move.
+std::map<unsigned, std::string>& Utf8Texts() {
+    static auto* t = new std::map<unsigned, std::string>;
+    return *t;
+}
+
+// Copies of default texts handed out as UTF-8, by number.
+std::map<unsigned, std::string>& Utf8DefaultCopies() {
+    static auto* t = new std::map<unsigned, std::string>;
+    return *t;
+}
+
+// Texts in a local code set, by (code set, number, source).
+using LocalKey = std::tuple<std::string, unsigned, int>;
+std::map<LocalKey, std::string>& LocalTexts() {
+    static auto* t = new std::map<LocalKey, std::string>;
+    return *t;
+}
+
+const ov_msg_entry_t* FindDefault(unsigned number) {
+    const ov_msg_entry_t* end = kDefaults + kDefaultCount;
+    const ov_msg_entry_t* it = std::lower_bound(
+        kDefaults, end, number, [](const ov_msg_entry_t& e, unsigned n) { return e.number < n; });
+    return it != end && it->number == number ? it : nullptr;
+}
+
+void SetStatus(unsigned* status, unsigned value) {
+    if (status) *status = value;
+}
+
+// REQUIRES: Lock() held.
+nl_catd CatalogFor(unsigned number) {
+    const unsigned prefix = number >> 12;
+    auto& handles = Handles();
+    auto it = handles.find(prefix);
+    if (it != handles.end()) return it->second;
+    char name[32];
+    ov_msg_catalog_name(number, name, sizeof name);
+    nl_catd catd = catopen(name, NL_CAT_LOCALE);
+    // A failed open is not remembered: the program may set NLSPATH later.
+    if (catd != reinterpret_cast<nl_catd>(-1)) handles.emplace(prefix, catd);
+    return catd;
+}
+
+// REQUIRES: Lock() held.
+Found LookupUtf8(unsigned number) {
+    auto& texts = Utf8Texts();
+    if (auto it = texts.find(number); it != texts.end()) return {it->second.c_str(), Source::Catalog};
+    nl_catd catd = CatalogFor(number);
+    if (catd != reinterpret_cast<nl_catd>(-1)) {
+        // catgets hands back the default argument (null here) when the message is absent.
+        const char* text = catgets(catd, 1, static_cast<int>(number & 0xFFF), nullptr);
+        if (text) {
+            auto [it, inserted] = texts.emplace(number, text);
+            (void)inserted;
+            return {it->second.c_str(), Source::Catalog};
+        }
+    }
+    if (const ov_msg_entry_t* d = FindDefault(number)) return {d->text, Source::Default};
+    return {};
+}
+
+bool IsUtf8Codeset(const char* codeset) {
+    return strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
+}
+
+// Converts UTF-8 text to `codeset`. Characters the code set cannot hold are transliterated
+// where iconv knows how, else written as '?', so a message is never lost to one character.
+bool ConvertFromUtf8(const char* text, const char* codeset, std::string& out) {
+    std::string target = std::string(codeset) + "//TRANSLIT";
+    iconv_t cd = iconv_open(target.c_str(), "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open(codeset, "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    out.clear();
+    char* in = const_cast<char*>(text);
+    size_t in_left = std::strlen(text);
+    char buf[512];
+    bool ok = true;
+    while (ok && in_left > 0) {
+        char* o = buf;
+        size_t o_left = sizeof buf;
+        size_t r = iconv(cd, &in, &in_left, &o, &o_left);
+        out.append(buf, o - buf);
+        if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+        if (errno != EILSEQ && errno != EINVAL) {
+            ok = false;
+            break;
+        }
+        // Skip one UTF-8 character: its lead byte and its continuation bytes.
+        out += '?';
+        ++in;
+        --in_left;
+        while (in_left > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80) {
+            ++in;
+            --in_left;
+        }
+    }
+    if (ok) {
+        char* o = buf;
+        size_t o_left = sizeof buf;
+        if (iconv(cd, nullptr, nullptr, &o, &o_left) == static_cast<size_t>(-1)) ok = false;
+        out.append(buf, o - buf);
+    }
+    iconv_close(cd);
+    return ok;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* ov_msg_get_msg_utf8(unsigned int number, unsigned int* status) {
+    std::lock_guard<std::mutex> guard(Lock());
+    Found found = LookupUtf8(number);
+    if (!found.text) {
+        SetStatus(status, OV_MSG_S_NOT_FOUND);
+        return nullptr;
+    }
+    SetStatus(status, found.source == Source::Catalog ? OV_MSG_S_OK : OV_MSG_S_DEFAULT);
+    if (found.source == Source::Catalog) return found.text;
+    // A default text has its own copy here, so that the UTF-8 and local pointers of one
+    // number always differ, whatever the source.
+    return Utf8DefaultCopies().try_emplace(number, found.text).first->second.c_str();
+}
+
+const char* ov_msg_get_msg(unsigned int number, unsigned int* status) {
+    std::lock_guard<std::mutex> guard(Lock());
+    Found found = LookupUtf8(number);
+    if (!found.text) {
+        SetStatus(status, OV_MSG_S_NOT_FOUND);
+        return nullptr;
+    }
+    unsigned result = found.source == Source::Catalog ? OV_MSG_S_OK : OV_MSG_S_DEFAULT;
+    const char* codeset = nl_langinfo(CODESET);
+    if (!codeset || !*codeset) codeset = "ANSI_X3.4-1968";
+    LocalKey key{codeset, number, static_cast<int>(found.source)};
+    auto& local = LocalTexts();
+    if (auto it = local.find(key); it != local.end()) {
+        SetStatus(status, result);
+        return it->second.c_str();
+    }
+    std::string converted;
+    if (IsUtf8Codeset(codeset)) {
+        converted = found.text;
+    } else if (!ConvertFromUtf8(found.text, codeset, converted)) {
+        converted = found.text;
+        result = OV_MSG_S_CONVERSION;
+    }
+    auto it = local.emplace(std::move(key), std::move(converted)).first;
+    SetStatus(status, result);
+    return it->second.c_str();
+}
+
+const char* ov_msg_get_default_msg(unsigned int number, unsigned int* status) {
+    const ov_msg_entry_t* d = FindDefault(number);
+    SetStatus(status, d ? OV_MSG_S_OK : OV_MSG_S_NOT_FOUND);
+    return d ? d->text : nullptr;
+}
+
+void ov_msg_load_defaults(unsigned int* status) {
+    bool ordered = kDefaultCount > 0;
+    for (unsigned i = 1; ordered && i < kDefaultCount; ++i)
+        ordered = kDefaults[i - 1].number < kDefaults[i].number;
+    SetStatus(status, ordered ? OV_MSG_S_OK : OV_MSG_S_BAD_TABLE);
+}
+
+const ov_msg_entry_t* ov_msg_default_table(size_t* count) {
+    if (count) *count = kDefaultCount;
+    return kDefaults;
+}
+
+size_t ov_msg_catalog_name(unsigned int number, char* name, size_t size) {
+    const unsigned prefix = number >> 12;
+    const char* known = nullptr;
+    for (unsigned i = 0; i < kCatalogCount; ++i)
+        if (kCatalogs[i].prefix == prefix) known = kCatalogs[i].name;
+    char generic[16];
+    if (!known) {
+        std::snprintf(generic, sizeof generic, "ov%05x", prefix);
+        known = generic;
+    }
+    const size_t len = std::strlen(known);
+    if (name && size) {
+        const size_t n = std::min(len, size - 1);
+        std::memcpy(name, known, n);
+        name[n] = '\0';
+    }
+    return len;
+}
+
+const char* ucx_get_nlspath(void) { return std::getenv("NLSPATH"); }
+
+const char* ucx_get_dir(void) { return std::getenv("UCXDIR"); }
+
+}  // extern "C"

@@ -1,0 +1,182 @@
+// Build-time generator of the message catalogs.
+//
+// Reads one file of message definitions and writes, for every catalog it declares, an X/Open
+// message source (<name>.msg, for gencat), and optionally the C++ source of the compiled-in
+// default messages. The definition file holds:
+//
+//   # a comment; blank lines are ignored
+//   catalog <prefix> <name>     the catalog of every number whose high 20 bits are <prefix>
+//   <number> <text>             a message: 32-bit number in hex, then its UTF-8 text
+//
+// The text runs to the end of the line (surrounding blanks trimmed) and is taken literally:
+// a backslash is a backslash. A message lands in set 1 of its catalog under its low 12 bits.
+//
+// usage: ovmsggen <definitions> <msg-output-dir> [<defaults-output.cc>]
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct Definitions {
+    std::map<unsigned, std::string> catalogs;  // prefix -> name
+    std::map<unsigned, std::string> messages;  // number -> text
+};
+
+[[noreturn]] void fail(const std::string& where, const std::string& why) {
+    std::cerr << where << ": " << why << "\n";
+    std::exit(1);
+}
+
+std::string trim(const std::string& s) {
+    const char* blanks = " \t\r";
+    auto first = s.find_first_not_of(blanks);
+    if (first == std::string::npos) return "";
+    auto last = s.find_last_not_of(blanks);
+    return s.substr(first, last - first + 1);
+}
+
+bool parse_hex(const std::string& word, unsigned long limit, unsigned& out) {
+    if (word.size() < 3 || word[0] != '0' || (word[1] != 'x' && word[1] != 'X')) return false;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(word.c_str() + 2, &end, 16);
+    if (*end != '\0' || v > limit) return false;
+    out = static_cast<unsigned>(v);
+    return true;
+}
+
+bool valid_utf8(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+Definitions read_definitions(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) fail(path, "cannot be read");
+    Definitions defs;
+    std::string line;
+    for (int lineno = 1; std::getline(in, line); ++lineno) {
+        const std::string where = path + ":" + std::to_string(lineno);
+        std::string body = trim(line);
+        if (body.empty() || body[0] == '#') continue;
+        if (!valid_utf8(body)) fail(where, "not UTF-8");
+        std::istringstream words(body);
+        std::string first;
+        words >> first;
+        if (first == "catalog") {
+            std::string prefix_word, name, extra;
+            words >> prefix_word >> name >> extra;
+            unsigned prefix = 0;
+            if (!parse_hex(prefix_word, 0xFFFFF, prefix) || name.empty() || !extra.empty())
+                fail(where, "expected: catalog <20-bit prefix in hex> <name>");
+            if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
+                fail(where, "catalog names are lower-case letters, digits and '_'");
+            if (!defs.catalogs.emplace(prefix, name).second) fail(where, "catalog declared twice");
+            continue;
+        }
+        unsigned number = 0;
+        if (!parse_hex(first, 0xFFFFFFFFul, number)) fail(where, "expected a message number in hex");
+        std::string text = trim(body.substr(first.size()));
+        if (text.empty()) fail(where, "message without text");
+        if ((number & 0xFFF) == 0) fail(where, "the low 12 bits of a message number must not be 0");
+        if (!defs.catalogs.count(number >> 12)) fail(where, "no catalog declared for this number");
+        if (!defs.messages.emplace(number, text).second) fail(where, "message defined twice");
+    }
+    return defs;
+}
+
+// gencat reads the text between the quotes of `$quote "` and interprets backslash escapes.
+std::string gencat_quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string c_quoted(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            // Octal escapes keep the generated source ASCII whatever the compiler's input charset.
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\%03o", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void write_file(const std::string& path, const std::string& content) {
+    // Written only when changed, so that an edit of one catalog rebuilds only what depends on it.
+    {
+        std::ifstream old(path, std::ios::binary);
+        if (old) {
+            std::ostringstream existing;
+            existing << old.rdbuf();
+            if (existing.str() == content) return;
+        }
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out || !(out << content) || !out.flush()) fail(path, "cannot be written");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 && argc != 4) {
+        std::cerr << "usage: ovmsggen <definitions> <msg-output-dir> [<defaults-output.cc>]\n";
+        return 2;
+    }
+    Definitions defs = read_definitions(argv[1]);
+
+    for (const auto& [prefix, name] : defs.catalogs) {
+        std::ostringstream msg;
+        msg << "$ Generated from " << argv[1] << "; edit that file instead.\n";
+        msg << "$quote \"\n$set 1\n";
+        for (const auto& [number, text] : defs.messages)
+            if ((number >> 12) == prefix) msg << (number & 0xFFF) << " " << gencat_quoted(text) << "\n";
+        write_file(std::string(argv[2]) + "/" + name + ".msg", msg.str());
+    }
+
+    if (argc == 4) {
+        std::ostringstream cc;
+        cc << "// Generated from " << argv[1] << "; edit that file instead.\n"
+           << "#include \"defaults.h\"\n\nnamespace ovmsg_internal {\n\n"
+           << "const CatalogName kCatalogs[] = {\n";
+        for (const auto& [prefix, name] : defs.catalogs) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "0x%05Xu", prefix);
+            cc << "    {" << buf << ", " << c_quoted(name) << "},\n";
+        }
+        cc << "};\nconst unsigned kCatalogCount = " << defs.catalogs.size() << ";\n\n"
+           << "const ov_msg_entry_t kDefaults[] = {\n";
+        for (const auto& [number, text] : defs.messages) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "0x%08Xu", number);
+            cc << "    {" << buf << ", " << c_quoted(text) << "},\n";
+        }
+        cc << "};\nconst unsigned kDefaultCount = " << defs.messages.size() << ";\n\n"
+           << "}  // namespace ovmsg_internal\n";
+        write_file(argv[3], cc.str());
+    }
+    return 0;
+}

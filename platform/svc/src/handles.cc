@@ -1,0 +1,146 @@
+// The product's serviceability handles, and debug levels: filled in from OV_SVC_DEBUG when a
+// handle is first used, changed by ov_svc_set_debug_level.
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "internal.h"
+
+namespace {
+
+ov_svc_subcomp_t bas_table[] = {
+    {"general", "Basic services", 0},
+    {"memory", "Memory allocation", 0},
+    {"paths", "Install paths and common directory", 0},
+    {"config", "Start-up configuration", 0},
+    {"nls", "National-language paths", 0},
+};
+ov_svc_subcomp_t wvcore_table[] = {
+    {"general", "Utility library", 0},
+    {"config", "Configuration files", 0},
+    {"locks", "Reader/writer and process locks", 0},
+    {"objects", "Attribute lists, maps and objects", 0},
+    {"text", "Multibyte text", 0},
+};
+ov_svc_subcomp_t ras_table[] = {
+    {"general", "Reliability and serviceability", 0},
+    {"trace", "Object traces", 0},
+    {"dump", "Dumps", 0},
+    {"exceptions", "Exceptions thrown and caught", 0},
+    {"perf", "Performance", 0},
+};
+ov_svc_subcomp_t ovc_table[] = {
+    {"general", "Product configuration", 0},
+    {"config", "Configuration items", 0},
+    {"fips", "FIPS mode", 0},
+    {"ssl", "SSL settings", 0},
+};
+ov_svc_subcomp_t ovz_table[] = {
+    {"general", "Object library", 0},
+    {"strings", "Strings and code sets", 0},
+    {"collections", "Lists and maps", 0},
+    {"properties", "Properties and stanza files", 0},
+    {"locks", "Locks", 0},
+};
+
+template <size_t N>
+constexpr unsigned Size(const ov_svc_subcomp_t (&)[N]) {
+    return static_cast<unsigned>(N);
+}
+
+dce_svc_handle_s_t bas_handle = {"bas", bas_table, Size(bas_table), 0};
+dce_svc_handle_s_t wvcore_handle = {"wvcore", wvcore_table, Size(wvcore_table), 0};
+dce_svc_handle_s_t ras_handle = {"ras", ras_table, Size(ras_table), 0};
+dce_svc_handle_s_t ovc_handle = {"ovc", ovc_table, Size(ovc_table), 0};
+dce_svc_handle_s_t ovz_handle = {"ovz", ovz_table, Size(ovz_table), 0};
+
+// Serialises filling handles in; readers use the atomics of ov_svc_debug_level.
+std::mutex& FillMutex() {
+    static std::mutex* m = new std::mutex;
+    return *m;
+}
+
+bool ParseLevel(std::string_view s, unsigned& level) {
+    if (s.empty() || s.size() > 9) return false;
+    unsigned v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    level = v;
+    return true;
+}
+
+// Applies the entries of OV_SVC_DEBUG that concern `h`. Malformed entries are skipped: a
+// typo in a debug setting must not stop the program.
+void ApplyEnvironment(dce_svc_handle_t h) {
+    const char* env = std::getenv("OV_SVC_DEBUG");
+    if (!env || !h->component || !h->table) return;
+    std::string_view rest(env);
+    while (!rest.empty()) {
+        size_t comma = rest.find(',');
+        std::string_view entry = rest.substr(0, comma);
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        size_t colon = entry.find(':');
+        size_t equals = entry.find('=', colon == std::string_view::npos ? 0 : colon);
+        if (colon == std::string_view::npos || equals == std::string_view::npos) continue;
+        std::string_view component = entry.substr(0, colon);
+        std::string_view sub = entry.substr(colon + 1, equals - colon - 1);
+        unsigned level = 0;
+        if (!ParseLevel(entry.substr(equals + 1), level)) continue;
+        if (component != "*" && component != h->component) continue;
+        for (unsigned i = 0; i < h->table_size; ++i) {
+            const char* name = h->table[i].sc_name;
+            unsigned index = 0;
+            bool match = sub == "*" || (name && sub == name) ||
+                         (ParseLevel(sub, index) && index == i);
+            if (match) __atomic_store_n(&h->table[i].sc_level, level, __ATOMIC_RELAXED);
+        }
+    }
+}
+
+void FillIn(dce_svc_handle_t h) {
+    if (__atomic_load_n(&h->setup, __ATOMIC_ACQUIRE)) return;
+    std::lock_guard<std::mutex> guard(FillMutex());
+    if (__atomic_load_n(&h->setup, __ATOMIC_RELAXED)) return;
+    ApplyEnvironment(h);
+    __atomic_store_n(&h->setup, 1, __ATOMIC_RELEASE);
+}
+
+}  // namespace
+
+extern "C" {
+
+dce_svc_handle_t bas_svc_handle = &bas_handle;
+dce_svc_handle_t wvcore_svc_handle = &wvcore_handle;
+dce_svc_handle_t ov_ras_svc_handle = &ras_handle;
+dce_svc_handle_t ovc_svc_handle = &ovc_handle;
+dce_svc_handle_t ovz_svc_handle = &ovz_handle;
+
+unsigned int ov_svc__debug_fillin2(dce_svc_handle_t handle, unsigned int subcomp) {
+    if (!handle) return 0;
+    FillIn(handle);
+    if (!handle->table || subcomp >= handle->table_size) return 0;
+    return __atomic_load_n(&handle->table[subcomp].sc_level, __ATOMIC_RELAXED);
+}
+
+void ov_svc_set_debug_level(dce_svc_handle_t handle, unsigned int subcomp, unsigned int level) {
+    if (!handle) return;
+    FillIn(handle);
+    if (!handle->table || subcomp >= handle->table_size) return;
+    __atomic_store_n(&handle->table[subcomp].sc_level, level, __ATOMIC_RELAXED);
+}
+
+}  // extern "C"
+
+namespace ovsvc_internal {
+
+const char* SubcompName(dce_svc_handle_t handle, unsigned subcomp) {
+    if (!handle || !handle->table || subcomp >= handle->table_size) return "";
+    const char* name = handle->table[subcomp].sc_name;
+    return name ? name : "";
+}
+
+}  // namespace ovsvc_internal

@@ -1,0 +1,317 @@
+// Records: numbered messages and debug lines, assembled into one line each and handed to
+// the capture sink and to the route of their severity.
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+#include <strings.h>
+
+#include "internal.h"
+#include "ovmsg/msg.h"
+#include "ovsvc/capture.h"
+
+using ovsvc_internal::Insert;
+
+extern "C" OVSVC_EXPORT const char* const ov_svc_utf8_cs = "UTF-8";
+
+namespace {
+
+std::mutex& NameMutex() {
+    static std::mutex* m = new std::mutex;
+    return *m;
+}
+std::string& ProgName() {
+    static std::string* name = new std::string(program_invocation_short_name);
+    return *name;
+}
+
+struct Capture {
+    std::mutex mutex;  // held while the callback runs, so that removing it waits for it
+    std::atomic<bool> installed{false};
+    ov_svc_capture_fn fn = nullptr;
+    void* context = nullptr;
+};
+Capture& CaptureState() {
+    static Capture* c = new Capture;
+    return *c;
+}
+
+unsigned SeverityOf(unsigned attributes) {
+    switch (attributes & 0xF0u) {
+        case OV_SVC_FATAL:
+        case OV_SVC_ERROR:
+        case OV_SVC_WARNING:
+        case OV_SVC_NOTICE:
+            return attributes & 0xF0u;
+        case 0x50u:  // verbose notice
+            return OV_SVC_NOTICE;
+        default:
+            return OV_SVC_ERROR;
+    }
+}
+
+const char* SeverityName(unsigned severity) {
+    switch (severity) {
+        case OV_SVC_FATAL: return "FATAL";
+        case OV_SVC_ERROR: return "ERROR";
+        case OV_SVC_WARNING: return "WARNING";
+        case OV_SVC_NOTICE: return "NOTICE";
+        default: return "DEBUG";
+    }
+}
+
+bool IsUtf8(const char* codeset) {
+    return codeset && (codeset == ov_svc_utf8_cs || strcasecmp(codeset, "UTF-8") == 0 ||
+                       strcasecmp(codeset, "UTF8") == 0);
+}
+
+// Trailing line breaks and blanks are dropped (debug formats often end in " \n"); inner line
+// breaks continue on a line that starts with a tab, so every record begins a line of its own.
+std::string OneRecordText(const std::string& text) {
+    size_t end = text.find_last_not_of(" \t\r\n");
+    std::string out;
+    if (end == std::string::npos) return out;
+    for (size_t i = 0; i <= end; ++i) {
+        out += text[i];
+        if (text[i] == '\n') out += '\t';
+    }
+    return out;
+}
+
+std::string Timestamp() {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    struct tm tm;
+    localtime_r(&tv.tv_sec, &tm);
+    char date[64];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tm);
+    char zone[16];
+    std::strftime(zone, sizeof zone, "%z", &tm);
+    char out[128];
+    std::snprintf(out, sizeof out, "%s.%03ld%s", date, static_cast<long>(tv.tv_usec / 1000), zone);
+    return out;
+}
+
+struct Record {
+    dce_svc_handle_t handle = nullptr;
+    unsigned subcomp = 0;
+    unsigned severity = OV_SVC_DEBUG;
+    unsigned attributes = 0;
+    bool is_debug = false;
+    unsigned level = 0;
+    unsigned msgid = 0;
+    bool utf8 = false;
+    const char* file = "";
+    int line = 0;
+    const char* format = "";
+    std::vector<Insert> inserts;
+    std::string text;
+};
+
+int Emit(Record& r) {
+    const int saved_errno = errno;  // logging must not disturb the caller's errno
+    const char* component = r.handle && r.handle->component ? r.handle->component : "";
+    const char* subcomp_name = ovsvc_internal::SubcompName(r.handle, r.subcomp);
+    std::string severity = SeverityName(r.severity);
+    if (r.is_debug) severity += std::to_string(r.level);
+    std::string where = component;
+    if (*subcomp_name) where += std::string(".") + subcomp_name;
+    if (where.empty()) where = "-";
+    std::string prog;
+    {
+        std::lock_guard<std::mutex> guard(NameMutex());
+        prog = ProgName();
+    }
+    char head[96];
+    std::snprintf(head, sizeof head, "[%ld] ", static_cast<long>(getpid()));
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%08x", r.msgid);
+    std::string line = Timestamp() + " " + prog + head + severity + " " + where + " " + number +
+                       " " + (*r.file ? r.file : "-") + ":" + std::to_string(r.line) + " " +
+                       OneRecordText(r.text);
+
+    Capture& cap = CaptureState();
+    if (cap.installed.load(std::memory_order_acquire)) {
+        std::vector<std::string> texts;
+        texts.reserve(r.inserts.size());
+        for (const Insert& in : r.inserts) texts.push_back(in.natural());
+        std::vector<const char*> ptrs;
+        for (const std::string& t : texts) ptrs.push_back(t.c_str());
+        ptrs.push_back(nullptr);
+        ov_svc_record_t rec;
+        rec.handle = r.handle;
+        rec.component = component;
+        rec.subcomp_name = subcomp_name;
+        rec.subcomp = r.subcomp;
+        rec.severity = r.severity;
+        rec.attributes = r.attributes;
+        rec.is_debug = r.is_debug ? 1 : 0;
+        rec.level = r.level;
+        rec.msgid = r.msgid;
+        rec.utf8 = r.utf8 ? 1 : 0;
+        rec.file = r.file;
+        rec.line = r.line;
+        rec.format = r.format;
+        rec.inserts = ptrs.data();
+        rec.insert_count = static_cast<unsigned>(texts.size());
+        rec.text = r.text.c_str();
+        rec.line_text = line.c_str();
+        std::lock_guard<std::mutex> guard(cap.mutex);
+        if (cap.fn) cap.fn(cap.context, &rec);
+    }
+
+    line += '\n';
+    int result = ovsvc_internal::WriteRecord(r.severity, line);
+    errno = saved_errno;
+    return result;
+}
+
+int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file, int line,
+                 const char* format, unsigned subcomp, unsigned attributes, unsigned msgid,
+                 va_list args) {
+    Record r;
+    r.handle = handle;
+    r.subcomp = subcomp;
+    r.severity = SeverityOf(attributes);
+    r.attributes = attributes;
+    r.msgid = msgid;
+    r.utf8 = IsUtf8(codeset);
+    r.file = file ? file : "";
+    r.line = line;
+    r.format = format ? format : "";
+    va_list copy;
+    va_copy(copy, args);
+    r.inserts = ovsvc_internal::PullInserts(format, copy);
+    va_end(copy);
+    unsigned status = 0;
+    const char* text = r.utf8 ? ov_msg_get_msg_utf8(msgid, &status) : ov_msg_get_msg(msgid, &status);
+    r.text = text ? ovsvc_internal::FillText(text, r.inserts)
+                  : ovsvc_internal::FallbackText(msgid, r.inserts);
+    return Emit(r);
+}
+
+void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
+                unsigned level, const char* format, va_list args) {
+    if (!handle || ov_svc_debug_level(handle, subcomp) < level) return;
+    Record r;
+    r.handle = handle;
+    r.subcomp = subcomp;
+    r.is_debug = true;
+    r.level = level;
+    r.utf8 = utf8;
+    r.file = file ? file : "";
+    r.line = line;
+    r.format = format ? format : "";
+    va_list copy;
+    va_copy(copy, args);
+    r.inserts = ovsvc_internal::PullInserts(format, copy);
+    va_end(copy);
+    if (format) {
+        // The format is the program's own (a literal at every call site), so printf may have it.
+        va_list again;
+        va_copy(again, args);
+        char small[512];
+        int n = std::vsnprintf(small, sizeof small, format, again);
+        va_end(again);
+        if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
+            r.text.assign(small, static_cast<size_t>(n));
+        } else if (n >= 0) {
+            std::vector<char> big(static_cast<size_t>(n) + 1);
+            va_copy(again, args);
+            std::vsnprintf(big.data(), big.size(), format, again);
+            va_end(again);
+            r.text.assign(big.data(), static_cast<size_t>(n));
+        }
+    }
+    Emit(r);
+}
+
+}  // namespace
+
+extern "C" {
+
+void ov_svc_set_progname(const char* name, unsigned int* status) {
+    if (!name || !*name) {
+        if (status) *status = OV_SVC_S_BAD_PARAM;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(NameMutex());
+        ProgName() = name;
+    }
+    if (status) *status = OV_SVC_S_OK;
+}
+
+void ov_svc_init(int flags, unsigned int* status) {
+    unsigned result = OV_SVC_S_BAD_PARAM;
+    if (flags == 0) {
+        ov_msg_load_defaults(&result);
+        ovsvc_internal::InitRoutesFromEnvironment();
+    }
+    if (status) *status = result;
+}
+
+int ov_svc_printf_withfile(dce_svc_handle_t handle, const char* file, int line, const char* format,
+                           unsigned int subcomp, unsigned int attributes, unsigned int msgid, ...) {
+    va_list args;
+    va_start(args, msgid);
+    int result = PrintMessage(handle, nullptr, file, line, format, subcomp, attributes, msgid, args);
+    va_end(args);
+    return result;
+}
+
+int ov_svc_vprintf_withfile(dce_svc_handle_t handle, const char* file, int line, const char* format,
+                            unsigned int subcomp, unsigned int attributes, unsigned int msgid,
+                            va_list args) {
+    return PrintMessage(handle, nullptr, file, line, format, subcomp, attributes, msgid, args);
+}
+
+int ov_svc_printf_cs_withfile(dce_svc_handle_t handle, const char* codeset, const char* file,
+                              int line, const char* format, unsigned int subcomp,
+                              unsigned int attributes, unsigned int msgid, ...) {
+    va_list args;
+    va_start(args, msgid);
+    int result = PrintMessage(handle, codeset, file, line, format, subcomp, attributes, msgid, args);
+    va_end(args);
+    return result;
+}
+
+void ov_svc__debug_withfile(dce_svc_handle_t handle, const char* file, int line,
+                            unsigned int subcomp, unsigned int level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    PrintDebug(handle, false, file, line, subcomp, level, format, args);
+    va_end(args);
+}
+
+void ov_svc__debug_utf8_withfile(dce_svc_handle_t handle, const char* file, int line,
+                                 unsigned int subcomp, unsigned int level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    PrintDebug(handle, true, file, line, subcomp, level, format, args);
+    va_end(args);
+}
+
+void ov_svc_set_capture(ov_svc_capture_fn fn, void* context) {
+    Capture& cap = CaptureState();
+    std::lock_guard<std::mutex> guard(cap.mutex);
+    cap.fn = fn;
+    cap.context = context;
+    cap.installed.store(fn != nullptr, std::memory_order_release);
+}
+
+void ov_svc_get_capture(ov_svc_capture_fn* fn, void** context) {
+    Capture& cap = CaptureState();
+    std::lock_guard<std::mutex> guard(cap.mutex);
+    if (fn) *fn = cap.fn;
+    if (context) *context = cap.context;
+}
+
+}  // extern "C"
