@@ -283,6 +283,12 @@ Outcome runScenario(const Scenario& scenario, const std::function<void(Report&)>
         parseReport(readAll(reportFd), out);
         out.outText = readAll(outFd);
         out.errText = readAll(errFd);
+        // The child leaves with _exit, so a sanitizer that only reports (ThreadSanitizer, by
+        // default) cannot change its exit code: its report is the only sign.
+        for (const char* mark : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer",
+                                 "ERROR: LeakSanitizer", "runtime error:"})
+            if (out.errText.find(mark) != std::string::npos)
+                out.failures.push_back(std::string("sanitizer report in the child: ") + mark);
         if (out.exited && out.exitCode == kExitSkipped && out.has("harness.skip")) {
             out.skipped = true;
             out.skipReason = out.value("harness.skip");

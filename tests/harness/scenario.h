@@ -12,7 +12,8 @@
 // and then leaves with _exit. The parent collects the report, the exit status and the
 // child's standard error into an Outcome, and the test asserts on that. The body must not
 // use gtest assertions: it runs in another process, whose failures the parent would never
-// see. The real /opt and /etc are never touched.
+// see. A sanitizer report in the child's standard error is recorded as a failure, since
+// the child's exit code cannot carry it. The real /opt and /etc are never touched.
 //
 // Example:
 //   ovtest::Scenario s;
