@@ -1,0 +1,91 @@
+// The product's stanza-file properties: the registry factory, the value-level operations on
+// multi-valued keys, and the post-load hook.
+#include <ovutil/OVStanzaFileProperties.h>
+
+#include <cstring>
+#include <new>
+
+#include <ovz/exceptions.h>
+#include <ovz/strings.h>
+
+OVStanzaFileProperties::OVStanzaFilePropertiesFactory* OVStanzaFileProperties::factory_ = nullptr;
+pthread_once_t OVStanzaFileProperties::ms_once = PTHREAD_ONCE_INIT;
+
+namespace {
+
+// factory_ is written once under ms_once and read without a lock first; the atomic accessors
+// keep that fast path free of a data race.
+OVStanzaFileProperties::OVStanzaFilePropertiesFactory* currentFactory() {
+    return __atomic_load_n(&OVStanzaFileProperties::factory_, __ATOMIC_ACQUIRE);
+}
+
+void ensureFactory() {
+    if (currentFactory() == nullptr)
+        pthread_once(&OVStanzaFileProperties::ms_once, OVStanzaFileProperties::init);
+}
+
+}  // namespace
+
+void OVStanzaFileProperties::init() {
+    // Allocated with the object library's allocator; if the constructor throws, the
+    // allocator's delete releases the memory and the exception passes on.
+    auto* factory = new OVStanzaFilePropertiesFactory();
+    __atomic_store_n(&factory_, factory, __ATOMIC_RELEASE);
+}
+
+ZProperties_6_0* OVStanzaFileProperties::OVStanzaFilePropertiesFactory::makePropertiesInstance() {
+    return new OVStanzaFileProperties();
+}
+
+OVStanzaFileProperties::OVStanzaFilePropertiesFactory::~OVStanzaFilePropertiesFactory() = default;
+
+OVStanzaFileProperties::OVStanzaFileProperties() : ZStanzaFileProperties_6_0(1) {
+    ensureFactory();
+}
+
+OVStanzaFileProperties::~OVStanzaFileProperties() = default;
+
+ZStanzaFileProperties_6_0* OVStanzaFileProperties::getRegisteredPropertiesFor(const char* fileName,
+                                                                               int flags) {
+    ensureFactory();
+    // Every object the registry makes through our factory is an OVStanzaFileProperties.
+    return static_cast<ZStanzaFileProperties_6_0*>(
+        ZProperties_6_0::getPropertiesFor(fileName, *currentFactory(), flags));
+}
+
+void OVStanzaFileProperties::postLoad(const char* /*fileName*/) {
+    // Files of earlier releases are brought up to date here; nothing to do yet.
+}
+
+int OVStanzaFileProperties::existsValue(const char* stanza, const char* key, const char* value) {
+    ZStanzaValueIterator_6_0 values(*this, stanza, key, 0, 0);
+    const char* candidate = nullptr;
+    while (values.hasMore()) {
+        values.nextValue(candidate);
+        if (std::strcmp(candidate, value) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+void OVStanzaFileProperties::deleteValue(const char* stanza, const char* key, const char* value) {
+    ZStanzaValueIterator_6_0 values(*this, stanza, key, 0, 0);
+    const char* candidate = nullptr;
+    while (values.hasMore()) {
+        values.nextValue(candidate);
+        if (std::strcmp(candidate, value) == 0) {
+            values.removeValue();
+            return;
+        }
+    }
+}
+
+void OVStanzaFileProperties::deleteValues(const char* stanza, const char* key,
+                                          ZArrayList_6_0& values) {
+    const int n = static_cast<int>(values.size());
+    for (int i = 0; i < n; ++i) {
+        const auto* text = dynamic_cast<const ZAbstractString_6_0*>(values.get(i));
+        const char* chars = text != nullptr ? text->getChars() : nullptr;
+        deleteValue(stanza, key, chars != nullptr ? chars : "");
+    }
+}
