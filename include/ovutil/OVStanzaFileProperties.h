@@ -48,8 +48,19 @@ public:
     // Creates factory_; run at most once, through ms_once.
     static void init();
 
-    // Upgrades a file of an earlier release after each load; called by the base class.
+    // Upgrades a file of an earlier release after each load and stores it back to `fileName`;
+    // called by the base class. Files at version 0x610 ("meta-info" / "version") or above,
+    // or with a negative version, are left alone and not written. An object-library
+    // exception stops the upgrade: it is logged (message 0x1354A0C7), the file is not
+    // written, and the load still succeeds; what was changed in memory so far stays.
+    // Other exceptions pass on.
     void postLoad(const char* fileName) override;
+
+    // Adds the keys that stanza "ovrte" lacks ("boot-start-ovproxyd" = no,
+    // "selvan_common_dir" empty); existing values are never changed. 1 when it added a key,
+    // 0 when it added none or the stanza does not exist. Part of postLoad; exceptions of the
+    // object library pass on.
+    int migrateOVRTEStanza();
 
     // 1 when one of the values of stanza/key equals `value` byte for byte, else 0.
     int existsValue(const char* stanza, const char* key, const char* value);

@@ -1,5 +1,5 @@
-// The product's stanza-file properties: the registry factory, the value-level operations on
-// multi-valued keys, and the post-load hook.
+// The product's stanza-file properties: the registry factory and the value-level operations on
+// multi-valued keys.
 #include <ovutil/OVStanzaFileProperties.h>
 
 #include <cstring>
@@ -53,9 +53,8 @@ ZStanzaFileProperties_6_0* OVStanzaFileProperties::getRegisteredPropertiesFor(co
         ZProperties_6_0::getPropertiesFor(fileName, *currentFactory(), flags));
 }
 
-void OVStanzaFileProperties::postLoad(const char* /*fileName*/) {
-    // Files of earlier releases are brought up to date here; nothing to do yet.
-}
+// postLoad and migrateOVRTEStanza, the upgrade of files of earlier releases, live in
+// OVStanzaFilePropertiesMigrate.cc.
 
 int OVStanzaFileProperties::existsValue(const char* stanza, const char* key, const char* value) {
     ZStanzaValueIterator_6_0 values(*this, stanza, key, 0, 0);

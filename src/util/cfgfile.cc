@@ -1,0 +1,114 @@
+// Configuration items: config_item_load and the converters of object-library containers to C
+// arrays.
+#include <ovutil/cfgfile.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include <ovsvc/svc.h>
+#include <ovutil/OVStanzaFileProperties.h>
+#include <ovz/exceptions.h>
+#include <ovz/strings.h>
+
+namespace {
+
+constexpr const char* kSource = "src/util/cfgfile";
+
+constexpr unsigned int kMsgInvalidData = 0x1354A0C3;
+constexpr unsigned int kMsgLoadFailed = 0x1354A09A;
+constexpr unsigned int kMsgOutOfMemory = 0x10652065;
+
+void logCaught(const char* exceptionName) {
+    if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
+        ov_svc__debug_withfile(ov_ras_svc_handle, kSource, __LINE__, 3, 9, "%s Exception caught. \n",
+                               exceptionName);
+}
+
+void logOutOfMemory(int line) {
+    ov_svc_printf_cs_withfile(bas_svc_handle, ov_svc_utf8_cs, kSource, line, "", 0, 16, kMsgOutOfMemory);
+}
+
+}  // namespace
+
+unsigned int config_item_load(const char* fileName, ZStzFileItem_6_0* items, unsigned int count,
+                              int flags) {
+    try {
+        ZStanzaFileProperties_6_0* props = OVStanzaFileProperties::getRegisteredPropertiesFor(fileName, flags);
+        props->getItems(items, count);
+        return OV_CFG_S_OK;
+    } catch (ZPropertiesInvalidDataException_6_0& e) {
+        logCaught("ZPropertiesInvalidDataException");
+        e.report();
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 32,
+                                  kMsgInvalidData, fileName);
+        return OV_CFG_S_INVALID_DATA;
+    } catch (ZException_6_0& e) {
+        logCaught("ZException");
+        e.report();
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0, 32,
+                                  kMsgLoadFailed, fileName, 1);
+        return OV_CFG_S_LOAD_FAILED;
+    }
+}
+
+int makearraylist(const ZArrayList_6_0& list, char**& out) {
+    const unsigned long n = list.size();
+    out = nullptr;
+    if (n >= SIZE_MAX / sizeof(char*)) {
+        logOutOfMemory(__LINE__);
+        return 0;
+    }
+    out = static_cast<char**>(std::malloc((n + 1) * sizeof(char*)));
+    if (out == nullptr) {
+        logOutOfMemory(__LINE__);
+        return 0;
+    }
+    out[n] = nullptr;
+    for (unsigned long i = 0; i < n; ++i) {
+        const auto* text = dynamic_cast<const ZAbstractString_6_0*>(list.get(i));
+        out[i] = strdup(text != nullptr ? text->c_str() : "");
+        if (out[i] == nullptr) {
+            // The array now reads as ending here; the caller frees what came before.
+            logOutOfMemory(__LINE__);
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int makekvlist(const ZPropertiesKVList_6_0& pairs, kvlist_s_t& out) {
+    const unsigned long n = pairs.getItemCount();
+    out.items = nullptr;
+    out.count = 0;
+    if (n == 0)
+        return 0;
+    if (n > SIZE_MAX / sizeof(kvlist_entry_s_t)) {
+        logOutOfMemory(__LINE__);
+        return 0;
+    }
+    out.items = static_cast<kvlist_entry_s_t*>(std::malloc(n * sizeof(kvlist_entry_s_t)));
+    if (out.items == nullptr) {
+        logOutOfMemory(__LINE__);
+        return 0;
+    }
+    out.next = out.items;
+    for (unsigned long i = 0; i < n; ++i) {
+        char* key = strdup(pairs.getItemKey(i));
+        char* value = strdup(pairs.getItemValue(i));
+        if (key == nullptr || value == nullptr) {
+            // The pair is left out; the copy that did succeed must not leak.
+            std::free(key);
+            std::free(value);
+            logOutOfMemory(__LINE__);
+            continue;
+        }
+        out.next->key = key;
+        out.next->value = value;
+        out.next->key_len = static_cast<uint32_t>(std::strlen(key));
+        out.next->value_len = static_cast<uint32_t>(std::strlen(value));
+        ++out.next;
+        ++out.count;
+    }
+    return 0;
+}

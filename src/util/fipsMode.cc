@@ -1,0 +1,92 @@
+// The process-wide FIPS mode flag.
+//
+// FIPSenabled_ goes from -1 (unsettled) to 0 or 1 exactly once, by one atomic
+// compare-and-exchange: an explicit setFIPSMode and the first reading of the configuration may
+// race, and only the first store may win. The mutex only makes sure that a single thread
+// reads the configuration while the others wait for its answer.
+#include <ovutil/fipsMode.h>
+
+#include <pthread.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+#include <ovsvc/svc.h>
+#include <ovutil/cfgfile.h>
+#include <ovutil/getpath.h>
+#include <ovz/properties.h>
+#include <ovz/strings.h>
+
+namespace {
+
+constexpr const char* kSource = "src/util/fipsMode";
+constexpr const char* kProductConf = "/opt/Orvan/etc/ov.conf";
+
+constexpr unsigned int kMsgConfigUnreadable = 0x15E3A003;
+constexpr unsigned int kMsgNotSet = 0x15E3A0A3;
+
+std::int32_t FIPSenabled_ = -1;
+
+pthread_mutex_t fipsMutex;
+pthread_once_t fipsMutexOnce = PTHREAD_ONCE_INIT;
+
+std::int32_t current() {
+    return __atomic_load_n(&FIPSenabled_, __ATOMIC_ACQUIRE);
+}
+
+// The setting read from the product configuration: 1 only for "yes" in any case.
+int readConfiguredMode() {
+    const char* file = ov_get_path(kProductConf);
+    if (file == nullptr)
+        file = kProductConf;
+    try {
+        ZLCString_6_0 value;
+        ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "ssl-enable-fips", 0, &value, 0};
+        if (config_item_load(file, &item, 1, 0) != 0) {
+            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 32,
+                                      kMsgConfigUnreadable, file);
+            return 0;
+        }
+        if (value.isEmpty()) {
+            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "", 0, 64,
+                                      kMsgNotSet);
+            return 0;
+        }
+        return value.compareignorecase("yes") == 0 ? 1 : 0;
+    } catch (...) {
+        // Nothing may leave this C entry point with the mutex held; a reading that failed in
+        // an unexpected way counts as an unreadable configuration.
+        ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 32,
+                                  kMsgConfigUnreadable, file);
+        return 0;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+// The once-routine that creates the mutex; without it the flag cannot be settled safely.
+static void getFIPSMode_mutex_init(void) {
+    if (pthread_mutex_init(&fipsMutex, nullptr) != 0)
+        std::abort();
+}
+
+int getFIPSMode(void) {
+    pthread_once(&fipsMutexOnce, getFIPSMode_mutex_init);
+    if (pthread_mutex_lock(&fipsMutex) != 0)
+        std::abort();
+    if (current() == -1)
+        setFIPSMode(readConfiguredMode());
+    const int mode = current();
+    pthread_mutex_unlock(&fipsMutex);
+    return mode;
+}
+
+void setFIPSMode(int mode) {
+    std::int32_t unsettled = -1;
+    __atomic_compare_exchange_n(&FIPSenabled_, &unsettled, static_cast<std::int32_t>(mode), false,
+                                __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+}
+
+}  // extern "C"
