@@ -10,6 +10,8 @@ install(FILES ${PROJECT_BINARY_DIR}/ovutilConfig.cmake ${PROJECT_BINARY_DIR}/ovu
   DESTINATION ${OV_CMAKE_DIR})
 
 get_property(OV_ALL_LIBS GLOBAL PROPERTY OV_LIBRARIES)
+# Dependents before their dependencies, as a linker reads them.
+list(REVERSE OV_ALL_LIBS)
 set(OV_PC_LIBS "")
 foreach(lib IN LISTS OV_ALL_LIBS)
   string(APPEND OV_PC_LIBS " -l${lib}")
