@@ -11,7 +11,11 @@
 // The text runs to the end of the line (surrounding blanks trimmed) and is taken literally:
 // a backslash is a backslash. A message lands in set 1 of its catalog under its low 12 bits.
 //
-// usage: ovmsggen <definitions> <msg-output-dir> [<defaults-output.cc>]
+// usage: ovmsggen [--extra] <definitions> <msg-output-dir> [<defaults-output.cc>]
+//
+// --extra: catalogs outside the library's own table (see ovmsg/msg.h). ovmsg looks such a
+// catalog up by the name "ov" + the prefix in five lower-case hex digits, so any other name
+// would never be found: it is refused here.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -126,15 +130,6 @@ std::string c_quoted(const std::string& text) {
 }
 
 void write_file(const std::string& path, const std::string& content) {
-    // Written only when changed, so that an edit of one catalog rebuilds only what depends on it.
-    {
-        std::ifstream old(path, std::ios::binary);
-        if (old) {
-            std::ostringstream existing;
-            existing << old.rdbuf();
-            if (existing.str() == content) return;
-        }
-    }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out || !(out << content) || !out.flush()) fail(path, "cannot be written");
 }
@@ -142,11 +137,22 @@ void write_file(const std::string& path, const std::string& content) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    bool extra = argc > 1 && std::string(argv[1]) == "--extra";
+    if (extra) {
+        --argc;
+        ++argv;
+    }
     if (argc != 3 && argc != 4) {
-        std::cerr << "usage: ovmsggen <definitions> <msg-output-dir> [<defaults-output.cc>]\n";
+        std::cerr << "usage: ovmsggen [--extra] <definitions> <msg-output-dir> [<defaults-output.cc>]\n";
         return 2;
     }
     Definitions defs = read_definitions(argv[1]);
+    for (const auto& [prefix, name] : defs.catalogs) {
+        char generic[16];
+        std::snprintf(generic, sizeof generic, "ov%05x", prefix);
+        if (extra && name != generic)
+            fail(argv[1], "catalog " + name + " must be named " + generic + " to be found by ovmsg");
+    }
 
     for (const auto& [prefix, name] : defs.catalogs) {
         std::ostringstream msg;

@@ -10,7 +10,8 @@
 //   ASSERT_EQ(records.size(), 1u);
 //   EXPECT_EQ(records[0].inserts[0], "/tmp/bad.conf");
 //
-// Safe for concurrent logging; the accessors return copies.
+// Safe for concurrent logging; the accessors return copies. Nested sinks must be destroyed in
+// the reverse order of their creation (as scopes do).
 #ifndef OVSVC_CAPTURE_HPP
 #define OVSVC_CAPTURE_HPP
 
