@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <stdexcept>
 
 namespace ovz_stanza {
 
@@ -112,7 +113,7 @@ void IdIndex::erase(uint32_t hash, uint32_t id) {
 
 void Document::clear() {
   buffer_.clear();
-  owned_.clear();
+  extra_.clear();
   lines_.clear();
   stanzas_.clear();
   keys_.clear();
@@ -125,22 +126,34 @@ void Document::clear() {
 
 bool Document::parse(std::string bytes, ParseError* error) {
   clear();
-  // Line offsets and lengths are 32-bit.
-  if (bytes.size() >= 0xFFFFFFF0u) {
-    if (error) *error = ParseError{1, "the file is larger than 4 GiB"};
+  // Offsets are 31-bit (the top bit tells the two text buffers apart).
+  if (bytes.size() >= 0x7FFFFFF0u) {
+    if (error) *error = ParseError{1, "the file is 2 GiB or larger"};
     return false;
   }
   buffer_ = std::move(bytes);
   const char* const begin = buffer_.data();
   const char* const end = begin + buffer_.size();
-  // Typical configuration lines are 20 to 40 bytes; a close guess saves regrowing.
-  lines_.reserve(buffer_.size() / 24 + 4);
-  keys_.reserve(buffer_.size() / 32 + 4);
-  keyIndex_.reserve(buffer_.size() / 32 + 4);
+  // Reserving by the exact line count costs one memchr pass but saves regrowing (and
+  // touching twice the memory), which costs far more.
+  size_t lineCount = 1;
+  for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p))));
+       ++p)
+    ++lineCount;
+  lines_.reserve(lineCount);
+  keys_.reserve(lineCount);
+  keyIndex_.reserve(lineCount);
   bool eolSeen = false;
   uint32_t stanza = kNone;
   uint32_t prev = kNone;
   size_t lineNo = 0;
+
+  auto fail = [&](const char* reason) {
+    size_t at = lineNo;
+    clear();
+    if (error) *error = ParseError{at, reason};
+    return false;
+  };
 
   for (const char* p = begin; p < end;) {
     ++lineNo;
@@ -161,17 +174,9 @@ bool Document::parse(std::string bytes, ParseError* error) {
     const char* s = p;
     while (s < textEnd && isBlank(*s)) ++s;
 
-    Line line;
-    line.text = p;
-    line.len = static_cast<uint32_t>(textEnd - p);
-    line.eol = eol;
-    line.prev = prev;
-    line.next = kNone;
-    line.owner = kNone;
-    line.prevSame = line.nextSame = kNone;
-    line.valOff = line.valLen = 0;
-    line.live = true;
     const uint32_t id = static_cast<uint32_t>(lines_.size());
+    Line line{static_cast<uint32_t>(p - begin), static_cast<uint32_t>(textEnd - p), prev, kNone, kNone, kNone, 0, 0,
+              kBlank, eol};
 
     if (s == textEnd) {
       line.kind = kBlank;
@@ -180,20 +185,15 @@ bool Document::parse(std::string bytes, ParseError* error) {
     } else if (*s == '[') {
       const char* e = textEnd;
       while (e > s && isBlank(e[-1])) --e;
-      if (e - s < 2 || e[-1] != ']') {
-        clear();
-        if (error) *error = ParseError{lineNo, "a stanza header does not end with ']'"};
-        return false;
-      }
+      if (e - s < 2 || e[-1] != ']') return fail("a stanza header does not end with ']'");
       std::string_view name = trim(s + 1, e - 1);
       uint32_t h = hashText(name);
-      uint32_t st = stanzaIndex_.find(h, [&](uint32_t i) { return stanzas_[i].name == name; });
+      uint32_t st = stanzaIndex_.find(h, [&](uint32_t i) { return nameOf(stanzas_[i]) == name; });
       if (st == kNone) {
-        st = newStanza(name, h);
+        st = newStanza(static_cast<uint32_t>(name.data() - begin), static_cast<uint32_t>(name.size()), h);
         stanzas_[st].firstHeader = id;
       } else {
         lines_[stanzas_[st].lastHeader].nextSame = id;
-        line.prevSame = stanzas_[st].lastHeader;
       }
       stanzas_[st].lastHeader = id;
       line.kind = kHeader;
@@ -201,22 +201,10 @@ bool Document::parse(std::string bytes, ParseError* error) {
       stanza = st;
     } else {
       const char* eq = static_cast<const char*>(std::memchr(s, '=', static_cast<size_t>(textEnd - s)));
-      if (!eq) {
-        clear();
-        if (error) *error = ParseError{lineNo, "the line is neither a comment, a stanza header nor key = value"};
-        return false;
-      }
-      if (stanza == kNone) {
-        clear();
-        if (error) *error = ParseError{lineNo, "a key appears before the first stanza header"};
-        return false;
-      }
+      if (!eq) return fail("the line is neither a comment, a stanza header nor key = value");
+      if (stanza == kNone) return fail("a key appears before the first stanza header");
       std::string_view key = trim(s, eq);
-      if (key.empty()) {
-        clear();
-        if (error) *error = ParseError{lineNo, "the key is empty"};
-        return false;
-      }
+      if (key.empty()) return fail("the key is empty");
       const char* vb = eq + 1;
       const char* ve = textEnd;
       while (vb < ve && isBlank(*vb)) ++vb;
@@ -227,14 +215,13 @@ bool Document::parse(std::string bytes, ParseError* error) {
       line.valLen = static_cast<uint32_t>(ve - vb);
       uint32_t h = keyHash(stanza, key);
       uint32_t k = keyIndex_.find(h, [&](uint32_t i) {
-        return keys_[i].stanza == stanza && keys_[i].name == key;
+        return keys_[i].stanza == stanza && nameOf(keys_[i]) == key;
       });
       if (k == kNone) {
-        k = newKey(stanza, key, h);
+        k = newKey(stanza, static_cast<uint32_t>(key.data() - begin), static_cast<uint32_t>(key.size()), h);
         keys_[k].firstLine = id;
       } else {
         lines_[keys_[k].lastLine].nextSame = id;
-        line.prevSame = keys_[k].lastLine;
       }
       keys_[k].lastLine = id;
       ++keys_[k].count;
@@ -261,7 +248,7 @@ std::string Document::serialize() const {
   out.reserve(total);
   for (uint32_t i = head_; i != kNone; i = lines_[i].next) {
     const Line& l = lines_[i];
-    out.append(l.text, l.len);
+    out.append(at(l.off), l.len);
     out.append(kEol[l.eol]);
   }
   return out;
@@ -270,13 +257,13 @@ std::string Document::serialize() const {
 // ---- look-ups ---------------------------------------------------------------------------
 
 uint32_t Document::findStanza(std::string_view name) const {
-  return stanzaIndex_.find(hashText(name), [&](uint32_t i) { return stanzas_[i].name == name; });
+  return stanzaIndex_.find(hashText(name), [&](uint32_t i) { return nameOf(stanzas_[i]) == name; });
 }
 
 uint32_t Document::findKey(uint32_t stanza, std::string_view key) const {
   if (stanza == kNone) return kNone;
   return keyIndex_.find(keyHash(stanza, key), [&](uint32_t i) {
-    return keys_[i].stanza == stanza && keys_[i].name == key;
+    return keys_[i].stanza == stanza && nameOf(keys_[i]) == key;
   });
 }
 
@@ -310,7 +297,7 @@ bool Document::value(std::string_view stanza, std::string_view key, size_t index
   uint32_t l = keys_[k].firstLine;
   for (; l != kNone && index > 0; --index) l = lines_[l].nextSame;
   if (l == kNone) return false;
-  *out = std::string_view(lines_[l].text + lines_[l].valOff, lines_[l].valLen);
+  *out = valueOf(lines_[l]);
   return true;
 }
 
@@ -318,8 +305,7 @@ std::vector<std::string_view> Document::values(std::string_view stanza, std::str
   std::vector<std::string_view> out;
   uint32_t k = findKey(stanza, key);
   if (k == kNone) return out;
-  for (uint32_t l = keys_[k].firstLine; l != kNone; l = lines_[l].nextSame)
-    out.emplace_back(lines_[l].text + lines_[l].valOff, lines_[l].valLen);
+  for (uint32_t l = keys_[k].firstLine; l != kNone; l = lines_[l].nextSame) out.push_back(valueOf(lines_[l]));
   return out;
 }
 
@@ -327,18 +313,16 @@ std::vector<std::string_view> Document::keyNames(std::string_view stanza) const 
   std::vector<std::string_view> out;
   uint32_t s = findStanza(stanza);
   if (s == kNone) return out;
-  for (uint32_t k = stanzas_[s].firstKey; k != kNone; k = keys_[k].nextKey) out.push_back(keys_[k].name);
+  for (uint32_t k = stanzas_[s].firstKey; k != kNone; k = keys_[k].nextKey) out.push_back(nameOf(keys_[k]));
   return out;
 }
 
 std::vector<std::string_view> Document::stanzaNames() const {
   std::vector<std::string_view> out;
   for (const Stanza& s : stanzas_)
-    if (s.live) out.push_back(s.name);
+    if (s.live) out.push_back(nameOf(s));
   return out;
 }
-
-std::string_view Document::lineKey(uint32_t line) const { return keys_[lines_[line].owner].name; }
 
 std::vector<std::pair<std::string_view, std::string_view>> Document::pairs(std::string_view stanza) const {
   std::vector<std::pair<std::string_view, std::string_view>> out;
@@ -348,8 +332,7 @@ std::vector<std::pair<std::string_view, std::string_view>> Document::pairs(std::
   // Walk each section of the stanza from its header to the next header.
   for (uint32_t h = stanzas_[s].firstHeader; h != kNone; h = lines_[h].nextSame) {
     for (uint32_t l = lines_[h].next; l != kNone && lines_[l].kind != kHeader; l = lines_[l].next) {
-      if (lines_[l].kind == kEntry)
-        out.emplace_back(lineKey(l), std::string_view(lines_[l].text + lines_[l].valOff, lines_[l].valLen));
+      if (lines_[l].kind == kEntry) out.emplace_back(nameOf(keys_[lines_[l].owner]), valueOf(lines_[l]));
     }
   }
   return out;
@@ -357,18 +340,25 @@ std::vector<std::pair<std::string_view, std::string_view>> Document::pairs(std::
 
 // ---- record and line management ---------------------------------------------------------
 
-uint32_t Document::newStanza(std::string_view name, uint32_t hash) {
+uint32_t Document::own(const std::string& text) {
+  if (extra_.size() + text.size() >= kExtra) throw std::length_error("stanza document edits exceed 2 GiB");
+  uint32_t off = static_cast<uint32_t>(extra_.size()) | kExtra;
+  extra_.append(text);
+  return off;
+}
+
+uint32_t Document::newStanza(uint32_t nameOff, uint32_t nameLen, uint32_t hash) {
   uint32_t id = static_cast<uint32_t>(stanzas_.size());
-  stanzas_.push_back(Stanza{name, hash, kNone, kNone, kNone, kNone, 0, 0, true});
+  stanzas_.push_back(Stanza{nameOff, nameLen, hash, kNone, kNone, kNone, kNone, 0, 0, true});
   stanzaIndex_.insert(hash, id);
   ++liveStanzas_;
   return id;
 }
 
-uint32_t Document::newKey(uint32_t stanza, std::string_view name, uint32_t hash) {
+uint32_t Document::newKey(uint32_t stanza, uint32_t nameOff, uint32_t nameLen, uint32_t hash) {
   uint32_t id = static_cast<uint32_t>(keys_.size());
   Stanza& s = stanzas_[stanza];
-  keys_.push_back(Key{name, hash, stanza, kNone, kNone, s.lastKey, kNone, 0, true});
+  keys_.push_back(Key{nameOff, nameLen, hash, stanza, kNone, kNone, kNone, 0});
   if (s.lastKey != kNone) {
     keys_[s.lastKey].nextKey = id;
   } else {
@@ -380,22 +370,9 @@ uint32_t Document::newKey(uint32_t stanza, std::string_view name, uint32_t hash)
   return id;
 }
 
-std::string_view Document::own(std::string text) {
-  owned_.push_back(std::move(text));
-  return owned_.back();
-}
-
-uint32_t Document::newLine(std::string_view text, Kind kind) {
+uint32_t Document::newLine(uint32_t off, uint32_t len, Kind kind) {
   uint32_t id = static_cast<uint32_t>(lines_.size());
-  Line l;
-  l.text = text.data();
-  l.len = static_cast<uint32_t>(text.size());
-  l.kind = kind;
-  l.eol = defaultEol_;
-  l.prev = l.next = l.owner = l.prevSame = l.nextSame = kNone;
-  l.valOff = l.valLen = 0;
-  l.live = true;
-  lines_.push_back(l);
+  lines_.push_back(Line{off, len, kNone, kNone, kNone, kNone, 0, 0, kind, defaultEol_});
   return id;
 }
 
@@ -433,8 +410,8 @@ void Document::linkBefore(uint32_t line, uint32_t before) { linkAfter(line, line
 
 void Document::unlink(uint32_t line) {
   Line& l = lines_[line];
-  if (!l.live) return;
-  l.live = false;
+  if (l.kind == kDead) return;
+  l.kind = kDead;
   if (l.prev != kNone) {
     lines_[l.prev].next = l.next;
   } else {
@@ -458,42 +435,31 @@ void Document::unlinkCommentBlockAbove(uint32_t line) {
   }
 }
 
-void Document::attachValueLine(uint32_t key, uint32_t line, uint32_t after) {
+void Document::appendValueLine(uint32_t key, uint32_t line) {
   Key& k = keys_[key];
-  Line& l = lines_[line];
-  l.owner = key;
-  l.prevSame = after;
-  if (after == kNone) {
-    l.nextSame = k.firstLine;
-    if (k.firstLine != kNone) lines_[k.firstLine].prevSame = line;
+  lines_[line].owner = key;
+  lines_[line].nextSame = kNone;
+  if (k.lastLine == kNone) {
     k.firstLine = line;
-    if (k.lastLine == kNone) k.lastLine = line;
   } else {
-    l.nextSame = lines_[after].nextSame;
-    if (l.nextSame != kNone) {
-      lines_[l.nextSame].prevSame = line;
-    } else {
-      k.lastLine = line;
-    }
-    lines_[after].nextSame = line;
+    lines_[k.lastLine].nextSame = line;
   }
+  k.lastLine = line;
   ++k.count;
   ++stanzas_[k.stanza].valueLines;
 }
 
 void Document::detachValueLine(uint32_t line) {
-  Line& l = lines_[line];
-  Key& k = keys_[l.owner];
-  if (l.prevSame != kNone) {
-    lines_[l.prevSame].nextSame = l.nextSame;
+  Key& k = keys_[lines_[line].owner];
+  uint32_t before = kNone;
+  for (uint32_t l = k.firstLine; l != line; l = lines_[l].nextSame) before = l;
+  uint32_t after = lines_[line].nextSame;
+  if (before == kNone) {
+    k.firstLine = after;
   } else {
-    k.firstLine = l.nextSame;
+    lines_[before].nextSame = after;
   }
-  if (l.nextSame != kNone) {
-    lines_[l.nextSame].prevSame = l.prevSame;
-  } else {
-    k.lastLine = l.prevSame;
-  }
+  if (after == kNone) k.lastLine = before;
   --k.count;
   --stanzas_[k.stanza].valueLines;
   unlink(line);
@@ -502,19 +468,17 @@ void Document::detachValueLine(uint32_t line) {
 void Document::dropKey(uint32_t key) {
   Key& k = keys_[key];
   Stanza& s = stanzas_[k.stanza];
-  if (k.prevKey != kNone) {
-    keys_[k.prevKey].nextKey = k.nextKey;
-  } else {
+  uint32_t before = kNone;
+  for (uint32_t i = s.firstKey; i != key; i = keys_[i].nextKey) before = i;
+  if (before == kNone) {
     s.firstKey = k.nextKey;
-  }
-  if (k.nextKey != kNone) {
-    keys_[k.nextKey].prevKey = k.prevKey;
   } else {
-    s.lastKey = k.prevKey;
+    keys_[before].nextKey = k.nextKey;
   }
+  if (s.lastKey == key) s.lastKey = before;
   --s.keys;
   keyIndex_.erase(k.hash, key);
-  k.live = false;
+  k.stanza = kNone;
 }
 
 uint32_t Document::ensureStanza(std::string_view name) {
@@ -534,36 +498,38 @@ uint32_t Document::stanzaAnchor(uint32_t stanza) const {
   return anchor;
 }
 
-uint32_t Document::appendEntry(uint32_t stanza, uint32_t key, std::string_view value) {
-  std::string_view name = keys_[key].name;
+// Adds the line "key = value" after the key's last value (or, for a new key, after the
+// stanza's anchor).
+void Document::appendEntry(uint32_t stanza, std::string_view key, std::string_view value) {
   std::string text;
-  text.reserve(name.size() + value.size() + 3);
-  text.append(name);
+  text.reserve(key.size() + value.size() + 3);
+  text.append(key);
   text.append(value.empty() ? " =" : " = ");
   text.append(value);
-  uint32_t valOff = static_cast<uint32_t>(value.empty() ? name.size() + 2 : name.size() + 3);
-  std::string_view stored = own(std::move(text));
-  uint32_t line = newLine(stored, kEntry);
+  const uint32_t valOff = static_cast<uint32_t>(value.empty() ? key.size() + 2 : key.size() + 3);
+  const uint32_t nameLen = static_cast<uint32_t>(key.size());
+  uint32_t k = findKey(stanza, key);
+  const uint32_t off = own(text);  // `key` and `value` may not be used after this
+  uint32_t line = newLine(off, static_cast<uint32_t>(text.size()), kEntry);
   lines_[line].valOff = valOff;
-  lines_[line].valLen = static_cast<uint32_t>(value.size());
-  uint32_t after = keys_[key].lastLine;
-  linkAfter(line, after != kNone ? after : stanzaAnchor(stanza));
-  attachValueLine(key, line, after);
-  // The key's name may have pointed into a caller's buffer until now.
-  if (keys_[key].count == 1) {
-    keys_[key].name = std::string_view(stored.data(), name.size());
+  lines_[line].valLen = static_cast<uint32_t>(text.size() - valOff);
+  if (k == kNone) {
+    linkAfter(line, stanzaAnchor(stanza));
+    k = newKey(stanza, off, nameLen, keyHash(stanza, std::string_view(at(off), nameLen)));
+  } else {
+    linkAfter(line, keys_[k].lastLine);
   }
-  return line;
+  appendValueLine(k, line);
 }
 
 // Rewrites the value of one entry line, keeping what precedes the value (indentation,
 // spacing around '=') and what follows it.
 void Document::setLineValue(uint32_t line, std::string_view value) {
-  Line& l = lines_[line];
-  std::string_view text(l.text, l.len);
-  std::string prefix(text.substr(0, l.valOff));
-  std::string_view suffix = text.substr(l.valOff + l.valLen);
-  if (l.valLen == 0) {
+  std::string_view old = text(lines_[line]);
+  const uint32_t valOff = lines_[line].valOff, valLen = lines_[line].valLen;
+  std::string prefix(old.substr(0, valOff));
+  std::string_view suffix = old.substr(valOff + valLen);
+  if (valLen == 0) {
     // "key =" or "key = ": put a space after '=' when the key side has one before it.
     while (!prefix.empty() && isBlank(prefix.back())) prefix.pop_back();
     size_t eq = prefix.size() - 1;
@@ -576,9 +542,10 @@ void Document::setLineValue(uint32_t line, std::string_view value) {
   std::string out = prefix;
   out.append(value);
   out.append(suffix);
-  std::string_view stored = own(std::move(out));
-  l.text = stored.data();
-  l.len = static_cast<uint32_t>(stored.size());
+  const uint32_t off = own(out);
+  Line& l = lines_[line];
+  l.off = off;
+  l.len = static_cast<uint32_t>(out.size());
   l.valOff = static_cast<uint32_t>(prefix.size());
   l.valLen = static_cast<uint32_t>(value.size());
 }
@@ -589,8 +556,7 @@ void Document::setValue(std::string_view stanza, std::string_view key, std::stri
   uint32_t s = ensureStanza(stanza);
   uint32_t k = findKey(s, key);
   if (k == kNone) {
-    k = newKey(s, key, keyHash(s, key));
-    appendEntry(s, k, value);
+    appendEntry(s, key, value);
     return;
   }
   uint32_t first = keys_[k].firstLine;
@@ -599,10 +565,7 @@ void Document::setValue(std::string_view stanza, std::string_view key, std::stri
 }
 
 void Document::addValue(std::string_view stanza, std::string_view key, std::string_view value) {
-  uint32_t s = ensureStanza(stanza);
-  uint32_t k = findKey(s, key);
-  if (k == kNone) k = newKey(s, key, keyHash(s, key));
-  appendEntry(s, k, value);
+  appendEntry(ensureStanza(stanza), key, value);
 }
 
 bool Document::deleteKey(std::string_view stanza, std::string_view key) {
@@ -634,15 +597,16 @@ bool Document::deleteValueAt(std::string_view stanza, std::string_view key, size
 
 bool Document::addStanza(std::string_view stanza) {
   if (findStanza(stanza) != kNone) return false;
-  if (tail_ != kNone && lines_[tail_].kind != kBlank) linkAfter(newLine(std::string_view(), kBlank), tail_);
-  std::string text;
-  text.reserve(stanza.size() + 2);
-  text.push_back('[');
-  text.append(stanza);
-  text.push_back(']');
-  std::string_view stored = own(std::move(text));
-  uint32_t s = newStanza(stored.substr(1, stanza.size()), hashText(stanza));
-  uint32_t line = newLine(stored, kHeader);
+  if (tail_ != kNone && lines_[tail_].kind != kBlank) linkAfter(newLine(0, 0, kBlank), tail_);
+  std::string header;
+  header.reserve(stanza.size() + 2);
+  header.push_back('[');
+  header.append(stanza);
+  header.push_back(']');
+  const uint32_t off = own(header);  // `stanza` may not be used after this
+  const uint32_t nameLen = static_cast<uint32_t>(header.size() - 2);
+  uint32_t s = newStanza(off + 1, nameLen, hashText(std::string_view(at(off + 1), nameLen)));
+  uint32_t line = newLine(off, static_cast<uint32_t>(header.size()), kHeader);
   lines_[line].owner = s;
   linkAfter(line, tail_);
   stanzas_[s].firstHeader = stanzas_[s].lastHeader = line;
@@ -674,7 +638,7 @@ bool Document::deleteStanza(std::string_view stanza) {
   for (uint32_t k = stanzas_[s].firstKey; k != kNone;) {
     uint32_t next = keys_[k].nextKey;
     keyIndex_.erase(keys_[k].hash, k);
-    keys_[k].live = false;
+    keys_[k].stanza = kNone;
     k = next;
   }
   stanzaIndex_.erase(stanzas_[s].hash, s);
@@ -684,7 +648,8 @@ bool Document::deleteStanza(std::string_view stanza) {
 }
 
 void Document::insertCommentsBefore(uint32_t line, std::string_view text) {
-  for (std::string& c : commentLines(text)) linkBefore(newLine(own(std::move(c)), kComment), line);
+  for (const std::string& c : commentLines(text))
+    linkBefore(newLine(own(c), static_cast<uint32_t>(c.size()), kComment), line);
 }
 
 bool Document::addStanzaComment(std::string_view stanza, std::string_view text) {
@@ -706,8 +671,8 @@ void Document::addFileComment(std::string_view text) {
   if (lines.empty()) return;
   bool first = fileCommentTail_ == kNone;
   uint32_t after = fileCommentTail_;
-  for (std::string& c : lines) {
-    uint32_t l = newLine(own(std::move(c)), kComment);
+  for (const std::string& c : lines) {
+    uint32_t l = newLine(own(c), static_cast<uint32_t>(c.size()), kComment);
     linkAfter(l, after);
     after = l;
   }
@@ -715,8 +680,7 @@ void Document::addFileComment(std::string_view text) {
   // A blank line keeps the file comment from reading as the comment block of whatever
   // follows it.
   uint32_t next = lines_[after].next;
-  if (first && next != kNone && lines_[next].kind != kBlank)
-    linkAfter(newLine(std::string_view(), kBlank), after);
+  if (first && next != kNone && lines_[next].kind != kBlank) linkAfter(newLine(0, 0, kBlank), after);
 }
 
 // ---- validation and value syntax --------------------------------------------------------

@@ -24,7 +24,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,12 +78,12 @@ class Document {
   };
 
   // Replaces the contents with the parse of `bytes`. On invalid data returns false, fills
-  // `*error` and leaves the document empty.
+  // `*error` and leaves the document empty. Files of 2 GiB or more are refused.
   bool parse(std::string bytes, ParseError* error);
   void clear();
   std::string serialize() const;
 
-  // Reads. Names are compared byte for byte.
+  // Reads. Names are compared byte for byte. Returned views are valid until the next edit.
   bool hasStanza(std::string_view stanza) const { return findStanza(stanza) != kNone; }
   bool hasKey(std::string_view stanza, std::string_view key) const;
   size_t stanzaCount() const { return liveStanzas_; }
@@ -101,7 +100,8 @@ class Document {
   // One (key, value) pair per entry line of the stanza, in file order.
   std::vector<std::pair<std::string_view, std::string_view>> pairs(std::string_view stanza) const;
 
-  // Edits. REQUIRES: names, values and texts passed the check* functions below.
+  // Edits. REQUIRES: names, values and texts passed the check* functions below and do not
+  // point into this document.
   // Replaces the first value of the key in place and removes its other values; a missing
   // key is added (and a missing stanza appended to the file).
   void setValue(std::string_view stanza, std::string_view key, std::string_view value);
@@ -133,61 +133,69 @@ class Document {
   static std::vector<std::string> commentLines(std::string_view text);
 
  private:
-  enum Kind : uint8_t { kBlank, kComment, kHeader, kEntry };
+  enum Kind : uint8_t { kBlank, kComment, kHeader, kEntry, kDead };
+  // Texts are addressed by 32-bit offsets: into buffer_, or with kExtra set into extra_,
+  // which holds the texts of new and rewritten lines. Offsets stay valid while extra_ grows.
+  static constexpr uint32_t kExtra = 0x80000000u;
 
+  // Kept small: a document holds one per line of the file.
   struct Line {
-    const char* text;
-    uint32_t len;
-    uint8_t kind;
-    uint8_t eol;  // 0: none, 1: "\n", 2: "\r\n"
+    uint32_t off, len;          // text without the line ending
     uint32_t prev, next;        // document order
     uint32_t owner;             // stanza (header) or key (entry)
-    uint32_t prevSame, nextSame;  // header lines of one stanza / value lines of one key
-    uint32_t valOff, valLen;    // value within text (entry)
-    bool live;
+    uint32_t nextSame;          // next header of the stanza / next value line of the key
+    uint32_t valOff, valLen;    // value within the text (entry)
+    uint8_t kind;
+    uint8_t eol;                // 0: none, 1: "\n", 2: "\r\n"
   };
   struct Stanza {
-    std::string_view name;
+    uint32_t nameOff, nameLen;
     uint32_t hash;
     uint32_t firstHeader, lastHeader;
-    uint32_t firstKey, lastKey;  // key order
+    uint32_t firstKey, lastKey;  // key order (first appearance)
     uint32_t keys;
     uint32_t valueLines;
     bool live;
   };
   struct Key {
-    std::string_view name;
-    uint32_t hash;  // mixed with the stanza id
-    uint32_t stanza;
+    uint32_t nameOff, nameLen;
+    uint32_t hash;    // mixed with the stanza id
+    uint32_t stanza;  // kNone once the key is gone
     uint32_t firstLine, lastLine;
-    uint32_t prevKey, nextKey;
+    uint32_t nextKey;
     uint32_t count;
-    bool live;
   };
+
+  const char* at(uint32_t off) const {
+    return (off & kExtra) ? extra_.data() + (off & ~kExtra) : buffer_.data() + off;
+  }
+  std::string_view text(const Line& l) const { return std::string_view(at(l.off), l.len); }
+  std::string_view valueOf(const Line& l) const { return std::string_view(at(l.off) + l.valOff, l.valLen); }
+  std::string_view nameOf(const Stanza& s) const { return std::string_view(at(s.nameOff), s.nameLen); }
+  std::string_view nameOf(const Key& k) const { return std::string_view(at(k.nameOff), k.nameLen); }
+  uint32_t own(const std::string& text);
 
   uint32_t findStanza(std::string_view name) const;
   uint32_t findKey(uint32_t stanza, std::string_view key) const;
   uint32_t findKey(std::string_view stanza, std::string_view key) const;
-  uint32_t newStanza(std::string_view name, uint32_t hash);
-  uint32_t newKey(uint32_t stanza, std::string_view name, uint32_t hash);
+  uint32_t newStanza(uint32_t nameOff, uint32_t nameLen, uint32_t hash);
+  uint32_t newKey(uint32_t stanza, uint32_t nameOff, uint32_t nameLen, uint32_t hash);
   uint32_t ensureStanza(std::string_view name);
-  uint32_t newLine(std::string_view text, Kind kind);
-  std::string_view own(std::string text);
+  uint32_t newLine(uint32_t off, uint32_t len, Kind kind);
   void linkAfter(uint32_t line, uint32_t after);  // after == kNone: at the head
   void linkBefore(uint32_t line, uint32_t before);
   void unlink(uint32_t line);
   void unlinkCommentBlockAbove(uint32_t line);
-  void attachValueLine(uint32_t key, uint32_t line, uint32_t after);
+  void appendValueLine(uint32_t key, uint32_t line);
   void detachValueLine(uint32_t line);
   void dropKey(uint32_t key);
   uint32_t stanzaAnchor(uint32_t stanza) const;
-  uint32_t appendEntry(uint32_t stanza, uint32_t key, std::string_view value);
+  void appendEntry(uint32_t stanza, std::string_view key, std::string_view value);
   void setLineValue(uint32_t line, std::string_view value);
   void insertCommentsBefore(uint32_t line, std::string_view text);
-  std::string_view lineKey(uint32_t line) const;
 
-  std::string buffer_;              // the parsed bytes; lines point into it
-  std::deque<std::string> owned_;   // texts of new and rewritten lines
+  std::string buffer_;  // the parsed bytes
+  std::string extra_;   // texts of new and rewritten lines
   std::vector<Line> lines_;
   std::vector<Stanza> stanzas_;
   std::vector<Key> keys_;

@@ -1,0 +1,132 @@
+// Loading a 200-stanza, 10,000-key stanza file from memory. Each benchmark reports
+// items_per_second with one item per line of the file, so ns/line = 1e9 / items_per_second.
+//
+//   Floor               copy the bytes and find every line end (the least any loader does)
+//   StanzaDocument      our parser: the whole document kept for a byte-exact store
+//   StanzaDocumentStore parse, then serialise the unchanged document
+//   GKeyFile/*          g_key_file_load_from_data, with and without keeping comments
+//   Inih                ini_parse_string with a handler that only counts
+#include <benchmark/benchmark.h>
+#include <glib.h>
+#include <ini.h>
+
+#include <cstring>
+#include <string>
+
+#include "stanza_document.h"
+
+namespace {
+
+struct Sample {
+  std::string text;
+  size_t lines = 0;
+};
+
+const Sample& sample() {
+  static const Sample s = [] {
+    Sample out;
+    for (int st = 0; st < 200; ++st) {
+      out.text += "# settings of component " + std::to_string(st) + "\n";
+      out.text += "[component-" + std::to_string(st) + "]\n";
+      out.lines += 2;
+      for (int k = 0; k < 50; ++k) {
+        if (k % 10 == 0) {
+          out.text += "# option group " + std::to_string(k / 10) + "\n";
+          ++out.lines;
+        }
+        out.text += "option-" + std::to_string(k) + " = value " + std::to_string(st * 50 + k) +
+                    (k % 7 == 0 ? " with a=sign" : "") + "\n";
+        ++out.lines;
+      }
+      out.text += "\n";
+      ++out.lines;
+    }
+    return out;
+  }();
+  return s;
+}
+
+void setCounters(benchmark::State& state) {
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * sample().lines));
+  state.counters["lines"] = static_cast<double>(sample().lines);
+}
+
+void Floor(benchmark::State& state) {
+  const std::string& text = sample().text;
+  for (auto _ : state) {
+    std::string copy(text);
+    size_t lines = 0;
+    const char* p = copy.data();
+    const char* end = p + copy.size();
+    while (const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
+      ++lines;
+      p = nl + 1;
+    }
+    benchmark::DoNotOptimize(lines);
+    benchmark::DoNotOptimize(copy.data());
+  }
+  setCounters(state);
+}
+BENCHMARK(Floor);
+
+void StanzaDocument(benchmark::State& state) {
+  const std::string& text = sample().text;
+  for (auto _ : state) {
+    ovz_stanza::Document doc;
+    ovz_stanza::Document::ParseError error;
+    if (!doc.parse(text, &error)) state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(doc.stanzaCount());
+  }
+  setCounters(state);
+}
+BENCHMARK(StanzaDocument);
+
+void StanzaDocumentStore(benchmark::State& state) {
+  const std::string& text = sample().text;
+  for (auto _ : state) {
+    ovz_stanza::Document doc;
+    ovz_stanza::Document::ParseError error;
+    if (!doc.parse(text, &error)) state.SkipWithError("parse failed");
+    std::string out = doc.serialize();
+    if (out.size() != text.size()) state.SkipWithError("round trip changed the size");
+    benchmark::DoNotOptimize(out.data());
+  }
+  setCounters(state);
+}
+BENCHMARK(StanzaDocumentStore);
+
+void GKeyFile(benchmark::State& state, GKeyFileFlags flags) {
+  const std::string& text = sample().text;
+  for (auto _ : state) {
+    ::GKeyFile* kf = g_key_file_new();
+    GError* error = nullptr;
+    if (!g_key_file_load_from_data(kf, text.data(), text.size(), flags, &error)) {
+      state.SkipWithError(error ? error->message : "load failed");
+      g_clear_error(&error);
+    }
+    g_key_file_free(kf);
+  }
+  setCounters(state);
+}
+BENCHMARK_CAPTURE(GKeyFile, KeepComments, G_KEY_FILE_KEEP_COMMENTS);
+BENCHMARK_CAPTURE(GKeyFile, None, G_KEY_FILE_NONE);
+
+int countEntry(void* user, const char*, const char*, const char*) {
+  ++*static_cast<size_t*>(user);
+  return 1;
+}
+
+void Inih(benchmark::State& state) {
+  const std::string& text = sample().text;
+  for (auto _ : state) {
+    size_t entries = 0;
+    if (ini_parse_string(text.c_str(), countEntry, &entries) != 0) state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(entries);
+  }
+  setCounters(state);
+}
+BENCHMARK(Inih);
+
+}  // namespace
+
+BENCHMARK_MAIN();

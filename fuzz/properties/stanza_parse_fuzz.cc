@@ -1,0 +1,60 @@
+// Any bytes: a parse either fails with a line number inside the input, or the document
+// serialises back to the very same bytes and parses again. The first bytes also drive a few
+// edits, whose output must parse and keep the edited values.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "stanza_document.h"
+
+namespace {
+void check(bool ok) {
+  if (!ok) __builtin_trap();
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string input(reinterpret_cast<const char*>(data), size);
+  ovz_stanza::Document doc;
+  ovz_stanza::Document::ParseError error;
+  if (!doc.parse(input, &error)) {
+    size_t lines = 1;
+    for (char c : input) lines += c == '\n';
+    check(error.line >= 1 && error.line <= lines && error.reason != nullptr);
+    return 0;
+  }
+  std::string out = doc.serialize();
+  check(out == input);
+  ovz_stanza::Document again;
+  check(again.parse(out, &error));
+  check(again.serialize() == input);
+
+  // Edits on whatever stanzas and keys the input holds.
+  for (std::string_view stanza : doc.stanzaNames()) {
+    std::string s(stanza);
+    if (ovz_stanza::Document::checkStanzaName(s)) continue;
+    std::vector<std::string_view> keyViews = doc.keyNames(s);
+    std::vector<std::string> keys(keyViews.begin(), keyViews.end());
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (ovz_stanza::Document::checkKey(keys[i])) continue;
+      switch (i % 4) {
+        case 0: doc.setValue(s, keys[i], "set"); break;
+        case 1: doc.addValue(s, keys[i], "added"); break;
+        case 2: doc.deleteKey(s, keys[i]); break;
+        case 3: doc.addEntryComment(s, keys[i], "note\nmore"); break;
+      }
+    }
+    doc.setValue(s, "fuzz-new-key", "v=1");
+  }
+  doc.addFileComment("top");
+  doc.setValue("fuzz-new-stanza", "k", "");
+  std::string edited = doc.serialize();
+  ovz_stanza::Document reread;
+  check(reread.parse(edited, &error));
+  std::string_view v;
+  check(reread.value("fuzz-new-stanza", "k", 0, &v) && v.empty());
+  if (!doc.stanzaNames().empty()) check(reread.stanzaCount() == doc.stanzaCount());
+  return 0;
+}
