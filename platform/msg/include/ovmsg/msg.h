@@ -64,7 +64,9 @@ typedef struct ov_msg_entry_s {
 /*
  * The text of `number` in the local code set: the catalog's text, or else the default
  * message (status OV_MSG_S_DEFAULT). Null with OV_MSG_S_NOT_FOUND when neither knows it.
- * The same number in the same code set returns the same pointer every time.
+ * The same number in the same code set returns the same pointer every time while its source
+ * (catalog or default) stays the same; a catalog found later replaces the default text in
+ * later answers, and the earlier pointer stays valid.
  */
 OVMSG_EXPORT const char* ov_msg_get_msg(unsigned int number, unsigned int* status);
 
