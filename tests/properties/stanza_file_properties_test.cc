@@ -405,6 +405,24 @@ TEST_F(StanzaFilePropertiesTest, GetStanzaListsOnePairPerValueInFileOrder) {
   EXPECT_EQ(kv.getItemCount(), 0u);
 }
 
+TEST_F(StanzaFilePropertiesTest, ObserversHearEveryLoadUntilRemoved) {
+  struct Recorder : ZObserver_6_0 {
+    void update(ZAbstractObservable_6_0&, void* arg) override { files.push_back(static_cast<const char*>(arg)); }
+    std::vector<std::string> files;
+  } recorder;
+  writeFile(path("obs.conf"), "[a]\n");
+  ZStanzaFileProperties_6_0 props;
+  props.addObserver(recorder);
+  props.addObserver(recorder);
+  EXPECT_EQ(props.countObservers(), 1);
+  props.load(path("obs.conf").c_str());
+  props.reload();
+  EXPECT_THROW(props.load(path("absent.conf").c_str()), ZException_6_0);
+  props.deleteObserver(recorder);
+  props.load(path("obs.conf").c_str());
+  EXPECT_EQ(recorder.files, (std::vector<std::string>{path("obs.conf"), path("obs.conf")}));
+}
+
 // ---- store ------------------------------------------------------------------------------
 
 TEST_F(StanzaFilePropertiesTest, StoreKeepsPermissionBitsAndFollowsLinks) {
