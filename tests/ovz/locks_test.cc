@@ -56,7 +56,10 @@ TEST(Lock, MisuseIsReportedNotHung) {
         EXPECT_EQ(e.kind(), ZEXC_LOCK_FAILURE);
     }
     lock.unlock();
+#if !defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer reports the attempt itself, before the mutex refuses it.
     EXPECT_THROW(lock.unlock(), ZException_6_0);
+#endif
 }
 
 // A scratch directory for lock files, removed with its files at the end.
