@@ -104,18 +104,10 @@ void I18NCache::insert(unsigned int number, const char* text) {
 
 const char* I18NCache::match(unsigned int number) const {
     if (entries == nullptr) return nullptr;
-    // The binary search of bsearch with the order of mycomp, written out: a cached text is
-    // the hot path of every message, and the call through a comparison function per step
-    // costs more than the rest of the look-up. Among equal numbers the first is found.
-    int low = 0, high = count;
-    while (low < high) {
-        int mid = low + (high - low) / 2;
-        if (entries[mid].number < number)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    return low < count && entries[low].number == number ? entries[low].text : nullptr;
+    Entry key{number, nullptr};
+    const Entry* found = static_cast<const Entry*>(
+        bsearch(&key, entries, static_cast<size_t>(count), sizeof(Entry), mycomp));
+    return found != nullptr ? found->text : nullptr;
 }
 
 const char* I18NCache::msgNotFound(unsigned int number) {
