@@ -202,6 +202,8 @@ public:
     static void initializeNamesNotToTrace();
 
 private:
+    class TreeBuilder;
+
     NameValueEntry* findEntry(char const* name) const;
     NameValueEntry* findOrCreateEntry(char const* name);
     bool buildRecord(namevalue_s_t* record, char const* name, NameValueEntry const* entry) const;

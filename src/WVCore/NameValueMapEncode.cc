@@ -15,15 +15,48 @@
 #include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
 
+#include "NameValueMapText.h"
+
 namespace {
 
 const char kSourceFile[] = "src/WVCore/NameValueMapEncode";
 
 // The text of a stored value; "" for an empty string, NULL for an object that is no string.
-char const* valueText(ZObject_6_0 const* value) {
-    auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(value);
-    return text != nullptr ? text->c_str() : nullptr;
-}
+char const* valueText(ZObject_6_0 const* value) { return nvmValueText(value, nullptr); }
+
+// The record tree of a whole encode lives in one allocation: the records, then every
+// pointer array, carved out in the order they are filled.
+struct TreeSize {
+    unsigned long records = 0;
+    unsigned long pointers = 0;
+};
+
+class TreeArena {
+public:
+    explicit TreeArena(TreeSize const& size)
+        : block_(static_cast<char*>(malloc(size.records * sizeof(namevalue_s_t) +
+                                           size.pointers * sizeof(void*) + 1))),
+          nextRecord_(reinterpret_cast<namevalue_s_t*>(block_)),
+          nextPointer_(reinterpret_cast<void**>(nextRecord_ + size.records)) {}
+    ~TreeArena() { free(block_); }
+    TreeArena(TreeArena const&) = delete;
+    TreeArena& operator=(TreeArena const&) = delete;
+
+    bool ok() const { return block_ != nullptr; }
+    namevalue_s_t* record() { return nextRecord_++; }
+    template <typename T>
+    T** pointers(unsigned long n) {
+        if (n == 0) return nullptr;
+        void** p = nextPointer_;
+        nextPointer_ += n;
+        return reinterpret_cast<T**>(p);
+    }
+
+private:
+    char* block_;
+    namevalue_s_t* nextRecord_;
+    void** nextPointer_;
+};
 
 }  // namespace
 
@@ -165,38 +198,73 @@ void NameValueMap::freeMap(namevalue_s_t* record) const {
 
 // ---- Wire ----
 
-void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
-    ZArrayList_6_0 names(10, 0);
-    getNames(names);
-    namevalueList_s_t list = {0, nullptr};
-    bool built = true;
-    unsigned long count = names.size();
-    if (count > UINT_MAX) {
-        built = false;
-    } else if (count != 0) {
-        list.entries = static_cast<namevalue_s_t**>(calloc(count, sizeof(namevalue_s_t*)));
-        built = list.entries != nullptr;
-        for (unsigned long i = 0; built && i < count; ++i) {
-            auto* record = static_cast<namevalue_s_t*>(malloc(sizeof(namevalue_s_t)));
-            if (record == nullptr) {
-                built = false;
-                break;
-            }
-            list.entries[i] = record;
-            list.count = static_cast<unsigned int>(i + 1);
-            auto const* key = static_cast<ZAbstractString_6_0 const*>(names.get(i));
-            built = buildRecord(record, key->getChars(),
-                                static_cast<NameValueEntry const*>(map_.getEntry(*key)));
+// Builds the record tree of a whole map for encode; a member so that it reaches the maps'
+// hash maps directly.
+class NameValueMap::TreeBuilder {
+public:
+    static void measure(ZHashKeyMap_6_0 const& map, TreeSize& size);
+    static void fill(ZHashKeyMap_6_0 const& map, namevalue_s_t** slots, TreeArena& arena);
+};
+
+// Counts the records and pointer slots below the names of `map`.
+void NameValueMap::TreeBuilder::measure(ZHashKeyMap_6_0 const& map, TreeSize& size) {
+    ZArrayList_6_0 entries(map.size(), 0);
+    map.listObjects(entries);
+    size.records += entries.size();
+    size.pointers += entries.size();
+    for (unsigned long i = 0; i < entries.size(); ++i) {
+        auto const* entry = static_cast<NameValueEntry const*>(entries.get(i));
+        size.pointers += entry->values.size();
+        if (entry->subtree.map_.size() != 0) measure(entry->subtree.map_, size);
+    }
+}
+
+// Fills one record per name of `map` into `slots`, borrowing the texts.
+void NameValueMap::TreeBuilder::fill(ZHashKeyMap_6_0 const& map, namevalue_s_t** slots,
+                                     TreeArena& arena) {
+    ZArrayList_6_0 keys(map.size(), 0);
+    ZArrayList_6_0 entries(map.size(), 0);
+    map.listKeys(keys);
+    map.listObjects(entries);
+    for (unsigned long i = 0; i < entries.size(); ++i) {
+        auto const* entry = static_cast<NameValueEntry const*>(entries.get(i));
+        namevalue_s_t* record = arena.record();
+        slots[i] = record;
+        record->name = const_cast<char*>(static_cast<ZAbstractString_6_0 const*>(keys.get(i))->getChars());
+        record->nvalues = static_cast<unsigned int>(entry->values.size());
+        record->values = arena.pointers<char>(record->nvalues);
+        for (unsigned int v = 0; v < record->nvalues; ++v) {
+            record->values[v] = const_cast<char*>(valueText(entry->values.get(v)));
+        }
+        record->nsubtrees = 0;
+        record->subtrees = nullptr;
+        if (entry->subtree.map_.size() != 0) {
+            ZHashKeyMap_6_0 const& subtree = entry->subtree.map_;
+            record->nsubtrees = static_cast<unsigned int>(subtree.size());
+            record->subtrees = arena.pointers<namevalue_s_t>(record->nsubtrees);
+            fill(subtree, record->subtrees, arena);
         }
     }
-    // A tree that could not be built completely is never handed to the codec: it would
-    // encode a map with values missing.
-    status = built ? ovAsnEncodeObj(out, list) : OV_ASN_E_NOMEM;
-    for (unsigned int i = 0; i < list.count; ++i) {
-        freeMap(list.entries[i]);
-        free(list.entries[i]);
+}
+
+void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
+    // The same tree encodeMap would build for each name, built in one allocation.
+    TreeSize size;
+    TreeBuilder::measure(map_, size);
+    namevalueList_s_t list = {0, nullptr};
+    if (size.pointers > UINT_MAX) {
+        status = OV_ASN_E_TOO_LARGE;
+        return;
     }
-    free(list.entries);
+    TreeArena arena(size);
+    if (!arena.ok()) {
+        status = OV_ASN_E_NOMEM;
+        return;
+    }
+    list.count = static_cast<unsigned int>(map_.size());
+    list.entries = arena.pointers<namevalue_s_t>(list.count);
+    if (list.count != 0) TreeBuilder::fill(map_, list.entries, arena);
+    status = ovAsnEncodeObj(out, list);
 }
 
 void NameValueMap::encode(wvobj_t& object, unsigned long& status) {

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "NameValueMapText.h"
+
 ZHashMap_6_0* NameValueMap::namesNotToTrace = nullptr;
 pthread_once_t NameValueMap::inst_once = PTHREAD_ONCE_INIT;
 
@@ -30,10 +32,7 @@ void appendNumber(ZUTF8String_6_0& out, unsigned long number) {
 }
 
 // The text of a stored value; a value that is not a string renders as "".
-char const* valueText(ZObject_6_0 const* value) {
-    auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(value);
-    return text != nullptr ? text->c_str() : "";
-}
+char const* valueText(ZObject_6_0 const* value) { return nvmValueText(value, ""); }
 
 }  // namespace
 

@@ -1,0 +1,22 @@
+// Private to the NameValueMap units: the text of a stored value.
+#ifndef OVUTIL_SRC_WVCORE_NAMEVALUEMAPTEXT_H
+#define OVUTIL_SRC_WVCORE_NAMEVALUEMAPTEXT_H
+
+#include <typeinfo>
+
+#include <ovz/object.h>
+#include <ovz/strings.h>
+
+// The UTF-8 text of a stored value ("" for an empty string), or `other` for an object that
+// is no string. Nearly every value is a ZUTF8String_6_0, which the exact type test finds
+// without the hierarchy walk of a cross-library dynamic_cast.
+inline char const* nvmValueText(ZObject_6_0 const* value, char const* other) {
+    if (value == nullptr) return other;
+    if (typeid(*value) == typeid(ZUTF8String_6_0)) {
+        return static_cast<ZUTF8String_6_0 const*>(value)->c_str();
+    }
+    auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(value);
+    return text != nullptr ? text->c_str() : other;
+}
+
+#endif  // OVUTIL_SRC_WVCORE_NAMEVALUEMAPTEXT_H
