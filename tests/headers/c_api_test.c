@@ -7,8 +7,7 @@
 
 #include <ovmsg/msg.h>
 #include <ovsvc/svc.h>
-#include <ovutil/attrlist.h>
-#include <ovutil/mime64.h>
+#include <ovutil/ovutil.h>
 
 static int failures;
 

@@ -6,7 +6,7 @@
 
 #include <ovmsg/msg.h>
 #include <ovsvc/svc.h>
-#include <ovutil/mime64.h>
+#include <ovutil/ovutil.h>
 
 int main(void) {
     static const unsigned char data[] = {'o', 'v', 'u', 't', 'i', 'l'};

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include <ovutil/OVStanzaFileProperties.h>
+#include <ovutil/ovutil.h>
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
 
