@@ -65,7 +65,7 @@ void addPath(const char* key, const char* value) {
     PathMap::ovPaths_->putEntry(ZUTF8ConstString_6_0(key), ZLCString_6_0(value));
 }
 
-// Step 4: the family-wide common directory root from log.properties.
+// The family-wide common directory root from log.properties.
 void readFamilyRoot(const std::string& propertiesFile) {
     struct stat st;
     if (stat(propertiesFile.c_str(), &st) != 0) return;
@@ -88,7 +88,7 @@ void readFamilyRoot(const std::string& propertiesFile) {
     }
 }
 
-// Step 5: the product's catalogs go in front of whatever search path the process has.
+// The product's catalogs go in front of whatever search path the process has.
 void setCatalogPath() {
     const char* current = ucx_get_nlspath();
     if (current == nullptr) current = "";
@@ -102,7 +102,7 @@ void setCatalogPath() {
     putenv(buffer);
 }
 
-// Step 6: the variable always ends up naming the install default.
+// UCXDIR: the variable always ends up naming the install default.
 void setUcxDir() {
     const char* current = ucx_get_dir();
     if (current == nullptr) current = "";
@@ -115,7 +115,7 @@ void setUcxDir() {
     putenv(buffer);
 }
 
-// Step 7: move the log files into the common directory named by the product configuration.
+// Moves the log files into the common directory named by the product configuration.
 void relocateLogs() {
     struct stat st;
     if (stat(kProductConfig, &st) != 0) return;
@@ -141,8 +141,8 @@ void relocateLogs() {
     }
 }
 
-// Runs once per process, through inst_once. Steps 4 and 7 catch what goes wrong in them;
-// anywhere else only memory can run out, and start-up cannot go on without it.
+// Runs once per process, through inst_once. Reading the two configuration files catches what
+// goes wrong there; anywhere else only memory can run out, and start-up cannot go on without it.
 void doUtilInit() {
     theMessageService = new OVMessageService();
     ZMessageService_6_0::setMessageService(theMessageService);
