@@ -36,7 +36,7 @@ std::string describe(int kind, const std::vector<ZExceptionInsert_6_0>& in) {
     case ZEXC_INVALID_PARAMETER:
         return "invalid parameter: " + s(0);
     case ZEXC_FAILURE:
-        return s(0);
+        return in[0].text()[0] != '\0' ? s(0) : std::string("object library failure");
     case ZEXC_PROPERTIES_INVALID_DATA:
         return "invalid data in " + s(1) + " at line " + std::to_string(in[2].number()) + ": " +
                s(0);
