@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace asntest {
@@ -18,13 +19,13 @@ struct Node {
     bool operator==(const Node&) const = default;
 };
 
-// The C records of a list of nodes, borrowing the nodes' texts; valid while both live.
+// The C records of a list of nodes, pointing into a copy of the nodes that it keeps.
 class Records {
 public:
-    explicit Records(const std::vector<Node>& nodes) {
-        entries_ = add_array(nodes);
-        list.count = static_cast<unsigned int>(nodes.size());
-        list.entries = nodes.empty() ? nullptr : entries_;
+    explicit Records(std::vector<Node> nodes) : nodes_(std::move(nodes)) {
+        entries_ = add_array(nodes_);
+        list.count = static_cast<unsigned int>(nodes_.size());
+        list.entries = nodes_.empty() ? nullptr : entries_;
     }
     Records(const Records&) = delete;
     Records& operator=(const Records&) = delete;
@@ -49,6 +50,7 @@ private:
         return &r;
     }
 
+    std::vector<Node> nodes_;
     std::deque<namevalue_s_t> records_;
     std::deque<std::vector<namevalue_s_t*>> pointers_;
     std::deque<std::vector<char*>> texts_;
