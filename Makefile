@@ -18,12 +18,12 @@ demo: bootstrap
 check: bootstrap
 	cmake -S . -B $(BUILD)/debug $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug
 	cmake --build $(BUILD)/debug -j $(JOBS)
-	cd $(BUILD)/debug && ctest -L unit --output-on-failure -j $(JOBS)
+	cd $(BUILD)/debug && ctest -L 'unit|threads' --output-on-failure -j $(JOBS)
 
 asan: bootstrap
 	cmake -S . -B $(BUILD)/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=address,undefined -DOV_BUILD_EXAMPLES=OFF
 	cmake --build $(BUILD)/asan -j $(JOBS)
-	cd $(BUILD)/asan && ctest -L unit --output-on-failure -j $(JOBS)
+	cd $(BUILD)/asan && ctest -L 'unit|threads' --output-on-failure -j $(JOBS)
 
 tsan: bootstrap
 	cmake -S . -B $(BUILD)/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=thread -DOV_BUILD_EXAMPLES=OFF

@@ -28,20 +28,21 @@ function(ov_add_library name)
 endfunction()
 
 # ov_add_test(<name> SOURCES ... [LINK ...] [THREADS])
-# A GoogleTest executable run by CTest. THREADS marks tests that start threads, which CI
-# also runs under ThreadSanitizer (ctest -L threads).
+# A GoogleTest executable run by CTest, labelled "unit", or "threads" when it starts threads
+# (CI also runs those under ThreadSanitizer: ctest -L threads).
 function(ov_add_test name)
   cmake_parse_arguments(A "THREADS" "" "SOURCES;LINK" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LINK} GTest::gtest GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  set(labels unit)
+  # One label per test: gtest_discover_tests hands properties on as a flat list, which
+  # would split a list of labels. `make check` runs both labels.
+  set(label unit)
   if(A_THREADS)
-    list(APPEND labels threads)
+    set(label threads)
   endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${labels}"
-               ENVIRONMENT "OV_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR};OV_TEST_BINARY_DIR=${PROJECT_BINARY_DIR}"
+    PROPERTIES LABELS ${label}
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
