@@ -93,6 +93,8 @@ typedef struct namevalueList_s_t {
  * ov_asn_buffer_free; whatever *out held before is overwritten, not released.
  * On any other status *out is left untouched and nothing needs releasing.
  * A NULL name or value text is encoded as an empty UTF8String. The tree is only read.
+ * REQUIRES: the tree does not change during the call (it is read once to size the result
+ * and once to write it).
  * Refuses a NULL record pointer or a NULL array with a non-zero count (OV_ASN_E_INVALID),
  * nesting deeper than OV_ASN_MAX_DEPTH (OV_ASN_E_DEPTH, which also stops a tree whose
  * pointers form a cycle), and an encoding of 4 GiB or more (OV_ASN_E_TOO_LARGE). */
@@ -119,7 +121,8 @@ OVASN_EXPORT void ovAsnFreeObj(namevalueList_s_t* list);
  * which the caller releases with ov_asn_buffer_free. A buffer of length 0 copies nothing:
  * to becomes {0, NULL} with status OV_ASN_OK.
  * Otherwise *status is OV_ASN_E_NOMEM (no memory) or OV_ASN_E_INVALID (a NULL argument, or
- * NULL data with a non-zero length), and *to is left untouched. */
+ * NULL data with a non-zero length), and *to is left untouched. With a NULL `status` the
+ * call does nothing. `from` and `to` may be the same buffer. */
 OVASN_EXPORT void ov_asn_buffer_copy(const ov_asn_buffer_t* from, ov_asn_buffer_t* to,
                                      unsigned int* status);
 
