@@ -54,32 +54,20 @@ std::mutex& registryMutex() {
 
 // ---- ZLock_6_0
 
-ZLock_6_0::ZLock_6_0() {
-    pthread_mutexattr_t attr;
-    check(pthread_mutexattr_init(&attr), "pthread_mutexattr_init");
-    // Error checking turns a relock by the owner into an exception instead of a hang.
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
-    int rc = pthread_mutex_init(&mutex_, &attr);
-    pthread_mutexattr_destroy(&attr);
-    check(rc, "pthread_mutex_init");
-}
+ZLock_6_0::ZLock_6_0() { check(pthread_mutex_init(&mutex_, nullptr), "pthread_mutex_init"); }
 
 ZLock_6_0::~ZLock_6_0() { pthread_mutex_destroy(&mutex_); }
 
-void ZLock_6_0::lock() { check(pthread_mutex_lock(&mutex_), "pthread_mutex_lock"); }
-void ZLock_6_0::unlock() { check(pthread_mutex_unlock(&mutex_), "pthread_mutex_unlock"); }
-bool ZLock_6_0::tryLock() { return tryOrThrow(pthread_mutex_trylock(&mutex_), "pthread_mutex_trylock"); }
+void ZLock_6_0::fail(int err, const char* what) { lockFailure(what, err); }
 
-// ---- ZResourceLock_6_0
-
-ZResourceLock_6_0::ZResourceLock_6_0(ZLock_6_0& lock) : lock_(lock) { lock_.lock(); }
-
-ZResourceLock_6_0::~ZResourceLock_6_0() {
-    try {
-        lock_.unlock();
-    } catch (const ZException_6_0&) {
-        // Only a misused lock fails to unlock here; a destructor must not throw.
-    }
+bool ZLock_6_0::tryLock() {
+    const unsigned long self = static_cast<unsigned long>(pthread_self());
+    if (__atomic_load_n(&owner_, __ATOMIC_RELAXED) == self)
+        return false;
+    if (!tryOrThrow(pthread_mutex_trylock(&mutex_), "pthread_mutex_trylock"))
+        return false;
+    __atomic_store_n(&owner_, self, __ATOMIC_RELAXED);
+    return true;
 }
 
 // ---- ZAbstractReadWriteLock_6_0 / ZReadWriteLock_6_0

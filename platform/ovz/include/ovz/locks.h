@@ -17,6 +17,7 @@
 #ifndef OVZ_LOCKS_H
 #define OVZ_LOCKS_H
 
+#include <errno.h>
 #include <pthread.h>
 
 
@@ -31,15 +32,33 @@ public:
     ~ZLock_6_0() override;
 
     // Blocks until the calling thread holds the mutex. Throws ZEXC_LOCK_FAILURE when the
-    // calling thread already holds it.
-    void lock();
+    // calling thread already holds it. Inline: a look-up under this lock costs little more
+    // than the mutex itself.
+    void lock() {
+        const unsigned long self = static_cast<unsigned long>(pthread_self());
+        if (__atomic_load_n(&owner_, __ATOMIC_RELAXED) == self) fail(EDEADLK, "pthread_mutex_lock");
+        if (int rc = pthread_mutex_lock(&mutex_)) fail(rc, "pthread_mutex_lock");
+        __atomic_store_n(&owner_, self, __ATOMIC_RELAXED);
+    }
     // Releases the mutex. Throws ZEXC_LOCK_FAILURE when the calling thread does not hold it.
-    void unlock();
+    void unlock() {
+        if (__atomic_load_n(&owner_, __ATOMIC_RELAXED) != static_cast<unsigned long>(pthread_self()))
+            fail(EPERM, "pthread_mutex_unlock");
+        __atomic_store_n(&owner_, 0UL, __ATOMIC_RELAXED);
+        if (int rc = pthread_mutex_unlock(&mutex_)) fail(rc, "pthread_mutex_unlock");
+    }
     // Takes the mutex when it is free; returns whether it did.
     bool tryLock();
 
 private:
+    // Throws ZEXC_LOCK_FAILURE naming the operation and the error.
+    [[noreturn]] static void fail(int err, const char* what);
+
     pthread_mutex_t mutex_;
+    // The holding thread (pthread_self() as an integer), 0 when free. Only the holder writes
+    // it, so a thread reads its own id back only while it holds the mutex: that catches a
+    // relock or a foreign unlock without the cost of an error-checking mutex.
+    unsigned long owner_ = 0;
 };
 
 // Holds `lock` from construction to destruction, so the lock is released on every way out
@@ -48,10 +67,16 @@ private:
 //   { ZResourceLock_6_0 hold(cache.lock); ...look-up... }
 class OVZ_EXPORT ZResourceLock_6_0 {
 public:
-    explicit ZResourceLock_6_0(ZLock_6_0& lock);
+    explicit ZResourceLock_6_0(ZLock_6_0& lock) : lock_(lock) { lock_.lock(); }
     ZResourceLock_6_0(const ZResourceLock_6_0&) = delete;
     ZResourceLock_6_0& operator=(const ZResourceLock_6_0&) = delete;
-    ~ZResourceLock_6_0();
+    // Only a misused lock fails to unlock here, and a destructor must not throw.
+    ~ZResourceLock_6_0() {
+        try {
+            lock_.unlock();
+        } catch (...) {
+        }
+    }
 
 private:
     ZLock_6_0& lock_;
