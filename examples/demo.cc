@@ -1,7 +1,11 @@
 // Walks through what the library offers, the way a product program uses it:
-//  1. name the program to serviceability and find the message catalogs;
+//  1. start up as a product program does (wvmsg_init) and look paths and texts up;
 //  2. open a configuration file through the registry, read it, change it, store it;
-//  3. hit a file with invalid data and log what happened as numbered messages.
+//  3. hit a file with invalid data and log what happened as numbered messages;
+//  4. load a file of an earlier release, which is brought up to date on load, and read the
+//     FIPS setting from it;
+//  5. the road of one request: a name/value map with a subtree and a password is encoded for
+//     the wire, decoded on the other side and rendered for the trace, the password masked.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +18,7 @@
 
 #include <ovmsg/msg.h>
 #include <ovsvc/svc.h>
-#include <ovutil/OVStanzaFileProperties.h>
+#include <ovutil/ovutil.h>
 #include <ovz/collections.h>
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
@@ -40,15 +44,26 @@ std::string text(const ZAbstractString_6_0& s) { return s.getChars() ? s.getChar
 
 int main() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);  // keep printed lines and log records in order
-    // The catalogs of this build; an installed product finds them under its own install path.
+    // The catalogs of this build; an installed product finds them under its install path,
+    // which start-up puts in front of this search path.
     if (std::getenv("NLSPATH") == nullptr)
         setenv("NLSPATH", OV_DEMO_NLS_DIR "/%L/%N.cat", 1);
-    unsigned int status = 0;
-    ov_svc_set_progname("ovutil_demo", &status);
-    ov_svc_init(0, &status);
+
+    section("Start-up");
+    std::printf("wvmsg_init: %d\n", wvmsg_init("ovutil_demo"));
     // Show every record on standard output so the walk-through reads in order.
     for (unsigned severity : {OV_SVC_FATAL, OV_SVC_ERROR, OV_SVC_WARNING, OV_SVC_NOTICE})
         ov_svc_route(severity, "STDOUT");
+    std::printf("NLSPATH = %s\n", std::getenv("NLSPATH"));
+    std::printf("UCXDIR  = %s\n", std::getenv("UCXDIR"));
+    const char* logKey = "/var/Orvan/log/msg__ovmgrd.log";
+    const char* logPath = ov_get_path(logKey);
+    std::printf("%s resolves to %s (%s)\n", logKey, logPath,
+                logPath == logKey ? "not relocated on this machine" : "relocated");
+    const char* root = ov_get_path("#ov_undefined_scd_root");
+    std::printf("common directory root: %s\n", root ? root : "(not configured)");
+    std::printf("message 0x1354A0C7: %s\n", wv_i18n_msg(0x1354A0C7u));
+    std::printf("message 0x00000001: %s\n", wv_i18n_msg(0x00000001u));
 
     char dirTemplate[] = "/tmp/ovutil-demo-XXXXXX";
     const std::string dir = mkdtemp(dirTemplate);
@@ -94,11 +109,54 @@ int main() {
                                   "%s", 0, OV_SVC_ERROR, 0x1354A0C3, bad.c_str());
     }
 
+    section("A file of an earlier release, brought up to date when it is loaded");
+    // The product's rules are chosen by the file's install path, so the copy keeps it.
+    const std::string etc = dir + "/opt/Orvan/etc";
+    std::system(("mkdir -p '" + etc + "'").c_str());
+    const std::string old = etc + "/ov.conf";
+    copyFile(OV_DEMO_DATA_DIR "/old-ov.conf", old);
+    std::printf("--- before:\n%s---\n", readFile(old).c_str());
+    ZStanzaFileProperties_6_0* migrated =
+        OVStanzaFileProperties::getRegisteredPropertiesFor(old.c_str(), 0);
+    std::printf("--- after loading (version %d):\n%s---\n",
+                migrated->getIntegerValue("meta-info", "version", 0, 0), readFile(old).c_str());
+    // Point the path table's entry for the product configuration at the copy, as an
+    // installation that keeps it elsewhere would, and read the FIPS setting from it.
+    PathMap::ovPaths_->putEntry(ZUTF8ConstString_6_0("/opt/Orvan/etc/ov.conf"),
+                                ZLCString_6_0(old.c_str()));
+    std::printf("FIPS mode: %d\n", getFIPSMode());
+
+    section("The road of one request: a name/value map on the wire");
+    NameValueMap request;
+    request.addString("user", "cn=alice,o=example");
+    request.addString("groups", "admins");
+    request.addString("groups", "auditors");
+    request.addString("password", "s3cret!");
+    NameValueMap* session = request.addSubtree("session");
+    session->addString("id", 4711u);
+    session->addString("secure", 1);
+    static const unsigned char token[] = {0xDE, 0xAD, 0xBE, 0xEF};
+    session->addString("token", reinterpret_cast<const char*>(token), sizeof token);
+    ov_asn_buffer_t wire = {0, nullptr};
+    unsigned long st = 0;
+    request.encode(wire, st);
+    std::printf("encoded: status %lu, %u bytes of DER:", st, wire.length);
+    for (unsigned i = 0; i < wire.length && i < 24; ++i) std::printf(" %02x", wire.data[i]);
+    std::printf("%s\n", wire.length > 24 ? " ..." : "");
+    NameValueMap received;
+    received.decode(wire, st);
+    ov_asn_buffer_free(wire);
+    std::printf("decoded: status %lu, %u top-level values, session holds %u names\n", st,
+                received.getValueCount(), received.getSubtreeCount("session"));
+    ZUTF8String_6_0 trace("trace of the received request:\n");
+    received.buildTraceBuf(trace, 0);
+    std::printf("%s", trace.c_str());
+
     section("Message texts by number, from the catalogs");
     for (unsigned number : {0x1354A0C3u, 0x15E3A0A3u, 0x35E5102Bu}) {
-        unsigned int st = 0;
-        const char* t = ov_msg_get_msg(number, &st);
-        std::printf("0x%08X (%s): %s\n", number, st == OV_MSG_S_OK ? "catalog" : "default",
+        unsigned int status = 0;
+        const char* t = ov_msg_get_msg(number, &status);
+        std::printf("0x%08X (%s): %s\n", number, status == OV_MSG_S_OK ? "catalog" : "default",
                     t ? t : "(none)");
     }
 
