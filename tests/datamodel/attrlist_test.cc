@@ -64,7 +64,7 @@ TEST(AttrlistOrder, SortsByUpperCasedNameAndMergesCaseVariants) {
         std::vector<std::string> names;
         std::vector<unsigned int> counts;
     } const cases[] = {
-        {"spec order", {"b", "A", "c", "B"}, {"A", "b", "c"}, {1, 2, 1}},
+        {"b, A, c then B", {"b", "A", "c", "B"}, {"A", "b", "c"}, {1, 2, 1}},
         {"first spelling kept", {"x", "X", "x"}, {"x"}, {3}},
         {"prefix sorts first", {"z", "a_", "A"}, {"A", "a_", "z"}, {1, 1, 1}},
         // "_" (0x5F) sorts after the upper-case letters but before the lower-case ones.

@@ -15,7 +15,7 @@ namespace {
 // Widths and precisions beyond this are clipped: a catalog text must not make a record huge.
 constexpr int kMaxWidth = 256;
 
-struct Spec {
+struct Directive {
     int position = 0;  // 1-based from %n$, 0 when sequential
     std::string flags;
     int width = -1;    // -1: none
@@ -37,65 +37,65 @@ int ReadNumber(std::string_view s, size_t& i) {
 }
 
 // Parses the conversion starting at s[start] == '%'. Returns false when the text ends inside it.
-bool ParseSpec(std::string_view s, size_t start, Spec& spec) {
+bool ParseDirective(std::string_view s, size_t start, Directive& directive) {
     size_t i = start + 1;
     // %n$: a run of digits followed by '$' is a position, otherwise it was a width.
     size_t digits_end = i;
     while (digits_end < s.size() && s[digits_end] >= '0' && s[digits_end] <= '9') ++digits_end;
     if (digits_end > i && digits_end < s.size() && s[digits_end] == '$' && s[i] != '0') {
-        spec.position = ReadNumber(s, i);
+        directive.position = ReadNumber(s, i);
         ++i;
     }
-    while (i < s.size() && std::strchr("-+ #0'", s[i])) spec.flags += s[i++];
+    while (i < s.size() && std::strchr("-+ #0'", s[i])) directive.flags += s[i++];
     if (i < s.size() && s[i] == '*') {
-        spec.star_width = true;
+        directive.star_width = true;
         ++i;
         while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || s[i] == '$')) ++i;
     } else if (i < s.size() && s[i] >= '1' && s[i] <= '9') {
-        spec.width = ReadNumber(s, i);
+        directive.width = ReadNumber(s, i);
     }
     if (i < s.size() && s[i] == '.') {
         ++i;
         if (i < s.size() && s[i] == '*') {
-            spec.star_precision = true;
+            directive.star_precision = true;
             ++i;
             while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || s[i] == '$')) ++i;
         } else {
-            spec.precision = ReadNumber(s, i);
+            directive.precision = ReadNumber(s, i);
         }
     }
     static const char* const kLengths[] = {"hh", "ll", "h", "l", "z", "j", "t", "L", "q"};
     for (const char* len : kLengths) {
         if (s.substr(i, std::strlen(len)) == len) {
-            spec.length = len;
+            directive.length = len;
             i += std::strlen(len);
             break;
         }
     }
     if (i >= s.size()) return false;
-    spec.conversion = s[i];
-    spec.end = i + 1;
+    directive.conversion = s[i];
+    directive.end = i + 1;
     return true;
 }
 
-std::string Pad(std::string body, const Spec& spec) {
-    int width = spec.width < 0 ? 0 : spec.width > kMaxWidth ? kMaxWidth : spec.width;
+std::string Pad(std::string body, const Directive& directive) {
+    int width = directive.width < 0 ? 0 : directive.width > kMaxWidth ? kMaxWidth : directive.width;
     if (static_cast<int>(body.size()) >= width) return body;
     std::string fill(width - body.size(), ' ');
-    return spec.flags.find('-') != std::string::npos ? body + fill : fill + body;
+    return directive.flags.find('-') != std::string::npos ? body + fill : fill + body;
 }
 
 // printf of one number through a format assembled here from the parsed flags, clipped width
 // and precision, and a conversion and length chosen to match the value's C type.
-std::string FormatNumber(const Spec& spec, char conversion, bool is_signed, long long s,
+std::string FormatNumber(const Directive& directive, char conversion, bool is_signed, long long s,
                          unsigned long long u) {
     std::string fmt = "%";
-    for (char f : spec.flags)
+    for (char f : directive.flags)
         if (std::strchr("-+ 0", f) || (f == '#' && conversion != 'd' && conversion != 'u'))
             if (fmt.find(f) == std::string::npos) fmt += f;
-    if (spec.width >= 0) fmt += std::to_string(spec.width > kMaxWidth ? kMaxWidth : spec.width);
-    if (spec.precision >= 0)
-        fmt += "." + std::to_string(spec.precision > kMaxWidth ? kMaxWidth : spec.precision);
+    if (directive.width >= 0) fmt += std::to_string(directive.width > kMaxWidth ? kMaxWidth : directive.width);
+    if (directive.precision >= 0)
+        fmt += "." + std::to_string(directive.precision > kMaxWidth ? kMaxWidth : directive.precision);
     fmt += "ll";
     fmt += conversion;
     char buf[2 * kMaxWidth + 64];
@@ -106,31 +106,31 @@ std::string FormatNumber(const Spec& spec, char conversion, bool is_signed, long
     return buf;
 }
 
-std::string RenderInsert(const Insert& in, const Spec& spec) {
-    const char conv = spec.conversion;
+std::string RenderInsert(const Insert& in, const Directive& directive) {
+    const char conv = directive.conversion;
     const bool numeric_conv = std::strchr("diuxXo", conv) != nullptr;
     switch (in.kind) {
         case Insert::Kind::Signed:
         case Insert::Kind::Unsigned:
             if (numeric_conv) {
                 if (conv == 'd' || conv == 'i')
-                    return FormatNumber(spec, conv == 'i' ? 'd' : conv, in.kind == Insert::Kind::Signed,
+                    return FormatNumber(directive, conv == 'i' ? 'd' : conv, in.kind == Insert::Kind::Signed,
                                         in.s, in.u);
-                return FormatNumber(spec, conv, false, 0, in.u);
+                return FormatNumber(directive, conv, false, 0, in.u);
             }
-            if (conv == 'c' && in.u < 0x80) return Pad(std::string(1, static_cast<char>(in.u)), spec);
-            return Pad(in.natural(), spec);
+            if (conv == 'c' && in.u < 0x80) return Pad(std::string(1, static_cast<char>(in.u)), directive);
+            return Pad(in.natural(), directive);
         case Insert::Kind::Char:
-            if (numeric_conv) return FormatNumber(spec, conv == 'i' ? 'd' : conv, false, 0, in.u);
-            return Pad(in.natural(), spec);
+            if (numeric_conv) return FormatNumber(directive, conv == 'i' ? 'd' : conv, false, 0, in.u);
+            return Pad(in.natural(), directive);
         case Insert::Kind::Pointer:
-            return Pad(in.natural(), spec);
+            return Pad(in.natural(), directive);
         case Insert::Kind::String:
         default: {
             std::string body = in.str;
-            if (conv == 's' && spec.precision >= 0 && static_cast<size_t>(spec.precision) < body.size())
-                body.resize(spec.precision);
-            return Pad(std::move(body), spec);
+            if (conv == 's' && directive.precision >= 0 && static_cast<size_t>(directive.precision) < body.size())
+                body.resize(directive.precision);
+            return Pad(std::move(body), directive);
         }
     }
 }
@@ -164,19 +164,19 @@ std::vector<Insert> PullInserts(const char* format, va_list args) {
     std::string_view f(format);
     for (size_t i = 0; i < f.size() && out.size() < kMaxInserts; ++i) {
         if (f[i] != '%') continue;
-        Spec spec;
-        if (!ParseSpec(f, i, spec)) break;
-        i = spec.end - 1;
-        if (spec.conversion == '%') continue;
+        Directive directive;
+        if (!ParseDirective(f, i, directive)) break;
+        i = directive.end - 1;
+        if (directive.conversion == '%') continue;
         // Positional arguments would need every type known up front; a program's format
         // names its inserts in order, so one that does not is not read at all.
-        if (spec.position != 0) break;
-        if (spec.star_width) (void)va_arg(args, int);
-        if (spec.star_precision) (void)va_arg(args, int);
+        if (directive.position != 0) break;
+        if (directive.star_width) (void)va_arg(args, int);
+        if (directive.star_precision) (void)va_arg(args, int);
         Insert in;
-        in.conversion = spec.conversion;
-        const std::string& len = spec.length;
-        switch (spec.conversion) {
+        in.conversion = directive.conversion;
+        const std::string& len = directive.length;
+        switch (directive.conversion) {
             case 's': {
                 if (!len.empty()) return out;  // %ls: wide strings are not inserts here
                 const char* p = va_arg(args, const char*);
@@ -251,28 +251,28 @@ std::string FillText(std::string_view text, const std::vector<Insert>& inserts) 
             out += text[i];
             continue;
         }
-        Spec spec;
-        if (!ParseSpec(text, i, spec)) {
+        Directive directive;
+        if (!ParseDirective(text, i, directive)) {
             out.append(text.substr(i));  // a conversion cut off by the end of the text
             break;
         }
-        std::string_view literal = text.substr(i, spec.end - i);
-        i = spec.end - 1;
-        if (spec.conversion == '%') {
+        std::string_view literal = text.substr(i, directive.end - i);
+        i = directive.end - 1;
+        if (directive.conversion == '%') {
             out += '%';
             continue;
         }
-        const bool known = std::strchr("sdiuxXoc", spec.conversion) != nullptr &&
-                           !spec.star_width && !spec.star_precision;
-        size_t index = spec.position > 0 ? static_cast<size_t>(spec.position - 1) : next;
+        const bool known = std::strchr("sdiuxXoc", directive.conversion) != nullptr &&
+                           !directive.star_width && !directive.star_precision;
+        size_t index = directive.position > 0 ? static_cast<size_t>(directive.position - 1) : next;
         if (!known || index >= inserts.size()) {
             // A conversion with nothing to fill it stays visible instead of reading garbage.
             out.append(literal);
-            if (known && spec.position == 0) ++next;
+            if (known && directive.position == 0) ++next;
             continue;
         }
-        if (spec.position == 0) ++next;
-        out += RenderInsert(inserts[index], spec);
+        if (directive.position == 0) ++next;
+        out += RenderInsert(inserts[index], directive);
     }
     return out;
 }
