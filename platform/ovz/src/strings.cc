@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include <ovz/exceptions.h>
 #include <ovz/multibyte.h>
@@ -183,7 +184,8 @@ const char* ZAbstractString_6_0::c_str() const {
 
 // ---- ZAbstractMutableString_6_0
 
-ZAbstractMutableString_6_0::ZAbstractMutableString_6_0(const char* text) { assign(text); }
+// A new string cannot alias `text`, so the bytes go straight into its buffer.
+ZAbstractMutableString_6_0::ZAbstractMutableString_6_0(const char* text) { append(text); }
 
 ZAbstractMutableString_6_0::ZAbstractMutableString_6_0(const ZAbstractMutableString_6_0& other)
     : ZAbstractString_6_0(other) {
@@ -196,7 +198,33 @@ ZAbstractMutableString_6_0& ZAbstractMutableString_6_0::operator=(
     return *this;
 }
 
-ZAbstractMutableString_6_0::~ZAbstractMutableString_6_0() { std::free(data_); }
+ZAbstractMutableString_6_0::~ZAbstractMutableString_6_0() { releaseHeapBuffer(); }
+
+void ZAbstractMutableString_6_0::releaseHeapBuffer() {
+    if (ownsHeapBuffer()) std::free(data_);
+    data_ = nullptr;
+    length_ = capacity_ = 0;
+}
+
+template <class S>
+S* ZAbstractMutableString_6_0::makeWithText(const char* text, std::size_t n) {
+    // The trailing room starts at sizeof(ZAbstractMutableString_6_0) from the object, which
+    // is where S's own storage ends only when S adds no members.
+    static_assert(sizeof(S) == sizeof(ZAbstractMutableString_6_0), "S must add no members");
+    static_assert(std::is_nothrow_default_constructible_v<S>, "S() must not throw");
+    if (text == nullptr || n == 0) return new S();  // empty: no buffer, getChars() is null
+    if (n > SIZE_MAX - sizeof(S) - 1) outOfMemory();
+    void* block = ZObject_6_0::operator new(sizeof(S) + n + 1);  // throws when out of memory
+    S* s = ::new (block) S();
+    ZAbstractMutableString_6_0* base = s;
+    base->data_ = base->trailingRoom();
+    std::memcpy(base->data_, text, n);
+    base->data_[n] = '\0';
+    base->length_ = n;
+    base->capacity_ = n + 1;
+    // `delete s` runs the destructors and ZObject_6_0::operator delete frees the block.
+    return s;
+}
 
 const char* ZAbstractMutableString_6_0::getChars() const { return length_ ? data_ : nullptr; }
 std::size_t ZAbstractMutableString_6_0::length() const { return length_; }
@@ -207,8 +235,16 @@ void ZAbstractMutableString_6_0::reserveFor(std::size_t extra) {
     if (need <= capacity_) return;
     std::size_t cap = capacity_ < 16 ? 16 : capacity_;
     while (cap < need) cap = cap > SIZE_MAX / 2 ? need : cap * 2;
-    char* p = static_cast<char*>(std::realloc(data_, cap));
-    if (p == nullptr) outOfMemory();
+    char* p;
+    if (ownsHeapBuffer()) {
+        p = static_cast<char*>(std::realloc(data_, cap));
+        if (p == nullptr) outOfMemory();
+    } else {
+        // No buffer yet, or the trailing room, which stays with the object: copy out of it.
+        p = static_cast<char*>(std::malloc(cap));
+        if (p == nullptr) outOfMemory();
+        if (data_ != nullptr) std::memcpy(p, data_, length_ + 1);
+    }
     data_ = p;
     capacity_ = cap;
 }
@@ -236,26 +272,30 @@ void ZAbstractMutableString_6_0::append(const ZAbstractString_6_0& text) {
 }
 
 void ZAbstractMutableString_6_0::assign(const char* text) {
-    std::string copy(text ? text : "");  // `text` may be this string's own
-    clear();
-    append(copy.data(), copy.size());
+    assign(text, text != nullptr ? std::strlen(text) : 0);
 }
 
 void ZAbstractMutableString_6_0::assign(const ZAbstractString_6_0& text) {
     if (&text == this) return;
-    std::string copy(text.c_str(), text.length());
-    clear();
-    append(copy.data(), copy.size());
+    assign(text.getChars(), text.length());
 }
 
-void ZAbstractMutableString_6_0::clear() {
-    std::free(data_);
-    data_ = nullptr;
-    length_ = capacity_ = 0;
+// Replaces the bytes with the `n` bytes at `text`, keeping the buffer when they fit.
+void ZAbstractMutableString_6_0::assign(const char* text, std::size_t n) {
+    if (text != nullptr && data_ != nullptr && text >= data_ && text < data_ + capacity_) {
+        std::string copy(text, n);  // `text` lies in this string's own buffer
+        assign(copy.data(), n);
+        return;
+    }
+    length_ = 0;
+    if (data_ != nullptr) data_[0] = '\0';
+    append(text, n);
 }
+
+void ZAbstractMutableString_6_0::clear() { releaseHeapBuffer(); }
 
 void ZAbstractMutableString_6_0::adopt(char* buffer, std::size_t n) {
-    std::free(data_);
+    releaseHeapBuffer();
     data_ = buffer;
     length_ = n;
     capacity_ = buffer ? n + 1 : 0;
@@ -297,7 +337,9 @@ ZUTF8String_6_0& ZUTF8String_6_0::operator+=(const ZAbstractString_6_0& other) {
     return *this;
 }
 
-ZObject_6_0* ZUTF8String_6_0::clone() const { return new ZUTF8String_6_0(*this); }
+ZObject_6_0* ZUTF8String_6_0::clone() const {
+    return makeWithText<ZUTF8String_6_0>(getChars(), length());
+}
 ZCodeSet_6_0 ZUTF8String_6_0::codeSet() const { return ZCODESET_UTF8; }
 void ZUTF8String_6_0::assignUTF8(const char* utf8) { assign(utf8); }
 void ZUTF8String_6_0::assignLocal(const char* local) {
@@ -381,7 +423,9 @@ ZLCString_6_0 ZLCString_6_0::operator+(const ZLCString_6_0& other) const {
     return r;
 }
 
-ZObject_6_0* ZLCString_6_0::clone() const { return new ZLCString_6_0(*this); }
+ZObject_6_0* ZLCString_6_0::clone() const {
+    return ZAbstractMutableString_6_0::makeWithText<ZLCString_6_0>(getChars(), length());
+}
 ZCodeSet_6_0 ZLCString_6_0::codeSet() const { return ZCODESET_LOCAL; }
 void ZLCString_6_0::assignUTF8(const char* utf8) {
     std::string s = utf8ToLocal(utf8, utf8 ? std::strlen(utf8) : 0);
@@ -432,7 +476,9 @@ ZUTF8String_6_0 ZLCString_6_0::toUTF8() const { return ZUTF8String_6_0(*this); }
 ZUTF8ConstString_6_0::ZUTF8ConstString_6_0(const char* utf8)
     : text_(utf8), length_(utf8 ? std::strlen(utf8) : 0) {}
 ZUTF8ConstString_6_0::~ZUTF8ConstString_6_0() = default;
-ZObject_6_0* ZUTF8ConstString_6_0::clone() const { return new ZUTF8String_6_0(text_); }
+ZObject_6_0* ZUTF8ConstString_6_0::clone() const {
+    return ZAbstractMutableString_6_0::makeWithText<ZUTF8String_6_0>(text_, length_);
+}
 const char* ZUTF8ConstString_6_0::getChars() const { return text_; }
 std::size_t ZUTF8ConstString_6_0::length() const { return length_; }
 ZCodeSet_6_0 ZUTF8ConstString_6_0::codeSet() const { return ZCODESET_UTF8; }
@@ -440,7 +486,9 @@ ZCodeSet_6_0 ZUTF8ConstString_6_0::codeSet() const { return ZCODESET_UTF8; }
 ZLCConstString_6_0::ZLCConstString_6_0(const char* local)
     : text_(local), length_(local ? std::strlen(local) : 0) {}
 ZLCConstString_6_0::~ZLCConstString_6_0() = default;
-ZObject_6_0* ZLCConstString_6_0::clone() const { return new ZLCString_6_0(text_); }
+ZObject_6_0* ZLCConstString_6_0::clone() const {
+    return ZAbstractMutableString_6_0::makeWithText<ZLCString_6_0>(text_, length_);
+}
 const char* ZLCConstString_6_0::getChars() const { return text_; }
 std::size_t ZLCConstString_6_0::length() const { return length_; }
 ZCodeSet_6_0 ZLCConstString_6_0::codeSet() const { return ZCODESET_LOCAL; }

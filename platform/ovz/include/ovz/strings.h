@@ -76,7 +76,11 @@ protected:
     ZAbstractString_6_0& operator=(const ZAbstractString_6_0&) = default;
 };
 
-// A string that owns its bytes (malloc'd buffer, null while empty).
+// A string that owns its bytes. The bytes live in a malloc'd buffer (null while empty), or,
+// for a string made by clone() of a string class of this library, in the same allocation as
+// the object, right behind it, so that a stored copy costs one allocation. An assignment or
+// append that fits reuses that trailing room; a longer text moves to a malloc'd buffer, and
+// clear() leaves the string with no buffer at all.
 class OVZ_EXPORT ZAbstractMutableString_6_0 : public ZAbstractString_6_0 {
 public:
     ~ZAbstractMutableString_6_0() override;
@@ -108,7 +112,27 @@ protected:
     void adopt(char* buffer, std::size_t n);
 
 private:
+    // The clones of the string classes are made by makeWithText.
+    friend class ZUTF8String_6_0;
+    friend class ZLCString_6_0;
+    friend class ZUTF8ConstString_6_0;
+    friend class ZLCConstString_6_0;
+
+    // A new object of the string class S (ZObject_6_0::operator new) holding the `n` bytes at
+    // `text`, with room for them in the object's own allocation (see above). S adds no
+    // members to this class. Defined in strings.cc, the only place that uses it.
+    template <class S>
+    static S* makeWithText(const char* text, std::size_t n);
+
     void reserveFor(std::size_t extra);
+    void assign(const char* text, std::size_t n);
+    // The room right behind the object, where makeWithText puts the bytes.
+    char* trailingRoom() {
+        return reinterpret_cast<char*>(this) + sizeof(ZAbstractMutableString_6_0);
+    }
+    // True when data_ is a malloc'd buffer of this string (not null, not the trailing room).
+    bool ownsHeapBuffer() { return data_ != nullptr && data_ != trailingRoom(); }
+    void releaseHeapBuffer();
 
     char* data_ = nullptr;
     std::size_t length_ = 0;
