@@ -81,14 +81,12 @@ NameValueEntry* NameValueMap::findEntry(char const* name) const {
 }
 
 NameValueEntry* NameValueMap::findOrCreateEntry(char const* name) {
-    ZUTF8ConstString_6_0 key(name);
-    if (auto* entry = map_.getEntry(key)) return static_cast<NameValueEntry*>(entry);
-    // The owning map stores clones of both: the view's clone is an owning ZUTF8String_6_0,
-    // the entry's a fresh empty entry. One empty entry serves as the model for every clone;
-    // it is only read, so threads working on different maps share it safely.
+    // When the name is absent the owning map stores clones of both: the view's clone is an
+    // owning ZUTF8String_6_0, the entry's a fresh empty entry (whose list and subtree
+    // allocate nothing until they are filled). One empty entry serves as the model for every
+    // clone; it is only read, so threads working on different maps share it safely.
     static NameValueEntry const* const emptyEntry = new NameValueEntry;
-    map_.putEntry(key, *emptyEntry);
-    return static_cast<NameValueEntry*>(map_.getEntry(key));
+    return static_cast<NameValueEntry*>(map_.getOrPutEntry(ZUTF8ConstString_6_0(name), *emptyEntry));
 }
 
 // ---- Reading ----

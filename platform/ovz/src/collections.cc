@@ -8,6 +8,10 @@
 
 namespace {
 
+// Least room of a list's first array and least bucket count of a map's first table.
+constexpr unsigned long kFirstRoom = 4;
+constexpr unsigned long kFirstBuckets = 8;
+
 [[noreturn]] void outOfMemory() {
     ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
 }
@@ -25,13 +29,15 @@ struct CloneGuard {
 
 // ---- ZArrayList_6_0
 
-ZArrayList_6_0::ZArrayList_6_0(unsigned long capacity, int owns) : owns_(owns ? 1 : 0) {
-    if (capacity > 0) reserve(capacity);
-}
+// The array is allocated on the first add, with room for `capacity` elements but at least
+// kFirstRoom: many lists (the value lists of map entries above all) are made and copied while
+// empty, and most that get elements get a few, which the first array then holds.
+ZArrayList_6_0::ZArrayList_6_0(unsigned long capacity, int owns)
+    : owns_(owns ? 1 : 0), initialCapacity_(capacity) {}
 
 ZArrayList_6_0::ZArrayList_6_0(const ZArrayList_6_0& other)
-    : ZObject_6_0(other), owns_(other.owns_) {
-    reserve(other.size_ > 0 ? other.size_ : 1);
+    : ZObject_6_0(other), owns_(other.owns_), initialCapacity_(other.initialCapacity_) {
+    if (other.size_ > 0) reserve(other.size_);
     try {
         for (unsigned long i = 0; i < other.size_; ++i) add(*other.items_[i]);
     } catch (...) {
@@ -48,6 +54,7 @@ ZArrayList_6_0& ZArrayList_6_0::operator=(const ZArrayList_6_0& other) {
     std::swap(size_, copy.size_);
     std::swap(capacity_, copy.capacity_);
     std::swap(owns_, copy.owns_);
+    std::swap(initialCapacity_, copy.initialCapacity_);
     return *this;
 }
 
@@ -91,7 +98,10 @@ void ZArrayList_6_0::dispose(ZObject_6_0* element) const {
 }
 
 void ZArrayList_6_0::add(const ZObject_6_0& element) {
-    if (size_ == capacity_) reserve(capacity_ < 4 ? 8 : capacity_ * 2);
+    if (size_ == capacity_) {
+        if (capacity_ == 0) reserve(initialCapacity_ > kFirstRoom ? initialCapacity_ : kFirstRoom);
+        else reserve(capacity_ < 4 ? 8 : capacity_ * 2);
+    }
     items_[size_] = store(element);
     ++size_;
 }
@@ -144,11 +154,12 @@ struct ZHashKeyMap_6_0::Node {
     Node* next;
 };
 
+// The bucket array is allocated by the first insertion, with at least kFirstBuckets buckets:
+// most maps (the subtrees of map entries above all) are made and copied while empty and stay
+// so, and a map that is filled then skips the first few doublings.
 ZHashKeyMap_6_0::ZHashKeyMap_6_0(unsigned long buckets, int owns) : owns_(owns ? 1 : 0) {
     bucketCount_ = buckets == 0 ? 1 : buckets;
     if (bucketCount_ > ~0ul / sizeof(Node*)) outOfMemory();
-    buckets_ = static_cast<Node**>(std::calloc(bucketCount_, sizeof(Node*)));
-    if (buckets_ == nullptr) outOfMemory();
 }
 
 ZHashKeyMap_6_0::ZHashKeyMap_6_0(const ZHashKeyMap_6_0& other)
@@ -183,7 +194,7 @@ void ZHashKeyMap_6_0::destroyAll() {
     Node* n = first_;
     first_ = last_ = nullptr;
     size_ = 0;
-    std::memset(buckets_, 0, bucketCount_ * sizeof(Node*));
+    if (buckets_ != nullptr) std::memset(buckets_, 0, bucketCount_ * sizeof(Node*));
     while (n != nullptr) {
         Node* next = n->next;
         if (owns_) {
@@ -217,6 +228,7 @@ bool ZHashKeyMap_6_0::equals(const ZObject_6_0& other) const {
 }
 
 ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::find(const ZObject_6_0& key, unsigned long h) const {
+    if (buckets_ == nullptr) return nullptr;  // nothing was ever inserted
     for (Node* n = buckets_[h % bucketCount_]; n != nullptr; n = n->chain)
         if (n->hash == h && n->key->equals(key)) return n;
     return nullptr;
@@ -264,6 +276,23 @@ void ZHashKeyMap_6_0::putEntry(const ZObject_6_0& key, const ZObject_6_0& value)
         if (owns_ && old != existing->key) delete old;
         return;
     }
+    insert(key, value, h);
+}
+
+ZObject_6_0* ZHashKeyMap_6_0::getOrPutEntry(const ZObject_6_0& key, const ZObject_6_0& value) {
+    unsigned long h = key.hash();
+    if (Node* existing = find(key, h)) return existing->value;
+    return insert(key, value, h)->value;
+}
+
+ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::insert(const ZObject_6_0& key, const ZObject_6_0& value,
+                                               unsigned long h) {
+    if (buckets_ == nullptr) {
+        unsigned long count = bucketCount_ > kFirstBuckets ? bucketCount_ : kFirstBuckets;
+        buckets_ = static_cast<Node**>(std::calloc(count, sizeof(Node*)));
+        if (buckets_ == nullptr) outOfMemory();
+        bucketCount_ = count;
+    }
     CloneGuard k{owns_ ? key.clone() : const_cast<ZObject_6_0*>(&key), owns_ != 0};
     CloneGuard v{owns_ ? value.clone() : const_cast<ZObject_6_0*>(&value), owns_ != 0};
     Node* n = static_cast<Node*>(std::malloc(sizeof(Node)));
@@ -272,6 +301,7 @@ void ZHashKeyMap_6_0::putEntry(const ZObject_6_0& key, const ZObject_6_0& value)
     k.owned = v.owned = false;
     link(n);
     if (size_ > bucketCount_ - bucketCount_ / 4) grow();
+    return n;
 }
 
 void ZHashKeyMap_6_0::link(Node* n) {

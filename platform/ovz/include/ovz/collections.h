@@ -65,6 +65,7 @@ private:
     unsigned long size_ = 0;
     unsigned long capacity_ = 0;
     int owns_;
+    unsigned long initialCapacity_;  // room of the first allocation, made by the first add
 };
 
 // A hash map from key objects to value objects. Keys are placed by their hash() and matched
@@ -116,18 +117,23 @@ public:
 
     // The stored key object equal to `key`, or null.
     ZObject_6_0* getKey(const ZObject_6_0& key) const;
+    // The value stored under a key equal to `key`; when there is none, first stores `value`
+    // under `key` as putEntry does (clones of both when owning). One look-up where
+    // getEntry, putEntry and getEntry again would take three.
+    ZObject_6_0* getOrPutEntry(const ZObject_6_0& key, const ZObject_6_0& value);
     bool ownsEntries() const { return owns_ != 0; }
 
 private:
     struct Node;
     Node* find(const ZObject_6_0& key, unsigned long h) const;
+    Node* insert(const ZObject_6_0& key, const ZObject_6_0& value, unsigned long h);
     void link(Node* node);
     void unlink(Node* node);
     void grow();
     void destroyAll();
     void copyFrom(const ZHashKeyMap_6_0& other);
 
-    Node** buckets_ = nullptr;
+    Node** buckets_ = nullptr;  // allocated by the first insertion
     unsigned long bucketCount_ = 0;
     unsigned long size_ = 0;
     Node* first_ = nullptr;  // listing order

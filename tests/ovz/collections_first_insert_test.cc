@@ -1,0 +1,150 @@
+// Lists and maps allocate their arrays on the first insertion. These tests fill collections
+// only after they were made, copied, assigned or emptied, and check contents, order and
+// ownership; and they check getOrPutEntry, the one-look-up find-or-insert of the maps.
+#include <ovz/collections.h>
+#include <ovz/strings.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Keys(const ZHashKeyMap_6_0& map) {
+    ZArrayList_6_0 keys(10, 0);
+    map.listKeys(keys);
+    std::vector<std::string> out;
+    for (unsigned long i = 0; i < keys.size(); ++i)
+        out.push_back(static_cast<ZAbstractString_6_0*>(keys.get(i))->c_str());
+    return out;
+}
+
+std::vector<std::string> Texts(const ZArrayList_6_0& list) {
+    std::vector<std::string> out;
+    for (unsigned long i = 0; i < list.size(); ++i)
+        out.push_back(static_cast<ZAbstractString_6_0*>(list.get(i))->c_str());
+    return out;
+}
+
+std::string Name(int i) { return "key" + std::to_string(i); }
+
+TEST(CollectionsFirstInsert, ListsFilledAfterCopyOrAssignment) {
+    struct Case {
+        const char* name;
+        unsigned long capacity;
+        int count;
+    };
+    const Case cases[] = {{"room 0, one", 0, 1},     {"room 1, one", 1, 1},
+                          {"room 1, three", 1, 3},   {"room 1, many", 1, 40},
+                          {"room 10, eleven", 10, 11}, {"room 100, five", 100, 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZArrayList_6_0 original(c.capacity, 1);
+        ZArrayList_6_0 copy(original);
+        ZArrayList_6_0 assigned(3, 1);
+        assigned = original;
+        EXPECT_EQ(original.size(), 0u);
+        EXPECT_EQ(original.get(0), nullptr);
+        EXPECT_EQ(original.indexOf(ZUTF8ConstString_6_0("x")), 0u);
+        std::vector<std::string> expected;
+        for (int i = 0; i < c.count; ++i) {
+            expected.push_back(Name(i));
+            for (ZArrayList_6_0* list : {&original, &copy, &assigned})
+                list->add(ZUTF8ConstString_6_0(expected.back().c_str()));
+        }
+        for (ZArrayList_6_0* list : {&original, &copy, &assigned}) {
+            EXPECT_EQ(Texts(*list), expected);
+            EXPECT_TRUE(list->ownsElements());
+        }
+        // Owning lists hold their own clones.
+        EXPECT_NE(original.get(0), copy.get(0));
+        // Emptied and filled again.
+        original.removeAll();
+        original.add(ZUTF8ConstString_6_0("again"));
+        EXPECT_EQ(Texts(original), std::vector<std::string>{"again"});
+        EXPECT_EQ(Texts(copy), expected);
+    }
+}
+
+TEST(CollectionsFirstInsert, MapsFilledAfterCopyOrAssignment) {
+    struct Case {
+        const char* name;
+        unsigned long buckets;
+        int count;
+    };
+    const Case cases[] = {{"0 buckets, one", 0, 1},   {"1 bucket, five", 1, 5},
+                          {"1 bucket, 200", 1, 200},  {"16 buckets, 13", 16, 13},
+                          {"1000 buckets, 3", 1000, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZHashKeyMap_6_0 original(c.buckets, 1);
+        ZHashKeyMap_6_0 copy(original);
+        ZHashKeyMap_6_0 assigned(7, 1);
+        assigned = original;
+        for (ZHashKeyMap_6_0* map : {&original, &copy, &assigned}) {
+            EXPECT_TRUE(map->isEmpty());
+            EXPECT_EQ(map->getEntry(ZUTF8ConstString_6_0("absent")), nullptr);
+            EXPECT_FALSE(map->contains(ZUTF8ConstString_6_0("absent")));
+            EXPECT_FALSE(map->removeEntry(ZUTF8ConstString_6_0("absent")));
+            EXPECT_TRUE(map->equals(original));
+            map->removeAll();
+        }
+        std::vector<std::string> expected;
+        for (int i = 0; i < c.count; ++i) {
+            expected.push_back(Name(i));
+            std::string value = "v" + std::to_string(i);
+            for (ZHashKeyMap_6_0* map : {&original, &copy, &assigned})
+                map->putEntry(ZUTF8ConstString_6_0(expected.back().c_str()),
+                              ZUTF8ConstString_6_0(value.c_str()));
+        }
+        for (ZHashKeyMap_6_0* map : {&original, &copy, &assigned}) {
+            EXPECT_EQ(map->size(), static_cast<unsigned long>(c.count));
+            EXPECT_EQ(Keys(*map), expected);  // insertion order
+            for (int i = 0; i < c.count; ++i) {
+                auto* v = map->getEntry(ZUTF8ConstString_6_0(Name(i).c_str()));
+                ASSERT_NE(v, nullptr);
+                EXPECT_TRUE(static_cast<ZAbstractString_6_0*>(v)->equals(
+                    ("v" + std::to_string(i)).c_str()));
+            }
+        }
+        // A copy of the filled map, then emptied and filled again.
+        ZHashKeyMap_6_0 later(original);
+        EXPECT_TRUE(later.equals(original));
+        original.removeAll();
+        EXPECT_EQ(original.getEntry(ZUTF8ConstString_6_0(Name(0).c_str())), nullptr);
+        original.putEntry(ZUTF8ConstString_6_0("fresh"), ZUTF8ConstString_6_0("1"));
+        EXPECT_EQ(Keys(original), std::vector<std::string>{"fresh"});
+        EXPECT_EQ(Keys(later), expected);
+    }
+}
+
+TEST(CollectionsFirstInsert, GetOrPutEntryInsertsOnlyWhenAbsent) {
+    ZHashKeyMap_6_0 map(1, 1);
+    ZUTF8String_6_0 first("first");
+    ZObject_6_0* stored = map.getOrPutEntry(ZUTF8ConstString_6_0("k"), first);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_NE(stored, &first);  // an owning map keeps a clone
+    EXPECT_TRUE(stored->equals(first));
+    EXPECT_EQ(map.getEntry(ZUTF8ConstString_6_0("k")), stored);
+    // The key is stored as an owning string of the same bytes.
+    auto* key = dynamic_cast<ZUTF8String_6_0*>(map.getKey(ZUTF8ConstString_6_0("k")));
+    ASSERT_NE(key, nullptr);
+    EXPECT_STREQ(key->c_str(), "k");
+
+    // Present: the stored value comes back unchanged, nothing is replaced or added.
+    ZObject_6_0* again = map.getOrPutEntry(ZUTF8String_6_0("k"), ZUTF8String_6_0("second"));
+    EXPECT_EQ(again, stored);
+    EXPECT_TRUE(again->equals(first));
+    EXPECT_EQ(map.size(), 1u);
+
+    // Non-owning: the very objects are stored.
+    ZHashKeyMap_6_0 borrowed(1, 0);
+    ZUTF8String_6_0 k("name"), v("value");
+    EXPECT_EQ(borrowed.getOrPutEntry(k, v), &v);
+    EXPECT_EQ(borrowed.getKey(ZUTF8ConstString_6_0("name")), &k);
+    EXPECT_EQ(borrowed.getOrPutEntry(ZUTF8ConstString_6_0("name"), first), &v);
+    EXPECT_EQ(Keys(borrowed), std::vector<std::string>{"name"});
+}
+
+}  // namespace
