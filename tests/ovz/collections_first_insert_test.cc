@@ -148,3 +148,55 @@ TEST(CollectionsFirstInsert, GetOrPutEntryInsertsOnlyWhenAbsent) {
 }
 
 }  // namespace
+
+namespace {
+
+// Entries live in blocks shared by the map; removing and adding again in every pattern must
+// keep contents, listing order and ownership right.
+TEST(CollectionsNodeReuse, RemovalsAndInsertionsInterleaved) {
+    struct Case {
+        const char* name;
+        int count;
+        int removeEvery;  // remove the keys i with i % removeEvery == 0
+    };
+    const Case cases[] = {{"one key", 1, 1},       {"every second of 10", 10, 2},
+                          {"all of 7", 7, 1},      {"every third of 3000", 3000, 3},
+                          {"every key of 2100", 2100, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZHashKeyMap_6_0 map(1, 1);
+        for (int i = 0; i < c.count; ++i)
+            map.putEntry(ZUTF8ConstString_6_0(Name(i).c_str()), ZUTF8ConstString_6_0("old"));
+        std::vector<std::string> expected;
+        for (int i = 0; i < c.count; ++i) {
+            if (i % c.removeEvery == 0)
+                EXPECT_TRUE(map.removeEntry(ZUTF8ConstString_6_0(Name(i).c_str())));
+            else
+                expected.push_back(Name(i));
+        }
+        // New keys take the freed places in storage but go to the end of the listing.
+        for (int i = 0; i < c.count; ++i) {
+            if (i % c.removeEvery != 0) continue;
+            std::string key = "new" + std::to_string(i);
+            map.putEntry(ZUTF8ConstString_6_0(key.c_str()), ZUTF8ConstString_6_0("new"));
+            expected.push_back(key);
+        }
+        EXPECT_EQ(Keys(map), expected);
+        EXPECT_EQ(map.size(), expected.size());
+        for (const std::string& key : expected) {
+            auto* v = map.getEntry(ZUTF8ConstString_6_0(key.c_str()));
+            ASSERT_NE(v, nullptr);
+            EXPECT_TRUE(static_cast<ZAbstractString_6_0*>(v)->equals(
+                key.rfind("new", 0) == 0 ? "new" : "old"));
+        }
+        ZHashKeyMap_6_0 copy(map);
+        EXPECT_TRUE(copy.equals(map));
+        map.removeAll();
+        EXPECT_TRUE(map.isEmpty());
+        map.putEntry(ZUTF8ConstString_6_0("after"), ZUTF8ConstString_6_0("1"));
+        EXPECT_EQ(Keys(map), std::vector<std::string>{"after"});
+        EXPECT_EQ(Keys(copy), expected);
+    }
+}
+
+}  // namespace

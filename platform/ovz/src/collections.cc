@@ -11,6 +11,10 @@ namespace {
 // Least room of a list's first array and least bucket count of a map's first table.
 constexpr unsigned long kFirstRoom = 4;
 constexpr unsigned long kFirstBuckets = 8;
+// Nodes of the first node block of a map; each later block holds twice as many as the one
+// before, up to kMostNodes.
+constexpr unsigned long kFirstNodes = 2;
+constexpr unsigned long kMostNodes = 1024;
 
 [[noreturn]] void outOfMemory() {
     ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
@@ -154,6 +158,51 @@ struct ZHashKeyMap_6_0::Node {
     Node* next;
 };
 
+// Nodes are carved out of blocks that the map allocates with malloc, newest first, so that a
+// map of n names makes about log2(n) node allocations instead of n. A removed node goes to a
+// free list (linked through `chain`) kept in the newest block and is reused first; blocks are
+// released when the map is emptied or destroyed.
+struct ZHashKeyMap_6_0::NodeBlock {
+    NodeBlock* older;
+    unsigned long used;
+    unsigned long capacity;
+    Node* freeNodes;
+    Node* nodes() { return reinterpret_cast<Node*>(this + 1); }
+};
+
+ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::allocateNode() {
+    static_assert(sizeof(NodeBlock) % alignof(Node) == 0, "nodes follow the block header");
+    NodeBlock* block = blocks_;
+    if (block != nullptr && block->freeNodes != nullptr) {
+        Node* n = block->freeNodes;
+        block->freeNodes = n->chain;
+        return n;
+    }
+    if (block == nullptr || block->used == block->capacity) {
+        unsigned long capacity = block == nullptr ? kFirstNodes : block->capacity * 2;
+        if (capacity > kMostNodes) capacity = kMostNodes;
+        auto* fresh = static_cast<NodeBlock*>(
+            std::malloc(sizeof(NodeBlock) + capacity * sizeof(Node)));
+        if (fresh == nullptr) outOfMemory();
+        *fresh = NodeBlock{block, 0, capacity, nullptr};  // the full block has no free nodes
+        blocks_ = block = fresh;
+    }
+    return &block->nodes()[block->used++];
+}
+
+void ZHashKeyMap_6_0::releaseNode(Node* n) {
+    n->chain = blocks_->freeNodes;
+    blocks_->freeNodes = n;
+}
+
+void ZHashKeyMap_6_0::releaseBlocks() {
+    while (blocks_ != nullptr) {
+        NodeBlock* older = blocks_->older;
+        std::free(blocks_);
+        blocks_ = older;
+    }
+}
+
 // The bucket array is allocated by the first insertion, with at least kFirstBuckets buckets:
 // most maps (the subtrees of map entries above all) are made and copied while empty and stay
 // so, and a map that is filled then skips the first few doublings.
@@ -178,6 +227,7 @@ ZHashKeyMap_6_0& ZHashKeyMap_6_0::operator=(const ZHashKeyMap_6_0& other) {
     std::swap(first_, copy.first_);
     std::swap(last_, copy.last_);
     std::swap(owns_, copy.owns_);
+    std::swap(blocks_, copy.blocks_);
     return *this;
 }
 
@@ -202,9 +252,9 @@ void ZHashKeyMap_6_0::destroyAll() {
             if (n->value != n->key) delete n->value;
             delete n->key;
         }
-        std::free(n);
         n = next;
     }
+    releaseBlocks();
 }
 
 unsigned long ZHashKeyMap_6_0::hash() const {
@@ -295,8 +345,7 @@ ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::insert(const ZObject_6_0& key, const ZOb
     }
     CloneGuard k{owns_ ? key.clone() : const_cast<ZObject_6_0*>(&key), owns_ != 0};
     CloneGuard v{owns_ ? value.clone() : const_cast<ZObject_6_0*>(&value), owns_ != 0};
-    Node* n = static_cast<Node*>(std::malloc(sizeof(Node)));
-    if (n == nullptr) outOfMemory();
+    Node* n = allocateNode();
     *n = Node{k.object, v.object, h, nullptr, last_, nullptr};
     k.owned = v.owned = false;
     link(n);
@@ -341,7 +390,7 @@ bool ZHashKeyMap_6_0::removeEntry(const ZObject_6_0& key) {
         if (n->value != n->key) delete n->value;
         delete n->key;
     }
-    std::free(n);
+    releaseNode(n);
     return true;
 }
 

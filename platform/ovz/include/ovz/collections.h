@@ -124,7 +124,11 @@ public:
     bool ownsEntries() const { return owns_ != 0; }
 
 private:
-    struct Node;
+    struct Node;       // one entry: key, value, hash, bucket chain, listing order
+    struct NodeBlock;  // a block of nodes (see collections.cc)
+    Node* allocateNode();
+    void releaseNode(Node* node);
+    void releaseBlocks();
     Node* find(const ZObject_6_0& key, unsigned long h) const;
     Node* insert(const ZObject_6_0& key, const ZObject_6_0& value, unsigned long h);
     void link(Node* node);
@@ -139,6 +143,7 @@ private:
     Node* first_ = nullptr;  // listing order
     Node* last_ = nullptr;
     int owns_;
+    NodeBlock* blocks_ = nullptr;  // newest first
 };
 
 // A hash map with the same interface, also usable as a set: add(element) stores the element
