@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -196,6 +197,90 @@ TEST(CollectionsNodeReuse, RemovalsAndInsertionsInterleaved) {
         map.putEntry(ZUTF8ConstString_6_0("after"), ZUTF8ConstString_6_0("1"));
         EXPECT_EQ(Keys(map), std::vector<std::string>{"after"});
         EXPECT_EQ(Keys(copy), expected);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A list holds its first few elements in itself and moves them to an array when it outgrows
+// that room. Copies, assignments both ways, set, remove and removeAll on either side of the
+// boundary must keep the elements, their order and their ownership.
+TEST(CollectionsListStorage, AcrossTheListsOwnRoom) {
+    const int sizes[] = {0, 1, 2, 3, 4, 5, 8, 9, 17};
+    auto fill = [](ZArrayList_6_0& list, int n, const char* prefix) {
+        std::vector<std::string> texts;
+        for (int i = 0; i < n; ++i) {
+            texts.push_back(prefix + std::to_string(i));
+            list.add(ZUTF8ConstString_6_0(texts.back().c_str()));
+        }
+        return texts;
+    };
+    for (int n : sizes) {
+        for (int m : sizes) {
+            SCOPED_TRACE("source " + std::to_string(n) + ", target " + std::to_string(m));
+            ZArrayList_6_0 source(1, 1);
+            std::vector<std::string> expected = fill(source, n, "s");
+            ZArrayList_6_0 target(1, 1);
+            fill(target, m, "t");
+            target = source;
+            ZArrayList_6_0 copy(source);
+            EXPECT_EQ(Texts(target), expected);
+            EXPECT_EQ(Texts(copy), expected);
+            if (n > 0) {
+                EXPECT_NE(target.get(0), source.get(0));  // clones, not shared
+                EXPECT_NE(copy.get(0), source.get(0));
+            }
+            // Changing the source leaves the others alone.
+            source.add(ZUTF8ConstString_6_0("extra"));
+            if (n > 0) {
+                source.set(0, ZUTF8ConstString_6_0("replaced"));
+                source.remove(n > 1 ? 1 : 0);
+            }
+            EXPECT_EQ(Texts(target), expected);
+            EXPECT_EQ(Texts(copy), expected);
+            // The target keeps working: grows past the room, shrinks, empties, fills again.
+            std::vector<std::string> grown = expected;
+            for (int i = 0; i < 5; ++i) {
+                grown.push_back("g" + std::to_string(i));
+                target.add(ZUTF8ConstString_6_0(grown.back().c_str()));
+            }
+            EXPECT_EQ(Texts(target), grown);
+            target.remove(0);
+            grown.erase(grown.begin());
+            EXPECT_EQ(Texts(target), grown);
+            EXPECT_EQ(target.indexOf(ZUTF8ConstString_6_0(grown.back().c_str())), grown.size() - 1);
+            target.removeAll();
+            EXPECT_EQ(target.size(), 0u);
+            target.add(ZUTF8ConstString_6_0("again"));
+            EXPECT_EQ(Texts(target), std::vector<std::string>{"again"});
+            // Self-assignment changes nothing.
+            ZArrayList_6_0& alias = copy;
+            copy = alias;
+            EXPECT_EQ(Texts(copy), expected);
+        }
+    }
+}
+
+TEST(CollectionsListStorage, NonOwningListsKeepTheAddresses) {
+    std::vector<std::unique_ptr<ZUTF8String_6_0>> objects;
+    for (int i = 0; i < 6; ++i)
+        objects.push_back(std::make_unique<ZUTF8String_6_0>(Name(i).c_str()));
+    for (int n = 0; n <= 6; ++n) {
+        SCOPED_TRACE(n);
+        ZArrayList_6_0 list(1, 0);
+        for (int i = 0; i < n; ++i) list.add(*objects[i]);
+        ZArrayList_6_0 copy(list);
+        ZArrayList_6_0 assigned(10, 1);
+        assigned.add(ZUTF8ConstString_6_0("dropped"));
+        assigned = list;
+        EXPECT_FALSE(assigned.ownsElements());
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(list.get(i), objects[i].get());
+            EXPECT_EQ(copy.get(i), objects[i].get());
+            EXPECT_EQ(assigned.get(i), objects[i].get());
+        }
     }
 }
 

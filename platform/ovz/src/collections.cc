@@ -8,8 +8,9 @@
 
 namespace {
 
-// Least room of a list's first array and least bucket count of a map's first table.
-constexpr unsigned long kFirstRoom = 4;
+// Least room of a list's first array (beyond its inline room) and least bucket count of a
+// map's first table.
+constexpr unsigned long kFirstRoom = 8;
 constexpr unsigned long kFirstBuckets = 8;
 // Nodes of the first node block of a map; each later block holds twice as many as the one
 // before, up to kMostNodes.
@@ -33,38 +34,55 @@ struct CloneGuard {
 
 // ---- ZArrayList_6_0
 
-// The array is allocated on the first add, with room for `capacity` elements but at least
-// kFirstRoom: many lists (the value lists of map entries above all) are made and copied while
-// empty, and most that get elements get a few, which the first array then holds.
+// The first kInlineRoom elements live in the list object itself (most lists, the value lists
+// of map entries above all, hold a few elements or none). The first array is allocated when
+// the list outgrows that room, with room for `capacity` elements but at least kFirstRoom.
 ZArrayList_6_0::ZArrayList_6_0(unsigned long capacity, int owns)
     : owns_(owns ? 1 : 0), initialCapacity_(capacity) {}
 
 ZArrayList_6_0::ZArrayList_6_0(const ZArrayList_6_0& other)
     : ZObject_6_0(other), owns_(other.owns_), initialCapacity_(other.initialCapacity_) {
-    if (other.size_ > 0) reserve(other.size_);
+    reserve(other.size_);
     try {
         for (unsigned long i = 0; i < other.size_; ++i) add(*other.items_[i]);
     } catch (...) {
         removeAll();
-        std::free(items_);
+        releaseArray();
         throw;
     }
 }
 
 ZArrayList_6_0& ZArrayList_6_0::operator=(const ZArrayList_6_0& other) {
     if (this == &other) return *this;
-    ZArrayList_6_0 copy(other);
-    std::swap(items_, copy.items_);
-    std::swap(size_, copy.size_);
-    std::swap(capacity_, copy.capacity_);
-    std::swap(owns_, copy.owns_);
-    std::swap(initialCapacity_, copy.initialCapacity_);
+    ZArrayList_6_0 copy(other);  // may throw; this list is unchanged then
+    removeAll();
+    releaseArray();
+    if (copy.items_ == copy.inline_) {
+        std::memcpy(inline_, copy.inline_, copy.size_ * sizeof(ZObject_6_0*));
+        items_ = inline_;
+    } else {
+        items_ = copy.items_;
+    }
+    size_ = copy.size_;
+    capacity_ = copy.capacity_;
+    owns_ = copy.owns_;
+    initialCapacity_ = copy.initialCapacity_;
+    // The elements and the array are this list's now; the copy dies empty.
+    copy.items_ = copy.inline_;
+    copy.size_ = 0;
+    copy.capacity_ = kInlineRoom;
     return *this;
 }
 
 ZArrayList_6_0::~ZArrayList_6_0() {
     removeAll();
-    std::free(items_);
+    releaseArray();
+}
+
+void ZArrayList_6_0::releaseArray() {
+    if (items_ != inline_) std::free(items_);
+    items_ = inline_;
+    capacity_ = kInlineRoom;
 }
 
 unsigned long ZArrayList_6_0::hash() const {
@@ -87,8 +105,15 @@ bool ZArrayList_6_0::equals(const ZObject_6_0& other) const {
 void ZArrayList_6_0::reserve(unsigned long capacity) {
     if (capacity <= capacity_) return;
     if (capacity > ~0ul / sizeof(ZObject_6_0*)) outOfMemory();
-    auto** p = static_cast<ZObject_6_0**>(std::realloc(items_, capacity * sizeof(ZObject_6_0*)));
-    if (p == nullptr) outOfMemory();
+    ZObject_6_0** p;
+    if (items_ == inline_) {
+        p = static_cast<ZObject_6_0**>(std::malloc(capacity * sizeof(ZObject_6_0*)));
+        if (p == nullptr) outOfMemory();
+        std::memcpy(p, inline_, size_ * sizeof(ZObject_6_0*));
+    } else {
+        p = static_cast<ZObject_6_0**>(std::realloc(items_, capacity * sizeof(ZObject_6_0*)));
+        if (p == nullptr) outOfMemory();
+    }
     items_ = p;
     capacity_ = capacity;
 }
@@ -103,8 +128,8 @@ void ZArrayList_6_0::dispose(ZObject_6_0* element) const {
 
 void ZArrayList_6_0::add(const ZObject_6_0& element) {
     if (size_ == capacity_) {
-        if (capacity_ == 0) reserve(initialCapacity_ > kFirstRoom ? initialCapacity_ : kFirstRoom);
-        else reserve(capacity_ < 4 ? 8 : capacity_ * 2);
+        if (items_ == inline_) reserve(initialCapacity_ > kFirstRoom ? initialCapacity_ : kFirstRoom);
+        else reserve(capacity_ * 2);
     }
     items_[size_] = store(element);
     ++size_;

@@ -57,15 +57,20 @@ public:
     unsigned long indexOf(const ZObject_6_0& element) const;
 
 private:
+    // Elements a list holds in itself before it allocates an array.
+    static constexpr unsigned long kInlineRoom = 3;
+
     void reserve(unsigned long capacity);
+    void releaseArray();  // frees a malloc'd array and goes back to the inline room
     ZObject_6_0* store(const ZObject_6_0& element) const;
     void dispose(ZObject_6_0* element) const;
 
-    ZObject_6_0** items_ = nullptr;
+    ZObject_6_0** items_ = inline_;  // inline_ or a malloc'd array
     unsigned long size_ = 0;
-    unsigned long capacity_ = 0;
+    unsigned long capacity_ = kInlineRoom;
     int owns_;
-    unsigned long initialCapacity_;  // room of the first allocation, made by the first add
+    unsigned long initialCapacity_;  // least room of the first array
+    ZObject_6_0* inline_[kInlineRoom];
 };
 
 // A hash map from key objects to value objects. Keys are placed by their hash() and matched
