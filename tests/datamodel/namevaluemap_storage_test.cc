@@ -5,6 +5,7 @@
 
 #include <string>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include <ovutil/NameValueMap.h>
@@ -12,6 +13,13 @@
 #include "map_content.h"
 
 namespace {
+
+// `prefix` followed by the decimal `n`.
+std::string Numbered(const char* prefix, int n) {
+    std::string out(prefix);
+    out += std::to_string(n);
+    return out;
+}
 
 std::vector<std::string> NamesInOrder(NameValueMap const& map) {
     ZArrayList_6_0 names(10, 0);
@@ -42,7 +50,9 @@ void ExpectSameStructure(NameValueMap const& a, NameValueMap const& b) {
             EXPECT_TRUE(x->equals(*y));
             // An empty stored value has no characters, like any empty owned string.
             auto* s = static_cast<ZUTF8String_6_0*>(x);
-            if (s->isEmpty()) EXPECT_EQ(s->getChars(), nullptr);
+            if (s->isEmpty()) {
+                EXPECT_EQ(s->getChars(), nullptr);
+            }
         }
         ExpectSameStructure(*a.getSubtree(name.c_str()), *b.getSubtree(name.c_str()));
     }
@@ -61,7 +71,7 @@ TEST(NameValueMapStorage, FirstInsertionAfterConstructionAndCopy) {
         EXPECT_FALSE(map.exist("a"));
         EXPECT_EQ(map.getValues("a"), nullptr);
         EXPECT_EQ(map.getValueCount(), 0u);
-        std::string mine = "value of map " + std::to_string(m);
+        std::string mine = Numbered("value of map ", m);
         map.addString("a", mine.c_str());
         map.addSubtree("t")->addString("x", "1");
     }
@@ -70,7 +80,7 @@ TEST(NameValueMapStorage, FirstInsertionAfterConstructionAndCopy) {
         NameValueMap& map = *maps[m];
         EXPECT_EQ(NamesInOrder(map), (std::vector<std::string>{"a", "t"}));
         ASSERT_EQ(map.getValueCount("a"), 1u);
-        EXPECT_STREQ(map.getString("a", 0)->c_str(), ("value of map " + std::to_string(m)).c_str());
+        EXPECT_STREQ(map.getString("a", 0)->c_str(), Numbered("value of map ", m).c_str());
         EXPECT_EQ(map.getSubtreeCount("t"), 1u);
     }
 }
@@ -107,6 +117,9 @@ TEST(NameValueMapStorage, EmptyEntriesFilledAfterTheMapWasCopied) {
 
 // A record tree over caller texts; the nodes own the arrays the records point into.
 struct RecordNode {
+    RecordNode(std::string n, std::vector<const char*> v, std::vector<RecordNode> c)
+        : name(std::move(n)), values(std::move(v)), children(std::move(c)) {}
+
     std::string name;
     std::vector<const char*> values;
     std::vector<RecordNode> children;

@@ -12,6 +12,13 @@
 
 namespace {
 
+// `prefix` followed by the decimal `n`.
+std::string Numbered(const char* prefix, int n) {
+    std::string out(prefix);
+    out += std::to_string(n);
+    return out;
+}
+
 std::vector<std::string> Keys(const ZHashKeyMap_6_0& map) {
     ZArrayList_6_0 keys(10, 0);
     map.listKeys(keys);
@@ -28,7 +35,7 @@ std::vector<std::string> Texts(const ZArrayList_6_0& list) {
     return out;
 }
 
-std::string Name(int i) { return "key" + std::to_string(i); }
+std::string Name(int i) { return Numbered("key", i); }
 
 TEST(CollectionsFirstInsert, ListsFilledAfterCopyOrAssignment) {
     struct Case {
@@ -94,7 +101,7 @@ TEST(CollectionsFirstInsert, MapsFilledAfterCopyOrAssignment) {
         std::vector<std::string> expected;
         for (int i = 0; i < c.count; ++i) {
             expected.push_back(Name(i));
-            std::string value = "v" + std::to_string(i);
+            std::string value = Numbered("v", i);
             for (ZHashKeyMap_6_0* map : {&original, &copy, &assigned})
                 map->putEntry(ZUTF8ConstString_6_0(expected.back().c_str()),
                               ZUTF8ConstString_6_0(value.c_str()));
@@ -106,7 +113,7 @@ TEST(CollectionsFirstInsert, MapsFilledAfterCopyOrAssignment) {
                 auto* v = map->getEntry(ZUTF8ConstString_6_0(Name(i).c_str()));
                 ASSERT_NE(v, nullptr);
                 EXPECT_TRUE(static_cast<ZAbstractString_6_0*>(v)->equals(
-                    ("v" + std::to_string(i)).c_str()));
+                    Numbered("v", i).c_str()));
             }
         }
         // A copy of the filled map, then emptied and filled again.
@@ -178,7 +185,7 @@ TEST(CollectionsNodeReuse, RemovalsAndInsertionsInterleaved) {
         // New keys take the freed places in storage but go to the end of the listing.
         for (int i = 0; i < c.count; ++i) {
             if (i % c.removeEvery != 0) continue;
-            std::string key = "new" + std::to_string(i);
+            std::string key = Numbered("new", i);
             map.putEntry(ZUTF8ConstString_6_0(key.c_str()), ZUTF8ConstString_6_0("new"));
             expected.push_back(key);
         }
@@ -212,14 +219,14 @@ TEST(CollectionsListStorage, AcrossTheListsOwnRoom) {
     auto fill = [](ZArrayList_6_0& list, int n, const char* prefix) {
         std::vector<std::string> texts;
         for (int i = 0; i < n; ++i) {
-            texts.push_back(prefix + std::to_string(i));
+            texts.push_back(Numbered(prefix, i));
             list.add(ZUTF8ConstString_6_0(texts.back().c_str()));
         }
         return texts;
     };
     for (int n : sizes) {
         for (int m : sizes) {
-            SCOPED_TRACE("source " + std::to_string(n) + ", target " + std::to_string(m));
+            SCOPED_TRACE(Numbered("source ", n) + Numbered(", target ", m));
             ZArrayList_6_0 source(1, 1);
             std::vector<std::string> expected = fill(source, n, "s");
             ZArrayList_6_0 target(1, 1);
@@ -243,7 +250,7 @@ TEST(CollectionsListStorage, AcrossTheListsOwnRoom) {
             // The target keeps working: grows past the room, shrinks, empties, fills again.
             std::vector<std::string> grown = expected;
             for (int i = 0; i < 5; ++i) {
-                grown.push_back("g" + std::to_string(i));
+                grown.push_back(Numbered("g", i));
                 target.add(ZUTF8ConstString_6_0(grown.back().c_str()));
             }
             EXPECT_EQ(Texts(target), grown);
