@@ -51,6 +51,7 @@ function(ov_add_bench name)
   cmake_parse_arguments(A "" "" "SOURCES;LINK" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LINK} benchmark::benchmark Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
 endfunction()
 
 # ov_add_fuzz(<name> SOURCES ... [LINK ...] CORPUS <dir>)
@@ -65,4 +66,16 @@ function(ov_add_fuzz name)
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/run-fuzz $<TARGET_FILE:${name}> ${A_CORPUS}
             ${CMAKE_CURRENT_BINARY_DIR}/${name}_work)
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+endfunction()
+
+# ov_add_areas(): adds every sub-directory of the current directory that holds a
+# CMakeLists.txt, in name order (tests/, bench/ and fuzz/ keep one area per sub-directory).
+function(ov_add_areas)
+  file(GLOB areas LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT areas)
+  foreach(area IN LISTS areas)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/CMakeLists.txt)
+      add_subdirectory(${area})
+    endif()
+  endforeach()
 endfunction()

@@ -1,8 +1,6 @@
 // NameValueMap::encode and ::decode of a typical request, beside ovAsnEncodeObj and
 // ovAsnDecodeObj (+ ovAsnFreeObj) of the same record tree, so that the cost the map adds
-// over the codec reads as a ratio. The typical request: 20 top-level names of 8-16
-// characters, each with 1-3 values of 10-60 characters; 3 of them also hold a subtree of 5
-// names with 2 values each.
+// over the codec reads as a ratio. The request is the one of common/typical_request.h.
 //
 // Heap per value: glibc's mallinfo2().uordblks (bytes in use, chunk overhead included) before
 // and after building maps by decoding, divided by the values they hold. Every allocation of
@@ -13,60 +11,26 @@
 #include <malloc.h>
 
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
 #include <ovutil/NameValueMap.h>
 
+#include "common/typical_request.h"
+
 namespace {
 
-struct Node {
-    std::string name;
-    std::vector<std::string> values;
-    std::vector<Node> children;
-};
-
-std::string RandomText(std::mt19937& rng, int from, int to) {
-    std::uniform_int_distribution<int> length(from, to), letter('a', 'z');
-    std::string text(static_cast<size_t>(length(rng)), ' ');
-    for (char& c : text) c = static_cast<char>(letter(rng));
-    return text;
-}
-
-std::vector<Node> TypicalRequest() {
-    std::mt19937 rng(20240611);
-    std::uniform_int_distribution<int> count(1, 3);
-    std::vector<Node> nodes;
-    for (int i = 0; i < 20; ++i) {
-        Node node{RandomText(rng, 8, 16) + std::to_string(i), {}, {}};
-        for (int v = count(rng); v > 0; --v) node.values.push_back(RandomText(rng, 10, 60));
-        if (i % 7 == 3) {
-            for (int c = 0; c < 5; ++c) {
-                node.children.push_back(
-                    {RandomText(rng, 8, 16), {RandomText(rng, 10, 60), RandomText(rng, 10, 60)}, {}});
-            }
-        }
-        nodes.push_back(node);
-    }
-    return nodes;
-}
+using ovbench::Node;
 
 void Fill(NameValueMap& map, std::vector<Node> const& nodes) {
     for (Node const& node : nodes) {
         for (auto const& value : node.values) map.addString(node.name.c_str(), value.c_str());
-        if (!node.children.empty()) Fill(*map.addSubtree(node.name.c_str()), node.children);
+        if (!node.subtrees.empty()) Fill(*map.addSubtree(node.name.c_str()), node.subtrees);
     }
 }
 
-unsigned long CountValues(std::vector<Node> const& nodes) {
-    unsigned long n = 0;
-    for (Node const& node : nodes) n += node.values.size() + CountValues(node.children);
-    return n;
-}
-
 struct Fixture {
-    Fixture() : nodes(TypicalRequest()) {
+    Fixture() : nodes(ovbench::typicalRequest()) {
         Fill(map, nodes);
         unsigned long status = 0;
         map.encode(wire, status);
@@ -83,38 +47,10 @@ Fixture& Shared() {
     return fixture;
 }
 
-// The equivalent record tree, built once; it borrows the texts of the nodes. Records hold
-// pointers into vectors, which get room reserved so that nothing moves.
+// The equivalent record tree, built once; it borrows the texts of the shared nodes.
 namevalueList_s_t const& SharedTree() {
-    struct Holder {
-        std::vector<std::vector<char*>> texts;
-        std::vector<std::vector<namevalue_s_t*>> children;
-        std::vector<namevalue_s_t> records;
-        std::vector<namevalue_s_t*> top;
-        namevalueList_s_t list{};
-        namevalue_s_t* Make(Node const& node) {
-            auto& t = texts.emplace_back();
-            for (auto const& v : node.values) t.push_back(const_cast<char*>(v.c_str()));
-            std::vector<namevalue_s_t*> kids;
-            for (Node const& child : node.children) kids.push_back(Make(child));
-            children.push_back(kids);
-            auto& k = children.back();
-            records.push_back({const_cast<char*>(node.name.c_str()), static_cast<unsigned int>(t.size()),
-                               t.empty() ? nullptr : t.data(), static_cast<unsigned int>(k.size()),
-                               k.empty() ? nullptr : k.data()});
-            return &records.back();
-        }
-    };
-    static Holder* holder = [] {
-        auto* h = new Holder;
-        h->texts.reserve(1000);
-        h->children.reserve(1000);
-        h->records.reserve(1000);
-        for (Node const& node : Shared().nodes) h->top.push_back(h->Make(node));
-        h->list = {static_cast<unsigned int>(h->top.size()), h->top.data()};
-        return h;
-    }();
-    return holder->list;
+    static ovbench::Records* records = new ovbench::Records(Shared().nodes);
+    return records->list;
 }
 
 void BM_MapEncode(benchmark::State& state) {
@@ -185,7 +121,7 @@ void BM_CodecRoundTrip(benchmark::State& state) {
 // for the codec's decoded tree of the same request.
 void BM_HeapBytesPerValue(benchmark::State& state) {
     constexpr int kCopies = 200;
-    double values = static_cast<double>(CountValues(Shared().nodes)) * kCopies;
+    double values = static_cast<double>(ovbench::countValues(Shared().nodes)) * kCopies;
     ov_asn_buffer_t wire = Shared().wire;
     double mapBytes = 0, treeBytes = 0;
     for (auto _ : state) {
@@ -207,7 +143,7 @@ void BM_HeapBytesPerValue(benchmark::State& state) {
         for (auto* map : maps) delete map;
         for (auto& tree : trees) ovAsnFreeObj(tree);
     }
-    state.counters["values_per_request"] = static_cast<double>(CountValues(Shared().nodes));
+    state.counters["values_per_request"] = static_cast<double>(ovbench::countValues(Shared().nodes));
     state.counters["map_bytes_per_value"] = mapBytes;
     state.counters["codec_tree_bytes_per_value"] = treeBytes;
 }
