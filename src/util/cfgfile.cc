@@ -19,9 +19,10 @@ constexpr unsigned int kMsgInvalidData = 0x1354A0C3;
 constexpr unsigned int kMsgLoadFailed = 0x1354A09A;
 constexpr unsigned int kMsgOutOfMemory = 0x10652065;
 
-void logCaught(const char* exceptionName) {
+// The debug line of a catch site, naming the line of the catch.
+void logCaught(int line, const char* exceptionName) {
     if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
-        ov_svc__debug_withfile(ov_ras_svc_handle, kSource, __LINE__, 3, 9, "%s Exception caught. \n",
+        ov_svc__debug_withfile(ov_ras_svc_handle, kSource, line, 3, 9, "%s Exception caught. \n",
                                exceptionName);
 }
 
@@ -38,13 +39,13 @@ unsigned int config_item_load(const char* fileName, ZStzFileItem_6_0* items, uns
         props->getItems(items, count);
         return OV_CFG_S_OK;
     } catch (ZPropertiesInvalidDataException_6_0& e) {
-        logCaught("ZPropertiesInvalidDataException");
+        logCaught(__LINE__, "ZPropertiesInvalidDataException");
         e.report();
         ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 32,
                                   kMsgInvalidData, fileName);
         return OV_CFG_S_INVALID_DATA;
     } catch (ZException_6_0& e) {
-        logCaught("ZException");
+        logCaught(__LINE__, "ZException");
         e.report();
         ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0, 32,
                                   kMsgLoadFailed, fileName, 1);
