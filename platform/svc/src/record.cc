@@ -173,16 +173,14 @@ int Emit(Record& r) {
     return result;
 }
 
-int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file, int line,
-                 const char* format, unsigned subcomp, unsigned attributes, unsigned msgid,
-                 va_list args) {
+// The fields that numbered messages and debug lines share, with the inserts that `format`
+// names pulled from a copy of `args` (the caller may still read `args` itself).
+Record Begin(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
+             const char* format, va_list args) {
     Record r;
     r.handle = handle;
     r.subcomp = subcomp;
-    r.severity = SeverityOf(attributes);
-    r.attributes = attributes;
-    r.msgid = msgid;
-    r.utf8 = IsUtf8(codeset);
+    r.utf8 = utf8;
     r.file = file ? file : "";
     r.line = line;
     r.format = format ? format : "";
@@ -190,6 +188,16 @@ int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file,
     va_copy(copy, args);
     r.inserts = ovsvc_internal::PullInserts(format, copy);
     va_end(copy);
+    return r;
+}
+
+int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file, int line,
+                 const char* format, unsigned subcomp, unsigned attributes, unsigned msgid,
+                 va_list args) {
+    Record r = Begin(handle, IsUtf8(codeset), file, line, subcomp, format, args);
+    r.severity = SeverityOf(attributes);
+    r.attributes = attributes;
+    r.msgid = msgid;
     unsigned status = 0;
     const char* text = r.utf8 ? ov_msg_get_msg_utf8(msgid, &status) : ov_msg_get_msg(msgid, &status);
     r.text = text ? ovsvc_internal::FillText(text, r.inserts)
@@ -200,19 +208,9 @@ int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file,
 void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
                 unsigned level, const char* format, va_list args) {
     if (!handle || ov_svc_debug_level(handle, subcomp) < level) return;
-    Record r;
-    r.handle = handle;
-    r.subcomp = subcomp;
+    Record r = Begin(handle, utf8, file, line, subcomp, format, args);
     r.is_debug = true;
     r.level = level;
-    r.utf8 = utf8;
-    r.file = file ? file : "";
-    r.line = line;
-    r.format = format ? format : "";
-    va_list copy;
-    va_copy(copy, args);
-    r.inserts = ovsvc_internal::PullInserts(format, copy);
-    va_end(copy);
     if (format) {
         // The format is the program's own (a literal at every call site), so printf may have it.
         va_list again;
