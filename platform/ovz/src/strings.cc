@@ -76,10 +76,11 @@ std::string convert(const char* from, const char* to, const char* in, std::size_
         char* dst = buffer;
         std::size_t room = sizeof buffer;
         std::size_t rc = iconv(cd.get(), &src, &left, &dst, &room);
+        const int err = errno;
         out.append(buffer, static_cast<std::size_t>(dst - buffer));
         // EILSEQ (not representable or invalid) or EINVAL (the text ends inside a
         // character): the text cannot be converted as it is.
-        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) refuseConversion(from, to);
+        if (rc == static_cast<std::size_t>(-1) && err != E2BIG) refuseConversion(from, to);
     }
     // Flush any shift state of a stateful target code set.
     char* dst = buffer;
