@@ -75,8 +75,10 @@ void readFamilyRoot(const std::string& propertiesFile) {
         ZUTF8String_6_0 value;
         properties.getValue(kScdKey, value);
         if (value.isEmpty()) return;
+        // The root is a path: kept as the file's bytes, never converted, so that no
+        // locale can change the directory it names.
         try {
-            scdRoot_ = new (std::nothrow) ZLCString_6_0(value);
+            scdRoot_ = new (std::nothrow) ZLCString_6_0(value.c_str());
         } catch (ZOutOfMemoryException_6_0&) {
             scdRoot_ = nullptr;
         }
@@ -126,7 +128,7 @@ void relocateLogs() {
         ZUTF8String_6_0 utf8Root;
         config->getValue("ovrte", kScdKey, utf8Root, 0, nullptr);
         if (utf8Root.isEmpty()) return;
-        ZLCString_6_0 root(utf8Root);
+        ZLCString_6_0 root(utf8Root.c_str());  // the file's bytes, as for the family root
         PathMap::ovPaths_->putEntry(ZUTF8ConstString_6_0("#ov_undefined_ov_scd_root"), root);
         ZLCString_6_0 logs = root + "/" + "ORV" + "/" + "logs";
         addPath(kLogDir, logs.c_str());

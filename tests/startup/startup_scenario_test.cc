@@ -2,6 +2,7 @@
 // start-up reads fixed paths there and runs once per process.
 
 #include <errno.h>
+#include <langinfo.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/eight_bit_locale.h"
 #include "harness/scenario.h"
 #include <ovsvc/capture.hpp>
 #include <ovsvc/svc.h>
@@ -320,6 +322,61 @@ TEST(StartupScenarioTest, CommonDirectoryStatuses) {
             EXPECT_EQ(out.value("second logs"), std::string(c.productRoot) + "/D/logs");
         }
     }
+}
+
+// The common-directory roots are paths: stored, compared and handed out as the bytes of
+// the files that name them, whatever the locale the program runs in.
+void expectRootsKeptAsTheirBytes(const char* locale, const ovtest::EightBitLocale* latin1,
+                                 const char* codeset) {
+    struct Case {
+        const char* name;
+        std::string productRoot;
+        std::string familyRoot;
+        unsigned status;
+    };
+    const std::string groesse = "/srv/Gr\xc3\xb6\xc3\x9f" "e";  // /srv/Größe
+    const std::string gruesse = "/srv/Gr\xc3\xbc\xc3\x9f" "e";  // /srv/Grüße
+    const std::string nihon = "/srv/\xe6\x97\xa5\xe6\x9c\xac";  // /srv/日本
+    const Case cases[] = {
+        {"roots differ only beyond ASCII", groesse, gruesse, 0x10652070},
+        {"equal roots no 8-bit code set can hold", nihon, nihon, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ovtest::Scenario s = baseScenario();
+        ovtest::withLocale(s, locale, latin1);
+        s.files[kOvConf] = "[ovrte]\nselvan_common_dir = " + c.productRoot + "\n";
+        s.files[kLogProperties] = "selvan_common_dir=" + c.familyRoot + "\n";
+        ovtest::Outcome out = ovtest::runScenario(s, [](ovtest::Report& r) {
+            // Takes the locale of the environment, as every program of the product does.
+            r.put("init", wvmsg_init("startup_test"));
+            r.put("codeset", nl_langinfo(CODESET));
+            r.put("status", static_cast<long long>(ov_selvan_common_directory_init("C")));
+            for (const char* key : {"#ov_undefined_scd_root", "#ov_undefined_ov_scd_root",
+                                    "#ov_undefined_ov_scd_logs", "/var/Orvan/log/msg__ovmgrd.log"})
+                r.put(key, ov_get_path(key));
+        });
+        OV_EXPECT_SCENARIO_RAN(out);
+        EXPECT_EQ(out.value("init"), "1");
+        EXPECT_EQ(out.value("codeset"), codeset);
+        EXPECT_EQ(out.value("status"), std::to_string(c.status));
+        EXPECT_EQ(out.value("#ov_undefined_scd_root"), c.familyRoot);
+        EXPECT_EQ(out.value("#ov_undefined_ov_scd_root"), c.productRoot);
+        EXPECT_EQ(out.value("#ov_undefined_ov_scd_logs"), c.productRoot + "/C/logs");
+        EXPECT_EQ(out.value("/var/Orvan/log/msg__ovmgrd.log"),
+                  c.productRoot + "/ORV/logs/msg__ovmgrd.log");
+    }
+}
+
+TEST(StartupScenarioTest, CommonDirectoryRootsKeepTheirBytesInTheCLocale) {
+    expectRootsKeptAsTheirBytes("C", nullptr, "ANSI_X3.4-1968");
+}
+
+TEST(StartupScenarioTest, CommonDirectoryRootsKeepTheirBytesInAnEightBitLocale) {
+    const ovtest::EightBitLocale& latin1 = ovtest::eightBitLocale();
+    if (latin1.unavailable()) GTEST_SKIP() << latin1.why;
+    ASSERT_TRUE(latin1.ready()) << latin1.why;
+    expectRootsKeptAsTheirBytes(ovtest::EightBitLocale::kName, &latin1, "ISO-8859-1");
 }
 
 TEST(StartupScenarioTest, WvmsgInitStartsTheProcessOnce) {
