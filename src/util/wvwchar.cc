@@ -198,22 +198,14 @@ public:
         return data_ != nullptr;
     }
     std::size_t room() const { return limit_ - length_; }
-    // Makes room for `need` more bytes at once, with kSpare bytes to spare beyond them.
-    bool reserve(std::size_t need) {
-        if (need <= room()) return true;
-        if (need > SIZE_MAX - kSpare - 1 - length_) return false;
-        const std::size_t size = length_ + need + kSpare + 1;
-        char* grown = static_cast<char*>(std::realloc(data_, size));
-        if (grown == nullptr) return false;
-        data_ = grown;
-        limit_ = size - 1;
-        return true;
-    }
-    // Appends a run of format bytes, growing as byte-at-a-time copying would: by kSpare + 1
-    // bytes whenever the text has reached the limit.
+    // Makes room for `need` more bytes, if there is not enough, in one step that leaves
+    // kSpare bytes to spare beyond them.
+    bool reserve(std::size_t need) { return need <= room() || grow(need); }
+    // Appends a run of format bytes as copying them one at a time would: whenever the text
+    // has reached the limit, the buffer grows by kSpare + 1 bytes.
     bool appendRun(const char* p, std::size_t n) {
         while (n > 0) {
-            if (room() == 0 && !reserve(1)) return false;
+            if (room() == 0 && !grow(0)) return false;
             const std::size_t step = n < room() ? n : room();
             std::memcpy(data_ + length_, p, step);
             length_ += step;
@@ -236,6 +228,17 @@ public:
     }
 
 private:
+    // Resizes to length + need + kSpare bytes and the NUL.
+    bool grow(std::size_t need) {
+        if (need > SIZE_MAX - kSpare - 1 - length_) return false;
+        const std::size_t size = length_ + need + kSpare + 1;
+        char* grown = static_cast<char*>(std::realloc(data_, size));
+        if (grown == nullptr) return false;
+        data_ = grown;
+        limit_ = size - 1;
+        return true;
+    }
+
     static constexpr std::size_t kFirst = 128;
     static constexpr std::size_t kSpare = 128;
     char* data_ = nullptr;
