@@ -37,6 +37,11 @@ struct Watch {
 };
 Watch watch;
 
+}  // namespace
+
+#if OV_TEXT_ALLOC_HOOKS
+namespace {
+
 bool failNext() {
     if (!watch.on) return false;
     const long index = watch.count++;
@@ -53,7 +58,6 @@ void forget(void* p) {
 
 }  // namespace
 
-#if OV_TEXT_ALLOC_HOOKS
 extern "C" {
 void* __libc_malloc(std::size_t);
 void* __libc_realloc(void*, std::size_t);
