@@ -81,7 +81,7 @@ public:
     CallerSet(Handle handle, const char* list) : handle_(handle), list_(list) {
         std::memset(known_, -1, sizeof known_);
     }
-    bool contains(unsigned char b) {
+    bool contains(unsigned char b) const {
         if (known_[b] < 0) known_[b] = zstrchr_6_0(handle_, list_, b) != 0;
         return known_[b] != 0;
     }
@@ -89,11 +89,11 @@ public:
 private:
     Handle handle_;
     const char* list_;
-    signed char known_[256];
+    mutable signed char known_[256];  // -1 until asked, then 0 or 1
 };
 
 template <class Set>
-int validChars(Handle handle, const char* text, Set& reject, bool nocontrol) {
+int validChars(Handle handle, const char* text, const Set& reject, bool nocontrol) {
     const char* p = text;
     std::size_t remaining = std::strlen(text);
     while (remaining > 0) {
@@ -151,24 +151,14 @@ char* quoteInto(Handle handle, char* out, const char* text, std::size_t n, const
     return out;
 }
 
-// The caller's list as a set usable by quoteInto, which takes a const set.
-class CallerSetRef {
-public:
-    explicit CallerSetRef(CallerSet& set) : set_(set) {}
-    bool contains(unsigned char b) const { return set_.contains(b); }
-
-private:
-    CallerSet& set_;
-};
-
-char* quoteCopy(Handle handle, const char* text, const FixedSet* fixed, CallerSet* caller) {
+char* quoteCopy(Handle handle, const char* text, const FixedSet* fixed, const CallerSet* caller) {
     if (text == nullptr) return nullptr;
     const std::size_t n = std::strlen(text);
     if (n > (SIZE_MAX - 1) / 3) return nullptr;
     char* const result = static_cast<char*>(std::malloc(3 * n + 1));
     if (result == nullptr) return nullptr;
     char* end = fixed ? quoteInto(handle, result, text, n, *fixed, false)
-                      : quoteInto(handle, result, text, n, CallerSetRef(*caller), false);
+                      : quoteInto(handle, result, text, n, *caller, false);
     if (end == nullptr) {
         std::free(result);
         return nullptr;
