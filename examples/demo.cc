@@ -6,7 +6,9 @@
 //     FIPS setting from it;
 //  5. the road of one request: a name/value map with a subtree and a password is encoded for
 //     the wire, decoded on the other side and rendered for the trace, the password masked;
-//  6. a user-supplied name quoted into a search filter, and a value encoded for storage.
+//  6. a typed object (numbers, a flag, bytes, a scope, a nested object, an attribute list)
+//     sent in a wire wrapper, read back into a second object and dumped into the debug trace;
+//  7. a user-supplied name quoted into a search filter, and a value encoded for storage.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +75,71 @@ void textUtilities() {
     std::free(again);
     std::free(back);
     std::free(stored);
+// Step 6: a typed object on the wire and in the trace.
+void typedObjectRoadTrip() {
+    section("A typed object: values, a scope, a nested object and an attribute list on the wire");
+    OVObject request("login");
+    ZUTF8String_6_0 description("sign-on request of the demo");
+    request.setDescription(description);
+    request.setIntegerValue("port", 636).setBooleanValue("secure", 1);
+    static const char token[] = {'\x00', '\x01', '\xfe', '\xff'};
+    request.setBufferValue("token", token, sizeof token);
+    request.addStringValue("server", "ldap1.example.com", "directory")
+        .addStringValue("server", "ldap2.example.com", "directory")
+        .setStringValue("password", "s3cret!", 0, "directory");
+    OVObject client("client");
+    client.setStringValue("host", "ws-042.example.com").setIntegerValue("pid", 4242);
+    request.setObjectValue("client", client);
+    attrlist_s_t groups = {0, nullptr};
+    value_s_t admins = {ATTR_VALUE_STRING, const_cast<char*>("cn=admins,o=example"), 0, nullptr};
+    unsigned int gid = 500;
+    value_s_t gidValue = {ATTR_VALUE_UINT, nullptr, sizeof gid, &gid};
+    attrlist_add_entry(&groups, const_cast<char*>("memberOf"), &admins);
+    attrlist_add_entry(&groups, const_cast<char*>("gidNumber"), &gidValue);
+    request.setAttrListValue("groups", groups);
+
+    wvobj_t wire;
+    OVObject::init_wvobj(wire, 7);
+    unsigned long st = 0;
+    request.encode(wire, st);
+    std::printf("encoded into a wrapper of type %u: status %lu, %u bytes\n", wire.type, st, wire.length);
+
+    OVObject received;
+    received.decode(wire, st);
+    ov_asn_buffer_t bytes = {wire.length, wire.data};
+    ov_asn_buffer_free(bytes);
+    std::printf("decoded: status %lu; name %s, port %u, secure %s, %u servers in scope directory\n", st,
+                received.getName().c_str(), received.integerValue("port"),
+                received.booleanValue("secure") ? "yes" : "no", received.length("server", "directory"));
+    char* data = nullptr;
+    unsigned int length = 0;
+    received.bufferValue("token", data, length);
+    std::printf("token: %u bytes:", length);
+    for (unsigned int i = 0; i < length; ++i) std::printf(" %02x", static_cast<unsigned char>(data[i]));
+    std::printf("\n");
+    std::free(data);
+    OVObject clientBack;
+    received.objectValue("client", clientBack);
+    std::printf("nested object %s: host %s, pid %u\n", clientBack.getName().c_str(),
+                clientBack.getStringValue("host").c_str(), clientBack.integerValue("pid"));
+    attrlist_s_t* back = static_cast<attrlist_s_t*>(std::calloc(1, sizeof(attrlist_s_t)));
+    received.attrListValue("groups", *back);
+    for (unsigned int i = 0; i < back->count; ++i) {
+        const value_s_t& v = back->attrs[i].values[0];
+        if (v.type == ATTR_VALUE_UINT)
+            std::printf("attribute %s = %u\n", back->attrs[i].name, *static_cast<unsigned int*>(v.data));
+        else
+            std::printf("attribute %s = %s\n", back->attrs[i].name, v.string);
+    }
+    attrlist_delete(&back);
+    for (unsigned int i = 0; i < groups.count; ++i) attr_free(&groups.attrs[i]);
+    std::free(groups.attrs);
+
+    // The dump is a debug record: enable sub-component 3 ("objects") and show debug lines.
+    ov_svc_set_debug_level(wvcore_svc_handle, 3, 9);
+    ov_svc_route(OV_SVC_DEBUG, "STDOUT");
+    received.traceDump(wvcore_svc_handle, "examples/demo", __LINE__, 3, 9, "received object:\n");
+    ov_svc_route(OV_SVC_DEBUG, "DISCARD");
 }
 
 }  // namespace
@@ -186,6 +253,8 @@ int main() {
     ZUTF8String_6_0 trace("trace of the received request:\n");
     received.buildTraceBuf(trace, 0);
     std::printf("%s", trace.c_str());
+
+    typedObjectRoadTrip();
 
     section("Message texts by number, from the catalogs");
     for (unsigned number : {0x1354A0C3u, 0x15E3A0A3u, 0x35E5102Bu}) {

@@ -31,6 +31,7 @@
 #include <ovutil/I18NCache.h>
 #include <ovutil/NameValueMap.h>
 #include <ovutil/OVMessageService.h>
+#include <ovutil/OVObject.h>
 #include <ovutil/OVStanzaFileProperties.h>
 #include <ovutil/PathMap.h>
 #endif
