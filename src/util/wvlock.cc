@@ -203,7 +203,6 @@ int lock__write(lock_s_t* lock, void* word1, void* word2, int wait) {
 }
 
 void lock__unlock(lock_s_t* lock) {
-    const pthread_t self = pthread_self();
     enter(lock, 1);
     switch (lock->state) {
     case WVLOCK_READ:
@@ -212,7 +211,8 @@ void lock__unlock(lock_s_t* lock) {
         break;
     case WVLOCK_INTENT:
     case WVLOCK_WRITE:
-        if (pthread_equal(lock->owner, self)) {
+        // Only here does it matter who calls: the owner, or a reader beside it.
+        if (pthread_equal(lock->owner, pthread_self())) {
             lock->state = lock->readers == 0 ? WVLOCK_FREE : WVLOCK_READ;
         } else {
             --lock->readers;  // a plain reader beside the riw owner or a claimed write

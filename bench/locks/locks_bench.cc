@@ -1,0 +1,194 @@
+// The reader/writer lock of lock__* beside its peers, in one binary so that the figures read
+// as ratios on a shared machine:
+//   - uncontended: read+unlock, write+unlock, and riw+upgrade+unlock against boost's
+//     lock_upgrade + unlock_upgrade_and_lock + unlock; a bare mutex lock+unlock for scale;
+//   - contended: 2 and 4 threads on one lock, 1 call in 100 a write, a fixed piece of work
+//     inside every hold (items/s is the throughput; real time, since waiting threads sleep);
+//   - the process lock factory: newLock of each kind, then delete.
+#include <pthread.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <boost/thread/shared_mutex.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include <ovutil/MrProcessLock.h>
+#include <ovutil/wvlock.h>
+
+namespace {
+
+// ---- The locks behind one interface: read, write, release of each.
+
+struct WvLock {
+    lock_s_t* lock;
+    WvLock() { lock__create(&lock, nullptr, nullptr); }
+    void read() { lock__read(lock, nullptr, nullptr, 1); }
+    void unlockRead() { lock__unlock(lock); }
+    void write() { lock__justwrite(lock, nullptr, nullptr, 1); }
+    void unlockWrite() { lock__unlock(lock); }
+};
+
+struct PthreadRwlock {
+    pthread_rwlock_t lock = PTHREAD_RWLOCK_INITIALIZER;
+    void read() { pthread_rwlock_rdlock(&lock); }
+    void unlockRead() { pthread_rwlock_unlock(&lock); }
+    void write() { pthread_rwlock_wrlock(&lock); }
+    void unlockWrite() { pthread_rwlock_unlock(&lock); }
+};
+
+struct StdSharedMutex {
+    std::shared_mutex lock;
+    void read() { lock.lock_shared(); }
+    void unlockRead() { lock.unlock_shared(); }
+    void write() { lock.lock(); }
+    void unlockWrite() { lock.unlock(); }
+};
+
+struct BoostUpgradeMutex {
+    boost::upgrade_mutex lock;
+    void read() { lock.lock_shared(); }
+    void unlockRead() { lock.unlock_shared(); }
+    void write() { lock.lock(); }
+    void unlockWrite() { lock.unlock(); }
+};
+
+// ---- Uncontended
+
+template <class Lock>
+void BM_ReadUnlock(benchmark::State& state) {
+    Lock lock;
+    for (auto _ : state) {
+        lock.read();
+        lock.unlockRead();
+    }
+}
+
+template <class Lock>
+void BM_WriteUnlock(benchmark::State& state) {
+    Lock lock;
+    for (auto _ : state) {
+        lock.write();
+        lock.unlockWrite();
+    }
+}
+
+void BM_MutexLockUnlock(benchmark::State& state) {
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    for (auto _ : state) {
+        pthread_mutex_lock(&mutex);
+        pthread_mutex_unlock(&mutex);
+    }
+}
+
+void BM_UpgradeUnlock_WvLock(benchmark::State& state) {
+    WvLock lock;
+    for (auto _ : state) {
+        lock__riw(lock.lock, nullptr, nullptr, 1);
+        lock__write(lock.lock, nullptr, nullptr, 1);
+        lock__unlock(lock.lock);
+    }
+}
+
+void BM_UpgradeUnlock_BoostUpgradeMutex(benchmark::State& state) {
+    boost::upgrade_mutex lock;
+    for (auto _ : state) {
+        lock.lock_upgrade();
+        lock.unlock_upgrade_and_lock();
+        lock.unlock();
+    }
+}
+
+BENCHMARK_TEMPLATE(BM_ReadUnlock, WvLock);
+BENCHMARK_TEMPLATE(BM_ReadUnlock, PthreadRwlock);
+BENCHMARK_TEMPLATE(BM_ReadUnlock, StdSharedMutex);
+BENCHMARK_TEMPLATE(BM_ReadUnlock, BoostUpgradeMutex);
+BENCHMARK(BM_MutexLockUnlock);
+BENCHMARK_TEMPLATE(BM_WriteUnlock, WvLock);
+BENCHMARK_TEMPLATE(BM_WriteUnlock, PthreadRwlock);
+BENCHMARK_TEMPLATE(BM_WriteUnlock, StdSharedMutex);
+BENCHMARK_TEMPLATE(BM_WriteUnlock, BoostUpgradeMutex);
+BENCHMARK(BM_UpgradeUnlock_WvLock);
+BENCHMARK(BM_UpgradeUnlock_BoostUpgradeMutex);
+
+// ---- Contended: every thread of a run shares one lock and one table.
+
+constexpr int kTableSize = 64;
+constexpr int kWriteEvery = 100;
+
+template <class Lock>
+struct Shared {
+    Lock lock;
+    std::uint64_t table[kTableSize] = {};
+};
+
+template <class Lock>
+Shared<Lock>& shared() {
+    static Shared<Lock>* s = new Shared<Lock>();  // lives for the whole run
+    return *s;
+}
+
+template <class Lock>
+void BM_Mixed(benchmark::State& state) {
+    Shared<Lock>& s = shared<Lock>();
+    int round = state.thread_index();
+    for (auto _ : state) {
+        if (++round % kWriteEvery == 0) {
+            s.lock.write();
+            for (int i = 0; i < kTableSize; ++i)
+                s.table[i] += static_cast<std::uint64_t>(i);
+            s.lock.unlockWrite();
+        } else {
+            s.lock.read();
+            std::uint64_t sum = 0;
+            for (int i = 0; i < kTableSize; ++i)
+                sum += s.table[i];
+            benchmark::DoNotOptimize(sum);
+            s.lock.unlockRead();
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK_TEMPLATE(BM_Mixed, WvLock)->Threads(2)->Threads(4)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Mixed, PthreadRwlock)->Threads(2)->Threads(4)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Mixed, StdSharedMutex)->Threads(2)->Threads(4)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Mixed, BoostUpgradeMutex)->Threads(2)->Threads(4)->UseRealTime();
+
+// ---- The factory: newLock of each kind, then delete. File locks go to a scratch directory.
+
+const std::string& scratchDirectory() {
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/ovutil-locks-bench-XXXXXX";
+        if (mkdtemp(pattern) == nullptr)
+            abort();
+        std::string d = pattern;
+        std::atexit([] {
+            unlink((scratchDirectory() + "/bench.lock").c_str());
+            rmdir(scratchDirectory().c_str());
+        });
+        return d;
+    }();
+    return dir;
+}
+
+void BM_NewLockDelete(benchmark::State& state) {
+    const auto type = static_cast<mrproclocktype>(state.range(0));
+    const char* dir = scratchDirectory().c_str();
+    for (auto _ : state) {
+        ZAbstractReadWriteLock_6_0* lock = MrProcessLockFactory::newLock("bench.lock", type, dir);
+        benchmark::DoNotOptimize(lock);
+        delete lock;
+    }
+}
+BENCHMARK(BM_NewLockDelete)->ArgName("type")->Arg(stubLock)->Arg(threadLock)->Arg(unixFileLock);
+
+}  // namespace
+
+BENCHMARK_MAIN();
