@@ -71,6 +71,10 @@ bool fault(Call call, int* rc) {
 
 }  // namespace
 
+// The wrappers are visible outside the executable: a sanitizer's runtime library refers to
+// some of these calls by name, and the link must be able to hand it the wrapper.
+#define WRAPPER extern "C" __attribute__((visibility("default")))
+
 extern "C" {
 int __real_pthread_mutex_init(pthread_mutex_t*, const pthread_mutexattr_t*);
 int __real_pthread_cond_init(pthread_cond_t*, const pthread_condattr_t*);
@@ -81,44 +85,45 @@ int __real_pthread_cond_wait(pthread_cond_t*, pthread_mutex_t*);
 int __real_pthread_cond_broadcast(pthread_cond_t*);
 int __real_pthread_setcancelstate(int, int*);
 void* __real_malloc(size_t);
+}  // extern "C"
 
-int __wrap_pthread_mutex_init(pthread_mutex_t* m, const pthread_mutexattr_t* a) {
+
+WRAPPER int __wrap_pthread_mutex_init(pthread_mutex_t* m, const pthread_mutexattr_t* a) {
     int rc;
     return fault(kMutexInit, &rc) ? rc : __real_pthread_mutex_init(m, a);
 }
-int __wrap_pthread_cond_init(pthread_cond_t* c, const pthread_condattr_t* a) {
+WRAPPER int __wrap_pthread_cond_init(pthread_cond_t* c, const pthread_condattr_t* a) {
     int rc;
     return fault(kCondInit, &rc) ? rc : __real_pthread_cond_init(c, a);
 }
-int __wrap_pthread_mutex_lock(pthread_mutex_t* m) {
+WRAPPER int __wrap_pthread_mutex_lock(pthread_mutex_t* m) {
     int rc;
     return fault(kMutexLock, &rc) ? rc : __real_pthread_mutex_lock(m);
 }
-int __wrap_pthread_mutex_trylock(pthread_mutex_t* m) {
+WRAPPER int __wrap_pthread_mutex_trylock(pthread_mutex_t* m) {
     int rc;
     return fault(kMutexTrylock, &rc) ? rc : __real_pthread_mutex_trylock(m);
 }
-int __wrap_pthread_mutex_unlock(pthread_mutex_t* m) {
+WRAPPER int __wrap_pthread_mutex_unlock(pthread_mutex_t* m) {
     int rc;
     return fault(kMutexUnlock, &rc) ? rc : __real_pthread_mutex_unlock(m);
 }
-int __wrap_pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
+WRAPPER int __wrap_pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
     int rc;
     return fault(kCondWait, &rc) ? rc : __real_pthread_cond_wait(c, m);
 }
-int __wrap_pthread_cond_broadcast(pthread_cond_t* c) {
+WRAPPER int __wrap_pthread_cond_broadcast(pthread_cond_t* c) {
     int rc;
     return fault(kCondBroadcast, &rc) ? rc : __real_pthread_cond_broadcast(c);
 }
-int __wrap_pthread_setcancelstate(int state, int* old) {
+WRAPPER int __wrap_pthread_setcancelstate(int state, int* old) {
     int rc;
     return fault(kSetCancelState, &rc) ? rc : __real_pthread_setcancelstate(state, old);
 }
-void* __wrap_malloc(size_t size) {
+WRAPPER void* __wrap_malloc(size_t size) {
     int rc;
     return fault(kMalloc, &rc) ? nullptr : __real_malloc(size);
 }
-}  // extern "C"
 
 namespace {
 
