@@ -3,7 +3,8 @@
 //   - uncontended: read+unlock, write+unlock, and riw+upgrade+unlock against boost's
 //     lock_upgrade + unlock_upgrade_and_lock + unlock; a bare mutex lock+unlock for scale;
 //   - contended: 2 and 4 threads on one lock, 1 call in 100 a write, a fixed piece of work
-//     inside every hold (items/s is the throughput; real time, since waiting threads sleep);
+//     inside every hold: summing (or, for a write, changing) a table of 64 or 1024 words
+//     (items/s is the throughput; real time, since waiting threads sleep);
 //   - the process lock factory: newLock of each kind, then delete.
 #include <pthread.h>
 #include <stdlib.h>
@@ -37,6 +38,23 @@ struct WvLock {
 
 struct PthreadRwlock {
     pthread_rwlock_t lock = PTHREAD_RWLOCK_INITIALIZER;
+    void read() { pthread_rwlock_rdlock(&lock); }
+    void unlockRead() { pthread_rwlock_unlock(&lock); }
+    void write() { pthread_rwlock_wrlock(&lock); }
+    void unlockWrite() { pthread_rwlock_unlock(&lock); }
+};
+
+// The same with waiting writers preferred over new readers, as lock__* and the object
+// library's ZReadWriteLock_6_0 do: the fairer peer for the contended runs.
+struct PthreadRwlockPreferWriter {
+    pthread_rwlock_t lock;
+    PthreadRwlockPreferWriter() {
+        pthread_rwlockattr_t attr;
+        pthread_rwlockattr_init(&attr);
+        pthread_rwlockattr_setkind_np(&attr, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
+        pthread_rwlock_init(&lock, &attr);
+        pthread_rwlockattr_destroy(&attr);
+    }
     void read() { pthread_rwlock_rdlock(&lock); }
     void unlockRead() { pthread_rwlock_unlock(&lock); }
     void write() { pthread_rwlock_wrlock(&lock); }
@@ -107,6 +125,7 @@ void BM_UpgradeUnlock_BoostUpgradeMutex(benchmark::State& state) {
 
 BENCHMARK_TEMPLATE(BM_ReadUnlock, WvLock);
 BENCHMARK_TEMPLATE(BM_ReadUnlock, PthreadRwlock);
+BENCHMARK_TEMPLATE(BM_ReadUnlock, PthreadRwlockPreferWriter);
 BENCHMARK_TEMPLATE(BM_ReadUnlock, StdSharedMutex);
 BENCHMARK_TEMPLATE(BM_ReadUnlock, BoostUpgradeMutex);
 BENCHMARK(BM_MutexLockUnlock);
@@ -119,7 +138,7 @@ BENCHMARK(BM_UpgradeUnlock_BoostUpgradeMutex);
 
 // ---- Contended: every thread of a run shares one lock and one table.
 
-constexpr int kTableSize = 64;
+constexpr int kTableSize = 1024;  // the work uses the first state.range(0) words
 constexpr int kWriteEvery = 100;
 
 template <class Lock>
@@ -137,17 +156,18 @@ Shared<Lock>& shared() {
 template <class Lock>
 void BM_Mixed(benchmark::State& state) {
     Shared<Lock>& s = shared<Lock>();
+    const int words = static_cast<int>(state.range(0));
     int round = state.thread_index();
     for (auto _ : state) {
         if (++round % kWriteEvery == 0) {
             s.lock.write();
-            for (int i = 0; i < kTableSize; ++i)
+            for (int i = 0; i < words; ++i)
                 s.table[i] += static_cast<std::uint64_t>(i);
             s.lock.unlockWrite();
         } else {
             s.lock.read();
             std::uint64_t sum = 0;
-            for (int i = 0; i < kTableSize; ++i)
+            for (int i = 0; i < words; ++i)
                 sum += s.table[i];
             benchmark::DoNotOptimize(sum);
             s.lock.unlockRead();
@@ -156,10 +176,13 @@ void BM_Mixed(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-BENCHMARK_TEMPLATE(BM_Mixed, WvLock)->Threads(2)->Threads(4)->UseRealTime();
-BENCHMARK_TEMPLATE(BM_Mixed, PthreadRwlock)->Threads(2)->Threads(4)->UseRealTime();
-BENCHMARK_TEMPLATE(BM_Mixed, StdSharedMutex)->Threads(2)->Threads(4)->UseRealTime();
-BENCHMARK_TEMPLATE(BM_Mixed, BoostUpgradeMutex)->Threads(2)->Threads(4)->UseRealTime();
+#define MIXED(Lock) \
+    BENCHMARK_TEMPLATE(BM_Mixed, Lock)->ArgName("words")->Arg(64)->Arg(1024)->Threads(2)->Threads(4)->UseRealTime()
+MIXED(WvLock);
+MIXED(PthreadRwlock);
+MIXED(PthreadRwlockPreferWriter);
+MIXED(StdSharedMutex);
+MIXED(BoostUpgradeMutex);
 
 // ---- The factory: newLock of each kind, then delete. File locks go to a scratch directory.
 
