@@ -186,19 +186,21 @@ MIXED(BoostUpgradeMutex);
 
 // ---- The factory: newLock of each kind, then delete. File locks go to a scratch directory.
 
+// Made on first use and removed at exit; never destroyed before that, so that the exit
+// handler still finds its name.
 const std::string& scratchDirectory() {
-    static const std::string dir = [] {
+    static const std::string* dir = [] {
         char pattern[] = "/tmp/ovutil-locks-bench-XXXXXX";
         if (mkdtemp(pattern) == nullptr)
             abort();
-        std::string d = pattern;
+        auto* d = new std::string(pattern);
         std::atexit([] {
             unlink((scratchDirectory() + "/bench.lock").c_str());
             rmdir(scratchDirectory().c_str());
         });
         return d;
     }();
-    return dir;
+    return *dir;
 }
 
 void BM_NewLockDelete(benchmark::State& state) {
