@@ -8,17 +8,22 @@
 //     the wire, decoded on the other side and rendered for the trace, the password masked;
 //  6. a typed object (numbers, a flag, bytes, a scope, a nested object, an attribute list)
 //     sent in a wire wrapper, read back into a second object and dumped into the debug trace;
-//  7. a user-supplied name quoted into a search filter, and a value encoded for storage.
+//  7. a user-supplied name quoted into a search filter, and a value encoded for storage;
+//  8. locks: a read-intend-write hold beside a reader, upgraded to writing once the reader has
+//     left, and two processes excluding each other through a file lock of the lock factory.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <ovmsg/msg.h>
 #include <ovsvc/svc.h>
@@ -140,6 +145,66 @@ void typedObjectRoadTrip() {
     ov_svc_route(OV_SVC_DEBUG, "STDOUT");
     received.traceDump(wvcore_svc_handle, "examples/demo", __LINE__, 3, 9, "received object:\n");
     ov_svc_route(OV_SVC_DEBUG, "DISCARD");
+// A riw hold lets a reader in; the upgrade to writing waits until the reader has left. Then a
+// file lock made by the lock factory keeps a second process out until the first lets go.
+void lockWalkThrough(const std::string& dir) {
+    section("Locks: read-intend-write and an upgrade");
+    lock_s_t* lock = nullptr;
+    lock__create(&lock, nullptr, nullptr);
+    std::printf("main: riw hold: %d\n", lock__riw(lock, nullptr, nullptr, 1));
+    std::promise<void> reading, leave;
+    std::thread reader([&] {
+        std::printf("reader: read beside the riw hold: %d\n", lock__read(lock, nullptr, nullptr, 0));
+        reading.set_value();
+        leave.get_future().wait();
+        std::printf("reader: leaves\n");
+        lock__unlock(lock);
+    });
+    reading.get_future().wait();
+    std::printf("main: upgrade tried while the reader holds: %d\n",
+                lock__write(lock, nullptr, nullptr, 0));
+    leave.set_value();
+    std::printf("main: upgrade, waiting for the reader to leave: %d\n",
+                lock__write(lock, nullptr, nullptr, 1));
+    reader.join();
+    lock__unlock(lock);
+    lock__delete(lock);
+
+    section("Locks: two processes and one lock file");
+    MrProcessLockFactory* factory = MrProcessLockFactory::getLockFactory();
+    factory->setLockDirectory(dir.c_str());
+    factory->setFactoryType(unixFileLock);
+    ZAbstractReadWriteLock_6_0* mine = MrProcessLockFactory::newLock("demo.lock");
+    mine->writeLock();
+    std::printf("parent: holds %s/demo.lock for writing\n", dir.c_str());
+    int ready[2];
+    if (pipe(ready) != 0)
+        return;
+    const pid_t child = fork();
+    if (child == 0) {
+        ZAbstractReadWriteLock_6_0* theirs = MrProcessLockFactory::newLock("demo.lock");
+        std::printf("child: try to read: %s\n", theirs->tryReadLock() ? "got it" : "busy");
+        std::printf("child: asks for it for writing\n");
+        if (write(ready[1], "w", 1) != 1)
+            _exit(1);
+        theirs->writeLock();
+        std::printf("child: holds it now\n");
+        theirs->unlock();
+        delete theirs;
+        _exit(0);
+    }
+    char c = 0;
+    if (child > 0 && read(ready[0], &c, 1) == 1) {
+        std::printf("parent: lets go\n");
+        mine->unlock();
+        int status = 0;
+        waitpid(child, &status, 0);
+    } else {
+        mine->unlock();
+    }
+    close(ready[0]);
+    close(ready[1]);
+    delete mine;
 }
 
 }  // namespace
@@ -265,6 +330,7 @@ int main() {
     }
 
     textUtilities();
+    lockWalkThrough(dir);
 
     std::system(("rm -rf '" + dir + "'").c_str());
     return 0;
