@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include <ovmsg/messages.h>
 #include <ovsvc/svc.h>
 #include <ovz/exceptions.h>
 #include <ovz/properties.h>
@@ -23,8 +24,6 @@ namespace {
 
 // Records of this unit carry the name of the class's source unit.
 constexpr const char* kSource = "src/util/OVStanzaFileProperties";
-
-constexpr unsigned int kMsgMigrationFailed = 0x1354A0C7;
 
 constexpr unsigned int kStage1Last = 0x50F;
 constexpr unsigned int kStage2Last = 0x60F;
@@ -212,7 +211,7 @@ void OVStanzaFileProperties::postLoad(const char* fileName) {
         if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
             ov_svc__debug_withfile(ov_ras_svc_handle, kSource, __LINE__, 3, 9, "%s Exception caught. \n",
                                    "ZException");
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 48,
-                                  kMsgMigrationFailed, name);
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+                                  OV_SVC_WARNING, OV_MSG_CONFIG_MIGRATION_FAILED, name);
     }
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include <ovmsg/messages.h>
 #include <ovsvc/svc.h>
 #include <ovutil/cfgfile.h>
 #include <ovutil/getpath.h>
@@ -21,9 +22,6 @@ namespace {
 
 constexpr const char* kSource = "src/util/fipsMode";
 constexpr const char* kProductConf = "/opt/Orvan/etc/ov.conf";
-
-constexpr unsigned int kMsgConfigUnreadable = 0x15E3A003;
-constexpr unsigned int kMsgNotSet = 0x15E3A0A3;
 
 std::int32_t FIPSenabled_ = -1;
 
@@ -43,21 +41,21 @@ int readConfiguredMode() {
         ZLCString_6_0 value;
         ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "ssl-enable-fips", 0, &value, 0};
         if (config_item_load(file, &item, 1, 0) != 0) {
-            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 32,
-                                      kMsgConfigUnreadable, file);
+            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+                                      OV_SVC_ERROR, OV_MSG_FIPS_CONFIG_UNREADABLE, file);
             return 0;
         }
         if (value.isEmpty()) {
-            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "", 0, 64,
-                                      kMsgNotSet);
+            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "", 0,
+                                      OV_SVC_NOTICE, OV_MSG_FIPS_NOT_SET);
             return 0;
         }
         return value.compareignorecase("yes") == 0 ? 1 : 0;
     } catch (...) {
         // Nothing may leave this C entry point with the mutex held; a reading that failed in
         // an unexpected way counts as an unreadable configuration.
-        ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 32,
-                                  kMsgConfigUnreadable, file);
+        ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+                                  OV_SVC_ERROR, OV_MSG_FIPS_CONFIG_UNREADABLE, file);
         return 0;
     }
 }

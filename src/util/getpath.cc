@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include <ovmsg/messages.h>
 #include <ovmsg/msg.h>
 #include <ovsvc/svc.h>
 #include <ovutil/OVMessageService.h>
@@ -37,12 +38,15 @@ const char kScdCfgDir[] = "/zel/selvan/common/cfg";
 const char kScdPropertiesName[] = "log.properties";
 const char kScdKey[] = "selvan_common_dir";
 
+// The statuses of ov_selvan_common_directory_init are message numbers of their own.
+static_assert(OV_SCD_S_NO_PRODUCT_ROOT == OV_MSG_SCD_NO_PRODUCT_ROOT);
+static_assert(OV_SCD_S_NO_FAMILY_ROOT == OV_MSG_SCD_NO_FAMILY_ROOT);
+static_assert(OV_SCD_S_ROOTS_DIFFER == OV_MSG_SCD_ROOTS_DIFFER);
+
 const char* const kRelocatedLogs[] = {
     "msg__ovacld.log",    "msg__ovmgrd.log",     "msg__ovmgrproxyd.log",
     "ovconfig_proxy.log", "ovconfig_rmc.log",    "ovconfig_audit.log",
 };
-
-const unsigned int kOutOfMemoryMsg = 0x10652065u;
 
 pthread_once_t inst_once = PTHREAD_ONCE_INIT;
 std::atomic<int> util_inited{0};
@@ -51,7 +55,7 @@ ZLCString_6_0* scdRoot_ = nullptr;
 
 [[noreturn]] void outOfMemory(int line) {
     ov_svc_printf_withfile(bas_svc_handle, kSourceFile, line, "", 0, OV_SVC_FATAL,
-                           kOutOfMemoryMsg);
+                           OV_MSG_OUT_OF_MEMORY);
     abort();
 }
 
@@ -221,9 +225,9 @@ constexpr const char* kindFormat(int kind) {
 }
 
 constexpr KindRow kindRow(int kind) {
-    if (kind >= 1 && kind <= 22) return {0x35E51001u + kind, OV_SVC_FATAL, kindFormat(kind)};
+    if (kind >= 1 && kind <= 22) return {OV_MSG_OVZ_EXCEPTION + kind, OV_SVC_FATAL, kindFormat(kind)};
     if (kind >= 24 && kind <= kLastKind)
-        return {0x35E51018u + (kind - 24), kind >= 53 ? OV_SVC_ERROR : OV_SVC_FATAL,
+        return {OV_MSG_OVZ_EXCEPTION_KIND_24 + (kind - 24), kind >= 53 ? OV_SVC_ERROR : OV_SVC_FATAL,
                 kindFormat(kind)};
     return {0, 0, nullptr};
 }
@@ -270,7 +274,7 @@ int OVMessageService::printDefault(const ZZException_6_0* record) const {
     // The generic message names four inserts: the catalog text shows the kind code as the
     // fourth, so an exception without a message of its own can still be told apart.
     return ov_svc_printf_withfile(ovz_svc_handle, kSourceFile, __LINE__, "%s%s%d%d", 0,
-                                  OV_SVC_FATAL, OVZ_EXCEPTION_MSGID, record->text(),
+                                  OV_SVC_FATAL, OV_MSG_OVZ_EXCEPTION, record->text(),
                                   record->sourceFile(), record->sourceLine(), record->kind());
 }
 
