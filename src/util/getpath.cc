@@ -1,5 +1,6 @@
-// Process start-up, the install path table, the product's message service and the common
-// directory of the product family.
+// Process start-up and the C entry points of the install path table and of the common
+// directory of the product family. The table itself is PathMap (PathMap.cc); the message
+// service that start-up installs is OVMessageService (OVMessageService.cc).
 
 #include <errno.h>
 #include <pthread.h>
@@ -24,6 +25,8 @@
 #include <ovz/message_service.h>
 #include <ovz/properties.h>
 #include <ovz/strings.h>
+
+#include "internal/startup.h"
 
 namespace {
 
@@ -176,122 +179,15 @@ extern "C" void doUtilInitOnce() {
     }
 }
 
-void runStartUp() { pthread_once(&inst_once, doUtilInitOnce); }
-
 // The text of a stored value; an empty string object may carry no characters at all.
 const char* valueText(const ZObject_6_0* value) {
     const char* text = static_cast<const ZAbstractString_6_0*>(value)->getChars();
     return text != nullptr ? text : "";
 }
 
-// The kind table of the exception messages: message number, attributes and insert format of
-// every kind that has its own message. Kind 0 and 23 have none.
-struct KindRow {
-    unsigned int msgid;
-    unsigned int attributes;
-    const char* format;
-};
-
-constexpr int kLastKind = 54;
-
-constexpr const char* kindFormat(int kind) {
-    switch (kind) {
-    case 1: case 11: case 14: case 19: case 22: case 31: case 45: case 46: case 48:
-        return "";
-    case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 10:
-    case 15: case 16: case 17: case 18: case 20: case 21:
-    case 24: case 25: case 26: case 27: case 29: case 30:
-    case 33: case 34: case 35: case 36:
-        return "%d";
-    case 32: case 42: case 49: case 50: case 53: case 54:
-        return "%s";
-    case 12: case 13: case 47:
-        return "%s%s";
-    case 37: case 38:
-        return "%d%s";
-    case 2: case 43:
-        return "%s%s%d";
-    case 44: case 51:
-        return "%s%d%s";
-    case 28:
-        return "%s%s%s";
-    case 39: case 40: case 41:
-        return "%s%s%s%s";
-    case 52:
-        return "%s%s%d%s";
-    default:
-        return nullptr;
-    }
-}
-
-constexpr KindRow kindRow(int kind) {
-    if (kind >= 1 && kind <= 22) return {OV_MSG_OVZ_EXCEPTION + kind, OV_SVC_FATAL, kindFormat(kind)};
-    if (kind >= 24 && kind <= kLastKind)
-        return {OV_MSG_OVZ_EXCEPTION_KIND_24 + (kind - 24), kind >= 53 ? OV_SVC_ERROR : OV_SVC_FATAL,
-                kindFormat(kind)};
-    return {0, 0, nullptr};
-}
-
 }  // namespace
 
-// ---- OVMessageService ---------------------------------------------------------------------
-
-int OVMessageService::outputMessage(const char* text, int msgid, int severity, int subcomp,
-                                    const ZLCString_6_0* s1, const ZLCString_6_0* s2,
-                                    const ZLCString_6_0* s3, const ZLCString_6_0* s4,
-                                    const ZLCString_6_0* s5, const ZLCString_6_0* s6) const {
-    return ZMessageService_6_0::defaultMessageService()->outputMessage(
-        text, msgid, severity, subcomp, s1, s2, s3, s4, s5, s6);
-}
-
-int OVMessageService::outputMessageUTF8(const char* text, int msgid, int severity, int subcomp,
-                                        const ZUTF8String_6_0* s1, const ZUTF8String_6_0* s2,
-                                        const ZUTF8String_6_0* s3, const ZUTF8String_6_0* s4,
-                                        const ZUTF8String_6_0* s5,
-                                        const ZUTF8String_6_0* s6) const {
-    return ZMessageService_6_0::defaultMessageService()->outputMessageUTF8(
-        text, msgid, severity, subcomp, s1, s2, s3, s4, s5, s6);
-}
-
-int OVMessageService::outputException(ZException_6_0& exception) const {
-    return exception.report();
-}
-
-int OVMessageService::outputException(const ZZException_6_0* record, va_list inserts) const {
-    // Compared as unsigned, so that negative kinds fall out of the table too.
-    unsigned int kind = static_cast<unsigned int>(record->kind());
-    KindRow row = kind <= static_cast<unsigned int>(kLastKind)
-                      ? kindRow(static_cast<int>(kind))
-                      : KindRow{0, 0, nullptr};
-    if (row.format == nullptr) return printDefault(record);
-    return ov_svc_vprintf_withfile(ovz_svc_handle, record->sourceFile(), record->sourceLine(),
-                                   row.format, 0, row.attributes, row.msgid, inserts);
-}
-
-OVMessageService::~OVMessageService() = default;
-
-int OVMessageService::printDefault(const ZZException_6_0* record) const {
-    // The generic message names four inserts: the catalog text shows the kind code as the
-    // fourth, so an exception without a message of its own can still be told apart.
-    return ov_svc_printf_withfile(ovz_svc_handle, kSourceFile, __LINE__, "%s%s%d%d", 0,
-                                  OV_SVC_FATAL, OV_MSG_OVZ_EXCEPTION, record->text(),
-                                  record->sourceFile(), record->sourceLine(), record->kind());
-}
-
-// ---- PathMap --------------------------------------------------------------------------------
-
-PathMap* PathMap::ovPaths_ = nullptr;
-
-PathMap::PathMap() : ZHashKeyMap_6_0(50, 1) {}
-
-PathMap::~PathMap() = default;
-
-void PathMap::addOvPath(const char* path) {
-    if (path == nullptr) return;
-    // Called before start-up, the table would not exist yet; start-up makes it.
-    runStartUp();
-    ovPaths_->putEntry(ZUTF8ConstString_6_0(path), ZLCString_6_0(path));
-}
+void ovutil_internal::runStartUp() { pthread_once(&inst_once, doUtilInitOnce); }
 
 // ---- C entry points -------------------------------------------------------------------------
 
@@ -299,13 +195,13 @@ extern "C" {
 
 OVUTIL_EXPORT void ovutil_init(void) {
     if (util_inited.load(std::memory_order_acquire) == 0) {
-        runStartUp();
+        ovutil_internal::runStartUp();
         util_inited.store(1, std::memory_order_release);
     }
 }
 
 OVUTIL_EXPORT const char* ov_get_path(const char* key) {
-    runStartUp();
+    ovutil_internal::runStartUp();
     if (key == nullptr) return nullptr;
     ZObject_6_0* value = PathMap::ovPaths_->getEntry(ZUTF8ConstString_6_0(key));
     if (value != nullptr) return valueText(value);
