@@ -12,6 +12,8 @@
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
 
+#include "internal/logging.h"
+
 namespace {
 
 constexpr const char* kSource = "src/util/cfgfile";
@@ -22,14 +24,11 @@ static_assert(OV_CFG_S_LOAD_FAILED == OV_MSG_CONFIG_STATUS_LOAD_FAILED);
 
 // The debug line of a catch site, naming the line of the catch.
 void logCaught(int line, const char* exceptionName) {
-    if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
-        ov_svc__debug_withfile(ov_ras_svc_handle, kSource, line, 3, 9, "%s Exception caught. \n",
-                               exceptionName);
+    ovutil_internal::traceCaught(kSource, line, exceptionName);
 }
 
 void logOutOfMemory(int line) {
-    ov_svc_printf_cs_withfile(bas_svc_handle, ov_svc_utf8_cs, kSource, line, "", 0, OV_SVC_FATAL,
-                              OV_MSG_OUT_OF_MEMORY);
+    ovutil_internal::logOutOfMemoryUTF8(kSource, line);
 }
 
 }  // namespace

@@ -18,10 +18,12 @@
 #include <ovz/properties.h>
 #include <ovz/strings.h>
 
+#include "internal/logging.h"
+
 namespace {
 
 constexpr const char* kSource = "src/util/fipsMode";
-constexpr const char* kProductConf = "/opt/Orvan/etc/ov.conf";
+using ovutil_internal::kProductConfigFile;
 
 std::int32_t FIPSenabled_ = -1;
 
@@ -34,9 +36,9 @@ std::int32_t current() {
 
 // The setting read from the product configuration: 1 only for "yes" in any case.
 int readConfiguredMode() {
-    const char* file = ov_get_path(kProductConf);
+    const char* file = ov_get_path(kProductConfigFile);
     if (file == nullptr)
-        file = kProductConf;
+        file = kProductConfigFile;
     try {
         ZLCString_6_0 value;
         ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "ssl-enable-fips", 0, &value, 0};

@@ -26,6 +26,7 @@
 #include <ovz/properties.h>
 #include <ovz/strings.h>
 
+#include "internal/logging.h"
 #include "internal/startup.h"
 
 namespace {
@@ -35,7 +36,7 @@ const char kSourceFile[] = "src/util/getpath";
 
 const char kCatalogRoot[] = "/opt/Orvan/nls/msg";
 const char kUcxDir[] = "/opt/Orvan/nls/UCX";
-const char kProductConfig[] = "/opt/Orvan/etc/ov.conf";
+using ovutil_internal::kProductConfigFile;
 const char kLogDir[] = "/var/Orvan/log";
 const char kScdCfgDir[] = "/zel/selvan/common/cfg";
 const char kScdPropertiesName[] = "log.properties";
@@ -56,16 +57,14 @@ std::atomic<int> util_inited{0};
 OVMessageService* theMessageService = nullptr;
 ZLCString_6_0* scdRoot_ = nullptr;
 
+// Start-up cannot go on without memory.
 [[noreturn]] void outOfMemory(int line) {
-    ov_svc_printf_withfile(bas_svc_handle, kSourceFile, line, "", 0, OV_SVC_FATAL,
-                           OV_MSG_OUT_OF_MEMORY);
+    ovutil_internal::logOutOfMemory(kSourceFile, line);
     abort();
 }
 
 void traceCaught(int line, const char* className) {
-    if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
-        ov_svc__debug_withfile(ov_ras_svc_handle, kSourceFile, line, 3, 9,
-                               "%s Exception caught. \n", className);
+    ovutil_internal::traceCaught(kSourceFile, line, className);
 }
 
 void addPath(const char* key, const char* value) {
@@ -127,10 +126,10 @@ void setUcxDir() {
 // Moves the log files into the common directory named by the product configuration.
 void relocateLogs() {
     struct stat st;
-    if (stat(kProductConfig, &st) != 0) return;
+    if (stat(kProductConfigFile, &st) != 0) return;
     try {
         ZStanzaFileProperties_6_0* config =
-            OVStanzaFileProperties::getRegisteredPropertiesFor(kProductConfig, 0);
+            OVStanzaFileProperties::getRegisteredPropertiesFor(kProductConfigFile, 0);
         if (config == nullptr) return;
         ZUTF8String_6_0 utf8Root;
         config->getValue("ovrte", kScdKey, utf8Root, 0, nullptr);
