@@ -12,6 +12,8 @@
 #include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
 
+#include "internal/objectlib.h"
+
 namespace {
 
 const char kSourceFile[] = "src/WVCore/NameValueMap";
@@ -86,7 +88,8 @@ NameValueEntry* NameValueMap::findOrCreateEntry(char const* name) {
     // allocate nothing until they are filled). One empty entry serves as the model for every
     // clone; it is only read, so threads working on different maps share it safely.
     static NameValueEntry const* const emptyEntry = new NameValueEntry;
-    return static_cast<NameValueEntry*>(map_.getOrPutEntry(ZUTF8ConstString_6_0(name), *emptyEntry));
+    return static_cast<NameValueEntry*>(
+        ovutil_internal::getOrPutEntry(map_, ZUTF8ConstString_6_0(name), *emptyEntry));
 }
 
 // ---- Reading ----

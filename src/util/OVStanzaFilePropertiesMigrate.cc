@@ -21,6 +21,7 @@
 #include <ovz/strings.h>
 
 #include "internal/logging.h"
+#include "internal/objectlib.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ void fillApplicationHost(OVStanzaFileProperties& props) {
     props.getValue("aznapi-configuration", "azn-app-host", host, 0, nullptr);
     if (!host.isEmpty())
         return;
-    const char* slash = std::strchr(user.c_str(), '/');
+    const char* slash = std::strchr(ovutil_internal::textOf(user), '/');
     if (slash != nullptr)
         props.setValue("aznapi-configuration", "azn-app-host", trimmed(slash + 1).c_str());
 }
@@ -129,7 +130,7 @@ void stage1(OVStanzaFileProperties& props) {
 
     ZUTF8String_6_0 credService;
     props.getValue("aznapi-pac-services", "AZN_V37CRED_SVC", credService, 0, nullptr);
-    if (!credService.isEmpty() && credService.equals("azn_v37cred_svc"))
+    if (!credService.isEmpty() && ovutil_internal::textEquals(credService, "azn_v37cred_svc"))
         props.deleteKey("aznapi-pac-services", "AZN_V37CRED_SVC");
 
     moveCredentialTags(props);

@@ -13,6 +13,7 @@
 #include <ovz/strings.h>
 
 #include "internal/logging.h"
+#include "internal/objectlib.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ int makearraylist(const ZArrayList_6_0& list, char**& out) {
     out[n] = nullptr;
     for (unsigned long i = 0; i < n; ++i) {
         const auto* text = dynamic_cast<const ZAbstractString_6_0*>(list.get(i));
-        out[i] = strdup(text != nullptr ? text->c_str() : "");
+        out[i] = strdup(text != nullptr ? ovutil_internal::textOf(*text) : "");
         if (out[i] == nullptr) {
             // The array now reads as ending here; the caller frees what came before.
             logOutOfMemory(__LINE__);

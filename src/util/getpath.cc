@@ -27,6 +27,7 @@
 #include <ovz/strings.h>
 
 #include "internal/logging.h"
+#include "internal/objectlib.h"
 #include "internal/startup.h"
 
 namespace {
@@ -84,7 +85,7 @@ void readFamilyRoot(const std::string& propertiesFile) {
         // The root is a path: kept as the file's bytes, never converted, so that no
         // locale can change the directory it names.
         try {
-            scdRoot_ = new (std::nothrow) ZLCString_6_0(value.c_str());
+            scdRoot_ = new (std::nothrow) ZLCString_6_0(ovutil_internal::textOf(value));
         } catch (ZOutOfMemoryException_6_0&) {
             scdRoot_ = nullptr;
         }
@@ -134,14 +135,15 @@ void relocateLogs() {
         ZUTF8String_6_0 utf8Root;
         config->getValue("ovrte", kScdKey, utf8Root, 0, nullptr);
         if (utf8Root.isEmpty()) return;
-        ZLCString_6_0 root(utf8Root.c_str());  // the file's bytes, as for the family root
+        // The file's bytes, as for the family root.
+        ZLCString_6_0 root(ovutil_internal::textOf(utf8Root));
         PathMap::ovPaths_->putEntry(ZUTF8ConstString_6_0("#ov_undefined_ov_scd_root"), root);
         ZLCString_6_0 logs = root + "/" + "ORV" + "/" + "logs";
-        addPath(kLogDir, logs.c_str());
+        addPath(kLogDir, ovutil_internal::textOf(logs));
         for (const char* name : kRelocatedLogs) {
             std::string key = std::string(kLogDir) + "/" + name;
             ZLCString_6_0 value = logs + "/" + name;
-            addPath(key.c_str(), value.c_str());
+            addPath(key.c_str(), ovutil_internal::textOf(value));
         }
     } catch (ZException_6_0& e) {
         traceCaught(__LINE__, "ZException");
