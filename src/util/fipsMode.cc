@@ -8,6 +8,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
@@ -25,13 +26,13 @@ namespace {
 constexpr const char* kSource = "src/util/fipsMode";
 using ovutil_internal::kProductConfigFile;
 
-std::int32_t FIPSenabled_ = -1;
+std::atomic<std::int32_t> FIPSenabled_{-1};
 
 pthread_mutex_t fipsMutex;
 pthread_once_t fipsMutexOnce = PTHREAD_ONCE_INIT;
 
 std::int32_t current() {
-    return __atomic_load_n(&FIPSenabled_, __ATOMIC_ACQUIRE);
+    return FIPSenabled_.load(std::memory_order_acquire);
 }
 
 // The setting read from the product configuration: 1 only for "yes" in any case.
@@ -85,8 +86,8 @@ int getFIPSMode(void) {
 
 void setFIPSMode(int mode) {
     std::int32_t unsettled = -1;
-    __atomic_compare_exchange_n(&FIPSenabled_, &unsettled, static_cast<std::int32_t>(mode), false,
-                                __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    FIPSenabled_.compare_exchange_strong(unsettled, static_cast<std::int32_t>(mode),
+                                         std::memory_order_acq_rel, std::memory_order_acquire);
 }
 
 }  // extern "C"

@@ -53,7 +53,7 @@ const char* const kRelocatedLogs[] = {
     "ovconfig_proxy.log", "ovconfig_rmc.log",    "ovconfig_audit.log",
 };
 
-pthread_once_t inst_once = PTHREAD_ONCE_INIT;
+pthread_once_t util_init_once = PTHREAD_ONCE_INIT;
 std::atomic<int> util_inited{0};
 OVMessageService* theMessageService = nullptr;
 ZLCString_6_0* scdRoot_ = nullptr;
@@ -151,7 +151,7 @@ void relocateLogs() {
     }
 }
 
-// Runs once per process, through inst_once. Reading the two configuration files catches what
+// Runs once per process, through util_init_once. Reading the two configuration files catches what
 // goes wrong there; anywhere else only memory can run out, and start-up cannot go on without it.
 void doUtilInit() {
     theMessageService = new OVMessageService();
@@ -188,7 +188,7 @@ const char* valueText(const ZObject_6_0* value) {
 
 }  // namespace
 
-void ovutil_internal::runStartUp() { pthread_once(&inst_once, doUtilInitOnce); }
+void ovutil_internal::runStartUp() { pthread_once(&util_init_once, doUtilInitOnce); }
 
 // ---- C entry points -------------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <pthread.h>
 #include <strings.h>
 #include <wchar.h>
 #include <wctype.h>
@@ -121,15 +122,18 @@ std::string localToUTF8(const char* text, std::size_t n) {
     return convert(cs, "UTF-8", text, n);
 }
 
-// The UTF-8 locale in which upper() maps characters; null when the system has none.
+// The UTF-8 locale in which upper() maps characters; null when the system has none. Made
+// on first use under pthread_once and never freed.
+pthread_once_t utf8Locale_once = PTHREAD_ONCE_INIT;
+locale_t utf8Locale_ = static_cast<locale_t>(0);
+
 locale_t utf8Locale() {
-    static locale_t loc = [] {
-        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        if (l == static_cast<locale_t>(0))
-            l = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
-        return l;
-    }();
-    return loc;
+    pthread_once(&utf8Locale_once, [] {
+        utf8Locale_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        if (utf8Locale_ == static_cast<locale_t>(0))
+            utf8Locale_ = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
+    });
+    return utf8Locale_;
 }
 
 unsigned decodeUTF8(const unsigned char* p, int len) {
