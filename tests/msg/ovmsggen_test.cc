@@ -89,4 +89,30 @@ TEST_F(Generator, RefusesNamesThatClashOrAreMalformed) {
     }
 }
 
+// The texts go into the catalogs and the compiled-in defaults as they are, so only valid
+// UTF-8 in its shortest form may pass.
+TEST_F(Generator, AcceptsOnlyValidUtf8Texts) {
+    const struct {
+        const char* what;
+        const char* text;
+        int status;
+    } cases[] = {
+        {"two, three and four bytes", "M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x98\x80", 0},
+        {"overlong slash", "a \xC0\xAF b", 1},
+        {"overlong three-byte form", "a \xE0\x80\xAF b", 1},
+        {"overlong four-byte form", "a \xF0\x80\x80\xAF b", 1},
+        {"surrogate", "a \xED\xA0\x80 b", 1},
+        {"above U+10FFFF", "a \xF4\x90\x80\x80 b", 1},
+        {"stray continuation byte", "a \x80 b", 1},
+        {"character cut short", "a \xE2\x82", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Run(std::string(kCatalog) + "0x12345001 " + c.text + "\n"), c.status) << Read("err");
+        if (c.status == 0) {
+            EXPECT_NE(Read("ovtest.msg").find(std::string("1 \"") + c.text + "\"\n"), std::string::npos);
+        }
+    }
+}
+
 }  // namespace

@@ -31,6 +31,8 @@
 #include <sstream>
 #include <string>
 
+#include "utf8.h"
+
 namespace {
 
 struct Definitions {
@@ -67,19 +69,6 @@ bool parse_hex(const std::string& word, unsigned long limit, unsigned& out) {
     return true;
 }
 
-bool valid_utf8(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
 Definitions read_definitions(const std::string& path) {
     std::ifstream in(path);
     if (!in) fail(path, "cannot be read");
@@ -89,7 +78,8 @@ Definitions read_definitions(const std::string& path) {
         const std::string where = path + ":" + std::to_string(lineno);
         std::string body = trim(line);
         if (body.empty() || body[0] == '#') continue;
-        if (!valid_utf8(body)) fail(where, "not UTF-8");
+        // Shortest forms only (no overlong, surrogate or out-of-range sequences).
+        if (!ovz_utf8::isValid(body)) fail(where, "not UTF-8");
         std::istringstream words(body);
         std::string first;
         words >> first;
