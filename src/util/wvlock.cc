@@ -14,6 +14,7 @@
 #include <pthread.h>
 #include <stdlib.h>
 
+#include <ovmsg/messages.h>
 #include <ovsvc/svc.h>
 #include <ovutil/wvlock.h>
 
@@ -24,14 +25,14 @@ namespace {
 constexpr const char* kSource = "src/util/wvlock";
 constexpr unsigned int kSubcompLocks = 2;
 
-constexpr unsigned int kMsgMutexInit = 0x1354A1C6;
-constexpr unsigned int kMsgMutexLock = 0x1354A1C8;  // pthread_mutex_lock and _trylock
-constexpr unsigned int kMsgMutexUnlock = 0x1354A1C9;
-constexpr unsigned int kMsgCondInit = 0x1354A1CA;
-constexpr unsigned int kMsgCondWait = 0x1354A1CC;
-constexpr unsigned int kMsgCondBroadcast = 0x1354A1CD;
-constexpr unsigned int kMsgCancelState = 0x1354A1CF;
-constexpr unsigned int kMsgOutOfMemory = 0x10652065;
+constexpr unsigned int kMsgMutexInit = OV_MSG_LOCK_MUTEX_INIT_FAILED;
+constexpr unsigned int kMsgMutexLock = OV_MSG_LOCK_MUTEX_LOCK_FAILED;  // pthread_mutex_lock and _trylock
+constexpr unsigned int kMsgMutexUnlock = OV_MSG_LOCK_MUTEX_UNLOCK_FAILED;
+constexpr unsigned int kMsgCondInit = OV_MSG_LOCK_COND_INIT_FAILED;
+constexpr unsigned int kMsgCondWait = OV_MSG_LOCK_COND_WAIT_FAILED;
+constexpr unsigned int kMsgCondBroadcast = OV_MSG_LOCK_COND_BROADCAST_FAILED;
+constexpr unsigned int kMsgCancelState = OV_MSG_LOCK_CANCEL_STATE_FAILED;
+constexpr unsigned int kMsgOutOfMemory = OV_MSG_OUT_OF_MEMORY;
 
 [[noreturn]] __attribute__((noinline, cold)) void fatal(unsigned int msgid, int rc, int line) {
     try {
