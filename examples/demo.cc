@@ -80,6 +80,8 @@ void textUtilities() {
     std::free(again);
     std::free(back);
     std::free(stored);
+}
+
 // Step 6: a typed object on the wire and in the trace.
 void typedObjectRoadTrip() {
     section("A typed object: values, a scope, a nested object and an attribute list on the wire");
