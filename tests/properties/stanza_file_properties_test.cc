@@ -235,20 +235,23 @@ TEST_F(StanzaFilePropertiesTest, StanzaEditsAndKeyNames) {
 }
 
 TEST_F(StanzaFilePropertiesTest, InvalidDataNamesFileAndLineAndKeepsTheOldContents) {
+  using namespace std::string_literals;
   struct Case {
-    const char* text;
+    std::string text;
     int line;
   } cases[] = {
       {"orphan = 1\n[a]\n", 1},
       {"[a]\nk = v\nno equals sign\n", 3},
       {"[a]\n\n\n[broken\n", 4},
       {"[a]\r\n=v\r\n", 2},
+      {"[a]\nk = v\n[]\n", 3},
+      {"[a]\nk = v\n\nk = nul\0byte\n"s, 4},
   };
   writeFile(path("good.conf"), "[keep]\nk = v\n");
   ZStanzaFileProperties_6_0 props;
   props.load(path("good.conf").c_str());
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(::testing::PrintToString(c.text));
     writeFile(path("bad.conf"), c.text);
     try {
       props.load(path("bad.conf").c_str());

@@ -54,6 +54,19 @@ inline uint32_t keyHash(uint32_t stanza, std::string_view key) {
 }
 
 constexpr std::string_view kEol[] = {"", "\n", "\r\n"};
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// The end of a header's name: the first ']' after `open` that only blanks, or blanks and a
+// comment, follow. Null when there is none.
+const char* headerClose(const char* open, const char* end) {
+  for (const char* c = open + 1; (c = static_cast<const char*>(std::memchr(c, ']', static_cast<size_t>(end - c))));
+       ++c) {
+    const char* r = c + 1;
+    while (r < end && isBlank(*r)) ++r;
+    if (r == end || *r == '#') return c;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -122,6 +135,7 @@ void Document::clear() {
   keyIndex_.clear();
   head_ = tail_ = fileCommentTail_ = kNone;
   defaultEol_ = 1;
+  bom_ = false;
   liveStanzas_ = 0;
 }
 
@@ -135,6 +149,13 @@ bool Document::parse(std::string bytes, ParseError* error) {
   buffer_ = std::move(bytes);
   const char* const begin = buffer_.data();
   const char* const end = begin + buffer_.size();
+  // A byte-order mark is no part of the first line: it stays at the start of the file
+  // whatever happens to that line.
+  bom_ = std::string_view(buffer_).substr(0, kBom.size()) == kBom;
+  const char* const first = bom_ ? begin + kBom.size() : begin;
+  // A NUL byte cannot be part of a name or value (they are handed out as C strings); one
+  // search of the whole file spares the per-line search in the usual case of none.
+  const bool mayHoldNul = std::memchr(begin, '\0', buffer_.size()) != nullptr;
   // Reserving by the exact line count costs one memchr pass but saves regrowing (and
   // touching twice the memory), which costs far more.
   size_t lineCount = 1;
@@ -156,7 +177,7 @@ bool Document::parse(std::string bytes, ParseError* error) {
     return false;
   };
 
-  for (const char* p = begin; p < end;) {
+  for (const char* p = first; p < end;) {
     ++lineNo;
     const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
     const char* textEnd = nl ? nl : end;
@@ -184,10 +205,12 @@ bool Document::parse(std::string bytes, ParseError* error) {
     } else if (*s == '#') {
       line.kind = kComment;
     } else if (*s == '[') {
-      const char* e = textEnd;
-      while (e > s && isBlank(e[-1])) --e;
-      if (e - s < 2 || e[-1] != ']') return fail("a stanza header does not end with ']'");
-      std::string_view name = trim(s + 1, e - 1);
+      const char* close = headerClose(s, textEnd);
+      if (!close) return fail("a stanza header does not end with ']' (or ']' and a comment)");
+      if (mayHoldNul && std::memchr(s, '\0', static_cast<size_t>(close - s)))
+        return fail("a stanza header holds a NUL byte");
+      std::string_view name = trim(s + 1, close);
+      if (name.empty()) return fail("the stanza name is empty");
       uint32_t h = hashText(name);
       uint32_t st = stanzaIndex_.find(h, [&](uint32_t i) { return nameOf(stanzas_[i]) == name; });
       if (st == kNone) {
@@ -203,6 +226,8 @@ bool Document::parse(std::string bytes, ParseError* error) {
     } else {
       const char* eq = static_cast<const char*>(std::memchr(s, '=', static_cast<size_t>(textEnd - s)));
       if (!eq) return fail("the line is neither a comment, a stanza header nor key = value");
+      if (mayHoldNul && std::memchr(s, '\0', static_cast<size_t>(textEnd - s)))
+        return fail("a key or value holds a NUL byte");
       if (stanza == kNone) return fail("a key appears before the first stanza header");
       std::string_view key = trim(s, eq);
       if (key.empty()) return fail("the key is empty");
@@ -243,10 +268,11 @@ bool Document::parse(std::string bytes, ParseError* error) {
 }
 
 std::string Document::serialize() const {
-  size_t total = 0;
+  size_t total = bom_ ? kBom.size() : 0;
   for (uint32_t i = head_; i != kNone; i = lines_[i].next) total += lines_[i].len + lines_[i].eol;
   std::string out;
   out.reserve(total);
+  if (bom_) out.append(kBom);
   for (uint32_t i = head_; i != kNone; i = lines_[i].next) {
     const Line& l = lines_[i];
     out.append(at(l.off), l.len);
@@ -463,6 +489,8 @@ void Document::detachValueLine(uint32_t line) {
   if (after == kNone) k.lastLine = before;
   --k.count;
   --stanzas_[k.stanza].valueLines;
+  // The comment lines directly above a value line are that line's: they go with it.
+  unlinkCommentBlockAbove(line);
   unlink(line);
 }
 
@@ -699,6 +727,12 @@ const char* Document::checkStanzaName(std::string_view name) {
   if (name.empty()) return "the stanza name is empty";
   if (hasLineBreak(name)) return "the stanza name holds a line break";
   if (hasOuterBlank(name)) return "the stanza name starts or ends with a blank";
+  // "[a] # b]" reads back as the stanza "a" followed by a comment.
+  std::string header = "[";
+  header.append(name);
+  header.push_back(']');
+  if (headerClose(header.data(), header.data() + header.size()) != header.data() + header.size() - 1)
+    return "the stanza name holds ']' followed by a comment";
   return nullptr;
 }
 

@@ -9,13 +9,20 @@
 //  - A line ends at '\n'; "\r\n" is kept as the line's ending. The last line may lack one.
 //  - Blanks are ' ', '\t', '\v', '\f' and '\r'. A line of blanks only is a blank line.
 //  - A comment line starts with '#' after optional blanks.
-//  - A header is '[' name ']' after optional blanks, with optional blanks after it; the name
-//    is trimmed of blanks. A stanza may appear in several sections; they form one stanza.
+//  - A UTF-8 byte-order mark at the very start of the file is kept apart from the lines:
+//    it is written back at the start of the file whatever edits do.
+//  - A header is '[' name ']' after optional blanks, with optional blanks after it and
+//    optionally a comment ('#' and the rest of the line); the name ends at the first ']'
+//    that only blanks or such a comment follow, and is trimmed of blanks. An empty name is
+//    invalid. A stanza may appear in several sections; they form one stanza.
 //  - An entry is `key = value`: the key is the text before the first '=', the value the text
 //    after it, both trimmed of blanks. The key must not be empty; the value may be empty and
 //    may contain '='. A key may repeat: every line is one more value, in file order.
+//  - A NUL byte in a header's name or in an entry line is invalid (names and values are
+//    handed out as C strings); comment lines may hold any byte.
 //  - The comment lines directly above a header or an entry line (no blank line between)
-//    form its comment block: they go when the header's stanza or the entry's key goes.
+//    form its comment block: they go when the header's stanza goes, or when the entry line
+//    goes (its key is deleted, or the value is removed or replaced by setValue).
 //
 // This class takes no lock and throws nothing but std::bad_alloc; callers validate names,
 // values and comments with the check* functions before an edit.
@@ -102,14 +109,16 @@ class Document {
 
   // Edits. REQUIRES: names, values and texts passed the check* functions below and do not
   // point into this document.
-  // Replaces the first value of the key in place and removes its other values; a missing
-  // key is added (and a missing stanza appended to the file).
+  // Replaces the first value of the key in place and removes its other value lines (with
+  // their comment blocks); a missing key is added (and a missing stanza appended to the
+  // file).
   void setValue(std::string_view stanza, std::string_view key, std::string_view value);
   // Adds one more value after the key's last value line; a new key goes after the last
   // entry of its stanza (or right after the header of a stanza without entries).
   void addValue(std::string_view stanza, std::string_view key, std::string_view value);
   bool deleteKey(std::string_view stanza, std::string_view key);
-  // Removes the value at `index` (file order); removing the last value removes the key.
+  // Removes the value at `index` (file order) with its comment block; removing the last
+  // value removes the key.
   bool deleteValueAt(std::string_view stanza, std::string_view key, size_t index);
   // Appends "[stanza]" (after a blank line) when the stanza does not exist yet.
   bool addStanza(std::string_view stanza);
@@ -204,6 +213,7 @@ class Document {
   uint32_t head_ = kNone, tail_ = kNone;
   uint32_t fileCommentTail_ = kNone;
   uint8_t defaultEol_ = 1;
+  bool bom_ = false;  // the file starts with a UTF-8 byte-order mark
   size_t liveStanzas_ = 0;
 };
 

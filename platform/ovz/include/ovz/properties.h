@@ -14,18 +14,20 @@
 // Stanza files:
 //
 //   # comment lines start with '#'; blank lines are kept
-//   [stanza-name]
+//   [stanza-name]               (a comment may follow a header: "[stanza-name]  # note")
 //   # a comment block directly above a key belongs to that entry
 //   key = value
 //   key = second value          (a key may repeat: one value per line, in file order)
 //
 // - Keys and values are trimmed of blanks; a value may be empty and may contain '='. Names
-//   are compared byte for byte (case matters).
+//   are compared byte for byte (case matters). A UTF-8 byte-order mark at the start of the
+//   file is accepted and kept there.
 // - The file is kept as a document: storing a file that was not changed writes it back byte
 //   for byte (line endings, spacing and comments included); a change touches only the lines
 //   it concerns. New keys go after the last entry of their stanza, new stanzas at the end of
-//   the file after a blank line. Deleting a key or a stanza also deletes the comment lines
-//   directly above its lines.
+//   the file after a blank line. Deleting a key or a stanza, or removing a value line (by
+//   removeValue, or by setValue on a key with several values), also deletes the comment
+//   lines directly above the lines removed.
 // - Comment texts (addFileComment, addStanzaComment, addEntryComment) may hold several
 //   lines separated by '\n'; every line that does not start with '#' gets "# " in front of
 //   it, so that whatever is added reads back as comments.
@@ -188,7 +190,8 @@ public:
     // ZException_6_0 of kind ZEXC_FILE_READ (inserts: file name, system error text) when the
     // file cannot be opened or read, and ZPropertiesInvalidDataException_6_0 (reason, file
     // name, 1-based line) for a line that is neither blank, comment, header nor
-    // key = value, or a key before the first header. On either exception the object keeps
+    // key = value, a key before the first header, a header with an empty name ("[]"), or a
+    // NUL byte in a header or key = value line. On either exception the object keeps
     // its previous contents and postLoad is not called. Observers are notified after
     // postLoad returns.
     virtual void load(const char* fileName);
