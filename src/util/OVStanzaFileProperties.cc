@@ -57,6 +57,9 @@ ZStanzaFileProperties_6_0* OVStanzaFileProperties::getRegisteredPropertiesFor(co
 // OVStanzaFilePropertiesMigrate.cc.
 
 int OVStanzaFileProperties::existsValue(const char* stanza, const char* key, const char* value) {
+    // No stored value is null: a null value is never found.
+    if (value == nullptr)
+        return 0;
     ZStanzaValueIterator_6_0 values(*this, stanza, key, 0, 0);
     const char* candidate = nullptr;
     while (values.hasMore()) {
@@ -68,6 +71,8 @@ int OVStanzaFileProperties::existsValue(const char* stanza, const char* key, con
 }
 
 void OVStanzaFileProperties::deleteValue(const char* stanza, const char* key, const char* value) {
+    if (value == nullptr)
+        return;
     ZStanzaValueIterator_6_0 values(*this, stanza, key, 0, 0);
     const char* candidate = nullptr;
     while (values.hasMore()) {
