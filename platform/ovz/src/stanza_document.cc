@@ -1,5 +1,7 @@
 #include "stanza_document.h"
 
+#include <sys/mman.h>
+
 #include <climits>
 #include <cstring>
 #include <stdexcept>
@@ -48,10 +50,6 @@ inline uint32_t hashText(std::string_view s) {
   return static_cast<uint32_t>(h);
 }
 
-inline uint32_t keyHash(uint32_t stanza, std::string_view key) {
-  uint64_t h = (static_cast<uint64_t>(hashText(key)) << 32 | stanza) * 0x9E3779B97F4A7C15ull;
-  return static_cast<uint32_t>(h >> 32);
-}
 
 constexpr std::string_view kEol[] = {"", "\n", "\r\n"};
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
@@ -69,6 +67,31 @@ const char* headerClose(const char* open, const char* end) {
 }
 
 }  // namespace
+
+// ---- large arrays -----------------------------------------------------------------------
+
+namespace {
+size_t roundedToLarge(size_t bytes) { return (bytes + kLargeArray - 1) & ~(kLargeArray - 1); }
+}  // namespace
+
+void* allocateLarge(size_t bytes) {
+  const size_t size = roundedToLarge(bytes);
+  // Map one huge page more than needed and cut the mapping down to an aligned range: huge
+  // pages need 2 MiB alignment, which mmap does not promise.
+  void* p = ::mmap(nullptr, size + kLargeArray, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t aligned = (start + kLargeArray - 1) & ~(uintptr_t{kLargeArray} - 1);
+  if (aligned > start) ::munmap(p, aligned - start);
+  const size_t tail = start + size + kLargeArray - (aligned + size);
+  if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
+#ifdef MADV_HUGEPAGE
+  ::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);  // advice only: failure changes nothing
+#endif
+  return reinterpret_cast<void*>(aligned);
+}
+
+void releaseLarge(void* p, size_t bytes) { ::munmap(p, roundedToLarge(bytes)); }
 
 // ---- IdIndex ----------------------------------------------------------------------------
 
@@ -132,7 +155,6 @@ void Document::clear() {
   stanzas_.clear();
   keys_.clear();
   stanzaIndex_.clear();
-  keyIndex_.clear();
   head_ = tail_ = fileCommentTail_ = kNone;
   defaultEol_ = 1;
   bom_ = false;
@@ -164,7 +186,6 @@ bool Document::parse(std::string bytes, ParseError* error) {
     ++lineCount;
   lines_.reserve(lineCount);
   keys_.reserve(lineCount);
-  keyIndex_.reserve(lineCount);
   bool eolSeen = false;
   uint32_t stanza = kNone;
   uint32_t prev = kNone;
@@ -239,10 +260,8 @@ bool Document::parse(std::string bytes, ParseError* error) {
       line.kind = kEntry;
       line.valOff = static_cast<uint32_t>(vb - p);
       line.valLen = static_cast<uint32_t>(ve - vb);
-      uint32_t h = keyHash(stanza, key);
-      uint32_t k = keyIndex_.find(h, [&](uint32_t i) {
-        return keys_[i].stanza == stanza && nameOf(keys_[i]) == key;
-      });
+      uint32_t h = hashText(key);
+      uint32_t k = stanzas_[stanza].keyIndex.find(h, [&](uint32_t i) { return nameOf(keys_[i]) == key; });
       if (k == kNone) {
         k = newKey(stanza, static_cast<uint32_t>(key.data() - begin), static_cast<uint32_t>(key.size()), h);
         keys_[k].firstLine = id;
@@ -289,9 +308,7 @@ uint32_t Document::findStanza(std::string_view name) const {
 
 uint32_t Document::findKey(uint32_t stanza, std::string_view key) const {
   if (stanza == kNone) return kNone;
-  return keyIndex_.find(keyHash(stanza, key), [&](uint32_t i) {
-    return keys_[i].stanza == stanza && nameOf(keys_[i]) == key;
-  });
+  return stanzas_[stanza].keyIndex.find(hashText(key), [&](uint32_t i) { return nameOf(keys_[i]) == key; });
 }
 
 uint32_t Document::findKey(std::string_view stanza, std::string_view key) const {
@@ -376,7 +393,7 @@ uint32_t Document::own(const std::string& text) {
 
 uint32_t Document::newStanza(uint32_t nameOff, uint32_t nameLen, uint32_t hash) {
   uint32_t id = static_cast<uint32_t>(stanzas_.size());
-  stanzas_.push_back(Stanza{nameOff, nameLen, hash, kNone, kNone, kNone, kNone, 0, 0, true});
+  stanzas_.push_back(Stanza{nameOff, nameLen, hash, kNone, kNone, kNone, kNone, 0, 0, true, IdIndex()});
   stanzaIndex_.insert(hash, id);
   ++liveStanzas_;
   return id;
@@ -393,7 +410,7 @@ uint32_t Document::newKey(uint32_t stanza, uint32_t nameOff, uint32_t nameLen, u
   }
   s.lastKey = id;
   ++s.keys;
-  keyIndex_.insert(hash, id);
+  s.keyIndex.insert(hash, id);
   return id;
 }
 
@@ -506,7 +523,7 @@ void Document::dropKey(uint32_t key) {
   }
   if (s.lastKey == key) s.lastKey = before;
   --s.keys;
-  keyIndex_.erase(k.hash, key);
+  s.keyIndex.erase(k.hash, key);
   k.stanza = kNone;
 }
 
@@ -544,7 +561,7 @@ void Document::appendEntry(uint32_t stanza, std::string_view key, std::string_vi
   lines_[line].valLen = static_cast<uint32_t>(text.size() - valOff);
   if (k == kNone) {
     linkAfter(line, stanzaAnchor(stanza));
-    k = newKey(stanza, off, nameLen, keyHash(stanza, std::string_view(at(off), nameLen)));
+    k = newKey(stanza, off, nameLen, hashText(std::string_view(at(off), nameLen)));
   } else {
     linkAfter(line, keys_[k].lastLine);
   }
@@ -666,11 +683,11 @@ bool Document::deleteStanza(std::string_view stanza) {
   }
   for (uint32_t k = stanzas_[s].firstKey; k != kNone;) {
     uint32_t next = keys_[k].nextKey;
-    keyIndex_.erase(keys_[k].hash, k);
     keys_[k].stanza = kNone;
     k = next;
   }
   stanzaIndex_.erase(stanzas_[s].hash, s);
+  stanzas_[s].keyIndex.clear();
   stanzas_[s].live = false;
   --liveStanzas_;
   return true;
