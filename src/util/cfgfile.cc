@@ -62,8 +62,8 @@ unsigned int config_item_load(const char* fileName, ZStzFileItem_6_0* items, uns
         return OV_CFG_S_LOAD_FAILED;
     } catch (std::exception&) {
         logCaught(__LINE__, "std::exception");
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0, 32,
-                                  kMsgLoadFailed, fileName, 1);
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0,
+                                  OV_SVC_ERROR, OV_MSG_CONFIG_LOAD_FAILED, fileName, 1);
         return OV_CFG_S_LOAD_FAILED;
     }
 }
