@@ -292,8 +292,12 @@ TEST_F(MigrateTest, OvrteStanzaGainsOnlyItsMissingKeys) {
             PlainReader r(p);
             EXPECT_EQ(c.boot != nullptr, r.has("ovrte", "boot-start-ovproxyd"));
             EXPECT_EQ(c.dir != nullptr, r.has("ovrte", "selvan_common_dir"));
-            if (c.boot) EXPECT_EQ(c.boot, r.value("ovrte", "boot-start-ovproxyd"));
-            if (c.dir) EXPECT_EQ(c.dir, r.value("ovrte", "selvan_common_dir"));
+            if (c.boot) {
+                EXPECT_EQ(c.boot, r.value("ovrte", "boot-start-ovproxyd"));
+            }
+            if (c.dir) {
+                EXPECT_EQ(c.dir, r.value("ovrte", "selvan_common_dir"));
+            }
         }
         // Directly on an object holding the old contents, for its result.
         std::string fresh = tree_.write("ovrte-direct/" + std::to_string(n), std::string(c.body) + kCurrent);
@@ -356,8 +360,9 @@ TEST_F(MigrateTest, ConnectionTimeoutGoesIntoTheServerConfigurations) {
         PlainReader r(p);
         EXPECT_EQ(c.filled, r.has("ssl", "ssl-client-connection-timeout"));
         EXPECT_EQ(c.filled, after.find(timeoutComment) != std::string::npos) << after;
-        if (std::string(c.file).find("wv") != std::string::npos)
+        if (std::string(c.file).find("wv") != std::string::npos) {
             EXPECT_FALSE(r.has("ssl", "ssl-enable-fips"));
+        }
     }
 }
 
