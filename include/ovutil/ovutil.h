@@ -22,6 +22,7 @@
 #include <ovutil/fipsMode.h>
 #include <ovutil/getpath.h>
 #include <ovutil/mime64.h>
+#include <ovutil/version.h>
 #include <ovutil/wvmsg.h>
 
 #ifdef __cplusplus
