@@ -20,8 +20,6 @@
 
 namespace {
 
-const char kSourceFile[] = "src/WVCore/NameValueMapEncode";
-
 // The text of a stored value; "" for an empty string, NULL for an object that is no string.
 char const* valueText(ZObject_6_0 const* value) { return nvmValueText(value, nullptr); }
 
