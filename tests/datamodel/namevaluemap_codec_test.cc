@@ -102,9 +102,6 @@ TEST(NameValueMapCodec, RoundTripsKeepEveryNameValueAndSubtree) {
              m.addString("a", "1");
              m.addSubtree("a")->addString("b", "2");
              m.addSubtree("only")->addSubtree("inner")->addString("c", "3");
-             m.addSubtree("empty");
-             m.addString("emptied", "x");
-             m.removeValue("emptied", 0);
          }},
         {"thousands of names",
          [](NameValueMap& m) {
@@ -198,6 +195,71 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
         EXPECT_NE(Decode(map, c.bytes), OV_ASN_OK);
         EXPECT_EQ(ContentOf(map), before);
     }
+}
+
+// A record that holds neither values nor children adds nothing when decoded, as
+// addNameValue adds nothing for it: such names are encoded, but a peer lists them no more.
+TEST(NameValueMapCodec, RecordsThatHoldNothingAddNoName) {
+    struct Case {
+        char const* label;
+        std::string bytes;
+        std::vector<std::string> names;     // top-level names after decoding, in order
+        std::vector<std::string> subtree;   // names in the subtree of the first of them
+    } const cases[] = {
+        {"bare record", List(Record("bare", {})), {}, {}},
+        {"bare record between others",
+         List(Record("a", {"1"}) + Record("bare", {}) + Record("b", {"2"})), {"a", "b"}, {}},
+        {"empty value is a value", List(Record("e", {""})), {"e"}, {}},
+        {"child that holds nothing",
+         List(Record("p", {}, Record("c", {}))), {"p"}, {}},
+        {"bare child beside a full one",
+         List(Record("p", {}, Record("c", {}) + Record("d", {"x"}))), {"p"}, {"d"}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.label);
+        NameValueMap map;
+        ASSERT_EQ(Decode(map, c.bytes), OV_ASN_OK);
+        ZArrayList_6_0 names(10, 0);
+        map.getNames(names);
+        std::vector<std::string> listed;
+        for (unsigned long i = 0; i < names.size(); ++i) {
+            listed.emplace_back(static_cast<ZAbstractString_6_0*>(names.get(i))->c_str());
+        }
+        EXPECT_EQ(listed, c.names);
+        std::vector<std::string> inner;
+        if (!listed.empty()) {
+            ZArrayList_6_0 subNames(10, 0);
+            map.getSubtree(listed[0].c_str())->getNames(subNames);
+            for (unsigned long i = 0; i < subNames.size(); ++i) {
+                inner.emplace_back(static_cast<ZAbstractString_6_0*>(subNames.get(i))->c_str());
+            }
+        }
+        EXPECT_EQ(inner, c.subtree);
+
+        // The codec's records, added one by one, give the same map.
+        namevalueList_s_t list = {0, nullptr};
+        ASSERT_EQ(ovAsnDecodeObj(View(c.bytes), list), OV_ASN_OK);
+        NameValueMap byRecords;
+        for (unsigned int i = 0; i < list.count; ++i) byRecords.addNameValue(*list.entries[i]);
+        ovAsnFreeObj(list);
+        EXPECT_TRUE(SameContent(map, byRecords));
+    }
+
+    // Names whose entries hold nothing are still encoded, and are gone after decoding.
+    NameValueMap source;
+    source.addString("a", "1");
+    source.addSubtree("empty");
+    source.addString("emptied", "x");
+    source.removeValue("emptied", 0);
+    unsigned long status;
+    std::string bytes = Encode(source, status);
+    ASSERT_EQ(status, OV_ASN_OK);
+    EXPECT_EQ(bytes, List(Record("a", {"1"}) + Record("empty", {}) + Record("emptied", {})));
+    NameValueMap back;
+    ASSERT_EQ(Decode(back, bytes), OV_ASN_OK);
+    ZUTF8String_6_0 trace;
+    back.buildTraceBuf(trace, 0);
+    EXPECT_STREQ(trace.c_str(), "\tnumber of entries = 1\n\tnum values = 1\ta = 1\n");
 }
 
 TEST(NameValueMapCodec, DecodeAppendsToWhatTheMapHolds) {
