@@ -12,6 +12,8 @@
 #include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
 
+#include "NameValueMapText.h"
+
 namespace {
 
 const char kSourceFile[] = "src/WVCore/NameValueMap";
@@ -50,7 +52,12 @@ NameValueEntry::NameValueEntry(NameValueEntry const& other) = default;
 NameValueEntry& NameValueEntry::operator=(NameValueEntry const& other) = default;
 NameValueEntry::~NameValueEntry() = default;
 
-ZObject_6_0* NameValueEntry::clone() const { return new NameValueEntry(*this); }
+ZObject_6_0* NameValueEntry::clone() const {
+    // The empty model that maps clone for each new name: a fresh entry is the same thing,
+    // made without walking an empty list and an empty map.
+    if (this == &nvmEmptyEntry()) return new NameValueEntry;
+    return new NameValueEntry(*this);
+}
 
 // ---- NameValueMap: construction ----
 
@@ -80,13 +87,17 @@ NameValueEntry* NameValueMap::findEntry(char const* name) const {
     return static_cast<NameValueEntry*>(map_.getEntry(ZUTF8ConstString_6_0(name)));
 }
 
+NameValueEntry const& nvmEmptyEntry() {
+    static NameValueEntry const* const emptyEntry = new NameValueEntry;
+    return *emptyEntry;
+}
+
 NameValueEntry* NameValueMap::findOrCreateEntry(char const* name) {
     // When the name is absent the owning map stores clones of both: the view's clone is an
     // owning ZUTF8String_6_0, the entry's a fresh empty entry (whose list and subtree
-    // allocate nothing until they are filled). One empty entry serves as the model for every
-    // clone; it is only read, so threads working on different maps share it safely.
-    static NameValueEntry const* const emptyEntry = new NameValueEntry;
-    return static_cast<NameValueEntry*>(map_.getOrPutEntry(ZUTF8ConstString_6_0(name), *emptyEntry));
+    // allocate nothing until they are filled).
+    return static_cast<NameValueEntry*>(
+        map_.getOrPutEntry(ZUTF8ConstString_6_0(name), nvmEmptyEntry()));
 }
 
 // ---- Reading ----

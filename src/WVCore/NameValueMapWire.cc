@@ -28,11 +28,19 @@
 #include <typeinfo>
 #include <vector>
 
+#include "NameValueMapText.h"
+
 namespace {
 
 constexpr unsigned char kSequence = 0x30;
 constexpr unsigned char kUtf8String = 0x0C;
 constexpr std::uint64_t kMaxBuffer = UINT_MAX;
+
+// The bytes of one text to write.
+struct Text {
+    char const* data;
+    std::size_t size;
+};
 
 // ---- Reading ----------------------------------------------------------------------------
 
@@ -74,19 +82,19 @@ std::uint32_t skipHeader(unsigned char const*& p) {
     return v;
 }
 
-// First pass: checks, and finds the longest text (the texts are copied out one at a time to
-// be NUL-terminated).
+// First pass: checks, and finds the longest text (the second pass copies each text out to
+// NUL-terminate it, into room made once for the longest).
 class Checker {
 public:
-    std::uint32_t longestText = 0;
+    std::uint32_t longestLength = 0;
 
     unsigned long text(unsigned char const*& p, unsigned char const* end) {
         std::uint32_t n;
         if (unsigned long const st = readHeader(p, end, kUtf8String, n)) return st;
         // The map's texts are C strings: a NUL inside would cut them short unnoticed.
         if (n != 0 && std::memchr(p, 0, n) != nullptr) return OV_ASN_E_TEXT;
+        if (n > longestLength) longestLength = n;
         p += n;
-        if (n > longestText) longestText = n;
         return OV_ASN_OK;
     }
 
@@ -112,15 +120,20 @@ public:
 // Room for one text and its NUL: on the stack for the usual short texts, else malloc'ed.
 class TextBuffer {
 public:
+    TextBuffer() = default;
+    TextBuffer(TextBuffer const&) = delete;
+    TextBuffer& operator=(TextBuffer const&) = delete;
+    ~TextBuffer() { std::free(heap_); }
+
     bool reserve(std::size_t n) {
         if (n <= sizeof inline_) return true;
         heap_ = static_cast<char*>(std::malloc(n));
         buffer_ = heap_;
         return heap_ != nullptr;
     }
-    ~TextBuffer() { std::free(heap_); }
 
-    // The UTF8String at p (already checked) as a C string; p moves past it.
+    // The UTF8String at p (already checked, so free of NUL bytes) as a C string, valid until
+    // the next call; p moves past it.
     char const* take(unsigned char const*& p) {
         std::uint32_t const n = skipHeader(p);
         if (n != 0) std::memcpy(buffer_, p, n);
@@ -130,7 +143,7 @@ public:
     }
 
 private:
-    char inline_[512];
+    char inline_[256];
     char* heap_ = nullptr;
     char* buffer_ = inline_;
 };
@@ -154,6 +167,8 @@ public:
         std::uint32_t const subtreesLength = skipHeader(p);
         if (valuesLength == 0 && subtreesLength == 0) return;
 
+        // The map and the list store clones of the views: ZUTF8String_6_0 objects, as
+        // findOrCreateEntry and addString store.
         NameValueEntry* entry = map.findOrCreateEntry(text.take(name));
         for (unsigned char const* const valuesEnd = values + valuesLength; values < valuesEnd;) {
             entry->values.add(ZUTF8ConstString_6_0(text.take(values)));
@@ -164,11 +179,10 @@ public:
     }
 
     struct Item;
+    struct Plan;
     static unsigned long size(NameValueMap const& map, int level, std::uint64_t& total,
-                              std::vector<Item>& items, ZArrayList_6_0& keys,
-                              ZArrayList_6_0& entries);
-    static unsigned char* write(unsigned char* p, std::vector<Item> const& items,
-                                std::size_t& index);
+                              Plan& plan);
+    static unsigned char* write(unsigned char* p, Item const*& item, Text const*& text);
 };
 
 void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
@@ -195,7 +209,7 @@ void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
         return;
     }
     TextBuffer text;
-    if (!text.reserve(std::size_t{checker.longestText} + 1)) {
+    if (!text.reserve(std::size_t{checker.longestLength} + 1)) {
         status = OV_ASN_E_NOMEM;
         return;
     }
@@ -233,11 +247,6 @@ bool addElement(std::uint64_t& total, std::uint64_t content, unsigned long& stat
     return true;
 }
 
-struct Text {
-    char const* data;
-    std::size_t size;
-};
-
 // The bytes of a key or value: a string's text, "" for anything else (as the codec writes
 // the NULL text that encodeMap gives such a value).
 Text textOf(ZObject_6_0 const* object) {
@@ -273,94 +282,109 @@ unsigned char* putText(unsigned char* p, Text text) {
 
 }  // namespace
 
-// One record, in the order the records are written (each followed by its children).
+// One record, in the order the records are written (each followed by its children). Its
+// texts (name, then values) are the next 1 + values of the list of texts.
 struct NameValueMap::Wire::Item {
-    ZObject_6_0 const* name;
-    NameValueEntry const* entry;
-    std::uint32_t content;    // bytes inside the record's SEQUENCE
-    std::uint32_t values;     // bytes inside its values SEQUENCE
-    std::uint32_t subtrees;   // bytes inside its subtrees SEQUENCE
-    std::uint32_t children;   // records of its subtree
+    std::uint32_t content;   // bytes inside the record's SEQUENCE
+    std::uint32_t values;    // bytes inside its values SEQUENCE
+    std::uint32_t subtrees;  // bytes inside its subtrees SEQUENCE
+    std::uint32_t nvalues;   // its values
+    std::uint32_t children;  // records of its subtree
 };
 
-// Lists the records of `map` (at `level`) and below into `items` and adds their sizes to
-// `total`. `keys` and `entries` are non-owning lists shared by the whole encode: each map
-// appends its keys and entries behind those of the maps listed before.
+// What the first pass hands the second: the records and their texts, in writing order.
+// `keys` and `entries` are non-owning lists shared by the whole encode: each map appends its
+// keys and entries behind those of the maps listed before.
+struct NameValueMap::Wire::Plan {
+    std::vector<Item> items;
+    std::vector<Text> texts;
+    ZArrayList_6_0 keys{64, 0};
+    ZArrayList_6_0 entries{64, 0};
+};
+
+// Lists the records of `map` (at `level`) and below into `plan` and adds their sizes to
+// `total`, with the checks of the codec in its order.
 unsigned long NameValueMap::Wire::size(NameValueMap const& map, int level, std::uint64_t& total,
-                                       std::vector<Item>& items, ZArrayList_6_0& keys,
-                                       ZArrayList_6_0& entries) {
-    unsigned long const first = keys.size();
-    map.map_.listKeys(keys);
-    map.map_.listObjects(entries);
-    unsigned long const last = keys.size();
+                                       Plan& plan) {
+    unsigned long const first = plan.keys.size();
+    map.map_.listKeys(plan.keys);
+    map.map_.listObjects(plan.entries);
+    unsigned long const last = plan.keys.size();
     unsigned long status = OV_ASN_OK;
     for (unsigned long i = first; i < last; ++i) {
         if (level > OV_ASN_MAX_DEPTH) return OV_ASN_E_DEPTH;
-        auto const* entry = static_cast<NameValueEntry const*>(entries.get(i));
-        std::size_t const at = items.size();
-        items.push_back(Item{keys.get(i), entry, 0, 0, 0, 0});
+        auto const* entry = static_cast<NameValueEntry const*>(plan.entries.get(i));
+        ZArrayList_6_0 const& values = entry->values;
+        unsigned long const nvalues = values.size();
+        if (nvalues > UINT_MAX) return OV_ASN_E_TOO_LARGE;
+        std::size_t const at = plan.items.size();
+        plan.items.push_back(Item{0, 0, 0, static_cast<std::uint32_t>(nvalues), 0});
         std::uint64_t content = 0;
-        if (!addElement(content, textOf(keys.get(i)).size, status)) return status;
-        std::uint64_t values = 0;
-        for (unsigned long v = 0, nv = entry->values.size(); v < nv; ++v) {
-            if (!addElement(values, textOf(entry->values.get(v)).size, status)) return status;
+        Text const name = textOf(plan.keys.get(i));
+        plan.texts.push_back(name);
+        if (!addElement(content, name.size, status)) return status;
+        std::uint64_t valueBytes = 0;
+        for (unsigned long v = 0; v < nvalues; ++v) {
+            Text const value = textOf(values.get(v));
+            plan.texts.push_back(value);
+            if (!addElement(valueBytes, value.size, status)) return status;
         }
-        if (!addElement(content, values, status)) return status;
+        if (!addElement(content, valueBytes, status)) return status;
         std::uint64_t subtrees = 0;
         if (entry->subtree.map_.size() != 0) {
-            status = size(entry->subtree, level + 1, subtrees, items, keys, entries);
+            status = size(entry->subtree, level + 1, subtrees, plan);
             if (status != OV_ASN_OK) return status;
         }
         if (!addElement(content, subtrees, status)) return status;
         if (!addElement(total, content, status)) return status;
-        Item& item = items[at];
+        Item& item = plan.items[at];
         item.content = static_cast<std::uint32_t>(content);
-        item.values = static_cast<std::uint32_t>(values);
+        item.values = static_cast<std::uint32_t>(valueBytes);
         item.subtrees = static_cast<std::uint32_t>(subtrees);
         item.children = static_cast<std::uint32_t>(entry->subtree.map_.size());
     }
     return OV_ASN_OK;
 }
 
-// Writes the record items[index] and its children; index moves past them.
-unsigned char* NameValueMap::Wire::write(unsigned char* p, std::vector<Item> const& items,
-                                         std::size_t& index) {
-    Item const& item = items[index++];
-    p = putHeader(p, kSequence, item.content);
-    p = putText(p, textOf(item.name));
-    p = putHeader(p, kSequence, item.values);
-    ZArrayList_6_0 const& values = item.entry->values;
-    for (unsigned long v = 0, nv = values.size(); v < nv; ++v) p = putText(p, textOf(values.get(v)));
-    p = putHeader(p, kSequence, item.subtrees);
-    for (std::uint32_t c = 0; c < item.children; ++c) p = write(p, items, index);
+// Writes the record at `item` and its children; `item` and `text` move past them.
+unsigned char* NameValueMap::Wire::write(unsigned char* p, Item const*& item, Text const*& text) {
+    Item const& record = *item++;
+    p = putHeader(p, kSequence, record.content);
+    p = putText(p, *text++);
+    p = putHeader(p, kSequence, record.values);
+    for (std::uint32_t v = 0; v < record.nvalues; ++v) p = putText(p, *text++);
+    p = putHeader(p, kSequence, record.subtrees);
+    for (std::uint32_t c = 0; c < record.children; ++c) p = write(p, item, text);
     return p;
 }
 
 void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
-    std::vector<Wire::Item> items;
-    // The lists only lend the map's own objects; their arrays grow with the listing.
-    ZArrayList_6_0 keys(64, 0);
-    ZArrayList_6_0 entries(64, 0);
     std::uint64_t content = 0;
     std::uint64_t total = 0;
     try {
-        items.reserve(map_.size() < 64 ? 64 : map_.size());
-        status = Wire::size(*this, 0, content, items, keys, entries);
-    } catch (...) {
-        status = OV_ASN_E_NOMEM;  // listing ran out of memory; nothing was made
-        return;
-    }
-    if (status != OV_ASN_OK || !addElement(total, content, status)) return;
+        // The lists and vectors only lend the map's own objects and texts.
+        Wire::Plan plan;
+        plan.items.reserve(map_.size() < 32 ? 32 : map_.size());
+        plan.texts.reserve(plan.items.capacity() * 4);
+        status = Wire::size(*this, 0, content, plan);
+        if (status != OV_ASN_OK || !addElement(total, content, status)) return;
 
-    auto* const data = static_cast<unsigned char*>(std::malloc(total));
-    if (data == nullptr) {
-        status = OV_ASN_E_NOMEM;
-        return;
+        auto* const data = static_cast<unsigned char*>(std::malloc(total));
+        if (data == nullptr) {
+            status = OV_ASN_E_NOMEM;
+            return;
+        }
+        unsigned char* p = putHeader(data, kSequence, static_cast<std::uint32_t>(content));
+        Wire::Item const* item = plan.items.data();
+        Text const* text = plan.texts.data();
+        for (Wire::Item const* const end = item + plan.items.size(); item != end;) {
+            p = Wire::write(p, item, text);
+        }
+        out.length = static_cast<unsigned int>(total);
+        out.data = data;
+    } catch (...) {
+        status = OV_ASN_E_NOMEM;  // listing the records ran out of memory; nothing was made
     }
-    unsigned char* p = putHeader(data, kSequence, static_cast<std::uint32_t>(content));
-    for (std::size_t index = 0; index < items.size();) p = Wire::write(p, items, index);
-    out.length = static_cast<unsigned int>(total);
-    out.data = data;
 }
 
 void NameValueMap::encode(wvobj_t& object, unsigned long& status) {

@@ -85,10 +85,17 @@ constexpr unsigned kClasses = classOf(kMaxPooled) + 1;
 static_assert(classSize(kClasses - 1) == kMaxPooled && classSize(classOf(257)) == 288);
 
 // Blocks a cache takes from or gives back to the store at once: about 4 KiB, 8 to 64 blocks.
-constexpr unsigned batchOf(unsigned c) {
-    std::size_t n = 4096 / classSize(c);
-    return static_cast<unsigned>(n < 8 ? 8 : (n > 64 ? 64 : n));
-}
+struct BatchTable {
+    unsigned char blocks[kClasses];
+    constexpr BatchTable() : blocks() {
+        for (unsigned c = 0; c < kClasses; ++c) {
+            std::size_t n = 4096 / classSize(c);
+            blocks[c] = static_cast<unsigned char>(n < 8 ? 8 : (n > 64 ? 64 : n));
+        }
+    }
+};
+constexpr BatchTable kBatches;
+inline unsigned batchOf(unsigned c) { return kBatches.blocks[c]; }
 
 // A free block: the next free block, and (in the store) the next batch.
 struct FreeBlock {
@@ -223,7 +230,15 @@ struct ThreadCache {
     unsigned count[kClasses];
     CacheState state;
 };
-thread_local ThreadCache t_cache;  // zero-initialized: fresh and empty
+
+// The calling thread's cache. Only this pointer lives in thread-local storage, in the
+// initial-exec model (a plain load), which keeps the static TLS that the library needs at
+// 8 bytes. A thread starts on the shared fresh cache and gets its own on its first pool
+// operation; once that has gone back to the store (or could not be made) it points at the
+// shared retired cache. The shared caches are empty and never written.
+ThreadCache g_fresh = {{}, {}, kFresh};
+ThreadCache g_retired = {{}, {}, kRetired};
+__attribute__((tls_model("initial-exec"))) thread_local ThreadCache* t_cache = &g_fresh;
 
 // Detaches the first `n` blocks of the cache's class c list (it holds at least n).
 FreeBlock* detach(ThreadCache& tc, unsigned c, unsigned n) {
@@ -237,92 +252,123 @@ FreeBlock* detach(ThreadCache& tc, unsigned c, unsigned n) {
 }
 
 void retireCache() noexcept {
-    ThreadCache& tc = t_cache;
-    tc.state = kRetired;
-    StoreGuard guard;
-    for (unsigned c = 0; c < kClasses; ++c) {
-        while (tc.count[c] != 0) {
-            unsigned n = tc.count[c] < batchOf(c) ? tc.count[c] : batchOf(c);
-            giveBlocks(c, detach(tc, c, n), n);
+    ThreadCache* tc = t_cache;
+    t_cache = &g_retired;
+    if (tc->state != kLive) return;
+    {
+        StoreGuard guard;
+        for (unsigned c = 0; c < kClasses; ++c) {
+            while (tc->count[c] != 0) {
+                unsigned n = tc->count[c] < batchOf(c) ? tc->count[c] : batchOf(c);
+                giveBlocks(c, detach(*tc, c, n), n);
+            }
         }
     }
+    std::free(tc);
 }
 
 struct CacheRetirer {
     ~CacheRetirer() { retireCache(); }
 };
 
-// The first pool operation of a thread arranges for its cache to go back when it ends.
-void goLive(ThreadCache& tc) {
+// The first pool operation of a thread makes its cache and arranges for it to go back to the
+// store when the thread ends.
+ThreadCache* makeCache() noexcept {
+    auto* tc = static_cast<ThreadCache*>(std::calloc(1, sizeof(ThreadCache)));
+    if (tc == nullptr) return t_cache = &g_retired;
+    tc->state = kLive;
+    t_cache = tc;
     static thread_local CacheRetirer retirer;
     (void)retirer;
-    tc.state = kLive;
+    return tc;
 }
 
-void* refill(ThreadCache& tc, unsigned c) noexcept {
-    if (tc.state == kFresh) goLive(tc);
+// Everything but taking a block from a non-empty list of a live cache.
+__attribute__((noinline)) void* allocateSlow(std::size_t size) noexcept {
+    if (size > kMaxPooled) return std::malloc(size);
+    const unsigned c = classOf(size);
+    ThreadCache* tc = t_cache;
+    if (tc->state == kFresh) tc = makeCache();
+    const bool live = tc->state == kLive;
     FreeBlock* head = nullptr;
     unsigned n;
     {
         StoreGuard guard;
-        n = takeBlocks(c, tc.state == kLive ? batchOf(c) : 1, head);
+        n = takeBlocks(c, live ? batchOf(c) : 1, head);
     }
     if (n == 0) return nullptr;
-    tc.head[c] = head->next;
-    tc.count[c] = n - 1;
+    if (live) {
+        tc->head[c] = head->next;
+        tc->count[c] = n - 1;
+    }
     return head;
 }
 
-void* allocate(std::size_t size) noexcept {
-    if (size > kMaxPooled) return std::malloc(size);
-    const unsigned c = classOf(size);
-    ThreadCache& tc = t_cache;
-    FreeBlock* b = tc.head[c];
-    if (b == nullptr) return refill(tc, c);
-    tc.head[c] = b->next;
-    --tc.count[c];
-    return b;
+inline void* allocate(std::size_t size) noexcept {
+    if (size <= kMaxPooled) {
+        ThreadCache* const tc = t_cache;
+        const unsigned c = classOf(size);
+        FreeBlock* const b = tc->head[c];
+        if (b != nullptr) {
+            tc->head[c] = b->next;
+            --tc->count[c];
+            return b;
+        }
+    }
+    return allocateSlow(size);
 }
 
-void release(void* p) noexcept {
+// Gives a block back when the thread has no live cache of its own (yet or any more).
+__attribute__((noinline)) void releaseWithoutCache(FreeBlock* b, unsigned c) noexcept {
+    ThreadCache* tc = t_cache;
+    if (tc->state == kFresh) tc = makeCache();
+    if (tc->state == kLive) {
+        b->next = tc->head[c];
+        tc->head[c] = b;
+        ++tc->count[c];
+        return;
+    }
+    StoreGuard guard;
+    b->next = nullptr;
+    giveBlocks(c, b, 1);
+}
+
+// Moves one batch from a cache that holds too many blocks of class c to the store.
+__attribute__((noinline)) void flush(ThreadCache* tc, unsigned c) noexcept {
+    const unsigned n = batchOf(c);
+    FreeBlock* batch = detach(*tc, c, n);
+    StoreGuard guard;
+    giveBlocks(c, batch, n);
+}
+
+inline void release(void* p) noexcept {
     if (p == nullptr) return;
     const int pc = pooledClass(p);
     if (pc < 0) {
-        std::free(p);
+        std::free(p);  // malloc'ed
         return;
     }
     const auto c = static_cast<unsigned>(pc);
-    ThreadCache& tc = t_cache;
-    auto* b = static_cast<FreeBlock*>(p);
-    if (tc.state != kLive) {
-        if (tc.state == kFresh) {
-            goLive(tc);
-        } else {
-            StoreGuard guard;
-            b->next = nullptr;
-            giveBlocks(c, b, 1);
-            return;
-        }
+    auto* const b = static_cast<FreeBlock*>(p);
+    ThreadCache* const tc = t_cache;
+    if (tc->state != kLive) {
+        releaseWithoutCache(b, c);
+        return;
     }
-    b->next = tc.head[c];
-    tc.head[c] = b;
-    if (++tc.count[c] > 2 * batchOf(c)) {
-        const unsigned n = batchOf(c);
-        FreeBlock* batch = detach(tc, c, n);
-        StoreGuard guard;
-        giveBlocks(c, batch, n);
-    }
+    b->next = tc->head[c];
+    tc->head[c] = b;
+    if (++tc->count[c] > 2u * batchOf(c)) flush(tc, c);
 }
 
 #else  // !OVZ_POOLED
 
-void* allocate(std::size_t size) noexcept { return std::malloc(size); }
-void release(void* p) noexcept { std::free(p); }
+inline void* allocate(std::size_t size) noexcept { return std::malloc(size); }
+inline void release(void* p) noexcept { std::free(p); }
 
 #endif  // OVZ_POOLED
 
 // Every object has at least one byte, so that distinct objects have distinct addresses.
-void* ovz__allocate(std::size_t size) noexcept { return allocate(size == 0 ? 1 : size); }
+inline void* ovz__allocate(std::size_t size) noexcept { return allocate(size == 0 ? 1 : size); }
 
 void* ovz__allocateOrThrow(std::size_t size) {
     void* p = ovz__allocate(size);
