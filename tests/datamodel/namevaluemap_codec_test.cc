@@ -72,6 +72,34 @@ unsigned long Decode(NameValueMap& map, std::string const& bytes) {
     return status;
 }
 
+// The codec's status for `bytes`.
+unsigned long CodecStatus(std::string const& bytes) {
+    namevalueList_s_t list = {0, nullptr};
+    unsigned long status = ovAsnDecodeObj(View(bytes), list);
+    ovAsnFreeObj(list);
+    return status;
+}
+
+// What the codec makes of the record tree that encodeMap builds for each name of `map`.
+std::string CodecBytesOf(NameValueMap const& map) {
+    ZArrayList_6_0 names(10, 0);
+    map.getNames(names);
+    std::vector<namevalue_s_t> records(names.size());
+    std::vector<namevalue_s_t*> entries(names.size());
+    for (unsigned long i = 0; i < names.size(); ++i) {
+        map.encodeMap(&records[i], static_cast<ZAbstractString_6_0*>(names.get(i))->getChars());
+        entries[i] = &records[i];
+    }
+    namevalueList_s_t list = {static_cast<unsigned int>(names.size()), entries.empty() ? nullptr : entries.data()};
+    ov_asn_buffer_t out = {0, nullptr};
+    std::string bytes = ovAsnEncodeObj(out, list) == OV_ASN_OK
+                            ? std::string(reinterpret_cast<char*>(out.data), out.length)
+                            : "<codec refused>";
+    ov_asn_buffer_free(out);
+    for (auto& record : records) map.freeMap(&record);
+    return bytes;
+}
+
 // Subtrees nested `levels` deep below the top-level name "n"; the leaf record sits at that
 // level of the codec's count.
 void Nest(NameValueMap& map, int levels) {
@@ -120,6 +148,7 @@ TEST(NameValueMapCodec, RoundTripsKeepEveryNameValueAndSubtree) {
         unsigned long status;
         std::string bytes = Encode(map, status);
         ASSERT_EQ(status, OV_ASN_OK);
+        EXPECT_EQ(bytes, CodecBytesOf(map));
         NameValueMap back;
         ASSERT_EQ(Decode(back, bytes), OV_ASN_OK);
         EXPECT_TRUE(SameContent(back, map));
@@ -170,9 +199,13 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
     map.addString("name", "kept");
     MapContent before = ContentOf(map);
 
+    // Every refusal carries the codec's own status for the same bytes.
     for (size_t n = 0; n < good.size(); ++n) {
         SCOPED_TRACE("truncated to " + std::to_string(n));
-        EXPECT_NE(Decode(map, good.substr(0, n)), OV_ASN_OK);
+        std::string const bytes = good.substr(0, n);
+        unsigned long const status = Decode(map, bytes);
+        EXPECT_NE(status, OV_ASN_OK);
+        EXPECT_EQ(status, CodecStatus(bytes));
         EXPECT_EQ(ContentOf(map), before);
     }
 
@@ -189,12 +222,28 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
         {"missing subtrees field", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, Tlv(0x0C, "v"))))},
         {"extra field", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, "") + Tlv(0x30, "") + Tlv(0x30, "")))},
         {"NUL inside a text", List(Record(std::string("a\0b", 3), {"v"}))},
+        {"NUL inside a value", List(Record("a", {std::string("v\0", 2)}))},
+        {"five length bytes", std::string("\x30\x85\x00\x00\x00\x00\x02", 7) + Record("n", {})},
+        {"trailing bytes inside a record", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, "") + Tlv(0x30, "") + "x"))},
+        {"too deep, then damaged", Chain(OV_ASN_MAX_DEPTH + 1) + "x"},
+        {"damaged after a valid record", List(Record("ok", {"1"}) + Tlv(0x31, ""))},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.label);
-        EXPECT_NE(Decode(map, c.bytes), OV_ASN_OK);
+        unsigned long const status = Decode(map, c.bytes);
+        EXPECT_NE(status, OV_ASN_OK);
+        EXPECT_EQ(status, CodecStatus(c.bytes));
         EXPECT_EQ(ContentOf(map), before);
     }
+    // An empty buffer, and bytes without data.
+    ov_asn_buffer_t none = {0, nullptr};
+    status = 99;
+    map.decode(none, status);
+    EXPECT_EQ(status, OV_ASN_E_EMPTY);
+    ov_asn_buffer_t noData = {4, nullptr};
+    map.decode(noData, status);
+    EXPECT_EQ(status, OV_ASN_E_INVALID);
+    EXPECT_EQ(ContentOf(map), before);
 }
 
 // A record that holds neither values nor children adds nothing when decoded, as
