@@ -47,8 +47,10 @@ struct Text {
 // Reads the header of the element at p, which must carry `tag` and end by `end`. On success p
 // is at the first content byte and `length` is the content length. The codec's checks, in
 // its order, so that both give the same status.
-unsigned long readHeader(unsigned char const*& p, unsigned char const* end, unsigned char tag,
-                         std::uint32_t& length) {
+__attribute__((always_inline)) inline unsigned long readHeader(unsigned char const*& p,
+                                                               unsigned char const* end,
+                                                               unsigned char tag,
+                                                               std::uint32_t& length) {
     if (p == end) return OV_ASN_E_TRUNCATED;
     if (*p != tag) return OV_ASN_E_TAG;
     if (end - p < 2) return OV_ASN_E_TRUNCATED;
@@ -150,8 +152,9 @@ private:
 
 }  // namespace
 
-// Second pass: adds checked records to a map; a member so that it reaches the map's entries.
-class NameValueMap::Wire {
+// Second pass: adds checked records to a map. A member (so that it reaches the map's
+// entries) that the library does not export.
+class __attribute__((visibility("hidden"))) NameValueMap::Wire {
 public:
     // Adds the record at p (already checked) to `map`, as addNameValue(record) adds the
     // codec's record: its values under its name, then each child to the name's subtree. A
