@@ -24,6 +24,7 @@ set(OVUTIL_SOURCES
   WVCore/NameValueMap.cc
   WVCore/NameValueMapEncode.cc
   WVCore/NameValueMapTrace.cc
+  WVCore/NameValueMapWire.cc
   WVCore/OVObject.cc
   WVCore/attrlist.cc)
 list(TRANSFORM OVUTIL_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
