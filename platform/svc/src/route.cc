@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -119,7 +120,8 @@ bool IsJournal(int fd) {
 std::string LineText(unsigned severity, const std::string& stamp, const std::string& body,
                      bool journal) {
     if (!journal) return stamp + " " + body + "\n";
-    const std::string prefix = "<" + std::to_string(Priority(severity)) + ">";
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "<%d>", Priority(severity));
     std::string text = prefix;
     for (char c : body) {
         text += c;
