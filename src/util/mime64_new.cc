@@ -387,6 +387,67 @@ const Kernels* kernels() {
     active_kernels.store(k, std::memory_order_relaxed);
     return k;
 }
+
+// The fast decoder's loop: decodes the `n` characters at `in` into `o` and returns the end of
+// the result. With a kernel, whole blocks of valid characters go through it wherever a group
+// starts; without one this is the scalar decoder alone.
+template <bool kWithKernel>
+unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char* o, DecodeKernel kernel) {
+    std::size_t i = 0;
+    // After a block the kernel refused, the scalar decoder gets past the disturbance before
+    // the kernel is tried again.
+    std::size_t kernel_from = 0;
+    for (;;) {
+        if constexpr (kWithKernel) {
+            // The output has room for 4 bytes per 4 characters left (see below), which covers
+            // the scratch bytes of the kernels' wide stores.
+            if (i >= kernel_from && n - i >= 32) {
+                const std::size_t done = kernel(in + i, n - i, o);
+                i += done;
+                o += done / 4 * 3;
+                kernel_from = i + 32;
+            }
+        }
+        // Runs of four valid characters. The output holds 3 bytes for every 4 characters read
+        // and the buffer is as long as the input, so with 20 (8) characters left there are at
+        // least 20 (8) bytes of room: enough for the 8-byte stores at +0 and +6 (the 4-byte
+        // store), whose scratch bytes are overwritten later or lie beyond the result. (Lower
+        // limits would do, but these measured fastest.) With a kernel, the runs stop where
+        // the kernel may try again.
+        const std::size_t runs_end = kWithKernel ? kernel_from : n;
+        std::uint32_t bits;
+        while (n - i >= 20 && i < runs_end) {
+            const std::uint32_t g0 = group_bits(in + i), g1 = group_bits(in + i + 4),
+                          g2 = group_bits(in + i + 8), g3 = group_bits(in + i + 12);
+            if ((g0 | g1 | g2 | g3) >> 24) break;
+            store_be48(o, std::uint64_t{g0} << 40 | std::uint64_t{g1} << 16);
+            store_be48(o + 6, std::uint64_t{g2} << 40 | std::uint64_t{g3} << 16);
+            o += 12;
+            i += 16;
+        }
+        while (n - i >= 8 && i < runs_end && decode_quad(in + i, bits)) {
+            store_be24(o, bits);
+            o += 3;
+            i += 4;
+        }
+        // Anything else: one group collected a character at a time, as the plain coder does.
+        std::uint32_t s[4] = {0, 0, 0, 0};
+        int k = 0;
+        while (k < 4 && i < n) {
+            const unsigned char c = in[i];
+            if (c == '=') break;
+            ++i;
+            if (kValue[c] != kInvalid) s[k++] = kValue[c];
+        }
+        if (k >= 1) *o++ = static_cast<unsigned char>(s[0] << 2 | s[1] >> 4);
+        if (k >= 2) *o++ = static_cast<unsigned char>((s[1] & 0x0F) << 4 | s[2] >> 2);
+        if (k >= 3) *o++ = static_cast<unsigned char>((s[2] & 0x03) << 6 | s[3]);
+        if (k < 4) {
+            if (k >= 1) --o;
+            return o;
+        }
+    }
+}
 }  // namespace
 
 namespace ovutil::mime64_internal {
@@ -523,62 +584,12 @@ void mime64_new_decode(const char* text, int length, char** result, unsigned int
     unsigned char* const out = static_cast<unsigned char*>(std::malloc(n));
     if (!out) return;
     const unsigned char* const in = reinterpret_cast<const unsigned char*>(text);
-    unsigned char* o = out;
-    std::size_t i = 0;
-    const Kernels* k = n >= 32 ? kernels() : &kScalarKernels;
-    // After a block the kernel refused, the scalar decoder gets past the disturbance before
-    // the kernel is tried again.
-    std::size_t kernel_from = 0;
-    for (;;) {
-        // Whole blocks of valid characters. As below, the output has room for 4 bytes per 4
-        // characters left, which covers the scratch bytes of the kernels' wide stores.
-        if (k->decode != nullptr && i >= kernel_from && n - i >= k->minDecode) {
-            const std::size_t done = k->decode(in + i, n - i, o);
-            i += done;
-            o += done / 4 * 3;
-            kernel_from = i + 32;
-        }
-        // Runs of four valid characters. The output holds 3 bytes for every 4 characters read
-        // and the buffer is as long as the input, so with 20 (8) characters left there are at
-        // least 20 (8) bytes of room: enough for the 8-byte stores at +0 and +6 (the 4-byte
-        // store), whose scratch bytes are overwritten later or lie beyond the result. (Lower
-        // limits would do, but these measured fastest.)
-        // With a kernel, the runs stop where the kernel may try again.
-        const std::size_t runs_end = k->decode != nullptr ? kernel_from : n;
-        std::uint32_t bits;
-        while (n - i >= 20 && i < runs_end) {
-            const std::uint32_t g0 = group_bits(in + i), g1 = group_bits(in + i + 4),
-                          g2 = group_bits(in + i + 8), g3 = group_bits(in + i + 12);
-            if ((g0 | g1 | g2 | g3) >> 24) break;
-            store_be48(o, std::uint64_t{g0} << 40 | std::uint64_t{g1} << 16);
-            store_be48(o + 6, std::uint64_t{g2} << 40 | std::uint64_t{g3} << 16);
-            o += 12;
-            i += 16;
-        }
-        while (n - i >= 8 && i < runs_end && decode_quad(in + i, bits)) {
-            store_be24(o, bits);
-            o += 3;
-            i += 4;
-        }
-        // Anything else: one group collected a character at a time, as the plain coder does.
-        std::uint32_t s[4] = {0, 0, 0, 0};
-        int k = 0;
-        while (k < 4 && i < n) {
-            const unsigned char c = in[i];
-            if (c == '=') break;
-            ++i;
-            if (kValue[c] != kInvalid) s[k++] = kValue[c];
-        }
-        if (k >= 1) *o++ = static_cast<unsigned char>(s[0] << 2 | s[1] >> 4);
-        if (k >= 2) *o++ = static_cast<unsigned char>((s[1] & 0x0F) << 4 | s[2] >> 2);
-        if (k >= 3) *o++ = static_cast<unsigned char>((s[2] & 0x03) << 6 | s[3]);
-        if (k < 4) {
-            if (k >= 1) --o;
-            break;
-        }
-    }
+    const Kernels* const k = n >= 32 ? kernels() : &kScalarKernels;
+    unsigned char* const end = k->decode != nullptr && n >= k->minDecode
+                                   ? decode_into<true>(in, n, out, k->decode)
+                                   : decode_into<false>(in, n, out, nullptr);
     *result = reinterpret_cast<char*>(out);
-    *result_length = static_cast<unsigned int>(o - out);
+    *result_length = static_cast<unsigned int>(end - out);
 }
 
 }  // extern "C"
