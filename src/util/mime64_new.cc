@@ -174,9 +174,6 @@ using DecodeKernel = std::size_t (*)(const unsigned char* in, std::size_t length
 struct Kernels {
     EncodeKernel encode;  // null: scalar only
     DecodeKernel decode;
-    // Inputs shorter than this go straight to the scalar coder.
-    std::size_t minEncode;
-    std::size_t minDecode;
 };
 
 #if OV_MIME64_X86
@@ -332,12 +329,12 @@ OV_TARGET_VBMI std::size_t decode_vbmi(const unsigned char* in, std::size_t leng
     return i;
 }
 
-constexpr Kernels kAvx2Kernels{encode_avx2, decode_avx2, 32, 32};
-constexpr Kernels kVbmiKernels{encode_vbmi, decode_vbmi, 32, 32};
+constexpr Kernels kAvx2Kernels{encode_avx2, decode_avx2};
+constexpr Kernels kVbmiKernels{encode_vbmi, decode_vbmi};
 
 #endif  // OV_MIME64_X86
 
-constexpr Kernels kScalarKernels{nullptr, nullptr, SIZE_MAX, SIZE_MAX};
+constexpr Kernels kScalarKernels{nullptr, nullptr};
 
 using ovutil::mime64_internal::Kernel;
 
@@ -414,9 +411,8 @@ unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char
         // store), whose scratch bytes are overwritten later or lie beyond the result. (Lower
         // limits would do, but these measured fastest.) With a kernel, the runs stop where
         // the kernel may try again.
-        const std::size_t runs_end = kWithKernel ? kernel_from : n;
         std::uint32_t bits;
-        while (n - i >= 20 && i < runs_end) {
+        while (n - i >= 20 && (!kWithKernel || i < kernel_from)) {
             const std::uint32_t g0 = group_bits(in + i), g1 = group_bits(in + i + 4),
                           g2 = group_bits(in + i + 8), g3 = group_bits(in + i + 12);
             if ((g0 | g1 | g2 | g3) >> 24) break;
@@ -425,7 +421,7 @@ unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char
             o += 12;
             i += 16;
         }
-        while (n - i >= 8 && i < runs_end && decode_quad(in + i, bits)) {
+        while (n - i >= 8 && (!kWithKernel || i < kernel_from) && decode_quad(in + i, bits)) {
             store_be24(o, bits);
             o += 3;
             i += 4;
@@ -525,14 +521,12 @@ bool use_kernel(Kernel kernel) {
 
 std::size_t kernel_encode(Kernel kernel, const unsigned char* data, std::size_t length, char* out) {
     const Kernels* k = kernels_of(kernel);
-    return k->encode != nullptr && length >= k->minEncode ? k->encode(data, length, out) : 0;
+    return k->encode != nullptr ? k->encode(data, length, out) : 0;
 }
 
 std::size_t kernel_decode(Kernel kernel, const char* text, std::size_t length, unsigned char* out) {
     const Kernels* k = kernels_of(kernel);
-    return k->decode != nullptr && length >= k->minDecode
-               ? k->decode(reinterpret_cast<const unsigned char*>(text), length, out)
-               : 0;
+    return k->decode != nullptr ? k->decode(reinterpret_cast<const unsigned char*>(text), length, out) : 0;
 }
 
 }  // namespace ovutil::mime64_internal
@@ -544,12 +538,12 @@ char* mime64_new_encode(const unsigned char* data, unsigned int length) {
     if (!out) return nullptr;
     char* o = out;
     std::size_t i = 0;
+    // Short inputs never reach a kernel: not even the choice of one is looked at. The
+    // output holds 4 characters for every 3 bytes, exactly: a kernel stores only whole steps
+    // of 32 or 64 characters, for 24 or 48 bytes it has read.
     if (length >= 32) {
-        // The output holds 4 characters for every 3 bytes, exactly: a kernel stores only
-        // whole steps of 32 or 64 characters, for 24 or 48 bytes it has read.
-        const Kernels* k = kernels();
-        if (k->encode != nullptr && length >= k->minEncode) {
-            i = k->encode(data, length, o);
+        if (const EncodeKernel kernel = kernels()->encode) {
+            i = kernel(data, length, o);
             o += i / 3 * 4;
         }
     }
@@ -584,10 +578,10 @@ void mime64_new_decode(const char* text, int length, char** result, unsigned int
     unsigned char* const out = static_cast<unsigned char*>(std::malloc(n));
     if (!out) return;
     const unsigned char* const in = reinterpret_cast<const unsigned char*>(text);
-    const Kernels* const k = n >= 32 ? kernels() : &kScalarKernels;
-    unsigned char* const end = k->decode != nullptr && n >= k->minDecode
-                                   ? decode_into<true>(in, n, out, k->decode)
-                                   : decode_into<false>(in, n, out, nullptr);
+    // Short texts never reach a kernel: not even the choice of one is looked at.
+    const DecodeKernel kernel = n >= 32 ? kernels()->decode : nullptr;
+    unsigned char* const end = kernel != nullptr ? decode_into<true>(in, n, out, kernel)
+                                                 : decode_into<false>(in, n, out, nullptr);
     *result = reinterpret_cast<char*>(out);
     *result_length = static_cast<unsigned int>(end - out);
 }
