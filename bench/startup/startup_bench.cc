@@ -220,6 +220,25 @@ void BM_AtomicAcquireLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_AtomicAcquireLoad)->Threads(1)->Threads(2)->UseRealTime();
 
+// The same load behind a call that the compiler may not inline.
+__attribute__((noinline)) int loadSettledFlag() { return settledFlag.load(std::memory_order_acquire); }
+
+void BM_AtomicAcquireLoadCall(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(loadSettledFlag());
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_AtomicAcquireLoadCall)->Threads(1)->Threads(2)->UseRealTime();
+
+// The floor of any call into another shared library: a call through a pointer to the C
+// library's pthread_self, whose body is one load.
+pthread_t (*volatile libraryFunction)() = pthread_self;
+
+void BM_SharedLibraryCallFloor(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(libraryFunction());
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SharedLibraryCallFloor)->Threads(1)->Threads(2)->UseRealTime();
+
 void BM_OvGetPathRelocated(benchmark::State& state) {
     ovutil_init();
     // Held by the table on every installation.
