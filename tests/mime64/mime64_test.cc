@@ -1,5 +1,6 @@
 // Base64 coders: the standard vectors, the lenient decoding rules, and the fast coders held
-// to the plain reference coders and to OpenSSL.
+// to the plain reference coders and to OpenSSL, with each vector kernel this CPU can run
+// forced in turn (and with none).
 
 #include <ovutil/mime64.h>
 
@@ -16,6 +17,23 @@
 namespace {
 
 namespace internal = ovutil::mime64_internal;
+using internal::Kernel;
+
+// The kernel the coders chose by themselves, before any test forced one.
+const Kernel kDefaultKernel = internal::active_kernel();
+
+// Runs each test with the fast coders forced onto one kernel; a kernel this CPU cannot run
+// is skipped.
+class Mime64Kernel : public testing::TestWithParam<Kernel> {
+protected:
+    void SetUp() override {
+        if (!internal::kernel_supported(GetParam()))
+            GTEST_SKIP() << "this CPU cannot run " << internal::kernel_name(GetParam());
+        ASSERT_TRUE(internal::use_kernel(GetParam()));
+        ASSERT_EQ(internal::active_kernel(), GetParam());
+    }
+    void TearDown() override { internal::use_kernel(kDefaultKernel); }
+};
 
 std::string encode(const std::string& bytes) {
     char* text = mime64_new_encode(reinterpret_cast<const unsigned char*>(bytes.data()),
@@ -79,7 +97,7 @@ TEST(Mime64Tables, AlphabetAndReverseAreInverseWithDashAs63) {
     EXPECT_EQ(std::memcmp(new_bitmasks, masks, 8), 0);
 }
 
-TEST(Mime64, StandardVectorsEncodeAndDecodeWithAndWithoutPadding) {
+TEST_P(Mime64Kernel, StandardVectorsEncodeAndDecodeWithAndWithoutPadding) {
     const struct {
         const char* bytes;
         const char* text;
@@ -105,7 +123,7 @@ TEST(Mime64, EncodingOfZeroBytesIsAnAllocatedEmptyText) {
     std::free(text);
 }
 
-TEST(Mime64, DecodingIsLenient) {
+TEST_P(Mime64Kernel, DecodingIsLenient) {
     const struct {
         const char* what;
         std::string text;
@@ -168,11 +186,11 @@ TEST(Mime64, MissingResultPlaceDecodesNothing) {
     EXPECT_EQ(out, nullptr);
 }
 
-// Every length around the 6-byte and 8-byte steps of the fast encoder, against OpenSSL and
-// the plain coder, and back.
-TEST(Mime64, EncodingMatchesOpenSslAndRoundTripsAtEveryLength) {
+// Every length around the 6- and 8-byte steps of the scalar encoder and the 24- and 48-byte
+// steps of the kernels, against OpenSSL and the plain coder, and back.
+TEST_P(Mime64Kernel, EncodingMatchesOpenSslAndRoundTripsAtEveryLength) {
     std::mt19937 rng(7);
-    for (size_t n = 0; n <= 200; ++n) {
+    for (size_t n = 0; n <= 400; ++n) {
         SCOPED_TRACE(n);
         const std::string bytes = random_bytes(rng, n);
         const std::string text = encode(bytes);
@@ -182,11 +200,12 @@ TEST(Mime64, EncodingMatchesOpenSslAndRoundTripsAtEveryLength) {
     }
 }
 
-// The fast decoder leaves its four-character runs at every kind of disturbance: each
-// position of a text gets a foreign character, a line break, a "=", a dash, a high-bit byte,
-// or loses its character.
-TEST(Mime64, FastDecoderMatchesPlainAroundEveryDisturbance) {
-    const std::string base = "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlq/+9z";
+// The fast decoder leaves its kernel blocks and four-character runs at every kind of
+// disturbance: each position of a text long enough for several kernel blocks gets a foreign
+// character, a line break, a "=", a dash, a high-bit byte, or loses its character.
+TEST_P(Mime64Kernel, FastDecoderMatchesPlainAroundEveryDisturbance) {
+    std::string base;
+    for (int i = 0; i < 4; ++i) base += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlq/+9z";
     const std::string inserts[] = {"\n", " ", "=", "-", "\x80", "==", "*\r\n"};
     auto check = [](const std::string& text) {
         EXPECT_EQ(decode(text), decode_with(internal::decode_plain, text)) << text;
@@ -198,16 +217,85 @@ TEST(Mime64, FastDecoderMatchesPlainAroundEveryDisturbance) {
     }
 }
 
-TEST(Mime64, FastDecoderMatchesPlainOnRandomText) {
+TEST_P(Mime64Kernel, FastDecoderMatchesPlainOnRandomText) {
     std::mt19937 rng(11);
     const std::string pool = std::string(new_alphabet) + "-= \n\r*\x80\xFF";
     for (int round = 0; round < 3000; ++round) {
-        std::string text(rng() % 80, '\0');
+        std::string text(rng() % 300, '\0');
         // Mostly alphabet characters, so that the four-character runs are exercised.
         for (auto& c : text)
             c = rng() % 8 ? new_alphabet[rng() % 64] : pool[rng() % pool.size()];
         SCOPED_TRACE(text);
         EXPECT_EQ(decode(text), decode_with(internal::decode_plain, text));
+    }
+}
+
+// Every byte value at the start, inside, at the end and just past each kernel block of an
+// otherwise valid text: the kernels must refuse exactly the blocks the scalar decoder would
+// not take four characters at a time, and decode "-" like "/".
+TEST_P(Mime64Kernel, EveryByteValueInEveryBlockPosition) {
+    std::string base(256, 'A');
+    for (size_t i = 0; i < base.size(); ++i) base[i] = new_alphabet[(i * 7) % 64];
+    for (int b = 0; b < 256; ++b) {
+        for (size_t pos : {0, 5, 31, 32, 63, 64, 100, 255}) {
+            std::string text = base;
+            text[pos] = static_cast<char>(b);
+            ASSERT_EQ(decode(text), decode_with(internal::decode_plain, text)) << "byte " << b << " at " << pos;
+        }
+    }
+}
+
+// The kernels really take the blocks they are meant to take: whole steps of valid input, up
+// to the first block with a character outside the alphabet.
+TEST_P(Mime64Kernel, KernelCoversWholeBlocksUpToTheFirstDisturbance) {
+    const size_t step = GetParam() == Kernel::Avx512Vbmi ? 64 : GetParam() == Kernel::Avx2 ? 32 : 0;
+    std::mt19937 rng(5);
+    const std::string bytes = random_bytes(rng, 1000);
+    std::string text(bytes.size() / 3 * 4, '\0');
+    const size_t encoded = internal::kernel_encode(
+        GetParam(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), text.data());
+    // Each step reads 4/3 of its output in bytes; the last steps of the wider kernel are left
+    // to the narrower one. At most one step of 24 bytes plus 8 bytes of over-read is left.
+    if (step == 0) {
+        EXPECT_EQ(encoded, 0u);
+        return;
+    }
+    EXPECT_GE(encoded, bytes.size() - 32);
+    EXPECT_EQ(encoded % 3, 0u);
+    EXPECT_EQ(text.substr(0, encoded / 3 * 4), encode(bytes.substr(0, encoded)));
+
+    const std::string full = encode(bytes);  // 1336 characters
+    std::string out(full.size(), '\0');
+    auto decoded = [&](const std::string& t) {
+        return internal::kernel_decode(GetParam(), t.data(), t.size(), reinterpret_cast<unsigned char*>(out.data()));
+    };
+    // Valid to the end: all whole 32-character blocks (the last "=" block is refused).
+    EXPECT_GE(decoded(full.substr(0, 1024)), 1024u - 31);
+    EXPECT_EQ(out.substr(0, 768), bytes.substr(0, 768));
+    // A line break at 200: the blocks before the one that holds it.
+    std::string broken = full.substr(0, 1024);
+    broken[200] = '\n';
+    EXPECT_EQ(decoded(broken), 200 / step * step + (step == 64 && 200 % 64 >= 32 ? 32 : 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllKernels, Mime64Kernel,
+                         testing::Values(Kernel::Scalar, Kernel::Avx2, Kernel::Avx512Vbmi),
+                         [](const testing::TestParamInfo<Kernel>& info) {
+                             return std::string(internal::kernel_name(info.param));
+                         });
+
+TEST(Mime64Kernels, DefaultIsTheWidestKernelTheCpuRuns) {
+    const Kernel expected = internal::kernel_supported(Kernel::Avx512Vbmi) ? Kernel::Avx512Vbmi
+                            : internal::kernel_supported(Kernel::Avx2)     ? Kernel::Avx2
+                                                                           : Kernel::Scalar;
+    EXPECT_EQ(kDefaultKernel, expected);
+    EXPECT_TRUE(internal::kernel_supported(Kernel::Scalar));
+    RecordProperty("default_kernel", internal::kernel_name(kDefaultKernel));
+    // A kernel the CPU cannot run is refused and changes nothing.
+    for (Kernel k : {Kernel::Avx2, Kernel::Avx512Vbmi}) {
+        if (internal::kernel_supported(k)) continue;
+        EXPECT_FALSE(internal::use_kernel(k));
+        EXPECT_EQ(internal::active_kernel(), kDefaultKernel);
     }
 }
 
