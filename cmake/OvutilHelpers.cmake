@@ -13,6 +13,11 @@ function(ov_add_library name)
     VERSION ${A_SOVERSION}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
     SOVERSION ${A_SOVERSION}
     EXPORT_NAME ${name})
+  if(OV_INSTALL_RPATH)
+    # The libraries are installed side by side: each finds its siblings next to itself,
+    # wherever the copy was installed and without LD_LIBRARY_PATH.
+    set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  endif()
   if(A_INCLUDE_DIR)
     target_include_directories(${name} PUBLIC
       $<BUILD_INTERFACE:${A_INCLUDE_DIR}>

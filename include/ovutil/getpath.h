@@ -4,7 +4,9 @@
  * The product's programs name installed files by their default paths ("/opt/Orvan/etc/ov.conf",
  * "/var/Orvan/log/msg__ovmgrd.log") and ask ov_get_path where such a file really is on this
  * installation. Start-up fills the table once per process: it installs the product's message
- * service, sets NLSPATH and UCXDIR so that the product's catalogs are found, and moves the log
+ * service, sets NLSPATH and UCXDIR so that the product's catalogs are found (the product's
+ * directory first, then the catalogs installed with this library, in share/ovutil/nls/msg
+ * beside the library's own directory, then the search path the process had), and moves the log
  * files into the common directory when "/opt/Orvan/etc/ov.conf" names one (stanza "ovrte", key
  * "selvan_common_dir").
  *

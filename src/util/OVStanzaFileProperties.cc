@@ -56,8 +56,12 @@ ZStanzaFileProperties_6_0* OVStanzaFileProperties::getRegisteredPropertiesFor(co
 // postLoad and migrateOVRTEStanza, the upgrade of files of earlier releases, live in
 // OVStanzaFilePropertiesMigrate.cc.
 
+// existsValue and deleteValue compare the caller's text with the bytes the file holds
+// (UTF-8), never with a text converted to the locale's code set, where different values
+// could come out alike.
+
 int OVStanzaFileProperties::existsValue(const char* stanza, const char* key, const char* value) {
-    ZStanzaValueIterator_6_0 values(*this, stanza, key, 0, 0);
+    ZStanzaValueIterator_6_0 values(*this, stanza, key, ZPROPERTY_STRING_UTF8, 0);
     const char* candidate = nullptr;
     while (values.hasMore()) {
         values.nextValue(candidate);
@@ -68,7 +72,7 @@ int OVStanzaFileProperties::existsValue(const char* stanza, const char* key, con
 }
 
 void OVStanzaFileProperties::deleteValue(const char* stanza, const char* key, const char* value) {
-    ZStanzaValueIterator_6_0 values(*this, stanza, key, 0, 0);
+    ZStanzaValueIterator_6_0 values(*this, stanza, key, ZPROPERTY_STRING_UTF8, 0);
     const char* candidate = nullptr;
     while (values.hasMore()) {
         values.nextValue(candidate);

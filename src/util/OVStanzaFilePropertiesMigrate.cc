@@ -4,14 +4,19 @@
 // and stage 2, files up to 0x60F stage 2 only; stage 2 raises the version to 0x610 and the
 // file is stored, so the next load finds nothing to do. Rules that belong to one product file
 // are chosen by a substring match on the file name. The file on disk changes only through
-// the final store, which replaces it whole (never a half-written file).
+// the final store, which replaces it whole (never a half-written file). Values are read and
+// written as UTF-8, the file's own bytes, so that the locale of the process never changes a
+// text on its way from one key to another.
 #include <ovutil/OVStanzaFileProperties.h>
 
 #include <cstring>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include <ovsvc/svc.h>
-#include <ovz/collections.h>
 #include <ovz/exceptions.h>
+#include <ovz/properties.h>
 #include <ovz/strings.h>
 
 namespace {
@@ -54,45 +59,66 @@ void fill(OVStanzaFileProperties& props, const char* stanza, const char* key, co
         props.addEntryComment(stanza, key, comment);
 }
 
+// Blanks as the stanza file trims them around a value.
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// `text` without surrounding blanks: what a reader of the file gets back for it.
+std::string trimmed(const char* text) {
+    const char* begin = text;
+    const char* end = text + std::strlen(text);
+    while (begin < end && isBlank(*begin))
+        ++begin;
+    while (end > begin && isBlank(end[-1]))
+        --end;
+    return std::string(begin, end);
+}
+
 // The credential tags of "ldap-ext-cred-tags" move under the legacy names that the
-// entitlement service of this release looks for.
+// entitlement service of this release looks for. Names and values are moved as the bytes
+// the file holds (UTF-8), so that no locale can change them on the way.
 void moveCredentialTags(OVStanzaFileProperties& props) {
     if (!props.exists(kCredTagsStanza) || !props.exists("aznapi-configuration"))
         return;
     props.addValue("aznapi-configuration", "cred-attribute-entitlement-services", kLegacyCredTags, 0);
     props.setValue("aznapi-entitlement-services", kLegacyCredTags, "azn_ent_cred_attrs");
 
-    ZArrayList_6_0 names(10, 1);
-    props.keyNames(kCredTagsStanza, names);
-    ZLCString_6_0 target(kLegacyCredTags);
-    target += ":";
-    target += "registry_id";
-    const unsigned long n = names.size();
-    for (unsigned long i = 0; i < n; ++i) {
-        const auto* name = static_cast<const ZLCString_6_0*>(names.get(i));
-        ZLCString_6_0 value;
-        props.getValue(kCredTagsStanza, name->c_str(), value, 0, nullptr);
-        ZLCString_6_0 key("tagvalue_");
-        key += *name;
+    // The key names in the order of their first line, each once.
+    ZPropertiesKVList_6_0 pairs;
+    props.getStanza(kCredTagsStanza, pairs);
+    std::vector<std::string> names;
+    std::unordered_set<std::string> seen;
+    for (unsigned long i = 0, n = pairs.getItemCount(); i < n; ++i) {
+        const char* name = pairs.getItemKey(i);
+        if (seen.insert(name).second)
+            names.emplace_back(name);
+    }
+    const std::string target = std::string(kLegacyCredTags) + ":" + "registry_id";
+    for (const std::string& name : names) {
+        ZUTF8String_6_0 value;
+        props.getValue(kCredTagsStanza, name.c_str(), value, 0, nullptr);
+        const std::string key = "tagvalue_" + name;
         props.setValue(target.c_str(), key.c_str(), value, 0);
     }
     props.deleteStanza(kCredTagsStanza);
     props.setValue(kLegacyCredTags, "registry_id", "azn_cred_registry_id");
 }
 
-// An application host left empty takes the host part of the user name ("name/host").
+// An application host left empty takes the host part of the user name ("name/host"). The
+// part is stored trimmed, as a reader of the file gets it back: "a/ b" gives "b".
 void fillApplicationHost(OVStanzaFileProperties& props) {
-    ZLCString_6_0 user;
+    ZUTF8String_6_0 user;
     props.getValue("aznapi-configuration", "ov-user-name", user, 0, nullptr);
     if (user.isEmpty())
         return;
-    ZLCString_6_0 host;
+    ZUTF8String_6_0 host;
     props.getValue("aznapi-configuration", "azn-app-host", host, 0, nullptr);
     if (!host.isEmpty())
         return;
     const char* slash = std::strchr(user.c_str(), '/');
     if (slash != nullptr)
-        props.setValue("aznapi-configuration", "azn-app-host", slash + 1);
+        props.setValue("aznapi-configuration", "azn-app-host", trimmed(slash + 1).c_str());
 }
 
 void stage1(OVStanzaFileProperties& props) {
@@ -100,7 +126,7 @@ void stage1(OVStanzaFileProperties& props) {
     fill(props, "manager", "management-domain", "Default", "#\n# Management domain name.\n#");
     fill(props, "wvmgrd", "standby", "0", "#\n# Management standby.\n#");
 
-    ZLCString_6_0 credService;
+    ZUTF8String_6_0 credService;
     props.getValue("aznapi-pac-services", "AZN_V37CRED_SVC", credService, 0, nullptr);
     if (!credService.isEmpty() && credService.equals("azn_v37cred_svc"))
         props.deleteKey("aznapi-pac-services", "AZN_V37CRED_SVC");

@@ -1,6 +1,7 @@
 // Process start-up, the install path table, the product's message service and the common
 // directory of the product family.
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <pthread.h>
 #include <stdio.h>
@@ -75,8 +76,10 @@ void readFamilyRoot(const std::string& propertiesFile) {
         ZUTF8String_6_0 value;
         properties.getValue(kScdKey, value);
         if (value.isEmpty()) return;
+        // The root is a path: kept as the file's bytes, never converted, so that no
+        // locale can change the directory it names.
         try {
-            scdRoot_ = new (std::nothrow) ZLCString_6_0(value);
+            scdRoot_ = new (std::nothrow) ZLCString_6_0(value.c_str());
         } catch (ZOutOfMemoryException_6_0&) {
             scdRoot_ = nullptr;
         }
@@ -88,16 +91,55 @@ void readFamilyRoot(const std::string& propertiesFile) {
     }
 }
 
-// The product's catalogs go in front of whatever search path the process has.
+// The catalogs installed with this library, as an entry of the catalog search path
+// ("<dir>/%L/%N.cat"), or "" when there are none. The directory is found from the file this
+// library was loaded from (symbolic links resolved), so a copy installed under any prefix, or
+// moved there as a whole, finds its own catalogs. A directory that does not exist adds nothing.
+std::string installedCatalogEntry() {
+#ifdef OV_INSTALLED_NLS_FROM_LIBDIR
+    static const char anchor = 0;  // any address inside this library
+    Dl_info info;
+    if (dladdr(&anchor, &info) == 0 || info.dli_fname == nullptr) return "";
+    char* library = realpath(info.dli_fname, nullptr);
+    if (library == nullptr) return "";
+    std::string dir(library);
+    free(library);
+    dir.erase(dir.rfind('/') + 1);
+    dir += OV_INSTALLED_NLS_FROM_LIBDIR;
+    char* catalogs = realpath(dir.c_str(), nullptr);
+    if (catalogs == nullptr) return "";
+    dir = catalogs;
+    free(catalogs);
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "";
+    // ':' separates the entries and cannot be escaped; '%' is written "%%".
+    std::string entry;
+    for (char c : dir) {
+        if (c == ':') return "";
+        entry += c;
+        if (c == '%') entry += '%';
+    }
+    return entry + "/%L/%N.cat";
+#else
+    return "";
+#endif
+}
+
+// The product's catalogs go in front of whatever search path the process has, followed by the
+// catalogs installed with this library. The search path never ends in an empty entry: the
+// catalog look-up would read an empty entry as the current directory.
 void setCatalogPath() {
     const char* current = ucx_get_nlspath();
     if (current == nullptr) current = "";
     if (strstr(current, kCatalogRoot) != nullptr) return;
-    static const char format[] = "NLSPATH=%s/%%L/%%N:%s/%%L/%%N.cat:%s";
-    size_t size = 2 * strlen(kCatalogRoot) + strlen(current) + strlen(format) + 1;
-    char* buffer = static_cast<char*>(malloc(size));
+    std::string value = std::string("NLSPATH=") + kCatalogRoot + "/%L/%N:" + kCatalogRoot +
+                        "/%L/%N.cat";
+    std::string installed = installedCatalogEntry();
+    if (!installed.empty()) value += ":" + installed;
+    if (*current != '\0') value += std::string(":") + current;
+    char* buffer = static_cast<char*>(malloc(value.size() + 1));
     if (buffer == nullptr) outOfMemory(__LINE__);
-    snprintf(buffer, size, format, kCatalogRoot, kCatalogRoot, current);
+    memcpy(buffer, value.c_str(), value.size() + 1);
     // The buffer becomes the environment's own entry; it must never be freed.
     putenv(buffer);
 }
@@ -126,7 +168,7 @@ void relocateLogs() {
         ZUTF8String_6_0 utf8Root;
         config->getValue("ovrte", kScdKey, utf8Root, 0, nullptr);
         if (utf8Root.isEmpty()) return;
-        ZLCString_6_0 root(utf8Root);
+        ZLCString_6_0 root(utf8Root.c_str());  // the file's bytes, as for the family root
         PathMap::ovPaths_->putEntry(ZUTF8ConstString_6_0("#ov_undefined_ov_scd_root"), root);
         ZLCString_6_0 logs = root + "/" + "ORV" + "/" + "logs";
         addPath(kLogDir, logs.c_str());

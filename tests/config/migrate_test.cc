@@ -26,6 +26,7 @@
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
 
+#include "harness/eight_bit_locale.h"
 #include "harness/scenario.h"
 
 namespace {
@@ -252,6 +253,9 @@ TEST_F(MigrateTest, ApplicationHostComesFromTheUserName) {
         {"a/b/c", nullptr, true, "b/c"}, {"name/host", "", true, "host"},
         {"name/host", "kept", true, "kept"}, {"plain", nullptr, false, ""},
         {nullptr, nullptr, false, ""},   {"name/", nullptr, true, ""},
+        // The host part is stored as a reader of the file gets it back: without blanks
+        // around it.
+        {"a/ b", nullptr, true, "b"},    {"name/\thost two", "", true, "host two"},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -262,11 +266,65 @@ TEST_F(MigrateTest, ApplicationHostComesFromTheUserName) {
         if (c.host != nullptr)
             body += std::string("azn-app-host = ") + c.host + "\n";
         std::string p = tree_.write("host/" + std::to_string(n++), body);
+        ovsvc::CaptureSink capture;
         migrate(p);
+        EXPECT_TRUE(capture.withMsgid(0x1354A0C7).empty()) << "the upgrade did not finish";
         PlainReader r(p);
+        EXPECT_EQ("1552", r.value("meta-info", "version"));
         EXPECT_EQ(c.hostPresent, r.has("aznapi-configuration", "azn-app-host"));
         EXPECT_EQ(c.expect, r.value("aznapi-configuration", "azn-app-host"));
     }
+}
+
+// Tag names and values, the user name and the old credential service are moved or compared
+// as the file's UTF-8 bytes, whatever the locale of the process. Returns the stored text.
+std::string migrateTextsInTheCurrentLocale(const TempTree& tree, const std::string& name) {
+    const std::string p = tree.write("texts/" + name + "/tags.conf",
+                                     std::string(kOld) +
+                                         "[aznapi-configuration]\n"
+                                         "ov-user-name = M\xc3\xbcller/h\xc3\xb6st-\xe6\x97\xa5\n"
+                                         "[aznapi-pac-services]\n"
+                                         "AZN_V37CRED_SVC = \xe6\x97\xa5\n"
+                                         "[ldap-ext-cred-tags]\n"
+                                         "T = gr\xc3\xb6\xc3\x9f" "e\n"
+                                         "\xc3\x84rger = \xe6\x97\xa5\xe6\x9c\xac\n"
+                                         "T = second\n");
+    ovsvc::CaptureSink capture;
+    const std::string after = migrate(p);
+    EXPECT_TRUE(capture.withMsgid(0x1354A0C7).empty()) << "the upgrade did not finish";
+    return after;
+}
+
+void expectTextsKeptTheirBytes(const std::string& after) {
+    for (const char* line : {
+             "\ntagvalue_T = gr\xc3\xb6\xc3\x9f" "e\n",                 // T = größe
+             "\ntagvalue_\xc3\x84rger = \xe6\x97\xa5\xe6\x9c\xac\n",   // Ärger = 日本
+             "\nazn-app-host = h\xc3\xb6st-\xe6\x97\xa5\n",            // höst-日
+             "\nAZN_V37CRED_SVC = \xe6\x97\xa5\n",                     // another value: kept
+             "\nversion = 1552\n",
+         }) {
+        EXPECT_NE(std::string::npos, after.find(line)) << "missing line:" << line << "in:\n" << after;
+    }
+    EXPECT_EQ(std::string::npos, after.find('?')) << after;
+    EXPECT_EQ(std::string::npos, after.find("[ldap-ext-cred-tags]")) << after;
+}
+
+TEST_F(MigrateTest, TextsKeepTheirBytesInTheCAndPosixLocales) {
+    for (const char* locale : {"C", "POSIX"}) {
+        SCOPED_TRACE(locale);
+        ovtest::CTypeScope scope(locale);
+        ASSERT_TRUE(scope.ok());
+        expectTextsKeptTheirBytes(migrateTextsInTheCurrentLocale(tree_, locale));
+    }
+}
+
+TEST_F(MigrateTest, TextsKeepTheirBytesInAnEightBitLocale) {
+    const ovtest::EightBitLocale& latin1 = ovtest::eightBitLocale();
+    if (latin1.unavailable()) GTEST_SKIP() << latin1.why;
+    ASSERT_TRUE(latin1.ready()) << latin1.why;
+    ovtest::CTypeScope scope(latin1);
+    ASSERT_TRUE(scope.ok());
+    expectTextsKeptTheirBytes(migrateTextsInTheCurrentLocale(tree_, "latin1"));
 }
 
 TEST_F(MigrateTest, OvrteStanzaGainsOnlyItsMissingKeys) {
@@ -292,8 +350,12 @@ TEST_F(MigrateTest, OvrteStanzaGainsOnlyItsMissingKeys) {
             PlainReader r(p);
             EXPECT_EQ(c.boot != nullptr, r.has("ovrte", "boot-start-ovproxyd"));
             EXPECT_EQ(c.dir != nullptr, r.has("ovrte", "selvan_common_dir"));
-            if (c.boot) EXPECT_EQ(c.boot, r.value("ovrte", "boot-start-ovproxyd"));
-            if (c.dir) EXPECT_EQ(c.dir, r.value("ovrte", "selvan_common_dir"));
+            if (c.boot) {
+                EXPECT_EQ(c.boot, r.value("ovrte", "boot-start-ovproxyd"));
+            }
+            if (c.dir) {
+                EXPECT_EQ(c.dir, r.value("ovrte", "selvan_common_dir"));
+            }
         }
         // Directly on an object holding the old contents, for its result.
         std::string fresh = tree_.write("ovrte-direct/" + std::to_string(n), std::string(c.body) + kCurrent);
@@ -356,8 +418,9 @@ TEST_F(MigrateTest, ConnectionTimeoutGoesIntoTheServerConfigurations) {
         PlainReader r(p);
         EXPECT_EQ(c.filled, r.has("ssl", "ssl-client-connection-timeout"));
         EXPECT_EQ(c.filled, after.find(timeoutComment) != std::string::npos) << after;
-        if (std::string(c.file).find("wv") != std::string::npos)
+        if (std::string(c.file).find("wv") != std::string::npos) {
             EXPECT_FALSE(r.has("ssl", "ssl-enable-fips"));
+        }
     }
 }
 

@@ -4,29 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/eight_bit_locale.h"
+#include <ovz/exceptions.h>
+
 #include <clocale>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace {
-
-// Runs a test body under one LC_CTYPE and puts the previous one back.
-class LocaleScope {
-public:
-    explicit LocaleScope(const char* name) {
-        const char* old = std::setlocale(LC_CTYPE, nullptr);
-        previous_ = old ? old : "C";
-        ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
-    }
-    ~LocaleScope() { std::setlocale(LC_CTYPE, previous_.c_str()); }
-    bool ok() const { return ok_; }
-
-private:
-    std::string previous_;
-    bool ok_;
-};
 
 TEST(Strings, SameBytesAreEqualAndHashAlikeAcrossClasses) {
     const char* text = "Path/Map key";
@@ -162,7 +150,7 @@ TEST(Strings, UpperCasesUTF8CharactersAndLeavesInvalidBytes) {
 }
 
 TEST(Strings, UpperDoesNotDependOnTheProcessLocale) {
-    LocaleScope c("C");
+    ovtest::CTypeScope c("C");
     ZUTF8String_6_0 s("\xc3\xa9t\xc3\xa9");  // été
     s.upper();
     EXPECT_STREQ(s.c_str(), "\xc3\x89T\xc3\x89");
@@ -193,41 +181,122 @@ TEST(Strings, CodeSetsAreReported) {
     EXPECT_EQ(ZLCConstString_6_0("a").codeSet(), ZCODESET_LOCAL);
 }
 
-TEST(LocalStrings, ConvertToAsciiUnderTheCLocale) {
-    LocaleScope c("C");
-    ASSERT_TRUE(c.ok());
+// Every way a text crosses between UTF-8 and the local code set, each giving the result
+// or what the conversion threw.
+struct Converted {
+    std::string construct, assign, viaAbstract;  // UTF-8 -> local
+    std::string toUTF8, assignLocal;             // local -> UTF-8 (from the same input bytes)
+};
+
+std::string attempt(const std::function<std::string()>& f) {
+    try {
+        return f();
+    } catch (ZInvalidParameterException_6_0&) {
+        return "<refused>";
+    }
+}
+
+Converted convertAllWays(const char* in) {
+    Converted c;
+    c.construct = attempt([&] { return std::string(ZLCString_6_0{ZUTF8String_6_0(in)}.c_str()); });
+    c.assign = attempt([&] {
+        ZLCString_6_0 s("old");
+        s = ZUTF8String_6_0(in);
+        return std::string(s.c_str());
+    });
+    c.viaAbstract = attempt([&] {
+        ZLCString_6_0 s;
+        static_cast<ZAbstractMutableString_6_0&>(s).assignUTF8(in);
+        return std::string(s.c_str());
+    });
+    c.toUTF8 = attempt([&] { return std::string(ZLCString_6_0(in).toUTF8().c_str()); });
+    c.assignLocal = attempt([&] {
+        ZUTF8String_6_0 u("old");
+        u.assignLocal(in);
+        return std::string(u.c_str());
+    });
+    return c;
+}
+
+// A program that never chose a locale runs in C/POSIX, whose code set is ASCII. Its texts
+// are handled as UTF-8: every byte passes both ways as it is, nothing becomes '?'.
+TEST(LocalStrings, CAndPosixLocalesPassEveryByteUnchanged) {
+    const char* texts[] = {
+        "plain ascii",
+        "M\xc3\xbcller",                 // Müller
+        "/srv/Gr\xc3\xb6\xc3\x9f" "e",     // /srv/Größe
+        "\xf0\x9f\x94\x92 lock",         // four-byte character
+        "a\xff" "b",                     // not UTF-8 at all
+        "end\xe2\x82",                   // truncated character
+        "",
+    };
+    for (const char* locale : {"C", "POSIX"}) {
+        ovtest::CTypeScope scope(locale);
+        ASSERT_TRUE(scope.ok()) << locale;
+        for (const char* text : texts) {
+            SCOPED_TRACE(std::string(locale) + ": " + text);
+            Converted c = convertAllWays(text);
+            EXPECT_EQ(c.construct, text);
+            EXPECT_EQ(c.assign, text);
+            EXPECT_EQ(c.viaAbstract, text);
+            EXPECT_EQ(c.toUTF8, text);
+            EXPECT_EQ(c.assignLocal, text);
+        }
+    }
+}
+
+// In an 8-bit locale a text converts whole or is refused; no character is ever replaced, and
+// a refused conversion leaves the target as it was.
+TEST(LocalStrings, EightBitLocaleConvertsWholeTextsOrRefusesThem) {
+    const ovtest::EightBitLocale& latin1 = ovtest::eightBitLocale();
+    if (latin1.unavailable()) GTEST_SKIP() << latin1.why;
+    ASSERT_TRUE(latin1.ready()) << latin1.why;
+    ovtest::CTypeScope scope(latin1);
+    ASSERT_TRUE(scope.ok());
+
     struct Case {
         const char* utf8;
-        const char* local;
-    } cases[] = {
+        const char* local;  // null: refused
+    } toLocal[] = {
         {"plain ascii", "plain ascii"},
-        {"M\xc3\xbcller", "M?ller"},                 // one '?' per character, not per byte
-        {"\xf0\x9f\x94\x92 lock", "? lock"},         // four-byte character
-        {"a\xff" "b", "a?b"},                        // invalid byte
-        {"end\xe2\x82", "end?"},                     // truncated at the end
+        {"M\xc3\xbcller", "M\xfcller"},
+        {"gr\xc3\xb6\xc3\x9f" "e", "gr\xf6\xdf" "e"},
         {"", ""},
+        {"\xe6\x97\xa5\xe6\x9c\xac", nullptr},  // 日本: not in ISO-8859-1
+        {"price \xe2\x82\xac", nullptr},         // € neither
+        {"M\xc3\xbcller \xf0\x9f\x94\x92", nullptr},
+        {"a\xff" "b", nullptr},                  // invalid UTF-8
+        {"end\xe2\x82", nullptr},                // truncated at the end
     };
-    for (const auto& c : cases) {
+    for (const Case& c : toLocal) {
         SCOPED_TRACE(c.utf8);
-        ZLCString_6_0 local{ZUTF8String_6_0(c.utf8)};
-        EXPECT_STREQ(local.c_str(), c.local);
-        ZLCString_6_0 assigned;
-        assigned = ZUTF8String_6_0(c.utf8);
-        EXPECT_STREQ(assigned.c_str(), c.local);
-        ZLCString_6_0 viaAbstract;
-        static_cast<ZAbstractMutableString_6_0&>(viaAbstract).assignUTF8(c.utf8);
-        EXPECT_STREQ(viaAbstract.c_str(), c.local);
+        Converted r = convertAllWays(c.utf8);
+        if (c.local == nullptr) {
+            EXPECT_EQ(r.construct, "<refused>");
+            EXPECT_EQ(r.assign, "<refused>");
+            EXPECT_EQ(r.viaAbstract, "<refused>");
+            // Keeps its text when refused.
+            ZLCString_6_0 kept("old");
+            EXPECT_THROW(kept = ZUTF8String_6_0(c.utf8), ZInvalidParameterException_6_0);
+            EXPECT_STREQ(kept.c_str(), "old");
+        } else {
+            EXPECT_EQ(r.construct, c.local);
+            EXPECT_EQ(r.assign, c.local);
+            EXPECT_EQ(r.viaAbstract, c.local);
+        }
     }
-    // Back to UTF-8: ASCII passes, a byte the local code set does not define becomes '?'.
-    EXPECT_STREQ(ZLCString_6_0("back home").toUTF8().c_str(), "back home");
-    EXPECT_STREQ(ZLCString_6_0("M\xfcller").toUTF8().c_str(), "M?ller");
-    ZUTF8String_6_0 u;
-    u.assignLocal("M\xfcller");
-    EXPECT_STREQ(u.c_str(), "M?ller");
+
+    // Every byte is a character of ISO-8859-1, and comes back from UTF-8 as itself.
+    std::string all;
+    for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+    ZUTF8String_6_0 utf8 = ZLCString_6_0(all.c_str()).toUTF8();
+    EXPECT_EQ(utf8.length(), 127u + 2u * 128u);
+    EXPECT_STREQ(ZLCString_6_0(utf8).c_str(), all.c_str());
+    EXPECT_STREQ(ZLCString_6_0("M\xfcller").toUTF8().c_str(), "M\xc3\xbcller");
 }
 
 TEST(LocalStrings, UTF8LocaleConvertsByIdentity) {
-    LocaleScope utf8("C.UTF-8");
+    ovtest::CTypeScope utf8("C.UTF-8");
     if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale on this system";
     const char* text = "M\xc3\xbcller \xf0\x9f\x94\x92 \xff";
     ZLCString_6_0 local{ZUTF8String_6_0(text)};
@@ -269,7 +338,7 @@ TEST(LocalStrings, CompareIgnoringCase) {
 }
 
 TEST(LocalStrings, CompareIgnoringCaseFoldsMultibyteCharactersInUTF8Locale) {
-    LocaleScope utf8("C.UTF-8");
+    ovtest::CTypeScope utf8("C.UTF-8");
     if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale on this system";
     EXPECT_EQ(ZLCString_6_0("M\xc3\xbcller").compareignorecase("M\xc3\x9cLLER"), 0);
 }

@@ -1,17 +1,24 @@
 // Start-up scenarios: each runs in a fresh child process with its own /opt and /etc, since
 // start-up reads fixed paths there and runs once per process.
 
+#include <dlfcn.h>
 #include <errno.h>
+#include <langinfo.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "harness/eight_bit_locale.h"
 #include "harness/scenario.h"
+#include <ovmsg/msg.h>
 #include <ovsvc/capture.hpp>
 #include <ovsvc/svc.h>
 #include <ovutil/PathMap.h>
@@ -22,6 +29,8 @@ namespace {
 
 const char kOvConf[] = "/opt/Orvan/etc/ov.conf";
 const char kLogProperties[] = "/etc/zel/selvan/common/cfg/log.properties";
+// The product's catalog entries, which start-up puts in front of the search path.
+const char kProductNlspath[] = "/opt/Orvan/nls/msg/%L/%N:/opt/Orvan/nls/msg/%L/%N.cat";
 
 const char* const kLogFiles[] = {
     "msg__ovacld.log",    "msg__ovmgrd.log",  "msg__ovmgrproxyd.log",
@@ -79,7 +88,7 @@ TEST(StartupScenarioTest, WithoutConfigurationEveryPathStandsForItself) {
         std::string key = std::string("/var/Orvan/log/") + name;
         EXPECT_EQ(out.value(key + " is the argument"), "yes") << key;
     }
-    EXPECT_EQ(out.value("NLSPATH"), "/opt/Orvan/nls/msg/%L/%N:/opt/Orvan/nls/msg/%L/%N.cat:");
+    EXPECT_EQ(out.value("NLSPATH"), kProductNlspath);
     EXPECT_EQ(out.value("UCXDIR"), "/opt/Orvan/nls/UCX");
     EXPECT_EQ(out.value("chdir #unknown"), std::to_string(ENOENT));
     EXPECT_EQ(out.value("cwd unchanged"), "yes");
@@ -99,11 +108,12 @@ TEST(StartupScenarioTest, NationalLanguageVariablesFromPresets) {
         std::string expectUcxdir;
         bool ucxdirKept;  // the preset entry itself is left in the environment
     };
-    const std::string prefix = "/opt/Orvan/nls/msg/%L/%N:/opt/Orvan/nls/msg/%L/%N.cat:";
+    const std::string prefix = kProductNlspath;
     const Case cases[] = {
+        // No empty entry at the end: the catalog look-up would search the current directory.
         {"empty path", std::string(""), std::nullopt, prefix, "/opt/Orvan/nls/UCX", false},
         {"other path", std::string("/usr/share/nls/%N"), std::string("/usr/ucx"),
-         prefix + "/usr/share/nls/%N", "/opt/Orvan/nls/UCX", false},
+         prefix + ":/usr/share/nls/%N", "/opt/Orvan/nls/UCX", false},
         {"path already there", std::string("/x/%N:/opt/Orvan/nls/msg/%L/%N.cat"),
          std::string("/opt/Orvan/nls/UCX"), "/x/%N:/opt/Orvan/nls/msg/%L/%N.cat",
          "/opt/Orvan/nls/UCX", true},
@@ -129,6 +139,81 @@ TEST(StartupScenarioTest, NationalLanguageVariablesFromPresets) {
         EXPECT_EQ(out.value("UCXDIR"), c.expectUcxdir);
         EXPECT_EQ(out.value("UCXDIR kept"), c.ucxdirKept ? "yes" : "no");
     }
+}
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The tests' own catalog (numbers 0x7E57Axxx, no compiled-in defaults), as built.
+std::string testCatalog() { return readBytes(std::string(OV_STARTUP_TEST_NLS) + "/C/ov7e57a.cat"); }
+
+// Start-up finds the catalogs installed next to the library: <directory of libovutil>/
+// OV_INSTALLED_NLS_FROM_LIBDIR, after the product's own directory, with no NLSPATH set.
+TEST(StartupScenarioTest, InstalledCatalogsAreFoundFromTheLibrarysDirectory) {
+    Dl_info info;
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&ovutil_init), &info), 0);
+    char* library = realpath(info.dli_fname, nullptr);
+    ASSERT_NE(library, nullptr);
+    std::string installed = library;
+    free(library);
+    installed.erase(installed.rfind('/'));
+    // The directory as start-up names it once it exists: ".." and "." resolved.
+    for (std::string rest = std::string("/") + OV_INSTALLED_NLS_FROM_LIBDIR; !rest.empty();) {
+        size_t slash = rest.find('/', 1);
+        std::string part = rest.substr(0, slash);
+        rest = slash == std::string::npos ? "" : rest.substr(slash);
+        if (part == "/..")
+            installed.erase(installed.rfind('/'));
+        else if (part != "/." && part != "/")
+            installed += part;
+    }
+    // The build tree has no such directory: a private tmpfs goes over its deepest existing
+    // ancestor, which must lie inside the build tree, and the catalog is written below it.
+    std::string mountPoint = installed;
+    struct stat st;
+    while (stat(mountPoint.c_str(), &st) != 0) mountPoint.erase(mountPoint.rfind('/'));
+    const std::string buildDir = OV_BUILD_DIR;
+    if (mountPoint.compare(0, buildDir.size(), buildDir) != 0)
+        GTEST_SKIP() << "the installed catalog directory " << installed
+                     << " does not lie in the build tree";
+
+    ovtest::Scenario s = baseScenario();
+    s.mounts.push_back(mountPoint);
+    s.files[installed + "/C/ov7e57a.cat"] = testCatalog();
+    s.files[installed + "/C.UTF-8/ov7e57a.cat"] = testCatalog();
+    ovtest::Outcome out = ovtest::runScenario(s, [](ovtest::Report& r) {
+        ovutil_init();
+        r.put("NLSPATH", getenv("NLSPATH"));
+        unsigned int status = 0;
+        r.put("text", ov_msg_get_msg(0x7E57A001, &status));
+        r.put("status", static_cast<long long>(status));
+    });
+    OV_EXPECT_SCENARIO_RAN(out);
+    EXPECT_EQ(out.value("NLSPATH"), std::string(kProductNlspath) + ":" + installed + "/%L/%N.cat");
+    EXPECT_EQ(out.value("text"), "First text of the test catalog.");
+    EXPECT_EQ(out.value("status"), std::to_string(OV_MSG_S_OK));
+}
+
+// The search path start-up writes has no empty entry, which the catalog look-up would read
+// as the current directory: a catalog file lying there is not used.
+TEST(StartupScenarioTest, NoCatalogIsReadFromTheCurrentDirectory) {
+    ovtest::Scenario s = baseScenario();
+    s.files["/opt/work/ov7e57a"] = testCatalog();
+    s.files["/opt/work/ov7e57a.cat"] = testCatalog();
+    ovtest::Outcome out = ovtest::runScenario(s, [](ovtest::Report& r) {
+        r.check(chdir("/opt/work") == 0, "chdir /opt/work");
+        ovutil_init();
+        unsigned int status = 0;
+        r.put("text", ov_msg_get_msg(0x7E57A002, &status));
+        r.put("status", static_cast<long long>(status));
+    });
+    OV_EXPECT_SCENARIO_RAN(out);
+    EXPECT_TRUE(out.isNull("text"));
+    EXPECT_EQ(out.value("status"), std::to_string(OV_MSG_S_NOT_FOUND));
 }
 
 TEST(StartupScenarioTest, CommonDirectoryRelocatesAllSixLogFiles) {
@@ -241,7 +326,7 @@ TEST(StartupScenarioTest, InvalidConfigurationIsCaughtTracedAndReported) {
             EXPECT_NE(out.value("report file"), "src/util/getpath");
         }
         // The steps after the failing one still ran.
-        EXPECT_EQ(out.value("NLSPATH"), "/opt/Orvan/nls/msg/%L/%N:/opt/Orvan/nls/msg/%L/%N.cat:");
+        EXPECT_EQ(out.value("NLSPATH"), kProductNlspath);
         EXPECT_EQ(out.value("UCXDIR"), "/opt/Orvan/nls/UCX");
         EXPECT_TRUE(out.isNull("#ov_undefined_scd_root"));
         EXPECT_EQ(out.value("/var/Orvan/log"),
@@ -322,6 +407,61 @@ TEST(StartupScenarioTest, CommonDirectoryStatuses) {
     }
 }
 
+// The common-directory roots are paths: stored, compared and handed out as the bytes of
+// the files that name them, whatever the locale the program runs in.
+void expectRootsKeptAsTheirBytes(const char* locale, const ovtest::EightBitLocale* latin1,
+                                 const char* codeset) {
+    struct Case {
+        const char* name;
+        std::string productRoot;
+        std::string familyRoot;
+        unsigned status;
+    };
+    const std::string groesse = "/srv/Gr\xc3\xb6\xc3\x9f" "e";  // /srv/Größe
+    const std::string gruesse = "/srv/Gr\xc3\xbc\xc3\x9f" "e";  // /srv/Grüße
+    const std::string nihon = "/srv/\xe6\x97\xa5\xe6\x9c\xac";  // /srv/日本
+    const Case cases[] = {
+        {"roots differ only beyond ASCII", groesse, gruesse, 0x10652070},
+        {"equal roots no 8-bit code set can hold", nihon, nihon, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ovtest::Scenario s = baseScenario();
+        ovtest::withLocale(s, locale, latin1);
+        s.files[kOvConf] = "[ovrte]\nselvan_common_dir = " + c.productRoot + "\n";
+        s.files[kLogProperties] = "selvan_common_dir=" + c.familyRoot + "\n";
+        ovtest::Outcome out = ovtest::runScenario(s, [](ovtest::Report& r) {
+            // Takes the locale of the environment, as every program of the product does.
+            r.put("init", wvmsg_init("startup_test"));
+            r.put("codeset", nl_langinfo(CODESET));
+            r.put("status", static_cast<long long>(ov_selvan_common_directory_init("C")));
+            for (const char* key : {"#ov_undefined_scd_root", "#ov_undefined_ov_scd_root",
+                                    "#ov_undefined_ov_scd_logs", "/var/Orvan/log/msg__ovmgrd.log"})
+                r.put(key, ov_get_path(key));
+        });
+        OV_EXPECT_SCENARIO_RAN(out);
+        EXPECT_EQ(out.value("init"), "1");
+        EXPECT_EQ(out.value("codeset"), codeset);
+        EXPECT_EQ(out.value("status"), std::to_string(c.status));
+        EXPECT_EQ(out.value("#ov_undefined_scd_root"), c.familyRoot);
+        EXPECT_EQ(out.value("#ov_undefined_ov_scd_root"), c.productRoot);
+        EXPECT_EQ(out.value("#ov_undefined_ov_scd_logs"), c.productRoot + "/C/logs");
+        EXPECT_EQ(out.value("/var/Orvan/log/msg__ovmgrd.log"),
+                  c.productRoot + "/ORV/logs/msg__ovmgrd.log");
+    }
+}
+
+TEST(StartupScenarioTest, CommonDirectoryRootsKeepTheirBytesInTheCLocale) {
+    expectRootsKeptAsTheirBytes("C", nullptr, "ANSI_X3.4-1968");
+}
+
+TEST(StartupScenarioTest, CommonDirectoryRootsKeepTheirBytesInAnEightBitLocale) {
+    const ovtest::EightBitLocale& latin1 = ovtest::eightBitLocale();
+    if (latin1.unavailable()) GTEST_SKIP() << latin1.why;
+    ASSERT_TRUE(latin1.ready()) << latin1.why;
+    expectRootsKeptAsTheirBytes(ovtest::EightBitLocale::kName, &latin1, "ISO-8859-1");
+}
+
 TEST(StartupScenarioTest, WvmsgInitStartsTheProcessOnce) {
     ovtest::Outcome out = ovtest::runScenario(baseScenario(), [](ovtest::Report& r) {
         // An empty name is refused by serviceability: failure, and no start-up yet.
@@ -338,7 +478,7 @@ TEST(StartupScenarioTest, WvmsgInitStartsTheProcessOnce) {
               std::string::npos)
         << out.errText;
     EXPECT_EQ(out.value("first"), "1");
-    EXPECT_EQ(out.value("NLSPATH"), "/opt/Orvan/nls/msg/%L/%N:/opt/Orvan/nls/msg/%L/%N.cat:");
+    EXPECT_EQ(out.value("NLSPATH"), kProductNlspath);
     EXPECT_EQ(out.value("second"), "1");
 }
 

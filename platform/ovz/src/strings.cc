@@ -30,55 +30,75 @@ bool isUTF8Name(const char* codeset) {
            (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
 }
 
-// Converts `n` bytes of `in` from code set `from` to `to` with iconv. A character that
-// cannot be converted becomes '?', so every text converts.
+[[noreturn]] void refuseConversion(const char* from, const char* to) {
+    std::string what = "a character of the text cannot be converted from ";
+    what += from;
+    what += " to ";
+    what += to;
+    ZInvalidParameterException_6_0(what.c_str()).throwException(__FILE__, __LINE__);
+}
+
+// Releases an iconv descriptor on every way out, exceptions included.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Converter() {
+        if (ok()) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+// Converts `n` bytes of `in` from code set `from` to `to` with iconv. The text converts
+// whole or not at all: a character that the target cannot represent, an invalid or
+// truncated sequence in the source, or a result that would hold a NUL is refused with
+// ZInvalidParameterException_6_0. Nothing is ever replaced, so a converted text always
+// means what the original meant.
 std::string convert(const char* from, const char* to, const char* in, std::size_t n) {
     std::string out;
     if (n == 0) return out;
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        // No converter between the two: keep ASCII, replace everything else.
-        out.reserve(n);
+    Converter cd(to, from);
+    if (!cd.ok()) {
+        // No converter between the two: ASCII is the same in every code set we meet.
         for (std::size_t i = 0; i < n; ++i)
-            out += static_cast<unsigned char>(in[i]) < 0x80 ? in[i] : '?';
-        return out;
+            if (static_cast<unsigned char>(in[i]) >= 0x80) refuseConversion(from, to);
+        return std::string(in, n);
     }
     char buffer[1024];
     char* src = const_cast<char*>(in);
     std::size_t left = n;
-    bool fromUTF8 = isUTF8Name(from);
     while (left > 0) {
         char* dst = buffer;
         std::size_t room = sizeof buffer;
-        std::size_t rc = iconv(cd, &src, &left, &dst, &room);
+        std::size_t rc = iconv(cd.get(), &src, &left, &dst, &room);
+        const int err = errno;
         out.append(buffer, static_cast<std::size_t>(dst - buffer));
-        if (rc != static_cast<std::size_t>(-1)) continue;
-        if (errno == E2BIG) continue;
-        // EILSEQ (not representable or invalid) or EINVAL (truncated at the end): skip the
-        // whole source character when it is valid UTF-8, else one byte.
-        std::size_t skip = 1;
-        if (errno == EINVAL) {
-            skip = left;  // the text ends inside a character
-        } else if (fromUTF8) {
-            int len = zmblen_6_0(zgetUTF8Handle_6_0(), src, left);
-            if (len > 1) skip = static_cast<std::size_t>(len);
-        }
-        if (skip > left) skip = left;
-        src += skip;
-        left -= skip;
-        out += '?';
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        // EILSEQ (not representable or invalid) or EINVAL (the text ends inside a
+        // character): the text cannot be converted as it is.
+        if (rc == static_cast<std::size_t>(-1) && err != E2BIG) refuseConversion(from, to);
     }
     // Flush any shift state of a stateful target code set.
     char* dst = buffer;
     std::size_t room = sizeof buffer;
-    iconv(cd, nullptr, nullptr, &dst, &room);
+    if (iconv(cd.get(), nullptr, nullptr, &dst, &room) == static_cast<std::size_t>(-1))
+        refuseConversion(from, to);
     out.append(buffer, static_cast<std::size_t>(dst - buffer));
-    iconv_close(cd);
-    // A string holds no NUL of its own; a converter that produced one would cut the text.
-    std::size_t nul = out.find('\0');
-    if (nul != std::string::npos) out.resize(nul);
+    // A string holds no NUL of its own; a text that would need one is refused, not cut.
+    if (out.find('\0') != std::string::npos) refuseConversion(from, to);
     return out;
+}
+
+// The C/POSIX locale names plain ASCII as its code set. Its texts are handled as UTF-8, of
+// which ASCII is a part, so that a program that never chose a locale passes every byte
+// through unchanged instead of losing each character beyond ASCII.
+bool isAsciiName(const char* codeset) {
+    return strcasecmp(codeset, "ANSI_X3.4-1968") == 0 || strcasecmp(codeset, "ASCII") == 0 ||
+           strcasecmp(codeset, "US-ASCII") == 0;
 }
 
 const char* localCodeSet() {
@@ -86,15 +106,18 @@ const char* localCodeSet() {
     return (cs != nullptr && *cs != '\0') ? cs : "ANSI_X3.4-1968";
 }
 
+// True when texts of the local code set are the same bytes as UTF-8 texts.
+bool localIsUTF8(const char* codeset) { return isUTF8Name(codeset) || isAsciiName(codeset); }
+
 std::string utf8ToLocal(const char* text, std::size_t n) {
     const char* cs = localCodeSet();
-    if (isUTF8Name(cs)) return std::string(text ? text : "", n);
+    if (localIsUTF8(cs)) return std::string(text ? text : "", n);
     return convert("UTF-8", cs, text, n);
 }
 
 std::string localToUTF8(const char* text, std::size_t n) {
     const char* cs = localCodeSet();
-    if (isUTF8Name(cs)) return std::string(text ? text : "", n);
+    if (localIsUTF8(cs)) return std::string(text ? text : "", n);
     return convert(cs, "UTF-8", text, n);
 }
 

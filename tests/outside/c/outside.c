@@ -1,11 +1,11 @@
 /* An outside C program built against an installed copy through pkg-config: it calls the C
- * entry points and checks their results. */
+ * entry points and checks their results, and that start-up found the installed message
+ * catalogs by itself (it runs with an empty environment: no NLSPATH, no LD_LIBRARY_PATH). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <ovmsg/msg.h>
-#include <ovsvc/svc.h>
 #include <ovutil/ovutil.h>
 
 int main(void) {
@@ -28,9 +28,8 @@ int main(void) {
     free(text);
     free(back);
 
-    ov_svc_set_progname("outside_c", &status);
-    if (status != 0) {
-        fprintf(stderr, "ov_svc_set_progname: status 0x%x\n", status);
+    if (!wvmsg_init("outside_c")) {
+        fprintf(stderr, "wvmsg_init failed\n");
         return 1;
     }
     message = ov_msg_get_default_msg(0x1354A0C3u, &status);
@@ -38,6 +37,15 @@ int main(void) {
         fprintf(stderr, "no default text for 0x1354A0C3\n");
         return 1;
     }
-    printf("outside C program: base64 and message texts work (%s)\n", message);
+    /* The catalog's text, not the compiled-in default: start-up put the installed catalogs
+     * in the search path. */
+    message = ov_msg_get_msg(0x1354A0C3u, &status);
+    if (message == NULL || status != OV_MSG_S_OK) {
+        fprintf(stderr, "no catalog text for 0x1354A0C3 (status 0x%x, NLSPATH=%s)\n", status,
+                getenv("NLSPATH") ? getenv("NLSPATH") : "(unset)");
+        return 1;
+    }
+    printf("outside C program: base64 works; catalog text found through NLSPATH=%s: %s\n",
+           getenv("NLSPATH"), message);
     return 0;
 }

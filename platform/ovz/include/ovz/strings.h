@@ -17,16 +17,22 @@
 //    another. Strings never equal objects that are not strings.
 //  - Texts are NUL-terminated; a string holds no NUL byte of its own.
 //  - Conversions between UTF-8 and the local code set use iconv with the code set named by
-//    nl_langinfo(CODESET) of the calling thread's locale; when that is UTF-8 the bytes are
-//    copied as they are. A character that cannot be converted (not representable in the
-//    target, or an invalid byte sequence in the source) becomes one '?' and conversion goes
-//    on; conversion never fails for the text's sake.
+//    nl_langinfo(CODESET) of the calling thread's locale. When that is UTF-8, or the plain
+//    ASCII of the C/POSIX locale (handled as UTF-8), the bytes are copied as they are, valid
+//    or not. Otherwise a text converts whole or not at all: a character that the target
+//    cannot represent, or an invalid or truncated sequence in the source, is refused with
+//    ZInvalidParameterException_6_0 and the target string keeps its old text. Nothing is
+//    ever replaced by another character. A caller that must keep a text whatever the locale
+//    (a value it writes back, a path, a text it compares) keeps it as the bytes it got,
+//    in a ZUTF8String_6_0 or with assign(), instead of converting it.
 //  - Out of memory throws ZOutOfMemoryException_6_0.
 //
 // Example:
 //   ZUTF8String_6_0 name("Müller");
 //   name.upper();                               // "MÜLLER"
-//   ZLCString_6_0 local(name);                  // in the C locale: "M?LLER"
+//   ZLCString_6_0 local(name);                  // C locale: "MÜLLER" as it was;
+//                                               // ISO-8859-1: "M\xDCLLER";
+//                                               // a code set without Ü: throws
 //   ZUTF8ConstString_6_0 probe("MÜLLER");       // a view, copies nothing
 //   bool same = name.equals(probe);             // true
 #ifndef OVZ_STRINGS_H
