@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: demo check bootstrap build-release build-debug bench asan tsan fuzz install-test clean
+.PHONY: demo check bootstrap build-release build-debug bench asan tsan fuzz install-test package clean
 
 bootstrap:
 	@sh scripts/bootstrap
@@ -33,7 +33,7 @@ tsan: bootstrap
 fuzz: bootstrap
 	cmake -S . -B $(BUILD)/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DOV_SANITIZE=address,undefined \
-	  -DOV_BUILD_TESTS=OFF -DOV_BUILD_FUZZ=ON -DOV_BUILD_EXAMPLES=OFF
+	  -DOV_BUILD_TESTS=OFF -DOV_BUILD_FUZZ=ON -DOV_BUILD_EXAMPLES=OFF -DOV_BUILD_TOOLS=OFF
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	cd $(BUILD)/fuzz && ctest -L fuzz --output-on-failure
 
@@ -44,6 +44,11 @@ bench: bootstrap
 # Installs a copy and builds an outside CMake project and an outside C program against it.
 install-test: bootstrap
 	sh scripts/install-test $(BUILD)/install-test
+
+# Debian packages (libovutil1, libovutil-dev, ovutil-tools) in $(BUILD)/package/debs, checked
+# with lintian and by a client built against them unpacked into a fresh root.
+package: bootstrap
+	sh scripts/package-test $(BUILD)/package
 
 clean:
 	rm -rf $(BUILD)

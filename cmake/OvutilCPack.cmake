@@ -9,7 +9,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ovutil)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "ovutil developers <ovutil-dev@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "utility library of the access-control product")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL libs dev tools)
@@ -17,6 +16,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A shlibs file for the run-time package, so that what links against it depends on it.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(OV_DEB_VERSION "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
 
 # dpkg-shlibdeps finds the libraries of this build where they were built.
@@ -29,33 +31,30 @@ endforeach()
 
 set(CPACK_DEBIAN_LIBS_PACKAGE_NAME libovutil1)
 set(CPACK_DEBIAN_LIBS_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBS_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_LIBS_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_DEBIAN_LIBS_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_DEBIAN_LIBS_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_COMPONENT_LIBS_DESCRIPTION
-  "utility library of the access-control product\n"
-  "Process start-up, message texts by number, the product's stanza configuration files,\n"
-  "the data model exchanged between components with its ASN.1 wire form, locks and text\n"
-  "utilities. This package holds the shared libraries and the message catalogs.")
+# The first line of a description is the package's synopsis.
+set(CPACK_DEBIAN_LIBS_DESCRIPTION "utility library of the access-control product
+Process start-up, message texts by number, the product's stanza
+configuration files, the data model exchanged between components with its
+ASN.1 wire form, locks and text utilities. This package holds the shared
+libraries and the message catalogs.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libovutil-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libovutil1 (= ${OV_DEB_VERSION})")
 set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_COMPONENT_DEV_DESCRIPTION
-  "utility library of the access-control product (development files)\n"
-  "Headers, the CMake package (find_package(ovutil)) and the pkg-config file needed to\n"
-  "build programs against the utility library.")
+set(CPACK_DEBIAN_DEV_DESCRIPTION "utility library of the access-control product - development files
+Headers, the CMake package (find_package(ovutil)) and the pkg-config file
+needed to build programs against the utility library.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ovutil-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libovutil1 (= ${OV_DEB_VERSION})")
-set(CPACK_COMPONENT_TOOLS_DESCRIPTION
-  "administrator's tool of the utility library of the access-control product\n"
-  "The ovutil command reads, changes, checks and migrates the product's stanza\n"
-  "configuration files, prints message texts and the install path table, and decodes\n"
-  "wire objects into their masked trace.")
+set(CPACK_DEBIAN_TOOLS_DESCRIPTION "administrator's tool of the access-control product's utility library
+The ovutil command reads, changes, checks and migrates the product's stanza
+configuration files, prints message texts and the install path table, and
+decodes wire objects into their masked trace.")
 
 # Debian wants a copyright file and a changelog in each package's documentation directory.
 if(OV_DEBIAN_DOCS)
