@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: demo check bootstrap build-release build-debug bench asan tsan fuzz install-test package clean
+.PHONY: demo check bootstrap build-release build-debug bench asan tsan fuzz install-test package docs clean
 
 bootstrap:
 	@sh scripts/bootstrap
@@ -49,6 +49,11 @@ install-test: bootstrap
 # with lintian and by a client built against them unpacked into a fresh root.
 package: bootstrap
 	sh scripts/package-test $(BUILD)/package
+
+# API documentation from the public headers: $(BUILD)/docs/docs/html/index.html.
+docs: bootstrap
+	cmake -S . -B $(BUILD)/docs $(CMAKE_GEN) -DOV_BUILD_TESTS=OFF -DOV_BUILD_EXAMPLES=OFF -DOV_BUILD_TOOLS=OFF
+	cmake --build $(BUILD)/docs --target docs
 
 clean:
 	rm -rf $(BUILD)
