@@ -5,12 +5,14 @@
 //  4. load a file of an earlier release, which is brought up to date on load, and read the
 //     FIPS setting from it;
 //  5. the road of one request: a name/value map with a subtree and a password is encoded for
-//     the wire, decoded on the other side and rendered for the trace, the password masked.
+//     the wire, decoded on the other side and rendered for the trace, the password masked;
+//  6. a user-supplied name quoted into a search filter, and a value encoded for storage.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -39,6 +41,39 @@ void copyFile(const std::string& from, const std::string& to) {
 void section(const char* title) { std::printf("\n== %s\n", title); }
 
 std::string text(const ZAbstractString_6_0& s) { return s.getChars() ? s.getChars() : ""; }
+
+// A user-supplied name on its way into a directory search filter, and a value scrambled for
+// storage and read back.
+void textUtilities() {
+    section("Text: a user-supplied name in a search filter, a value encoded for storage");
+    const char* name = "M\xC3\xBCller (sales)*";
+    std::printf("name %s: plain name %s, search pattern %s\n", name,
+                wv_mbs_validpchars(name) ? "accepted" : "refused",
+                wv_mbs_validpatchars(name) ? "accepted" : "refused");
+    for (const char* format : {"(&(objectclass=%s)(cn=%Q))", "(&(objectclass=%s)(cn=%P))"}) {
+        char* filter = wv_mbs_sprintf(format, "person", name);
+        std::printf("%-28s -> %s\n", format, filter ? filter : "(refused)");
+        std::free(filter);
+    }
+    char* dn = wv_mbs_sprintf("cn=%A,o=example", "#admins");
+    std::printf("%-28s -> %s\n", "cn=%A,o=example", dn ? dn : "(refused)");
+    std::free(dn);
+    // A byte that is not UTF-8 cannot be quoted safely: the filter is refused, not guessed.
+    char* refused = wv_mbs_sprintf("(cn=%Q)", "M\xFCller");
+    std::printf("%-28s -> %s\n", "(cn=%Q) of \"M\\xFCller\"", refused ? refused : "NULL (refused)");
+    std::free(refused);
+
+    const char* secret = "s3cret!";
+    char* stored = util_encode(secret);
+    char* back = util_decode(stored);
+    std::printf("util_encode(\"%s\") = %s (%zu bytes)\n", secret, stored, std::strlen(stored));
+    std::printf("util_decode of that  = %s\n", back);
+    char* again = util_encode(stored);
+    std::printf("encoding it again changes nothing: %s\n", std::strcmp(again, stored) == 0 ? "yes" : "no");
+    std::free(again);
+    std::free(back);
+    std::free(stored);
+}
 
 }  // namespace
 
@@ -159,6 +194,8 @@ int main() {
         std::printf("0x%08X (%s): %s\n", number, status == OV_MSG_S_OK ? "catalog" : "default",
                     t ? t : "(none)");
     }
+
+    textUtilities();
 
     std::system(("rm -rf '" + dir + "'").c_str());
     return 0;

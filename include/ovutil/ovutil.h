@@ -8,7 +8,8 @@
  *     are created once under a once-control and never freed. Maps, typed objects and
  *     attribute lists are used by one thread at a time; the caller serialises access.
  *  2. Errors: C entry points return a status (0 is success), a count, a flag or a new text,
- *     and never throw, except the attribute-list operations (out of memory). C++ classes
+ *     and never throw, except the attribute-list operations (out of memory) and
+ *     utf8_validchars (a reject list it must refuse). C++ classes
  *     throw the object library's exceptions (ZException_6_0 and its subclasses).
  *  3. Memory: texts and arrays handed to C callers come from malloc and are released with
  *     free by the caller; texts returned by the message look-ups and ov_get_path belong to
@@ -19,10 +20,12 @@
 
 #include <ovutil/attrlist.h>
 #include <ovutil/cfgfile.h>
+#include <ovutil/encode.h>
 #include <ovutil/fipsMode.h>
 #include <ovutil/getpath.h>
 #include <ovutil/mime64.h>
 #include <ovutil/wvmsg.h>
+#include <ovutil/wvwchar.h>
 
 #ifdef __cplusplus
 #include <ovutil/I18NCache.h>

@@ -64,10 +64,24 @@ static void messages(void) {
            "ov_svc_printf_withfile from C");
 }
 
+static void text(void) {
+    char* filter = wv_mbs_sprintf("(cn=%Q)", "a*(b)");
+    char* stored = util_encode("pw");
+    char* plain = util_decode(stored);
+    expect(filter != NULL && strcmp(filter, "(cn=a\\2a\\28b\\29)") == 0, "wv_mbs_sprintf %Q");
+    expect(wv_mbs_validpchars("alice") == 1 && wv_mbs_validpchars("a*") == 0, "wv_mbs_validpchars");
+    expect(stored != NULL && strcmp(stored, "~^+p~w~") == 0, "util_encode of pw");
+    expect(plain != NULL && strcmp(plain, "pw") == 0, "util_decode round trip");
+    free(filter);
+    free(stored);
+    free(plain);
+}
+
 int main(void) {
     base64();
     attributes();
     messages();
+    text();
     if (failures == 0)
         printf("c_api_test: the C interface works from C\n");
     return failures == 0 ? 0 : 1;
