@@ -151,6 +151,16 @@ printf 'aGVsbG8=' >"$work/hello.b64"
 (cd "$work" && env -i "$tool" b64 decode <hello.b64 >hello.out) || fail "b64 decode"
 [ "$(cat "$work/hello.out")" = "hello" ] || fail "b64 decode of a known text"
 
+# --- value: the encoder's round trip
+run value encode "s3cret!"
+expect 0 "value encode"
+case $out in "~^+"*) ;; *) fail "an encoded value starts with the marker: $out" ;; esac
+encoded=$out
+run value decode "$encoded"
+[ "$out" = "s3cret!" ] || fail "value decode gives the value back: $out"
+run value decode "plain"
+[ "$out" = "plain" ] || fail "a plain value decodes to itself: $out"
+
 if [ "$failures" -ne 0 ]; then
     echo "tool_test: $failures failed" >&2
     exit 1

@@ -33,6 +33,9 @@ int derDump(const std::string& input);
 // Base64 of standard input to standard output.
 int b64Encode();
 int b64Decode();
+// The reversible value encoder: prints util_encode / util_decode of `value`.
+int valueEncode(const std::string& value);
+int valueDecode(const std::string& value);
 
 }  // namespace ovtool
 

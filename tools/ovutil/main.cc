@@ -5,6 +5,7 @@
 //   ovutil paths                                        the install path table
 //   ovutil der dump FILE|-                              a wire object's masked trace
 //   ovutil b64 encode|decode                            base64 of standard input
+//   ovutil value encode|decode VALUE                    the reversible value encoder
 //
 // Exit status: 0 done, 1 failed, 2 wrong usage. Errors go to standard error with their
 // message number.
@@ -143,6 +144,18 @@ int main(int argc, char** argv) {
             ->callback([&run] { run = [] { return b64Encode(); }; });
         b64->add_subcommand("decode", "Decode base64 (characters outside the alphabet skipped)")
             ->callback([&run] { run = [] { return b64Decode(); }; });
+    }
+
+    {
+        auto value = std::make_shared<std::string>();
+        CLI::App* v = app.add_subcommand("value", "The reversible value encoder");
+        v->require_subcommand(1);
+        CLI::App* e = v->add_subcommand("encode", "Print the encoded form of VALUE");
+        e->add_option("VALUE", *value, "the value")->required();
+        e->callback([=, &run] { run = [=] { return valueEncode(*value); }; });
+        CLI::App* d = v->add_subcommand("decode", "Print the value of an encoded VALUE");
+        d->add_option("VALUE", *value, "the encoded value")->required();
+        d->callback([=, &run] { run = [=] { return valueDecode(*value); }; });
     }
 
     try {

@@ -12,6 +12,7 @@
 #include <ovmsg/msg.h>
 #include <ovutil/NameValueMap.h>
 #include <ovutil/PathMap.h>
+#include <ovutil/encode.h>
 #include <ovutil/mime64.h>
 #include <ovutil/wvmsg.h>
 #include <ovz/collections.h>
@@ -124,5 +125,22 @@ int b64Decode() {
     writeOutput(out);
     return kOk;
 }
+
+namespace {
+
+int printCoded(char* (*code)(const char*), const std::string& value) {
+    char* out = code(value.c_str());
+    if (!out) throw std::bad_alloc();
+    std::string line = std::string(out) + "\n";
+    std::free(out);
+    writeOutput(line);
+    return kOk;
+}
+
+}  // namespace
+
+int valueEncode(const std::string& value) { return printCoded(util_encode, value); }
+
+int valueDecode(const std::string& value) { return printCoded(util_decode, value); }
 
 }  // namespace ovtool
