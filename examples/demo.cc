@@ -6,17 +6,24 @@
 //     FIPS setting from it;
 //  5. the road of one request: a name/value map with a subtree and a password is encoded for
 //     the wire, decoded on the other side and rendered for the trace, the password masked;
-//  6. a user-supplied name quoted into a search filter, and a value encoded for storage.
+//  6. a typed object (numbers, a flag, bytes, a scope, a nested object, an attribute list)
+//     sent in a wire wrapper, read back into a second object and dumped into the debug trace;
+//  7. a user-supplied name quoted into a search filter, and a value encoded for storage;
+//  8. locks: a read-intend-write hold beside a reader, upgraded to writing once the reader has
+//     left, and two processes excluding each other through a file lock of the lock factory.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <ovmsg/msg.h>
 #include <ovsvc/svc.h>
@@ -73,6 +80,131 @@ void textUtilities() {
     std::free(again);
     std::free(back);
     std::free(stored);
+// Step 6: a typed object on the wire and in the trace.
+void typedObjectRoadTrip() {
+    section("A typed object: values, a scope, a nested object and an attribute list on the wire");
+    OVObject request("login");
+    ZUTF8String_6_0 description("sign-on request of the demo");
+    request.setDescription(description);
+    request.setIntegerValue("port", 636).setBooleanValue("secure", 1);
+    static const char token[] = {'\x00', '\x01', '\xfe', '\xff'};
+    request.setBufferValue("token", token, sizeof token);
+    request.addStringValue("server", "ldap1.example.com", "directory")
+        .addStringValue("server", "ldap2.example.com", "directory")
+        .setStringValue("password", "s3cret!", 0, "directory");
+    OVObject client("client");
+    client.setStringValue("host", "ws-042.example.com").setIntegerValue("pid", 4242);
+    request.setObjectValue("client", client);
+    attrlist_s_t groups = {0, nullptr};
+    value_s_t admins = {ATTR_VALUE_STRING, const_cast<char*>("cn=admins,o=example"), 0, nullptr};
+    unsigned int gid = 500;
+    value_s_t gidValue = {ATTR_VALUE_UINT, nullptr, sizeof gid, &gid};
+    attrlist_add_entry(&groups, const_cast<char*>("memberOf"), &admins);
+    attrlist_add_entry(&groups, const_cast<char*>("gidNumber"), &gidValue);
+    request.setAttrListValue("groups", groups);
+
+    wvobj_t wire;
+    OVObject::init_wvobj(wire, 7);
+    unsigned long st = 0;
+    request.encode(wire, st);
+    std::printf("encoded into a wrapper of type %u: status %lu, %u bytes\n", wire.type, st, wire.length);
+
+    OVObject received;
+    received.decode(wire, st);
+    ov_asn_buffer_t bytes = {wire.length, wire.data};
+    ov_asn_buffer_free(bytes);
+    std::printf("decoded: status %lu; name %s, port %u, secure %s, %u servers in scope directory\n", st,
+                received.getName().c_str(), received.integerValue("port"),
+                received.booleanValue("secure") ? "yes" : "no", received.length("server", "directory"));
+    char* data = nullptr;
+    unsigned int length = 0;
+    received.bufferValue("token", data, length);
+    std::printf("token: %u bytes:", length);
+    for (unsigned int i = 0; i < length; ++i) std::printf(" %02x", static_cast<unsigned char>(data[i]));
+    std::printf("\n");
+    std::free(data);
+    OVObject clientBack;
+    received.objectValue("client", clientBack);
+    std::printf("nested object %s: host %s, pid %u\n", clientBack.getName().c_str(),
+                clientBack.getStringValue("host").c_str(), clientBack.integerValue("pid"));
+    attrlist_s_t* back = static_cast<attrlist_s_t*>(std::calloc(1, sizeof(attrlist_s_t)));
+    received.attrListValue("groups", *back);
+    for (unsigned int i = 0; i < back->count; ++i) {
+        const value_s_t& v = back->attrs[i].values[0];
+        if (v.type == ATTR_VALUE_UINT)
+            std::printf("attribute %s = %u\n", back->attrs[i].name, *static_cast<unsigned int*>(v.data));
+        else
+            std::printf("attribute %s = %s\n", back->attrs[i].name, v.string);
+    }
+    attrlist_delete(&back);
+    for (unsigned int i = 0; i < groups.count; ++i) attr_free(&groups.attrs[i]);
+    std::free(groups.attrs);
+
+    // The dump is a debug record: enable sub-component 3 ("objects") and show debug lines.
+    ov_svc_set_debug_level(wvcore_svc_handle, 3, 9);
+    ov_svc_route(OV_SVC_DEBUG, "STDOUT");
+    received.traceDump(wvcore_svc_handle, "examples/demo", __LINE__, 3, 9, "received object:\n");
+    ov_svc_route(OV_SVC_DEBUG, "DISCARD");
+// A riw hold lets a reader in; the upgrade to writing waits until the reader has left. Then a
+// file lock made by the lock factory keeps a second process out until the first lets go.
+void lockWalkThrough(const std::string& dir) {
+    section("Locks: read-intend-write and an upgrade");
+    lock_s_t* lock = nullptr;
+    lock__create(&lock, nullptr, nullptr);
+    std::printf("main: riw hold: %d\n", lock__riw(lock, nullptr, nullptr, 1));
+    std::promise<void> reading, leave;
+    std::thread reader([&] {
+        std::printf("reader: read beside the riw hold: %d\n", lock__read(lock, nullptr, nullptr, 0));
+        reading.set_value();
+        leave.get_future().wait();
+        std::printf("reader: leaves\n");
+        lock__unlock(lock);
+    });
+    reading.get_future().wait();
+    std::printf("main: upgrade tried while the reader holds: %d\n",
+                lock__write(lock, nullptr, nullptr, 0));
+    leave.set_value();
+    std::printf("main: upgrade, waiting for the reader to leave: %d\n",
+                lock__write(lock, nullptr, nullptr, 1));
+    reader.join();
+    lock__unlock(lock);
+    lock__delete(lock);
+
+    section("Locks: two processes and one lock file");
+    MrProcessLockFactory* factory = MrProcessLockFactory::getLockFactory();
+    factory->setLockDirectory(dir.c_str());
+    factory->setFactoryType(unixFileLock);
+    ZAbstractReadWriteLock_6_0* mine = MrProcessLockFactory::newLock("demo.lock");
+    mine->writeLock();
+    std::printf("parent: holds %s/demo.lock for writing\n", dir.c_str());
+    int ready[2];
+    if (pipe(ready) != 0)
+        return;
+    const pid_t child = fork();
+    if (child == 0) {
+        ZAbstractReadWriteLock_6_0* theirs = MrProcessLockFactory::newLock("demo.lock");
+        std::printf("child: try to read: %s\n", theirs->tryReadLock() ? "got it" : "busy");
+        std::printf("child: asks for it for writing\n");
+        if (write(ready[1], "w", 1) != 1)
+            _exit(1);
+        theirs->writeLock();
+        std::printf("child: holds it now\n");
+        theirs->unlock();
+        delete theirs;
+        _exit(0);
+    }
+    char c = 0;
+    if (child > 0 && read(ready[0], &c, 1) == 1) {
+        std::printf("parent: lets go\n");
+        mine->unlock();
+        int status = 0;
+        waitpid(child, &status, 0);
+    } else {
+        mine->unlock();
+    }
+    close(ready[0]);
+    close(ready[1]);
+    delete mine;
 }
 
 }  // namespace
@@ -187,6 +319,8 @@ int main() {
     received.buildTraceBuf(trace, 0);
     std::printf("%s", trace.c_str());
 
+    typedObjectRoadTrip();
+
     section("Message texts by number, from the catalogs");
     for (unsigned number : {0x1354A0C3u, 0x15E3A0A3u, 0x35E5102Bu}) {
         unsigned int status = 0;
@@ -196,6 +330,7 @@ int main() {
     }
 
     textUtilities();
+    lockWalkThrough(dir);
 
     std::system(("rm -rf '" + dir + "'").c_str());
     return 0;

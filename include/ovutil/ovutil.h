@@ -24,13 +24,16 @@
 #include <ovutil/fipsMode.h>
 #include <ovutil/getpath.h>
 #include <ovutil/mime64.h>
+#include <ovutil/wvlock.h>
 #include <ovutil/wvmsg.h>
 #include <ovutil/wvwchar.h>
 
 #ifdef __cplusplus
 #include <ovutil/I18NCache.h>
+#include <ovutil/MrProcessLock.h>
 #include <ovutil/NameValueMap.h>
 #include <ovutil/OVMessageService.h>
+#include <ovutil/OVObject.h>
 #include <ovutil/OVStanzaFileProperties.h>
 #include <ovutil/PathMap.h>
 #endif

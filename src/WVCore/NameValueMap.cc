@@ -6,15 +6,24 @@
 
 #include <ovutil/NameValueMap.h>
 
+#include <pthread.h>
+
 #include <cstdio>
 #include <cstdlib>
 
 #include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
 
+#include "internal/objectlib.h"
+
 namespace {
 
 const char kSourceFile[] = "src/WVCore/NameValueMap";
+
+// The model of every new entry (see findOrCreateEntry): made once under pthread_once, never
+// destroyed.
+pthread_once_t emptyEntry_once = PTHREAD_ONCE_INIT;
+NameValueEntry const* emptyEntry_ = nullptr;
 
 // The text form of an unsigned number, "%u".
 struct DecimalText {
@@ -85,8 +94,9 @@ NameValueEntry* NameValueMap::findOrCreateEntry(char const* name) {
     // owning ZUTF8String_6_0, the entry's a fresh empty entry (whose list and subtree
     // allocate nothing until they are filled). One empty entry serves as the model for every
     // clone; it is only read, so threads working on different maps share it safely.
-    static NameValueEntry const* const emptyEntry = new NameValueEntry;
-    return static_cast<NameValueEntry*>(map_.getOrPutEntry(ZUTF8ConstString_6_0(name), *emptyEntry));
+    pthread_once(&emptyEntry_once, [] { emptyEntry_ = new NameValueEntry; });
+    return static_cast<NameValueEntry*>(
+        ovutil_internal::getOrPutEntry(map_, ZUTF8ConstString_6_0(name), *emptyEntry_));
 }
 
 // ---- Reading ----

@@ -15,6 +15,7 @@
 #include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
 
+#include "internal/objectlib.h"
 #include "NameValueMapText.h"
 
 namespace {
@@ -71,7 +72,7 @@ void NameValueMap::toAttrlistInternal(attrlist_s_t& out, char const* prefix) con
     for (unsigned long i = 0; i < names.size(); ++i) {
         auto const* key = static_cast<ZAbstractString_6_0 const*>(names.get(i));
         fullName.assign(prefix != nullptr ? prefix : "");
-        fullName.append(key->c_str());
+        fullName.append(ovutil_internal::textOf(*key));
         auto const* entry = static_cast<NameValueEntry const*>(map_.getEntry(*key));
         for (unsigned long v = 0; v < entry->values.size(); ++v) {
             char const* text = valueText(entry->values.get(v));

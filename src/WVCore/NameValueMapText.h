@@ -7,16 +7,18 @@
 #include <ovz/object.h>
 #include <ovz/strings.h>
 
+#include "internal/objectlib.h"
+
 // The UTF-8 text of a stored value ("" for an empty string), or `other` for an object that
 // is no string. Nearly every value is a ZUTF8String_6_0, which the exact type test finds
 // without the hierarchy walk of a cross-library dynamic_cast.
 inline char const* nvmValueText(ZObject_6_0 const* value, char const* other) {
     if (value == nullptr) return other;
     if (typeid(*value) == typeid(ZUTF8String_6_0)) {
-        return static_cast<ZUTF8String_6_0 const*>(value)->c_str();
+        return ovutil_internal::textOf(*static_cast<ZUTF8String_6_0 const*>(value));
     }
     auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(value);
-    return text != nullptr ? text->c_str() : other;
+    return text != nullptr ? ovutil_internal::textOf(*text) : other;
 }
 
 #endif  // OVUTIL_SRC_WVCORE_NAMEVALUEMAPTEXT_H

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "internal/objectlib.h"
 #include "NameValueMapText.h"
 
 ZHashMap_6_0* NameValueMap::namesNotToTrace = nullptr;
@@ -84,7 +85,8 @@ void NameValueMap::buildTraceBuf(ZUTF8String_6_0& out, int level) const {
             char const* text = valueText(entry->values.get(0));
             if (masked) {
                 out.append(kMask);
-            } else if (key->equals(kSignonUser) && strcmp(text, kSignonNull) == 0) {
+            } else if (ovutil_internal::textEquals(*key, kSignonUser) &&
+                       strcmp(text, kSignonNull) == 0) {
                 out.append(kSignonNullShown);
             } else {
                 out.append(text);

@@ -14,6 +14,8 @@
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
 
+#include "internal/objectlib.h"
+
 namespace {
 
 const char kSourceFile[] = "src/WVCore/attrlist";
@@ -123,7 +125,8 @@ void attrlist_add_entry(attrlist_s_t* list, char* name, value_s_t* value) {
     ZUTF8String_6_0 key = upperKey(name);
     unsigned int position = list->count;
     for (unsigned int i = 0; i < list->count; ++i) {
-        int order = strcmp(key.c_str(), upperKey(list->attrs[i].name).c_str());
+        int order = strcmp(ovutil_internal::textOf(key),
+                           ovutil_internal::textOf(upperKey(list->attrs[i].name)));
         if (order <= 0) {
             if (order == 0) {
                 attrlist_add_value(&list->attrs[i], value);

@@ -2,6 +2,7 @@
 // multi-valued keys.
 #include <ovutil/OVStanzaFileProperties.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -13,10 +14,13 @@ pthread_once_t OVStanzaFileProperties::ms_once = PTHREAD_ONCE_INIT;
 
 namespace {
 
-// factory_ is written once under ms_once and read without a lock first; the atomic accessors
-// keep that fast path free of a data race.
+// factory_ is written once under ms_once and read without a lock first; atomic access keeps
+// that fast path free of a data race. Its type is part of the exported interface, so it is
+// reached through std::atomic_ref rather than declared atomic.
+using FactoryRef = std::atomic_ref<OVStanzaFileProperties::OVStanzaFilePropertiesFactory*>;
+
 OVStanzaFileProperties::OVStanzaFilePropertiesFactory* currentFactory() {
-    return __atomic_load_n(&OVStanzaFileProperties::factory_, __ATOMIC_ACQUIRE);
+    return FactoryRef(OVStanzaFileProperties::factory_).load(std::memory_order_acquire);
 }
 
 void ensureFactory() {
@@ -30,7 +34,7 @@ void OVStanzaFileProperties::init() {
     // Allocated with the object library's allocator; if the constructor throws, the
     // allocator's delete releases the memory and the exception passes on.
     auto* factory = new OVStanzaFilePropertiesFactory();
-    __atomic_store_n(&factory_, factory, __ATOMIC_RELEASE);
+    FactoryRef(factory_).store(factory, std::memory_order_release);
 }
 
 ZProperties_6_0* OVStanzaFileProperties::OVStanzaFilePropertiesFactory::makePropertiesInstance() {

@@ -14,23 +14,25 @@
 #include <unordered_set>
 #include <vector>
 
+#include <ovmsg/messages.h>
 #include <ovsvc/svc.h>
 #include <ovz/exceptions.h>
 #include <ovz/properties.h>
 #include <ovz/strings.h>
+
+#include "internal/logging.h"
+#include "internal/objectlib.h"
 
 namespace {
 
 // Records of this unit carry the name of the class's source unit.
 constexpr const char* kSource = "src/util/OVStanzaFileProperties";
 
-constexpr unsigned int kMsgMigrationFailed = 0x1354A0C7;
-
 constexpr unsigned int kStage1Last = 0x50F;
 constexpr unsigned int kStage2Last = 0x60F;
 constexpr unsigned int kCurrentVersion = 0x610;
 
-constexpr const char* kOvConf = "/opt/Orvan/etc/ov.conf";
+using ovutil_internal::kProductConfigFile;
 constexpr const char* kWvmgrdConf = "/opt/Orvan/etc/wvmgrd.conf";
 constexpr const char* kWvacldConf = "/opt/Orvan/etc/wvacld.conf";
 constexpr const char* kLdapConf = "/opt/Orvan/etc/ldap.conf";
@@ -116,7 +118,7 @@ void fillApplicationHost(OVStanzaFileProperties& props) {
     props.getValue("aznapi-configuration", "azn-app-host", host, 0, nullptr);
     if (!host.isEmpty())
         return;
-    const char* slash = std::strchr(user.c_str(), '/');
+    const char* slash = std::strchr(ovutil_internal::textOf(user), '/');
     if (slash != nullptr)
         props.setValue("aznapi-configuration", "azn-app-host", trimmed(slash + 1).c_str());
 }
@@ -128,7 +130,7 @@ void stage1(OVStanzaFileProperties& props) {
 
     ZUTF8String_6_0 credService;
     props.getValue("aznapi-pac-services", "AZN_V37CRED_SVC", credService, 0, nullptr);
-    if (!credService.isEmpty() && credService.equals("azn_v37cred_svc"))
+    if (!credService.isEmpty() && ovutil_internal::textEquals(credService, "azn_v37cred_svc"))
         props.deleteKey("aznapi-pac-services", "AZN_V37CRED_SVC");
 
     moveCredentialTags(props);
@@ -158,7 +160,7 @@ void stage2(OVStanzaFileProperties& props, const char* fileName, int versionExis
         props.addStanzaComment("meta-info", "#\n# Meta stanza\n#");
         props.addEntryComment("meta-info", "version", "#\n# version =\n#");
     }
-    if (std::strstr(fileName, kOvConf) != nullptr) {
+    if (std::strstr(fileName, kProductConfigFile) != nullptr) {
         fill(props, "ssl", "ssl-enable-fips", "no",
              "# Enable (value of \"yes\") or disable (value of \"no\") Federal Information\n"
              "# Processing Standards (FIPS) mode - security requirements for cryptographic\n"
@@ -209,10 +211,8 @@ void OVStanzaFileProperties::postLoad(const char* fileName) {
         store(name);
     } catch (ZException_6_0&) {
         // The file stays as it was on disk, so the next load tries again.
-        if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
-            ov_svc__debug_withfile(ov_ras_svc_handle, kSource, __LINE__, 3, 9, "%s Exception caught. \n",
-                                   "ZException");
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 48,
-                                  kMsgMigrationFailed, name);
+        ovutil_internal::traceCaught(kSource, __LINE__, "ZException");
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+                                  OV_SVC_WARNING, OV_MSG_CONFIG_MIGRATION_FAILED, name);
     }
 }

@@ -19,6 +19,8 @@
 #include <ovz/locks.h>
 #include <ovz/strings.h>
 
+#include "internal/objectlib.h"
+
 extern "C" {
 const char i18nfailure[35] = "Unknown message number (0x%8.8lx).";
 }
@@ -158,9 +160,9 @@ OVUTIL_EXPORT int wvmsg_init(const char* program_name) {
         // openlog keeps the pointer it is given, so the log is closed before this copy goes
         // away on every way out.
         ZUTF8String_6_0 name(program_name);
-        openlog(name.c_str(), LOG_CONS | LOG_NDELAY, LOG_USER);
+        openlog(ovutil_internal::textOf(name), LOG_CONS | LOG_NDELAY, LOG_USER);
         unsigned int status = 0;
-        ov_svc_set_progname(name.c_str(), &status);
+        ov_svc_set_progname(ovutil_internal::textOf(name), &status);
         if (status != 0) {
             syslog(LOG_CRIT, "Cannot initialize DCE servicibility messages");
             fprintf(stderr, "Cannot initialize DCE servicibility messages(status 0x%8x)\n", status);

@@ -6,28 +6,30 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <ovmsg/messages.h>
 #include <ovsvc/svc.h>
 #include <ovutil/OVStanzaFileProperties.h>
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
 
+#include "internal/logging.h"
+#include "internal/objectlib.h"
+
 namespace {
 
 constexpr const char* kSource = "src/util/cfgfile";
 
-constexpr unsigned int kMsgInvalidData = 0x1354A0C3;
-constexpr unsigned int kMsgLoadFailed = 0x1354A09A;
-constexpr unsigned int kMsgOutOfMemory = 0x10652065;
+// The statuses a caller gets are message numbers of their own.
+static_assert(OV_CFG_S_INVALID_DATA == OV_MSG_CONFIG_STATUS_INVALID_DATA);
+static_assert(OV_CFG_S_LOAD_FAILED == OV_MSG_CONFIG_STATUS_LOAD_FAILED);
 
 // The debug line of a catch site, naming the line of the catch.
 void logCaught(int line, const char* exceptionName) {
-    if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
-        ov_svc__debug_withfile(ov_ras_svc_handle, kSource, line, 3, 9, "%s Exception caught. \n",
-                               exceptionName);
+    ovutil_internal::traceCaught(kSource, line, exceptionName);
 }
 
 void logOutOfMemory(int line) {
-    ov_svc_printf_cs_withfile(bas_svc_handle, ov_svc_utf8_cs, kSource, line, "", 0, 16, kMsgOutOfMemory);
+    ovutil_internal::logOutOfMemoryUTF8(kSource, line);
 }
 
 }  // namespace
@@ -41,14 +43,14 @@ unsigned int config_item_load(const char* fileName, ZStzFileItem_6_0* items, uns
     } catch (ZPropertiesInvalidDataException_6_0& e) {
         logCaught(__LINE__, "ZPropertiesInvalidDataException");
         e.report();
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 32,
-                                  kMsgInvalidData, fileName);
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+                                  OV_SVC_ERROR, OV_MSG_CONFIG_INVALID_DATA, fileName);
         return OV_CFG_S_INVALID_DATA;
     } catch (ZException_6_0& e) {
         logCaught(__LINE__, "ZException");
         e.report();
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0, 32,
-                                  kMsgLoadFailed, fileName, 1);
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0,
+                                  OV_SVC_ERROR, OV_MSG_CONFIG_LOAD_FAILED, fileName, 1);
         return OV_CFG_S_LOAD_FAILED;
     }
 }
@@ -68,7 +70,7 @@ int makearraylist(const ZArrayList_6_0& list, char**& out) {
     out[n] = nullptr;
     for (unsigned long i = 0; i < n; ++i) {
         const auto* text = dynamic_cast<const ZAbstractString_6_0*>(list.get(i));
-        out[i] = strdup(text != nullptr ? text->c_str() : "");
+        out[i] = strdup(text != nullptr ? ovutil_internal::textOf(*text) : "");
         if (out[i] == nullptr) {
             // The array now reads as ending here; the caller frees what came before.
             logOutOfMemory(__LINE__);

@@ -8,56 +8,57 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
+#include <ovmsg/messages.h>
 #include <ovsvc/svc.h>
 #include <ovutil/cfgfile.h>
 #include <ovutil/getpath.h>
 #include <ovz/properties.h>
 #include <ovz/strings.h>
 
+#include "internal/logging.h"
+
 namespace {
 
 constexpr const char* kSource = "src/util/fipsMode";
-constexpr const char* kProductConf = "/opt/Orvan/etc/ov.conf";
+using ovutil_internal::kProductConfigFile;
 
-constexpr unsigned int kMsgConfigUnreadable = 0x15E3A003;
-constexpr unsigned int kMsgNotSet = 0x15E3A0A3;
-
-std::int32_t FIPSenabled_ = -1;
+std::atomic<std::int32_t> FIPSenabled_{-1};
 
 pthread_mutex_t fipsMutex;
 pthread_once_t fipsMutexOnce = PTHREAD_ONCE_INIT;
 
 std::int32_t current() {
-    return __atomic_load_n(&FIPSenabled_, __ATOMIC_ACQUIRE);
+    return FIPSenabled_.load(std::memory_order_acquire);
 }
 
 // The setting read from the product configuration: 1 only for "yes" in any case.
 int readConfiguredMode() {
-    const char* file = ov_get_path(kProductConf);
+    const char* file = ov_get_path(kProductConfigFile);
     if (file == nullptr)
-        file = kProductConf;
+        file = kProductConfigFile;
     try {
         ZLCString_6_0 value;
         ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "ssl-enable-fips", 0, &value, 0};
         if (config_item_load(file, &item, 1, 0) != 0) {
-            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 32,
-                                      kMsgConfigUnreadable, file);
+            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+                                      OV_SVC_ERROR, OV_MSG_FIPS_CONFIG_UNREADABLE, file);
             return 0;
         }
         if (value.isEmpty()) {
-            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "", 0, 64,
-                                      kMsgNotSet);
+            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "", 0,
+                                      OV_SVC_NOTICE, OV_MSG_FIPS_NOT_SET);
             return 0;
         }
         return value.compareignorecase("yes") == 0 ? 1 : 0;
     } catch (...) {
         // Nothing may leave this C entry point with the mutex held; a reading that failed in
         // an unexpected way counts as an unreadable configuration.
-        ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0, 32,
-                                  kMsgConfigUnreadable, file);
+        ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+                                  OV_SVC_ERROR, OV_MSG_FIPS_CONFIG_UNREADABLE, file);
         return 0;
     }
 }
@@ -85,8 +86,8 @@ int getFIPSMode(void) {
 
 void setFIPSMode(int mode) {
     std::int32_t unsettled = -1;
-    __atomic_compare_exchange_n(&FIPSenabled_, &unsettled, static_cast<std::int32_t>(mode), false,
-                                __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    FIPSenabled_.compare_exchange_strong(unsettled, static_cast<std::int32_t>(mode),
+                                         std::memory_order_acq_rel, std::memory_order_acquire);
 }
 
 }  // extern "C"

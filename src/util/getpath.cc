@@ -1,5 +1,6 @@
-// Process start-up, the install path table, the product's message service and the common
-// directory of the product family.
+// Process start-up and the C entry points of the install path table and of the common
+// directory of the product family. The table itself is PathMap (PathMap.cc); the message
+// service that start-up installs is OVMessageService (OVMessageService.cc).
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -14,6 +15,7 @@
 #include <new>
 #include <string>
 
+#include <ovmsg/messages.h>
 #include <ovmsg/msg.h>
 #include <ovsvc/svc.h>
 #include <ovutil/OVMessageService.h>
@@ -25,6 +27,10 @@
 #include <ovz/properties.h>
 #include <ovz/strings.h>
 
+#include "internal/logging.h"
+#include "internal/objectlib.h"
+#include "internal/startup.h"
+
 namespace {
 
 // Every record of this unit names this source file.
@@ -32,34 +38,35 @@ const char kSourceFile[] = "src/util/getpath";
 
 const char kCatalogRoot[] = "/opt/Orvan/nls/msg";
 const char kUcxDir[] = "/opt/Orvan/nls/UCX";
-const char kProductConfig[] = "/opt/Orvan/etc/ov.conf";
+using ovutil_internal::kProductConfigFile;
 const char kLogDir[] = "/var/Orvan/log";
 const char kScdCfgDir[] = "/zel/selvan/common/cfg";
 const char kScdPropertiesName[] = "log.properties";
 const char kScdKey[] = "selvan_common_dir";
+
+// The statuses of ov_selvan_common_directory_init are message numbers of their own.
+static_assert(OV_SCD_S_NO_PRODUCT_ROOT == OV_MSG_SCD_NO_PRODUCT_ROOT);
+static_assert(OV_SCD_S_NO_FAMILY_ROOT == OV_MSG_SCD_NO_FAMILY_ROOT);
+static_assert(OV_SCD_S_ROOTS_DIFFER == OV_MSG_SCD_ROOTS_DIFFER);
 
 const char* const kRelocatedLogs[] = {
     "msg__ovacld.log",    "msg__ovmgrd.log",     "msg__ovmgrproxyd.log",
     "ovconfig_proxy.log", "ovconfig_rmc.log",    "ovconfig_audit.log",
 };
 
-const unsigned int kOutOfMemoryMsg = 0x10652065u;
-
-pthread_once_t inst_once = PTHREAD_ONCE_INIT;
+pthread_once_t util_init_once = PTHREAD_ONCE_INIT;
 std::atomic<int> util_inited{0};
 OVMessageService* theMessageService = nullptr;
 ZLCString_6_0* scdRoot_ = nullptr;
 
+// Start-up cannot go on without memory.
 [[noreturn]] void outOfMemory(int line) {
-    ov_svc_printf_withfile(bas_svc_handle, kSourceFile, line, "", 0, OV_SVC_FATAL,
-                           kOutOfMemoryMsg);
+    ovutil_internal::logOutOfMemory(kSourceFile, line);
     abort();
 }
 
 void traceCaught(int line, const char* className) {
-    if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
-        ov_svc__debug_withfile(ov_ras_svc_handle, kSourceFile, line, 3, 9,
-                               "%s Exception caught. \n", className);
+    ovutil_internal::traceCaught(kSourceFile, line, className);
 }
 
 void addPath(const char* key, const char* value) {
@@ -79,7 +86,7 @@ void readFamilyRoot(const std::string& propertiesFile) {
         // The root is a path: kept as the file's bytes, never converted, so that no
         // locale can change the directory it names.
         try {
-            scdRoot_ = new (std::nothrow) ZLCString_6_0(value.c_str());
+            scdRoot_ = new (std::nothrow) ZLCString_6_0(ovutil_internal::textOf(value));
         } catch (ZOutOfMemoryException_6_0&) {
             scdRoot_ = nullptr;
         }
@@ -160,22 +167,23 @@ void setUcxDir() {
 // Moves the log files into the common directory named by the product configuration.
 void relocateLogs() {
     struct stat st;
-    if (stat(kProductConfig, &st) != 0) return;
+    if (stat(kProductConfigFile, &st) != 0) return;
     try {
         ZStanzaFileProperties_6_0* config =
-            OVStanzaFileProperties::getRegisteredPropertiesFor(kProductConfig, 0);
+            OVStanzaFileProperties::getRegisteredPropertiesFor(kProductConfigFile, 0);
         if (config == nullptr) return;
         ZUTF8String_6_0 utf8Root;
         config->getValue("ovrte", kScdKey, utf8Root, 0, nullptr);
         if (utf8Root.isEmpty()) return;
-        ZLCString_6_0 root(utf8Root.c_str());  // the file's bytes, as for the family root
+        // The file's bytes, as for the family root.
+        ZLCString_6_0 root(ovutil_internal::textOf(utf8Root));
         PathMap::ovPaths_->putEntry(ZUTF8ConstString_6_0("#ov_undefined_ov_scd_root"), root);
         ZLCString_6_0 logs = root + "/" + "ORV" + "/" + "logs";
-        addPath(kLogDir, logs.c_str());
+        addPath(kLogDir, ovutil_internal::textOf(logs));
         for (const char* name : kRelocatedLogs) {
             std::string key = std::string(kLogDir) + "/" + name;
             ZLCString_6_0 value = logs + "/" + name;
-            addPath(key.c_str(), value.c_str());
+            addPath(key.c_str(), ovutil_internal::textOf(value));
         }
     } catch (ZException_6_0& e) {
         traceCaught(__LINE__, "ZException");
@@ -183,7 +191,7 @@ void relocateLogs() {
     }
 }
 
-// Runs once per process, through inst_once. Reading the two configuration files catches what
+// Runs once per process, through util_init_once. Reading the two configuration files catches what
 // goes wrong there; anywhere else only memory can run out, and start-up cannot go on without it.
 void doUtilInit() {
     theMessageService = new OVMessageService();
@@ -212,122 +220,15 @@ extern "C" void doUtilInitOnce() {
     }
 }
 
-void runStartUp() { pthread_once(&inst_once, doUtilInitOnce); }
-
 // The text of a stored value; an empty string object may carry no characters at all.
 const char* valueText(const ZObject_6_0* value) {
     const char* text = static_cast<const ZAbstractString_6_0*>(value)->getChars();
     return text != nullptr ? text : "";
 }
 
-// The kind table of the exception messages: message number, attributes and insert format of
-// every kind that has its own message. Kind 0 and 23 have none.
-struct KindRow {
-    unsigned int msgid;
-    unsigned int attributes;
-    const char* format;
-};
-
-constexpr int kLastKind = 54;
-
-constexpr const char* kindFormat(int kind) {
-    switch (kind) {
-    case 1: case 11: case 14: case 19: case 22: case 31: case 45: case 46: case 48:
-        return "";
-    case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 10:
-    case 15: case 16: case 17: case 18: case 20: case 21:
-    case 24: case 25: case 26: case 27: case 29: case 30:
-    case 33: case 34: case 35: case 36:
-        return "%d";
-    case 32: case 42: case 49: case 50: case 53: case 54:
-        return "%s";
-    case 12: case 13: case 47:
-        return "%s%s";
-    case 37: case 38:
-        return "%d%s";
-    case 2: case 43:
-        return "%s%s%d";
-    case 44: case 51:
-        return "%s%d%s";
-    case 28:
-        return "%s%s%s";
-    case 39: case 40: case 41:
-        return "%s%s%s%s";
-    case 52:
-        return "%s%s%d%s";
-    default:
-        return nullptr;
-    }
-}
-
-constexpr KindRow kindRow(int kind) {
-    if (kind >= 1 && kind <= 22) return {0x35E51001u + kind, OV_SVC_FATAL, kindFormat(kind)};
-    if (kind >= 24 && kind <= kLastKind)
-        return {0x35E51018u + (kind - 24), kind >= 53 ? OV_SVC_ERROR : OV_SVC_FATAL,
-                kindFormat(kind)};
-    return {0, 0, nullptr};
-}
-
 }  // namespace
 
-// ---- OVMessageService ---------------------------------------------------------------------
-
-int OVMessageService::outputMessage(const char* text, int msgid, int severity, int subcomp,
-                                    const ZLCString_6_0* s1, const ZLCString_6_0* s2,
-                                    const ZLCString_6_0* s3, const ZLCString_6_0* s4,
-                                    const ZLCString_6_0* s5, const ZLCString_6_0* s6) const {
-    return ZMessageService_6_0::defaultMessageService()->outputMessage(
-        text, msgid, severity, subcomp, s1, s2, s3, s4, s5, s6);
-}
-
-int OVMessageService::outputMessageUTF8(const char* text, int msgid, int severity, int subcomp,
-                                        const ZUTF8String_6_0* s1, const ZUTF8String_6_0* s2,
-                                        const ZUTF8String_6_0* s3, const ZUTF8String_6_0* s4,
-                                        const ZUTF8String_6_0* s5,
-                                        const ZUTF8String_6_0* s6) const {
-    return ZMessageService_6_0::defaultMessageService()->outputMessageUTF8(
-        text, msgid, severity, subcomp, s1, s2, s3, s4, s5, s6);
-}
-
-int OVMessageService::outputException(ZException_6_0& exception) const {
-    return exception.report();
-}
-
-int OVMessageService::outputException(const ZZException_6_0* record, va_list inserts) const {
-    // Compared as unsigned, so that negative kinds fall out of the table too.
-    unsigned int kind = static_cast<unsigned int>(record->kind());
-    KindRow row = kind <= static_cast<unsigned int>(kLastKind)
-                      ? kindRow(static_cast<int>(kind))
-                      : KindRow{0, 0, nullptr};
-    if (row.format == nullptr) return printDefault(record);
-    return ov_svc_vprintf_withfile(ovz_svc_handle, record->sourceFile(), record->sourceLine(),
-                                   row.format, 0, row.attributes, row.msgid, inserts);
-}
-
-OVMessageService::~OVMessageService() = default;
-
-int OVMessageService::printDefault(const ZZException_6_0* record) const {
-    // The generic message names four inserts: the catalog text shows the kind code as the
-    // fourth, so an exception without a message of its own can still be told apart.
-    return ov_svc_printf_withfile(ovz_svc_handle, kSourceFile, __LINE__, "%s%s%d%d", 0,
-                                  OV_SVC_FATAL, OVZ_EXCEPTION_MSGID, record->text(),
-                                  record->sourceFile(), record->sourceLine(), record->kind());
-}
-
-// ---- PathMap --------------------------------------------------------------------------------
-
-PathMap* PathMap::ovPaths_ = nullptr;
-
-PathMap::PathMap() : ZHashKeyMap_6_0(50, 1) {}
-
-PathMap::~PathMap() = default;
-
-void PathMap::addOvPath(const char* path) {
-    if (path == nullptr) return;
-    // Called before start-up, the table would not exist yet; start-up makes it.
-    runStartUp();
-    ovPaths_->putEntry(ZUTF8ConstString_6_0(path), ZLCString_6_0(path));
-}
+void ovutil_internal::runStartUp() { pthread_once(&util_init_once, doUtilInitOnce); }
 
 // ---- C entry points -------------------------------------------------------------------------
 
@@ -335,13 +236,13 @@ extern "C" {
 
 OVUTIL_EXPORT void ovutil_init(void) {
     if (util_inited.load(std::memory_order_acquire) == 0) {
-        runStartUp();
+        ovutil_internal::runStartUp();
         util_inited.store(1, std::memory_order_release);
     }
 }
 
 OVUTIL_EXPORT const char* ov_get_path(const char* key) {
-    runStartUp();
+    ovutil_internal::runStartUp();
     if (key == nullptr) return nullptr;
     ZObject_6_0* value = PathMap::ovPaths_->getEntry(ZUTF8ConstString_6_0(key));
     if (value != nullptr) return valueText(value);

@@ -1,6 +1,7 @@
 /* A plain C program that includes the C headers and calls the C entry points: the C
  * interface works from C, not only from C++. Exits non-zero and says why on the first
  * wrong result. */
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -77,8 +78,26 @@ static void text(void) {
     free(plain);
 }
 
+static void locks(void) {
+    lock_s_t* lock = NULL;
+    int word = 0;
+    expect(lock__create(&lock, &word, NULL) == 0 && lock != NULL, "lock__create");
+    expect(lock__read(lock, NULL, NULL, 1) == 1, "lock__read on a free lock");
+    lock__unlock(lock);
+    expect(lock__riw(lock, &word, NULL, 0) == 1, "lock__riw on a free lock");
+    expect(lock__write(lock, &word, NULL, 0) == 1, "lock__write upgrade without readers");
+    lock__unlock(lock);
+    errno = EINVAL;
+    expect(lock__justwrite(lock, NULL, NULL, 0) == 1 && errno == 0,
+           "lock__justwrite on a free lock, errno 0");
+    lock__spy(lock, &word);
+    lock__unlock(lock);
+    lock__delete(lock);
+}
+
 int main(void) {
     base64();
+    locks();
     attributes();
     messages();
     text();

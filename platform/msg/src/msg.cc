@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <nl_types.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -34,35 +35,34 @@ struct Found {
 
 // Everything below is guarded by Lock(). A look-up is short (a map search, at most one
 // catopen/catgets and one iconv), and a process asks for few distinct numbers.
-std::mutex& Lock() {
-    static std::mutex* m = new std::mutex;  // never destroyed: look-ups may run at exit
-    return *m;
-}
-
-// Catalog handles by prefix, opened once and never closed.
-std::map<unsigned, nl_catd>& Handles() {
-    static auto* h = new std::map<unsigned, nl_catd>;
-    return *h;
-}
-
-// UTF-8 texts taken from the catalogs, by number. Node-based, so the strings never move.
-std::map<unsigned, std::string>& Utf8Texts() {
-    static auto* t = new std::map<unsigned, std::string>;
-    return *t;
-}
-
-// Copies of default texts handed out as UTF-8, by number.
-std::map<unsigned, std::string>& Utf8DefaultCopies() {
-    static auto* t = new std::map<unsigned, std::string>;
-    return *t;
-}
-
-// Texts in a local code set, by (code set, number, source).
+//
+// The lock and the tables are made on first use under pthread_once and never destroyed:
+// look-ups may run at exit.
 using LocalKey = std::tuple<std::string, unsigned, int>;
-std::map<LocalKey, std::string>& LocalTexts() {
-    static auto* t = new std::map<LocalKey, std::string>;
-    return *t;
+struct Tables {
+    std::mutex lock;
+    // Catalog handles by prefix, opened once and never closed.
+    std::map<unsigned, nl_catd> handles;
+    // UTF-8 texts taken from the catalogs, by number. Node-based, so the strings never move.
+    std::map<unsigned, std::string> utf8Texts;
+    // Copies of default texts handed out as UTF-8, by number.
+    std::map<unsigned, std::string> utf8DefaultCopies;
+    // Texts in a local code set, by (code set, number, source).
+    std::map<LocalKey, std::string> localTexts;
+};
+pthread_once_t tables_once = PTHREAD_ONCE_INIT;
+Tables* tables_ = nullptr;
+
+Tables& TheTables() {
+    pthread_once(&tables_once, [] { tables_ = new Tables; });
+    return *tables_;
 }
+
+std::mutex& Lock() { return TheTables().lock; }
+std::map<unsigned, nl_catd>& Handles() { return TheTables().handles; }
+std::map<unsigned, std::string>& Utf8Texts() { return TheTables().utf8Texts; }
+std::map<unsigned, std::string>& Utf8DefaultCopies() { return TheTables().utf8DefaultCopies; }
+std::map<LocalKey, std::string>& LocalTexts() { return TheTables().localTexts; }
 
 const ov_msg_entry_t* FindDefault(unsigned number) {
     const ov_msg_entry_t* end = kDefaults + kDefaultCount;

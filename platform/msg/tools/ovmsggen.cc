@@ -2,20 +2,27 @@
 //
 // Reads one file of message definitions and writes, for every catalog it declares, an X/Open
 // message source (<name>.msg, for gencat), and optionally the C++ source of the compiled-in
-// default messages. The definition file holds:
+// default messages and a C header that names every message number. The definition file holds:
 //
 //   # a comment; blank lines are ignored
 //   catalog <prefix> <name>     the catalog of every number whose high 20 bits are <prefix>
-//   <number> <text>             a message: 32-bit number in hex, then its UTF-8 text
+//   <number> [<NAME>] <text>    a message: 32-bit number in hex, its name in code (optional),
+//                               then its UTF-8 text
 //
 // The text runs to the end of the line (surrounding blanks trimmed) and is taken literally:
 // a backslash is a backslash. A message lands in set 1 of its catalog under its low 12 bits.
 //
-// usage: ovmsggen [--extra] <definitions> <msg-output-dir> [<defaults-output.cc>]
+// The name is the word after the number when that word begins with "OV_MSG_" (upper-case
+// letters, digits and '_'). A message written without one is named after its catalog and
+// its low 12 bits: 0x35E51003 in catalog ovz is OV_MSG_OVZ_003. The header defines each name
+// as its number, so that code never spells a message number in hex.
+//
+// usage: ovmsggen [--extra] <definitions> <msg-output-dir> [<defaults-output.cc> [<names-output.h>]]
 //
 // --extra: catalogs outside the library's own table (see ovmsg/msg.h). ovmsg looks such a
 // catalog up by the name "ov" + the prefix in five lower-case hex digits, so any other name
 // would never be found: it is refused here.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -24,12 +31,21 @@
 #include <sstream>
 #include <string>
 
+#include "utf8.h"
+
 namespace {
 
 struct Definitions {
     std::map<unsigned, std::string> catalogs;  // prefix -> name
     std::map<unsigned, std::string> messages;  // number -> text
+    std::map<unsigned, std::string> names;     // number -> name given in the file
 };
+
+constexpr char kNamePrefix[] = "OV_MSG_";
+
+bool is_message_name(const std::string& word) {
+    return word.rfind(kNamePrefix, 0) == 0 && word.size() > sizeof kNamePrefix - 1;
+}
 
 [[noreturn]] void fail(const std::string& where, const std::string& why) {
     std::cerr << where << ": " << why << "\n";
@@ -53,19 +69,6 @@ bool parse_hex(const std::string& word, unsigned long limit, unsigned& out) {
     return true;
 }
 
-bool valid_utf8(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
 Definitions read_definitions(const std::string& path) {
     std::ifstream in(path);
     if (!in) fail(path, "cannot be read");
@@ -75,7 +78,8 @@ Definitions read_definitions(const std::string& path) {
         const std::string where = path + ":" + std::to_string(lineno);
         std::string body = trim(line);
         if (body.empty() || body[0] == '#') continue;
-        if (!valid_utf8(body)) fail(where, "not UTF-8");
+        // Shortest forms only (no overlong, surrogate or out-of-range sequences).
+        if (!ovz_utf8::isValid(body)) fail(where, "not UTF-8");
         std::istringstream words(body);
         std::string first;
         words >> first;
@@ -93,6 +97,15 @@ Definitions read_definitions(const std::string& path) {
         unsigned number = 0;
         if (!parse_hex(first, 0xFFFFFFFFul, number)) fail(where, "expected a message number in hex");
         std::string text = trim(body.substr(first.size()));
+        std::string name;
+        std::istringstream rest(text);
+        rest >> name;
+        if (is_message_name(name)) {
+            if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::string::npos)
+                fail(where, "message names are upper-case letters, digits and '_'");
+            text = trim(text.substr(name.size()));
+            defs.names.emplace(number, name);
+        }
         if (text.empty()) fail(where, "message without text");
         if ((number & 0xFFF) == 0) fail(where, "the low 12 bits of a message number must not be 0");
         if (!defs.catalogs.count(number >> 12)) fail(where, "no catalog declared for this number");
@@ -129,6 +142,58 @@ std::string c_quoted(const std::string& text) {
     return out + "\"";
 }
 
+// The name of every message: the one given in the file, else catalog and low 12 bits. Two
+// messages may not share a name.
+std::map<unsigned, std::string> message_names(const Definitions& defs, const std::string& where) {
+    std::map<unsigned, std::string> names;
+    std::map<std::string, unsigned> taken;
+    for (const auto& [number, text] : defs.messages) {
+        std::string name;
+        if (auto given = defs.names.find(number); given != defs.names.end()) {
+            name = given->second;
+        } else {
+            std::string catalog = defs.catalogs.at(number >> 12);
+            for (char& c : catalog) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            char low[8];
+            std::snprintf(low, sizeof low, "%03X", number & 0xFFF);
+            name = kNamePrefix + catalog + "_" + low;
+        }
+        if (!taken.emplace(name, number).second) fail(where, "two messages are named " + name);
+        names.emplace(number, name);
+    }
+    return names;
+}
+
+// A message text inside a C comment: "*/" would end the comment early.
+std::string comment_text(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] == '*' && i + 1 < text.size() && text[i + 1] == '/') out += ' ';
+    }
+    return out;
+}
+
+std::string names_header(const Definitions& defs, const std::string& where) {
+    const std::map<unsigned, std::string> names = message_names(defs, where);
+    std::ostringstream h;
+    h << "/* Generated from messages.def by ovmsggen; edit that file instead. */\n"
+      << "/* The message numbers of the catalogs by name, each with its text. */\n"
+      << "#ifndef OVMSG_MESSAGES_H\n#define OVMSG_MESSAGES_H\n";
+    for (const auto& [prefix, catalog] : defs.catalogs) {
+        h << "\n/* catalog " << catalog << " */\n";
+        for (const auto& [number, text] : defs.messages) {
+            if ((number >> 12) != prefix) continue;
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "0x%08Xu", number);
+            h << "#define " << names.at(number) << " " << buf << " /* " << comment_text(text)
+              << " */\n";
+        }
+    }
+    h << "\n#endif /* OVMSG_MESSAGES_H */\n";
+    return h.str();
+}
+
 void write_file(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out || !(out << content) || !out.flush()) fail(path, "cannot be written");
@@ -142,8 +207,9 @@ int main(int argc, char** argv) {
         --argc;
         ++argv;
     }
-    if (argc != 3 && argc != 4) {
-        std::cerr << "usage: ovmsggen [--extra] <definitions> <msg-output-dir> [<defaults-output.cc>]\n";
+    if (argc < 3 || argc > 5) {
+        std::cerr << "usage: ovmsggen [--extra] <definitions> <msg-output-dir> "
+                     "[<defaults-output.cc> [<names-output.h>]]\n";
         return 2;
     }
     Definitions defs = read_definitions(argv[1]);
@@ -163,7 +229,7 @@ int main(int argc, char** argv) {
         write_file(std::string(argv[2]) + "/" + name + ".msg", msg.str());
     }
 
-    if (argc == 4) {
+    if (argc >= 4) {
         std::ostringstream cc;
         cc << "// Generated from " << argv[1] << "; edit that file instead.\n"
            << "#include \"defaults.h\"\n\nnamespace ovmsg_internal {\n\n"
@@ -184,5 +250,6 @@ int main(int argc, char** argv) {
            << "}  // namespace ovmsg_internal\n";
         write_file(argv[3], cc.str());
     }
+    if (argc == 5) write_file(argv[4], names_header(defs, argv[1]));
     return 0;
 }

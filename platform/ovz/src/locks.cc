@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,10 +45,14 @@ bool tryOrThrow(int rc, const char* what) {
 
 // Named shared state lives in a process-wide registry; entries made before a fork belong
 // to the parent (their locks may be held by threads the child does not have) and are
-// ignored by the child.
+// ignored by the child. The mutex and both registries are made on first use under
+// pthread_once and never destroyed.
+pthread_once_t registryMutex_once = PTHREAD_ONCE_INIT;
+std::mutex* registryMutex_ = nullptr;
+
 std::mutex& registryMutex() {
-    static std::mutex* m = new std::mutex();
-    return *m;
+    pthread_once(&registryMutex_once, [] { registryMutex_ = new std::mutex(); });
+    return *registryMutex_;
 }
 
 }  // namespace
@@ -149,9 +154,13 @@ bool ZStubProcessReadWriteFileLock_6_0::tryWriteLock() {
 const char* ZStubProcessReadWriteFileLock_6_0::name() const { return shared_->name.c_str(); }
 
 namespace {
-std::map<std::string, ZStubProcessReadWriteFileLock_6_0::Shared*>& stubRegistry() {
-    static auto* r = new std::map<std::string, ZStubProcessReadWriteFileLock_6_0::Shared*>();
-    return *r;
+using StubRegistry = std::map<std::string, ZStubProcessReadWriteFileLock_6_0::Shared*>;
+pthread_once_t stubRegistry_once = PTHREAD_ONCE_INIT;
+StubRegistry* stubRegistry_ = nullptr;
+
+StubRegistry& stubRegistry() {
+    pthread_once(&stubRegistry_once, [] { stubRegistry_ = new StubRegistry(); });
+    return *stubRegistry_;
 }
 }  // namespace
 
@@ -177,9 +186,13 @@ namespace {
 
 using UnixShared = ZUnixProcessReadWriteFileLock_6_0::Shared;
 
-std::map<std::pair<dev_t, ino_t>, UnixShared*>& fileRegistry() {
-    static auto* r = new std::map<std::pair<dev_t, ino_t>, UnixShared*>();
-    return *r;
+using FileRegistry = std::map<std::pair<dev_t, ino_t>, UnixShared*>;
+pthread_once_t fileRegistry_once = PTHREAD_ONCE_INIT;
+FileRegistry* fileRegistry_ = nullptr;
+
+FileRegistry& fileRegistry() {
+    pthread_once(&fileRegistry_once, [] { fileRegistry_ = new FileRegistry(); });
+    return *fileRegistry_;
 }
 
 // Sets (or clears, with F_UNLCK) the record lock on the whole file. Returns false when

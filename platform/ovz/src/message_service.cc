@@ -1,6 +1,8 @@
 // The installed message service and the library's default service.
 #include <ovz/message_service.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <string>
 
@@ -82,14 +84,18 @@ public:
 
 std::atomic<ZMessageService_6_0*> installed{nullptr};
 
+// Made on first use under pthread_once and never destroyed: reports may come from other
+// objects' destructors at exit.
+pthread_once_t defaultService_once = PTHREAD_ONCE_INIT;
+ZMessageService_6_0* defaultService_ = nullptr;
+
 }  // namespace
 
 ZMessageService_6_0::~ZMessageService_6_0() = default;
 
 ZMessageService_6_0* ZMessageService_6_0::defaultMessageService() {
-    // Never destroyed: reports may come from other objects' destructors at exit.
-    static ZMessageService_6_0* const service = new DefaultMessageService();
-    return service;
+    pthread_once(&defaultService_once, [] { defaultService_ = new DefaultMessageService(); });
+    return defaultService_;
 }
 
 void ZMessageService_6_0::setMessageService(ZMessageService_6_0* service) {

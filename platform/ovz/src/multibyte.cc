@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "utf8.h"
+
 struct ZCodeSetHandle_6_0 {
     const char* name;
 };
@@ -16,32 +18,7 @@ extern "C" const ZCodeSetHandle_6_0* zgetUTF8Handle_6_0(void) { return &kUTF8; }
 extern "C" int zmblen_6_0(const ZCodeSetHandle_6_0*, const char* position, size_t remaining) {
     if (remaining == 0) return 0;
     if (position == nullptr) return -1;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(position);
-    unsigned char b0 = p[0];
-    if (b0 < 0x80) return 1;
-    int len;
-    // The range allowed for the second byte carries the checks against overlong forms,
-    // surrogates and values above U+10FFFF.
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return -1;
-    }
-    for (int i = 1; i < len; ++i) {
-        if (static_cast<size_t>(i) >= remaining) return 0;
-        unsigned char b = p[i];
-        if (i == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return -1;
-    }
-    return len;
+    return ovz_utf8::sequenceLength(reinterpret_cast<const unsigned char*>(position), remaining);
 }
 
 extern "C" int zstrchr_6_0(const ZCodeSetHandle_6_0* handle, const char* list, int byte) {

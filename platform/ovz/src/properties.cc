@@ -488,10 +488,14 @@ struct Registry {
   std::unordered_map<std::string, RegistryEntry> entries;
 };
 
+// Made on first use under pthread_once and lives as long as the process: registered objects
+// are handed out until the very end.
+pthread_once_t registry_once = PTHREAD_ONCE_INIT;
+Registry* registry_ = nullptr;
+
 Registry& registry() {
-  // Lives as long as the process: registered objects are handed out until the very end.
-  static Registry* r = new Registry;
-  return *r;
+  pthread_once(&registry_once, [] { registry_ = new Registry; });
+  return *registry_;
 }
 
 }  // namespace

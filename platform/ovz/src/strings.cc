@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <pthread.h>
 #include <strings.h>
 #include <wchar.h>
 #include <wctype.h>
@@ -17,7 +18,8 @@
 #include <type_traits>
 
 #include <ovz/exceptions.h>
-#include <ovz/multibyte.h>
+
+#include "utf8.h"
 
 namespace {
 
@@ -121,44 +123,18 @@ std::string localToUTF8(const char* text, std::size_t n) {
     return convert(cs, "UTF-8", text, n);
 }
 
-// The UTF-8 locale in which upper() maps characters; null when the system has none.
+// The UTF-8 locale in which upper() maps characters; null when the system has none. Made
+// on first use under pthread_once and never freed.
+pthread_once_t utf8Locale_once = PTHREAD_ONCE_INIT;
+locale_t utf8Locale_ = static_cast<locale_t>(0);
+
 locale_t utf8Locale() {
-    static locale_t loc = [] {
-        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        if (l == static_cast<locale_t>(0))
-            l = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
-        return l;
-    }();
-    return loc;
-}
-
-unsigned decodeUTF8(const unsigned char* p, int len) {
-    if (len == 1) return p[0];
-    unsigned cp = p[0] & (0xFFu >> (len + 1));
-    for (int i = 1; i < len; ++i) cp = (cp << 6) | (p[i] & 0x3Fu);
-    return cp;
-}
-
-void encodeUTF8(unsigned cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-bool validScalar(unsigned cp) {
-    return cp != 0 && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    pthread_once(&utf8Locale_once, [] {
+        utf8Locale_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        if (utf8Locale_ == static_cast<locale_t>(0))
+            utf8Locale_ = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
+    });
+    return utf8Locale_;
 }
 
 }  // namespace
@@ -379,24 +355,24 @@ void ZUTF8String_6_0::upper() {
     std::string out;
     out.reserve(n);
     for (std::size_t i = 0; i < n;) {
-        int len = zmblen_6_0(zgetUTF8Handle_6_0(), reinterpret_cast<const char*>(p + i), n - i);
+        int len = ovz_utf8::sequenceLength(p + i, n - i);
         if (len <= 0) {  // invalid or truncated: the byte stays as it is
             out += static_cast<char>(p[i]);
             ++i;
             continue;
         }
-        unsigned cp = decodeUTF8(p + i, len);
+        unsigned cp = ovz_utf8::decode(p + i, len);
         unsigned up = cp;
         if (loc != static_cast<locale_t>(0)) {
             up = static_cast<unsigned>(towupper_l(static_cast<wint_t>(cp), loc));
         } else if (cp >= 'a' && cp <= 'z') {
             up = cp - 'a' + 'A';
         }
-        if (!validScalar(up)) up = cp;
+        if (!ovz_utf8::isScalar(up)) up = cp;
         if (up == cp)
             out.append(reinterpret_cast<const char*>(p + i), static_cast<std::size_t>(len));
         else
-            encodeUTF8(up, out);
+            ovz_utf8::append(out, up);
         i += static_cast<std::size_t>(len);
     }
     clear();

@@ -1,5 +1,7 @@
 // The product's serviceability handles, and debug levels: filled in from OV_SVC_DEBUG when a
 // handle is first used, changed by ov_svc_set_debug_level.
+#include <pthread.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -57,9 +59,13 @@ dce_svc_handle_s_t ovc_handle = {"ovc", ovc_table, Size(ovc_table), 0};
 dce_svc_handle_s_t ovz_handle = {"ovz", ovz_table, Size(ovz_table), 0};
 
 // Serialises filling handles in; readers use the atomics of ov_svc_debug_level.
+// Made on first use under pthread_once and never destroyed.
+pthread_once_t fillMutex_once = PTHREAD_ONCE_INIT;
+std::mutex* fillMutex_ = nullptr;
+
 std::mutex& FillMutex() {
-    static std::mutex* m = new std::mutex;
-    return *m;
+    pthread_once(&fillMutex_once, [] { fillMutex_ = new std::mutex; });
+    return *fillMutex_;
 }
 
 bool ParseLevel(std::string_view s, unsigned& level) {

@@ -1,6 +1,7 @@
 // Records: numbered messages and debug lines, assembled into one line each and handed to
 // the capture sink and to the route of their severity.
 #include <sys/time.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,25 +24,31 @@ extern "C" OVSVC_EXPORT const char* const ov_svc_utf8_cs = "UTF-8";
 
 namespace {
 
-std::mutex& NameMutex() {
-    static std::mutex* m = new std::mutex;
-    return *m;
-}
-std::string& ProgName() {
-    static std::string* name = new std::string(program_invocation_short_name);
-    return *name;
-}
-
 struct Capture {
     std::mutex mutex;  // held while the callback runs, so that removing it waits for it
     std::atomic<bool> installed{false};
     ov_svc_capture_fn fn = nullptr;
     void* context = nullptr;
 };
-Capture& CaptureState() {
-    static Capture* c = new Capture;
-    return *c;
+
+// The program name and the capture sink: made on first use under pthread_once and never
+// destroyed, since records may be written during exit.
+struct State {
+    std::mutex nameMutex;
+    std::string progName{program_invocation_short_name};
+    Capture capture;
+};
+pthread_once_t state_once = PTHREAD_ONCE_INIT;
+State* state_ = nullptr;
+
+State& TheState() {
+    pthread_once(&state_once, [] { state_ = new State; });
+    return *state_;
 }
+
+std::mutex& NameMutex() { return TheState().nameMutex; }
+std::string& ProgName() { return TheState().progName; }
+Capture& CaptureState() { return TheState().capture; }
 
 unsigned SeverityOf(unsigned attributes) {
     switch (attributes & 0xF0u) {

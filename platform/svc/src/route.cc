@@ -1,5 +1,6 @@
 // Routes: where the records of each severity go, and the one write of each record.
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,9 +43,13 @@ struct Routes {
                              {Kind::Stderr, -1}, {Kind::Discard, -1}};
 };
 
+// Made on first use under pthread_once and never destroyed: records may be written during exit.
+pthread_once_t routes_once = PTHREAD_ONCE_INIT;
+Routes* routes_ = nullptr;
+
 Routes& State() {
-    static Routes* r = new Routes;  // never destroyed: records may be written during exit
-    return *r;
+    pthread_once(&routes_once, [] { routes_ = new Routes; });
+    return *routes_;
 }
 
 bool ParseDestination(const char* destination, Route& out) {
@@ -85,7 +90,7 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-std::once_flag env_once;
+pthread_once_t env_once = PTHREAD_ONCE_INIT;
 
 void ReadEnvironment() {
     static const struct {
@@ -107,7 +112,7 @@ void ReadEnvironment() {
 
 }  // namespace
 
-void InitRoutesFromEnvironment() { std::call_once(env_once, ReadEnvironment); }
+void InitRoutesFromEnvironment() { pthread_once(&env_once, ReadEnvironment); }
 
 int WriteRecord(unsigned severity, const std::string& record) {
     InitRoutesFromEnvironment();

@@ -1,0 +1,219 @@
+// The reader/writer lock of lock__* beside its peers, in one binary so that the figures read
+// as ratios on a shared machine:
+//   - uncontended: read+unlock, write+unlock, and riw+upgrade+unlock against boost's
+//     lock_upgrade + unlock_upgrade_and_lock + unlock; a bare mutex lock+unlock for scale;
+//   - contended: 2 and 4 threads on one lock, 1 call in 100 a write, a fixed piece of work
+//     inside every hold: summing (or, for a write, changing) a table of 64 or 1024 words
+//     (items/s is the throughput; real time, since waiting threads sleep);
+//   - the process lock factory: newLock of each kind, then delete.
+#include <pthread.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <boost/thread/shared_mutex.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include <ovutil/MrProcessLock.h>
+#include <ovutil/wvlock.h>
+
+namespace {
+
+// ---- The locks behind one interface: read, write, release of each.
+
+struct WvLock {
+    lock_s_t* lock;
+    WvLock() { lock__create(&lock, nullptr, nullptr); }
+    void read() { lock__read(lock, nullptr, nullptr, 1); }
+    void unlockRead() { lock__unlock(lock); }
+    void write() { lock__justwrite(lock, nullptr, nullptr, 1); }
+    void unlockWrite() { lock__unlock(lock); }
+};
+
+struct PthreadRwlock {
+    pthread_rwlock_t lock = PTHREAD_RWLOCK_INITIALIZER;
+    void read() { pthread_rwlock_rdlock(&lock); }
+    void unlockRead() { pthread_rwlock_unlock(&lock); }
+    void write() { pthread_rwlock_wrlock(&lock); }
+    void unlockWrite() { pthread_rwlock_unlock(&lock); }
+};
+
+// The same with waiting writers preferred over new readers, as lock__* and the object
+// library's ZReadWriteLock_6_0 do: the fairer peer for the contended runs.
+struct PthreadRwlockPreferWriter {
+    pthread_rwlock_t lock;
+    PthreadRwlockPreferWriter() {
+        pthread_rwlockattr_t attr;
+        pthread_rwlockattr_init(&attr);
+        pthread_rwlockattr_setkind_np(&attr, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
+        pthread_rwlock_init(&lock, &attr);
+        pthread_rwlockattr_destroy(&attr);
+    }
+    void read() { pthread_rwlock_rdlock(&lock); }
+    void unlockRead() { pthread_rwlock_unlock(&lock); }
+    void write() { pthread_rwlock_wrlock(&lock); }
+    void unlockWrite() { pthread_rwlock_unlock(&lock); }
+};
+
+struct StdSharedMutex {
+    std::shared_mutex lock;
+    void read() { lock.lock_shared(); }
+    void unlockRead() { lock.unlock_shared(); }
+    void write() { lock.lock(); }
+    void unlockWrite() { lock.unlock(); }
+};
+
+struct BoostUpgradeMutex {
+    boost::upgrade_mutex lock;
+    void read() { lock.lock_shared(); }
+    void unlockRead() { lock.unlock_shared(); }
+    void write() { lock.lock(); }
+    void unlockWrite() { lock.unlock(); }
+};
+
+// ---- Uncontended
+
+template <class Lock>
+void BM_ReadUnlock(benchmark::State& state) {
+    Lock lock;
+    for (auto _ : state) {
+        lock.read();
+        lock.unlockRead();
+    }
+}
+
+template <class Lock>
+void BM_WriteUnlock(benchmark::State& state) {
+    Lock lock;
+    for (auto _ : state) {
+        lock.write();
+        lock.unlockWrite();
+    }
+}
+
+void BM_MutexLockUnlock(benchmark::State& state) {
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    for (auto _ : state) {
+        pthread_mutex_lock(&mutex);
+        pthread_mutex_unlock(&mutex);
+    }
+}
+
+void BM_UpgradeUnlock_WvLock(benchmark::State& state) {
+    WvLock lock;
+    for (auto _ : state) {
+        lock__riw(lock.lock, nullptr, nullptr, 1);
+        lock__write(lock.lock, nullptr, nullptr, 1);
+        lock__unlock(lock.lock);
+    }
+}
+
+void BM_UpgradeUnlock_BoostUpgradeMutex(benchmark::State& state) {
+    boost::upgrade_mutex lock;
+    for (auto _ : state) {
+        lock.lock_upgrade();
+        lock.unlock_upgrade_and_lock();
+        lock.unlock();
+    }
+}
+
+BENCHMARK_TEMPLATE(BM_ReadUnlock, WvLock);
+BENCHMARK_TEMPLATE(BM_ReadUnlock, PthreadRwlock);
+BENCHMARK_TEMPLATE(BM_ReadUnlock, PthreadRwlockPreferWriter);
+BENCHMARK_TEMPLATE(BM_ReadUnlock, StdSharedMutex);
+BENCHMARK_TEMPLATE(BM_ReadUnlock, BoostUpgradeMutex);
+BENCHMARK(BM_MutexLockUnlock);
+BENCHMARK_TEMPLATE(BM_WriteUnlock, WvLock);
+BENCHMARK_TEMPLATE(BM_WriteUnlock, PthreadRwlock);
+BENCHMARK_TEMPLATE(BM_WriteUnlock, StdSharedMutex);
+BENCHMARK_TEMPLATE(BM_WriteUnlock, BoostUpgradeMutex);
+BENCHMARK(BM_UpgradeUnlock_WvLock);
+BENCHMARK(BM_UpgradeUnlock_BoostUpgradeMutex);
+
+// ---- Contended: every thread of a run shares one lock and one table.
+
+constexpr int kTableSize = 1024;  // the work uses the first state.range(0) words
+constexpr int kWriteEvery = 100;
+
+template <class Lock>
+struct Shared {
+    Lock lock;
+    std::uint64_t table[kTableSize] = {};
+};
+
+template <class Lock>
+Shared<Lock>& shared() {
+    static Shared<Lock>* s = new Shared<Lock>();  // lives for the whole run
+    return *s;
+}
+
+template <class Lock>
+void BM_Mixed(benchmark::State& state) {
+    Shared<Lock>& s = shared<Lock>();
+    const int words = static_cast<int>(state.range(0));
+    int round = state.thread_index();
+    for (auto _ : state) {
+        if (++round % kWriteEvery == 0) {
+            s.lock.write();
+            for (int i = 0; i < words; ++i)
+                s.table[i] += static_cast<std::uint64_t>(i);
+            s.lock.unlockWrite();
+        } else {
+            s.lock.read();
+            std::uint64_t sum = 0;
+            for (int i = 0; i < words; ++i)
+                sum += s.table[i];
+            benchmark::DoNotOptimize(sum);
+            s.lock.unlockRead();
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+#define MIXED(Lock) \
+    BENCHMARK_TEMPLATE(BM_Mixed, Lock)->ArgName("words")->Arg(64)->Arg(1024)->Threads(2)->Threads(4)->UseRealTime()
+MIXED(WvLock);
+MIXED(PthreadRwlock);
+MIXED(PthreadRwlockPreferWriter);
+MIXED(StdSharedMutex);
+MIXED(BoostUpgradeMutex);
+
+// ---- The factory: newLock of each kind, then delete. File locks go to a scratch directory.
+
+// Made on first use and removed at exit; never destroyed before that, so that the exit
+// handler still finds its name.
+const std::string& scratchDirectory() {
+    static const std::string* dir = [] {
+        char pattern[] = "/tmp/ovutil-locks-bench-XXXXXX";
+        if (mkdtemp(pattern) == nullptr)
+            abort();
+        auto* d = new std::string(pattern);
+        std::atexit([] {
+            unlink((scratchDirectory() + "/bench.lock").c_str());
+            rmdir(scratchDirectory().c_str());
+        });
+        return d;
+    }();
+    return *dir;
+}
+
+void BM_NewLockDelete(benchmark::State& state) {
+    const auto type = static_cast<mrproclocktype>(state.range(0));
+    const char* dir = scratchDirectory().c_str();
+    for (auto _ : state) {
+        ZAbstractReadWriteLock_6_0* lock = MrProcessLockFactory::newLock("bench.lock", type, dir);
+        benchmark::DoNotOptimize(lock);
+        delete lock;
+    }
+}
+BENCHMARK(BM_NewLockDelete)->ArgName("type")->Arg(stubLock)->Arg(threadLock)->Arg(unixFileLock);
+
+}  // namespace
+
+BENCHMARK_MAIN();

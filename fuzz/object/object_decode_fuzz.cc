@@ -1,0 +1,186 @@
+// OVObject::decode of arbitrary bytes into an object that already holds values, then every
+// reader on every name of the top level and of each scope, and the attribute-list rebuild.
+//
+// Properties checked (abort on failure):
+//  - a refused decode adds nothing: the object is exactly as before;
+//  - an accepted decode re-encodes, and that encoding decodes into an object with the same
+//    content;
+//  - a refused nested-object read leaves its target unchanged;
+//  - an attribute list rebuilt from the object, flattened into a fresh object and rebuilt
+//    again, comes back the same (unless its names collide with the layout's own keys).
+// Leaks and memory errors are the sanitizers' to find.
+//
+// Seeds (corpus/): encodings of objects with a scope, a nested object, a nested and an
+// in-place attribute list (with types outside 2-5), buffers and an empty object.
+
+#include <ovutil/OVObject.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <ovz/exceptions.h>
+
+namespace {
+
+// A map's content, flattened into one comparable text: names in listing order with their
+// values and, recursively, their subtrees.
+void Describe(NameValueMap const& map, std::string& out) {
+    ZArrayList_6_0 names(10, 0);
+    map.getNames(names);
+    out += '{';
+    for (unsigned long i = 0; i < names.size(); ++i) {
+        char const* name = static_cast<ZAbstractString_6_0 const*>(names.get(i))->c_str();
+        out += name;
+        out += '=';
+        for (unsigned int v = 0; v < map.getValueCount(name); ++v) {
+            ZUTF8String_6_0 const* text = map.getString(name, v);
+            out += text != nullptr ? text->c_str() : "<?>";
+            out += '\x01';
+        }
+        Describe(*map.getSubtree(name), out);
+    }
+    out += '}';
+}
+
+std::string Content(OVObject const& object) {
+    std::string out;
+    Describe(object.map, out);
+    return out;
+}
+
+// An attribute list as one comparable text.
+std::string ListText(attrlist_s_t const& list) {
+    std::string out;
+    for (unsigned int i = 0; i < list.count; ++i) {
+        attr_s_t const& attr = list.attrs[i];
+        out += attr.name;
+        out += ':';
+        for (unsigned int j = 0; j < attr.nvalues; ++j) {
+            value_s_t const& v = attr.values[j];
+            out += std::to_string(v.type) + '/';
+            if (v.string != nullptr) out += v.string;
+            if (v.data != nullptr) out.append(static_cast<char const*>(v.data), v.length);
+            out += '\x02';
+        }
+        out += '\x03';
+    }
+    return out;
+}
+
+void FreeList(attrlist_s_t& list) {
+    for (unsigned int i = 0; i < list.count; ++i) attr_free(&list.attrs[i]);
+    free(list.attrs);
+    list = {0, nullptr};
+}
+
+// Names that the flattened layout uses for itself make a list that cannot round-trip.
+bool CollidesWithLayout(attrlist_s_t const& list) {
+    for (unsigned int i = 0; i < list.count; ++i) {
+        if (strstr(list.attrs[i].name, "attrlist") != nullptr) return true;
+    }
+    return false;
+}
+
+// Rebuilds the list flattened in `scope`, and checks that it survives another round.
+void CheckRebuild(OVObject const& object, char const* scope) {
+    attrlist_s_t list = {0, nullptr};
+    try {
+        object.attrListValue_internal("", list, scope);
+    } catch (ZOutOfMemoryException_6_0&) {
+        // The list refuses values it cannot hold (a buffer that decodes to no bytes).
+    }
+    if (list.count != 0 && !CollidesWithLayout(list)) {
+        OVObject flat;
+        flat.addAttrListValue_internal("", list, nullptr);
+        attrlist_s_t again = {0, nullptr};
+        flat.attrListValue_internal("", again, nullptr);
+        if (ListText(again) != ListText(list)) abort();
+        FreeList(again);
+    }
+    FreeList(list);
+}
+
+// Every reader on every value of `name` in `scope`.
+void ReadEverything(OVObject const& object, char const* name, char const* scope) {
+    unsigned int count = object.length(name, scope);
+    (void)object.exist(name, scope);
+    for (unsigned int i = 0; i <= count; ++i) {
+        ZUTF8String_6_0 const& text = object.getStringValue(name, i, scope);
+        if (i == count && !text.isEmpty()) abort();
+        (void)object.integerValue(name, i, scope);
+        (void)object.booleanValue(name, i, scope);
+        char* data = nullptr;
+        unsigned int length = 0;
+        object.bufferValue(name, data, length, i, scope);
+        if (data == nullptr && length != 0) abort();
+        free(data);
+
+        OVObject nested("n");
+        std::string const before = Content(nested);
+        try {
+            object.objectValue(name, nested, i, scope);
+        } catch (ZInvalidParameterException_6_0&) {
+            if (Content(nested) != before) abort();
+        }
+        attrlist_s_t list = {0, nullptr};
+        try {
+            object.attrListValue(name, list, i, scope);
+        } catch (ZInvalidParameterException_6_0&) {
+            if (list.count != 0) abort();
+        } catch (ZOutOfMemoryException_6_0&) {
+        }
+        FreeList(list);
+    }
+    ZArrayList_6_0 strings(1, 0);
+    object.stringArrayValue(name, strings, scope);
+    if (strings.size() != count) abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 0xFFFFFFFFu) return 0;
+    OVObject object("held");
+    object.addIntegerValue("attrlistnames", 1, "held");
+    std::string const before = Content(object);
+
+    unsigned long status = 0;
+    object.decode(static_cast<unsigned int>(size), data, status);
+    if (status != OV_ASN_OK) {
+        if (Content(object) != before) abort();
+        return 0;
+    }
+
+    // Back on the wire and in again: the same content.
+    ov_asn_buffer_t wire = {0, nullptr};
+    object.encode(wire, status);
+    if (status != OV_ASN_OK) abort();
+    OVObject again;
+    again.decode(wire, status);
+    ov_asn_buffer_free(wire);
+    if (status != OV_ASN_OK || Content(again) != Content(object)) abort();
+
+    ZArrayList_6_0 names(10, 0);
+    object.map.getNames(names);
+    for (unsigned long i = 0; i < names.size(); ++i) {
+        char const* name = static_cast<ZAbstractString_6_0 const*>(names.get(i))->c_str();
+        ReadEverything(object, name, nullptr);
+        NameValueMap const* scope = object.map.getSubtree(name);
+        ZArrayList_6_0 scoped(10, 0);
+        scope->getNames(scoped);
+        for (unsigned long k = 0; k < scoped.size(); ++k) {
+            ReadEverything(object, static_cast<ZAbstractString_6_0 const*>(scoped.get(k))->c_str(), name);
+        }
+        CheckRebuild(object, name);
+    }
+    CheckRebuild(object, nullptr);
+
+    OVObject copied;
+    object.getNameValues(copied, nullptr);
+    if (copied.length() != object.length()) abort();
+    return 0;
+}

@@ -1,0 +1,599 @@
+// OVObject: typed values kept as text in the object's NameValueMap, nested objects and
+// attribute lists as base64 of their encodings, the whole object on the wire, and its trace.
+//
+// Everything goes through the map's public operations; the object keeps no state of its own.
+
+#include <ovutil/OVObject.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <typeinfo>
+
+#include <ovutil/mime64.h>
+#include <ovz/exceptions.h>
+
+namespace {
+
+// Every record and exception of this unit names this source.
+const char kSourceFile[] = "src/WVCore/OVObject";
+
+// Keys of the flattened attribute-list layout; peers rebuild lists from exactly these.
+const char kNamesKey[] = "attrlistnames";
+const char kTypeSuffix[] = "attrlistvaltype";
+
+// The one string that every read which finds nothing returns. It lives in static storage,
+// so creating it cannot fail, and it is never destroyed: threads may still hold it while the
+// process exits.
+pthread_once_t emptyOnce = PTHREAD_ONCE_INIT;
+alignas(ZUTF8String_6_0) unsigned char emptyStorage[sizeof(ZUTF8String_6_0)];
+ZUTF8String_6_0 const* empty = nullptr;
+
+void createEmpty() { empty = ::new (static_cast<void*>(emptyStorage)) ZUTF8String_6_0(); }
+
+ZUTF8String_6_0 const& emptyString() {
+    pthread_once(&emptyOnce, createEmpty);
+    return *empty;
+}
+
+// The debug line of a throw site, then the exception; `line` is the line of the throw.
+[[noreturn]] void throwInvalidParameter(int line, char const* what) {
+    if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8) {
+        ov_svc__debug_withfile(ov_ras_svc_handle, kSourceFile, line, 3, 9,
+                               "%s Exception thrown. \n", "ZInvalidParameterException");
+    }
+    ZInvalidParameterException_6_0(what).throwException(kSourceFile, line);
+}
+
+// A stored value as the string readers see it: a ZUTF8String_6_0, or null for anything
+// else. Nearly every value is exactly that class, which typeid finds without the hierarchy
+// walk of a cross-library dynamic_cast.
+ZUTF8String_6_0 const* asString(ZObject_6_0 const* value) {
+    if (value == nullptr) return nullptr;
+    if (typeid(*value) == typeid(ZUTF8String_6_0)) return static_cast<ZUTF8String_6_0 const*>(value);
+    return dynamic_cast<ZUTF8String_6_0 const*>(value);
+}
+
+// The text of value `index` of a value list; "" when there is none.
+char const* textAt(ZArrayList_6_0 const* values, unsigned long index) {
+    if (values == nullptr) return "";
+    ZUTF8String_6_0 const* text = asString(values->get(index));
+    return text != nullptr ? text->c_str() : "";
+}
+
+unsigned int parseUnsigned(char const* text) {
+    return static_cast<unsigned int>(strtoul(text, nullptr, 10));
+}
+
+// The "%u" text of a number.
+struct DecimalText {
+    explicit DecimalText(unsigned int value) { snprintf(text, sizeof text, "%u", value); }
+    char text[16];
+};
+
+char const* flagText(unsigned int value) { return value != 0 ? "true" : "false"; }
+
+// The base64 decoding of a stored text into a new malloc'ed buffer: (NULL, 0) for no text.
+void decodeBase64(ZUTF8String_6_0 const* text, char*& data, unsigned int& length) {
+    data = nullptr;
+    length = 0;
+    if (text == nullptr || text->length() == 0) return;
+    // The decoder takes an int length; a longer text cannot be decoded at all.
+    if (text->length() > static_cast<std::size_t>(INT_MAX)) {
+        ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
+    }
+    mime64_new_decode(text->getChars(), static_cast<int>(text->length()), &data, &length);
+    // The decoder reports a failed allocation only as "no result" for a non-empty text.
+    if (data == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
+}
+
+// A codec buffer released with ov_asn_buffer_free when the scope ends, whatever happens.
+struct OwnedBuffer {
+    OwnedBuffer() = default;
+    OwnedBuffer(unsigned int length, char* data) : buffer{length, reinterpret_cast<unsigned char*>(data)} {}
+    ~OwnedBuffer() { ov_asn_buffer_free(buffer); }
+    OwnedBuffer(OwnedBuffer const&) = delete;
+    OwnedBuffer& operator=(OwnedBuffer const&) = delete;
+    ov_asn_buffer_t buffer = {0, nullptr};
+};
+
+// Bytes from malloc, released with free when the scope ends.
+struct OwnedBytes {
+    ~OwnedBytes() { free(data); }
+    char* data = nullptr;
+};
+
+OVObject const& objectElement(ZArrayList_6_0 const& list, unsigned long index, int line) {
+    auto const* element = dynamic_cast<OVObject const*>(list.get(index));
+    if (element == nullptr) throwInvalidParameter(line, "list element is not an OVObject");
+    return *element;
+}
+
+}  // namespace
+
+// ---- Construction, copy ----
+
+OVObject::OVObject() = default;
+
+OVObject::OVObject(char const* name) { setStringValue("name", name, 0, nullptr); }
+
+OVObject::OVObject(OVObject const& other) : ZObject_6_0(other), map(other.map) {}
+
+OVObject& OVObject::operator=(OVObject const& other) {
+    if (this != &other) map = other.map;
+    return *this;
+}
+
+OVObject::~OVObject() = default;
+
+unsigned long OVObject::hash() const { return 0; }
+
+int OVObject::compare(ZObject_6_0 const&) const { return 0; }
+
+ZObject_6_0* OVObject::clone() const { return new OVObject(*this); }
+
+// ---- Target maps ----
+
+NameValueMap* OVObject::writeTarget(char const* scope) {
+    return scope != nullptr ? map.addSubtree(scope) : &map;
+}
+
+NameValueMap const* OVObject::readTarget(char const* scope) const {
+    return scope != nullptr ? map.getSubtree(scope) : &map;
+}
+
+NameValueMap* OVObject::changeTarget(char const* scope) {
+    return scope != nullptr ? map.getSubtree(scope) : &map;
+}
+
+// ---- Name and description ----
+
+ZUTF8String_6_0 const& OVObject::getName() const { return getStringValue("name", 0, nullptr); }
+
+OVObject& OVObject::setName(ZUTF8String_6_0& text) {
+    return setStringValue("name", text.getChars(), 0, nullptr);
+}
+
+ZUTF8String_6_0 const& OVObject::getDescription() const {
+    return getStringValue("description", 0, nullptr);
+}
+
+OVObject& OVObject::setDescription(ZUTF8String_6_0& text) {
+    return setStringValue("description", text.getChars(), 0, nullptr);
+}
+
+// ---- Writes ----
+
+OVObject& OVObject::setStringValue(char const* name, char const* value, unsigned int index,
+                                   char const* scope) {
+    if (name == nullptr) return *this;
+    writeTarget(scope)->setString(name, value, index);
+    return *this;
+}
+
+OVObject& OVObject::addStringValue(char const* name, char const* value, char const* scope) {
+    if (name == nullptr) return *this;
+    writeTarget(scope)->addString(name, value);
+    return *this;
+}
+
+OVObject& OVObject::setIntegerValue(char const* name, unsigned int value, unsigned int index,
+                                    char const* scope) {
+    return setStringValue(name, DecimalText(value).text, index, scope);
+}
+
+OVObject& OVObject::addIntegerValue(char const* name, unsigned int value, char const* scope) {
+    return addStringValue(name, DecimalText(value).text, scope);
+}
+
+OVObject& OVObject::setBooleanValue(char const* name, unsigned int value, unsigned int index,
+                                    char const* scope) {
+    return setStringValue(name, flagText(value), index, scope);
+}
+
+OVObject& OVObject::addBooleanValue(char const* name, unsigned int value, char const* scope) {
+    return addStringValue(name, flagText(value), scope);
+}
+
+OVObject& OVObject::setBufferValue(char const* name, char const* data, unsigned int length,
+                                   unsigned int index, char const* scope) {
+    if (name == nullptr) return *this;
+    writeTarget(scope)->setString(name, data, length, index);
+    return *this;
+}
+
+OVObject& OVObject::addBufferValue(char const* name, char const* data, unsigned int length,
+                                   char const* scope) {
+    if (name == nullptr) return *this;
+    writeTarget(scope)->addString(name, data, length);
+    return *this;
+}
+
+OVObject& OVObject::setObjectValue(char const* name, OVObject const& value, unsigned int index,
+                                   char const* scope) {
+    if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
+    OwnedBuffer encoded;
+    unsigned long status = 0;
+    value.encode(encoded.buffer, status);
+    if (status != 0) throwInvalidParameter(__LINE__, "nested object could not be encoded");
+    return setBufferValue(name, reinterpret_cast<char const*>(encoded.buffer.data),
+                          encoded.buffer.length, index, scope);
+}
+
+OVObject& OVObject::addObjectValue(char const* name, OVObject const& value, char const* scope) {
+    if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
+    OwnedBuffer encoded;
+    unsigned long status = 0;
+    value.encode(encoded.buffer, status);
+    if (status != 0) throwInvalidParameter(__LINE__, "nested object could not be encoded");
+    return addBufferValue(name, reinterpret_cast<char const*>(encoded.buffer.data),
+                          encoded.buffer.length, scope);
+}
+
+namespace {
+
+// Appends the texts of the strings among the first `count` elements of `list`.
+void appendStrings(NameValueMap& target, char const* name, ZArrayList_6_0 const& list,
+                   unsigned long count) {
+    for (unsigned long i = 0; i < count; ++i) {
+        auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(list.get(i));
+        if (text != nullptr) target.addString(name, text->c_str());
+    }
+}
+
+}  // namespace
+
+OVObject& OVObject::setStringArrayValue(char const* name, ZArrayList_6_0 const& list,
+                                        char const* scope) {
+    if (name == nullptr) return *this;
+    NameValueMap* target = writeTarget(scope);
+    // New values first, old ones removed afterwards: the list may hold (or be) the very
+    // strings that are replaced, so they must still exist while they are copied.
+    unsigned int old = target->getValueCount(name);
+    appendStrings(*target, name, list, list.size());
+    for (unsigned int i = old; i > 0; --i) target->removeValue(name, i - 1);
+    return *this;
+}
+
+OVObject& OVObject::addStringArrayValue(char const* name, ZArrayList_6_0 const& list,
+                                        char const* scope) {
+    if (name == nullptr) return *this;
+    // The count is taken first: the list may be the name's own value list, which grows.
+    unsigned long count = list.size();
+    appendStrings(*writeTarget(scope), name, list, count);
+    return *this;
+}
+
+OVObject& OVObject::setObjectArrayValue(char const* name, ZArrayList_6_0 const& list,
+                                        char const* scope) {
+    if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
+    deleteName(name, scope);
+    return addObjectArrayValue(name, list, scope);
+}
+
+OVObject& OVObject::addObjectArrayValue(char const* name, ZArrayList_6_0 const& list,
+                                        char const* scope) {
+    unsigned long count = list.size();
+    for (unsigned long i = 0; i < count; ++i) {
+        if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
+        addObjectValue(name, objectElement(list, i, __LINE__), scope);
+    }
+    return *this;
+}
+
+// ---- Reads ----
+
+ZUTF8String_6_0 const& OVObject::getStringValue(char const* name, unsigned int index,
+                                                char const* scope) const {
+    if (name != nullptr) {
+        NameValueMap const* target = readTarget(scope);
+        if (target != nullptr) {
+            ZUTF8String_6_0 const* text = target->getString(name, index);
+            if (text != nullptr) return *text;
+        }
+    }
+    return emptyString();
+}
+
+unsigned int OVObject::integerValue(char const* name, unsigned int index,
+                                    char const* scope) const {
+    return parseUnsigned(getStringValue(name, index, scope).c_str());
+}
+
+bool OVObject::booleanValue(char const* name, unsigned int index, char const* scope) const {
+    return getStringValue(name, index, scope).equals("true");
+}
+
+void OVObject::bufferValue(char const* name, char*& data, unsigned int& length,
+                           unsigned int index, char const* scope) const {
+    decodeBase64(&getStringValue(name, index, scope), data, length);
+}
+
+void OVObject::objectValue(char const* name, OVObject& value, unsigned int index,
+                           char const* scope) const {
+    char* data = nullptr;
+    unsigned int length = 0;
+    bufferValue(name, data, length, index, scope);
+    // The codec releases what the base64 decoder allocated; it came from malloc.
+    OwnedBuffer bytes(length, data);
+    if (data == nullptr || length == 0) return;
+    unsigned long status = 0;
+    value.decode(bytes.buffer, status);
+    if (status != 0) throwInvalidParameter(__LINE__, "nested object could not be decoded");
+}
+
+void OVObject::stringArrayValue(char const* name, ZArrayList_6_0& list, char const* scope) const {
+    if (name == nullptr) return;
+    NameValueMap const* target = readTarget(scope);
+    if (target == nullptr) return;
+    ZArrayList_6_0 const* values = target->getValues(name);
+    if (values == nullptr) return;
+    for (unsigned long i = 0; i < values->size(); ++i) {
+        ZUTF8String_6_0 const* text = asString(values->get(i));
+        list.add(text != nullptr ? *text : emptyString());
+    }
+}
+
+// ---- Counts, existence, deletion ----
+
+unsigned int OVObject::length() const { return map.getValueCount(); }
+
+unsigned int OVObject::length(char const* name, char const* scope) const {
+    if (name == nullptr) return 0;
+    NameValueMap const* target = readTarget(scope);
+    return target != nullptr ? target->getValueCount(name) : 0;
+}
+
+bool OVObject::exist(char const* name, char const* scope) const {
+    if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
+    NameValueMap const* target = readTarget(scope);
+    return target != nullptr && target->exist(name);
+}
+
+OVObject& OVObject::deleteValue(char const* name, unsigned int index, char const* scope) {
+    if (name == nullptr) return *this;
+    NameValueMap* target = changeTarget(scope);
+    if (target != nullptr) target->removeValue(name, index);
+    return *this;
+}
+
+OVObject& OVObject::deleteName(char const* name, unsigned int index, char const* scope) {
+    return deleteValue(name, index, scope);
+}
+
+OVObject& OVObject::deleteName(char const* name, char const* scope) {
+    if (name == nullptr) return *this;
+    NameValueMap* target = changeTarget(scope);
+    if (target == nullptr) return *this;
+    for (unsigned int i = target->getValueCount(name); i > 0; --i) target->removeValue(name, i - 1);
+    return *this;
+}
+
+// ---- Whole-object encoding ----
+
+void OVObject::encode(ov_asn_buffer_t& buffer, unsigned long& status) const {
+    map.encode(buffer, status);
+}
+
+void OVObject::encode(wvobj_t& object, unsigned long& status) { map.encode(object, status); }
+
+void OVObject::decode(ov_asn_buffer_t& buffer, unsigned long& status) {
+    map.decode(buffer, status);
+}
+
+void OVObject::decode(unsigned int length, unsigned char const* data, unsigned long& status) {
+    // The codec only reads the bytes; the buffer record is a view over the caller's.
+    ov_asn_buffer_t buffer = {length, const_cast<unsigned char*>(data)};
+    map.decode(buffer, status);
+}
+
+void OVObject::decode(wvobj_t& object, unsigned long& status) { map.decode(object, status); }
+
+void OVObject::init_wvobj(wvobj_t& object, unsigned int type) {
+    object.type = type;
+    object.length = 0;
+    object.data = nullptr;
+}
+
+// ---- Header and copies between objects ----
+
+int OVObject::encode(char const* name, char const* scope, OVObject& target) {
+    target.addStringValue("name", name, scope);
+    target.addStringValue("description", getDescription().c_str(), scope);
+    return 0;
+}
+
+int OVObject::decode(char const*, char const*, OVObject&) { return 0; }
+
+void OVObject::getNameValues(OVObject& target, char const* scope) const {
+    if (&target == this) {
+        // Appending to the level being read would change it under the reader: read a copy.
+        OVObject const source(*this);
+        source.getNameValues(target, scope);
+        return;
+    }
+    NameValueMap const* level = readTarget(scope);
+    if (level == nullptr) return;
+    ZArrayList_6_0 names(10, 0);
+    level->getNames(names);
+    for (unsigned long i = 0; i < names.size(); ++i) {
+        char const* name = static_cast<ZAbstractString_6_0 const*>(names.get(i))->c_str();
+        ZArrayList_6_0 const* values = level->getValues(name);
+        unsigned long count = values != nullptr ? values->size() : 0;
+        for (unsigned long k = 0; k < count; ++k) target.addStringValue(name, textAt(values, k), nullptr);
+    }
+}
+
+void OVObject::getAllScope(OVObject& target, char const* scope) const {
+    if (scope == nullptr || map.getSubtreeCount(scope) == 0) return;
+    NameValueMap const* subtree = map.getSubtree(scope);
+    if (&target == this) {
+        // The subtree lives inside the map it replaces: copy it out first.
+        NameValueMap const copy(*subtree);
+        target.map = copy;
+    } else {
+        target.map = *subtree;
+    }
+}
+
+// ---- Attribute-list values ----
+
+OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& list,
+                                              char const* scope) {
+    if (list.count == 0 || list.attrs == nullptr) return *this;
+    NameValueMap* target = writeTarget(scope);
+    std::string const base = prefix != nullptr ? prefix : "";
+    std::string const namesKey = base + kNamesKey;
+    std::string valueKey;
+    std::string typeKey;
+    for (unsigned int i = 0; i < list.count; ++i) {
+        attr_s_t const& attr = list.attrs[i];
+        char const* attrName = attr.name != nullptr ? attr.name : "";
+        target->addString(namesKey.c_str(), attrName);
+        valueKey.assign(base).append(attrName);
+        typeKey.assign(valueKey).append(kTypeSuffix);
+        if (attr.values == nullptr) continue;
+        for (unsigned int j = 0; j < attr.nvalues; ++j) {
+            value_s_t const& value = attr.values[j];
+            switch (value.type) {
+                case ATTR_VALUE_STRING:
+                    target->addString(typeKey.c_str(), DecimalText(value.type).text);
+                    target->addString(valueKey.c_str(), value.string);
+                    break;
+                case ATTR_VALUE_BUFFER:
+                case ATTR_VALUE_POBJ:
+                    target->addString(typeKey.c_str(), DecimalText(value.type).text);
+                    target->addString(valueKey.c_str(), static_cast<char const*>(value.data),
+                                      value.length);
+                    break;
+                case ATTR_VALUE_UINT: {
+                    // A number without its bytes cannot be read; leaving out its type entry
+                    // as well keeps the two keys in step for the reader.
+                    if (value.data == nullptr) break;
+                    unsigned int number;
+                    memcpy(&number, value.data, sizeof number);
+                    target->addString(typeKey.c_str(), DecimalText(value.type).text);
+                    target->addString(valueKey.c_str(), DecimalText(number).text);
+                    break;
+                }
+                default:
+                    // Recorded as a type only; the reader skips it.
+                    target->addString(typeKey.c_str(), DecimalText(value.type).text);
+                    break;
+            }
+        }
+    }
+    return *this;
+}
+
+void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
+                                      char const* scope) const {
+    NameValueMap const* source = readTarget(scope);
+    if (source == nullptr) return;
+    std::string const base = prefix != nullptr ? prefix : "";
+    ZArrayList_6_0 const* names = source->getValues((base + kNamesKey).c_str());
+    if (names == nullptr) return;
+    std::string valueKey;
+    std::string typeKey;
+    for (unsigned long i = 0; i < names->size(); ++i) {
+        char const* attrName = textAt(names, i);
+        valueKey.assign(base).append(attrName);
+        typeKey.assign(valueKey).append(kTypeSuffix);
+        ZArrayList_6_0 const* types = source->getValues(typeKey.c_str());
+        if (types == nullptr) continue;
+        ZArrayList_6_0 const* values = source->getValues(valueKey.c_str());
+        // The writer stores a value entry only for types 2-5, so only those advance the
+        // value index; reading entry j for type j would shift every value after another
+        // type onto its neighbour's entry.
+        unsigned long next = 0;
+        for (unsigned long j = 0; j < types->size(); ++j) {
+            unsigned int type = parseUnsigned(textAt(types, j));
+            value_s_t record = {type, nullptr, 0, nullptr};
+            OwnedBytes bytes;
+            unsigned int number = 0;
+            switch (type) {
+                case ATTR_VALUE_BUFFER:
+                case ATTR_VALUE_POBJ:
+                    decodeBase64(values != nullptr ? asString(values->get(next)) : nullptr,
+                                 bytes.data, record.length);
+                    record.data = bytes.data;
+                    ++next;
+                    break;
+                case ATTR_VALUE_STRING:
+                    record.string = const_cast<char*>(textAt(values, next));
+                    ++next;
+                    break;
+                case ATTR_VALUE_UINT:
+                    number = parseUnsigned(textAt(values, next));
+                    record.length = sizeof number;
+                    record.data = &number;
+                    ++next;
+                    break;
+                default:
+                    continue;
+            }
+            // The list copies the name, the text and the bytes.
+            attrlist_add_entry(&list, const_cast<char*>(attrName), &record);
+        }
+    }
+}
+
+OVObject& OVObject::v417_addAttrListValue_deprecated(char const* prefix, attrlist_s_t& list,
+                                                     char const* scope) {
+    return addAttrListValue_internal(prefix, list, scope);
+}
+
+void OVObject::v417_attrListValue_deprecated(char const* prefix, attrlist_s_t& list,
+                                             char const* scope) const {
+    attrListValue_internal(prefix, list, scope);
+}
+
+OVObject& OVObject::setAttrListValue(char const* name, attrlist_s_t const& list,
+                                     unsigned int index, char const* scope) {
+    if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
+    OVObject nested;
+    // The flattening only reads the list.
+    nested.addAttrListValue_internal("", const_cast<attrlist_s_t&>(list), scope);
+    return setObjectValue(name, nested, index, scope);
+}
+
+OVObject& OVObject::addAttrListValue(char const* name, attrlist_s_t const& list,
+                                     char const* scope) {
+    if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
+    OVObject nested;
+    nested.addAttrListValue_internal("", const_cast<attrlist_s_t&>(list), scope);
+    return addObjectValue(name, nested, scope);
+}
+
+void OVObject::attrListValue(char const* name, attrlist_s_t& list, unsigned int index,
+                             char const* scope) const {
+    OVObject nested;
+    objectValue(name, nested, index, scope);
+    nested.attrListValue_internal("", list, scope);
+}
+
+// ---- Trace ----
+
+void OVObject::traceDump(dce_svc_handle_s_t* handle, char const* file, int line,
+                         int subcomponent, int level, char const* textPrefix) {
+    if (handle == nullptr) return;
+    unsigned int const sub = static_cast<unsigned int>(subcomponent);
+    unsigned int const wanted = static_cast<unsigned int>(level);
+    if (ov_svc_debug_level(handle, sub) < wanted) return;
+
+    ZUTF8String_6_0 text(textPrefix);
+    map.buildTraceBuf(text, 0);
+    try {
+        // The text is data: it goes in as an insert, never as the format.
+        ov_svc__debug_utf8_withfile(handle, file, line, sub, wanted, "%s", text.c_str());
+    } catch (...) {
+        if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8) {
+            ov_svc__debug_withfile(ov_ras_svc_handle, kSourceFile, __LINE__, 3, 9,
+                                   "%s Exception caught. \n", "Unspecified");
+        }
+        ov_svc__debug_utf8_withfile(handle, file, line, sub, wanted, "Bad textPrefix, %s",
+                                    textPrefix != nullptr ? textPrefix : "");
+    }
+}
