@@ -129,7 +129,7 @@ int runGuarded(const std::function<int()>& body) {
         printError(kExceptionMessageBase + static_cast<unsigned>(e.kind()), inserts);
         return kFailed;
     } catch (const std::bad_alloc&) {
-        printError(0x10652065u, {});
+        printError(OV_MSG_OUT_OF_MEMORY, {});
         return kFailed;
     }
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <ovmsg/messages.h>
+
 namespace ovtool {
 
 // Exit statuses of the tool.
@@ -14,16 +16,15 @@ enum ExitStatus : int { kOk = 0, kFailed = 1, kUsage = 2 };
 
 // Message numbers of the tool's own messages (texts in the message catalogs).
 enum : unsigned {
-    kMsgUsage = 0x1354A201u,          // "%s": what is wrong with the command line
-    kMsgCannotRead = 0x1354A202u,     // "%s%s": file name, system error text
-    kMsgNoValue = 0x1354A203u,        // "%s%s%s": file, stanza, key
-    kMsgNoStanza = 0x1354A204u,       // "%s%s": file, stanza
-    kMsgBadWire = 0x1354A205u,        // "%s%d": codec status text, codec status
-    kMsgBadNumber = 0x1354A206u,      // "%s": the argument
-    kMsgUnknownNumber = 0x1354A207u,  // "%s": the number
-    kMsgCannotWrite = 0x1354A208u,    // "%s": system error text
-    kMsgTooLarge = 0x1354A209u,       // "%s": input name
-    kMsgNotEncoded = 0x1354A20Au,     // no inserts
+    kMsgUsage = OV_MSG_TOOL_USAGE,                   // "%s": what is wrong with the command line
+    kMsgCannotRead = OV_MSG_TOOL_CANNOT_READ,        // "%s%s": file name, system error text
+    kMsgNoValue = OV_MSG_TOOL_NO_VALUE,              // "%s%s%s": file, stanza, key
+    kMsgNoStanza = OV_MSG_TOOL_NO_STANZA,            // "%s%s": file, stanza
+    kMsgBadWire = OV_MSG_TOOL_BAD_WIRE,              // "%s%d": codec status text, status
+    kMsgBadNumber = OV_MSG_TOOL_BAD_NUMBER,          // "%s": the argument
+    kMsgUnknownNumber = OV_MSG_TOOL_UNKNOWN_NUMBER,  // "%s": the number
+    kMsgCannotWrite = OV_MSG_TOOL_CANNOT_WRITE,      // "%s": system error text
+    kMsgTooLarge = OV_MSG_TOOL_TOO_LARGE,            // "%s": input name
 };
 
 // One insert of a message: a text or a number.
