@@ -88,10 +88,11 @@ public:
     // `object` (release them with ov_asn_buffer_free); otherwise `length` is 0 and `data`
     // NULL. `type` is left as it is.
     virtual void encode(wvobj_t& object, unsigned long& status);
-    // Encodes the whole map into `out`. `status` is 0 on success, with `out` holding new bytes
-    // that the caller releases with ov_asn_buffer_free; otherwise it is the codec's status
-    // (OV_ASN_E_NOMEM as well when the record tree could not be allocated) and `out` is left
-    // as the codec leaves it on failure (untouched).
+    // Encodes the whole map into `out`: the bytes the codec makes of the record tree that
+    // encodeMap builds, written straight from the map. `status` is 0 on success, with `out`
+    // holding new bytes that the caller releases with ov_asn_buffer_free; otherwise it is
+    // the codec's status for that tree (OV_ASN_E_DEPTH, OV_ASN_E_TOO_LARGE, OV_ASN_E_NOMEM)
+    // and `out` is untouched.
     virtual void encode(ov_asn_buffer_t& out, unsigned long& status) const;
 
     // ---- Reading ----
@@ -166,7 +167,8 @@ public:
     // or bytes their type needs, are skipped.
     void addNameValue(attr_s_t const& attr);
     // Adds each text of `record` under its name, in order; then, for each child record,
-    // addNameValue(child) on the subtree of the record's name.
+    // addNameValue(child) on the subtree of the record's name. The name's entry appears
+    // with its first value or child: a record that holds neither adds nothing.
     void addNameValue(namevalue_s_t const& record);
 
     // Fills `record` for the name `name` of this map. The record borrows every text: `name`
@@ -180,9 +182,11 @@ public:
     // and leaves it with both counts 0 and both arrays NULL.
     void freeMap(namevalue_s_t* record) const;
 
-    // Adds the content decoded from `in` to this map: decoded values are appended to the
-    // values already held under the same names. `status` is 0 on success, otherwise the
-    // codec's status, and then the map is unchanged. `in` stays the caller's.
+    // Adds the content decoded from `in` to this map, as addNameValue adds each record the
+    // codec decodes from it: decoded values are appended to the values already held under
+    // the same names, and a record without values or children adds nothing. `status` is 0
+    // on success, otherwise the status the codec gives for the same bytes, and then the map
+    // is unchanged. `in` stays the caller's. The map reads the bytes itself (no record tree).
     void decode(ov_asn_buffer_t& in, unsigned long& status);
     // decode of the wrapper's (`length`, `data`).
     void decode(wvobj_t& object, unsigned long& status);
@@ -202,7 +206,7 @@ public:
     static void initializeNamesNotToTrace();
 
 private:
-    class TreeBuilder;
+    class Wire;  // the wire encoding (NameValueMapWire.cc)
 
     NameValueEntry* findEntry(char const* name) const;
     NameValueEntry* findOrCreateEntry(char const* name);

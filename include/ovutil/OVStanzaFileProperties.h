@@ -62,9 +62,11 @@ public:
     // object library pass on.
     int migrateOVRTEStanza();
 
-    // 1 when one of the values of stanza/key equals `value` byte for byte, else 0.
+    // 1 when one of the values of stanza/key equals `value` byte for byte, else 0 (always 0
+    // for a null value).
     int existsValue(const char* stanza, const char* key, const char* value);
-    // Removes the first value of stanza/key equal to `value`; nothing when none is.
+    // Removes the first value of stanza/key equal to `value`; nothing when none is (or when
+    // `value` is null).
     virtual void deleteValue(const char* stanza, const char* key, const char* value);
     // Removes one equal value for each string of `values`, in list order.
     virtual void deleteValues(const char* stanza, const char* key, ZArrayList_6_0& values);

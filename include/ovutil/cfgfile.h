@@ -59,9 +59,9 @@ typedef struct kvlist_s_t {
  * release is upgraded on its first load; `flags` goes to the registry unchanged) and fills
  * the `count` items of `items` with getItems of the object library.
  * Returns 0; OV_CFG_S_INVALID_DATA when the file's data is not valid; OV_CFG_S_LOAD_FAILED
- * on any other failure of the object library (missing or unreadable file, refused item).
- * Failures are logged, never thrown, and the table is not reset. Exceptions that are not the
- * object library's pass on.
+ * on any other failure (missing or unreadable file, a path that is no regular file, a refused
+ * item, memory that runs out: std::bad_alloc is logged as out of memory, 0x10652065).
+ * Failures are logged, never thrown, and the table is not reset.
  */
 OVUTIL_EXPORT unsigned int config_item_load(const char* fileName, ZStzFileItem_6_0* items,
                                             unsigned int count, int flags);

@@ -33,3 +33,24 @@ int ov_asn_c_round_trip(void) {
     if (wire.length != 0 || wire.data != NULL) result = 5;
     return result;
 }
+
+/* Returns 0 when every codec status has a text of its own and other values the generic one,
+ * otherwise the first status that fails. */
+unsigned long ov_asn_c_status_texts(void) {
+    static const unsigned long statuses[] = {
+        OV_ASN_OK,        OV_ASN_E_EMPTY, OV_ASN_E_TAG,   OV_ASN_E_LENGTH,
+        OV_ASN_E_TRUNCATED, OV_ASN_E_TRAILING, OV_ASN_E_DEPTH, OV_ASN_E_NOMEM,
+        OV_ASN_E_INVALID, OV_ASN_E_TOO_LARGE, OV_ASN_E_TEXT};
+    const size_t count = sizeof statuses / sizeof statuses[0];
+    const char* unknown = ov_asn_status_text(OV_ASN_E_TEXT + 1);
+    size_t i, j;
+    if (unknown == NULL || strcmp(unknown, "unknown codec status") != 0) return 1000;
+    if (ov_asn_status_text((unsigned long)-1) != unknown) return 1001;
+    for (i = 0; i < count; ++i) {
+        const char* text = ov_asn_status_text(statuses[i]);
+        if (text == NULL || text[0] == '\0' || strcmp(text, unknown) == 0) return statuses[i] + 1;
+        for (j = 0; j < i; ++j)
+            if (strcmp(text, ov_asn_status_text(statuses[j])) == 0) return statuses[i] + 1;
+    }
+    return 0;
+}

@@ -13,6 +13,7 @@
 #include <vector>
 
 extern "C" int ov_asn_c_round_trip(void);
+extern "C" unsigned long ov_asn_c_status_texts(void);
 
 namespace {
 
@@ -304,5 +305,16 @@ TEST(AsnBuffer, FreeReleasesCallerMemoryAndIsHarmlessTwice) {
 }
 
 TEST(AsnCApi, UsableFromPlainC) { EXPECT_EQ(ov_asn_c_round_trip(), 0); }
+
+// Each status has a text of its own (a failing one is reported as status + 1), and the text
+// of a refused decode names what was wrong.
+TEST(AsnCApi, EveryStatusHasAText) {
+    EXPECT_EQ(ov_asn_c_status_texts(), 0u);
+    const unsigned char truncated[] = {0x30, 0x05, 0x30};
+    ov_asn_buffer_t in = {sizeof truncated, const_cast<unsigned char*>(truncated)};
+    namevalueList_s_t out = {0, nullptr};
+    EXPECT_STREQ(ov_asn_status_text(ovAsnDecodeObj(&in, &out)),
+                 "the input ends before an element or a field does");
+}
 
 }  // namespace

@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +27,36 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// Runs `body` in a child process that is killed (SIGALRM) when it takes longer than `seconds`.
+// Returns the child's exit status, or 1000 + the number of the signal that ended it.
+int runInChild(unsigned seconds, const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(seconds);
+        _exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Caps the address space of the calling (child) process at what it uses now plus `extra`.
+void capMemory(size_t extra) {
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0;
+    statm >> pages;
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + extra;
+    setrlimit(RLIMIT_AS, &limit);
+}
 
 class CfgFileTest : public ::testing::Test {
 protected:
@@ -125,6 +160,60 @@ TEST_F(CfgFileTest, FailuresAreLoggedAndReturnedNeverThrown) {
         EXPECT_EQ(1, debugLines);
     }
     ov_svc_set_debug_level(ov_ras_svc_handle, 3, 0);
+}
+
+// A device or a FIFO named as a configuration file is a load failure, reported at once: not a
+// read that runs out of memory, nor an open that waits for a writer.
+TEST_F(CfgFileTest, DevicesAndFifosAreLoadFailures) {
+    const std::string fifo = dir_ + "/fifo.conf";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    const std::string zeroLink = dir_ + "/zero.conf";
+    ASSERT_EQ(0, symlink("/dev/zero", zeroLink.c_str()));
+    for (const std::string& name : {std::string("/dev/zero"), zeroLink, fifo}) {
+        SCOPED_TRACE(name);
+        int rc = runInChild(20, [&] {
+            if (!kSanitized)
+                capMemory(size_t{256} << 20);
+            ovsvc::CaptureSink capture;
+            ZLCString_6_0 value;
+            ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "k", 0, &value, 0};
+            try {
+                if (config_item_load(name.c_str(), &item, 1, 0) != OV_CFG_S_LOAD_FAILED)
+                    return 1;
+            } catch (...) {
+                return 2;
+            }
+            return capture.withMsgid(0x1354A09A).size() == 1 ? 0 : 3;
+        });
+        EXPECT_EQ(0, rc) << "1000 + 14: the load hung; 2: an exception escaped";
+    }
+}
+
+// Running out of memory while loading is a load failure too: std::bad_alloc never leaves
+// config_item_load.
+TEST_F(CfgFileTest, OutOfMemoryIsALoadFailure) {
+    if (kSanitized)
+        GTEST_SKIP() << "an address-space cap cannot be combined with a sanitizer's shadow memory";
+    // A sparse file of 1 GiB: reading it needs more memory than the cap leaves.
+    const std::string big = dir_ + "/big.conf";
+    int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ftruncate(fd, off_t{1} << 30));
+    close(fd);
+    int rc = runInChild(60, [&] {
+        ovsvc::CaptureSink capture;
+        capMemory(size_t{128} << 20);
+        ZLCString_6_0 value;
+        ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "k", 0, &value, 0};
+        try {
+            if (config_item_load(big.c_str(), &item, 1, 0) != OV_CFG_S_LOAD_FAILED)
+                return 1;
+        } catch (...) {
+            return 2;
+        }
+        return capture.withMsgid(0x1354A09A).size() + capture.withMsgid(0x10652065).size() == 1 ? 0 : 3;
+    });
+    EXPECT_EQ(0, rc) << "2: an exception escaped; 1000 + 6: the process aborted";
 }
 
 TEST(MakeArrayList, CopiesEveryStringByteForByteAndEndsWithNull) {

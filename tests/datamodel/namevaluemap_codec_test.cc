@@ -72,6 +72,34 @@ unsigned long Decode(NameValueMap& map, std::string const& bytes) {
     return status;
 }
 
+// The codec's status for `bytes`.
+unsigned long CodecStatus(std::string const& bytes) {
+    namevalueList_s_t list = {0, nullptr};
+    unsigned long status = ovAsnDecodeObj(View(bytes), list);
+    ovAsnFreeObj(list);
+    return status;
+}
+
+// What the codec makes of the record tree that encodeMap builds for each name of `map`.
+std::string CodecBytesOf(NameValueMap const& map) {
+    ZArrayList_6_0 names(10, 0);
+    map.getNames(names);
+    std::vector<namevalue_s_t> records(names.size());
+    std::vector<namevalue_s_t*> entries(names.size());
+    for (unsigned long i = 0; i < names.size(); ++i) {
+        map.encodeMap(&records[i], static_cast<ZAbstractString_6_0*>(names.get(i))->getChars());
+        entries[i] = &records[i];
+    }
+    namevalueList_s_t list = {static_cast<unsigned int>(names.size()), entries.empty() ? nullptr : entries.data()};
+    ov_asn_buffer_t out = {0, nullptr};
+    std::string bytes = ovAsnEncodeObj(out, list) == OV_ASN_OK
+                            ? std::string(reinterpret_cast<char*>(out.data), out.length)
+                            : "<codec refused>";
+    ov_asn_buffer_free(out);
+    for (auto& record : records) map.freeMap(&record);
+    return bytes;
+}
+
 // Subtrees nested `levels` deep below the top-level name "n"; the leaf record sits at that
 // level of the codec's count.
 void Nest(NameValueMap& map, int levels) {
@@ -102,9 +130,6 @@ TEST(NameValueMapCodec, RoundTripsKeepEveryNameValueAndSubtree) {
              m.addString("a", "1");
              m.addSubtree("a")->addString("b", "2");
              m.addSubtree("only")->addSubtree("inner")->addString("c", "3");
-             m.addSubtree("empty");
-             m.addString("emptied", "x");
-             m.removeValue("emptied", 0);
          }},
         {"thousands of names",
          [](NameValueMap& m) {
@@ -123,6 +148,7 @@ TEST(NameValueMapCodec, RoundTripsKeepEveryNameValueAndSubtree) {
         unsigned long status;
         std::string bytes = Encode(map, status);
         ASSERT_EQ(status, OV_ASN_OK);
+        EXPECT_EQ(bytes, CodecBytesOf(map));
         NameValueMap back;
         ASSERT_EQ(Decode(back, bytes), OV_ASN_OK);
         EXPECT_TRUE(SameContent(back, map));
@@ -173,9 +199,13 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
     map.addString("name", "kept");
     MapContent before = ContentOf(map);
 
+    // Every refusal carries the codec's own status for the same bytes.
     for (size_t n = 0; n < good.size(); ++n) {
         SCOPED_TRACE("truncated to " + std::to_string(n));
-        EXPECT_NE(Decode(map, good.substr(0, n)), OV_ASN_OK);
+        std::string const bytes = good.substr(0, n);
+        unsigned long const status = Decode(map, bytes);
+        EXPECT_NE(status, OV_ASN_OK);
+        EXPECT_EQ(status, CodecStatus(bytes));
         EXPECT_EQ(ContentOf(map), before);
     }
 
@@ -192,12 +222,93 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
         {"missing subtrees field", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, Tlv(0x0C, "v"))))},
         {"extra field", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, "") + Tlv(0x30, "") + Tlv(0x30, "")))},
         {"NUL inside a text", List(Record(std::string("a\0b", 3), {"v"}))},
+        {"NUL inside a value", List(Record("a", {std::string("v\0", 2)}))},
+        {"five length bytes", std::string("\x30\x85\x00\x00\x00\x00\x02", 7) + Record("n", {})},
+        {"trailing bytes inside a record", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, "") + Tlv(0x30, "") + "x"))},
+        {"too deep, then damaged", Chain(OV_ASN_MAX_DEPTH + 1) + "x"},
+        {"damaged after a valid record", List(Record("ok", {"1"}) + Tlv(0x31, ""))},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.label);
-        EXPECT_NE(Decode(map, c.bytes), OV_ASN_OK);
+        unsigned long const status = Decode(map, c.bytes);
+        EXPECT_NE(status, OV_ASN_OK);
+        EXPECT_EQ(status, CodecStatus(c.bytes));
         EXPECT_EQ(ContentOf(map), before);
     }
+    // An empty buffer, and bytes without data.
+    ov_asn_buffer_t none = {0, nullptr};
+    status = 99;
+    map.decode(none, status);
+    EXPECT_EQ(status, OV_ASN_E_EMPTY);
+    ov_asn_buffer_t noData = {4, nullptr};
+    map.decode(noData, status);
+    EXPECT_EQ(status, OV_ASN_E_INVALID);
+    EXPECT_EQ(ContentOf(map), before);
+}
+
+// A record that holds neither values nor children adds nothing when decoded, as
+// addNameValue adds nothing for it: such names are encoded, but a peer lists them no more.
+TEST(NameValueMapCodec, RecordsThatHoldNothingAddNoName) {
+    struct Case {
+        char const* label;
+        std::string bytes;
+        std::vector<std::string> names;     // top-level names after decoding, in order
+        std::vector<std::string> subtree;   // names in the subtree of the first of them
+    } const cases[] = {
+        {"bare record", List(Record("bare", {})), {}, {}},
+        {"bare record between others",
+         List(Record("a", {"1"}) + Record("bare", {}) + Record("b", {"2"})), {"a", "b"}, {}},
+        {"empty value is a value", List(Record("e", {""})), {"e"}, {}},
+        {"child that holds nothing",
+         List(Record("p", {}, Record("c", {}))), {"p"}, {}},
+        {"bare child beside a full one",
+         List(Record("p", {}, Record("c", {}) + Record("d", {"x"}))), {"p"}, {"d"}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.label);
+        NameValueMap map;
+        ASSERT_EQ(Decode(map, c.bytes), OV_ASN_OK);
+        ZArrayList_6_0 names(10, 0);
+        map.getNames(names);
+        std::vector<std::string> listed;
+        for (unsigned long i = 0; i < names.size(); ++i) {
+            listed.emplace_back(static_cast<ZAbstractString_6_0*>(names.get(i))->c_str());
+        }
+        EXPECT_EQ(listed, c.names);
+        std::vector<std::string> inner;
+        if (!listed.empty()) {
+            ZArrayList_6_0 subNames(10, 0);
+            map.getSubtree(listed[0].c_str())->getNames(subNames);
+            for (unsigned long i = 0; i < subNames.size(); ++i) {
+                inner.emplace_back(static_cast<ZAbstractString_6_0*>(subNames.get(i))->c_str());
+            }
+        }
+        EXPECT_EQ(inner, c.subtree);
+
+        // The codec's records, added one by one, give the same map.
+        namevalueList_s_t list = {0, nullptr};
+        ASSERT_EQ(ovAsnDecodeObj(View(c.bytes), list), OV_ASN_OK);
+        NameValueMap byRecords;
+        for (unsigned int i = 0; i < list.count; ++i) byRecords.addNameValue(*list.entries[i]);
+        ovAsnFreeObj(list);
+        EXPECT_TRUE(SameContent(map, byRecords));
+    }
+
+    // Names whose entries hold nothing are still encoded, and are gone after decoding.
+    NameValueMap source;
+    source.addString("a", "1");
+    source.addSubtree("empty");
+    source.addString("emptied", "x");
+    source.removeValue("emptied", 0);
+    unsigned long status;
+    std::string bytes = Encode(source, status);
+    ASSERT_EQ(status, OV_ASN_OK);
+    EXPECT_EQ(bytes, List(Record("a", {"1"}) + Record("empty", {}) + Record("emptied", {})));
+    NameValueMap back;
+    ASSERT_EQ(Decode(back, bytes), OV_ASN_OK);
+    ZUTF8String_6_0 trace;
+    back.buildTraceBuf(trace, 0);
+    EXPECT_STREQ(trace.c_str(), "\tnumber of entries = 1\n\tnum values = 1\ta = 1\n");
 }
 
 TEST(NameValueMapCodec, DecodeAppendsToWhatTheMapHolds) {

@@ -143,11 +143,10 @@ struct RecordNode {
     }
 };
 
-// What addNameValue(record) does, by hand: the record's name gets its entry even when the
-// record holds nothing (so that an empty entry survives a round trip; addSubtree creates it
-// and adds nothing), then addString per text, then per child addSubtree and the child.
+// What addNameValue(record) does, by hand: addString per text, then per child addSubtree on
+// the record's name and the child. A record that holds neither values nor children adds
+// nothing, not even its name.
 void AddByHand(NameValueMap& map, RecordNode const& node) {
-    map.addSubtree(node.name.c_str());
     for (const char* v : node.values) map.addString(node.name.c_str(), v);
     for (RecordNode const& child : node.children) AddByHand(*map.addSubtree(node.name.c_str()), child);
 }
@@ -171,6 +170,7 @@ TEST(NameValueMapStorage, RecordAddsWhatAddStringPerValueAdds) {
                        {"c2", {}, {}},
                        {"pre", {"child named like a top name"}, {}}}}});
     cases.push_back({"child repeated", {"top", {}, {{"c", {"1"}, {}}, {"c", {"2"}, {}}}}});
+    cases.push_back({"only empty children", {"parent", {}, {{"e1", {}, {}}, {"e2", {}, {}}}}});
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
         NameValueMap byRecord, byHand;

@@ -181,6 +181,137 @@ TEST(StanzaDocumentTest, EditsTouchOnlyTheirLines) {
   }
 }
 
+// A value line that an edit removes takes the comment lines directly above it along, so they
+// never end up above (and later deleted with) the next key.
+TEST(StanzaDocumentTest, RemovedValueLinesTakeTheirCommentBlocks) {
+  const std::string base =
+      "[s]\n"
+      "# about k\n"
+      "k = a\n"
+      "# about b\n"
+      "# more about b\n"
+      "k = b\n"
+      "# about c\n"
+      "\tk = c\n"
+      "# about other\n"
+      "other = x\n";
+  struct Case {
+    const char* name;
+    void (*edit)(Document&);
+    const char* expected;
+  } cases[] = {
+      {"set keeps the first line and its comments only", [](Document& d) { d.setValue("s", "k", "z"); },
+       "[s]\n# about k\nk = z\n# about other\nother = x\n"},
+      {"a later value goes with its comments", [](Document& d) { d.deleteValueAt("s", "k", 1); },
+       "[s]\n# about k\nk = a\n# about c\n\tk = c\n# about other\nother = x\n"},
+      {"the last value goes with its comments", [](Document& d) { d.deleteValueAt("s", "k", 2); },
+       "[s]\n# about k\nk = a\n# about b\n# more about b\nk = b\n# about other\nother = x\n"},
+      {"the first value goes with its comments", [](Document& d) { d.deleteValueAt("s", "k", 0); },
+       "[s]\n# about b\n# more about b\nk = b\n# about c\n\tk = c\n# about other\nother = x\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto doc = parsed(base);
+    c.edit(*doc);
+    EXPECT_EQ(doc->serialize(), c.expected);
+    // The next key keeps its own comment: deleting it leaves no stray comment behind.
+    doc->deleteKey("s", "other");
+    EXPECT_EQ(doc->serialize().find("# about other"), std::string::npos);
+    EXPECT_EQ(parsed(doc->serialize())->valueCount("s", "other"), 0u);
+  }
+}
+
+// A byte-order mark at the start of the file and a comment after a header are accepted and
+// kept byte for byte; edits never move or drop the mark.
+TEST(StanzaDocumentTest, ByteOrderMarkAndHeaderCommentsAreKept) {
+  const std::string bom = "\xEF\xBB\xBF";
+  struct Case {
+    std::string text;
+    const char* stanza;
+    const char* key;    // null: the stanza has no key to look at
+    const char* value;
+  } cases[] = {
+      {bom + "[s]\nk = v\n", "s", "k", "v"},
+      {bom + "# top\n\n[s]\r\nk = v\r\n", "s", "k", "v"},
+      {bom, nullptr, nullptr, nullptr},
+      {bom + "\n[s]", "s", nullptr, nullptr},
+      {"[s]   # note\nk = v\n", "s", "k", "v"},
+      {"[ s ]# note ] [x]\nk = v\n", "s", "k", "v"},
+      {"\t[s]\t#\nk = v\n", "s", "k", "v"},
+      {bom + "[s] # note\r\nk = v", "s", "k", "v"},
+      {"[a]b] # the name holds ']'\nk = v\n", "a]b", "k", "v"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.text));
+    auto doc = parsed(c.text);
+    EXPECT_EQ(doc->serialize(), c.text);
+    if (c.stanza) {
+      EXPECT_TRUE(doc->hasStanza(c.stanza));
+      EXPECT_EQ(doc->stanzaCount(), 1u);
+    }
+    if (c.key) {
+      std::string_view v;
+      ASSERT_TRUE(doc->value(c.stanza, c.key, 0, &v));
+      EXPECT_EQ(v, c.value);
+    }
+  }
+
+  struct Edit {
+    const char* name;
+    std::string text;
+    void (*edit)(Document&);
+    std::string expected;
+  } edits[] = {
+      {"deleting the first stanza keeps the mark", bom + "# about s\n[s]\nk = v\n[t]\n",
+       [](Document& d) { d.deleteStanza("s"); }, bom + "[t]\n"},
+      {"a file comment goes after the mark", bom + "[s]\n",
+       [](Document& d) { d.addFileComment("top"); }, bom + "# top\n\n[s]\n"},
+      {"a new key goes after the header with its comment", "[s]  # note\n\n[t]\n",
+       [](Document& d) { d.setValue("s", "k", "v"); }, "[s]  # note\nk = v\n\n[t]\n"},
+      {"a stanza comment goes above the header with its comment", bom + "[s] # note\n",
+       [](Document& d) { d.addStanzaComment("s", "about s"); }, bom + "# about s\n[s] # note\n"},
+      {"an empty file with a mark gains a stanza", bom,
+       [](Document& d) { d.setValue("s", "k", "v"); }, bom + "[s]\nk = v\n"},
+  };
+  for (const Edit& e : edits) {
+    SCOPED_TRACE(e.name);
+    auto doc = parsed(e.text);
+    e.edit(*doc);
+    EXPECT_EQ(doc->serialize(), e.expected);
+    EXPECT_EQ(parsed(e.expected)->serialize(), e.expected);
+  }
+}
+
+TEST(StanzaDocumentTest, EmptyHeadersAndNulBytesAreInvalidData) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string text;
+    size_t line;
+  } cases[] = {
+      {"[]\n", 1},
+      {"[a]\nk = v\n[  ]\n", 3},
+      {"[] # note\n", 1},
+      {"[a]\nk = v\0w\n"s, 2},
+      {"[a]\nk\0 = v\n"s, 2},
+      {"[a\0]\n"s, 1},
+      {"[a] \0# note\n"s, 1},
+      {"[a]\r\nk = \0\r\n"s, 2},
+      {"[a] trailing words\n", 1},
+      {"[a]\n\xEF\xBB\xBF[b]\n", 2},  // a byte-order mark only at the very start
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.text));
+    Document doc;
+    Document::ParseError err;
+    EXPECT_FALSE(doc.parse(c.text, &err));
+    EXPECT_EQ(err.line, c.line);
+    EXPECT_NE(err.reason, nullptr);
+  }
+  // A NUL byte in a comment line is no data: it is kept like any other comment byte.
+  const std::string comment = "[a]\n# odd \0 byte\nk = v\n"s;
+  EXPECT_EQ(parsed(comment)->serialize(), comment);
+}
+
 TEST(StanzaDocumentTest, EditsKeepTheFilesLineEndings) {
   struct Case {
     const char* text;
@@ -227,7 +358,8 @@ TEST(StanzaDocumentTest, RefusesNamesAndValuesThatWouldNotReadBack) {
   EXPECT_EQ(Document::checkKey("LEGACY_x:y"), nullptr);
   EXPECT_EQ(Document::checkValue(""), nullptr);
   EXPECT_EQ(Document::checkValue("a = b # c"), nullptr);
-  const char* badNames[] = {"", "a\nb", " a", "a\r"};
+  // "[a] # b]" reads back as the stanza "a" with a comment.
+  const char* badNames[] = {"", "a\nb", " a", "a\r", "a] # b", "a]#b", "x]\t#"};
   for (const char* n : badNames) EXPECT_NE(Document::checkStanzaName(n), nullptr) << n;
   const char* badKeys[] = {"", "a=b", "#a", "[a", "a ", "a\nb"};
   for (const char* k : badKeys) EXPECT_NE(Document::checkKey(k), nullptr) << k;

@@ -5,18 +5,28 @@
 
 #include <gtest/gtest.h>
 
+#include <ovsvc/capture.hpp>
+
 #include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,6 +55,73 @@ std::vector<std::string> dirEntries(const std::string& dir) {
   }
   return names;
 }
+
+// Runs `body` in a child process that is killed (SIGALRM) when it takes longer than `seconds`.
+// Returns the child's exit status, or 1000 + the number of the signal that ended it.
+int runInChild(unsigned seconds, const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    alarm(seconds);
+    int rc = 99;
+    try {
+      rc = body();
+    } catch (...) {
+      rc = 98;
+    }
+    _exit(rc);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+// Caps the address space of a child process at what it uses now plus `extra` bytes, so that
+// a read that never ends fails soon instead of taking the machine's memory. Sanitizers
+// reserve vast address ranges, so their builds go without the cap.
+void capMemory(size_t extra) {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  std::ifstream statm("/proc/self/statm");
+  size_t pages = 0;
+  statm >> pages;
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + extra;
+  setrlimit(RLIMIT_AS, &limit);
+#else
+  (void)extra;
+#endif
+}
+
+// Whether process `pid` has a file inside `directory` open.
+bool writesInto(pid_t pid, const std::string& directory) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  bool found = false;
+  if (DIR* d = opendir(fds.c_str())) {
+    while (dirent* e = readdir(d)) {
+      char target[PATH_MAX];
+      ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof target - 1);
+      if (n > 0 && static_cast<size_t>(n) > directory.size() &&
+          std::string(target, static_cast<size_t>(n)).compare(0, directory.size() + 1, directory + "/") == 0)
+        found = true;
+    }
+    closedir(d);
+  }
+  return found;
+}
+
+// Restores the working directory when it goes out of scope.
+class CwdGuard {
+ public:
+  CwdGuard() : fd_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~CwdGuard() {
+    if (fd_ >= 0) {
+      if (fchdir(fd_) != 0) std::abort();
+      close(fd_);
+    }
+  }
+
+ private:
+  int fd_;
+};
 
 // Counts its loads; the registry tests tell objects apart by it.
 class CountingProperties : public ZStanzaFileProperties_6_0 {
@@ -75,12 +152,9 @@ class StanzaFilePropertiesTest : public ::testing::Test {
     dir_ = tmpl;
   }
   void TearDown() override {
-    for (const std::string& n : dirEntries(dir_)) {
-      std::string p = dir_ + "/" + n;
-      chmod(p.c_str(), 0700);
-      if (unlink(p.c_str()) != 0) rmdir(p.c_str());
-    }
-    rmdir(dir_.c_str());
+    for (const std::string& n : dirEntries(dir_)) chmod((dir_ + "/" + n).c_str(), 0700);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
   }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   std::string dir_;
@@ -235,20 +309,23 @@ TEST_F(StanzaFilePropertiesTest, StanzaEditsAndKeyNames) {
 }
 
 TEST_F(StanzaFilePropertiesTest, InvalidDataNamesFileAndLineAndKeepsTheOldContents) {
+  using namespace std::string_literals;
   struct Case {
-    const char* text;
+    std::string text;
     int line;
   } cases[] = {
       {"orphan = 1\n[a]\n", 1},
       {"[a]\nk = v\nno equals sign\n", 3},
       {"[a]\n\n\n[broken\n", 4},
       {"[a]\r\n=v\r\n", 2},
+      {"[a]\nk = v\n[]\n", 3},
+      {"[a]\nk = v\n\nk = nul\0byte\n"s, 4},
   };
   writeFile(path("good.conf"), "[keep]\nk = v\n");
   ZStanzaFileProperties_6_0 props;
   props.load(path("good.conf").c_str());
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(::testing::PrintToString(c.text));
     writeFile(path("bad.conf"), c.text);
     try {
       props.load(path("bad.conf").c_str());
@@ -492,6 +569,188 @@ TEST_F(StanzaFilePropertiesTest, FailedStoreLeavesTheOriginalAndThrows) {
   EXPECT_EQ(readFile(path("o.conf")), original);
 }
 
+
+// ---- files that are not regular files -----------------------------------------------------
+
+// Devices would be read until memory runs out, and opening a FIFO waits for a writer: both
+// are refused as read failures, by a load and by the registry.
+TEST_F(StanzaFilePropertiesTest, RefusesWhatIsNotARegularFileWithoutReadingOrWaiting) {
+  ASSERT_EQ(mkfifo(path("fifo.conf").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", path("zero.conf").c_str()), 0);
+  ASSERT_EQ(symlink(path("fifo.conf").c_str(), path("fifo-link.conf").c_str()), 0);
+  const std::string names[] = {"/dev/zero",      "/dev/urandom",     "/dev/null",
+                               path("zero.conf"), path("fifo.conf"), path("fifo-link.conf")};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    int rc = runInChild(20, [&] {
+      capMemory(size_t{256} << 20);
+      auto readFailure = [&](const std::function<void()>& load) {
+        try {
+          load();
+          return 1;
+        } catch (ZPropertiesInvalidDataException_6_0&) {
+          return 2;
+        } catch (ZException_6_0& e) {
+          return e.kind() == ZEXC_FILE_READ && e.inserts().size() == 2 && e.inserts()[0].text() == name ? 0 : 3;
+        } catch (std::bad_alloc&) {
+          return 4;
+        }
+      };
+      ZStanzaFileProperties_6_0 props;
+      if (int rc = readFailure([&] { props.load(name.c_str()); })) return rc;
+      // Nothing is registered: the second request fails the same way.
+      CountingFactory factory;
+      for (int i = 0; i < 2; ++i)
+        if (int rc = readFailure([&] { ZProperties_6_0::getPropertiesFor(name.c_str(), factory, 0); }))
+          return 10 + rc;
+      return factory.made == 2 ? 0 : 20;
+    });
+    EXPECT_EQ(rc, 0) << "1000 + 14: the load hung; 98: an exception of another kind escaped";
+  }
+}
+
+// ---- store: debris, modes, directory sync ------------------------------------------------
+
+TEST_F(StanzaFilePropertiesTest, NewFilesGetTheModeOpenWouldGive) {
+  writeFile(path("src.conf"), "[a]\nk = v\n");
+  ZStanzaFileProperties_6_0 props;
+  props.load(path("src.conf").c_str());
+  struct Case {
+    mode_t umask, expected;
+  } cases[] = {{022, 0644}, {027, 0640}, {0, 0666}, {077, 0600}, {002, 0664}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.umask);
+    const std::string name = path("new" + std::to_string(n++) + ".conf");
+    mode_t old = umask(c.umask);
+    props.store(name.c_str());
+    umask(old);
+    struct stat st;
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expected);
+    EXPECT_EQ(readFile(name), "[a]\nk = v\n");
+  }
+}
+
+// Temporary files are named ".<file name>.tmp.<process id>.<six letters or digits>"; the
+// store that writes one holds an open-file-description lock on it.
+TEST_F(StanzaFilePropertiesTest, AStoreRemovesTheDebrisOfInterruptedStoresOnly) {
+  writeFile(path("d.conf"), "[a]\nk = v\n");
+  // Left by stores of d.conf that were killed: nobody holds a lock on them.
+  writeFile(path(".d.conf.tmp.4194000.Ab3xYz"), "[a]\nk = half");
+  writeFile(path(".d.conf.tmp.1.000000"), "");
+  // A store of d.conf that is still being written: its writer holds the lock.
+  writeFile(path(".d.conf.tmp.77.LiveOn"), "[a]\n");
+  int live = open(path(".d.conf.tmp.77.LiveOn").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(live, 0);
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(live, F_OFD_SETLK, &lock), 0);
+  // Not debris of d.conf.
+  writeFile(path(".other.conf.tmp.5.abcdef"), "x");
+  writeFile(path(".d.conf.tmp.5.abc"), "x");
+  writeFile(path(".d.conf.tmpABCDEF"), "x");
+  ASSERT_EQ(mkfifo(path(".d.conf.tmp.6.fifo00").c_str(), 0600), 0);
+
+  ZStanzaFileProperties_6_0 props;
+  props.load(path("d.conf").c_str());
+  props.setValue("a", "k", "w");
+  props.store();
+  close(live);
+  EXPECT_EQ(readFile(path("d.conf")), "[a]\nk = w\n");
+  auto names = dirEntries(dir_);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".d.conf.tmp.5.abc", ".d.conf.tmp.6.fifo00", ".d.conf.tmp.77.LiveOn",
+                                             ".d.conf.tmpABCDEF", ".other.conf.tmp.5.abcdef", "d.conf"}));
+}
+
+TEST_F(StanzaFilePropertiesTest, StoresKilledMidwayLeaveTheFileWholeAndNoDebris) {
+  // Some megabytes, so that most of a store's time goes to writing them.
+  std::string text = "[big]\n";
+  for (int i = 0; i < 100000; ++i) text += "key" + std::to_string(i) + " = " + std::string(60, 'v') + "\n";
+  writeFile(path("big.conf"), text);
+  char* real = realpath(dir_.c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string directory = real;
+  free(real);
+  ZStanzaFileProperties_6_0 props;
+  props.load(path("big.conf").c_str());
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(ready[0]);
+      try {
+        props.setValue("big", "round", std::to_string(round).c_str());
+        if (write(ready[1], "x", 1) != 1) _exit(2);
+        for (;;) props.store();
+      } catch (...) {
+        _exit(1);
+      }
+    }
+    close(ready[1]);
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    // Kill it while it has a file of the directory open, i.e. while it writes one; give up
+    // waiting for that after some seconds and kill it wherever it is.
+    for (int polls = 0; polls < 50000 && !writesInto(pid, directory); ++polls) usleep(100);
+    usleep(static_cast<useconds_t>(round * 500));
+    kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the storing child failed";
+    // The file is the old text or a complete new one.
+    ZStanzaFileProperties_6_0 check;
+    check.load(path("big.conf").c_str());
+    EXPECT_EQ(check.count("big"), 100000u + static_cast<unsigned long>(check.exists("big", "round")));
+  }
+  props.store();  // a later store of the same file clears what the killed ones left
+  EXPECT_EQ(dirEntries(dir_), (std::vector<std::string>{"big.conf"}));
+}
+
+// Once the new file has been renamed into place the store has happened: a directory that
+// cannot be opened for its sync costs a warning, not a failure.
+TEST_F(StanzaFilePropertiesTest, StoreSucceedsWhenOnlyTheDirectorySyncFails) {
+  const std::string locked = path("locked");
+  ASSERT_EQ(mkdir(locked.c_str(), 0700), 0);
+  const std::string file = locked + "/s.conf";
+  writeFile(file, "[a]\nk = old\n");
+  // A directory that may be written but not read cannot be opened for its sync. Root reads
+  // every directory, so a run as root drops to an unprivileged user in the child.
+  const bool root = geteuid() == 0;
+  const uid_t nobody = 65534;
+  if (root) {
+    ASSERT_EQ(chown(locked.c_str(), nobody, nobody), 0);
+    ASSERT_EQ(chown(file.c_str(), nobody, nobody), 0);
+    ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+  }
+  ASSERT_EQ(chmod(locked.c_str(), 0300), 0);
+  int rc = runInChild(20, [&] {
+    if (root && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) return 50;
+    int probe = open(locked.c_str(), O_RDONLY | O_DIRECTORY);
+    if (probe >= 0) return 51;  // the directory can be read after all: no test
+    ovsvc::CaptureSink capture;
+    ZStanzaFileProperties_6_0 props;
+    props.load(file.c_str());
+    props.setValue("a", "k", "new");
+    try {
+      props.store();
+    } catch (ZException_6_0&) {
+      return 1;
+    }
+    if (readFile(file) != "[a]\nk = new\n") return 2;
+    auto warnings = capture.withMsgid(0x35E51037);
+    if (warnings.size() != 1 || warnings[0].attributes != 48) return 3;
+    return 0;
+  });
+  EXPECT_EQ(rc, 0) << "1: the store threw; 2: the file was not replaced; 3: no single warning";
+}
+
 // ---- registry ---------------------------------------------------------------------------
 
 TEST_F(StanzaFilePropertiesTest, RegistryKeepsOneLoadedObjectPerFile) {
@@ -516,6 +775,51 @@ TEST_F(StanzaFilePropertiesTest, RegistryKeepsOneLoadedObjectPerFile) {
   EXPECT_EQ(counted->postLoads, 2);
   EXPECT_EQ(first->getIntegerValue("a", "k", 0, 0), 3);
   EXPECT_EQ(factory.made, 2);
+}
+
+// Every spelling of one file's name gives the one object of that file, and the object keeps
+// the absolute name it was first asked for, whatever the working directory is later.
+TEST_F(StanzaFilePropertiesTest, RegistryKnowsAFileByItsAbsolutePath) {
+  ASSERT_EQ(mkdir(path("sub").c_str(), 0700), 0);
+  writeFile(path("sub/x.conf"), "[a]\nk = 1\n");
+  ASSERT_EQ(symlink("sub/x.conf", path("link.conf").c_str()), 0);
+  ASSERT_EQ(symlink("sub", path("subdir-link").c_str()), 0);
+  char* real = realpath(path("sub/x.conf").c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string absolute = real;
+  free(real);
+
+  CwdGuard restore;
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  CountingFactory factory;
+  ZProperties_6_0* first = ZProperties_6_0::getPropertiesFor("sub/x.conf", factory, 0);
+  const std::string spellings[] = {
+      "./sub/x.conf", "sub//x.conf", "sub/./x.conf", path("sub/../sub/x.conf"),
+      path("sub/x.conf"), absolute, "link.conf", "subdir-link/x.conf",
+  };
+  for (const std::string& name : spellings) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ZProperties_6_0::getPropertiesFor(name.c_str(), factory, 0), first);
+  }
+  EXPECT_EQ(factory.made, 1);
+  auto* counted = dynamic_cast<CountingProperties*>(first);
+  ASSERT_NE(counted, nullptr);
+  EXPECT_EQ(counted->postLoads, 1);
+  EXPECT_EQ(counted->lastFile[0], '/');
+
+  // Elsewhere, a relative name means another file; the registered one still reloads and
+  // stores its own file.
+  ASSERT_EQ(chdir(path("sub").c_str()), 0);
+  EXPECT_EQ(ZProperties_6_0::getPropertiesFor("x.conf", factory, 0), first);
+  writeFile(path("sub/x.conf"), "[a]\nk = 2\n");
+  EXPECT_EQ(ZProperties_6_0::getPropertiesFor("../link.conf", factory, ZPROPERTIES_RELOAD), first);
+  EXPECT_EQ(first->getIntegerValue("a", "k", 0, 0), 2);
+  EXPECT_EQ(counted->postLoads, 2);
+  ASSERT_EQ(chdir("/"), 0);
+  first->setValue("a", "k", "3");
+  first->store();
+  EXPECT_EQ(readFile(path("sub/x.conf")), "[a]\nk = 3\n");
+  EXPECT_EQ(factory.made, 1);
 }
 
 TEST_F(StanzaFilePropertiesTest, RegistryRetriesAfterAFailedLoad) {

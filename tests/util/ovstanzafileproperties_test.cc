@@ -106,6 +106,18 @@ TEST(OVStanzaFileProperties, DeleteValuesRemovesOneValuePerListElement) {
     }
 }
 
+// A null value is never found and deletes nothing (an empty value included).
+TEST(OVStanzaFileProperties, NullValueIsNeverFoundAndDeletesNothing) {
+    OVStanzaFileProperties props;
+    fill(props, {"", "a"});
+    EXPECT_EQ(0, props.existsValue("s", "k", nullptr));
+    props.deleteValue("s", "k", nullptr);
+    EXPECT_EQ((Values{"", "a"}), valuesOf(props, "s", "k"));
+    EXPECT_EQ(0, props.existsValue("s", "missing", nullptr));
+    props.deleteValue("missing", "k", nullptr);
+    EXPECT_EQ((Values{"", "a"}), valuesOf(props, "s", "k"));
+}
+
 // deleteValues goes through the virtual deleteValue, so a subclass sees every removal.
 TEST(OVStanzaFileProperties, DeleteValuesCallsTheVirtualDeleteValue) {
     struct Recording : OVStanzaFileProperties {

@@ -21,7 +21,6 @@
 
 #include "commands.h"
 #include "tool.h"
-#include "tmp_shim.h"
 
 using namespace ovtool;
 

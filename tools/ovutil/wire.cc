@@ -20,7 +20,6 @@
 
 #include "commands.h"
 #include "tool.h"
-#include "tmp_shim.h"
 
 namespace ovtool {
 

@@ -22,7 +22,7 @@ struct Directive {
     bool star_width = false;
     int precision = -1;
     bool star_precision = false;
-    std::string length;  // "", hh, h, l, ll, z, j, t, L, q
+    std::string_view length;  // "", hh, h, l, ll, z, j, t, L, q (static texts)
     char conversion = 0;
     size_t end = 0;      // index just past the conversion character
 };
@@ -94,8 +94,10 @@ std::string FormatNumber(const Directive& directive, char conversion, bool is_si
         if (std::strchr("-+ 0", f) || (f == '#' && conversion != 'd' && conversion != 'u'))
             if (fmt.find(f) == std::string::npos) fmt += f;
     if (directive.width >= 0) fmt += std::to_string(directive.width > kMaxWidth ? kMaxWidth : directive.width);
-    if (directive.precision >= 0)
-        fmt += "." + std::to_string(directive.precision > kMaxWidth ? kMaxWidth : directive.precision);
+    if (directive.precision >= 0) {
+        fmt += '.';
+        fmt += std::to_string(directive.precision > kMaxWidth ? kMaxWidth : directive.precision);
+    }
     fmt += "ll";
     fmt += conversion;
     char buf[2 * kMaxWidth + 64];
@@ -175,7 +177,7 @@ std::vector<Insert> PullInserts(const char* format, va_list args) {
         if (directive.star_precision) (void)va_arg(args, int);
         Insert in;
         in.conversion = directive.conversion;
-        const std::string& len = directive.length;
+        const std::string_view len = directive.length;
         switch (directive.conversion) {
             case 's': {
                 if (!len.empty()) return out;  // %ls: wide strings are not inserts here

@@ -120,6 +120,7 @@ struct Record {
     const char* format = "";
     std::vector<Insert> inserts;
     std::string text;
+    bool stderr_only = false;  // a warning about the settings: standard error, not a route
 };
 
 int Emit(Record& r) {
@@ -140,9 +141,11 @@ int Emit(Record& r) {
     std::snprintf(head, sizeof head, "[%ld] ", static_cast<long>(getpid()));
     char number[16];
     std::snprintf(number, sizeof number, "0x%08x", r.msgid);
-    std::string line = Timestamp() + " " + prog + head + severity + " " + where + " " + number +
-                       " " + (*r.file ? r.file : "-") + ":" + std::to_string(r.line) + " " +
-                       OneRecordText(r.text);
+    const std::string stamp = Timestamp();
+    const std::string body = prog + head + severity + " " + where + " " + number + " " +
+                             (*r.file ? r.file : "-") + ":" + std::to_string(r.line) + " " +
+                             OneRecordText(r.text);
+    const std::string line = stamp + " " + body;
 
     Capture& cap = CaptureState();
     if (cap.installed.load(std::memory_order_acquire)) {
@@ -174,8 +177,8 @@ int Emit(Record& r) {
         if (cap.fn) cap.fn(cap.context, &rec);
     }
 
-    line += '\n';
-    int result = ovsvc_internal::WriteRecord(r.severity, line);
+    int result = r.stderr_only ? ovsvc_internal::WriteToStderr(r.severity, stamp, body)
+                               : ovsvc_internal::WriteRecord(r.severity, stamp, body);
     errno = saved_errno;
     return result;
 }
@@ -212,6 +215,22 @@ int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file,
     return Emit(r);
 }
 
+int PrintWarning(const char* file, int line, unsigned msgid, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Record r = Begin(bas_svc_handle, false, file, line, 0, format, args);
+    va_end(args);
+    r.severity = OV_SVC_WARNING;
+    r.attributes = OV_SVC_WARNING;
+    r.msgid = msgid;
+    r.stderr_only = true;
+    unsigned status = 0;
+    const char* text = ov_msg_get_msg(msgid, &status);
+    r.text = text ? ovsvc_internal::FillText(text, r.inserts)
+                  : ovsvc_internal::FallbackText(msgid, r.inserts);
+    return Emit(r);
+}
+
 void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
                 unsigned level, const char* format, va_list args) {
     if (!handle || ov_svc_debug_level(handle, subcomp) < level) return;
@@ -240,6 +259,16 @@ void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, 
 
 }  // namespace
 
+void ovsvc_internal::WarnOnStderr(const char* file, int line, unsigned msgid, const char* s1,
+                                  const char* s2, const char* s3) {
+    if (s3)
+        PrintWarning(file, line, msgid, "%s%s%s", s1, s2, s3);
+    else if (s2)
+        PrintWarning(file, line, msgid, "%s%s", s1, s2);
+    else
+        PrintWarning(file, line, msgid, "%s", s1);
+}
+
 extern "C" {
 
 void ov_svc_set_progname(const char* name, unsigned int* status) {
@@ -259,6 +288,7 @@ void ov_svc_init(int flags, unsigned int* status) {
     if (flags == 0) {
         ov_msg_load_defaults(&result);
         ovsvc_internal::InitRoutesFromEnvironment();
+        ovsvc_internal::CheckDebugEnvironment();
     }
     if (status) *status = result;
 }
