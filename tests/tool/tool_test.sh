@@ -66,10 +66,10 @@ expect 1 "list of an absent stanza"; contains "$err" "0x1354A204" "absent stanza
 run cfg set s.conf manager request-timeout 60;  expect 0 "set"
 run cfg add s.conf ssl ssl-local-domain "Größe=1"; expect 0 "add"
 run cfg del s.conf manager server ldap1.example.com:636; expect 0 "del of a value"
+# The removed value line takes the comment block directly above it along.
 cat >"$work/expected.conf" <<'CONF'
 # Manager settings.
 [manager]
-# Where the directory servers are.
 server = ldap2.example.com:636
 request-timeout = 60
 
