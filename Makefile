@@ -6,7 +6,7 @@ CMAKE_GEN  := -G Ninja
 OV_WERROR  ?= OFF
 OV_OPTIONS := -DOV_WERROR=$(OV_WERROR)
 
-.PHONY: demo check bootstrap build-release build-debug bench asan tsan fuzz install-test clean
+.PHONY: demo check bootstrap build-release build-debug bench asan tsan fuzz install-test package docs clean
 
 bootstrap:
 	@sh scripts/bootstrap
@@ -36,7 +36,7 @@ tsan: bootstrap
 fuzz: bootstrap
 	cmake -S . -B $(BUILD)/fuzz $(CMAKE_GEN) $(OV_OPTIONS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DOV_SANITIZE=address,undefined \
-	  -DOV_BUILD_TESTS=OFF -DOV_BUILD_FUZZ=ON -DOV_BUILD_EXAMPLES=OFF
+	  -DOV_BUILD_TESTS=OFF -DOV_BUILD_FUZZ=ON -DOV_BUILD_EXAMPLES=OFF -DOV_BUILD_TOOLS=OFF
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	cd $(BUILD)/fuzz && ctest -L fuzz --output-on-failure
 
@@ -47,6 +47,16 @@ bench: bootstrap
 # Installs a copy and builds an outside CMake project and an outside C program against it.
 install-test: bootstrap
 	OV_CMAKE_ARGS="$(OV_OPTIONS)" sh scripts/install-test $(BUILD)/install-test
+
+# Debian packages (libovutil1, libovutil-dev, ovutil-tools) in $(BUILD)/package/debs, checked
+# with lintian and by a client built against them unpacked into a fresh root.
+package: bootstrap
+	sh scripts/package-test $(BUILD)/package
+
+# API documentation from the public headers: $(BUILD)/docs/docs/html/index.html.
+docs: bootstrap
+	cmake -S . -B $(BUILD)/docs $(CMAKE_GEN) -DOV_BUILD_TESTS=OFF -DOV_BUILD_EXAMPLES=OFF -DOV_BUILD_TOOLS=OFF
+	cmake --build $(BUILD)/docs --target docs
 
 clean:
 	rm -rf $(BUILD)
