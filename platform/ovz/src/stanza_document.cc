@@ -161,6 +161,73 @@ void Document::clear() {
   liveStanzas_ = 0;
 }
 
+// Reserving by the exact line count costs one memchr pass but saves regrowing (and touching
+// twice the memory), which costs far more.
+void Document::reserveForLines() {
+  const char* const end = buffer_.data() + buffer_.size();
+  size_t lineCount = 1;
+  for (const char* p = buffer_.data(); (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p))));
+       ++p)
+    ++lineCount;
+  lines_.reserve(lineCount);
+  keys_.reserve(lineCount);
+}
+
+// A stanza header line: its text [s, textEnd) starts with '['. Makes the line a header of
+// its stanza (a new stanza, or one more header of a known one).
+const char* Document::parseHeader(const char* s, const char* textEnd, uint32_t id, bool mayHoldNul, Line& line) {
+  const char* close = headerClose(s, textEnd);
+  if (!close) return "a stanza header does not end with ']' (or ']' and a comment)";
+  if (mayHoldNul && std::memchr(s, '\0', static_cast<size_t>(close - s))) return "a stanza header holds a NUL byte";
+  std::string_view name = trim(s + 1, close);
+  if (name.empty()) return "the stanza name is empty";
+  uint32_t h = hashText(name);
+  uint32_t st = stanzaIndex_.find(h, [&](uint32_t i) { return nameOf(stanzas_[i]) == name; });
+  if (st == kNone) {
+    st = newStanza(static_cast<uint32_t>(name.data() - buffer_.data()), static_cast<uint32_t>(name.size()), h);
+    stanzas_[st].firstHeader = id;
+  } else {
+    lines_[stanzas_[st].lastHeader].nextSame = id;
+  }
+  stanzas_[st].lastHeader = id;
+  line.kind = kHeader;
+  line.owner = st;
+  return nullptr;
+}
+
+// A "key = value" line of `stanza` (kNone before the first header): the line starts at `p`,
+// its text past leading blanks is [s, textEnd). Makes the line one more value line of its key.
+const char* Document::parseEntry(const char* p, const char* s, const char* textEnd, uint32_t id, bool mayHoldNul,
+                                 uint32_t stanza, Line& line) {
+  const char* eq = static_cast<const char*>(std::memchr(s, '=', static_cast<size_t>(textEnd - s)));
+  if (!eq) return "the line is neither a comment, a stanza header nor key = value";
+  if (mayHoldNul && std::memchr(s, '\0', static_cast<size_t>(textEnd - s))) return "a key or value holds a NUL byte";
+  if (stanza == kNone) return "a key appears before the first stanza header";
+  std::string_view key = trim(s, eq);
+  if (key.empty()) return "the key is empty";
+  const char* vb = eq + 1;
+  const char* ve = textEnd;
+  while (vb < ve && isBlank(*vb)) ++vb;
+  while (ve > vb && isBlank(ve[-1])) --ve;
+  if (vb == ve) vb = ve = eq + 1;  // an empty value sits right after '='
+  line.kind = kEntry;
+  line.valOff = static_cast<uint32_t>(vb - p);
+  line.valLen = static_cast<uint32_t>(ve - vb);
+  uint32_t h = hashText(key);
+  uint32_t k = stanzas_[stanza].keyIndex.find(h, [&](uint32_t i) { return nameOf(keys_[i]) == key; });
+  if (k == kNone) {
+    k = newKey(stanza, static_cast<uint32_t>(key.data() - buffer_.data()), static_cast<uint32_t>(key.size()), h);
+    keys_[k].firstLine = id;
+  } else {
+    lines_[keys_[k].lastLine].nextSame = id;
+  }
+  keys_[k].lastLine = id;
+  ++keys_[k].count;
+  ++stanzas_[stanza].valueLines;
+  line.owner = k;
+  return nullptr;
+}
+
 bool Document::parse(std::string bytes, ParseError* error) {
   clear();
   // Offsets are 31-bit (the top bit tells the two text buffers apart).
@@ -178,25 +245,11 @@ bool Document::parse(std::string bytes, ParseError* error) {
   // A NUL byte cannot be part of a name or value (they are handed out as C strings); one
   // search of the whole file spares the per-line search in the usual case of none.
   const bool mayHoldNul = std::memchr(begin, '\0', buffer_.size()) != nullptr;
-  // Reserving by the exact line count costs one memchr pass but saves regrowing (and
-  // touching twice the memory), which costs far more.
-  size_t lineCount = 1;
-  for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p))));
-       ++p)
-    ++lineCount;
-  lines_.reserve(lineCount);
-  keys_.reserve(lineCount);
+  reserveForLines();
   bool eolSeen = false;
   uint32_t stanza = kNone;
   uint32_t prev = kNone;
   size_t lineNo = 0;
-
-  auto fail = [&](const char* reason) {
-    size_t at = lineNo;
-    clear();
-    if (error) *error = ParseError{at, reason};
-    return false;
-  };
 
   for (const char* p = first; p < end;) {
     ++lineNo;
@@ -220,58 +273,21 @@ bool Document::parse(std::string bytes, ParseError* error) {
     const uint32_t id = static_cast<uint32_t>(lines_.size());
     Line line{static_cast<uint32_t>(p - begin), static_cast<uint32_t>(textEnd - p), prev, kNone, kNone, kNone, 0, 0,
               kBlank, eol};
-
+    const char* refused = nullptr;
     if (s == textEnd) {
       line.kind = kBlank;
     } else if (*s == '#') {
       line.kind = kComment;
     } else if (*s == '[') {
-      const char* close = headerClose(s, textEnd);
-      if (!close) return fail("a stanza header does not end with ']' (or ']' and a comment)");
-      if (mayHoldNul && std::memchr(s, '\0', static_cast<size_t>(close - s)))
-        return fail("a stanza header holds a NUL byte");
-      std::string_view name = trim(s + 1, close);
-      if (name.empty()) return fail("the stanza name is empty");
-      uint32_t h = hashText(name);
-      uint32_t st = stanzaIndex_.find(h, [&](uint32_t i) { return nameOf(stanzas_[i]) == name; });
-      if (st == kNone) {
-        st = newStanza(static_cast<uint32_t>(name.data() - begin), static_cast<uint32_t>(name.size()), h);
-        stanzas_[st].firstHeader = id;
-      } else {
-        lines_[stanzas_[st].lastHeader].nextSame = id;
-      }
-      stanzas_[st].lastHeader = id;
-      line.kind = kHeader;
-      line.owner = st;
-      stanza = st;
+      refused = parseHeader(s, textEnd, id, mayHoldNul, line);
+      if (!refused) stanza = line.owner;
     } else {
-      const char* eq = static_cast<const char*>(std::memchr(s, '=', static_cast<size_t>(textEnd - s)));
-      if (!eq) return fail("the line is neither a comment, a stanza header nor key = value");
-      if (mayHoldNul && std::memchr(s, '\0', static_cast<size_t>(textEnd - s)))
-        return fail("a key or value holds a NUL byte");
-      if (stanza == kNone) return fail("a key appears before the first stanza header");
-      std::string_view key = trim(s, eq);
-      if (key.empty()) return fail("the key is empty");
-      const char* vb = eq + 1;
-      const char* ve = textEnd;
-      while (vb < ve && isBlank(*vb)) ++vb;
-      while (ve > vb && isBlank(ve[-1])) --ve;
-      if (vb == ve) vb = ve = eq + 1;  // an empty value sits right after '='
-      line.kind = kEntry;
-      line.valOff = static_cast<uint32_t>(vb - p);
-      line.valLen = static_cast<uint32_t>(ve - vb);
-      uint32_t h = hashText(key);
-      uint32_t k = stanzas_[stanza].keyIndex.find(h, [&](uint32_t i) { return nameOf(keys_[i]) == key; });
-      if (k == kNone) {
-        k = newKey(stanza, static_cast<uint32_t>(key.data() - begin), static_cast<uint32_t>(key.size()), h);
-        keys_[k].firstLine = id;
-      } else {
-        lines_[keys_[k].lastLine].nextSame = id;
-      }
-      keys_[k].lastLine = id;
-      ++keys_[k].count;
-      ++stanzas_[stanza].valueLines;
-      line.owner = k;
+      refused = parseEntry(p, s, textEnd, id, mayHoldNul, stanza, line);
+    }
+    if (refused) {
+      clear();
+      if (error) *error = ParseError{lineNo, refused};
+      return false;
     }
     lines_.push_back(line);
     if (prev != kNone) {

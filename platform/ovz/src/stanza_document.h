@@ -227,6 +227,11 @@ class Document {
   uint32_t findKey(std::string_view stanza, std::string_view key) const;
   uint32_t newStanza(uint32_t nameOff, uint32_t nameLen, uint32_t hash);
   uint32_t newKey(uint32_t stanza, uint32_t nameOff, uint32_t nameLen, uint32_t hash);
+  // Steps of parse(); parseHeader and parseEntry return nullptr, or the reason the line is refused.
+  void reserveForLines();
+  const char* parseHeader(const char* s, const char* textEnd, uint32_t id, bool mayHoldNul, Line& line);
+  const char* parseEntry(const char* p, const char* s, const char* textEnd, uint32_t id, bool mayHoldNul,
+                         uint32_t stanza, Line& line);
   uint32_t ensureStanza(std::string_view name);
   uint32_t newLine(uint32_t off, uint32_t len, Kind kind);
   void linkAfter(uint32_t line, uint32_t after);  // after == kNone: at the head

@@ -123,10 +123,9 @@ struct Record {
     bool stderr_only = false;  // a warning about the settings: standard error, not a route
 };
 
-int Emit(Record& r) {
-    const int saved_errno = errno;  // logging must not disturb the caller's errno
-    const char* component = r.handle && r.handle->component ? r.handle->component : "";
-    const char* subcomp_name = ovsvc_internal::SubcompName(r.handle, r.subcomp);
+// The record's line after its time stamp: program, process, severity, component, number,
+// source place and text.
+std::string RecordBody(const Record& r, const char* component, const char* subcomp_name) {
     std::string severity = SeverityName(r.severity);
     if (r.is_debug) severity += std::to_string(r.level);
     std::string where = component;
@@ -141,42 +140,49 @@ int Emit(Record& r) {
     std::snprintf(head, sizeof head, "[%ld] ", static_cast<long>(getpid()));
     char number[16];
     std::snprintf(number, sizeof number, "0x%08x", r.msgid);
-    const std::string stamp = Timestamp();
-    const std::string body = prog + head + severity + " " + where + " " + number + " " +
-                             (*r.file ? r.file : "-") + ":" + std::to_string(r.line) + " " +
-                             OneRecordText(r.text);
-    const std::string line = stamp + " " + body;
+    return prog + head + severity + " " + where + " " + number + " " + (*r.file ? r.file : "-") + ":" +
+           std::to_string(r.line) + " " + OneRecordText(r.text);
+}
 
+// Hands the record to the capture sink, when one is installed.
+void DeliverToCapture(const Record& r, const char* component, const char* subcomp_name, const std::string& line) {
     Capture& cap = CaptureState();
-    if (cap.installed.load(std::memory_order_acquire)) {
-        std::vector<std::string> texts;
-        texts.reserve(r.inserts.size());
-        for (const Insert& in : r.inserts) texts.push_back(in.natural());
-        std::vector<const char*> ptrs;
-        for (const std::string& t : texts) ptrs.push_back(t.c_str());
-        ptrs.push_back(nullptr);
-        ov_svc_record_t rec;
-        rec.handle = r.handle;
-        rec.component = component;
-        rec.subcomp_name = subcomp_name;
-        rec.subcomp = r.subcomp;
-        rec.severity = r.severity;
-        rec.attributes = r.attributes;
-        rec.is_debug = r.is_debug ? 1 : 0;
-        rec.level = r.level;
-        rec.msgid = r.msgid;
-        rec.utf8 = r.utf8 ? 1 : 0;
-        rec.file = r.file;
-        rec.line = r.line;
-        rec.format = r.format;
-        rec.inserts = ptrs.data();
-        rec.insert_count = static_cast<unsigned>(texts.size());
-        rec.text = r.text.c_str();
-        rec.line_text = line.c_str();
-        std::lock_guard<std::mutex> guard(cap.mutex);
-        if (cap.fn) cap.fn(cap.context, &rec);
-    }
+    if (!cap.installed.load(std::memory_order_acquire)) return;
+    std::vector<std::string> texts;
+    texts.reserve(r.inserts.size());
+    for (const Insert& in : r.inserts) texts.push_back(in.natural());
+    std::vector<const char*> ptrs;
+    for (const std::string& t : texts) ptrs.push_back(t.c_str());
+    ptrs.push_back(nullptr);
+    ov_svc_record_t rec;
+    rec.handle = r.handle;
+    rec.component = component;
+    rec.subcomp_name = subcomp_name;
+    rec.subcomp = r.subcomp;
+    rec.severity = r.severity;
+    rec.attributes = r.attributes;
+    rec.is_debug = r.is_debug ? 1 : 0;
+    rec.level = r.level;
+    rec.msgid = r.msgid;
+    rec.utf8 = r.utf8 ? 1 : 0;
+    rec.file = r.file;
+    rec.line = r.line;
+    rec.format = r.format;
+    rec.inserts = ptrs.data();
+    rec.insert_count = static_cast<unsigned>(texts.size());
+    rec.text = r.text.c_str();
+    rec.line_text = line.c_str();
+    std::lock_guard<std::mutex> guard(cap.mutex);
+    if (cap.fn) cap.fn(cap.context, &rec);
+}
 
+int Emit(Record& r) {
+    const int saved_errno = errno;  // logging must not disturb the caller's errno
+    const char* component = r.handle && r.handle->component ? r.handle->component : "";
+    const char* subcomp_name = ovsvc_internal::SubcompName(r.handle, r.subcomp);
+    const std::string body = RecordBody(r, component, subcomp_name);
+    const std::string stamp = Timestamp();
+    DeliverToCapture(r, component, subcomp_name, stamp + " " + body);
     int result = r.stderr_only ? ovsvc_internal::WriteToStderr(r.severity, stamp, body)
                                : ovsvc_internal::WriteRecord(r.severity, stamp, body);
     errno = saved_errno;

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "text/text_reference.h"
+#include "src/util/wvwchar_reference.h"
 
 namespace {
 

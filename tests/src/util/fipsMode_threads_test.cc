@@ -11,7 +11,7 @@
 
 #include <ovsvc/capture.hpp>
 
-#include "config/fips_scenario.h"
+#include "src/util/fipsMode_scenario.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <ovsvc/capture.hpp>
 
-#include "object/object_test_util.h"
+#include "src/WVCore/OVObject_test_util.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include <ovutil/NameValueMap.h>
 
-#include "datamodel/map_content.h"
+#include "src/WVCore/NameValueMap_content.h"
 
 namespace {
 

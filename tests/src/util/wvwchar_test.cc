@@ -15,7 +15,7 @@
 #include <ovsvc/svc.h>
 #include <ovz/exceptions.h>
 
-#include "text/text_reference.h"
+#include "src/util/wvwchar_reference.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <ovutil/OVObject.h>
 #include <ovutil/attrlist.h>
 
-#include "datamodel/map_content.h"
+#include "src/WVCore/NameValueMap_content.h"
 
 namespace objtest {
 

@@ -12,7 +12,7 @@
 #include <ovsvc/capture.h>
 #include <ovsvc/capture.hpp>
 
-#include "object/object_test_util.h"
+#include "src/WVCore/OVObject_test_util.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <ovsvc/capture.hpp>
 #include <ovsvc/svc.h>
 
-#include "config/fips_scenario.h"
+#include "src/util/fipsMode_scenario.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <ovz/exceptions.h>
 
-#include "object/object_test_util.h"
+#include "src/WVCore/OVObject_test_util.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "object/object_test_util.h"
+#include "src/WVCore/OVObject_test_util.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <ovsvc/capture.hpp>
 #include <ovz/exceptions.h>
 
-#include "object/object_test_util.h"
+#include "src/WVCore/OVObject_test_util.h"
 
 namespace {
 

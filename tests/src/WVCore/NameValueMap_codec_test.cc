@@ -12,7 +12,7 @@
 
 #include <ovutil/mime64.h>
 
-#include "datamodel/map_content.h"
+#include "src/WVCore/NameValueMap_content.h"
 
 namespace {
 
