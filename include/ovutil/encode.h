@@ -1,4 +1,4 @@
-/*
+/** @file
  * The value encoder: scrambles a stored text value so that it cannot be read at a glance, and
  * reads it back. It is not encryption: there is no key, only a fixed filler table.
  *
@@ -68,7 +68,7 @@ OVUTIL_EXPORT char* util_encode(const char* value);
 OVUTIL_EXPORT char* util_decode(const char* value);
 
 #ifdef __cplusplus
-} /* extern "C" */
+} /**< extern "C" */
 #endif
 
 #endif /* OVUTIL_ENCODE_H */

@@ -1,4 +1,4 @@
-/*
+/** @file
  * Base64 coding of byte buffers (standard alphabet, "=" padding, one line), used to keep
  * binary values as text in name/value maps.
  *
@@ -20,22 +20,22 @@
 extern "C" {
 #endif
 
-/* The 64 characters of the alphabet, indexed by 6-bit value, followed by a NUL. */
+/** The 64 characters of the alphabet, indexed by 6-bit value, followed by a NUL. */
 OVUTIL_EXPORT extern const char new_alphabet[65];
 
-/* The 6-bit value of each 7-bit character code, 255 for characters outside the code.
+/** The 6-bit value of each 7-bit character code, 255 for characters outside the code.
  * The inverse of new_alphabet, except that "-" also stands for 63, like "/". */
 OVUTIL_EXPORT extern const unsigned char new_reverse_alphabet[128];
 
-/* Entry k has the k+1 low bits set: 0x01, 0x03, ..., 0xFF. */
+/** Entry k has the k+1 low bits set: 0x01, 0x03, ..., 0xFF. */
 OVUTIL_EXPORT extern const unsigned char new_bitmasks[8];
 
-/* Encodes `length` bytes at `data` as base64 text ending in a NUL, padded with "=" to a
+/** Encodes `length` bytes at `data` as base64 text ending in a NUL, padded with "=" to a
  * multiple of 4 characters, without line breaks. `data` may be NULL when `length` is 0.
  * Returns a new text that the caller releases with free, or NULL when memory runs out. */
 OVUTIL_EXPORT char* mime64_new_encode(const unsigned char* data, unsigned int length);
 
-/* Decodes `length` bytes of base64 text (no NUL needed) into a new buffer.
+/** Decodes `length` bytes of base64 text (no NUL needed) into a new buffer.
  * *result receives the buffer, which the caller releases with free and which is not
  * NUL-terminated; *result_length the number of decoded bytes.
  * Decoding is lenient: characters outside the alphabet (spaces, line breaks, anything else)
@@ -49,7 +49,7 @@ OVUTIL_EXPORT void mime64_new_decode(const char* text, int length, char** result
                                      unsigned int* result_length);
 
 #ifdef __cplusplus
-} /* extern "C" */
+} /**< extern "C" */
 #endif
 
 #endif /* OVUTIL_MIME64_H */
