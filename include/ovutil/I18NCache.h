@@ -28,11 +28,14 @@
 #include <ovutil/wvmsg.h>
 #include <ovz/locks.h>
 
+/// A per-process cache of message texts by message number; the file description above gives
+/// its layout, the ownership of the texts and the rules for threads.
 class OVUTIL_EXPORT I18NCache {
 public:
+    /// One slot of the table: a message number and its text (null when the slot is free).
     struct Entry {
-        unsigned int number;
-        const char* text;
+        unsigned int number;  ///< the message number
+        const char* text;     ///< the cached text, stored last; null in a free slot
     };
 
     /// An empty cache: capacity 0, count 0, no array.
@@ -64,7 +67,10 @@ public:
     /// standard output.
     void dump_wv_i18n_cache() const;
 
+    /// The number of slots of the current table (0 before the first insert); a relaxed
+    /// atomic read, safe without the lock.
     int getCapacity() const { return __atomic_load_n(&capacity, __ATOMIC_RELAXED); }
+    /// The number of entries in the cache; a relaxed atomic read, safe without the lock.
     int getCount() const { return __atomic_load_n(&count, __ATOMIC_RELAXED); }
 
 private:

@@ -53,19 +53,21 @@ extern "C" {
 /// object type code. `encode` sets `reserved1` and `reserved2` to 0 and fills `length` and
 /// `data`; `type` belongs to OVObject::init_wvobj and is never changed here.
 typedef struct wvobj_t {
-    unsigned int reserved1;
-    unsigned int reserved2;
-    unsigned int type;
-    unsigned int length;
-    unsigned char* data;
+    unsigned int reserved1;  ///< 0 after encode
+    unsigned int reserved2;  ///< 0 after encode
+    unsigned int type;       ///< object type code of OVObject::init_wvobj; encode leaves it
+    unsigned int length;     ///< number of encoded bytes at `data`
+    unsigned char* data;     ///< the encoding, a codec buffer (ov_asn_buffer_t)
 } wvobj_t;
 }
 
 class NameValueEntry;
 
+/// Names with ordered text values and a subtree each; the file description above gives the
+/// rules for names, values, the wire form, errors and threads.
 class OVUTIL_EXPORT NameValueMap : public ZObject_6_0 {
 public:
-    /// ---- Construction, copy, destruction ----
+    // ---- Construction, copy, destruction ----
 
     NameValueMap();
     /// A deep copy: entries, values and subtrees are cloned.
@@ -82,7 +84,7 @@ public:
     /// A new map (ZObject_6_0::operator new) copy-constructed from this one; caller deletes it.
     ZObject_6_0* clone() const override;
 
-    /// ---- Encoding (virtual; the slots follow ZObject_6_0's) ----
+    // ---- Encoding (virtual; the slots follow ZObject_6_0's) ----
 
     /// Encodes the whole map into `object`: `reserved1`, `reserved2` are set to 0; on status 0
     /// `length` and `data` carry the encoding, whose bytes now belong to the holder of
@@ -96,7 +98,7 @@ public:
     /// and `out` is untouched.
     virtual void encode(ov_asn_buffer_t& out, unsigned long& status) const;
 
-    /// ---- Reading ----
+    // ---- Reading ----
 
     /// Appends the map's own key objects (ZUTF8String_6_0) to `out`, which must not own its
     /// elements (constructed with owns 0). Valid while the map is unchanged.
@@ -118,9 +120,9 @@ public:
     /// True when the name has at least one value or at least one name in its subtree.
     bool exist(char const* name) const;
 
-    /// ---- Writing ----
-    /// Each finds or creates the name's entry. A NULL `value` object stores nothing (the
-    /// entry is still created).
+    // ---- Writing ----
+    // Each finds or creates the name's entry. A NULL `value` object stores nothing (the
+    // entry is still created).
 
     /// Replaces the value at `index` by a clone of `value` when `index` is below the value
     /// count; otherwise appends the clone, whatever `index` is.
@@ -133,25 +135,34 @@ public:
     /// setValue with: the text `value` (NULL stores ""); the base64 text of `length` bytes at
     /// `data` (NULL data stores ""); the decimal text of `value`; "true" or "false".
     void setString(char const* name, char const* value, unsigned int index);
+    /// setString(name, value, index) with the arguments in the other order.
     void setString(char const* name, unsigned int index, char const* value);
+    /// setValue with the base64 text of `length` bytes at `data` (NULL data stores "").
     void setString(char const* name, char const* data, unsigned int length, unsigned int index);
+    /// setValue with the decimal text of `value`.
     void setString(char const* name, unsigned int value, unsigned int index);
+    /// setValue with "true" (`flag` non-zero) or "false".
     void setString(char const* name, int flag, unsigned int index);
     /// addValue with the same texts.
     void addString(char const* name, char const* value);
+    /// addValue with the base64 text of `length` bytes at `data` (NULL data stores "").
     void addString(char const* name, char const* data, unsigned int length);
+    /// addValue with the decimal text of `value`.
     void addString(char const* name, unsigned int value);
+    /// addValue with "true" (`flag` non-zero) or "false"; an int argument such as 443 lands
+    /// here and stores "true".
     void addString(char const* name, int flag);
 
     /// Removes (and deletes) the value at `index` of the name; later values move down. The
     /// entry stays, also when no value is left. Nothing happens when the name has no entry or
     /// `index` is past the end.
     void removeValue(char const* name, unsigned int index);
+    /// removeValue under the name the string setters use.
     void removeString(char const* name, unsigned int index);
     /// Removes every entry.
     void removeAll();
 
-    /// ---- Conversions ----
+    // ---- Conversions ----
 
     /// toAttrlistInternal(out, NULL).
     void toAttrlist(attrlist_s_t& out) const;
@@ -192,7 +203,7 @@ public:
     /// decode of the wrapper's (`length`, `data`).
     void decode(wvobj_t& object, unsigned long& status);
 
-    /// ---- Trace ----
+    // ---- Trace ----
 
     /// Appends the rendering of this map at `level` (callers pass 0) to `out`, subtrees
     /// included, with the values of the masked names ("resourcepassword", "pwd", "password",
@@ -202,6 +213,7 @@ public:
     /// The set of masked names: NULL until the first rendering in the process, then created
     /// once (under inst_once) and kept, unchanged, until the process ends.
     static ZHashMap_6_0* namesNotToTrace;
+    /// Once-control of initializeNamesNotToTrace.
     static pthread_once_t inst_once;
     /// Creates namesNotToTrace; run only through pthread_once(&inst_once, ...).
     static void initializeNamesNotToTrace();
@@ -219,16 +231,20 @@ private:
 /// The entry of one name: its values, in index order, and its subtree.
 class OVUTIL_EXPORT NameValueEntry : public ZObject_6_0 {
 public:
+    /// An entry with no values and an empty subtree.
     NameValueEntry();
+    /// A deep copy: the values and the subtree are cloned.
     NameValueEntry(NameValueEntry const& other);
+    /// Replaces the values and the subtree by deep copies of those of `other`.
     NameValueEntry& operator=(NameValueEntry const& other);
+    /// Deletes the values and the subtree.
     ~NameValueEntry() override;
 
     /// A new entry with copies of the values and of the subtree; the caller deletes it.
     ZObject_6_0* clone() const override;
 
     ZArrayList_6_0 values;  ///< owning
-    NameValueMap subtree;
+    NameValueMap subtree;   ///< the names below this one
 };
 
 #endif  // OVUTIL_NAMEVALUEMAP_H

@@ -18,6 +18,7 @@
 #include <ovz/message_service.h>
 #include <ovz/strings.h>
 
+/// The product's message service; start-up installs one instance (see the file description).
 class OVUTIL_EXPORT OVMessageService : public ZMessageService_6_0 {
 public:
     OVMessageService() = default;
@@ -27,6 +28,7 @@ public:
                       const ZLCString_6_0* s1, const ZLCString_6_0* s2, const ZLCString_6_0* s3,
                       const ZLCString_6_0* s4, const ZLCString_6_0* s5,
                       const ZLCString_6_0* s6) const override;
+    /// The same for the UTF-8 form of the message.
     int outputMessageUTF8(const char* text, int msgid, int severity, int subcomp,
                           const ZUTF8String_6_0* s1, const ZUTF8String_6_0* s2,
                           const ZUTF8String_6_0* s3, const ZUTF8String_6_0* s4,

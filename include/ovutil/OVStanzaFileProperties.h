@@ -24,6 +24,7 @@
 #include <ovz/collections.h>
 #include <ovz/properties.h>
 
+/// The product's stanza-file properties object, one per file (see the file description).
 class OVUTIL_EXPORT OVStanzaFileProperties : public ZStanzaFileProperties_6_0 {
 public:
     /// The factory the registry calls to make each file's object.
@@ -74,6 +75,7 @@ public:
 
     /// The one factory of the process: null until init has run, then never replaced or freed.
     static OVStanzaFilePropertiesFactory* factory_;
+    /// Once-control of the creation of factory_.
     static pthread_once_t ms_once;
 };
 

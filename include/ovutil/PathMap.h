@@ -22,6 +22,8 @@
 #include <ovutil/getpath.h>
 #include <ovz/collections.h>
 
+/// The install path table (see the file description): default install paths and symbolic
+/// keys mapped to where the files are on this installation.
 class OVUTIL_EXPORT PathMap : public ZHashKeyMap_6_0 {
 public:
     /// An empty owning table of 50 buckets. Start-up makes the process's one table; other

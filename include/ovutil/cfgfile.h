@@ -35,8 +35,8 @@
 
 /** One key/value pair of a kvlist_s_t. */
 typedef struct kvlist_entry_s_t {
-    char* key;
-    char* value;
+    char* key;          /**< NUL-terminated key, packed in the list's own block */
+    char* value;        /**< NUL-terminated value, packed in the list's own block */
     uint32_t key_len;   /**< strlen(key) */
     uint32_t value_len; /**< strlen(value) */
 } kvlist_entry_s_t;

@@ -68,7 +68,7 @@ OVUTIL_EXPORT char* util_encode(const char* value);
 OVUTIL_EXPORT char* util_decode(const char* value);
 
 #ifdef __cplusplus
-} /**< extern "C" */
+} /* extern "C" */
 #endif
 
 #endif /* OVUTIL_ENCODE_H */

@@ -49,7 +49,7 @@ OVUTIL_EXPORT void mime64_new_decode(const char* text, int length, char** result
                                      unsigned int* result_length);
 
 #ifdef __cplusplus
-} /**< extern "C" */
+} /* extern "C" */
 #endif
 
 #endif /* OVUTIL_MIME64_H */

@@ -39,7 +39,7 @@
 extern "C" {
 #endif
 
-/** ---- Checks ----------------------------------------------------------------------------- */
+/* ---- Checks ----------------------------------------------------------------------------- */
 
 /**
  * The general check: 1 when no one-byte character of `text` occurs in `reject` and, when
@@ -111,7 +111,7 @@ OVUTIL_EXPORT char* wv_mb_strchr(const char* text, int c);
  */
 OVUTIL_EXPORT int utf8_validchars(const char* text, const char* reject);
 
-/** ---- Quoting ---------------------------------------------------------------------------- */
+/* ---- Quoting ---------------------------------------------------------------------------- */
 
 /**
  * A copy of `text` in which every one-byte character that occurs in `quote` is written as a
@@ -154,7 +154,7 @@ OVUTIL_EXPORT char* wv_mbs_nopatquote(const char* text);
 OVUTIL_EXPORT char* wv_mbs_sprintf(const char* format, ...);
 
 #ifdef __cplusplus
-} /**< extern "C" */
+} /* extern "C" */
 #endif
 
 #endif /* OVUTIL_WVWCHAR_H */
