@@ -3,6 +3,7 @@
 /// a NameValueMap. It is the storage behind OVObject, the form in which the product's
 /// components exchange data, and it travels as the ASN.1 encoding of a tree of C records.
 ///
+/// @code
 ///   NameValueMap map;
 ///   map.addString("host", "h1");                       // host = [h1]
 ///   map.addString("port", 443u);                       // port = ["443"]
@@ -13,6 +14,7 @@
 ///   NameValueMap back;
 ///   back.decode(wire, status);                         // back now holds the same names
 ///   ov_asn_buffer_free(wire);
+/// @endcode
 ///
 /// Rules of the model:
 ///  - Each name has at most one entry (a NameValueEntry). The entry appears with the first

@@ -7,10 +7,12 @@
 /// upgrades a file written by an earlier release right after each load.
 ///
 /// Example:
+/// @code
 ///   ZStanzaFileProperties_6_0* conf =
 ///       OVStanzaFileProperties::getRegisteredPropertiesFor("/opt/Orvan/etc/ov.conf", 0);
 ///   ZUTF8String_6_0 root;
 ///   conf->getValue("ovrte", "selvan_common_dir", root, 0, nullptr);
+/// @endcode
 ///
 /// Threads: the factory is created once under a once-control and is safe to reach from any
 /// thread; a properties object is shared by every caller of the same file name, and the object

@@ -9,8 +9,10 @@
 /// Keys and values are string objects of the object library; the table keeps its own copies
 /// and compares keys by their text, whatever string class carries them:
 ///
+/// @code
 ///   ZUTF8ConstString_6_0 key("/var/Orvan/log");
 ///   ZAbstractString_6_0* where = static_cast<ZAbstractString_6_0*>(ovPaths_->getEntry(key));
+/// @endcode
 ///
 /// Threads: the table takes no lock. Start-up fills it under its once-control; afterwards only
 /// ov_selvan_common_directory_init and addOvPath change it, and a program calls them before

@@ -2,9 +2,11 @@
  * Configuration items: read a stanza file in one call, and turn the object library's
  * containers into malloc-owned C arrays.
  *
+  * @code
  *   ZLCString_6_0 value;
  *   ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "ssl-enable-fips", 0, &value, 0};
  *   if (config_item_load("/opt/Orvan/etc/ov.conf", &item, 1, 0) == 0) ... value ...
+  * @endcode
  *
  * Conventions of this family:
  *  1. Every array, key and value made here comes from malloc or strdup and belongs to the
@@ -35,8 +37,8 @@
 
 /** One key/value pair of a kvlist_s_t. */
 typedef struct kvlist_entry_s_t {
-    char* key;          /**< NUL-terminated key, packed in the list's own block */
-    char* value;        /**< NUL-terminated value, packed in the list's own block */
+    char* key;          /**< strdup copy of the key, freed by the caller */
+    char* value;        /**< strdup copy of the value, freed by the caller */
     uint32_t key_len;   /**< strlen(key) */
     uint32_t value_len; /**< strlen(value) */
 } kvlist_entry_s_t;
