@@ -39,10 +39,10 @@ public:
 
     /// Logs `record` as the message of its kind, at the place where it was raised, with the
     /// inserts its kind names taken from `inserts`:
-    /// @verbatim
+    /// @code{.unparsed}
     ///   kind 1..22  -> 0x35E51001 + kind
     ///   kind 24..54 -> 0x35E51018 + (kind - 24)
-    /// @endverbatim
+    /// @endcode
     /// at attributes 16, or 32 for kinds 53 and 54. Kind 0, 23, and every other kind go to
     /// printDefault. Returns the result of the serviceability call.
     int outputException(const ZZException_6_0* record, va_list inserts) const override;

@@ -2,11 +2,11 @@
  * Configuration items: read a stanza file in one call, and turn the object library's
  * containers into malloc-owned C arrays.
  *
-  * @code
+ * @code
  *   ZLCString_6_0 value;
  *   ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "ssl-enable-fips", 0, &value, 0};
  *   if (config_item_load("/opt/Orvan/etc/ov.conf", &item, 1, 0) == 0) ... value ...
-  * @endcode
+ * @endcode
  *
  * Conventions of this family:
  *  1. Every array, key and value made here comes from malloc or strdup and belongs to the

@@ -16,11 +16,11 @@
  *
  * Example:
  *
-  * @code
+ * @code
  *   char* stored = util_encode("s3cret");      // "~^+" followed by the groups
  *   char* plain = util_decode(stored);         // "s3cret"
  *   free(stored); free(plain);
-  * @endcode
+ * @endcode
  *
  * This header compiles as C and as C++.
  */

@@ -63,12 +63,12 @@ OVUTIL_EXPORT int ov_change_directory(const char* key);
 
 /**
  * Registers the common sub-directories of `component` in the path table:
-  * @verbatim
+ * @code{.unparsed}
  *   "#ov_undefined_ov_scd_base"    R/component
  *   "#ov_undefined_ov_scd_logs"    R/component/logs
  *   "#ov_undefined_ov_scd_ffdc"    R/component/ffdc
  *   "#ov_undefined_ov_scd_scripts" R/component/scripts
-  * @endverbatim
+ * @endcode
  * where R is the product's common directory root. Returns OV_SCD_S_OK when the product's root
  * and the family's root are both known and equal, OV_SCD_S_ROOTS_DIFFER when they differ
  * (the keys are registered all the same), and OV_SCD_S_NO_FAMILY_ROOT or

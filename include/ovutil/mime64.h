@@ -6,12 +6,12 @@
  *
  * Example:
  *
-  * @code
+ * @code
  *   char* text = mime64_new_encode(bytes, n);          // "3q2+7w==" for DE AD BE EF
  *   char* back = NULL; unsigned int back_len = 0;
  *   mime64_new_decode(text, (int)strlen(text), &back, &back_len);
  *   free(text); free(back);
-  * @endcode
+ * @endcode
  */
 #ifndef OVUTIL_MIME64_H
 #define OVUTIL_MIME64_H
