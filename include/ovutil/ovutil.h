@@ -1,4 +1,4 @@
-/*
+/** @file
  * ovutil: every public header of the library in one include.
  *
  * C programs get the C families; C++ programs get the classes as well.

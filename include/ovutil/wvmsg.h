@@ -1,4 +1,4 @@
-/*
+/** @file
  * Program start-up and message texts by number.
  *
  * A program calls wvmsg_init with its name before anything else. Afterwards it fetches the
@@ -28,10 +28,10 @@
 extern "C" {
 #endif
 
-/* The format of the text of an unknown number: "Unknown message number (0x%8.8lx)." */
+/** The format of the text of an unknown number: "Unknown message number (0x%8.8lx)." */
 extern OVUTIL_EXPORT const char i18nfailure[35];
 
-/*
+/**
  * Starts the process: sets the locale from the environment, names the program to the
  * serviceability library, loads its default messages and runs the library's start-up
  * (ovutil_init). Returns 1 on success, 0 on failure, after writing the reason to the system
@@ -43,11 +43,11 @@ extern OVUTIL_EXPORT const char i18nfailure[35];
  */
 OVUTIL_EXPORT int wvmsg_init(const char* program_name);
 
-/* The text of `number` in the local code set; never null unless memory ran out. */
+/** The text of `number` in the local code set; never null unless memory ran out. */
 OVUTIL_EXPORT const char* wv_i18n_msg(unsigned int number);
-/* The text of `number` in UTF-8; never null unless memory ran out. */
+/** The text of `number` in UTF-8; never null unless memory ran out. */
 OVUTIL_EXPORT const char* wv_i18n_msg_utf8(unsigned int number);
-/*
+/**
  * The text of `number` from the compiled-in default messages, not cached; it is static and
  * belongs to the message library. A number without a default message gives the cached
  * "unknown number" text of the local-code-set cache.
