@@ -76,7 +76,8 @@ void textUtilities() {
     std::printf("util_encode(\"%s\") = %s (%zu bytes)\n", secret, stored, std::strlen(stored));
     std::printf("util_decode of that  = %s\n", back);
     char* again = util_encode(stored);
-    std::printf("encoding it again changes nothing: %s\n", std::strcmp(again, stored) == 0 ? "yes" : "no");
+    std::printf("encoding it again changes nothing: %s\n",
+                std::strcmp(again, stored) == 0 ? "yes" : "no");
     std::free(again);
     std::free(back);
     std::free(stored);
@@ -109,20 +110,23 @@ void typedObjectRoadTrip() {
     OVObject::init_wvobj(wire, 7);
     unsigned long st = 0;
     request.encode(wire, st);
-    std::printf("encoded into a wrapper of type %u: status %lu, %u bytes\n", wire.type, st, wire.length);
+    std::printf("encoded into a wrapper of type %u: status %lu, %u bytes\n", wire.type, st,
+                wire.length);
 
     OVObject received;
     received.decode(wire, st);
     ov_asn_buffer_t bytes = {wire.length, wire.data};
     ov_asn_buffer_free(bytes);
-    std::printf("decoded: status %lu; name %s, port %u, secure %s, %u servers in scope directory\n", st,
-                received.getName().c_str(), received.integerValue("port"),
-                received.booleanValue("secure") ? "yes" : "no", received.length("server", "directory"));
+    std::printf("decoded: status %lu; name %s, port %u, secure %s, %u servers in scope directory\n",
+                st, received.getName().c_str(), received.integerValue("port"),
+                received.booleanValue("secure") ? "yes" : "no",
+                received.length("server", "directory"));
     char* data = nullptr;
     unsigned int length = 0;
     received.bufferValue("token", data, length);
     std::printf("token: %u bytes:", length);
-    for (unsigned int i = 0; i < length; ++i) std::printf(" %02x", static_cast<unsigned char>(data[i]));
+    for (unsigned int i = 0; i < length; ++i)
+        std::printf(" %02x", static_cast<unsigned char>(data[i]));
     std::printf("\n");
     std::free(data);
     OVObject clientBack;
@@ -134,7 +138,8 @@ void typedObjectRoadTrip() {
     for (unsigned int i = 0; i < back->count; ++i) {
         const value_s_t& v = back->attrs[i].values[0];
         if (v.type == ATTR_VALUE_UINT)
-            std::printf("attribute %s = %u\n", back->attrs[i].name, *static_cast<unsigned int*>(v.data));
+            std::printf("attribute %s = %u\n", back->attrs[i].name,
+                        *static_cast<unsigned int*>(v.data));
         else
             std::printf("attribute %s = %s\n", back->attrs[i].name, v.string);
     }
@@ -158,7 +163,8 @@ void lockWalkThrough(const std::string& dir) {
     std::printf("main: riw hold: %d\n", lock__riw(lock, nullptr, nullptr, 1));
     std::promise<void> reading, leave;
     std::thread reader([&] {
-        std::printf("reader: read beside the riw hold: %d\n", lock__read(lock, nullptr, nullptr, 0));
+        std::printf("reader: read beside the riw hold: %d\n",
+                    lock__read(lock, nullptr, nullptr, 0));
         reading.set_value();
         leave.get_future().wait();
         std::printf("reader: leaves\n");
@@ -182,15 +188,13 @@ void lockWalkThrough(const std::string& dir) {
     mine->writeLock();
     std::printf("parent: holds %s/demo.lock for writing\n", dir.c_str());
     int ready[2];
-    if (pipe(ready) != 0)
-        return;
+    if (pipe(ready) != 0) return;
     const pid_t child = fork();
     if (child == 0) {
         ZAbstractReadWriteLock_6_0* theirs = MrProcessLockFactory::newLock("demo.lock");
         std::printf("child: try to read: %s\n", theirs->tryReadLock() ? "got it" : "busy");
         std::printf("child: asks for it for writing\n");
-        if (write(ready[1], "w", 1) != 1)
-            _exit(1);
+        if (write(ready[1], "w", 1) != 1) _exit(1);
         theirs->writeLock();
         std::printf("child: holds it now\n");
         theirs->unlock();
@@ -217,8 +221,7 @@ int main() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);  // keep printed lines and log records in order
     // The catalogs of this build; an installed product finds them under its install path,
     // which start-up puts in front of this search path.
-    if (std::getenv("NLSPATH") == nullptr)
-        setenv("NLSPATH", OV_DEMO_NLS_DIR "/%L/%N.cat", 1);
+    if (std::getenv("NLSPATH") == nullptr) setenv("NLSPATH", OV_DEMO_NLS_DIR "/%L/%N.cat", 1);
 
     section("Start-up");
     std::printf("wvmsg_init: %d\n", wvmsg_init("ovutil_demo"));
@@ -254,11 +257,14 @@ int main() {
         std::printf("manager / server[%lu] = %s\n", i,
                     text(*static_cast<ZUTF8String_6_0*>(servers.get(i))).c_str());
     std::printf("registry returns the same object again: %s\n",
-                OVStanzaFileProperties::getRegisteredPropertiesFor(conf.c_str(), 0) == props ? "yes" : "no");
+                OVStanzaFileProperties::getRegisteredPropertiesFor(conf.c_str(), 0) == props
+                    ? "yes"
+                    : "no");
 
     section("Changes: one value set, one server dropped, a commented key added");
     props->setValue("ssl", "ssl-keyfile", "/var/Orvan/keytabs/ovmgrd-2027.kdb");
-    std::printf("has server ldap1: %d\n", ov->existsValue("manager", "server", "ldap1.example.com:636"));
+    std::printf("has server ldap1: %d\n",
+                ov->existsValue("manager", "server", "ldap1.example.com:636"));
     ov->deleteValue("manager", "server", "ldap1.example.com:636");
     std::printf("has server ldap1 after deleteValue: %d\n",
                 ov->existsValue("manager", "server", "ldap1.example.com:636"));

@@ -20,7 +20,8 @@ struct Node {
 };
 
 inline std::string randomText(std::mt19937& rng, size_t min, size_t max) {
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.-";
+    static const char kChars[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.-";
     std::string s(min + rng() % (max - min + 1), ' ');
     for (auto& c : s) c = kChars[rng() % (sizeof kChars - 1)];
     return s;
@@ -35,8 +36,9 @@ inline std::vector<Node> typicalRequest() {
         for (int v = 1 + rng() % 3; v > 0; --v) n.values.push_back(randomText(rng, 10, 60));
         if (i % 7 == 3) {
             for (int s = 0; s < 5; ++s)
-                n.subtrees.push_back(
-                    Node{randomText(rng, 8, 16), {randomText(rng, 10, 60), randomText(rng, 10, 60)}, {}});
+                n.subtrees.push_back(Node{randomText(rng, 8, 16),
+                                          {randomText(rng, 10, 60), randomText(rng, 10, 60)},
+                                          {}});
         }
         nodes.push_back(std::move(n));
     }

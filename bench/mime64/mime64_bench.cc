@@ -72,7 +72,8 @@ BENCHMARK_CAPTURE(BM_Mime64EncodeWith, avx512vbmi, Kernel::Avx512Vbmi)->Apply(si
 void BM_OpenSslEncode(benchmark::State& state) {
     const auto bytes = random_bytes(static_cast<size_t>(state.range(0)));
     for (auto _ : state) {
-        unsigned char* text = static_cast<unsigned char*>(std::malloc((bytes.size() + 2) / 3 * 4 + 1));
+        unsigned char* text =
+            static_cast<unsigned char*>(std::malloc((bytes.size() + 2) / 3 * 4 + 1));
         EVP_EncodeBlock(text, bytes.data(), static_cast<int>(bytes.size()));
         benchmark::DoNotOptimize(text);
         std::free(text);
@@ -116,7 +117,8 @@ void BM_OpenSslDecode(benchmark::State& state) {
     const std::string text = base64_of(random_bytes(static_cast<size_t>(state.range(0))));
     for (auto _ : state) {
         unsigned char* out = static_cast<unsigned char*>(std::malloc(text.size()));
-        EVP_DecodeBlock(out, reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+        EVP_DecodeBlock(out, reinterpret_cast<const unsigned char*>(text.data()),
+                        static_cast<int>(text.size()));
         benchmark::DoNotOptimize(out);
         std::free(out);
     }

@@ -54,12 +54,16 @@ namespace {
 std::atomic<long long> heapInUse{0};
 
 void* counted(void* p) {
-    if (p != nullptr) heapInUse.fetch_add(static_cast<long long>(malloc_usable_size(p)), std::memory_order_relaxed);
+    if (p != nullptr)
+        heapInUse.fetch_add(static_cast<long long>(malloc_usable_size(p)),
+                            std::memory_order_relaxed);
     return p;
 }
 
 void uncount(void* p) {
-    if (p != nullptr) heapInUse.fetch_sub(static_cast<long long>(malloc_usable_size(p)), std::memory_order_relaxed);
+    if (p != nullptr)
+        heapInUse.fetch_sub(static_cast<long long>(malloc_usable_size(p)),
+                            std::memory_order_relaxed);
 }
 
 long long HeapInUse() { return heapInUse.load(std::memory_order_relaxed); }
@@ -265,7 +269,8 @@ std::string Tlv(unsigned char tag, std::string const& content) {
     return out + content;
 }
 
-std::string Record(std::string const& name, std::string const& values, std::string const& children = "") {
+std::string Record(std::string const& name, std::string const& values,
+                   std::string const& children = "") {
     return Tlv(0x30, Tlv(0x0C, name) + Tlv(0x30, values) + Tlv(0x30, children));
 }
 
@@ -284,7 +289,8 @@ std::string HostileInput(int shape) {
         case 1: {  // distinct short names with one empty value each
             for (unsigned i = 0; records.size() < kTarget; ++i) {
                 std::string name;
-                for (unsigned v = i; v != 0 || name.empty(); v /= 94) name += static_cast<char>(33 + v % 94);
+                for (unsigned v = i; v != 0 || name.empty(); v /= 94)
+                    name += static_cast<char>(33 + v % 94);
                 records += Record(name, emptyValue);
             }
             break;
@@ -318,15 +324,18 @@ void ProbeHostile(int shape) {
     long long before = HeapInUse();
     maps[1].decode(wire, status);
     maps[2].decode(wire, status);
-    double const mapRatio = static_cast<double>(HeapInUse() - before) / (2.0 * static_cast<double>(input.size()));
+    double const mapRatio =
+        static_cast<double>(HeapInUse() - before) / (2.0 * static_cast<double>(input.size()));
     namevalueList_s_t trees[3] = {};
     ovAsnDecodeObj(wire, trees[0]);
     before = HeapInUse();
     ovAsnDecodeObj(wire, trees[1]);
     ovAsnDecodeObj(wire, trees[2]);
-    double const treeRatio = static_cast<double>(HeapInUse() - before) / (2.0 * static_cast<double>(input.size()));
+    double const treeRatio =
+        static_cast<double>(HeapInUse() - before) / (2.0 * static_cast<double>(input.size()));
     for (auto& tree : trees) ovAsnFreeObj(tree);
-    std::printf("map=%f tree=%f input=%f\n", mapRatio, treeRatio, static_cast<double>(input.size()));
+    std::printf("map=%f tree=%f input=%f\n", mapRatio, treeRatio,
+                static_cast<double>(input.size()));
 }
 
 // Runs this binary again with `probe` and reads back the key=value pairs it prints.
@@ -347,10 +356,12 @@ std::map<std::string, double> RunProbe(std::string const& probe) {
     close(fds[1]);
     std::string text;
     char buffer[256];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
     close(fds[0]);
     int wstatus = 0;
-    if (rc != 0 || waitpid(pid, &wstatus, 0) != pid || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) {
+    if (rc != 0 || waitpid(pid, &wstatus, 0) != pid || !WIFEXITED(wstatus) ||
+        WEXITSTATUS(wstatus) != 0) {
         return {};
     }
     for (size_t at = 0; at < text.size();) {
@@ -358,7 +369,8 @@ std::map<std::string, double> RunProbe(std::string const& probe) {
         if (end == std::string::npos) end = text.size();
         std::string pair = text.substr(at, end - at);
         size_t eq = pair.find('=');
-        if (eq != std::string::npos) out[pair.substr(0, eq)] = std::strtod(pair.c_str() + eq + 1, nullptr);
+        if (eq != std::string::npos)
+            out[pair.substr(0, eq)] = std::strtod(pair.c_str() + eq + 1, nullptr);
         at = end + 1;
     }
     return out;

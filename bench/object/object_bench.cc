@@ -29,7 +29,8 @@ using ovbench::Node;
 
 void FillRequest(OVObject& object, std::vector<Node> const& nodes) {
     for (Node const& node : nodes) {
-        for (auto const& value : node.values) object.addStringValue(node.name.c_str(), value.c_str(), nullptr);
+        for (auto const& value : node.values)
+            object.addStringValue(node.name.c_str(), value.c_str(), nullptr);
         for (Node const& sub : node.subtrees) {
             for (auto const& value : sub.values) {
                 object.addStringValue(sub.name.c_str(), value.c_str(), node.name.c_str());
@@ -48,7 +49,8 @@ struct AttrList {
             value_s_t textValue = {ATTR_VALUE_STRING, text.data(), 0, nullptr};
             unsigned int number = 1000 + i;
             value_s_t numberValue = {ATTR_VALUE_UINT, nullptr, sizeof number, &number};
-            value_s_t bufferValue = {ATTR_VALUE_BUFFER, nullptr, 16, const_cast<char*>(bytes.data())};
+            value_s_t bufferValue = {ATTR_VALUE_BUFFER, nullptr, 16,
+                                     const_cast<char*>(bytes.data())};
             attrlist_add_entry(&list, name.data(), &textValue);
             attrlist_add_entry(&list, name.data(), &numberValue);
             attrlist_add_entry(&list, name.data(), &bufferValue);
@@ -206,7 +208,8 @@ void BM_Check(benchmark::State& state) {
     ovAsnEncodeObj(tree, records.list);
     ov_asn_buffer_t request = {0, nullptr};
     f.request.encode(request, sa);
-    bool sameTree = tree.length == request.length && memcmp(tree.data, request.data, tree.length) == 0;
+    bool sameTree =
+        tree.length == request.length && memcmp(tree.data, request.data, tree.length) == 0;
     for (auto _ : state) benchmark::DoNotOptimize(same);
     state.counters["object_bytes"] = a.length;
     state.counters["nested_request_bytes"] = request.length;

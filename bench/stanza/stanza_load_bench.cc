@@ -21,121 +21,125 @@
 namespace {
 
 struct Sample {
-  std::string text;
-  size_t lines = 0;
+    std::string text;
+    size_t lines = 0;
 };
 
 const Sample& sample(int stanzas) {
-  static std::map<int, Sample> made;  // benchmarks run one at a time
-  auto found = made.find(stanzas);
-  if (found != made.end()) return found->second;
-  Sample& out = made[stanzas];
-  {
-    for (int st = 0; st < stanzas; ++st) {
-      out.text += "# settings of component " + std::to_string(st) + "\n";
-      out.text += "[component-" + std::to_string(st) + "]\n";
-      out.lines += 2;
-      for (int k = 0; k < 50; ++k) {
-        if (k % 10 == 0) {
-          out.text += "# option group " + std::to_string(k / 10) + "\n";
-          ++out.lines;
+    static std::map<int, Sample> made;  // benchmarks run one at a time
+    auto found = made.find(stanzas);
+    if (found != made.end()) return found->second;
+    Sample& out = made[stanzas];
+    {
+        for (int st = 0; st < stanzas; ++st) {
+            out.text += "# settings of component " + std::to_string(st) + "\n";
+            out.text += "[component-" + std::to_string(st) + "]\n";
+            out.lines += 2;
+            for (int k = 0; k < 50; ++k) {
+                if (k % 10 == 0) {
+                    out.text += "# option group " + std::to_string(k / 10) + "\n";
+                    ++out.lines;
+                }
+                out.text += "option-" + std::to_string(k) + " = value " +
+                            std::to_string(st * 50 + k) + (k % 7 == 0 ? " with a=sign" : "") + "\n";
+                ++out.lines;
+            }
+            out.text += "\n";
+            ++out.lines;
         }
-        out.text += "option-" + std::to_string(k) + " = value " + std::to_string(st * 50 + k) +
-                    (k % 7 == 0 ? " with a=sign" : "") + "\n";
-        ++out.lines;
-      }
-      out.text += "\n";
-      ++out.lines;
     }
-  }
-  return out;
+    return out;
 }
 
-const Sample& sample(const benchmark::State& state) { return sample(static_cast<int>(state.range(0))); }
+const Sample& sample(const benchmark::State& state) {
+    return sample(static_cast<int>(state.range(0)));
+}
 
 void setCounters(benchmark::State& state) {
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * sample(state).lines));
-  state.counters["lines"] = static_cast<double>(sample(state).lines);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * sample(state).lines));
+    state.counters["lines"] = static_cast<double>(sample(state).lines);
 }
 
 // 1k, 11.6k, 40k, 100k and 400k lines.
 void Sizes(benchmark::internal::Benchmark* b) {
-  for (int stanzas : {18, 200, 700, 1724, 6897}) b->Arg(stanzas);
+    for (int stanzas : {18, 200, 700, 1724, 6897}) b->Arg(stanzas);
 }
 
 void Floor(benchmark::State& state) {
-  const std::string& text = sample(state).text;
-  for (auto _ : state) {
-    std::string copy(text);
-    size_t lines = 0;
-    const char* p = copy.data();
-    const char* end = p + copy.size();
-    while (const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
-      ++lines;
-      p = nl + 1;
+    const std::string& text = sample(state).text;
+    for (auto _ : state) {
+        std::string copy(text);
+        size_t lines = 0;
+        const char* p = copy.data();
+        const char* end = p + copy.size();
+        while (const char* nl =
+                   static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
+            ++lines;
+            p = nl + 1;
+        }
+        benchmark::DoNotOptimize(lines);
+        benchmark::DoNotOptimize(copy.data());
     }
-    benchmark::DoNotOptimize(lines);
-    benchmark::DoNotOptimize(copy.data());
-  }
-  setCounters(state);
+    setCounters(state);
 }
 BENCHMARK(Floor)->Apply(Sizes);
 
 void StanzaDocument(benchmark::State& state) {
-  const std::string& text = sample(state).text;
-  for (auto _ : state) {
-    ovz_stanza::Document doc;
-    ovz_stanza::Document::ParseError error;
-    if (!doc.parse(text, &error)) state.SkipWithError("parse failed");
-    benchmark::DoNotOptimize(doc.stanzaCount());
-  }
-  setCounters(state);
+    const std::string& text = sample(state).text;
+    for (auto _ : state) {
+        ovz_stanza::Document doc;
+        ovz_stanza::Document::ParseError error;
+        if (!doc.parse(text, &error)) state.SkipWithError("parse failed");
+        benchmark::DoNotOptimize(doc.stanzaCount());
+    }
+    setCounters(state);
 }
 BENCHMARK(StanzaDocument)->Apply(Sizes);
 
 void StanzaDocumentStore(benchmark::State& state) {
-  const std::string& text = sample(state).text;
-  for (auto _ : state) {
-    ovz_stanza::Document doc;
-    ovz_stanza::Document::ParseError error;
-    if (!doc.parse(text, &error)) state.SkipWithError("parse failed");
-    std::string out = doc.serialize();
-    if (out.size() != text.size()) state.SkipWithError("round trip changed the size");
-    benchmark::DoNotOptimize(out.data());
-  }
-  setCounters(state);
+    const std::string& text = sample(state).text;
+    for (auto _ : state) {
+        ovz_stanza::Document doc;
+        ovz_stanza::Document::ParseError error;
+        if (!doc.parse(text, &error)) state.SkipWithError("parse failed");
+        std::string out = doc.serialize();
+        if (out.size() != text.size()) state.SkipWithError("round trip changed the size");
+        benchmark::DoNotOptimize(out.data());
+    }
+    setCounters(state);
 }
 BENCHMARK(StanzaDocumentStore)->Apply(Sizes);
 
 void GKeyFile(benchmark::State& state, GKeyFileFlags flags) {
-  const std::string& text = sample(state).text;
-  for (auto _ : state) {
-    ::GKeyFile* kf = g_key_file_new();
-    GError* error = nullptr;
-    if (!g_key_file_load_from_data(kf, text.data(), text.size(), flags, &error)) {
-      state.SkipWithError(error ? error->message : "load failed");
-      g_clear_error(&error);
+    const std::string& text = sample(state).text;
+    for (auto _ : state) {
+        ::GKeyFile* kf = g_key_file_new();
+        GError* error = nullptr;
+        if (!g_key_file_load_from_data(kf, text.data(), text.size(), flags, &error)) {
+            state.SkipWithError(error ? error->message : "load failed");
+            g_clear_error(&error);
+        }
+        g_key_file_free(kf);
     }
-    g_key_file_free(kf);
-  }
-  setCounters(state);
+    setCounters(state);
 }
 BENCHMARK_CAPTURE(GKeyFile, KeepComments, G_KEY_FILE_KEEP_COMMENTS)->Apply(Sizes);
 BENCHMARK_CAPTURE(GKeyFile, None, G_KEY_FILE_NONE)->Apply(Sizes);
 
 int countEntry(void* user, const char*, const char*, const char*) {
-  ++*static_cast<size_t*>(user);
-  return 1;
+    ++*static_cast<size_t*>(user);
+    return 1;
 }
 
 void Inih(benchmark::State& state) {
-  const std::string& text = sample(state).text;
-  for (auto _ : state) {
-    size_t entries = 0;
-    if (ini_parse_string(text.c_str(), countEntry, &entries) != 0) state.SkipWithError("parse failed");
-    benchmark::DoNotOptimize(entries);
-  }
-  setCounters(state);
+    const std::string& text = sample(state).text;
+    for (auto _ : state) {
+        size_t entries = 0;
+        if (ini_parse_string(text.c_str(), countEntry, &entries) != 0)
+            state.SkipWithError("parse failed");
+        benchmark::DoNotOptimize(entries);
+    }
+    setCounters(state);
 }
 BENCHMARK(Inih)->Apply(Sizes);
 

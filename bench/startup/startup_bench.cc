@@ -68,7 +68,8 @@ void BM_MutexBsearchFloor(benchmark::State& state) {
     for (auto _ : state) {
         Entry key{kFirstNumber + (i * 7919u) % kCacheSize, nullptr};
         pthread_mutex_lock(&mutex);
-        const void* found = bsearch(&key, entries.data(), entries.size(), sizeof(Entry), compareEntries);
+        const void* found =
+            bsearch(&key, entries.data(), entries.size(), sizeof(Entry), compareEntries);
         pthread_mutex_unlock(&mutex);
         benchmark::DoNotOptimize(found);
         ++i;
@@ -149,7 +150,8 @@ void BM_CatgetsRandomKeys(benchmark::State& state) {
     const std::vector<unsigned>& keys = randomKeys();
     unsigned i = static_cast<unsigned>(state.thread_index()) * 977u;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(catgets(catalog, 1, static_cast<int>(keys[i & (kKeyCount - 1)]), "missing"));
+        benchmark::DoNotOptimize(
+            catgets(catalog, 1, static_cast<int>(keys[i & (kKeyCount - 1)]), "missing"));
         ++i;
     }
     state.SetItemsProcessed(state.iterations());
@@ -185,7 +187,11 @@ void BM_WvI18nMsgFirstLookups(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * n);
 }
-BENCHMARK(BM_WvI18nMsgFirstLookups)->Arg(50000)->Arg(400000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WvI18nMsgFirstLookups)
+    ->Arg(50000)
+    ->Arg(400000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // Inserts of state.range(0) distinct numbers in random order into a new cache.
 void BM_I18NCacheInsertRandom(benchmark::State& state) {
@@ -200,7 +206,11 @@ void BM_I18NCacheInsertRandom(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * n);
 }
-BENCHMARK(BM_I18NCacheInsertRandom)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_I18NCacheInsertRandom)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMicrosecond);
 
 // ---- The FIPS flag once settled, beside the floor of one acquire load --------------------
 
@@ -221,7 +231,9 @@ void BM_AtomicAcquireLoad(benchmark::State& state) {
 BENCHMARK(BM_AtomicAcquireLoad)->Threads(1)->Threads(2)->UseRealTime();
 
 // The same load behind a call that the compiler may not inline.
-__attribute__((noinline)) int loadSettledFlag() { return settledFlag.load(std::memory_order_acquire); }
+__attribute__((noinline)) int loadSettledFlag() {
+    return settledFlag.load(std::memory_order_acquire);
+}
 
 void BM_AtomicAcquireLoadCall(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(loadSettledFlag());

@@ -40,10 +40,14 @@ std::string textOf(const char* const* words, std::size_t count) {
 const std::string& sample(bool mixed) {
     static const char* const ascii[] = {"cn=Alice Smith", "ou=Engineering", "o=Example Corp",
                                         "mail=alice.smith@example.com", "uid=asmith42"};
-    static const char* const utf8[] = {"Ren\xC3\xA9" "e", "M\xC3\xBCller",                // Latin
-                                       "\xD0\x90\xD0\xBB\xD0\xB8\xD1\x81\xD0\xB0",     // Cyrillic
-                                       "\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E",  // CJK
-                                       "team\xF0\x9F\x9A\x80", "ou=Vertrieb"};
+    static const char* const utf8[] = {
+        "Ren\xC3\xA9"
+        "e",
+        "M\xC3\xBCller",                                     // Latin
+        "\xD0\x90\xD0\xBB\xD0\xB8\xD1\x81\xD0\xB0",          // Cyrillic
+        "\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E",  // CJK
+        "team\xF0\x9F\x9A\x80",
+        "ou=Vertrieb"};
     static const std::string a = textOf(ascii, std::size(ascii));
     static const std::string m = textOf(utf8, std::size(utf8));
     return mixed ? m : a;

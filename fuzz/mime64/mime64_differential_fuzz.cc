@@ -23,7 +23,8 @@ void same_decoding(const std::string& text) {
     char* plain = nullptr;
     unsigned int plain_n = 0;
     mime64_new_decode(text.data(), static_cast<int>(text.size()), &fast, &fast_n);
-    ovutil::mime64_internal::decode_plain(text.data(), static_cast<int>(text.size()), &plain, &plain_n);
+    ovutil::mime64_internal::decode_plain(text.data(), static_cast<int>(text.size()), &plain,
+                                          &plain_n);
     if (fast_n != plain_n || (fast == nullptr) != (plain == nullptr)) std::abort();
     if (fast_n && std::memcmp(fast, plain, fast_n) != 0) std::abort();
     std::free(fast);

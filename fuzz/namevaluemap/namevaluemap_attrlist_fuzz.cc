@@ -66,7 +66,8 @@ bool SameList(attrlist_s_t const& a, attrlist_s_t const& b) {
         attr_s_t const& y = b.attrs[i];
         if (std::strcmp(x.name, y.name) != 0 || x.nvalues != y.nvalues) return false;
         for (unsigned int v = 0; v < x.nvalues; ++v) {
-            if (x.values[v].type != y.values[v].type || std::strcmp(x.values[v].string, y.values[v].string) != 0) {
+            if (x.values[v].type != y.values[v].type ||
+                std::strcmp(x.values[v].string, y.values[v].string) != 0) {
                 return false;
             }
         }
@@ -117,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<Attribute> expected;
     Flatten(map, "", expected);
     for (size_t i = 1; i < expected.size(); ++i) {  // sort by key, stable (keys are distinct)
-        for (size_t j = i; j > 0 && std::strcmp(expected[j - 1].key.c_str(), expected[j].key.c_str()) > 0; --j) {
+        for (size_t j = i;
+             j > 0 && std::strcmp(expected[j - 1].key.c_str(), expected[j].key.c_str()) > 0; --j) {
             std::swap(expected[j - 1], expected[j]);
         }
     }
@@ -145,7 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(back.getValueCount(name) == list.attrs[i].nvalues);
         Check(back.getSubtreeCount(name) == 0);
         for (unsigned int v = 0; v < list.attrs[i].nvalues; ++v) {
-            Check(std::strcmp(back.getString(name, v)->c_str(), list.attrs[i].values[v].string) == 0);
+            Check(std::strcmp(back.getString(name, v)->c_str(), list.attrs[i].values[v].string) ==
+                  0);
         }
     }
 

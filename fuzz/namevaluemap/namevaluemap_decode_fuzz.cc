@@ -36,7 +36,8 @@ bool Same(NameValueMap const& a, NameValueMap const& b) {
         for (unsigned long v = 0; v < va->size(); ++v) {
             ZObject_6_0 const* x = va->get(v);
             ZObject_6_0 const* y = vb->get(v);
-            if (typeid(*x) != typeid(ZUTF8String_6_0) || typeid(*y) != typeid(ZUTF8String_6_0)) return false;
+            if (typeid(*x) != typeid(ZUTF8String_6_0) || typeid(*y) != typeid(ZUTF8String_6_0))
+                return false;
             if (!x->equals(*y)) return false;
         }
         if (!Same(*a.getSubtree(name), *b.getSubtree(name))) return false;
@@ -64,7 +65,8 @@ unsigned long ReferenceEncode(NameValueMap const& map, ov_asn_buffer_t& out) {
         map.encodeMap(&records[i], static_cast<ZAbstractString_6_0*>(names.get(i))->getChars());
         entries[i] = &records[i];
     }
-    namevalueList_s_t list = {static_cast<unsigned int>(names.size()), entries.empty() ? nullptr : entries.data()};
+    namevalueList_s_t list = {static_cast<unsigned int>(names.size()),
+                              entries.empty() ? nullptr : entries.data()};
     unsigned long status = ovAsnEncodeObj(out, list);
     for (auto& record : records) map.freeMap(&record);
     return status;
@@ -107,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned long const referenceStatus = ReferenceEncode(direct, theirs);
     Check(status == referenceStatus);
     if (status == OV_ASN_OK) {
-        Check(mine.length == theirs.length && std::memcmp(mine.data, theirs.data, mine.length) == 0);
+        Check(mine.length == theirs.length &&
+              std::memcmp(mine.data, theirs.data, mine.length) == 0);
         NameValueMap again, againReference;
         again.decode(mine, status);
         Check(status == OV_ASN_OK);

@@ -173,7 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ZArrayList_6_0 scoped(10, 0);
         scope->getNames(scoped);
         for (unsigned long k = 0; k < scoped.size(); ++k) {
-            ReadEverything(object, static_cast<ZAbstractString_6_0 const*>(scoped.get(k))->c_str(), name);
+            ReadEverything(object, static_cast<ZAbstractString_6_0 const*>(scoped.get(k))->c_str(),
+                           name);
         }
         CheckRebuild(object, name);
     }

@@ -11,55 +11,66 @@
 
 namespace {
 void check(bool ok) {
-  if (!ok) __builtin_trap();
+    if (!ok) __builtin_trap();
 }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string input(reinterpret_cast<const char*>(data), size);
-  ovz_stanza::Document doc;
-  ovz_stanza::Document::ParseError error;
-  if (!doc.parse(input, &error)) {
-    size_t lines = 1;
-    for (char c : input) lines += c == '\n';
-    check(error.line >= 1 && error.line <= lines && error.reason != nullptr);
-    return 0;
-  }
-  std::string out = doc.serialize();
-  check(out == input);
-  ovz_stanza::Document again;
-  check(again.parse(out, &error));
-  check(again.serialize() == input);
-
-  // Edits on whatever stanzas and keys the input holds.
-  for (std::string_view stanza : doc.stanzaNames()) {
-    std::string s(stanza);
-    if (ovz_stanza::Document::checkStanzaName(s)) continue;
-    std::vector<std::string_view> keyViews = doc.keyNames(s);
-    std::vector<std::string> keys(keyViews.begin(), keyViews.end());
-    for (size_t i = 0; i < keys.size(); ++i) {
-      if (ovz_stanza::Document::checkKey(keys[i])) continue;
-      switch (i % 5) {
-        case 0: doc.setValue(s, keys[i], "set"); break;
-        case 1: doc.addValue(s, keys[i], "added"); break;
-        case 2: doc.deleteKey(s, keys[i]); break;
-        case 3: doc.addEntryComment(s, keys[i], "note\nmore"); break;
-        case 4: doc.deleteValueAt(s, keys[i], doc.valueCount(s, keys[i]) - 1); break;
-      }
+    std::string input(reinterpret_cast<const char*>(data), size);
+    ovz_stanza::Document doc;
+    ovz_stanza::Document::ParseError error;
+    if (!doc.parse(input, &error)) {
+        size_t lines = 1;
+        for (char c : input) lines += c == '\n';
+        check(error.line >= 1 && error.line <= lines && error.reason != nullptr);
+        return 0;
     }
-    doc.setValue(s, "fuzz-new-key", "v=1");
-  }
-  doc.addFileComment("top");
-  doc.setValue("fuzz-new-stanza", "k", "");
-  std::string edited = doc.serialize();
-  ovz_stanza::Document reread;
-  check(reread.parse(edited, &error));
-  std::string_view v;
-  check(reread.value("fuzz-new-stanza", "k", 0, &v) && v.empty());
-  check(reread.stanzaCount() == doc.stanzaCount());
-  for (std::string_view stanza : doc.stanzaNames()) {
-    check(reread.keyNames(stanza) == doc.keyNames(stanza));
-    for (std::string_view key : doc.keyNames(stanza)) check(reread.values(stanza, key) == doc.values(stanza, key));
-  }
-  return 0;
+    std::string out = doc.serialize();
+    check(out == input);
+    ovz_stanza::Document again;
+    check(again.parse(out, &error));
+    check(again.serialize() == input);
+
+    // Edits on whatever stanzas and keys the input holds.
+    for (std::string_view stanza : doc.stanzaNames()) {
+        std::string s(stanza);
+        if (ovz_stanza::Document::checkStanzaName(s)) continue;
+        std::vector<std::string_view> keyViews = doc.keyNames(s);
+        std::vector<std::string> keys(keyViews.begin(), keyViews.end());
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (ovz_stanza::Document::checkKey(keys[i])) continue;
+            switch (i % 5) {
+                case 0:
+                    doc.setValue(s, keys[i], "set");
+                    break;
+                case 1:
+                    doc.addValue(s, keys[i], "added");
+                    break;
+                case 2:
+                    doc.deleteKey(s, keys[i]);
+                    break;
+                case 3:
+                    doc.addEntryComment(s, keys[i], "note\nmore");
+                    break;
+                case 4:
+                    doc.deleteValueAt(s, keys[i], doc.valueCount(s, keys[i]) - 1);
+                    break;
+            }
+        }
+        doc.setValue(s, "fuzz-new-key", "v=1");
+    }
+    doc.addFileComment("top");
+    doc.setValue("fuzz-new-stanza", "k", "");
+    std::string edited = doc.serialize();
+    ovz_stanza::Document reread;
+    check(reread.parse(edited, &error));
+    std::string_view v;
+    check(reread.value("fuzz-new-stanza", "k", 0, &v) && v.empty());
+    check(reread.stanzaCount() == doc.stanzaCount());
+    for (std::string_view stanza : doc.stanzaNames()) {
+        check(reread.keyNames(stanza) == doc.keyNames(stanza));
+        for (std::string_view key : doc.keyNames(stanza))
+            check(reread.values(stanza, key) == doc.values(stanza, key));
+    }
+    return 0;
 }

@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
     const DebugSetting parsed = ParseDebugSetting(input);
     const DebugSetting expected = Reference(input);
-    if (parsed.entries != expected.entries || parsed.rejected != expected.rejected) __builtin_trap();
+    if (parsed.entries != expected.entries || parsed.rejected != expected.rejected)
+        __builtin_trap();
     const std::string canonical = RenderDebugSetting(parsed.entries);
     const DebugSetting again = ParseDebugSetting(canonical);
     if (again.entries != parsed.entries || !again.rejected.empty()) __builtin_trap();

@@ -67,12 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const Piece* text : {&f, &a0}) {
         check(taken(wv_mbs_patquote2(text->text, l.text)) == textref::quote(text->text, l.text));
         check(taken(wv_mbs_patquote(text->text)) == textref::quote(text->text, textref::kPatQuote));
-        check(taken(wv_mbs_nopatquote(text->text)) == textref::quote(text->text, textref::kNoPatQuote));
+        check(taken(wv_mbs_nopatquote(text->text)) ==
+              textref::quote(text->text, textref::kNoPatQuote));
         for (int nocontrol = 0; nocontrol < 2; ++nocontrol)
             check(wv_mbs_validchars_int(text->text, l.text, nocontrol) ==
                   textref::validchars_int(text->text, l.text, nocontrol));
-        check(wv_mbs_validpatchars(text->text) == textref::validchars_int(text->text, textref::kPatReject, 1));
-        check(wv_mbs_validpchars(text->text) == textref::validchars_int(text->text, textref::kReject, 1));
+        check(wv_mbs_validpatchars(text->text) ==
+              textref::validchars_int(text->text, textref::kPatReject, 1));
+        check(wv_mbs_validpchars(text->text) ==
+              textref::validchars_int(text->text, textref::kReject, 1));
         check(wv_mbs_checkchars2(text->text, l.text) == textref::checkchars2(text->text, l.text));
         for (unsigned char c : list)
             check(wv_mb_strchr(text->text, c) == textref::mb_strchr(text->text, c));

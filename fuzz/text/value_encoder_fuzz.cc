@@ -27,15 +27,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string value(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+    const std::string value(reinterpret_cast<const char*>(data),
+                            strnlen(reinterpret_cast<const char*>(data), size));
     char* text = static_cast<char*>(std::malloc(value.size() + 1));
     std::memcpy(text, value.c_str(), value.size() + 1);
 
     // Decoding: a copy of an unmarked value; at most one byte for each two after the marker.
     char* decoded = util_decode(text);
     check(decoded != nullptr);
-    if (!marked(value)) check(value == decoded);
-    else check(std::strlen(decoded) <= value.size());
+    if (!marked(value))
+        check(value == decoded);
+    else
+        check(std::strlen(decoded) <= value.size());
 
     // Encoding: a marked value or one holding byte 254 stays as it is; any other is encoded
     // to the marker and one group per byte, and comes back whole.

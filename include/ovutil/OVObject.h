@@ -143,8 +143,8 @@ public:
     /// when its level is above 8, then the record "Bad textPrefix, %s" through the caller's
     /// handle) and swallowed. Exceptions while rendering, or from those two writes, pass to
     /// the caller. The object is never changed.
-    virtual void traceDump(dce_svc_handle_s_t* handle, char const* file, int line,
-                           int subcomponent, int level, char const* textPrefix);
+    virtual void traceDump(dce_svc_handle_s_t* handle, char const* file, int line, int subcomponent,
+                           int level, char const* textPrefix);
     /// The object's name: getStringValue("name", 0, NULL).
     virtual ZUTF8String_6_0 const& getName() const;
     /// Sets the object's name to the characters of `text` (index 0 of "name", top level).
@@ -187,8 +187,7 @@ public:
     OVObject& setObjectValue(char const* name, OVObject const& value, unsigned int index = 0,
                              char const* scope = nullptr);
     /// Appends `value` as a nested object; throws as setObjectValue does.
-    OVObject& addObjectValue(char const* name, OVObject const& value,
-                             char const* scope = nullptr);
+    OVObject& addObjectValue(char const* name, OVObject const& value, char const* scope = nullptr);
     /// Replaces every value of `name` by the characters of the list's strings
     /// (ZAbstractString_6_0 elements; other elements are skipped), in list order. The list
     /// may hold the object's own strings (e.g. filled by stringArrayValue): they are copied
@@ -226,15 +225,14 @@ public:
                               char const* scope = nullptr) const;
     /// True exactly when the string read equals "true" (byte for byte); false when nothing
     /// is found.
-    bool booleanValue(char const* name, unsigned int index = 0,
-                      char const* scope = nullptr) const;
+    bool booleanValue(char const* name, unsigned int index = 0, char const* scope = nullptr) const;
     /// The base64 decoding of the string read: `data` receives a new malloc'ed buffer that
     /// the caller releases with free, `length` its byte count. Nothing found, or the empty
     /// text, gives `data` NULL and `length` 0. Text that is not base64 gives what the
     /// lenient decoder makes of it (see mime64.h). Throws ZOutOfMemoryException_6_0 when the
     /// buffer cannot be allocated (or the text is longer than the decoder takes, INT_MAX).
-    void bufferValue(char const* name, char*& data, unsigned int& length,
-                     unsigned int index = 0, char const* scope = nullptr) const;
+    void bufferValue(char const* name, char*& data, unsigned int& length, unsigned int index = 0,
+                     char const* scope = nullptr) const;
     /// Decodes the nested object stored at `index` of `name` and adds its names and values
     /// to `value` (decoding appends to what `value` holds, name by name). Nothing found
     /// leaves `value` unchanged. Throws ZInvalidParameterException_6_0 (after the debug line)
@@ -311,8 +309,7 @@ public:
     /// types other than 2-5 get a type entry but no value entry. REQUIRES: a type-5 value
     /// points at 4 readable bytes; one whose `data` is NULL is skipped whole (no type entry
     /// either, so the two keys stay in step). `list` is only read.
-    OVObject& addAttrListValue_internal(char const* prefix, attrlist_s_t& list,
-                                        char const* scope);
+    OVObject& addAttrListValue_internal(char const* prefix, attrlist_s_t& list, char const* scope);
     /// Rebuilds the attributes flattened with `prefix` in `scope` and adds them to `list`
     /// with attrlist_add_entry (names join existing attributes as the list's rules say).
     /// Type entries 2 and 3 give a value with the decoded bytes, 4 one with the text, 5 one
@@ -336,8 +333,8 @@ public:
     /// flattened with the prefix "" in `scope`, and is stored with setObjectValue(name, it,
     /// index, scope). Throws ZInvalidParameterException_6_0 (after the debug line) for a
     /// null `name` before anything is flattened, and as setObjectValue does.
-    OVObject& setAttrListValue(char const* name, attrlist_s_t const& list,
-                               unsigned int index = 0, char const* scope = nullptr);
+    OVObject& setAttrListValue(char const* name, attrlist_s_t const& list, unsigned int index = 0,
+                               char const* scope = nullptr);
     /// The same, appended with addObjectValue.
     OVObject& addAttrListValue(char const* name, attrlist_s_t const& list,
                                char const* scope = nullptr);

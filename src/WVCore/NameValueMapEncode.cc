@@ -124,8 +124,7 @@ bool NameValueMap::buildRecord(namevalue_s_t* record, char const* name,
     unsigned long nsubtrees = names.size();
     if (nsubtrees == 0) return true;
     if (nsubtrees > UINT_MAX) return false;
-    auto** children =
-        static_cast<namevalue_s_t**>(calloc(nsubtrees, sizeof(namevalue_s_t*)));
+    auto** children = static_cast<namevalue_s_t**>(calloc(nsubtrees, sizeof(namevalue_s_t*)));
     if (children == nullptr) return false;
     record->subtrees = children;
     for (unsigned long i = 0; i < nsubtrees; ++i) {

@@ -183,8 +183,7 @@ public:
 
     struct Item;
     struct Plan;
-    static unsigned long size(NameValueMap const& map, int level, std::uint64_t& total,
-                              Plan& plan);
+    static unsigned long size(NameValueMap const& map, int level, std::uint64_t& total, Plan& plan);
     static unsigned char* write(unsigned char* p, Item const*& item, Text const*& text);
 };
 

@@ -52,7 +52,8 @@ ZUTF8String_6_0 const& emptyString() {
 // walk of a cross-library dynamic_cast.
 ZUTF8String_6_0 const* asString(ZObject_6_0 const* value) {
     if (value == nullptr) return nullptr;
-    if (typeid(*value) == typeid(ZUTF8String_6_0)) return static_cast<ZUTF8String_6_0 const*>(value);
+    if (typeid(*value) == typeid(ZUTF8String_6_0))
+        return static_cast<ZUTF8String_6_0 const*>(value);
     return dynamic_cast<ZUTF8String_6_0 const*>(value);
 }
 
@@ -92,7 +93,8 @@ void decodeBase64(ZUTF8String_6_0 const* text, char*& data, unsigned int& length
 // A codec buffer released with ov_asn_buffer_free when the scope ends, whatever happens.
 struct OwnedBuffer {
     OwnedBuffer() = default;
-    OwnedBuffer(unsigned int length, char* data) : buffer{length, reinterpret_cast<unsigned char*>(data)} {}
+    OwnedBuffer(unsigned int length, char* data)
+        : buffer{length, reinterpret_cast<unsigned char*>(data)} {}
     ~OwnedBuffer() { ov_asn_buffer_free(buffer); }
     OwnedBuffer(OwnedBuffer const&) = delete;
     OwnedBuffer& operator=(OwnedBuffer const&) = delete;
@@ -297,8 +299,7 @@ ZUTF8String_6_0 const& OVObject::getStringValue(char const* name, unsigned int i
     return emptyString();
 }
 
-unsigned int OVObject::integerValue(char const* name, unsigned int index,
-                                    char const* scope) const {
+unsigned int OVObject::integerValue(char const* name, unsigned int index, char const* scope) const {
     return parseUnsigned(getStringValue(name, index, scope).c_str());
 }
 
@@ -306,8 +307,8 @@ bool OVObject::booleanValue(char const* name, unsigned int index, char const* sc
     return getStringValue(name, index, scope).equals("true");
 }
 
-void OVObject::bufferValue(char const* name, char*& data, unsigned int& length,
-                           unsigned int index, char const* scope) const {
+void OVObject::bufferValue(char const* name, char*& data, unsigned int& length, unsigned int index,
+                           char const* scope) const {
     decodeBase64(&getStringValue(name, index, scope), data, length);
 }
 
@@ -422,7 +423,8 @@ void OVObject::getNameValues(OVObject& target, char const* scope) const {
         char const* name = static_cast<ZAbstractString_6_0 const*>(names.get(i))->c_str();
         ZArrayList_6_0 const* values = level->getValues(name);
         unsigned long count = values != nullptr ? values->size() : 0;
-        for (unsigned long k = 0; k < count; ++k) target.addStringValue(name, textAt(values, k), nullptr);
+        for (unsigned long k = 0; k < count; ++k)
+            target.addStringValue(name, textAt(values, k), nullptr);
     }
 }
 
@@ -550,8 +552,8 @@ void OVObject::v417_attrListValue_deprecated(char const* prefix, attrlist_s_t& l
     attrListValue_internal(prefix, list, scope);
 }
 
-OVObject& OVObject::setAttrListValue(char const* name, attrlist_s_t const& list,
-                                     unsigned int index, char const* scope) {
+OVObject& OVObject::setAttrListValue(char const* name, attrlist_s_t const& list, unsigned int index,
+                                     char const* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
     OVObject nested;
     // The flattening only reads the list.
@@ -576,8 +578,8 @@ void OVObject::attrListValue(char const* name, attrlist_s_t& list, unsigned int 
 
 // ---- Trace ----
 
-void OVObject::traceDump(dce_svc_handle_s_t* handle, char const* file, int line,
-                         int subcomponent, int level, char const* textPrefix) {
+void OVObject::traceDump(dce_svc_handle_s_t* handle, char const* file, int line, int subcomponent,
+                         int level, char const* textPrefix) {
     if (handle == nullptr) return;
     unsigned int const sub = static_cast<unsigned int>(subcomponent);
     unsigned int const wanted = static_cast<unsigned int>(level);

@@ -175,8 +175,7 @@ void attrlist_del_value(attr_s_t* attr, unsigned int index) {
     if (remaining != nullptr) {
         if (index > 0) memcpy(remaining, attr->values, index * sizeof(value_s_t));
         if (index < left) {
-            memcpy(remaining + index, attr->values + index + 1,
-                   (left - index) * sizeof(value_s_t));
+            memcpy(remaining + index, attr->values + index + 1, (left - index) * sizeof(value_s_t));
         }
     }
     free(attr->values);

@@ -24,39 +24,80 @@ constexpr int kLastKind = 54;
 
 constexpr const char* kindFormat(int kind) {
     switch (kind) {
-    case 1: case 11: case 14: case 19: case 22: case 31: case 45: case 46: case 48:
-        return "";
-    case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 10:
-    case 15: case 16: case 17: case 18: case 20: case 21:
-    case 24: case 25: case 26: case 27: case 29: case 30:
-    case 33: case 34: case 35: case 36:
-        return "%d";
-    case 32: case 42: case 49: case 50: case 53: case 54:
-        return "%s";
-    case 12: case 13: case 47:
-        return "%s%s";
-    case 37: case 38:
-        return "%d%s";
-    case 2: case 43:
-        return "%s%s%d";
-    case 44: case 51:
-        return "%s%d%s";
-    case 28:
-        return "%s%s%s";
-    case 39: case 40: case 41:
-        return "%s%s%s%s";
-    case 52:
-        return "%s%s%d%s";
-    default:
-        return nullptr;
+        case 1:
+        case 11:
+        case 14:
+        case 19:
+        case 22:
+        case 31:
+        case 45:
+        case 46:
+        case 48:
+            return "";
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 7:
+        case 8:
+        case 9:
+        case 10:
+        case 15:
+        case 16:
+        case 17:
+        case 18:
+        case 20:
+        case 21:
+        case 24:
+        case 25:
+        case 26:
+        case 27:
+        case 29:
+        case 30:
+        case 33:
+        case 34:
+        case 35:
+        case 36:
+            return "%d";
+        case 32:
+        case 42:
+        case 49:
+        case 50:
+        case 53:
+        case 54:
+            return "%s";
+        case 12:
+        case 13:
+        case 47:
+            return "%s%s";
+        case 37:
+        case 38:
+            return "%d%s";
+        case 2:
+        case 43:
+            return "%s%s%d";
+        case 44:
+        case 51:
+            return "%s%d%s";
+        case 28:
+            return "%s%s%s";
+        case 39:
+        case 40:
+        case 41:
+            return "%s%s%s%s";
+        case 52:
+            return "%s%s%d%s";
+        default:
+            return nullptr;
     }
 }
 
 constexpr KindRow kindRow(int kind) {
-    if (kind >= 1 && kind <= 22) return {OV_MSG_OVZ_EXCEPTION + kind, OV_SVC_FATAL, kindFormat(kind)};
+    if (kind >= 1 && kind <= 22)
+        return {OV_MSG_OVZ_EXCEPTION + kind, OV_SVC_FATAL, kindFormat(kind)};
     if (kind >= 24 && kind <= kLastKind)
-        return {OV_MSG_OVZ_EXCEPTION_KIND_24 + (kind - 24), kind >= 53 ? OV_SVC_ERROR : OV_SVC_FATAL,
-                kindFormat(kind)};
+        return {OV_MSG_OVZ_EXCEPTION_KIND_24 + (kind - 24),
+                kind >= 53 ? OV_SVC_ERROR : OV_SVC_FATAL, kindFormat(kind)};
     return {0, 0, nullptr};
 }
 
@@ -86,9 +127,8 @@ int OVMessageService::outputException(ZException_6_0& exception) const {
 int OVMessageService::outputException(const ZZException_6_0* record, va_list inserts) const {
     // Compared as unsigned, so that negative kinds fall out of the table too.
     unsigned int kind = static_cast<unsigned int>(record->kind());
-    KindRow row = kind <= static_cast<unsigned int>(kLastKind)
-                      ? kindRow(static_cast<int>(kind))
-                      : KindRow{0, 0, nullptr};
+    KindRow row = kind <= static_cast<unsigned int>(kLastKind) ? kindRow(static_cast<int>(kind))
+                                                               : KindRow{0, 0, nullptr};
     if (row.format == nullptr) return printDefault(record);
     return ov_svc_vprintf_withfile(ovz_svc_handle, record->sourceFile(), record->sourceLine(),
                                    row.format, 0, row.attributes, row.msgid, inserts);

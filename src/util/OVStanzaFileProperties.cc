@@ -43,14 +43,12 @@ ZProperties_6_0* OVStanzaFileProperties::OVStanzaFilePropertiesFactory::makeProp
 
 OVStanzaFileProperties::OVStanzaFilePropertiesFactory::~OVStanzaFilePropertiesFactory() = default;
 
-OVStanzaFileProperties::OVStanzaFileProperties() : ZStanzaFileProperties_6_0(1) {
-    ensureFactory();
-}
+OVStanzaFileProperties::OVStanzaFileProperties() : ZStanzaFileProperties_6_0(1) { ensureFactory(); }
 
 OVStanzaFileProperties::~OVStanzaFileProperties() = default;
 
 ZStanzaFileProperties_6_0* OVStanzaFileProperties::getRegisteredPropertiesFor(const char* fileName,
-                                                                               int flags) {
+                                                                              int flags) {
     ensureFactory();
     // Every object the registry makes through our factory is an OVStanzaFileProperties.
     return static_cast<ZStanzaFileProperties_6_0*>(
@@ -66,21 +64,18 @@ ZStanzaFileProperties_6_0* OVStanzaFileProperties::getRegisteredPropertiesFor(co
 
 int OVStanzaFileProperties::existsValue(const char* stanza, const char* key, const char* value) {
     // No stored value is null: a null value is never found.
-    if (value == nullptr)
-        return 0;
+    if (value == nullptr) return 0;
     ZStanzaValueIterator_6_0 values(*this, stanza, key, ZPROPERTY_STRING_UTF8, 0);
     const char* candidate = nullptr;
     while (values.hasMore()) {
         values.nextValue(candidate);
-        if (std::strcmp(candidate, value) == 0)
-            return 1;
+        if (std::strcmp(candidate, value) == 0) return 1;
     }
     return 0;
 }
 
 void OVStanzaFileProperties::deleteValue(const char* stanza, const char* key, const char* value) {
-    if (value == nullptr)
-        return;
+    if (value == nullptr) return;
     ZStanzaValueIterator_6_0 values(*this, stanza, key, ZPROPERTY_STRING_UTF8, 0);
     const char* candidate = nullptr;
     while (values.hasMore()) {

@@ -38,8 +38,8 @@ constexpr const char* kWvacldConf = "/opt/Orvan/etc/wvacld.conf";
 constexpr const char* kLdapConf = "/opt/Orvan/etc/ldap.conf";
 
 // The directory-server keys that moved from "ldap" to "ovconfig".
-constexpr char kDirectoryServerKeys[4][20] = {
-    "LdapSSL", "LdapSSLKeyFile", "LdapSSLKeyFilePwd", "LdapSSLKeyFileDn"};
+constexpr char kDirectoryServerKeys[4][20] = {"LdapSSL", "LdapSSLKeyFile", "LdapSSLKeyFilePwd",
+                                              "LdapSSLKeyFileDn"};
 
 constexpr const char* kCredTagsStanza = "ldap-ext-cred-tags";
 constexpr const char* kLegacyCredTags = "LEGACY_ldap-ext-cred-tags";
@@ -49,31 +49,24 @@ constexpr const char* kLegacyCredTags = "LEGACY_ldap-ext-cred-tags";
 // value already has its own.
 void fill(OVStanzaFileProperties& props, const char* stanza, const char* key, const char* value,
           const char* comment) {
-    if (!props.exists(stanza))
-        return;
+    if (!props.exists(stanza)) return;
     const int existed = props.exists(stanza, key);
     ZUTF8String_6_0 current;
     props.getValue(stanza, key, current, 0, nullptr);
-    if (!current.isEmpty())
-        return;
+    if (!current.isEmpty()) return;
     props.setValue(stanza, key, value);
-    if (!existed)
-        props.addEntryComment(stanza, key, comment);
+    if (!existed) props.addEntryComment(stanza, key, comment);
 }
 
 // Blanks as the stanza file trims them around a value.
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 // `text` without surrounding blanks: what a reader of the file gets back for it.
 std::string trimmed(const char* text) {
     const char* begin = text;
     const char* end = text + std::strlen(text);
-    while (begin < end && isBlank(*begin))
-        ++begin;
-    while (end > begin && isBlank(end[-1]))
-        --end;
+    while (begin < end && isBlank(*begin)) ++begin;
+    while (end > begin && isBlank(end[-1])) --end;
     return std::string(begin, end);
 }
 
@@ -81,9 +74,9 @@ std::string trimmed(const char* text) {
 // entitlement service of this release looks for. Names and values are moved as the bytes
 // the file holds (UTF-8), so that no locale can change them on the way.
 void moveCredentialTags(OVStanzaFileProperties& props) {
-    if (!props.exists(kCredTagsStanza) || !props.exists("aznapi-configuration"))
-        return;
-    props.addValue("aznapi-configuration", "cred-attribute-entitlement-services", kLegacyCredTags, 0);
+    if (!props.exists(kCredTagsStanza) || !props.exists("aznapi-configuration")) return;
+    props.addValue("aznapi-configuration", "cred-attribute-entitlement-services", kLegacyCredTags,
+                   0);
     props.setValue("aznapi-entitlement-services", kLegacyCredTags, "azn_ent_cred_attrs");
 
     // The key names in the order of their first line, each once.
@@ -93,8 +86,7 @@ void moveCredentialTags(OVStanzaFileProperties& props) {
     std::unordered_set<std::string> seen;
     for (unsigned long i = 0, n = pairs.getItemCount(); i < n; ++i) {
         const char* name = pairs.getItemKey(i);
-        if (seen.insert(name).second)
-            names.emplace_back(name);
+        if (seen.insert(name).second) names.emplace_back(name);
     }
     const std::string target = std::string(kLegacyCredTags) + ":" + "registry_id";
     for (const std::string& name : names) {
@@ -112,12 +104,10 @@ void moveCredentialTags(OVStanzaFileProperties& props) {
 void fillApplicationHost(OVStanzaFileProperties& props) {
     ZUTF8String_6_0 user;
     props.getValue("aznapi-configuration", "ov-user-name", user, 0, nullptr);
-    if (user.isEmpty())
-        return;
+    if (user.isEmpty()) return;
     ZUTF8String_6_0 host;
     props.getValue("aznapi-configuration", "azn-app-host", host, 0, nullptr);
-    if (!host.isEmpty())
-        return;
+    if (!host.isEmpty()) return;
     const char* slash = std::strchr(ovutil_internal::textOf(user), '/');
     if (slash != nullptr)
         props.setValue("aznapi-configuration", "azn-app-host", trimmed(slash + 1).c_str());
@@ -141,16 +131,13 @@ void stage1(OVStanzaFileProperties& props) {
 // The directory-server settings of ldap.conf moved from "ldap" to "ovconfig"; empty ones
 // are dropped on the way.
 void moveDirectoryServerKeys(OVStanzaFileProperties& props) {
-    if (!props.exists("ovconfig"))
-        props.addStanza("ovconfig");
-    if (!props.exists("ldap"))
-        return;
+    if (!props.exists("ovconfig")) props.addStanza("ovconfig");
+    if (!props.exists("ldap")) return;
     for (const char* key : kDirectoryServerKeys) {
         ZUTF8String_6_0 value;
         props.getValue("ldap", key, value, 0, nullptr);
         props.deleteKey("ldap", key);
-        if (!value.isEmpty())
-            props.setValue("ovconfig", key, value, 0);
+        if (!value.isEmpty()) props.setValue("ovconfig", key, value, 0);
     }
 }
 
@@ -166,7 +153,8 @@ void stage2(OVStanzaFileProperties& props, const char* fileName, int versionExis
              "# Processing Standards (FIPS) mode - security requirements for cryptographic\n"
              "# modules");
     }
-    if (std::strstr(fileName, kWvmgrdConf) != nullptr || std::strstr(fileName, kWvacldConf) != nullptr) {
+    if (std::strstr(fileName, kWvmgrdConf) != nullptr ||
+        std::strstr(fileName, kWvacldConf) != nullptr) {
         fill(props, "ssl", "ssl-client-connection-timeout", "30",
              "# Connection time-out for i/o in seconds.\n"
              "# This value should not be higher than the value of ssl-io-inactivity-timeout.\n"
@@ -174,15 +162,13 @@ void stage2(OVStanzaFileProperties& props, const char* fileName, int versionExis
              "# This parameter is set by the mgrsslcfg utility.\n"
              "# (range: >= 0, 0 = no time-out). ");
     }
-    if (std::strstr(fileName, kLdapConf) != nullptr)
-        moveDirectoryServerKeys(props);
+    if (std::strstr(fileName, kLdapConf) != nullptr) moveDirectoryServerKeys(props);
 }
 
 }  // namespace
 
 int OVStanzaFileProperties::migrateOVRTEStanza() {
-    if (!exists("ovrte"))
-        return 0;
+    if (!exists("ovrte")) return 0;
     int added = 0;
     if (!exists("ovrte", "boot-start-ovproxyd")) {
         setBooleanValue("ovrte", "boot-start-ovproxyd", 0);
@@ -202,11 +188,10 @@ void OVStanzaFileProperties::postLoad(const char* fileName) {
     try {
         const int versionExisted = exists("meta-info", "version");
         // Compared unsigned, so that a negative version counts as newer than any release.
-        const auto version = static_cast<unsigned int>(getIntegerValue("meta-info", "version", 0, 0));
-        if (version > kStage2Last)
-            return;
-        if (version <= kStage1Last)
-            stage1(*this);
+        const auto version =
+            static_cast<unsigned int>(getIntegerValue("meta-info", "version", 0, 0));
+        if (version > kStage2Last) return;
+        if (version <= kStage1Last) stage1(*this);
         stage2(*this, name, versionExisted);
         store(name);
     } catch (ZException_6_0&) {

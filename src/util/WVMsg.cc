@@ -217,7 +217,8 @@ void I18NCache::dump_wv_i18n_cache() const {
     printf("Cache is %d entries, %d used.\n", capacity, count);
     if (entries == nullptr) return;
     const unsigned int mask = static_cast<unsigned int>(capacity) - 1;
-    DumpLine* lines = static_cast<DumpLine*>(malloc(static_cast<size_t>(count) * sizeof(DumpLine) + 1));
+    DumpLine* lines =
+        static_cast<DumpLine*>(malloc(static_cast<size_t>(count) * sizeof(DumpLine) + 1));
     if (lines == nullptr) {
         // No room to sort: the entries in table order.
         for (int i = 0; i < capacity; ++i)

@@ -30,16 +30,15 @@ void logCaught(int line, const char* exceptionName) {
     ovutil_internal::traceCaught(kSource, line, exceptionName);
 }
 
-void logOutOfMemory(int line) {
-    ovutil_internal::logOutOfMemoryUTF8(kSource, line);
-}
+void logOutOfMemory(int line) { ovutil_internal::logOutOfMemoryUTF8(kSource, line); }
 
 }  // namespace
 
 unsigned int config_item_load(const char* fileName, ZStzFileItem_6_0* items, unsigned int count,
                               int flags) {
     try {
-        ZStanzaFileProperties_6_0* props = OVStanzaFileProperties::getRegisteredPropertiesFor(fileName, flags);
+        ZStanzaFileProperties_6_0* props =
+            OVStanzaFileProperties::getRegisteredPropertiesFor(fileName, flags);
         props->getItems(items, count);
         return OV_CFG_S_OK;
     } catch (ZPropertiesInvalidDataException_6_0& e) {
@@ -97,8 +96,7 @@ int makekvlist(const ZPropertiesKVList_6_0& pairs, kvlist_s_t& out) {
     const unsigned long n = pairs.getItemCount();
     out.items = nullptr;
     out.count = 0;
-    if (n == 0)
-        return 0;
+    if (n == 0) return 0;
     if (n > SIZE_MAX / sizeof(kvlist_entry_s_t)) {
         logOutOfMemory(__LINE__);
         return 0;

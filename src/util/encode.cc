@@ -41,7 +41,8 @@ constexpr auto kGroups = [] {
 constexpr auto kRemainder = [] {
     std::array<signed char, 256> r{};
     for (auto& v : r) v = -1;
-    for (int i = 0; i < 7; ++i) r[static_cast<unsigned char>(kTable[i])] = static_cast<signed char>(i);
+    for (int i = 0; i < 7; ++i)
+        r[static_cast<unsigned char>(kTable[i])] = static_cast<signed char>(i);
     return r;
 }();
 

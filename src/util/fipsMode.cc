@@ -32,15 +32,12 @@ std::atomic<std::int32_t> FIPSenabled_{-1};
 pthread_mutex_t fipsMutex;
 pthread_once_t fipsMutexOnce = PTHREAD_ONCE_INIT;
 
-std::int32_t current() {
-    return FIPSenabled_.load(std::memory_order_acquire);
-}
+std::int32_t current() { return FIPSenabled_.load(std::memory_order_acquire); }
 
 // The setting read from the product configuration: 1 only for "yes" in any case.
 int readConfiguredMode() {
     const char* file = ov_get_path(kProductConfigFile);
-    if (file == nullptr)
-        file = kProductConfigFile;
+    if (file == nullptr) file = kProductConfigFile;
     try {
         ZLCString_6_0 value;
         ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "ssl-enable-fips", 0, &value, 0};
@@ -70,18 +67,15 @@ extern "C" {
 
 // The once-routine that creates the mutex; without it the flag cannot be settled safely.
 static void getFIPSMode_mutex_init(void) {
-    if (pthread_mutex_init(&fipsMutex, nullptr) != 0)
-        std::abort();
+    if (pthread_mutex_init(&fipsMutex, nullptr) != 0) std::abort();
 }
 
 // The first question: one thread reads the configuration under the mutex while the others
 // wait for its answer.
 static __attribute__((noinline)) int settleFIPSMode(void) {
     pthread_once(&fipsMutexOnce, getFIPSMode_mutex_init);
-    if (pthread_mutex_lock(&fipsMutex) != 0)
-        std::abort();
-    if (current() == -1)
-        setFIPSMode(readConfiguredMode());
+    if (pthread_mutex_lock(&fipsMutex) != 0) std::abort();
+    if (current() == -1) setFIPSMode(readConfiguredMode());
     const int mode = current();
     pthread_mutex_unlock(&fipsMutex);
     return mode;
@@ -91,8 +85,7 @@ int getFIPSMode(void) {
     // Once settled the flag never changes again, so one acquire load answers every later
     // call without the mutex.
     const std::int32_t mode = current();
-    if (mode != -1)
-        return mode;
+    if (mode != -1) return mode;
     return settleFIPSMode();
 }
 

@@ -50,8 +50,8 @@ static_assert(OV_SCD_S_NO_FAMILY_ROOT == OV_MSG_SCD_NO_FAMILY_ROOT);
 static_assert(OV_SCD_S_ROOTS_DIFFER == OV_MSG_SCD_ROOTS_DIFFER);
 
 const char* const kRelocatedLogs[] = {
-    "msg__ovacld.log",    "msg__ovmgrd.log",     "msg__ovmgrproxyd.log",
-    "ovconfig_proxy.log", "ovconfig_rmc.log",    "ovconfig_audit.log",
+    "msg__ovacld.log",    "msg__ovmgrd.log",  "msg__ovmgrproxyd.log",
+    "ovconfig_proxy.log", "ovconfig_rmc.log", "ovconfig_audit.log",
 };
 
 pthread_once_t util_init_once = PTHREAD_ONCE_INIT;
@@ -139,8 +139,8 @@ void setCatalogPath() {
     const char* current = ucx_get_nlspath();
     if (current == nullptr) current = "";
     if (strstr(current, kCatalogRoot) != nullptr) return;
-    std::string value = std::string("NLSPATH=") + kCatalogRoot + "/%L/%N:" + kCatalogRoot +
-                        "/%L/%N.cat";
+    std::string value =
+        std::string("NLSPATH=") + kCatalogRoot + "/%L/%N:" + kCatalogRoot + "/%L/%N.cat";
     std::string installed = installedCatalogEntry();
     if (!installed.empty()) value += ":" + installed;
     if (*current != '\0') value += std::string(":") + current;
@@ -262,7 +262,8 @@ OVUTIL_EXPORT unsigned int ov_selvan_common_directory_init(const char* component
     const char* productRoot = ov_get_path("#ov_undefined_ov_scd_root");
     if (familyRoot == nullptr) return OV_SCD_S_NO_FAMILY_ROOT;
     if (productRoot == nullptr) return OV_SCD_S_NO_PRODUCT_ROOT;
-    unsigned int result = strcmp(productRoot, familyRoot) != 0 ? OV_SCD_S_ROOTS_DIFFER : OV_SCD_S_OK;
+    unsigned int result =
+        strcmp(productRoot, familyRoot) != 0 ? OV_SCD_S_ROOTS_DIFFER : OV_SCD_S_OK;
     try {
         std::string base = std::string(productRoot) + "/" + (component != nullptr ? component : "");
         addPath("#ov_undefined_ov_scd_base", base.c_str());

@@ -83,7 +83,8 @@ constexpr auto kPairs = [] {
 constexpr auto kValue = [] {
     std::array<unsigned char, 256> t{};
     for (auto& v : t) v = kInvalid;
-    for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 64; ++i)
+        t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
     t['-'] = 63;
     return t;
 }();
@@ -95,8 +96,8 @@ constexpr auto kShifted = [] {
     std::array<std::uint32_t, 4 * 256> t{};
     for (int pos = 0; pos < 4; ++pos)
         for (int c = 0; c < 256; ++c)
-            t[pos * 256 + c] = kValue[c] == kInvalid ? 0xFF000000u
-                                                     : std::uint32_t{kValue[c]} << (18 - 6 * pos);
+            t[pos * 256 + c] =
+                kValue[c] == kInvalid ? 0xFF000000u : std::uint32_t{kValue[c]} << (18 - 6 * pos);
     return t;
 }();
 
@@ -159,7 +160,6 @@ bool start_decode(const char* text, int length, char** result, unsigned int* res
     return result && result_length && text && length > 0;
 }
 
-
 // ---- Vector kernels --------------------------------------------------------------------
 //
 // A kernel encodes whole steps of its input and returns how many bytes it consumed (a
@@ -169,7 +169,8 @@ bool start_decode(const char* text, int length, char** result, unsigned int* res
 // writes past the room the callers guarantee (see there).
 
 using EncodeKernel = std::size_t (*)(const unsigned char* in, std::size_t length, char* out);
-using DecodeKernel = std::size_t (*)(const unsigned char* in, std::size_t length, unsigned char* out);
+using DecodeKernel = std::size_t (*)(const unsigned char* in, std::size_t length,
+                                     unsigned char* out);
 
 struct Kernels {
     EncodeKernel encode;  // null: scalar only
@@ -191,9 +192,9 @@ OV_TARGET_AVX2 inline __m256i values_to_chars_avx2(__m256i v) {
     __m256i range = _mm256_subs_epu8(v, _mm256_set1_epi8(51));
     const __m256i below26 = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), v);
     range = _mm256_or_si256(range, _mm256_and_si256(below26, _mm256_set1_epi8(13)));
-    const __m256i offsets = _mm256_setr_epi8(
-        71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0,
-        71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0);
+    const __m256i offsets =
+        _mm256_setr_epi8(71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0, 71, -4, -4,
+                         -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0);
     return _mm256_add_epi8(v, _mm256_shuffle_epi8(offsets, range));
 }
 
@@ -202,9 +203,8 @@ OV_TARGET_AVX2 std::size_t encode_avx2(const unsigned char* in, std::size_t leng
     // Bytes 0..11 in the low lane and 12..23 in the high one, then within each group of three
     // the byte order b1 b0 b2 b1 that puts each 6-bit field in reach of one multiply.
     const __m256i spread = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
-    const __m256i order = _mm256_setr_epi8(
-        1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,
-        1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
+    const __m256i order = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, 1, 0,
+                                           2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
     std::size_t i = 0;
     for (; length - i >= 32; i += 24, out += 32) {
         __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
@@ -222,41 +222,45 @@ OV_TARGET_AVX2 std::size_t encode_avx2(const unsigned char* in, std::size_t leng
 }
 
 // 32 characters to 24 bytes per step, for as long as a whole block is valid.
-OV_TARGET_AVX2 std::size_t decode_avx2(const unsigned char* in, std::size_t length, unsigned char* out) {
+OV_TARGET_AVX2 std::size_t decode_avx2(const unsigned char* in, std::size_t length,
+                                       unsigned char* out) {
     // A character is outside the code when the classes of its high and low nibbles share a
     // bit. Classes of the high nibble: 2 -> 0x01, 3 -> 0x02, 4 and 6 -> 0x04, 5 and 7 ->
     // 0x08, anything else (controls, high bit set) -> 0x10. The low nibble's entry has the
     // bit of every high-nibble class in which it is not a character of the code ("+", "-"
     // and "/" in 0x2_, "0".."9", "A".."O" and "a".."o" without their first, "P".."Z" and
     // "p".."z").
-    const __m256i high_class = _mm256_setr_epi8(
-        0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10,
-        0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
-    const __m256i low_refused = _mm256_setr_epi8(
-        0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1A, 0x1B, 0x1A,
-        0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1A, 0x1B, 0x1A);
+    const __m256i high_class =
+        _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10,
+                         0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08,
+                         0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+    const __m256i low_refused =
+        _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A,
+                         0x1B, 0x1A, 0x1B, 0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
+                         0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1A, 0x1B, 0x1A);
     // Offset from character to value, by the high nibble, with "-" and "/" moved to slots
     // 0 and 1 of the table (from 2, where "+" stays).
-    const __m256i offsets = _mm256_setr_epi8(
-        18, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0,
-        18, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i offsets =
+        _mm256_setr_epi8(18, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 18, 16, 19, 4,
+                         -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
     // The three bytes of each 32-bit group, most significant first, packed at the low end
     // of each lane; then the two lanes' 12 bytes joined.
-    const __m256i pack = _mm256_setr_epi8(
-        2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,
-        2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    const __m256i pack = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2,
+                                          1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
     const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     std::size_t i = 0;
     for (; length - i >= 32; i += 32, out += 24) {
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
         const __m256i high = _mm256_and_si256(_mm256_srli_epi32(c, 4), nibble);
-        const __m256i refused = _mm256_and_si256(_mm256_shuffle_epi8(low_refused, _mm256_and_si256(c, nibble)),
-                                                 _mm256_shuffle_epi8(high_class, high));
+        const __m256i refused =
+            _mm256_and_si256(_mm256_shuffle_epi8(low_refused, _mm256_and_si256(c, nibble)),
+                             _mm256_shuffle_epi8(high_class, high));
         if (!_mm256_testz_si256(refused, refused)) break;
         const __m256i dash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('-'));
         const __m256i slash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('/'));
-        const __m256i slot = _mm256_add_epi8(_mm256_add_epi8(high, slash), _mm256_add_epi8(dash, dash));
+        const __m256i slot =
+            _mm256_add_epi8(_mm256_add_epi8(high, slash), _mm256_add_epi8(dash, dash));
         const __m256i values = _mm256_add_epi8(c, _mm256_shuffle_epi8(offsets, slot));
         // Pairs of values into 12 bits, pairs of those into 24.
         const __m256i twelve = _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140));
@@ -270,10 +274,10 @@ OV_TARGET_AVX2 std::size_t decode_avx2(const unsigned char* in, std::size_t leng
 
 // The tables of the AVX-512 VBMI kernels.
 struct alignas(64) VbmiTables {
-    unsigned char encodeOrder[64];   // b1 b0 b2 b1 of each group of three bytes
+    unsigned char encodeOrder[64];  // b1 b0 b2 b1 of each group of three bytes
     unsigned char alphabet[64];
-    unsigned char values[128];       // value of each 7-bit character, 0x80 outside the code
-    unsigned char pack[64];          // the three bytes of each 32-bit group, most significant first
+    unsigned char values[128];  // value of each 7-bit character, 0x80 outside the code
+    unsigned char pack[64];     // the three bytes of each 32-bit group, most significant first
 };
 
 constexpr VbmiTables kVbmi = [] {
@@ -301,7 +305,8 @@ OV_TARGET_VBMI std::size_t encode_vbmi(const unsigned char* in, std::size_t leng
     const __m512i fields = _mm512_set1_epi64(0x3036242A1016040ALL);
     std::size_t i = 0;
     for (; length - i >= 64; i += 48, out += 64) {
-        const __m512i v = _mm512_maskz_permutexvar_epi8(kAllLanes, order, _mm512_loadu_si512(in + i));
+        const __m512i v =
+            _mm512_maskz_permutexvar_epi8(kAllLanes, order, _mm512_loadu_si512(in + i));
         const __m512i values = _mm512_maskz_multishift_epi64_epi8(kAllLanes, fields, v);
         _mm512_storeu_si512(out, _mm512_maskz_permutexvar_epi8(kAllLanes, values, alphabet));
     }
@@ -309,7 +314,8 @@ OV_TARGET_VBMI std::size_t encode_vbmi(const unsigned char* in, std::size_t leng
 }
 
 // 64 characters to 48 bytes per step, for as long as a whole block is valid.
-OV_TARGET_VBMI std::size_t decode_vbmi(const unsigned char* in, std::size_t length, unsigned char* out) {
+OV_TARGET_VBMI std::size_t decode_vbmi(const unsigned char* in, std::size_t length,
+                                       unsigned char* out) {
     const __m512i low = _mm512_load_si512(kVbmi.values);
     const __m512i high = _mm512_load_si512(kVbmi.values + 64);
     const __m512i pack = _mm512_load_si512(kVbmi.pack);
@@ -341,10 +347,13 @@ using ovutil::mime64_internal::Kernel;
 const Kernels* kernels_of(Kernel k) {
     switch (k) {
 #if OV_MIME64_X86
-    case Kernel::Avx2: return &kAvx2Kernels;
-    case Kernel::Avx512Vbmi: return &kVbmiKernels;
+        case Kernel::Avx2:
+            return &kAvx2Kernels;
+        case Kernel::Avx512Vbmi:
+            return &kVbmiKernels;
 #endif
-    default: return &kScalarKernels;
+        default:
+            return &kScalarKernels;
     }
 }
 
@@ -352,11 +361,13 @@ bool cpu_has(Kernel k) {
 #if OV_MIME64_X86
     __builtin_cpu_init();
     switch (k) {
-    case Kernel::Scalar: return true;
-    case Kernel::Avx2: return __builtin_cpu_supports("avx2");
-    case Kernel::Avx512Vbmi:
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+        case Kernel::Scalar:
+            return true;
+        case Kernel::Avx2:
+            return __builtin_cpu_supports("avx2");
+        case Kernel::Avx512Vbmi:
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+                   __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
     }
     return false;
 #else
@@ -389,7 +400,8 @@ const Kernels* kernels() {
 // the result. With a kernel, whole blocks of valid characters go through it wherever a group
 // starts; without one this is the scalar decoder alone.
 template <bool kWithKernel>
-unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char* o, DecodeKernel kernel) {
+unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char* o,
+                           DecodeKernel kernel) {
     std::size_t i = 0;
     // After a block the kernel refused, the scalar decoder gets past the disturbance before
     // the kernel is tried again.
@@ -414,7 +426,7 @@ unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char
         std::uint32_t bits;
         while (n - i >= 20 && (!kWithKernel || i < kernel_from)) {
             const std::uint32_t g0 = group_bits(in + i), g1 = group_bits(in + i + 4),
-                          g2 = group_bits(in + i + 8), g3 = group_bits(in + i + 12);
+                                g2 = group_bits(in + i + 8), g3 = group_bits(in + i + 12);
             if ((g0 | g1 | g2 | g3) >> 24) break;
             store_be48(o, std::uint64_t{g0} << 40 | std::uint64_t{g1} << 16);
             store_be48(o + 6, std::uint64_t{g2} << 40 | std::uint64_t{g3} << 16);
@@ -483,7 +495,8 @@ void decode_plain(const char* text, int length, char** result, unsigned int* res
             s[k++] = new_reverse_alphabet[c];
         }
         if (k >= 1) out[n++] = static_cast<unsigned char>(s[0] << 2 | s[1] >> 4);
-        if (k >= 2) out[n++] = static_cast<unsigned char>((s[1] & new_bitmasks[3]) << 4 | s[2] >> 2);
+        if (k >= 2)
+            out[n++] = static_cast<unsigned char>((s[1] & new_bitmasks[3]) << 4 | s[2] >> 2);
         if (k >= 3) out[n++] = static_cast<unsigned char>((s[2] & new_bitmasks[1]) << 6 | s[3]);
         if (k < 4) {
             // A short last group writes one byte more than it carries.
@@ -498,9 +511,12 @@ void decode_plain(const char* text, int length, char** result, unsigned int* res
 
 const char* kernel_name(Kernel kernel) {
     switch (kernel) {
-    case Kernel::Scalar: return "scalar";
-    case Kernel::Avx2: return "avx2";
-    case Kernel::Avx512Vbmi: return "avx512vbmi";
+        case Kernel::Scalar:
+            return "scalar";
+        case Kernel::Avx2:
+            return "avx2";
+        case Kernel::Avx512Vbmi:
+            return "avx512vbmi";
     }
     return "unknown";
 }
@@ -526,7 +542,9 @@ std::size_t kernel_encode(Kernel kernel, const unsigned char* data, std::size_t 
 
 std::size_t kernel_decode(Kernel kernel, const char* text, std::size_t length, unsigned char* out) {
     const Kernels* k = kernels_of(kernel);
-    return k->decode != nullptr ? k->decode(reinterpret_cast<const unsigned char*>(text), length, out) : 0;
+    return k->decode != nullptr
+               ? k->decode(reinterpret_cast<const unsigned char*>(text), length, out)
+               : 0;
 }
 
 }  // namespace ovutil::mime64_internal
@@ -554,7 +572,8 @@ char* mime64_new_encode(const unsigned char* data, unsigned int length) {
     }
     for (; length - i >= 8; i += 6) o = put_six_bytes(o, load_be64(data + i));
     for (; length - i >= 3; i += 3) {
-        const std::uint32_t v = std::uint32_t{data[i]} << 16 | std::uint32_t{data[i + 1]} << 8 | data[i + 2];
+        const std::uint32_t v =
+            std::uint32_t{data[i]} << 16 | std::uint32_t{data[i + 1]} << 8 | data[i + 2];
         o = put_pair(o, v >> 12);
         o = put_pair(o, v & 0xFFF);
     }

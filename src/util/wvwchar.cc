@@ -30,13 +30,13 @@ namespace {
 const char kSourceFile[] = "src/util/wvwchar";
 
 // The character lists.
-constexpr char patrejlist[] = "?():\\";         // rejected in a search pattern ("*" allowed)
-constexpr char rejlist[] = "*?():\\";           // rejected in a plain name
-constexpr char patquotelist[] = "()\\";         // quoted in a search pattern (%P)
-constexpr char nopatquotelist[] = "*()\\";      // quoted in a literal value (%Q)
-constexpr char adsearchlist[] = "()";           // %L
-constexpr char nopatadsearchlist[] = "*()";     // %M
-constexpr char speciallist[] = "#";             // escaped with a backslash (%A)
+constexpr char patrejlist[] = "?():\\";      // rejected in a search pattern ("*" allowed)
+constexpr char rejlist[] = "*?():\\";        // rejected in a plain name
+constexpr char patquotelist[] = "()\\";      // quoted in a search pattern (%P)
+constexpr char nopatquotelist[] = "*()\\";   // quoted in a literal value (%Q)
+constexpr char adsearchlist[] = "()";        // %L
+constexpr char nopatadsearchlist[] = "*()";  // %M
+constexpr char speciallist[] = "#";          // escaped with a backslash (%A)
 constexpr char hexdigit[] = "0123456789abcdef";
 
 using Handle = const ZCodeSetHandle_6_0*;
@@ -250,13 +250,26 @@ char* formatQuoted(const char* format, va_list args) {
         const FixedSet* set = nullptr;
         bool backslashOnly = false;
         switch (letter) {
-            case 's': break;
-            case 'Q': set = &fixedSet(kNoPatQuote); break;
-            case 'P': set = &fixedSet(kPatQuote); break;
-            case 'M': set = &fixedSet(kNoPatAdSearch); break;
-            case 'L': set = &fixedSet(kAdSearch); break;
-            case 'A': set = &fixedSet(kSpecial); backslashOnly = true; break;
-            default: return nullptr;  // another letter, "%%", or the format's end
+            case 's':
+                break;
+            case 'Q':
+                set = &fixedSet(kNoPatQuote);
+                break;
+            case 'P':
+                set = &fixedSet(kPatQuote);
+                break;
+            case 'M':
+                set = &fixedSet(kNoPatAdSearch);
+                break;
+            case 'L':
+                set = &fixedSet(kAdSearch);
+                break;
+            case 'A':
+                set = &fixedSet(kSpecial);
+                backslashOnly = true;
+                break;
+            default:
+                return nullptr;  // another letter, "%%", or the format's end
         }
         const char* arg = va_arg(args, const char*);
         if (arg == nullptr) return nullptr;

@@ -87,8 +87,9 @@ private:
         const std::string i18n = "/usr/share/i18n";
         if (!exists(i18n + "/locales/de_DE") ||
             !(exists(i18n + "/charmaps/ISO-8859-1.gz") || exists(i18n + "/charmaps/ISO-8859-1"))) {
-            why = "the locale source de_DE or the character map ISO-8859-1 is missing "
-                  "(package locales): no 8-bit locale to test in";
+            why =
+                "the locale source de_DE or the character map ISO-8859-1 is missing "
+                "(package locales): no 8-bit locale to test in";
             return;
         }
         state_ = kFailed;
@@ -100,8 +101,8 @@ private:
         dir_ = tmpl;
         owner_ = getpid();
         const std::string out = dir_ + "/" + kName;
-        const char* argv[] = {localedef.c_str(), "-i", "de_DE", "-f", "ISO-8859-1", out.c_str(),
-                              nullptr};
+        const char* argv[] = {localedef.c_str(), "-i",        "de_DE", "-f",
+                              "ISO-8859-1",      out.c_str(), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -141,7 +142,8 @@ inline const EightBitLocale& eightBitLocale() {
 // `latin1` is null) for the life of the scope, and puts the previous one back.
 class CTypeScope {
 public:
-    explicit CTypeScope(const EightBitLocale& latin1) : CTypeScope(EightBitLocale::kName, &latin1) {}
+    explicit CTypeScope(const EightBitLocale& latin1)
+        : CTypeScope(EightBitLocale::kName, &latin1) {}
     explicit CTypeScope(const char* name, const EightBitLocale* from = nullptr) {
         const char* old = std::setlocale(LC_CTYPE, nullptr);
         previous_ = old ? old : "C";

@@ -243,7 +243,8 @@ Outcome runScenario(const Scenario& scenario, const std::function<void(Report&)>
     int outFd = makeBuffer("ovtest-stdout");
     int errFd = makeBuffer("ovtest-stderr");
     if (reportFd < 0 || outFd < 0 || errFd < 0) {
-        out.failures.push_back(std::string("harness: no buffer for the report: ") + strerror(errno));
+        out.failures.push_back(std::string("harness: no buffer for the report: ") +
+                               strerror(errno));
         for (int fd : {reportFd, outFd, errFd})
             if (fd >= 0) close(fd);
         return out;

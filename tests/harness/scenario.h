@@ -77,16 +77,16 @@ private:
 };
 
 struct Outcome {
-    bool skipped = false;        // the namespaces or mounts were refused; see skipReason
+    bool skipped = false;  // the namespaces or mounts were refused; see skipReason
     std::string skipReason;
     bool timedOut = false;
-    bool exited = false;         // the child ended by _exit / exit
-    int exitCode = -1;           // its exit code when exited
-    int signal = 0;              // the signal that ended it otherwise
+    bool exited = false;                                       // the child ended by _exit / exit
+    int exitCode = -1;                                         // its exit code when exited
+    int signal = 0;                                            // the signal that ended it otherwise
     std::map<std::string, std::optional<std::string>> values;  // nullopt: put as null
     std::vector<std::string> failures;
-    std::string errText;         // everything the child wrote to standard error
-    std::string outText;         // everything the child wrote to standard output
+    std::string errText;  // everything the child wrote to standard error
+    std::string outText;  // everything the child wrote to standard output
 
     // The body ran to its end and returned, with no failed check.
     bool ok() const { return !skipped && !timedOut && exited && exitCode == 0 && failures.empty(); }
@@ -106,10 +106,10 @@ Outcome runScenario(const Scenario& scenario, const std::function<void(Report&)>
 
 // In a gtest test body: skips the test when the scenario could not be set up, and otherwise
 // fails it (without returning) unless the body ran cleanly, showing the child's report.
-#define OV_EXPECT_SCENARIO_RAN(outcome)                                              \
-    do {                                                                             \
+#define OV_EXPECT_SCENARIO_RAN(outcome)                                                      \
+    do {                                                                                     \
         if ((outcome).skipped) GTEST_SKIP() << "scenario skipped: " << (outcome).skipReason; \
-        EXPECT_TRUE((outcome).ok()) << (outcome).describe();                         \
+        EXPECT_TRUE((outcome).ok()) << (outcome).describe();                                 \
     } while (0)
 
 #endif  // OV_TESTS_HARNESS_SCENARIO_H

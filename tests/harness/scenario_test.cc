@@ -76,8 +76,12 @@ TEST(ScenarioTest, FailuresOfTheBodyReachTheParent) {
          "two is not three"},
         {"exception", [](ovtest::Report&) { throw std::runtime_error("boom"); }, true, 0,
          "body threw boom"},
-        {"abort", [](ovtest::Report& r) { r.put("before", "yes"); abort(); }, false, SIGABRT,
-         nullptr},
+        {"abort",
+         [](ovtest::Report& r) {
+             r.put("before", "yes");
+             abort();
+         },
+         false, SIGABRT, nullptr},
         {"exit code", [](ovtest::Report&) { _exit(3); }, true, 0, nullptr},
     };
     for (const Case& c : cases) {
@@ -100,7 +104,8 @@ TEST(ScenarioTest, ARefusedMountSkipsWithTheReason) {
     ovtest::Outcome out = ovtest::runScenario(s, [](ovtest::Report& r) { r.put("ran", "yes"); });
     EXPECT_TRUE(out.skipped) << out.describe();
     EXPECT_FALSE(out.ok());
-    EXPECT_NE(out.skipReason.find("/ovtest-no-such-directory"), std::string::npos) << out.skipReason;
+    EXPECT_NE(out.skipReason.find("/ovtest-no-such-directory"), std::string::npos)
+        << out.skipReason;
     EXPECT_FALSE(out.has("ran"));
 }
 

@@ -26,7 +26,8 @@ static void base64(void) {
     unsigned int length = 0;
     expect(text != NULL && strcmp(text, "3q2+7w==") == 0, "mime64_new_encode of DE AD BE EF");
     mime64_new_decode(text, text ? (int)strlen(text) : 0, &back, &length);
-    expect(back != NULL && length == 4 && memcmp(back, bytes, 4) == 0, "mime64_new_decode round trip");
+    expect(back != NULL && length == 4 && memcmp(back, bytes, 4) == 0,
+           "mime64_new_decode round trip");
     free(text);
     free(back);
 }
@@ -43,7 +44,8 @@ static void attributes(void) {
     attrlist_add_entry(list, name_b, &value);
     value.string = "two";
     attrlist_add_entry(list, name_a, &value);
-    expect(list->count == 2 && strcmp(list->attrs[0].name, "Alpha") == 0, "attributes sorted by name");
+    expect(list->count == 2 && strcmp(list->attrs[0].name, "Alpha") == 0,
+           "attributes sorted by name");
     expect(attrlist_find_entry(list, "BETA") == 1, "attrlist_find_entry ignores case");
     copy = attrlist_dup(list);
     expect(copy != NULL && copy->count == 2 && strcmp(copy->attrs[1].values[0].string, "one") == 0,
@@ -100,8 +102,10 @@ static void version(void) {
     char numbers[64];
     snprintf(numbers, sizeof numbers, "%d.%d.%d", OVUTIL_VERSION_MAJOR, OVUTIL_VERSION_MINOR,
              OVUTIL_VERSION_PATCH);
-    expect(strcmp(OVUTIL_VERSION_STRING, OV_PROJECT_VERSION) == 0, "OVUTIL_VERSION_STRING is the project's version");
-    expect(strcmp(numbers, OV_PROJECT_VERSION) == 0, "OVUTIL_VERSION_MAJOR.MINOR.PATCH is the project's version");
+    expect(strcmp(OVUTIL_VERSION_STRING, OV_PROJECT_VERSION) == 0,
+           "OVUTIL_VERSION_STRING is the project's version");
+    expect(strcmp(numbers, OV_PROJECT_VERSION) == 0,
+           "OVUTIL_VERSION_MAJOR.MINOR.PATCH is the project's version");
     expect(ovutil_version() != NULL && strcmp(ovutil_version(), OVUTIL_VERSION_STRING) == 0,
            "ovutil_version() is OVUTIL_VERSION_STRING");
 }
@@ -113,7 +117,6 @@ int main(void) {
     attributes();
     messages();
     text();
-    if (failures == 0)
-        printf("c_api_test: the C interface works from C\n");
+    if (failures == 0) printf("c_api_test: the C interface works from C\n");
     return failures == 0 ? 0 : 1;
 }

@@ -113,26 +113,26 @@ int cfgWrite(CfgWrite op, const std::string& file, const std::string& stanza,
              const std::string& key, const std::string* value) {
     StanzaFile props = loadPlain(file);
     switch (op) {
-    case CfgWrite::kSet:
-        props->setValue(stanza.c_str(), key.c_str(), value->c_str(), 0);
-        break;
-    case CfgWrite::kAdd:
-        props->addValue(stanza.c_str(), key.c_str(), value->c_str(), 0);
-        break;
-    case CfgWrite::kDelete:
-        if (value) {
-            // Removes the first value equal byte for byte, like deleteValue of the product.
-            ZStanzaValueIterator_6_0 it(*props, stanza.c_str(), key.c_str(),
-                                        ZPROPERTY_STRING_UTF8, 0);
-            const char* v = nullptr;
-            bool removed = false;
-            while (!removed && it.hasMore() && it.nextValue(v))
-                if (v && *value == v) removed = it.removeValue() == 1;
-            if (!removed) throw Failure{kMsgNoValue, {file, stanza, key}};
-        } else if (!props->deleteKey(stanza.c_str(), key.c_str())) {
-            throw Failure{kMsgNoValue, {file, stanza, key}};
-        }
-        break;
+        case CfgWrite::kSet:
+            props->setValue(stanza.c_str(), key.c_str(), value->c_str(), 0);
+            break;
+        case CfgWrite::kAdd:
+            props->addValue(stanza.c_str(), key.c_str(), value->c_str(), 0);
+            break;
+        case CfgWrite::kDelete:
+            if (value) {
+                // Removes the first value equal byte for byte, like deleteValue of the product.
+                ZStanzaValueIterator_6_0 it(*props, stanza.c_str(), key.c_str(),
+                                            ZPROPERTY_STRING_UTF8, 0);
+                const char* v = nullptr;
+                bool removed = false;
+                while (!removed && it.hasMore() && it.nextValue(v))
+                    if (v && *value == v) removed = it.removeValue() == 1;
+                if (!removed) throw Failure{kMsgNoValue, {file, stanza, key}};
+            } else if (!props->deleteKey(stanza.c_str(), key.c_str())) {
+                throw Failure{kMsgNoValue, {file, stanza, key}};
+            }
+            break;
     }
     props->store(file.c_str());
     return kOk;
@@ -178,11 +178,13 @@ int cfgMigrate(const std::string& file, bool dryRun) {
         ScratchDir scratch;
         std::string copy = scratch.file("copy.conf");
         writeFile(copy, before);
-        std::unique_ptr<OVStanzaFileProperties, PropertiesDeleter> props(new OVStanzaFileProperties);
+        std::unique_ptr<OVStanzaFileProperties, PropertiesDeleter> props(
+            new OVStanzaFileProperties);
         props->load(copy.c_str());
         after = readInput(copy);
     } else {
-        std::unique_ptr<OVStanzaFileProperties, PropertiesDeleter> props(new OVStanzaFileProperties);
+        std::unique_ptr<OVStanzaFileProperties, PropertiesDeleter> props(
+            new OVStanzaFileProperties);
         props->load(file.c_str());
         after = readInput(file);
     }

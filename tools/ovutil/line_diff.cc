@@ -24,13 +24,13 @@ std::vector<std::string> splitLines(const std::string& text) {
 }
 
 struct Op {
-    char kind;     // ' ', '-' or '+'
-    size_t a, b;   // line indexes in before / after (the one that applies)
+    char kind;    // ' ', '-' or '+'
+    size_t a, b;  // line indexes in before / after (the one that applies)
 };
 
 // Edit script of a[lo..ha) against b[lo..hb) by longest common subsequence.
-void matchMiddle(const std::vector<std::string>& a, const std::vector<std::string>& b,
-                 size_t lo, size_t ha, size_t hb, std::vector<Op>& ops) {
+void matchMiddle(const std::vector<std::string>& a, const std::vector<std::string>& b, size_t lo,
+                 size_t ha, size_t hb, std::vector<Op>& ops) {
     size_t n = ha - lo, m = hb - lo;
     if (n * m > kMaxTable || n == 0 || m == 0) {
         for (size_t i = 0; i < n; ++i) ops.push_back({'-', lo + i, lo});
@@ -108,8 +108,8 @@ std::string unifiedLineDiff(const std::string& before, const std::string& after,
             if (ops[x].kind != '-') ++bCount;
         }
         out += "@@ -" + std::to_string(aCount ? aStart + 1 : aStart) + "," +
-               std::to_string(aCount) + " +" + std::to_string(bCount ? bStart + 1 : bStart) +
-               "," + std::to_string(bCount) + " @@\n";
+               std::to_string(aCount) + " +" + std::to_string(bCount ? bStart + 1 : bStart) + "," +
+               std::to_string(bCount) + " @@\n";
         for (size_t x = start; x < end; ++x)
             appendLine(out, ops[x].kind, ops[x].kind == '+' ? b[ops[x].b] : a[ops[x].a]);
         k = end;

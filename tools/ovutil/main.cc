@@ -53,13 +53,15 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     std::function<int()> run;
 
-    CLI::App app{"Administers the utility library's configuration files, message texts, "
-                 "install paths and wire objects.",
-                 "ovutil"};
+    CLI::App app{
+        "Administers the utility library's configuration files, message texts, "
+        "install paths and wire objects.",
+        "ovutil"};
     app.set_version_flag("--version", std::string("ovutil ") + ovutil_version());
     app.require_subcommand(1);
-    app.footer("Exit status: 0 done, 1 failed, 2 wrong usage. Errors are written to standard "
-               "error with their message number.\n");
+    app.footer(
+        "Exit status: 0 done, 1 failed, 2 wrong usage. Errors are written to standard "
+        "error with their message number.\n");
 
     CLI::App* cfg = app.add_subcommand("cfg", "Read, change, check and migrate stanza files");
     cfg->require_subcommand(1);
@@ -75,8 +77,8 @@ int main(int argc, char** argv) {
     }
     addWrite(*cfg, "set", "Give a key this one value (stored crash-safe)", CfgWrite::kSet, true,
              run);
-    addWrite(*cfg, "add", "Add one more value to a key (stored crash-safe)", CfgWrite::kAdd,
-             true, run);
+    addWrite(*cfg, "add", "Add one more value to a key (stored crash-safe)", CfgWrite::kAdd, true,
+             run);
     addWrite(*cfg, "del", "Remove a value of a key, or the whole key without VALUE",
              CfgWrite::kDelete, false, run);
     {
@@ -131,8 +133,9 @@ int main(int argc, char** argv) {
         auto input = std::make_shared<std::string>();
         CLI::App* der = app.add_subcommand("der", "Wire objects (DER of a name/value map)");
         der->require_subcommand(1);
-        CLI::App* c = der->add_subcommand("dump", "Decode a wire object and print its trace, "
-                                                  "secrets masked");
+        CLI::App* c = der->add_subcommand("dump",
+                                          "Decode a wire object and print its trace, "
+                                          "secrets masked");
         c->add_option("FILE", *input, "the encoded object, - for standard input")->required();
         c->callback([=, &run] { run = [=] { return derDump(*input); }; });
     }

@@ -297,7 +297,8 @@ unsigned long ovAsnDecodeObj(const ov_asn_buffer_t* in, namevalueList_s_t* list)
     unsigned char* const block = static_cast<unsigned char*>(std::malloc(size));
     if (!block) return OV_ASN_E_NOMEM;
 
-    Arena arena{block, block + pointer_bytes, reinterpret_cast<char*>(block + pointer_bytes + record_bytes)};
+    Arena arena{block, block + pointer_bytes,
+                reinterpret_cast<char*>(block + pointer_bytes + record_bytes)};
     // The entries array comes first, so that it is the address of the whole block.
     namevalue_s_t** entries = arena.take_pointers<namevalue_s_t>(static_cast<unsigned int>(count));
     p = first;
@@ -346,18 +347,30 @@ void ov_asn_buffer_free(ov_asn_buffer_t* buffer) {
 
 const char* ov_asn_status_text(unsigned long status) {
     switch (status) {
-        case OV_ASN_OK: return "success";
-        case OV_ASN_E_EMPTY: return "the input holds no bytes";
-        case OV_ASN_E_TAG: return "an element does not carry the tag its place requires";
-        case OV_ASN_E_LENGTH: return "a length is indefinite, not in its shortest form, reserved or too wide";
-        case OV_ASN_E_TRUNCATED: return "the input ends before an element or a field does";
-        case OV_ASN_E_TRAILING: return "bytes follow the end of an element";
-        case OV_ASN_E_DEPTH: return "subtrees are nested too deeply";
-        case OV_ASN_E_NOMEM: return "out of memory";
-        case OV_ASN_E_INVALID: return "an argument is unusable";
-        case OV_ASN_E_TOO_LARGE: return "the encoding would exceed 4 GiB";
-        case OV_ASN_E_TEXT: return "a text holds a NUL byte";
-        default: return "unknown codec status";
+        case OV_ASN_OK:
+            return "success";
+        case OV_ASN_E_EMPTY:
+            return "the input holds no bytes";
+        case OV_ASN_E_TAG:
+            return "an element does not carry the tag its place requires";
+        case OV_ASN_E_LENGTH:
+            return "a length is indefinite, not in its shortest form, reserved or too wide";
+        case OV_ASN_E_TRUNCATED:
+            return "the input ends before an element or a field does";
+        case OV_ASN_E_TRAILING:
+            return "bytes follow the end of an element";
+        case OV_ASN_E_DEPTH:
+            return "subtrees are nested too deeply";
+        case OV_ASN_E_NOMEM:
+            return "out of memory";
+        case OV_ASN_E_INVALID:
+            return "an argument is unusable";
+        case OV_ASN_E_TOO_LARGE:
+            return "the encoding would exceed 4 GiB";
+        case OV_ASN_E_TEXT:
+            return "a text holds a NUL byte";
+        default:
+            return "unknown codec status";
     }
 }
 

@@ -130,7 +130,8 @@ nl_catd CatalogFor(unsigned number) {
 // REQUIRES: Lock() held.
 Found LookupUtf8(unsigned number) {
     auto& texts = Utf8Texts();
-    if (auto it = texts.find(number); it != texts.end()) return {it->second.c_str(), Source::Catalog};
+    if (auto it = texts.find(number); it != texts.end())
+        return {it->second.c_str(), Source::Catalog};
     nl_catd catd = CatalogFor(number);
     if (catd != reinterpret_cast<nl_catd>(-1)) {
         // catgets hands back the default argument (null here) when the message is absent.

@@ -89,19 +89,22 @@ Definitions read_definitions(const std::string& path) {
             unsigned prefix = 0;
             if (!parse_hex(prefix_word, 0xFFFFF, prefix) || name.empty() || !extra.empty())
                 fail(where, "expected: catalog <20-bit prefix in hex> <name>");
-            if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
+            if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") !=
+                std::string::npos)
                 fail(where, "catalog names are lower-case letters, digits and '_'");
             if (!defs.catalogs.emplace(prefix, name).second) fail(where, "catalog declared twice");
             continue;
         }
         unsigned number = 0;
-        if (!parse_hex(first, 0xFFFFFFFFul, number)) fail(where, "expected a message number in hex");
+        if (!parse_hex(first, 0xFFFFFFFFul, number))
+            fail(where, "expected a message number in hex");
         std::string text = trim(body.substr(first.size()));
         std::string name;
         std::istringstream rest(text);
         rest >> name;
         if (is_message_name(name)) {
-            if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::string::npos)
+            if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") !=
+                std::string::npos)
                 fail(where, "message names are upper-case letters, digits and '_'");
             text = trim(text.substr(name.size()));
             defs.names.emplace(number, name);
@@ -153,7 +156,8 @@ std::map<unsigned, std::string> message_names(const Definitions& defs, const std
             name = given->second;
         } else {
             std::string catalog = defs.catalogs.at(number >> 12);
-            for (char& c : catalog) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : catalog)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             char low[8];
             std::snprintf(low, sizeof low, "%03X", number & 0xFFF);
             name = kNamePrefix + catalog + "_" + low;
@@ -217,7 +221,8 @@ int main(int argc, char** argv) {
         char generic[16];
         std::snprintf(generic, sizeof generic, "ov%05x", prefix);
         if (extra && name != generic)
-            fail(argv[1], "catalog " + name + " must be named " + generic + " to be found by ovmsg");
+            fail(argv[1],
+                 "catalog " + name + " must be named " + generic + " to be found by ovmsg");
     }
 
     for (const auto& [prefix, name] : defs.catalogs) {
@@ -225,7 +230,8 @@ int main(int argc, char** argv) {
         msg << "$ Generated from " << argv[1] << "; edit that file instead.\n";
         msg << "$quote \"\n$set 1\n";
         for (const auto& [number, text] : defs.messages)
-            if ((number >> 12) == prefix) msg << (number & 0xFFF) << " " << gencat_quoted(text) << "\n";
+            if ((number >> 12) == prefix)
+                msg << (number & 0xFFF) << " " << gencat_quoted(text) << "\n";
         write_file(std::string(argv[2]) + "/" + name + ".msg", msg.str());
     }
 

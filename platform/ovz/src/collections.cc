@@ -19,9 +19,7 @@ constexpr unsigned long kFirstBuckets = 8;
 void* allocateMemory(std::size_t n) noexcept { return ZObject_6_0::operator new(n, std::nothrow); }
 void releaseMemory(void* p) noexcept { ZObject_6_0::operator delete(p); }
 
-[[noreturn]] void outOfMemory() {
-    ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
-}
+[[noreturn]] void outOfMemory() { ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__); }
 
 // Deletes a clone when the owner that was to take it could not; keeps exception paths tidy.
 struct CloneGuard {
@@ -125,8 +123,10 @@ void ZArrayList_6_0::dispose(ZObject_6_0* element) const {
 
 void ZArrayList_6_0::add(const ZObject_6_0& element) {
     if (size_ == capacity_) {
-        if (items_ == inline_) reserve(initialCapacity_ > kFirstRoom ? initialCapacity_ : kFirstRoom);
-        else reserve(capacity_ * 2);
+        if (items_ == inline_)
+            reserve(initialCapacity_ > kFirstRoom ? initialCapacity_ : kFirstRoom);
+        else
+            reserve(capacity_ * 2);
     }
     items_[size_] = store(element);
     ++size_;
@@ -138,7 +138,8 @@ ZObject_6_0* ZArrayList_6_0::get(unsigned long index) const {
 
 void ZArrayList_6_0::set(unsigned long index, const ZObject_6_0& element) {
     if (index >= size_)
-        ZInvalidParameterException_6_0("list index out of range").throwException(__FILE__, __LINE__);
+        ZInvalidParameterException_6_0("list index out of range")
+            .throwException(__FILE__, __LINE__);
     ZObject_6_0* replacement = store(element);
     ZObject_6_0* old = items_[index];
     items_[index] = replacement;
@@ -147,7 +148,8 @@ void ZArrayList_6_0::set(unsigned long index, const ZObject_6_0& element) {
 
 void ZArrayList_6_0::remove(unsigned long index) {
     if (index >= size_)
-        ZInvalidParameterException_6_0("list index out of range").throwException(__FILE__, __LINE__);
+        ZInvalidParameterException_6_0("list index out of range")
+            .throwException(__FILE__, __LINE__);
     ZObject_6_0* old = items_[index];
     std::memmove(items_ + index, items_ + index + 1, (size_ - index - 1) * sizeof(ZObject_6_0*));
     --size_;
@@ -351,8 +353,10 @@ void ZHashKeyMap_6_0::link(Node* n) {
     Node** slot = &buckets_[n->hash % bucketCount_];
     n->chain = *slot;
     *slot = n;
-    if (last_ != nullptr) last_->next = n;
-    else first_ = n;
+    if (last_ != nullptr)
+        last_->next = n;
+    else
+        first_ = n;
     last_ = n;
     ++size_;
 }
@@ -364,10 +368,14 @@ void ZHashKeyMap_6_0::unlink(Node* n) {
             break;
         }
     }
-    if (n->prev) n->prev->next = n->next;
-    else first_ = n->next;
-    if (n->next) n->next->prev = n->prev;
-    else last_ = n->prev;
+    if (n->prev)
+        n->prev->next = n->next;
+    else
+        first_ = n->next;
+    if (n->next)
+        n->next->prev = n->prev;
+    else
+        last_ = n->prev;
     --size_;
 }
 

@@ -10,40 +10,40 @@ namespace {
 
 // Insert formats of kinds 0 to 54; null where a kind has no message of its own.
 const char* const kKindFormats[55] = {
-    /*  0 */ nullptr,   "",         "%s%s%d",   "%d",       "%d",
-    /*  5 */ "%d",      "%d",       "%d",       "%d",       "%d",
-    /* 10 */ "%d",      "",         "%s%s",     "%s%s",     "",
-    /* 15 */ "%d",      "%d",       "%d",       "%d",       "",
-    /* 20 */ "%d",      "%d",       "",         nullptr,    "%d",
-    /* 25 */ "%d",      "%d",       "%d",       "%s%s%s",   "%d",
-    /* 30 */ "%d",      "",         "%s",       "%d",       "%d",
-    /* 35 */ "%d",      "%d",       "%d%s",     "%d%s",     "%s%s%s%s",
-    /* 40 */ "%s%s%s%s", "%s%s%s%s", "%s",      "%s%s%d",   "%s%d%s",
-    /* 45 */ "",        "",         "%s%s",     "",         "%s",
-    /* 50 */ "%s",      "%s%d%s",   "%s%s%d%s", "%s",       "%s",
+    /*  0 */ nullptr,    "",         "%s%s%d",   "%d",     "%d",
+    /*  5 */ "%d",       "%d",       "%d",       "%d",     "%d",
+    /* 10 */ "%d",       "",         "%s%s",     "%s%s",   "",
+    /* 15 */ "%d",       "%d",       "%d",       "%d",     "",
+    /* 20 */ "%d",       "%d",       "",         nullptr,  "%d",
+    /* 25 */ "%d",       "%d",       "%d",       "%s%s%s", "%d",
+    /* 30 */ "%d",       "",         "%s",       "%d",     "%d",
+    /* 35 */ "%d",       "%d",       "%d%s",     "%d%s",   "%s%s%s%s",
+    /* 40 */ "%s%s%s%s", "%s%s%s%s", "%s",       "%s%s%d", "%s%d%s",
+    /* 45 */ "",         "",         "%s%s",     "",       "%s",
+    /* 50 */ "%s",       "%s%d%s",   "%s%s%d%s", "%s",     "%s",
 };
 
 // How the inserts read in the exception's text, for the kinds this library raises.
 std::string describe(int kind, const std::vector<ZExceptionInsert_6_0>& in) {
     auto s = [&](std::size_t i) { return std::string(in[i].text()); };
     switch (kind) {
-    case ZEXC_OUT_OF_MEMORY:
-        return "out of memory";
-    case ZEXC_FILE_READ:
-        return "cannot open or read file " + s(0) + ": " + s(1);
-    case ZEXC_FILE_WRITE:
-        return "cannot write file " + s(0) + ": " + s(1);
-    case ZEXC_INVALID_PARAMETER:
-        return "invalid parameter: " + s(0);
-    case ZEXC_FAILURE:
-        return in[0].text()[0] != '\0' ? s(0) : std::string("object library failure");
-    case ZEXC_PROPERTIES_INVALID_DATA:
-        return "invalid data in " + s(1) + " at line " + std::to_string(in[2].number()) + ": " +
-               s(0);
-    case ZEXC_LOCK_FAILURE:
-        return "lock failure: " + s(0);
-    default:
-        break;
+        case ZEXC_OUT_OF_MEMORY:
+            return "out of memory";
+        case ZEXC_FILE_READ:
+            return "cannot open or read file " + s(0) + ": " + s(1);
+        case ZEXC_FILE_WRITE:
+            return "cannot write file " + s(0) + ": " + s(1);
+        case ZEXC_INVALID_PARAMETER:
+            return "invalid parameter: " + s(0);
+        case ZEXC_FAILURE:
+            return in[0].text()[0] != '\0' ? s(0) : std::string("object library failure");
+        case ZEXC_PROPERTIES_INVALID_DATA:
+            return "invalid data in " + s(1) + " at line " + std::to_string(in[2].number()) + ": " +
+                   s(0);
+        case ZEXC_LOCK_FAILURE:
+            return "lock failure: " + s(0);
+        default:
+            break;
     }
     std::string text = "exception of kind " + std::to_string(kind);
     for (std::size_t i = 0; i < in.size(); ++i) {
@@ -107,8 +107,7 @@ ZException_6_0::ZException_6_0(int kind, std::initializer_list<ZExceptionInsert_
     build(inserts, text);
 }
 
-void ZException_6_0::build(std::initializer_list<ZExceptionInsert_6_0> inserts,
-                           const char* text) {
+void ZException_6_0::build(std::initializer_list<ZExceptionInsert_6_0> inserts, const char* text) {
     const char* format = zexceptionFormat_6_0(kind_);
     const ZExceptionInsert_6_0* given = inserts.begin();
     std::size_t count = inserts.size();
@@ -159,9 +158,7 @@ void ZException_6_0::setSource(const char* file, int line) {
     line_ = line;
 }
 
-int ZException_6_0::report() {
-    return reportTo(*ZMessageService_6_0::messageService());
-}
+int ZException_6_0::report() { return reportTo(*ZMessageService_6_0::messageService()); }
 
 int ZException_6_0::reportTo(const ZMessageService_6_0& service) const {
     return expand(service, this, inserts_);

@@ -30,12 +30,12 @@ int readWholeFile(const char* name, std::string& out, size_t maxSize);
 // id + "." + six letters or digits, in the target's directory, and are write-locked (open
 // file description locks) by their writer until they have been renamed or removed.
 struct ReplaceOptions {
-  // Permission bits of a file that does not exist yet; null: 0666 masked by the process's
-  // umask (and the directory's default ACL), as open(2) gives.
-  const mode_t* newFileMode = nullptr;
-  // Write into an unnamed file (O_TMPFILE) that gets a name only once it is complete;
-  // false, or where the file system cannot, a named temporary file is written instead.
-  bool unnamedFirst = true;
+    // Permission bits of a file that does not exist yet; null: 0666 masked by the process's
+    // umask (and the directory's default ACL), as open(2) gives.
+    const mode_t* newFileMode = nullptr;
+    // Write into an unnamed file (O_TMPFILE) that gets a name only once it is complete;
+    // false, or where the file system cannot, a named temporary file is written instead.
+    bool unnamedFirst = true;
 };
 
 // Replaces `name` with `data`: writes a temporary file in the same directory, syncs it, gives
@@ -46,7 +46,8 @@ struct ReplaceOptions {
 // rename has happened; the directory sync may still have failed then, and `*syncError`
 // (when not null) gets its errno value, else 0. Returns an errno value when the file was not
 // replaced; the original is then as it was and no temporary file is left.
-int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options, int* syncError);
+int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options,
+                int* syncError);
 
 }  // namespace ovz_properties
 

@@ -33,13 +33,13 @@ std::string fill(const char* text, const S* const (&inserts)[6]) {
 
 unsigned int severityOf(int severity) {
     switch (severity) {
-    case OV_SVC_FATAL:
-    case OV_SVC_ERROR:
-    case OV_SVC_WARNING:
-    case OV_SVC_NOTICE:
-        return static_cast<unsigned int>(severity);
-    default:
-        return OV_SVC_NOTICE;
+        case OV_SVC_FATAL:
+        case OV_SVC_ERROR:
+        case OV_SVC_WARNING:
+        case OV_SVC_NOTICE:
+            return static_cast<unsigned int>(severity);
+        default:
+            return OV_SVC_NOTICE;
     }
 }
 

@@ -28,9 +28,7 @@ ZObject_6_0* ZObject_6_0::clone() const {
     ZException_6_0(ZEXC_FAILURE, {what}).throwException(__FILE__, __LINE__);
 }
 
-bool ZObject_6_0::equals(const ZObject_6_0& other) const {
-    return this == &other;
-}
+bool ZObject_6_0::equals(const ZObject_6_0& other) const { return this == &other; }
 
 namespace {
 

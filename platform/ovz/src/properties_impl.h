@@ -15,14 +15,14 @@
 #include "stanza_document.h"
 
 struct ZProperties_6_0::Impl {
-  // Readers share, writers (edits, the swap of a newly loaded document) hold it alone.
-  mutable std::shared_mutex lock;
-  std::unique_ptr<ovz_stanza::Document> doc = std::make_unique<ovz_stanza::Document>();
-  std::string fileName;  // of the last successful load
-  // Permission bits of a file that store() creates, once set by setAttributes; until then
-  // a new file gets what open(2) gives to 0666.
-  bool newFileModeSet = false;
-  mode_t newFileMode = 0;
+    // Readers share, writers (edits, the swap of a newly loaded document) hold it alone.
+    mutable std::shared_mutex lock;
+    std::unique_ptr<ovz_stanza::Document> doc = std::make_unique<ovz_stanza::Document>();
+    std::string fileName;  // of the last successful load
+    // Permission bits of a file that store() creates, once set by setAttributes; until then
+    // a new file gets what open(2) gives to 0666.
+    bool newFileModeSet = false;
+    mode_t newFileMode = 0;
 };
 
 namespace ovz_properties {

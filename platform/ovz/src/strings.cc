@@ -23,9 +23,7 @@
 
 namespace {
 
-[[noreturn]] void outOfMemory() {
-    ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
-}
+[[noreturn]] void outOfMemory() { ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__); }
 
 bool isUTF8Name(const char* codeset) {
     return codeset != nullptr &&

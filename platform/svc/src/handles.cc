@@ -96,7 +96,8 @@ void ApplyEnvironment(dce_svc_handle_t h) {
 // that are not the product's may belong to a caller's own handle, whose table is not known.
 bool UnknownProductSubcomp(const DebugEntry& e) {
     if (e.component == "*" || e.subcomp == "*") return false;
-    for (dce_svc_handle_t h : {&bas_handle, &wvcore_handle, &ras_handle, &ovc_handle, &ovz_handle}) {
+    for (dce_svc_handle_t h :
+         {&bas_handle, &wvcore_handle, &ras_handle, &ovc_handle, &ovz_handle}) {
         if (e.component != h->component) continue;
         unsigned index = 0;
         if (ParseDecimal(e.subcomp, index)) return index >= h->table_size;
@@ -114,11 +115,13 @@ void WarnAboutDebugEnvironment() {
     if (!env) return;
     DebugSetting setting = ParseDebugSetting(env);
     for (const std::string& entry : setting.rejected)
-        ovsvc_internal::WarnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug, entry.c_str());
+        ovsvc_internal::WarnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug,
+                                     entry.c_str());
     for (const DebugEntry& e : setting.entries) {
         if (!UnknownProductSubcomp(e)) continue;
         std::string entry = e.component + ":" + e.subcomp + "=" + std::to_string(e.level);
-        ovsvc_internal::WarnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug, entry.c_str());
+        ovsvc_internal::WarnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug,
+                                     entry.c_str());
     }
 }
 

@@ -18,13 +18,13 @@ constexpr int kMaxWidth = 256;
 struct Directive {
     int position = 0;  // 1-based from %n$, 0 when sequential
     std::string flags;
-    int width = -1;    // -1: none
+    int width = -1;  // -1: none
     bool star_width = false;
     int precision = -1;
     bool star_precision = false;
     std::string_view length;  // "", hh, h, l, ll, z, j, t, L, q (static texts)
     char conversion = 0;
-    size_t end = 0;      // index just past the conversion character
+    size_t end = 0;  // index just past the conversion character
 };
 
 int ReadNumber(std::string_view s, size_t& i) {
@@ -93,7 +93,8 @@ std::string FormatNumber(const Directive& directive, char conversion, bool is_si
     for (char f : directive.flags)
         if (std::strchr("-+ 0", f) || (f == '#' && conversion != 'd' && conversion != 'u'))
             if (fmt.find(f) == std::string::npos) fmt += f;
-    if (directive.width >= 0) fmt += std::to_string(directive.width > kMaxWidth ? kMaxWidth : directive.width);
+    if (directive.width >= 0)
+        fmt += std::to_string(directive.width > kMaxWidth ? kMaxWidth : directive.width);
     if (directive.precision >= 0) {
         fmt += '.';
         fmt += std::to_string(directive.precision > kMaxWidth ? kMaxWidth : directive.precision);
@@ -116,21 +117,24 @@ std::string RenderInsert(const Insert& in, const Directive& directive) {
         case Insert::Kind::Unsigned:
             if (numeric_conv) {
                 if (conv == 'd' || conv == 'i')
-                    return FormatNumber(directive, conv == 'i' ? 'd' : conv, in.kind == Insert::Kind::Signed,
-                                        in.s, in.u);
+                    return FormatNumber(directive, conv == 'i' ? 'd' : conv,
+                                        in.kind == Insert::Kind::Signed, in.s, in.u);
                 return FormatNumber(directive, conv, false, 0, in.u);
             }
-            if (conv == 'c' && in.u < 0x80) return Pad(std::string(1, static_cast<char>(in.u)), directive);
+            if (conv == 'c' && in.u < 0x80)
+                return Pad(std::string(1, static_cast<char>(in.u)), directive);
             return Pad(in.natural(), directive);
         case Insert::Kind::Char:
-            if (numeric_conv) return FormatNumber(directive, conv == 'i' ? 'd' : conv, false, 0, in.u);
+            if (numeric_conv)
+                return FormatNumber(directive, conv == 'i' ? 'd' : conv, false, 0, in.u);
             return Pad(in.natural(), directive);
         case Insert::Kind::Pointer:
             return Pad(in.natural(), directive);
         case Insert::Kind::String:
         default: {
             std::string body = in.str;
-            if (conv == 's' && directive.precision >= 0 && static_cast<size_t>(directive.precision) < body.size())
+            if (conv == 's' && directive.precision >= 0 &&
+                static_cast<size_t>(directive.precision) < body.size())
                 body.resize(directive.precision);
             return Pad(std::move(body), directive);
         }
@@ -154,8 +158,12 @@ std::string Insert::natural() const {
             return buf;
         case Kind::Unsigned:
         default:
-            std::snprintf(buf, sizeof buf, conversion == 'x' ? "%llx" : conversion == 'X' ? "%llX"
-                                          : conversion == 'o' ? "%llo" : "%llu", u);
+            std::snprintf(buf, sizeof buf,
+                          conversion == 'x'   ? "%llx"
+                          : conversion == 'X' ? "%llX"
+                          : conversion == 'o' ? "%llo"
+                                              : "%llu",
+                          u);
             return buf;
     }
 }
@@ -171,9 +179,9 @@ bool PullSigned(std::string_view len, va_list* ap, Insert& in) {
         if (len == "h") v = static_cast<short>(v);
         if (len == "hh") v = static_cast<signed char>(v);
         in.s = v;
-        in.u = len == "hh" ? static_cast<unsigned char>(v)
-             : len == "h"  ? static_cast<unsigned short>(v)
-                           : static_cast<unsigned int>(v);
+        in.u = len == "hh"  ? static_cast<unsigned char>(v)
+               : len == "h" ? static_cast<unsigned short>(v)
+                            : static_cast<unsigned int>(v);
     } else if (len == "l" || len == "z" || len == "t") {
         long v = va_arg(*ap, long);
         in.s = v;
@@ -193,8 +201,9 @@ bool PullUnsigned(std::string_view len, va_list* ap, Insert& in) {
     in.kind = Insert::Kind::Unsigned;
     if (len.empty() || len == "h" || len == "hh") {
         unsigned v = va_arg(*ap, unsigned);
-        in.u = len == "h" ? static_cast<unsigned short>(v)
-             : len == "hh" ? static_cast<unsigned char>(v) : v;
+        in.u = len == "h"    ? static_cast<unsigned short>(v)
+               : len == "hh" ? static_cast<unsigned char>(v)
+                             : v;
     } else if (len == "l" || len == "z" || len == "t") {
         in.u = va_arg(*ap, unsigned long);
     } else if (len == "ll" || len == "q" || len == "j") {

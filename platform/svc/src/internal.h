@@ -15,11 +15,11 @@ namespace ovsvc_internal {
 struct Insert {
     enum class Kind { String, Signed, Unsigned, Char, Pointer };
     Kind kind = Kind::String;
-    char conversion = 's';     // the conversion of `format` that named it: s d i u x X o c p
-    std::string str;           // Kind::String; "(null)" for a null pointer
-    long long s = 0;           // Kind::Signed
-    unsigned long long u = 0;  // Unsigned, Char, Pointer; for Signed, the same bits unsigned
-                               // at the insert's own width (so %x of -1 as int is ffffffff)
+    char conversion = 's';        // the conversion of `format` that named it: s d i u x X o c p
+    std::string str;              // Kind::String; "(null)" for a null pointer
+    long long s = 0;              // Kind::Signed
+    unsigned long long u = 0;     // Unsigned, Char, Pointer; for Signed, the same bits unsigned
+                                  // at the insert's own width (so %x of -1 as int is ffffffff)
     std::string natural() const;  // rendered as `conversion` alone would
 };
 

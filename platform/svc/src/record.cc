@@ -66,11 +66,16 @@ unsigned SeverityOf(unsigned attributes) {
 
 const char* SeverityName(unsigned severity) {
     switch (severity) {
-        case OV_SVC_FATAL: return "FATAL";
-        case OV_SVC_ERROR: return "ERROR";
-        case OV_SVC_WARNING: return "WARNING";
-        case OV_SVC_NOTICE: return "NOTICE";
-        default: return "DEBUG";
+        case OV_SVC_FATAL:
+            return "FATAL";
+        case OV_SVC_ERROR:
+            return "ERROR";
+        case OV_SVC_WARNING:
+            return "WARNING";
+        case OV_SVC_NOTICE:
+            return "NOTICE";
+        default:
+            return "DEBUG";
     }
 }
 
@@ -140,12 +145,13 @@ std::string RecordBody(const Record& r, const char* component, const char* subco
     std::snprintf(head, sizeof head, "[%ld] ", static_cast<long>(getpid()));
     char number[16];
     std::snprintf(number, sizeof number, "0x%08x", r.msgid);
-    return prog + head + severity + " " + where + " " + number + " " + (*r.file ? r.file : "-") + ":" +
-           std::to_string(r.line) + " " + OneRecordText(r.text);
+    return prog + head + severity + " " + where + " " + number + " " + (*r.file ? r.file : "-") +
+           ":" + std::to_string(r.line) + " " + OneRecordText(r.text);
 }
 
 // Hands the record to the capture sink, when one is installed.
-void DeliverToCapture(const Record& r, const char* component, const char* subcomp_name, const std::string& line) {
+void DeliverToCapture(const Record& r, const char* component, const char* subcomp_name,
+                      const std::string& line) {
     Capture& cap = CaptureState();
     if (!cap.installed.load(std::memory_order_acquire)) return;
     std::vector<std::string> texts;
@@ -215,7 +221,8 @@ int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file,
     r.attributes = attributes;
     r.msgid = msgid;
     unsigned status = 0;
-    const char* text = r.utf8 ? ov_msg_get_msg_utf8(msgid, &status) : ov_msg_get_msg(msgid, &status);
+    const char* text =
+        r.utf8 ? ov_msg_get_msg_utf8(msgid, &status) : ov_msg_get_msg(msgid, &status);
     r.text = text ? ovsvc_internal::FillText(text, r.inserts)
                   : ovsvc_internal::FallbackText(msgid, r.inserts);
     return Emit(r);
@@ -303,7 +310,8 @@ int ov_svc_printf_withfile(dce_svc_handle_t handle, const char* file, int line, 
                            unsigned int subcomp, unsigned int attributes, unsigned int msgid, ...) {
     va_list args;
     va_start(args, msgid);
-    int result = PrintMessage(handle, nullptr, file, line, format, subcomp, attributes, msgid, args);
+    int result =
+        PrintMessage(handle, nullptr, file, line, format, subcomp, attributes, msgid, args);
     va_end(args);
     return result;
 }
@@ -319,7 +327,8 @@ int ov_svc_printf_cs_withfile(dce_svc_handle_t handle, const char* codeset, cons
                               unsigned int attributes, unsigned int msgid, ...) {
     va_list args;
     va_start(args, msgid);
-    int result = PrintMessage(handle, codeset, file, line, format, subcomp, attributes, msgid, args);
+    int result =
+        PrintMessage(handle, codeset, file, line, format, subcomp, attributes, msgid, args);
     va_end(args);
     return result;
 }
@@ -333,7 +342,8 @@ void ov_svc__debug_withfile(dce_svc_handle_t handle, const char* file, int line,
 }
 
 void ov_svc__debug_utf8_withfile(dce_svc_handle_t handle, const char* file, int line,
-                                 unsigned int subcomp, unsigned int level, const char* format, ...) {
+                                 unsigned int subcomp, unsigned int level, const char* format,
+                                 ...) {
     va_list args;
     va_start(args, format);
     PrintDebug(handle, true, file, line, subcomp, level, format, args);

@@ -30,31 +30,46 @@ constexpr int kRoutes = 5;
 
 int RouteIndex(unsigned severity) {
     switch (severity) {
-        case OV_SVC_DEBUG: return 0;
-        case OV_SVC_FATAL: return 1;
-        case OV_SVC_ERROR: return 2;
-        case OV_SVC_WARNING: return 3;
-        case OV_SVC_NOTICE: return 4;
-        default: return -1;
+        case OV_SVC_DEBUG:
+            return 0;
+        case OV_SVC_FATAL:
+            return 1;
+        case OV_SVC_ERROR:
+            return 2;
+        case OV_SVC_WARNING:
+            return 3;
+        case OV_SVC_NOTICE:
+            return 4;
+        default:
+            return -1;
     }
 }
 
 // The priority of syslog(3) and of the journal's "<N>" prefix for each severity.
 int Priority(unsigned severity) {
     switch (severity) {
-        case OV_SVC_FATAL: return LOG_CRIT;
-        case OV_SVC_ERROR: return LOG_ERR;
-        case OV_SVC_WARNING: return LOG_WARNING;
-        case OV_SVC_NOTICE: return LOG_NOTICE;
-        case OV_SVC_DEBUG: return LOG_DEBUG;
-        default: return LOG_ERR;
+        case OV_SVC_FATAL:
+            return LOG_CRIT;
+        case OV_SVC_ERROR:
+            return LOG_ERR;
+        case OV_SVC_WARNING:
+            return LOG_WARNING;
+        case OV_SVC_NOTICE:
+            return LOG_NOTICE;
+        case OV_SVC_DEBUG:
+            return LOG_DEBUG;
+        default:
+            return LOG_ERR;
     }
 }
 
 struct Routes {
     std::mutex mutex;  // guards `routes` and serialises the writes
-    Route routes[kRoutes] = {{RouteKind::Discard, -1}, {RouteKind::Stderr, -1}, {RouteKind::Stderr, -1},
-                             {RouteKind::Stderr, -1}, {RouteKind::Discard, -1}};
+    Route routes[kRoutes] = {{RouteKind::Discard, -1},
+                             {RouteKind::Stderr, -1},
+                             {RouteKind::Stderr, -1},
+                             {RouteKind::Stderr, -1},
+                             {RouteKind::Discard, -1}};
 };
 
 // Made on first use under pthread_once and never destroyed: records may be written during exit.
@@ -136,7 +151,8 @@ std::string LineText(unsigned severity, const std::string& stamp, const std::str
 // and every write once the reader stops, a socket cannot be opened, and writing records onto
 // a block device would destroy what is stored there. The open never blocks.
 bool OpenFile(const std::string& path, int& fd, std::string& why) {
-    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0640);
+    fd =
+        open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0640);
     if (fd < 0) {
         // A FIFO without a reader (or a socket) refuses a non-blocking open with ENXIO.
         why = errno == ENXIO ? "not a regular file or character device" : std::strerror(errno);

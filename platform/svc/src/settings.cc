@@ -56,7 +56,8 @@ bool ParseRoute(std::string_view text, RouteSpec& out) {
             return true;
         }
     }
-    if (text.size() > kFilePrefix.size() && EqualsIgnoringCase(text.substr(0, kFilePrefix.size()), kFilePrefix)) {
+    if (text.size() > kFilePrefix.size() &&
+        EqualsIgnoringCase(text.substr(0, kFilePrefix.size()), kFilePrefix)) {
         std::string_view path = text.substr(kFilePrefix.size());
         // A NUL would cut the path short where it is opened.
         if (path.find('\0') != std::string_view::npos) return false;
@@ -81,7 +82,8 @@ DebugSetting ParseDebugSetting(std::string_view text) {
         text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
         if (entry.empty()) continue;
         size_t colon = entry.find(':');
-        size_t equals = colon == std::string_view::npos ? std::string_view::npos : entry.find('=', colon);
+        size_t equals =
+            colon == std::string_view::npos ? std::string_view::npos : entry.find('=', colon);
         DebugEntry parsed;
         if (equals == std::string_view::npos || !IsName(entry.substr(0, colon)) ||
             !IsName(entry.substr(colon + 1, equals - colon - 1)) ||

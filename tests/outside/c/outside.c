@@ -50,7 +50,8 @@ int main(void) {
                 getenv("NLSPATH") ? getenv("NLSPATH") : "(unset)");
         return 1;
     }
-    printf("outside C program (ovutil %s): base64 works; catalog text found through NLSPATH=%s: %s\n",
-           ovutil_version(), getenv("NLSPATH"), message);
+    printf(
+        "outside C program (ovutil %s): base64 works; catalog text found through NLSPATH=%s: %s\n",
+        ovutil_version(), getenv("NLSPATH"), message);
     return 0;
 }

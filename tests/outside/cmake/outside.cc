@@ -51,7 +51,9 @@ int main() {
         return 1;
     }
     std::system(("rm -rf '" + dir + "'").c_str());
-    std::printf("outside C++ project: stanza file written and read back through the registry; "
-                "catalog text: %s\n", text);
+    std::printf(
+        "outside C++ project: stanza file written and read back through the registry; "
+        "catalog text: %s\n",
+        text);
     return 0;
 }

@@ -38,9 +38,9 @@ int ov_asn_c_round_trip(void) {
  * otherwise the first status that fails. */
 unsigned long ov_asn_c_status_texts(void) {
     static const unsigned long statuses[] = {
-        OV_ASN_OK,        OV_ASN_E_EMPTY, OV_ASN_E_TAG,   OV_ASN_E_LENGTH,
-        OV_ASN_E_TRUNCATED, OV_ASN_E_TRAILING, OV_ASN_E_DEPTH, OV_ASN_E_NOMEM,
-        OV_ASN_E_INVALID, OV_ASN_E_TOO_LARGE, OV_ASN_E_TEXT};
+        OV_ASN_OK,          OV_ASN_E_EMPTY,     OV_ASN_E_TAG,   OV_ASN_E_LENGTH,
+        OV_ASN_E_TRUNCATED, OV_ASN_E_TRAILING,  OV_ASN_E_DEPTH, OV_ASN_E_NOMEM,
+        OV_ASN_E_INVALID,   OV_ASN_E_TOO_LARGE, OV_ASN_E_TEXT};
     const size_t count = sizeof statuses / sizeof statuses[0];
     const char* unknown = ov_asn_status_text(OV_ASN_E_TEXT + 1);
     size_t i, j;

@@ -57,28 +57,22 @@ TEST(AsnInterop, OpensslParsesTheEncoding) {
 
     // One line per element, in document order: the depth after "d=", then the element.
     const char* expected[] = {
-        "d=0", "SEQUENCE",                          // the list
-        "d=1", "SEQUENCE",                          // user
-        "d=2", "UTF8STRING", ":user",
-        "d=2", "SEQUENCE",                          // its values
-        "d=3", "UTF8STRING", ":alice",
-        "d=3", "UTF8STRING", ":b",
-        "d=2", "SEQUENCE",                          // its subtrees
-        "d=3", "SEQUENCE",                          // group
-        "d=4", "UTF8STRING", ":group",
-        "d=4", "SEQUENCE",
-        "d=5", "UTF8STRING", ":staff",
-        "d=4", "SEQUENCE",
-        "d=1", "SEQUENCE",                          // empty
-        "d=2", "UTF8STRING", ":empty",
-        "d=2", "SEQUENCE",
-        "d=2", "SEQUENCE",
+        "d=0",      "SEQUENCE",                                   // the list
+        "d=1",      "SEQUENCE",                                   // user
+        "d=2",      "UTF8STRING", ":user",    "d=2", "SEQUENCE",  // its values
+        "d=3",      "UTF8STRING", ":alice",   "d=3", "UTF8STRING", ":b",  "d=2",
+        "SEQUENCE",              // its subtrees
+        "d=3",      "SEQUENCE",  // group
+        "d=4",      "UTF8STRING", ":group",   "d=4", "SEQUENCE",   "d=5", "UTF8STRING",
+        ":staff",   "d=4",        "SEQUENCE", "d=1", "SEQUENCE",  // empty
+        "d=2",      "UTF8STRING", ":empty",   "d=2", "SEQUENCE",   "d=2", "SEQUENCE",
     };
     size_t at = 0;
     for (const char* token : expected) {
         const size_t found = output.find(token, at);
-        ASSERT_NE(found, std::string::npos) << "missing " << token << " after offset " << at
-                                            << " in:\n" << output;
+        ASSERT_NE(found, std::string::npos)
+            << "missing " << token << " after offset " << at << " in:\n"
+            << output;
         at = found + std::strlen(token);
     }
     EXPECT_EQ(output.find("SEQUENCE", at), std::string::npos) << output;

@@ -87,14 +87,17 @@ TEST(AsnCodec, TreesRoundTripAndEncodeAsDer) {
         {"empty list", {}},
         {"a name without values or subtrees", {Node{"alone", {}, {}}}},
         {"empty texts", {Node{"", {"", ""}, {Node{"", {""}, {}}}}}},
-        {"non-ASCII UTF-8", {Node{"n\xC3\xA4me", {"\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x94\x91"}, {}}}},
+        {"non-ASCII UTF-8",
+         {Node{"n\xC3\xA4me", {"\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x94\x91"}, {}}}},
         {"values keep their order", {Node{"n", {"3", "1", "2"}, {}}}},
-        {"subtrees", {Node{"a", {"1"}, {Node{"b", {}, {Node{"c", {"2", "3"}, {}}}}, Node{"d", {}, {}}}},
-                      Node{"e", {}, {}}}},
+        {"subtrees",
+         {Node{"a", {"1"}, {Node{"b", {}, {Node{"c", {"2", "3"}, {}}}}, Node{"d", {}, {}}}},
+          Node{"e", {}, {}}}},
         {"every length form",
-         {Node{std::string(127, 'a'), {std::string(128, 'b'), std::string(255, 'c'),
-                                       std::string(256, 'd'), std::string(65535, 'e'),
-                                       std::string(65536, 'f'), std::string(1 << 24, 'g')}, {}}}},
+         {Node{std::string(127, 'a'),
+               {std::string(128, 'b'), std::string(255, 'c'), std::string(256, 'd'),
+                std::string(65535, 'e'), std::string(65536, 'f'), std::string(1 << 24, 'g')},
+               {}}}},
         {"thousands of names", many},
     };
     for (const auto& c : cases) {
@@ -110,8 +113,10 @@ TEST(AsnCodec, TreesRoundTripAndEncodeAsDer) {
 
 TEST(AsnCodec, KnownTreeGivesExactBytes) {
     Records records({Node{"a", {"b"}, {}}});
-    EXPECT_EQ(encode(records.list),
-              std::string("\x30\x0C\x30\x0A\x0C\x01" "a\x30\x03\x0C\x01" "b\x30\x00", 14));
+    EXPECT_EQ(encode(records.list), std::string("\x30\x0C\x30\x0A\x0C\x01"
+                                                "a\x30\x03\x0C\x01"
+                                                "b\x30\x00",
+                                                14));
     Records empty({});
     EXPECT_EQ(encode(empty.list), std::string("\x30\x00", 2));
 }
@@ -216,20 +221,29 @@ TEST(AsnCodec, MalformedInputIsRefusedWithItsStatus) {
         {"fields in the wrong order", seq(seq(no_values + name + seq(""))), OV_ASN_E_TAG},
         {"indefinite length", std::string("\x30\x80\x00\x00", 4), OV_ASN_E_LENGTH},
         {"long form for a short length", std::string("\x30\x81\x00", 3), OV_ASN_E_LENGTH},
-        {"long form 0x81 for 127", std::string("\x30\x81\x7F", 3) + std::string(127, '\0'), OV_ASN_E_LENGTH},
-        {"leading zero length byte", std::string("\x30\x82\x00\x80", 4) + std::string(128, '\0'), OV_ASN_E_LENGTH},
-        {"length wider than 32 bits", std::string("\x30\x85\x01\x00\x00\x00\x00", 7), OV_ASN_E_LENGTH},
+        {"long form 0x81 for 127", std::string("\x30\x81\x7F", 3) + std::string(127, '\0'),
+         OV_ASN_E_LENGTH},
+        {"leading zero length byte", std::string("\x30\x82\x00\x80", 4) + std::string(128, '\0'),
+         OV_ASN_E_LENGTH},
+        {"length wider than 32 bits", std::string("\x30\x85\x01\x00\x00\x00\x00", 7),
+         OV_ASN_E_LENGTH},
         {"reserved length 0xFF", std::string("\x30\xFF", 2), OV_ASN_E_LENGTH},
-        {"non-minimal text length", seq(seq(std::string("\x0C\x81\x01n", 4) + no_values + seq(""))), OV_ASN_E_LENGTH},
+        {"non-minimal text length", seq(seq(std::string("\x0C\x81\x01n", 4) + no_values + seq(""))),
+         OV_ASN_E_LENGTH},
         {"a byte after the list", seq(good_record) + std::string(1, '\0'), OV_ASN_E_TRAILING},
-        {"a fourth field in a record", seq(seq(name + no_values + seq("") + utf8("x"))), OV_ASN_E_TRAILING},
+        {"a fourth field in a record", seq(seq(name + no_values + seq("") + utf8("x"))),
+         OV_ASN_E_TRAILING},
         {"subtrees field missing", seq(seq(name + no_values)), OV_ASN_E_TRUNCATED},
         {"record with only a name", seq(seq(name)), OV_ASN_E_TRUNCATED},
         {"empty record", seq(seq("")), OV_ASN_E_TRUNCATED},
-        {"text longer than its record", seq(seq(std::string("\x0C\x09n", 3) + no_values + seq(""))), OV_ASN_E_TRUNCATED},
-        {"list claiming 4 GiB", std::string("\x30\x84\xFF\xFF\xFF\xFF", 6) + good_record, OV_ASN_E_TRUNCATED},
-        {"values claiming 16 MiB", seq(seq(name + std::string("\x30\x83\xFF\xFF\xFF", 5) + seq(""))), OV_ASN_E_TRUNCATED},
-        {"a NUL inside a text", seq(seq(utf8(std::string("a\0b", 3)) + no_values + seq(""))), OV_ASN_E_TEXT},
+        {"text longer than its record", seq(seq(std::string("\x0C\x09n", 3) + no_values + seq(""))),
+         OV_ASN_E_TRUNCATED},
+        {"list claiming 4 GiB", std::string("\x30\x84\xFF\xFF\xFF\xFF", 6) + good_record,
+         OV_ASN_E_TRUNCATED},
+        {"values claiming 16 MiB",
+         seq(seq(name + std::string("\x30\x83\xFF\xFF\xFF", 5) + seq(""))), OV_ASN_E_TRUNCATED},
+        {"a NUL inside a text", seq(seq(utf8(std::string("a\0b", 3)) + no_values + seq(""))),
+         OV_ASN_E_TEXT},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -28,9 +28,10 @@ protected:
     int Run(const std::string& definitions) {
         const fs::path def = dir_ / "messages.def";
         std::ofstream(def, std::ios::binary) << definitions;
-        const std::string command = std::string(OVMSGGEN) + " " + def.string() + " " + dir_.string() +
-                                    " " + (dir_ / "defaults.cc").string() + " " +
-                                    (dir_ / "messages.h").string() + " 2>" + (dir_ / "err").string();
+        const std::string command = std::string(OVMSGGEN) + " " + def.string() + " " +
+                                    dir_.string() + " " + (dir_ / "defaults.cc").string() + " " +
+                                    (dir_ / "messages.h").string() + " 2>" +
+                                    (dir_ / "err").string();
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -48,17 +49,17 @@ protected:
 const char kCatalog[] = "catalog 0x12345 ovtest\n";
 
 TEST_F(Generator, NamesEveryNumberFromTheFileOrFromItsCatalog) {
-    ASSERT_EQ(Run(std::string(kCatalog) +
-                  "0x12345001 OV_MSG_TEST_NAMED A named message %s.\n"
-                  "0x123450A2 A message without a name.\n"),
+    ASSERT_EQ(Run(std::string(kCatalog) + "0x12345001 OV_MSG_TEST_NAMED A named message %s.\n"
+                                          "0x123450A2 A message without a name.\n"),
               0)
         << Read("err");
     const std::string header = Read("messages.h");
     EXPECT_NE(header.find("#define OV_MSG_TEST_NAMED 0x12345001u /* A named message %s. */\n"),
               std::string::npos)
         << header;
-    EXPECT_NE(header.find("#define OV_MSG_OVTEST_0A2 0x123450A2u /* A message without a name. */\n"),
-              std::string::npos)
+    EXPECT_NE(
+        header.find("#define OV_MSG_OVTEST_0A2 0x123450A2u /* A message without a name. */\n"),
+        std::string::npos)
         << header;
     // The name is not part of the text.
     const std::string source = Read("ovtest.msg");
@@ -67,7 +68,8 @@ TEST_F(Generator, NamesEveryNumberFromTheFileOrFromItsCatalog) {
 }
 
 TEST_F(Generator, KeepsACommentInTheHeaderClosedWhereTheTextSaysStarSlash) {
-    ASSERT_EQ(Run(std::string(kCatalog) + "0x12345001 OV_MSG_TEST_PATTERN Files matching */x.\n"), 0)
+    ASSERT_EQ(Run(std::string(kCatalog) + "0x12345001 OV_MSG_TEST_PATTERN Files matching */x.\n"),
+              0)
         << Read("err");
     EXPECT_NE(Read("messages.h").find("/* Files matching * /x. */"), std::string::npos);
 }
@@ -78,7 +80,8 @@ TEST_F(Generator, RefusesNamesThatClashOrAreMalformed) {
         const char* lines;
     } cases[] = {
         {"one name twice", "0x12345001 OV_MSG_TEST_A One.\n0x12345002 OV_MSG_TEST_A Two.\n"},
-        {"a given name equal to a derived one", "0x12345001 OV_MSG_OVTEST_002 One.\n0x12345002 Two.\n"},
+        {"a given name equal to a derived one",
+         "0x12345001 OV_MSG_OVTEST_002 One.\n0x12345002 Two.\n"},
         {"lower case in a name", "0x12345001 OV_MSG_Test One.\n"},
         {"a name without a text", "0x12345001 OV_MSG_TEST_A\n"},
     };
@@ -108,9 +111,11 @@ TEST_F(Generator, AcceptsOnlyValidUtf8Texts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(Run(std::string(kCatalog) + "0x12345001 " + c.text + "\n"), c.status) << Read("err");
+        EXPECT_EQ(Run(std::string(kCatalog) + "0x12345001 " + c.text + "\n"), c.status)
+            << Read("err");
         if (c.status == 0) {
-            EXPECT_NE(Read("ovtest.msg").find(std::string("1 \"") + c.text + "\"\n"), std::string::npos);
+            EXPECT_NE(Read("ovtest.msg").find(std::string("1 \"") + c.text + "\"\n"),
+                      std::string::npos);
         }
     }
 }

@@ -259,8 +259,7 @@ TEST_F(MapTest, ListKeysReportsTheMapsOwnKeysInAStableOrder) {
 TEST_F(MapTest, NonOwningSetOfViews) {
     // The masked-name set: views over constant texts, membership by the key's own equality.
     ZUTF8ConstString_6_0 members[] = {ZUTF8ConstString_6_0("resourcepassword"),
-                                      ZUTF8ConstString_6_0("pwd"),
-                                      ZUTF8ConstString_6_0("password"),
+                                      ZUTF8ConstString_6_0("pwd"), ZUTF8ConstString_6_0("password"),
                                       ZUTF8ConstString_6_0("server_pwd")};
     ZHashMap_6_0 set(10, 0);
     for (auto& m : members) set.add(m);
@@ -269,9 +268,9 @@ TEST_F(MapTest, NonOwningSetOfViews) {
     struct Case {
         const char* name;
         bool member;
-    } cases[] = {{"pwd", true},      {"password", true}, {"server_pwd", true},
-                 {"resourcepassword", true}, {"PWD", false}, {"mypwd", false},
-                 {"pwd2", false},    {"", false}};
+    } cases[] = {
+        {"pwd", true},  {"password", true}, {"server_pwd", true}, {"resourcepassword", true},
+        {"PWD", false}, {"mypwd", false},   {"pwd2", false},      {"", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(set.contains(ZUTF8ConstString_6_0(c.name)), c.member);
@@ -377,8 +376,8 @@ TEST(CollectionsFirstInsert, ListsFilledAfterCopyOrAssignment) {
         unsigned long capacity;
         int count;
     };
-    const Case cases[] = {{"room 0, one", 0, 1},     {"room 1, one", 1, 1},
-                          {"room 1, three", 1, 3},   {"room 1, many", 1, 40},
+    const Case cases[] = {{"room 0, one", 0, 1},       {"room 1, one", 1, 1},
+                          {"room 1, three", 1, 3},     {"room 1, many", 1, 40},
                           {"room 10, eleven", 10, 11}, {"room 100, five", 100, 5}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -415,8 +414,10 @@ TEST(CollectionsFirstInsert, MapsFilledAfterCopyOrAssignment) {
         unsigned long buckets;
         int count;
     };
-    const Case cases[] = {{"0 buckets, one", 0, 1},   {"1 bucket, five", 1, 5},
-                          {"1 bucket, 200", 1, 200},  {"16 buckets, 13", 16, 13},
+    const Case cases[] = {{"0 buckets, one", 0, 1},
+                          {"1 bucket, five", 1, 5},
+                          {"1 bucket, 200", 1, 200},
+                          {"16 buckets, 13", 16, 13},
                           {"1000 buckets, 3", 1000, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -446,8 +447,7 @@ TEST(CollectionsFirstInsert, MapsFilledAfterCopyOrAssignment) {
             for (int i = 0; i < c.count; ++i) {
                 auto* v = map->getEntry(ZUTF8ConstString_6_0(Name(i).c_str()));
                 ASSERT_NE(v, nullptr);
-                EXPECT_TRUE(static_cast<ZAbstractString_6_0*>(v)->equals(
-                    Numbered("v", i).c_str()));
+                EXPECT_TRUE(static_cast<ZAbstractString_6_0*>(v)->equals(Numbered("v", i).c_str()));
             }
         }
         // A copy of the filled map, then emptied and filled again.
@@ -501,8 +501,10 @@ TEST(CollectionsNodeReuse, RemovalsAndInsertionsInterleaved) {
         int count;
         int removeEvery;  // remove the keys i with i % removeEvery == 0
     };
-    const Case cases[] = {{"one key", 1, 1},       {"every second of 10", 10, 2},
-                          {"all of 7", 7, 1},      {"every third of 3000", 3000, 3},
+    const Case cases[] = {{"one key", 1, 1},
+                          {"every second of 10", 10, 2},
+                          {"all of 7", 7, 1},
+                          {"every third of 3000", 3000, 3},
                           {"every key of 2100", 2100, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -82,12 +82,14 @@ TEST(Exceptions, InsertsAreFittedToTheKindsFormat) {
         ZException_6_0 e;
         std::vector<std::string> texts;  // "#n" stands for the number n
     } cases[] = {
-        {"file read", ZException_6_0(ZEXC_FILE_READ, {"/etc/a", "No such file"}),
+        {"file read",
+         ZException_6_0(ZEXC_FILE_READ, {"/etc/a", "No such file"}),
          {"/etc/a", "No such file"}},
         {"missing insert", ZException_6_0(ZEXC_FILE_WRITE, {"/etc/a"}), {"/etc/a", ""}},
         {"extra insert", ZException_6_0(ZEXC_FAILURE, {"one", "two"}), {"one"}},
         {"number for text", ZException_6_0(ZEXC_LOCK_FAILURE, {42}), {"42"}},
-        {"text for number", ZException_6_0(ZEXC_PROPERTIES_INVALID_DATA, {"r", "f", "x"}),
+        {"text for number",
+         ZException_6_0(ZEXC_PROPERTIES_INVALID_DATA, {"r", "f", "x"}),
          {"r", "f", "#0"}},
         {"no message of its own", ZException_6_0(23, {"dropped"}), {}},
         {"kind 0", ZException_6_0(0, {"dropped"}), {}},
@@ -114,10 +116,10 @@ TEST(Exceptions, FormatTable) {
         int kind;
         const char* format;  // null: no message of its own
     } cases[] = {
-        {-1, nullptr}, {0, nullptr},       {1, ""},         {2, "%s%s%d"},   {3, "%d"},
-        {12, "%s%s"},  {13, "%s%s"},       {22, ""},        {23, nullptr},   {24, "%d"},
-        {28, "%s%s%s"}, {32, "%s"},        {37, "%d%s"},    {39, "%s%s%s%s"}, {42, "%s"},
-        {43, "%s%s%d"}, {44, "%s%d%s"},    {49, "%s"},      {52, "%s%s%d%s"}, {54, "%s"},
+        {-1, nullptr},  {0, nullptr},   {1, ""},      {2, "%s%s%d"},    {3, "%d"},
+        {12, "%s%s"},   {13, "%s%s"},   {22, ""},     {23, nullptr},    {24, "%d"},
+        {28, "%s%s%s"}, {32, "%s"},     {37, "%d%s"}, {39, "%s%s%s%s"}, {42, "%s"},
+        {43, "%s%s%d"}, {44, "%s%d%s"}, {49, "%s"},   {52, "%s%s%d%s"}, {54, "%s"},
         {55, nullptr},
     };
     for (const auto& c : cases) {
@@ -225,8 +227,8 @@ TEST(DefaultService, PlainMessagesFillTheirInserts) {
     service->outputMessage("%2 before %1, 100%% sure%3", 0x35E51040, OV_SVC_WARNING, 0, &a, &b,
                            nullptr, nullptr, nullptr, nullptr);
     ZUTF8String_6_0 u("\xc3\xa9t\xc3\xa9");
-    service->outputMessageUTF8("summer: %1", 0x35E51041, 12345, 0, &u, nullptr, nullptr,
-                               nullptr, nullptr, nullptr);
+    service->outputMessageUTF8("summer: %1", 0x35E51041, 12345, 0, &u, nullptr, nullptr, nullptr,
+                               nullptr, nullptr);
 
     auto lc = capture.withMsgid(0x35E51040);
     ASSERT_EQ(lc.size(), 1u);

@@ -142,8 +142,8 @@ TEST_P(ReadWriteLockTest, TryVariantsRespectTheHoldsOfOtherThreads) {
         return got;
     };
     lock->readLock();
-    EXPECT_TRUE(fromOtherThread(false));   // readers share
-    EXPECT_FALSE(fromOtherThread(true));   // a writer waits for readers
+    EXPECT_TRUE(fromOtherThread(false));  // readers share
+    EXPECT_FALSE(fromOtherThread(true));  // a writer waits for readers
     lock->unlock();
     lock->writeLock();
     EXPECT_FALSE(fromOtherThread(false));
@@ -229,8 +229,8 @@ TEST(UnixFileLock, ExcludesAnotherProcess) {
 
 TEST(UnixFileLock, ObjectsOfOneFileShareTheRecordLock) {
     TempDir dir;
-    auto holder = std::make_unique<ZUnixProcessReadWriteFileLock_6_0>("file.lock",
-                                                                      dir.path().c_str());
+    auto holder =
+        std::make_unique<ZUnixProcessReadWriteFileLock_6_0>("file.lock", dir.path().c_str());
     holder->writeLock();
     {
         // Another object of the same file, spelled differently; closing its descriptor must

@@ -38,8 +38,8 @@ TEST(Strings, EqualityIsByteWiseAndCaseSensitive) {
         const char* b;
         bool equal;
     } cases[] = {
-        {"abc", "abc", true},  {"abc", "ABC", false}, {"abc", "abcd", false},
-        {"", "", true},        {"abc", "", false},    {"\xc3\xa9", "\xc3\xa9", true},
+        {"abc", "abc", true}, {"abc", "ABC", false}, {"abc", "abcd", false},
+        {"", "", true},       {"abc", "", false},    {"\xc3\xa9", "\xc3\xa9", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
@@ -98,8 +98,8 @@ TEST(Strings, FromIntIsDecimal) {
     struct Case {
         int value;
         const char* text;
-    } cases[] = {{0, "0"}, {7, "7"}, {-42, "-42"}, {INT_MAX, "2147483647"},
-                 {INT_MIN, "-2147483648"}};
+    } cases[] = {
+        {0, "0"}, {7, "7"}, {-42, "-42"}, {INT_MAX, "2147483647"}, {INT_MIN, "-2147483648"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_STREQ(ZUTF8String_6_0(c.value).c_str(), c.text);
@@ -132,12 +132,15 @@ TEST(Strings, UpperCasesUTF8CharactersAndLeavesInvalidBytes) {
         const char* out;
     } cases[] = {
         {"abc xyz 09", "ABC XYZ 09"},
-        {"M\xc3\xbcller", "M\xc3\x9cLLER"},          // ü -> Ü
-        {"\xd0\xb4\xd0\xb0", "\xd0\x94\xd0\x90"},    // Cyrillic да -> ДА
-        {"\xc4\xb1", "I"},                           // dotless i: two bytes become one
-        {"a\xff" "b", "A\xff" "B"},                  // invalid byte stays
-        {"a\xc3", "A\xc3"},                          // truncated character stays
-        {"\xed\xa0\x80x", "\xed\xa0\x80X"},          // surrogate bytes stay
+        {"M\xc3\xbcller", "M\xc3\x9cLLER"},        // ü -> Ü
+        {"\xd0\xb4\xd0\xb0", "\xd0\x94\xd0\x90"},  // Cyrillic да -> ДА
+        {"\xc4\xb1", "I"},                         // dotless i: two bytes become one
+        {"a\xff"
+         "b",
+         "A\xff"
+         "B"},                               // invalid byte stays
+        {"a\xc3", "A\xc3"},                  // truncated character stays
+        {"\xed\xa0\x80x", "\xed\xa0\x80X"},  // surrogate bytes stay
         {"ALREADY", "ALREADY"},
         {"", ""},
     };
@@ -223,11 +226,13 @@ Converted convertAllWays(const char* in) {
 TEST(LocalStrings, CAndPosixLocalesPassEveryByteUnchanged) {
     const char* texts[] = {
         "plain ascii",
-        "M\xc3\xbcller",                 // Müller
-        "/srv/Gr\xc3\xb6\xc3\x9f" "e",     // /srv/Größe
-        "\xf0\x9f\x94\x92 lock",         // four-byte character
-        "a\xff" "b",                     // not UTF-8 at all
-        "end\xe2\x82",                   // truncated character
+        "M\xc3\xbcller",  // Müller
+        "/srv/Gr\xc3\xb6\xc3\x9f"
+        "e",                      // /srv/Größe
+        "\xf0\x9f\x94\x92 lock",  // four-byte character
+        "a\xff"
+        "b",            // not UTF-8 at all
+        "end\xe2\x82",  // truncated character
         "",
     };
     for (const char* locale : {"C", "POSIX"}) {
@@ -260,13 +265,18 @@ TEST(LocalStrings, EightBitLocaleConvertsWholeTextsOrRefusesThem) {
     } toLocal[] = {
         {"plain ascii", "plain ascii"},
         {"M\xc3\xbcller", "M\xfcller"},
-        {"gr\xc3\xb6\xc3\x9f" "e", "gr\xf6\xdf" "e"},
+        {"gr\xc3\xb6\xc3\x9f"
+         "e",
+         "gr\xf6\xdf"
+         "e"},
         {"", ""},
         {"\xe6\x97\xa5\xe6\x9c\xac", nullptr},  // 日本: not in ISO-8859-1
-        {"price \xe2\x82\xac", nullptr},         // € neither
+        {"price \xe2\x82\xac", nullptr},        // € neither
         {"M\xc3\xbcller \xf0\x9f\x94\x92", nullptr},
-        {"a\xff" "b", nullptr},                  // invalid UTF-8
-        {"end\xe2\x82", nullptr},                // truncated at the end
+        {"a\xff"
+         "b",
+         nullptr},                 // invalid UTF-8
+        {"end\xe2\x82", nullptr},  // truncated at the end
     };
     for (const Case& c : toLocal) {
         SCOPED_TRACE(c.utf8);
@@ -378,8 +388,11 @@ TEST(StringCloneStorage, ClonesOfEveryClassHoldTheBytesAndClass) {
         const char* name;
         std::string text;
     };
-    const Case cases[] = {{"empty", ""}, {"one byte", "a"}, {"short", "host-name"},
-                          {"long", kLong}, {"multibyte", "M\xC3\xBCller \xE2\x82\xAC"}};
+    const Case cases[] = {{"empty", ""},
+                          {"one byte", "a"},
+                          {"short", "host-name"},
+                          {"long", kLong},
+                          {"multibyte", "M\xC3\xBCller \xE2\x82\xAC"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ZUTF8String_6_0 utf8(c.text.c_str());
@@ -391,9 +404,10 @@ TEST(StringCloneStorage, ClonesOfEveryClassHoldTheBytesAndClass) {
         auto d = CloneAs<ZLCString_6_0>(local);
         auto e = CloneAs<ZLCString_6_0>(localView);
         ASSERT_TRUE(a && b && d && e);
-        for (const ZAbstractString_6_0* s :
-             {static_cast<const ZAbstractString_6_0*>(a.get()), static_cast<const ZAbstractString_6_0*>(b.get()),
-              static_cast<const ZAbstractString_6_0*>(d.get()), static_cast<const ZAbstractString_6_0*>(e.get())}) {
+        for (const ZAbstractString_6_0* s : {static_cast<const ZAbstractString_6_0*>(a.get()),
+                                             static_cast<const ZAbstractString_6_0*>(b.get()),
+                                             static_cast<const ZAbstractString_6_0*>(d.get()),
+                                             static_cast<const ZAbstractString_6_0*>(e.get())}) {
             ExpectText(*s, c.text);
             EXPECT_TRUE(s->equals(utf8));
             EXPECT_EQ(s->hash(), utf8.hash());
@@ -428,16 +442,24 @@ TEST(StringCloneStorage, ChangesToAClone) {
         {"assign the empty text", [](ZUTF8String_6_0& s) { s = ""; }, ""},
         {"assign null", [](ZUTF8String_6_0& s) { s.assign(static_cast<const char*>(nullptr)); },
          ""},
-        {"assign a tail of itself", [](ZUTF8String_6_0& s) { s.assign(s.getChars() + 3); },
-         "def"},
+        {"assign a tail of itself", [](ZUTF8String_6_0& s) { s.assign(s.getChars() + 3); }, "def"},
         {"assign a view of itself",
          [](ZUTF8String_6_0& s) { s.assign(ZUTF8ConstString_6_0(s.getChars() + 1)); }, "bcdef"},
         {"assign a string", [](ZUTF8String_6_0& s) { s = ZUTF8String_6_0("other text"); },
          "other text"},
         {"clear", [](ZUTF8String_6_0& s) { s.clear(); }, ""},
-        {"clear then append", [](ZUTF8String_6_0& s) { s.clear(); s += "q"; }, "q"},
+        {"clear then append",
+         [](ZUTF8String_6_0& s) {
+             s.clear();
+             s += "q";
+         },
+         "q"},
         {"shorter, then longer again",
-         [](ZUTF8String_6_0& s) { s = "ab"; s += "cdefgh"; }, "abcdefgh"},
+         [](ZUTF8String_6_0& s) {
+             s = "ab";
+             s += "cdefgh";
+         },
+         "abcdefgh"},
         {"upper", [](ZUTF8String_6_0& s) { s.upper(); }, "ABCDEF"},
         {"assignLocal", [](ZUTF8String_6_0& s) { s.assignLocal("plain"); }, "plain"},
     };

@@ -16,15 +16,23 @@ std::string Bytes(std::initializer_list<unsigned> bytes) {
     return out;
 }
 
-const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+const unsigned char* U(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
 
-int ExpectedLength(std::uint32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
+int ExpectedLength(std::uint32_t cp) {
+    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+}
 
 // The reference: read the bits the lead byte announces, ignoring every rule, then say whether
 // the bytes are exactly what the encoder writes for that value.
 bool ReferenceValid(const std::string& s) {
     const auto b0 = static_cast<unsigned char>(s[0]);
-    const int n = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
+    const int n = b0 < 0x80           ? 1
+                  : (b0 >> 5) == 0x6  ? 2
+                  : (b0 >> 4) == 0xE  ? 3
+                  : (b0 >> 3) == 0x1E ? 4
+                                      : 0;
     if (n == 0 || static_cast<size_t>(n) != s.size()) return false;
     std::uint32_t cp = n == 1 ? b0 : b0 & (0x7Fu >> n);
     for (int i = 1; i < n; ++i) {
@@ -109,7 +117,10 @@ TEST(Utf8, ValidatesWholeTexts) {
     EXPECT_FALSE(ovz_utf8::isValid("ends inside \xE2\x82"));
     EXPECT_FALSE(ovz_utf8::isValid("overlong slash \xC0\xAF"));
     EXPECT_FALSE(ovz_utf8::isValid(std::string_view("\x00\xC0\x80", 3)));
-    EXPECT_TRUE(ovz_utf8::isValid(std::string_view("a\x00" "b", 3)));  // NUL is a character
+    EXPECT_TRUE(
+        ovz_utf8::isValid(std::string_view("a\x00"
+                                           "b",
+                                           3)));  // NUL is a character
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 
 namespace {
 
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new svc_test::QuietEnvironment);
+[[maybe_unused]] auto* const kEnv =
+    ::testing::AddGlobalTestEnvironment(new svc_test::QuietEnvironment);
 
 // The conversions of a text, in order, as a format string: "%s%d".
 std::string ConversionsOf(const std::string& text) {
@@ -42,32 +43,52 @@ struct Logged {
     const char* format;
 };
 const Logged kLogged[] = {
-    {0x10652065, ""},         {0x1065206E, ""},       {0x1065206F, ""},   {0x10652070, ""},
-    {0x1354A09A, "%s%d"},     {0x1354A0C3, "%s"},     {0x1354A0C7, "%s"}, {0x1354A0C8, ""},
-    {0x1354A0CA, ""},         {0x1354A1C6, "%d"},     {0x1354A1C7, "%d"}, {0x1354A1C8, "%d"},
-    {0x1354A1C9, "%d"},       {0x1354A1CA, "%d"},     {0x1354A1CB, "%d"}, {0x1354A1CC, "%d"},
-    {0x1354A1CD, "%d"},       {0x1354A1CE, "%d"},     {0x1354A1CF, "%d"}, {0x15E3A003, "%s"},
-    {0x15E3A0A3, ""},         {0x35E51001, "%s%s%d%d"},
+    {0x10652065, ""},     {0x1065206E, ""},         {0x1065206F, ""},   {0x10652070, ""},
+    {0x1354A09A, "%s%d"}, {0x1354A0C3, "%s"},       {0x1354A0C7, "%s"}, {0x1354A0C8, ""},
+    {0x1354A0CA, ""},     {0x1354A1C6, "%d"},       {0x1354A1C7, "%d"}, {0x1354A1C8, "%d"},
+    {0x1354A1C9, "%d"},   {0x1354A1CA, "%d"},       {0x1354A1CB, "%d"}, {0x1354A1CC, "%d"},
+    {0x1354A1CD, "%d"},   {0x1354A1CE, "%d"},       {0x1354A1CF, "%d"}, {0x15E3A003, "%s"},
+    {0x15E3A0A3, ""},     {0x35E51001, "%s%s%d%d"},
 };
 
 // The format of each exception kind, as the message service passes its inserts.
 const char* KindFormat(unsigned kind) {
     switch (kind) {
-        case 1: case 11: case 14: case 19: case 22: case 31: case 45: case 46: case 48:
+        case 1:
+        case 11:
+        case 14:
+        case 19:
+        case 22:
+        case 31:
+        case 45:
+        case 46:
+        case 48:
             return "";
-        case 32: case 42: case 49: case 50: case 53: case 54:
+        case 32:
+        case 42:
+        case 49:
+        case 50:
+        case 53:
+        case 54:
             return "%s";
-        case 12: case 13: case 47:
+        case 12:
+        case 13:
+        case 47:
             return "%s%s";
-        case 37: case 38:
+        case 37:
+        case 38:
             return "%d%s";
-        case 2: case 43:
+        case 2:
+        case 43:
             return "%s%s%d";
-        case 44: case 51:
+        case 44:
+        case 51:
             return "%s%d%s";
         case 28:
             return "%s%s%s";
-        case 39: case 40: case 41:
+        case 39:
+        case 40:
+        case 41:
             return "%s%s%s%s";
         case 52:
             return "%s%s%d%s";

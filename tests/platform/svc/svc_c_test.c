@@ -15,12 +15,12 @@ static void on_record(void* context, const ov_svc_record_t* record) {
     snprintf(seen_text, sizeof seen_text, "%s", record->text);
 }
 
-#define CHECK(cond)                                                  \
-    do {                                                             \
-        if (!(cond)) {                                               \
+#define CHECK(cond)                                                            \
+    do {                                                                       \
+        if (!(cond)) {                                                         \
             fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
-            return 1;                                                \
-        }                                                            \
+            return 1;                                                          \
+        }                                                                      \
     } while (0)
 
 int main(void) {
@@ -37,8 +37,8 @@ int main(void) {
     CHECK(ov_msg_get_default_msg(0x15E3A003u, &status) != NULL);
 
     ov_svc_set_capture(on_record, NULL);
-    CHECK(ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, "src/util/fipsMode", 7, "%s", 0, 32,
-                                    0x15E3A003u, "/opt/Orvan/etc/ov.conf") == 0);
+    CHECK(ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, "src/util/fipsMode", 7, "%s", 0,
+                                    32, 0x15E3A003u, "/opt/Orvan/etc/ov.conf") == 0);
     ov_svc_set_capture(NULL, NULL);
     CHECK(seen_msgid == 0x15E3A003u);
     CHECK(strstr(seen_text, "/opt/Orvan/etc/ov.conf") != NULL);

@@ -11,7 +11,8 @@
 
 namespace {
 
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new svc_test::QuietEnvironment);
+[[maybe_unused]] auto* const kEnv =
+    ::testing::AddGlobalTestEnvironment(new svc_test::QuietEnvironment);
 
 // A caller's own handle, not yet filled in, like the product's handles before their first use.
 struct OwnHandle {
@@ -31,9 +32,9 @@ TEST(SvcDebugLevels, ComeFromTheEnvironmentAtFirstUse) {
         {"ras:exceptions=9,ras:trace=2", {0, 2, 0, 9}},
         {"ras:*=4,ras:0=1", {1, 4, 4, 4}},
         {"*:2=7", {0, 0, 7, 0}},
-        {"wvcore:*=5", {0, 0, 0, 0}},                    // another component
+        {"wvcore:*=5", {0, 0, 0, 0}},                          // another component
         {"ras:3=x,ras:9=1,ras=2,junk,ras:1=3", {0, 3, 0, 0}},  // bad entries are skipped
-        {"ras:1=1234567890", {0, 0, 0, 0}},             // too large a level is not one
+        {"ras:1=1234567890", {0, 0, 0, 0}},                    // too large a level is not one
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting);
@@ -57,7 +58,7 @@ TEST(SvcDebugLevels, SetByCallFillsInFirst) {
     unsetenv("OV_SVC_DEBUG");
     EXPECT_EQ(ov_svc_debug_level(own.handle(), 1), 3u);  // the environment was applied first
     EXPECT_EQ(ov_svc_debug_level(own.handle(), 2), 8u);
-    ov_svc_set_debug_level(own.handle(), 99, 8);          // no such sub-component: ignored
+    ov_svc_set_debug_level(own.handle(), 99, 8);  // no such sub-component: ignored
     EXPECT_EQ(ov_svc_debug_level(own.handle(), 99), 0u);
 }
 
@@ -65,14 +66,18 @@ TEST(SvcDebugLevels, ProductHandlesHaveTheirTables) {
     const struct {
         dce_svc_handle_t handle;
         const char* component;
-    } cases[] = {{bas_svc_handle, "bas"}, {wvcore_svc_handle, "wvcore"}, {ov_ras_svc_handle, "ras"},
-                 {ovc_svc_handle, "ovc"}, {ovz_svc_handle, "ovz"}};
+    } cases[] = {{bas_svc_handle, "bas"},
+                 {wvcore_svc_handle, "wvcore"},
+                 {ov_ras_svc_handle, "ras"},
+                 {ovc_svc_handle, "ovc"},
+                 {ovz_svc_handle, "ovz"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.component);
         ASSERT_NE(c.handle, nullptr);
         EXPECT_STREQ(c.handle->component, c.component);
         EXPECT_GE(c.handle->table_size, 4u);
-        for (unsigned i = 0; i < c.handle->table_size; ++i) EXPECT_NE(c.handle->table[i].sc_name, nullptr);
+        for (unsigned i = 0; i < c.handle->table_size; ++i)
+            EXPECT_NE(c.handle->table[i].sc_name, nullptr);
     }
     EXPECT_STREQ(ov_ras_svc_handle->table[3].sc_name, "exceptions");
 }
@@ -82,10 +87,12 @@ TEST(SvcDebugLines, WrittenOnlyWhenTheLevelAllows) {
     ov_svc_set_debug_level(own.handle(), 3, 8);
     ovsvc::CaptureSink capture;
     // Level 8 does not reach 9: nothing.
-    ov_svc__debug_withfile(own.handle(), "src/util/getpath", 10, 3, 9, "%s Exception caught. \n", "ZException");
+    ov_svc__debug_withfile(own.handle(), "src/util/getpath", 10, 3, 9, "%s Exception caught. \n",
+                           "ZException");
     EXPECT_EQ(capture.size(), 0u);
     ov_svc_set_debug_level(own.handle(), 3, 9);
-    ov_svc__debug_withfile(own.handle(), "src/util/getpath", 11, 3, 9, "%s Exception caught. \n", "ZException");
+    ov_svc__debug_withfile(own.handle(), "src/util/getpath", 11, 3, 9, "%s Exception caught. \n",
+                           "ZException");
     // Another sub-component of the same handle stays quiet.
     ov_svc__debug_utf8_withfile(own.handle(), "src/x", 12, 1, 1, "%s", "quiet");
     auto records = capture.records();
@@ -102,7 +109,8 @@ TEST(SvcDebugLines, WrittenOnlyWhenTheLevelAllows) {
     EXPECT_EQ(r.format, "%s Exception caught. \n");
     EXPECT_EQ(r.inserts, std::vector<std::string>{"ZException"});
     EXPECT_EQ(r.text, "ZException Exception caught. \n");
-    std::string tail = " DEBUG9 ras.exceptions 0x00000000 src/util/getpath:11 ZException Exception caught.";
+    std::string tail =
+        " DEBUG9 ras.exceptions 0x00000000 src/util/getpath:11 ZException Exception caught.";
     ASSERT_GE(r.line_text.size(), tail.size());
     EXPECT_EQ(r.line_text.substr(r.line_text.size() - tail.size()), tail);
 }
@@ -112,7 +120,8 @@ TEST(SvcDebugLines, TextIsFormattedFromTheProgramsFormat) {
     ov_svc_set_debug_level(own.handle(), 0, 1);
     ovsvc::CaptureSink capture;
     // A '%' inside an insert is printed, not taken as a conversion.
-    ov_svc__debug_utf8_withfile(own.handle(), "f", 1, 0, 1, "invalid single byte character: %s", "%n%s 100%");
+    ov_svc__debug_utf8_withfile(own.handle(), "f", 1, 0, 1, "invalid single byte character: %s",
+                                "%n%s 100%");
     std::string long_value(2000, 'v');
     ov_svc__debug_withfile(own.handle(), "f", 2, 0, 1, "%d:%s", 5, long_value.c_str());
     ov_svc__debug_withfile(own.handle(), "f", 3, 0, 1, "first\nsecond\n");

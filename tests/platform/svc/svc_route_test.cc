@@ -25,7 +25,8 @@ extern char** environ;
 
 namespace {
 
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new svc_test::QuietEnvironment);
+[[maybe_unused]] auto* const kEnv =
+    ::testing::AddGlobalTestEnvironment(new svc_test::QuietEnvironment);
 
 class SvcRouteTest : public ::testing::Test {
 protected:
@@ -54,8 +55,10 @@ protected:
         std::string err_path = ErrPath(), out_path = dir_ + "/stdout";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
         char child[] = OV_SVC_LOG_CHILD;
         std::string argument = arg;
         char* argv[] = {child, arg.empty() ? nullptr : argument.data(), nullptr};
@@ -108,14 +111,18 @@ TEST_F(SvcRouteTest, DefaultsAndEnvironmentRouteEachSeverity) {
     } cases[] = {
         {"defaults: fatal, error and warning to standard error", {}, "FATAL ERROR WARNING", "", ""},
         {"environment moves and silences severities",
-         {"OV_SVC_ROUTE_FATAL=STDOUT", "OV_SVC_ROUTE_WARNING=DISCARD", "OV_SVC_ROUTE_NOTICE=FILE:" + file,
-          "OV_SVC_ROUTE_DEBUG=stderr"},
-         "ERROR DEBUG3", "FATAL", "NOTICE"},
+         {"OV_SVC_ROUTE_FATAL=STDOUT", "OV_SVC_ROUTE_WARNING=DISCARD",
+          "OV_SVC_ROUTE_NOTICE=FILE:" + file, "OV_SVC_ROUTE_DEBUG=stderr"},
+         "ERROR DEBUG3",
+         "FATAL",
+         "NOTICE"},
         // Not understood: the default route; cannot be opened: standard error.
         {"unusable settings",
          {"OV_SVC_ROUTE_ERROR=PRINTER", "OV_SVC_ROUTE_NOTICE=FILE:/nonexistent/dir/x.log",
           "OV_SVC_ROUTE_WARNING=FILE:", "OV_SVC_ROUTE_DEBUG="},
-         "FATAL ERROR WARNING NOTICE", "", ""},
+         "FATAL ERROR WARNING NOTICE",
+         "",
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -126,7 +133,8 @@ TEST_F(SvcRouteTest, DefaultsAndEnvironmentRouteEachSeverity) {
             std::string found;
             for (std::string s : {"FATAL", "ERROR", "WARNING", "NOTICE", "DEBUG3"}) {
                 // The child's own records, not the warnings about the settings.
-                std::string record = s == "DEBUG3" ? "] DEBUG3 bas.memory " : "] " + s + " bas.general 0x10652065 ";
+                std::string record =
+                    s == "DEBUG3" ? "] DEBUG3 bas.memory " : "] " + s + " bas.general 0x10652065 ";
                 if (text.find(record) != std::string::npos) found += (found.empty() ? "" : " ") + s;
             }
             return found;
@@ -159,17 +167,26 @@ TEST_F(SvcRouteTest, CallsRouteToFilesAndNowhere) {
     const std::string path = dir_ + "/records.log";
     ASSERT_EQ(ov_svc_route(OV_SVC_WARNING, ("FILE:" + path).c_str()), 0);
     ASSERT_EQ(ov_svc_route(OV_SVC_ERROR, ("FILE:" + path).c_str()), 0);
-    EXPECT_EQ(ov_svc_printf_withfile(wvcore_svc_handle, "a", 1, "%s", 0, 48, 0x1354A0C7, "/etc/w.conf"), 0);
-    EXPECT_EQ(ov_svc_printf_withfile(wvcore_svc_handle, "b", 2, "%s", 0, 32, 0x1354A0C3, "/etc/e.conf"), 0);
+    EXPECT_EQ(
+        ov_svc_printf_withfile(wvcore_svc_handle, "a", 1, "%s", 0, 48, 0x1354A0C7, "/etc/w.conf"),
+        0);
+    EXPECT_EQ(
+        ov_svc_printf_withfile(wvcore_svc_handle, "b", 2, "%s", 0, 32, 0x1354A0C3, "/etc/e.conf"),
+        0);
     ASSERT_EQ(ov_svc_route(OV_SVC_ERROR, "DISCARD"), 0);
-    EXPECT_EQ(ov_svc_printf_withfile(wvcore_svc_handle, "c", 3, "%s", 0, 32, 0x1354A0C3, "/etc/gone.conf"), 0);
+    EXPECT_EQ(ov_svc_printf_withfile(wvcore_svc_handle, "c", 3, "%s", 0, 32, 0x1354A0C3,
+                                     "/etc/gone.conf"),
+              0);
 
     const std::string text = svc_test::ReadFile(path);
     EXPECT_EQ(CountOf(text, "\n"), 2) << text;
-    EXPECT_NE(text.find(" WARNING wvcore.general 0x1354a0c7 a:1 The configuration file /etc/w.conf"),
-              std::string::npos) << text;
+    EXPECT_NE(
+        text.find(" WARNING wvcore.general 0x1354a0c7 a:1 The configuration file /etc/w.conf"),
+        std::string::npos)
+        << text;
     EXPECT_NE(text.find(" ERROR wvcore.general 0x1354a0c3 b:2 The configuration file /etc/e.conf"),
-              std::string::npos) << text;
+              std::string::npos)
+        << text;
     EXPECT_EQ(text.find("gone"), std::string::npos);
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -188,7 +205,10 @@ TEST_F(SvcRouteTest, RefusesUnknownSeveritiesAndDestinations) {
         unsigned severity;
         const char* destination;
     } cases[] = {
-        {17, "STDERR"}, {OV_SVC_ERROR, nullptr}, {OV_SVC_ERROR, "SYSLOG:x"}, {OV_SVC_ERROR, "FILE:"},
+        {17, "STDERR"},
+        {OV_SVC_ERROR, nullptr},
+        {OV_SVC_ERROR, "SYSLOG:x"},
+        {OV_SVC_ERROR, "FILE:"},
         {OV_SVC_ERROR, "FILE:/nonexistent/dir/x.log"},
     };
     for (const auto& c : cases) {
@@ -235,11 +255,13 @@ TEST_F(SvcRouteTest, FifoRouteIsRefusedWithoutBlocking) {
     ASSERT_EQ(RunChild({"OV_SVC_ROUTE_ERROR=FILE:" + fifo}, err, out), 0) << err;
     std::vector<std::string> warnings = Warnings(err);
     ASSERT_EQ(warnings.size(), 1u) << err;
-    EXPECT_NE(warnings[0].find("0x10652072 platform/svc/src/route.cc:"), std::string::npos) << warnings[0];
-    EXPECT_NE(warnings[0].find("The log route OV_SVC_ROUTE_ERROR=FILE:" + fifo +
-                               " cannot be used (not a regular file or character device); records of"
-                               " that severity go to standard error."),
-              std::string::npos)
+    EXPECT_NE(warnings[0].find("0x10652072 platform/svc/src/route.cc:"), std::string::npos)
+        << warnings[0];
+    EXPECT_NE(
+        warnings[0].find("The log route OV_SVC_ROUTE_ERROR=FILE:" + fifo +
+                         " cannot be used (not a regular file or character device); records of"
+                         " that severity go to standard error."),
+        std::string::npos)
         << warnings[0];
     EXPECT_NE(err.find("] ERROR bas.general 0x10652065 "), std::string::npos) << err;
 
@@ -249,7 +271,8 @@ TEST_F(SvcRouteTest, FifoRouteIsRefusedWithoutBlocking) {
     EXPECT_TRUE(Warnings(err).empty()) << err;
 
     // A character device is a file to write to.
-    ASSERT_EQ(RunChild({"OV_SVC_ROUTE_ERROR=FILE:/dev/null"}, err, out, "FILE:/dev/null"), 0) << err;
+    ASSERT_EQ(RunChild({"OV_SVC_ROUTE_ERROR=FILE:/dev/null"}, err, out, "FILE:/dev/null"), 0)
+        << err;
     EXPECT_EQ(out, "route 0\n");
     EXPECT_EQ(err.find("] ERROR "), std::string::npos) << err;
     EXPECT_TRUE(Warnings(err).empty()) << err;
@@ -259,14 +282,18 @@ TEST_F(SvcRouteTest, FifoRouteIsRefusedWithoutBlocking) {
 // many handles read OV_SVC_DEBUG; good settings and other components' entries give none.
 TEST_F(SvcRouteTest, SettingsThatCannotBeFollowedWarnOnce) {
     std::string err, out;
-    ASSERT_EQ(RunChild({"OV_SVC_ROUTE_ERROR=PRINTER", "OV_SVC_ROUTE_NOTICE=FILE:", "OV_SVC_ROUTE_FATAL=stdout",
-                        "OV_SVC_DEBUG=bas:1=3,junk,,ras:bogus=9,ovz:9=1,wvcore:text=2,myown:x=2,ras=1,ovc:1=99999999999"},
+    ASSERT_EQ(RunChild({"OV_SVC_ROUTE_ERROR=PRINTER",
+                        "OV_SVC_ROUTE_NOTICE=FILE:", "OV_SVC_ROUTE_FATAL=stdout",
+                        "OV_SVC_DEBUG=bas:1=3,junk,,ras:bogus=9,ovz:9=1,wvcore:text=2,myown:x=2,"
+                        "ras=1,ovc:1=99999999999"},
                        err, out),
               0)
         << err;
     const std::vector<std::string> expected = {
-        "The log route OV_SVC_ROUTE_ERROR=PRINTER is not understood; records of that severity keep their default route.",
-        "The log route OV_SVC_ROUTE_NOTICE=FILE: is not understood; records of that severity keep their default route.",
+        "The log route OV_SVC_ROUTE_ERROR=PRINTER is not understood; records of that severity keep "
+        "their default route.",
+        "The log route OV_SVC_ROUTE_NOTICE=FILE: is not understood; records of that severity keep "
+        "their default route.",
         "The debug setting junk in OV_SVC_DEBUG is not understood and sets nothing.",
         "The debug setting ras=1 in OV_SVC_DEBUG is not understood and sets nothing.",
         "The debug setting ovc:1=99999999999 in OV_SVC_DEBUG is not understood and sets nothing.",
@@ -299,15 +326,14 @@ TEST_F(SvcRouteTest, JournalStreamLinesCarryThePriority) {
     const std::string other = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1);
 
     std::string err, out;
-    ASSERT_EQ(RunChild({"JOURNAL_STREAM=" + stream, "OV_SVC_ROUTE_DEBUG=STDERR", "OV_SVC_ROUTE_NOTICE=STDERR",
-                        "OV_SVC_ROUTE_WARNING=PRINTER"},
+    ASSERT_EQ(RunChild({"JOURNAL_STREAM=" + stream, "OV_SVC_ROUTE_DEBUG=STDERR",
+                        "OV_SVC_ROUTE_NOTICE=STDERR", "OV_SVC_ROUTE_WARNING=PRINTER"},
                        err, out),
               0);
     const std::string records[] = {
         "<4>svc_log_child[",  // the warning about the route
-        "<2>svc_log_child[", "<3>svc_log_child[", "<4>svc_log_child[", "<5>svc_log_child[",
-        "<7>svc_log_child[",
-        "<7>\tnext line",
+        "<2>svc_log_child[", "<3>svc_log_child[", "<4>svc_log_child[",
+        "<5>svc_log_child[", "<7>svc_log_child[", "<7>\tnext line",
     };
     size_t at = 0;
     for (const std::string& start : records) {
@@ -318,7 +344,8 @@ TEST_F(SvcRouteTest, JournalStreamLinesCarryThePriority) {
         at = end + 1;
     }
     EXPECT_EQ(at, err.size()) << err;
-    EXPECT_NE(err.find("] FATAL bas.general 0x10652065 child:16 Out of memory"), std::string::npos) << err;
+    EXPECT_NE(err.find("] FATAL bas.general 0x10652065 child:16 Out of memory"), std::string::npos)
+        << err;
 
     // Another stream: the usual lines, which start with the date.
     for (const std::string& value : {other, std::string("garbage"), std::string(":")}) {
@@ -344,19 +371,21 @@ TEST_F(SvcRouteTest, SyslogRouteSendsThePriorityOfTheSeverity) {
         if (!r.check(sock >= 0 && bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0,
                      "binding /dev/log"))
             return;
-        std::vector<std::string> env = {"OV_SVC_ROUTE_FATAL=SYSLOG", "OV_SVC_ROUTE_ERROR=syslog",
-                                        "OV_SVC_ROUTE_WARNING=SysLog", "OV_SVC_ROUTE_NOTICE=SYSLOG",
-                                        "OV_SVC_ROUTE_DEBUG=SYSLOG",
-                                        std::string("NLSPATH=") + OV_NLS_MSG_DIR + "/%L/%N.cat"};
+        std::vector<std::string> env = {
+            "OV_SVC_ROUTE_FATAL=SYSLOG",   "OV_SVC_ROUTE_ERROR=syslog",
+            "OV_SVC_ROUTE_WARNING=SysLog", "OV_SVC_ROUTE_NOTICE=SYSLOG",
+            "OV_SVC_ROUTE_DEBUG=SYSLOG",   std::string("NLSPATH=") + OV_NLS_MSG_DIR + "/%L/%N.cat"};
         std::vector<char*> envp;
         for (auto& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
         char child[] = OV_SVC_LOG_CHILD;
         char* argv[] = {child, nullptr};
         pid_t pid = 0;
-        if (!r.check(posix_spawn(&pid, child, nullptr, nullptr, argv, envp.data()) == 0, "spawn")) return;
+        if (!r.check(posix_spawn(&pid, child, nullptr, nullptr, argv, envp.data()) == 0, "spawn"))
+            return;
         int status = 0;
-        r.check(SvcRouteTest::WaitWithTimeout(pid, status) && WIFEXITED(status) && WEXITSTATUS(status) == 0,
+        r.check(SvcRouteTest::WaitWithTimeout(pid, status) && WIFEXITED(status) &&
+                    WEXITSTATUS(status) == 0,
                 "child exits 0");
         char buffer[4096];
         int n = 0;

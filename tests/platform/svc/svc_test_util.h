@@ -44,7 +44,8 @@ inline int RunInFreshProcess(const std::function<int()>& body) {
         _exit(rc);
     }
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+    std::string filter =
+        std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
     pid_t pid = fork();
     if (pid == 0) {
         setenv("OV_SVC_TEST_FRESH", "1", 1);

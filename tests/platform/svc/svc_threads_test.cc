@@ -15,7 +15,8 @@
 
 namespace {
 
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new svc_test::QuietEnvironment);
+[[maybe_unused]] auto* const kEnv =
+    ::testing::AddGlobalTestEnvironment(new svc_test::QuietEnvironment);
 
 constexpr int kThreads = 8;
 constexpr int kPerThread = 200;
@@ -33,7 +34,8 @@ TEST(SvcThreads, RecordsStayWholeInOneFile) {
         threads.emplace_back([t, &payload] {
             for (int i = 0; i < kPerThread; ++i) {
                 std::string id = "t" + std::to_string(t) + "-" + std::to_string(i) + "-" + payload;
-                ov_svc_printf_withfile(wvcore_svc_handle, "thr", i, "%s%d", 0, 32, 0x1354A09A, id.c_str(), t);
+                ov_svc_printf_withfile(wvcore_svc_handle, "thr", i, "%s%d", 0, 32, 0x1354A09A,
+                                       id.c_str(), t);
                 if (i % 50 == 0) ov_svc_set_progname(t % 2 ? "odd" : "even", nullptr);
             }
         });
@@ -69,7 +71,8 @@ TEST(SvcThreads, CaptureCanBeSwappedWhileOthersLog) {
     std::vector<std::thread> loggers;
     for (int t = 0; t < 4; ++t)
         loggers.emplace_back([&stop] {
-            while (!stop.load()) ov_svc_printf_withfile(bas_svc_handle, "f", 1, "", 0, 64, 0x10652065);
+            while (!stop.load())
+                ov_svc_printf_withfile(bas_svc_handle, "f", 1, "", 0, 64, 0x10652065);
         });
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
@@ -111,7 +114,8 @@ TEST(SvcThreads, TextLookupsAgreeOnOnePointer) {
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (unsigned n : numbers) {
-                got[t].push_back(t % 2 ? ov_msg_get_msg(n, nullptr) : ov_msg_get_msg_utf8(n, nullptr));
+                got[t].push_back(t % 2 ? ov_msg_get_msg(n, nullptr)
+                                       : ov_msg_get_msg_utf8(n, nullptr));
             }
         });
     for (auto& th : threads) th.join();

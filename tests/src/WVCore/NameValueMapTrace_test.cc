@@ -129,7 +129,8 @@ TEST(NameValueMapTrace, RenderingRules) {
 TEST(NameValueMapTrace, AppendsAfterTheCallersTextAndAtTheGivenLevel) {
     NameValueMap map;
     map.addString("k", "v");
-    EXPECT_EQ(Render(map, "prefix: "), "prefix: \tnumber of entries = 1\n\tnum values = 1\tk = v\n");
+    EXPECT_EQ(Render(map, "prefix: "),
+              "prefix: \tnumber of entries = 1\n\tnum values = 1\tk = v\n");
 
     ZUTF8String_6_0 out("x");
     map.buildTraceBuf(out, 2);

@@ -90,7 +90,8 @@ std::string CodecBytesOf(NameValueMap const& map) {
         map.encodeMap(&records[i], static_cast<ZAbstractString_6_0*>(names.get(i))->getChars());
         entries[i] = &records[i];
     }
-    namevalueList_s_t list = {static_cast<unsigned int>(names.size()), entries.empty() ? nullptr : entries.data()};
+    namevalueList_s_t list = {static_cast<unsigned int>(names.size()),
+                              entries.empty() ? nullptr : entries.data()};
     ov_asn_buffer_t out = {0, nullptr};
     std::string bytes = ovAsnEncodeObj(out, list) == OV_ASN_OK
                             ? std::string(reinterpret_cast<char*>(out.data), out.length)
@@ -122,7 +123,10 @@ TEST(NameValueMapCodec, RoundTripsKeepEveryNameValueAndSubtree) {
          }},
         {"non-ASCII UTF-8",
          [](NameValueMap& m) {
-             m.addString("gr\xC3\xBC\xC3\x9F" "e", "\xE6\x97\xA5\xE6\x9C\xAC");
+             m.addString(
+                 "gr\xC3\xBC\xC3\x9F"
+                 "e",
+                 "\xE6\x97\xA5\xE6\x9C\xAC");
              m.addString("emoji", "\xF0\x9F\x94\x92 locked");
          }},
         {"names with values and subtrees",
@@ -216,15 +220,19 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
         {"trailing byte", good + '\0'},
         {"wrong outer tag", "\x31" + good.substr(1)},
         {"indefinite length", std::string("\x30\x80", 2) + good.substr(2) + std::string(2, '\0')},
-        {"length beyond the input", "\x30" + std::string(1, static_cast<char>(good[1] + 1)) + good.substr(2)},
+        {"length beyond the input",
+         "\x30" + std::string(1, static_cast<char>(good[1] + 1)) + good.substr(2)},
         {"non-minimal length", std::string("\x30\x81", 2) + good.substr(1)},
-        {"value text not UTF8String", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, Tlv(0x04, "v")) + Tlv(0x30, "")))},
+        {"value text not UTF8String",
+         List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, Tlv(0x04, "v")) + Tlv(0x30, "")))},
         {"missing subtrees field", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, Tlv(0x0C, "v"))))},
-        {"extra field", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, "") + Tlv(0x30, "") + Tlv(0x30, "")))},
+        {"extra field",
+         List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, "") + Tlv(0x30, "") + Tlv(0x30, "")))},
         {"NUL inside a text", List(Record(std::string("a\0b", 3), {"v"}))},
         {"NUL inside a value", List(Record("a", {std::string("v\0", 2)}))},
         {"five length bytes", std::string("\x30\x85\x00\x00\x00\x00\x02", 7) + Record("n", {})},
-        {"trailing bytes inside a record", List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, "") + Tlv(0x30, "") + "x"))},
+        {"trailing bytes inside a record",
+         List(Tlv(0x30, Tlv(0x0C, "n") + Tlv(0x30, "") + Tlv(0x30, "") + "x"))},
         {"too deep, then damaged", Chain(OV_ASN_MAX_DEPTH + 1) + "x"},
         {"damaged after a valid record", List(Record("ok", {"1"}) + Tlv(0x31, ""))},
     };
@@ -252,17 +260,20 @@ TEST(NameValueMapCodec, RecordsThatHoldNothingAddNoName) {
     struct Case {
         char const* label;
         std::string bytes;
-        std::vector<std::string> names;     // top-level names after decoding, in order
-        std::vector<std::string> subtree;   // names in the subtree of the first of them
+        std::vector<std::string> names;    // top-level names after decoding, in order
+        std::vector<std::string> subtree;  // names in the subtree of the first of them
     } const cases[] = {
         {"bare record", List(Record("bare", {})), {}, {}},
         {"bare record between others",
-         List(Record("a", {"1"}) + Record("bare", {}) + Record("b", {"2"})), {"a", "b"}, {}},
+         List(Record("a", {"1"}) + Record("bare", {}) + Record("b", {"2"})),
+         {"a", "b"},
+         {}},
         {"empty value is a value", List(Record("e", {""})), {"e"}, {}},
-        {"child that holds nothing",
-         List(Record("p", {}, Record("c", {}))), {"p"}, {}},
+        {"child that holds nothing", List(Record("p", {}, Record("c", {}))), {"p"}, {}},
         {"bare child beside a full one",
-         List(Record("p", {}, Record("c", {}) + Record("d", {"x"}))), {"p"}, {"d"}},
+         List(Record("p", {}, Record("c", {}) + Record("d", {"x"}))),
+         {"p"},
+         {"d"}},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.label);
@@ -411,8 +422,8 @@ TEST(NameValueMapAttrlist, ToAttrlistFlattensSubtreesByConcatenation) {
     NameValueMap map;
     map.addString("x", "1");
     map.addSubtree("x")->addString("y", "2");
-    map.addString("e", "");          // an empty text is a value like any other
-    map.addString("a", "lower");     // names that meet once case is ignored...
+    map.addString("e", "");       // an empty text is a value like any other
+    map.addString("a", "lower");  // names that meet once case is ignored...
     map.addString("A", "upper");
     map.addSubtree("ab")->addString("c", "p");  // ...or once concatenated
     map.addSubtree("a")->addString("bc", "q");
@@ -453,8 +464,9 @@ TEST(NameValueMapAttrlist, AttributeValuesBecomeTextByType) {
         {"string", {ATTR_VALUE_STRING, const_cast<char*>("text"), 0, nullptr}, {"text"}},
         {"unsigned", {ATTR_VALUE_UINT, nullptr, 4, &number}, {"42"}},
         {"buffer", {ATTR_VALUE_BUFFER, nullptr, 3, bytes}, {"AQID"}},
-        {"object", {ATTR_VALUE_POBJ, nullptr, static_cast<unsigned int>(object.size()),
-                    const_cast<char*>(object.data())},
+        {"object",
+         {ATTR_VALUE_POBJ, nullptr, static_cast<unsigned int>(object.size()),
+          const_cast<char*>(object.data())},
          {}},
         {"type 0 skipped", {0, const_cast<char*>("t"), 3, bytes}, {}},
         {"type 7 skipped", {7, const_cast<char*>("t"), 3, bytes}, {}},
@@ -468,12 +480,14 @@ TEST(NameValueMapAttrlist, AttributeValuesBecomeTextByType) {
         attrlist_s_t list = {1, &attr};
         NameValueMap map(list);
         std::vector<std::string> texts;
-        for (unsigned int v = 0; v < map.getValueCount("n"); ++v) texts.emplace_back(map.getString("n", v)->c_str());
+        for (unsigned int v = 0; v < map.getValueCount("n"); ++v)
+            texts.emplace_back(map.getString("n", v)->c_str());
         if (c.value.type == ATTR_VALUE_POBJ) {
             ASSERT_EQ(texts.size(), 1u);
             char* decoded = nullptr;
             unsigned int length = 0;
-            mime64_new_decode(texts[0].c_str(), static_cast<int>(texts[0].size()), &decoded, &length);
+            mime64_new_decode(texts[0].c_str(), static_cast<int>(texts[0].size()), &decoded,
+                              &length);
             EXPECT_EQ(std::string(decoded, length), object);
             free(decoded);
         } else {

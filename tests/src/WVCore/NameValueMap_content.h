@@ -16,7 +16,9 @@ struct MapContent {
     struct Entry {
         std::vector<std::string> values;
         std::shared_ptr<MapContent> subtree;
-        bool operator==(Entry const& o) const { return values == o.values && *subtree == *o.subtree; }
+        bool operator==(Entry const& o) const {
+            return values == o.values && *subtree == *o.subtree;
+        }
     };
     std::map<std::string, Entry> names;
     bool operator==(MapContent const& o) const { return names == o.names; }

@@ -45,7 +45,8 @@ TEST(NameValueMapMemory, BlocksOfEverySizeAreDistinctAlignedAndKeepTheirBytes) {
     std::set<unsigned char*> distinct;
     for (Block const& b : blocks) {
         distinct.insert(b.p);
-        for (size_t i = 0; i < b.size; ++i) ASSERT_EQ(b.p[i], b.fill) << "size " << b.size << " byte " << i;
+        for (size_t i = 0; i < b.size; ++i)
+            ASSERT_EQ(b.p[i], b.fill) << "size " << b.size << " byte " << i;
     }
     EXPECT_EQ(distinct.size(), blocks.size());
     // Free every other block, take new ones of the same sizes, and check the survivors.

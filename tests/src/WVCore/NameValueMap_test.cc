@@ -105,8 +105,10 @@ TEST(NameValueMap, TextFormsOfTheStringVariants) {
         {"add flag 0", [](NameValueMap& m) { m.addString("n", 0); }, "false"},
         {"add no bytes", [](NameValueMap& m) { m.addString("n", "\x01", 0u); }, ""},
         {"add NULL bytes", [](NameValueMap& m) { m.addString("n", nullptr, 4u); }, ""},
-        {"add NULL text", [](NameValueMap& m) { m.addString("n", static_cast<char const*>(nullptr)); }, ""},
-        {"add binary bytes", [](NameValueMap& m) { m.addString("n", "\xDE\xAD\xBE\xEF", 4u); }, "3q2+7w=="},
+        {"add NULL text",
+         [](NameValueMap& m) { m.addString("n", static_cast<char const*>(nullptr)); }, ""},
+        {"add binary bytes", [](NameValueMap& m) { m.addString("n", "\xDE\xAD\xBE\xEF", 4u); },
+         "3q2+7w=="},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.label);
@@ -275,9 +277,9 @@ TEST(NameValueMapStorage, FirstInsertionAfterConstructionAndCopy) {
 
 TEST(NameValueMapStorage, EmptyEntriesFilledAfterTheMapWasCopied) {
     NameValueMap original;
-    original.addSubtree("only-subtree");       // entry with nothing in it
+    original.addSubtree("only-subtree");  // entry with nothing in it
     original.addString("removed", "v");
-    original.removeValue("removed", 0);         // entry whose list held a value once
+    original.removeValue("removed", 0);  // entry whose list held a value once
     NameValueMap copy(original);
     NameValueMap assigned;
     assigned = original;
@@ -336,7 +338,8 @@ struct RecordNode {
 // nothing, not even its name.
 void AddByHand(NameValueMap& map, RecordNode const& node) {
     for (const char* v : node.values) map.addString(node.name.c_str(), v);
-    for (RecordNode const& child : node.children) AddByHand(*map.addSubtree(node.name.c_str()), child);
+    for (RecordNode const& child : node.children)
+        AddByHand(*map.addSubtree(node.name.c_str()), child);
 }
 
 TEST(NameValueMapStorage, RecordAddsWhatAddStringPerValueAdds) {

@@ -26,7 +26,9 @@ struct Sample {
         for (int i = 0; i < 40; ++i) {
             std::string name = "name" + std::to_string(i) + std::string(i % 13, 'n');
             for (int v = 0; v <= i % 4; ++v) {
-                map.addString(name.c_str(), std::string(static_cast<size_t>((i * 37 + v * 11) % 700), 'a' + v).c_str());
+                map.addString(
+                    name.c_str(),
+                    std::string(static_cast<size_t>((i * 37 + v * 11) % 700), 'a' + v).c_str());
             }
             if (i % 5 == 0) map.addSubtree(name.c_str())->addString("inner", name.c_str());
         }

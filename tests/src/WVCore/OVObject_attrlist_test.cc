@@ -31,7 +31,8 @@ TEST(OVObjectAttrList, FlattensToTheFixedKeysAndRebuildsTheList) {
 
     OVObject o;
     o.addAttrListValue_internal("", list.list, nullptr);
-    EXPECT_EQ(Names(o.map), (Strings{"a", "aattrlistvaltype", "attrlistnames", "b", "battrlistvaltype"}));
+    EXPECT_EQ(Names(o.map),
+              (Strings{"a", "aattrlistvaltype", "attrlistnames", "b", "battrlistvaltype"}));
     EXPECT_EQ(Values(o.map, "attrlistnames"), (Strings{"a", "b"}));
     EXPECT_EQ(Values(o.map, "a"), (Strings{"7", "8"}));
     EXPECT_EQ(Values(o.map, "aattrlistvaltype"), (Strings{"5", "5"}));
@@ -177,7 +178,8 @@ TEST(OVObjectAttrList, NestedLayoutStoresTheListAsANestedObject) {
     OVObject scoped;
     o.objectValue("attrs", scoped, 0, "s");
     EXPECT_EQ(Names(scoped.map), Strings{"s"});
-    EXPECT_EQ(Names(*scoped.map.getSubtree("s")), (Strings{"attrlistnames", "cn", "cnattrlistvaltype"}));
+    EXPECT_EQ(Names(*scoped.map.getSubtree("s")),
+              (Strings{"attrlistnames", "cn", "cnattrlistvaltype"}));
 
     std::vector<Attribute> const expected = {{"cn", {{4, "x"}}}};
     objtest::List back;

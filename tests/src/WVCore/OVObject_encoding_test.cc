@@ -94,10 +94,10 @@ TEST(OVObjectEncoding, DecodingAppendsAndARefusedDecodeAddsNothing) {
 
     MapContent const before = ContentOf(o.map);
     std::string const refused[] = {
-        std::string(),                                  // no bytes
-        "\x31\x00",                                     // wrong tag
-        Bytes(encoded).substr(0, encoded.length - 1),   // truncated
-        Bytes(encoded) + '\0',                          // trailing byte
+        std::string(),                                 // no bytes
+        "\x31\x00",                                    // wrong tag
+        Bytes(encoded).substr(0, encoded.length - 1),  // truncated
+        Bytes(encoded) + '\0',                         // trailing byte
     };
     for (std::string const& bytes : refused) {
         SCOPED_TRACE(bytes.size());

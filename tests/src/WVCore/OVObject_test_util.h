@@ -72,7 +72,8 @@ inline std::vector<Attribute> ListContent(attrlist_s_t const& list) {
             if (v.type == ATTR_VALUE_STRING) {
                 a.second.push_back({v.type, v.string != nullptr ? v.string : "<null>"});
             } else {
-                a.second.push_back({v.type, std::string(static_cast<char const*>(v.data), v.length)});
+                a.second.push_back(
+                    {v.type, std::string(static_cast<char const*>(v.data), v.length)});
             }
         }
         out.push_back(a);

@@ -23,8 +23,9 @@ TEST(OVObjectThreads, FirstEmptyReadsFromManyThreadsShareOneString) {
         threads.emplace_back([&, t] {
             start.arrive_and_wait();
             // Alternate the readers that fall back to the empty string.
-            ZUTF8String_6_0 const& empty = t % 2 == 0 ? objects[t].getStringValue("missing", 0, nullptr)
-                                                      : objects[t].getName();
+            ZUTF8String_6_0 const& empty = t % 2 == 0
+                                               ? objects[t].getStringValue("missing", 0, nullptr)
+                                               : objects[t].getName();
             seen[t] = &empty;
             lengths[t] = empty.length();
         });

@@ -83,8 +83,8 @@ TEST(OVObjectValues, SetReplacesBelowTheCountAndAppendsAtOrPastIt) {
         unsigned int landsAt;
         unsigned int countAfter;
     } const cases[] = {
-        {0, 0, 0, 1}, {0, 7, 0, 1}, {2, 7, 2, 3}, {2, 2, 2, 3}, {2, 1, 1, 2},
-        {8, 7, 7, 8}, {8, 8, 8, 9}, {3, 4294967295u, 3, 4},
+        {0, 0, 0, 1}, {0, 7, 0, 1}, {2, 7, 2, 3}, {2, 2, 2, 3},
+        {2, 1, 1, 2}, {8, 7, 7, 8}, {8, 8, 8, 9}, {3, 4294967295u, 3, 4},
     };
     for (char const* scope : {static_cast<char const*>(nullptr), "s"}) {
         for (Case const& c : cases) {
@@ -320,7 +320,8 @@ TEST(OVObjectValues, NestedObjectsRoundTripAndAppendToTheTarget) {
     unsigned long status = 1;
     inner.encode(encoded, status);
     ASSERT_EQ(status, OV_ASN_OK);
-    EXPECT_EQ(Buffer(outer, "child", 0), std::string(reinterpret_cast<char*>(encoded.data), encoded.length));
+    EXPECT_EQ(Buffer(outer, "child", 0),
+              std::string(reinterpret_cast<char*>(encoded.data), encoded.length));
     ov_asn_buffer_free(encoded);
 
     OVObject back;

@@ -14,7 +14,9 @@
 
 namespace {
 
-value_s_t StringValue(char const* text) { return {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr}; }
+value_s_t StringValue(char const* text) {
+    return {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr};
+}
 
 value_s_t BytesValue(unsigned int type, void* bytes, unsigned int length) {
     return {type, nullptr, length, bytes};
@@ -70,8 +72,10 @@ TEST(AttrlistOrder, SortsByUpperCasedNameAndMergesCaseVariants) {
         // "_" (0x5F) sorts after the upper-case letters but before the lower-case ones.
         {"upper-cased bytes decide", {"a_b", "aab"}, {"aab", "a_b"}, {1, 1}},
         // Multibyte characters sort by their bytes, after every ASCII letter.
-        {"non-ASCII letters merge", {"\xC3\xA4rger", "\xC3\x84RGER", "zeta"},
-         {"zeta", "\xC3\xA4rger"}, {1, 2}},
+        {"non-ASCII letters merge",
+         {"\xC3\xA4rger", "\xC3\x84RGER", "zeta"},
+         {"zeta", "\xC3\xA4rger"},
+         {1, 2}},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.label);
@@ -82,7 +86,8 @@ TEST(AttrlistOrder, SortsByUpperCasedNameAndMergesCaseVariants) {
         }
         EXPECT_EQ(Names(list), c.names);
         ASSERT_EQ(list->count, c.counts.size());
-        for (unsigned int i = 0; i < list->count; ++i) EXPECT_EQ(list->attrs[i].nvalues, c.counts[i]);
+        for (unsigned int i = 0; i < list->count; ++i)
+            EXPECT_EQ(list->attrs[i].nvalues, c.counts[i]);
         attrlist_delete(&list);
         EXPECT_EQ(list, nullptr);
     }

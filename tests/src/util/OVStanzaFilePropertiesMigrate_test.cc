@@ -118,22 +118,25 @@ TEST_F(MigrateTest, VersionThresholdsSelectTheStages) {
         bool stage1;
         bool stage2;
     } cases[] = {
-        {nullptr, true, true},  {"0", true, true},      {"1295", true, true},
-        {"0x50F", true, true},  {"1296", false, true},  {"0x600", false, true},
-        {"1551", false, true},  {"1552", false, false}, {"0x611", false, false},
-        {"-1", false, false},   {"-2147483648", false, false},
+        {nullptr, true, true},         {"0", true, true},
+        {"1295", true, true},          {"0x50F", true, true},
+        {"1296", false, true},         {"0x600", false, true},
+        {"1551", false, true},         {"1552", false, false},
+        {"0x611", false, false},       {"-1", false, false},
+        {"-2147483648", false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version ? c.version : "(none)");
         std::string before = "[ssl]\nother = x\n";
         if (c.version != nullptr)
             before += std::string("[meta-info]\nversion = ") + c.version + "\n";
-        std::string p = tree_.write(std::string("v/") + (c.version ? c.version : "none") + ".conf", before);
-        struct stat st0{};
+        std::string p =
+            tree_.write(std::string("v/") + (c.version ? c.version : "none") + ".conf", before);
+        struct stat st0 {};
         ASSERT_EQ(0, stat(p.c_str(), &st0));
 
         std::string after = migrate(p);
-        struct stat st1{};
+        struct stat st1 {};
         ASSERT_EQ(0, stat(p.c_str(), &st1));
         if (!c.stage2) {
             EXPECT_EQ(before, after);
@@ -163,16 +166,15 @@ TEST_F(MigrateTest, Stage1FillsMissingOrEmptyDefaultsOnlyInExistingStanzas) {
         for (State state : {kNoStanza, kNoKey, kEmpty, kSet}) {
             SCOPED_TRACE(std::string(rule.key) + " state " + std::to_string(state));
             std::string body = std::string(kOld) + "[misc]\nx = y\n";
-            if (state != kNoStanza)
-                body += std::string("[") + rule.stanza + "]\nkeep = 1\n";
-            if (state == kEmpty)
-                body += std::string(rule.key) + " =\n";
-            if (state == kSet)
-                body += std::string(rule.key) + " = mine\n";
-            std::string p = tree_.write(std::string("fill/") + rule.stanza + std::to_string(state), body);
+            if (state != kNoStanza) body += std::string("[") + rule.stanza + "]\nkeep = 1\n";
+            if (state == kEmpty) body += std::string(rule.key) + " =\n";
+            if (state == kSet) body += std::string(rule.key) + " = mine\n";
+            std::string p =
+                tree_.write(std::string("fill/") + rule.stanza + std::to_string(state), body);
             std::string after = migrate(p);
             PlainReader r(p);
-            const std::string commented = std::string(rule.comment) + rule.key + " = " + rule.value + "\n";
+            const std::string commented =
+                std::string(rule.comment) + rule.key + " = " + rule.value + "\n";
             switch (state) {
                 case kNoStanza:
                     EXPECT_FALSE(r.has(rule.stanza));
@@ -198,13 +200,16 @@ TEST_F(MigrateTest, OldCredentialServiceIsDeletedOnlyWithItsOldValue) {
     struct Case {
         const char* value;
         bool kept;
-    } cases[] = {{"azn_v37cred_svc", false}, {"AZN_V37CRED_SVC", true}, {"azn_v37cred_svc2", true},
+    } cases[] = {{"azn_v37cred_svc", false},
+                 {"AZN_V37CRED_SVC", true},
+                 {"azn_v37cred_svc2", true},
                  {"other", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
-        std::string p = tree_.write(std::string("cred/") + c.value,
-                                    std::string(kOld) + "[aznapi-pac-services]\nAZN_V37CRED_SVC = " +
-                                        c.value + "\nother = 1\n");
+        std::string p =
+            tree_.write(std::string("cred/") + c.value,
+                        std::string(kOld) + "[aznapi-pac-services]\nAZN_V37CRED_SVC = " + c.value +
+                            "\nother = 1\n");
         migrate(p);
         PlainReader r(p);
         EXPECT_EQ(c.kept, r.has("aznapi-pac-services", "AZN_V37CRED_SVC"));
@@ -226,15 +231,18 @@ TEST_F(MigrateTest, CredentialTagsMoveToTheirLegacyStanza) {
     EXPECT_TRUE(r.has("LEGACY_ldap-ext-cred-tags:registry_id", "tagvalue_B"));
     EXPECT_EQ("", r.value("LEGACY_ldap-ext-cred-tags:registry_id", "tagvalue_B"));
     EXPECT_EQ("azn_cred_registry_id", r.value("LEGACY_ldap-ext-cred-tags", "registry_id"));
-    EXPECT_EQ("azn_ent_cred_attrs", r.value("aznapi-entitlement-services", "LEGACY_ldap-ext-cred-tags"));
+    EXPECT_EQ("azn_ent_cred_attrs",
+              r.value("aznapi-entitlement-services", "LEGACY_ldap-ext-cred-tags"));
     ASSERT_EQ(2u, r.numValues("aznapi-configuration", "cred-attribute-entitlement-services"));
-    EXPECT_EQ("existing", r.value("aznapi-configuration", "cred-attribute-entitlement-services", 0));
+    EXPECT_EQ("existing",
+              r.value("aznapi-configuration", "cred-attribute-entitlement-services", 0));
     EXPECT_EQ("LEGACY_ldap-ext-cred-tags",
               r.value("aznapi-configuration", "cred-attribute-entitlement-services", 1));
 }
 
 TEST_F(MigrateTest, CredentialTagsStayWithoutTheConfigurationStanza) {
-    std::string p = tree_.write("tags-alone.conf", std::string(kOld) + "[ldap-ext-cred-tags]\nA = 1\n");
+    std::string p =
+        tree_.write("tags-alone.conf", std::string(kOld) + "[ldap-ext-cred-tags]\nA = 1\n");
     migrate(p);
     PlainReader r(p);
     EXPECT_EQ("1", r.value("ldap-ext-cred-tags", "A"));
@@ -250,21 +258,24 @@ TEST_F(MigrateTest, ApplicationHostComesFromTheUserName) {
         bool hostPresent;
         const char* expect;
     } cases[] = {
-        {"a/b/c", nullptr, true, "b/c"}, {"name/host", "", true, "host"},
-        {"name/host", "kept", true, "kept"}, {"plain", nullptr, false, ""},
-        {nullptr, nullptr, false, ""},   {"name/", nullptr, true, ""},
+        {"a/b/c", nullptr, true, "b/c"},
+        {"name/host", "", true, "host"},
+        {"name/host", "kept", true, "kept"},
+        {"plain", nullptr, false, ""},
+        {nullptr, nullptr, false, ""},
+        {"name/", nullptr, true, ""},
         // The host part is stored as a reader of the file gets it back: without blanks
         // around it.
-        {"a/ b", nullptr, true, "b"},    {"name/\thost two", "", true, "host two"},
+        {"a/ b", nullptr, true, "b"},
+        {"name/\thost two", "", true, "host two"},
     };
     int n = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.user ? c.user : "(none)") + " / " + (c.host ? c.host : "(none)"));
+        SCOPED_TRACE(std::string(c.user ? c.user : "(none)") + " / " +
+                     (c.host ? c.host : "(none)"));
         std::string body = std::string(kOld) + "[aznapi-configuration]\n";
-        if (c.user != nullptr)
-            body += std::string("ov-user-name = ") + c.user + "\n";
-        if (c.host != nullptr)
-            body += std::string("azn-app-host = ") + c.host + "\n";
+        if (c.user != nullptr) body += std::string("ov-user-name = ") + c.user + "\n";
+        if (c.host != nullptr) body += std::string("azn-app-host = ") + c.host + "\n";
         std::string p = tree_.write("host/" + std::to_string(n++), body);
         ovsvc::CaptureSink capture;
         migrate(p);
@@ -286,7 +297,8 @@ std::string migrateTextsInTheCurrentLocale(const TempTree& tree, const std::stri
                                          "[aznapi-pac-services]\n"
                                          "AZN_V37CRED_SVC = \xe6\x97\xa5\n"
                                          "[ldap-ext-cred-tags]\n"
-                                         "T = gr\xc3\xb6\xc3\x9f" "e\n"
+                                         "T = gr\xc3\xb6\xc3\x9f"
+                                         "e\n"
                                          "\xc3\x84rger = \xe6\x97\xa5\xe6\x9c\xac\n"
                                          "T = second\n");
     ovsvc::CaptureSink capture;
@@ -297,13 +309,15 @@ std::string migrateTextsInTheCurrentLocale(const TempTree& tree, const std::stri
 
 void expectTextsKeptTheirBytes(const std::string& after) {
     for (const char* line : {
-             "\ntagvalue_T = gr\xc3\xb6\xc3\x9f" "e\n",                 // T = größe
-             "\ntagvalue_\xc3\x84rger = \xe6\x97\xa5\xe6\x9c\xac\n",   // Ärger = 日本
-             "\nazn-app-host = h\xc3\xb6st-\xe6\x97\xa5\n",            // höst-日
-             "\nAZN_V37CRED_SVC = \xe6\x97\xa5\n",                     // another value: kept
+             "\ntagvalue_T = gr\xc3\xb6\xc3\x9f"
+             "e\n",                                                   // T = größe
+             "\ntagvalue_\xc3\x84rger = \xe6\x97\xa5\xe6\x9c\xac\n",  // Ärger = 日本
+             "\nazn-app-host = h\xc3\xb6st-\xe6\x97\xa5\n",           // höst-日
+             "\nAZN_V37CRED_SVC = \xe6\x97\xa5\n",                    // another value: kept
              "\nversion = 1552\n",
          }) {
-        EXPECT_NE(std::string::npos, after.find(line)) << "missing line:" << line << "in:\n" << after;
+        EXPECT_NE(std::string::npos, after.find(line)) << "missing line:" << line << "in:\n"
+                                                       << after;
     }
     EXPECT_EQ(std::string::npos, after.find('?')) << after;
     EXPECT_EQ(std::string::npos, after.find("[ldap-ext-cred-tags]")) << after;
@@ -358,7 +372,8 @@ TEST_F(MigrateTest, OvrteStanzaGainsOnlyItsMissingKeys) {
             }
         }
         // Directly on an object holding the old contents, for its result.
-        std::string fresh = tree_.write("ovrte-direct/" + std::to_string(n), std::string(c.body) + kCurrent);
+        std::string fresh =
+            tree_.write("ovrte-direct/" + std::to_string(n), std::string(c.body) + kCurrent);
         OVStanzaFileProperties props;
         props.load(fresh.c_str());
         EXPECT_EQ(c.added, props.migrateOVRTEStanza());
@@ -449,7 +464,8 @@ TEST_F(MigrateTest, DirectoryServerKeysMoveFromLdapToOvconfig) {
     EXPECT_EQ("[meta-info]\nversion = 1552\n\n[ovconfig]\n", migrate(bare));
 
     // Elsewhere the rule does not apply.
-    std::string other = tree_.write("etc/ldap.conf", "[meta-info]\nversion = 1536\n[ldap]\nLdapSSL = yes\n");
+    std::string other =
+        tree_.write("etc/ldap.conf", "[meta-info]\nversion = 1536\n[ldap]\nLdapSSL = yes\n");
     migrate(other);
     EXPECT_EQ("yes", PlainReader(other).value("ldap", "LdapSSL"));
     EXPECT_FALSE(PlainReader(other).has("ovconfig"));
@@ -457,17 +473,19 @@ TEST_F(MigrateTest, DirectoryServerKeysMoveFromLdapToOvconfig) {
 
 TEST_F(MigrateTest, MigratedFileIsNotRewrittenByALaterLoad) {
     std::string p = tree_.write("opt/Orvan/etc/ov.conf", "[ssl]\n[ovrte]\n");
-    ZStanzaFileProperties_6_0* props = OVStanzaFileProperties::getRegisteredPropertiesFor(p.c_str(), 0);
+    ZStanzaFileProperties_6_0* props =
+        OVStanzaFileProperties::getRegisteredPropertiesFor(p.c_str(), 0);
     ASSERT_NE(nullptr, props);
     const std::string migrated = readFile(p);
     ASSERT_NE(std::string::npos, migrated.find("version = 1552"));
-    struct stat st0{};
+    struct stat st0 {};
     ASSERT_EQ(0, stat(p.c_str(), &st0));
 
     // The registry's reload, and a fresh object, both load it again.
-    ASSERT_EQ(props, OVStanzaFileProperties::getRegisteredPropertiesFor(p.c_str(), ZPROPERTIES_RELOAD));
+    ASSERT_EQ(props,
+              OVStanzaFileProperties::getRegisteredPropertiesFor(p.c_str(), ZPROPERTIES_RELOAD));
     migrate(p);
-    struct stat st1{};
+    struct stat st1 {};
     ASSERT_EQ(0, stat(p.c_str(), &st1));
     EXPECT_EQ(st0.st_ino, st1.st_ino);
     EXPECT_EQ(st0.st_mtim.tv_sec, st1.st_mtim.tv_sec);
@@ -480,10 +498,8 @@ TEST_F(MigrateTest, MigratedFileIsNotRewrittenByALaterLoad) {
 class ThrowingProperties : public OVStanzaFileProperties {
 public:
     int addEntryComment(const char* stanza, const char* key, const char* text) override {
-        if (throwZ)
-            ZException_6_0(ZEXC_FAILURE, {"injected"}).throwException(__FILE__, __LINE__);
-        if (throwOther)
-            throw std::runtime_error("not the library's");
+        if (throwZ) ZException_6_0(ZEXC_FAILURE, {"injected"}).throwException(__FILE__, __LINE__);
+        if (throwOther) throw std::runtime_error("not the library's");
         return OVStanzaFileProperties::addEntryComment(stanza, key, text);
     }
     bool throwZ = true;
@@ -609,11 +625,9 @@ TEST(MigrateStoreFailure, UpgradeThatCannotBeStoredLeavesTheFileAndTheLoadSuccee
         r.put("text", readFile("/opt/Orvan/etc/ov.conf"));
         auto records = capture.withMsgid(0x1354A0C7);
         r.put("records", static_cast<long long>(records.size()));
-        if (!records.empty() && !records[0].inserts.empty())
-            r.put("insert", records[0].inserts[0]);
+        if (!records.empty() && !records[0].inserts.empty()) r.put("insert", records[0].inserts[0]);
         int entries = 0;
-        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
-            ++entries;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++entries;
         r.put("entries", static_cast<long long>(entries));
     });
     OV_EXPECT_SCENARIO_RAN(out);

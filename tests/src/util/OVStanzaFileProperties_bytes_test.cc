@@ -24,8 +24,8 @@ Values valuesOf(OVStanzaFileProperties& props) {
     return out;
 }
 
-const std::string kMueller = "M\xc3\xbcller";      // Müller
-const std::string kLatin1Mueller = "M\xfcller";    // Müller in ISO-8859-1
+const std::string kMueller = "M\xc3\xbcller";           // Müller
+const std::string kLatin1Mueller = "M\xfcller";         // Müller in ISO-8859-1
 const std::string kNihon = "\xe6\x97\xa5\xe6\x9c\xac";  // 日本
 
 // Runs in the current locale; the values are the same UTF-8 bytes whatever it is.

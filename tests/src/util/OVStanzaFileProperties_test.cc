@@ -37,7 +37,8 @@ private:
     std::string path_;
 };
 
-std::vector<std::string> valuesOf(OVStanzaFileProperties& props, const char* stanza, const char* key) {
+std::vector<std::string> valuesOf(OVStanzaFileProperties& props, const char* stanza,
+                                  const char* key) {
     ZArrayList_6_0 list(4, 1);
     props.getValues(stanza, key, list, ZPROPERTY_STRING_UTF8);
     std::vector<std::string> out;
@@ -51,8 +52,7 @@ std::vector<std::string> valuesOf(OVStanzaFileProperties& props, const char* sta
 // A stanza whose key "k" holds the given values in order.
 void fill(OVStanzaFileProperties& props, const std::vector<std::string>& values) {
     props.addStanza("s");
-    for (const auto& v : values)
-        props.addValue("s", "k", v.c_str(), 0);
+    for (const auto& v : values) props.addValue("s", "k", v.c_str(), 0);
 }
 
 using Values = std::vector<std::string>;
@@ -98,8 +98,7 @@ TEST(OVStanzaFileProperties, DeleteValuesRemovesOneValuePerListElement) {
         OVStanzaFileProperties props;
         fill(props, c.before);
         ZArrayList_6_0 remove(4, 1);
-        for (const auto& v : c.remove)
-            remove.add(ZUTF8String_6_0(v.c_str()));
+        for (const auto& v : c.remove) remove.add(ZUTF8String_6_0(v.c_str()));
         props.deleteValues("s", "k", remove);
         EXPECT_EQ(c.after, valuesOf(props, "s", "k"));
         EXPECT_EQ(c.remove.size(), remove.size());  // the caller's list is left alone
@@ -139,8 +138,10 @@ TEST(OVStanzaFileProperties, DeleteValuesCallsTheVirtualDeleteValue) {
 TEST(OVStanzaFileProperties, RegistryHandsOutOneLoadedObjectPerFile) {
     TempDir dir;
     const std::string path = dir.file("one.conf", "[s]\nk = v\n");
-    ZStanzaFileProperties_6_0* first = OVStanzaFileProperties::getRegisteredPropertiesFor(path.c_str(), 0);
-    ZStanzaFileProperties_6_0* second = OVStanzaFileProperties::getRegisteredPropertiesFor(path.c_str(), 0);
+    ZStanzaFileProperties_6_0* first =
+        OVStanzaFileProperties::getRegisteredPropertiesFor(path.c_str(), 0);
+    ZStanzaFileProperties_6_0* second =
+        OVStanzaFileProperties::getRegisteredPropertiesFor(path.c_str(), 0);
     ASSERT_NE(nullptr, first);
     EXPECT_EQ(first, second);
     EXPECT_NE(nullptr, dynamic_cast<OVStanzaFileProperties*>(first));
@@ -172,12 +173,12 @@ TEST(OVStanzaFileProperties, ConcurrentFirstRequestsShareOneObject) {
     std::vector<ZStanzaFileProperties_6_0*> got(kThreads, nullptr);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back([&, i] { got[i] = OVStanzaFileProperties::getRegisteredPropertiesFor(path.c_str(), 0); });
-    for (auto& t : threads)
-        t.join();
+        threads.emplace_back([&, i] {
+            got[i] = OVStanzaFileProperties::getRegisteredPropertiesFor(path.c_str(), 0);
+        });
+    for (auto& t : threads) t.join();
     ASSERT_NE(nullptr, got[0]);
-    for (auto* p : got)
-        EXPECT_EQ(got[0], p);
+    for (auto* p : got) EXPECT_EQ(got[0], p);
 }
 
 }  // namespace

@@ -27,8 +27,8 @@ namespace {
 class MessageTextTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        std::string path = std::string(OV_STARTUP_TEST_NLS) + "/%L/%N.cat:" + OV_NLS_MSG_DIR +
-                           "/%L/%N.cat";
+        std::string path =
+            std::string(OV_STARTUP_TEST_NLS) + "/%L/%N.cat:" + OV_NLS_MSG_DIR + "/%L/%N.cat";
         setenv("NLSPATH", path.c_str(), 1);
     }
 };
@@ -151,18 +151,21 @@ TEST(I18NCacheTest, GrowthKeepsEveryTextPointer) {
         int count;
         int capacity;
     };
-    const Step steps[] = {{1, 1024}, {512, 1024}, {513, 2048}, {1024, 2048}, {1025, 4096}, {5000, 16384}};
+    const Step steps[] = {{1, 1024},    {512, 1024},  {513, 2048},
+                          {1024, 2048}, {1025, 4096}, {5000, 16384}};
     int inserted = 0;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.count);
         // Descending numbers, spread over the whole unsigned range.
         for (; inserted < step.count; ++inserted)
-            cache.insert(0xFFFFFFFFu - static_cast<unsigned>(inserted) * 858993u, texts[inserted].c_str());
+            cache.insert(0xFFFFFFFFu - static_cast<unsigned>(inserted) * 858993u,
+                         texts[inserted].c_str());
         EXPECT_EQ(cache.getCount(), step.count);
         EXPECT_EQ(cache.getCapacity(), step.capacity);
     }
     for (int i = 0; i < total; ++i)
-        ASSERT_EQ(cache.match(0xFFFFFFFFu - static_cast<unsigned>(i) * 858993u), texts[i].c_str()) << i;
+        ASSERT_EQ(cache.match(0xFFFFFFFFu - static_cast<unsigned>(i) * 858993u), texts[i].c_str())
+            << i;
     EXPECT_EQ(cache.match(2), nullptr);
 }
 
@@ -171,7 +174,8 @@ TEST(I18NCacheTest, ManyNumbersInRandomOrderAreAllFound) {
     // linear insert this took minutes at this size.
     std::vector<unsigned> numbers;
     for (unsigned run = 0; run < 100; ++run)
-        for (unsigned k = 0; k < 4000; ++k) numbers.push_back(0x10000000u * (run % 16) + run * 4096 + k);
+        for (unsigned k = 0; k < 4000; ++k)
+            numbers.push_back(0x10000000u * (run % 16) + run * 4096 + k);
     std::mt19937 rng(11);
     std::shuffle(numbers.begin(), numbers.end(), rng);
     I18NCache cache;
@@ -183,7 +187,8 @@ TEST(I18NCacheTest, ManyNumbersInRandomOrderAreAllFound) {
     // The gaps between the runs, and the top of the range.
     for (unsigned run : {0u, 17u, 99u})
         for (unsigned k : {4000u, 4095u})
-            EXPECT_EQ(cache.match(0x10000000u * (run % 16) + run * 4096 + k), nullptr) << run << " " << k;
+            EXPECT_EQ(cache.match(0x10000000u * (run % 16) + run * 4096 + k), nullptr)
+                << run << " " << k;
     EXPECT_EQ(cache.match(0xFFFFFFFFu), nullptr);
     // A null text is not kept.
     cache.insert(0xFFFFFFF0u, nullptr);
@@ -209,7 +214,8 @@ TEST(I18NCacheTest, MembersLieInTheOrderOfTheDataModel) {
     ASSERT_NE(head.entries, nullptr);
     int found = 0;
     for (int i = 0; i < head.capacity; ++i)
-        if (head.entries[i].text != nullptr) found += head.entries[i].number == 7 || head.entries[i].number == 8;
+        if (head.entries[i].text != nullptr)
+            found += head.entries[i].number == 7 || head.entries[i].number == 8;
     EXPECT_EQ(found, 2);
     const char* base = reinterpret_cast<const char*>(cache);
     EXPECT_EQ(reinterpret_cast<const char*>(&cache->lock) - base, static_cast<long>(sizeof(Head)));

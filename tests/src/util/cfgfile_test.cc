@@ -37,8 +37,7 @@ int runInChild(unsigned seconds, const std::function<int()>& body) {
         _exit(body());
     }
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
@@ -81,8 +80,8 @@ protected:
 };
 
 TEST_F(CfgFileTest, LoadsItemsFromTheFile) {
-    std::string p = write("good.conf",
-                          "[meta-info]\nversion = 1552\n[ssl]\nssl-enable-fips = Yes\nport = 0x20\n");
+    std::string p = write(
+        "good.conf", "[meta-info]\nversion = 1552\n[ssl]\nssl-enable-fips = Yes\nport = 0x20\n");
     ZLCString_6_0 fips;
     ZLCString_6_0 missing("untouched");
     int port = 0;
@@ -109,14 +108,15 @@ TEST_F(CfgFileTest, FailuresAreLoggedAndReturnedNeverThrown) {
         unsigned int status;
         unsigned int msgid;
         const char* format;
-        bool withReason;   // the second insert, 1
+        bool withReason;  // the second insert, 1
         const char* exceptionName;
     } cases[] = {
         {"invalid.conf", "[ssl]\nthis is not a key value line\n", false, OV_CFG_S_INVALID_DATA,
          0x1354A0C3, "%s", false, "ZPropertiesInvalidDataException"},
         {"nokey.conf", "key = before any stanza\n", false, OV_CFG_S_INVALID_DATA, 0x1354A0C3, "%s",
          false, "ZPropertiesInvalidDataException"},
-        {"missing.conf", nullptr, false, OV_CFG_S_LOAD_FAILED, 0x1354A09A, "%s%d", true, "ZException"},
+        {"missing.conf", nullptr, false, OV_CFG_S_LOAD_FAILED, 0x1354A09A, "%s%d", true,
+         "ZException"},
         {"refused.conf", "[meta-info]\nversion = 1552\n", true, OV_CFG_S_LOAD_FAILED, 0x1354A09A,
          "%s%d", true, "ZException"},
     };
@@ -125,7 +125,8 @@ TEST_F(CfgFileTest, FailuresAreLoggedAndReturnedNeverThrown) {
         SCOPED_TRACE(c.name);
         std::string p = c.text ? write(c.name, c.text) : dir_ + "/" + c.name;
         ZLCString_6_0 value("before");
-        ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "k", 0, c.nullTarget ? nullptr : &value, 0};
+        ZStzFileItem_6_0 item = {
+            ZSTZ_ITEM_LCSTRING, "ssl", "k", 0, c.nullTarget ? nullptr : &value, 0};
         ovsvc::CaptureSink capture;
         unsigned int status = 0;
         EXPECT_NO_THROW(status = config_item_load(p.c_str(), &item, 1, 0));
@@ -141,8 +142,7 @@ TEST_F(CfgFileTest, FailuresAreLoggedAndReturnedNeverThrown) {
         EXPECT_EQ("src/util/cfgfile", records[0].file);
         EXPECT_EQ(c.format, records[0].format);
         std::vector<std::string> inserts{p};
-        if (c.withReason)
-            inserts.push_back("1");
+        if (c.withReason) inserts.push_back("1");
         EXPECT_EQ(inserts, records[0].inserts);
         // The general message of the other case is not logged as well.
         EXPECT_TRUE(capture.withMsgid(c.msgid == 0x1354A0C3 ? 0x1354A09A : 0x1354A0C3).empty());
@@ -155,7 +155,8 @@ TEST_F(CfgFileTest, FailuresAreLoggedAndReturnedNeverThrown) {
         int debugLines = 0;
         for (const auto& d : capture.debugRecords())
             if (d.handle == ov_ras_svc_handle && d.subcomp == 3 && d.level == 9 &&
-                d.text.find(std::string(c.exceptionName) + " Exception caught.") != std::string::npos)
+                d.text.find(std::string(c.exceptionName) + " Exception caught.") !=
+                    std::string::npos)
                 ++debugLines;
         EXPECT_EQ(1, debugLines);
     }
@@ -172,14 +173,12 @@ TEST_F(CfgFileTest, DevicesAndFifosAreLoadFailures) {
     for (const std::string& name : {std::string("/dev/zero"), zeroLink, fifo}) {
         SCOPED_TRACE(name);
         int rc = runInChild(20, [&] {
-            if (!kSanitized)
-                capMemory(size_t{256} << 20);
+            if (!kSanitized) capMemory(size_t{256} << 20);
             ovsvc::CaptureSink capture;
             ZLCString_6_0 value;
             ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "k", 0, &value, 0};
             try {
-                if (config_item_load(name.c_str(), &item, 1, 0) != OV_CFG_S_LOAD_FAILED)
-                    return 1;
+                if (config_item_load(name.c_str(), &item, 1, 0) != OV_CFG_S_LOAD_FAILED) return 1;
             } catch (...) {
                 return 2;
             }
@@ -206,12 +205,12 @@ TEST_F(CfgFileTest, OutOfMemoryIsALoadFailure) {
         ZLCString_6_0 value;
         ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "k", 0, &value, 0};
         try {
-            if (config_item_load(big.c_str(), &item, 1, 0) != OV_CFG_S_LOAD_FAILED)
-                return 1;
+            if (config_item_load(big.c_str(), &item, 1, 0) != OV_CFG_S_LOAD_FAILED) return 1;
         } catch (...) {
             return 2;
         }
-        return capture.withMsgid(0x1354A09A).size() + capture.withMsgid(0x10652065).size() == 1 ? 0 : 3;
+        return capture.withMsgid(0x1354A09A).size() + capture.withMsgid(0x10652065).size() == 1 ? 0
+                                                                                                : 3;
     });
     EXPECT_EQ(0, rc) << "2: an exception escaped; 1000 + 6: the process aborted";
 }

@@ -49,17 +49,17 @@ TEST(ValueEncoder, EncodesWorkedExamples) {
         std::string value, encoded;
     } cases[] = {
         {"", "~^+"},
-        {"#", "~^+#~"},                                  // 35 = 5 * 7: r 0, one filler
-        {"pw", "~^+p~w~"},                               // 112 and 119: multiples of 7
-        {"A", "~^+C" + std::string(11, '+')},            // 65: r 2, data 67, 11 fillers
-        {"a", "~^+g" + std::string(7, ';')},             // 97: r 6, data 103, 7 fillers
-        {"&", "~^+)" + std::string(13, '=')},            // 38: r 3, data 41, 13 fillers
-        {"(", "~^+-" + std::string(11, '|')},            // 40: r 5, data 45, 11 fillers
-        {"\xFF", "~^+\x02" + std::string(13, '=')},      // 255: r 3, data 258 mod 256
-        {"\xFB", "~^+\x01" + std::string(7, ';')},       // 251: r 6, data 257 mod 256
-        {"\x01", "~^+\x02" + std::string(7, '^')},       // 1: r 1, 7 fillers
-        {"\x05", "~^+\x0A" + std::string(11, '|')},      // 5: r 5, 11 fillers
-        {"\x04", "~^+\x08" + std::string(13, '?')},      // 4: r 4, 13 fillers
+        {"#", "~^+#~"},                              // 35 = 5 * 7: r 0, one filler
+        {"pw", "~^+p~w~"},                           // 112 and 119: multiples of 7
+        {"A", "~^+C" + std::string(11, '+')},        // 65: r 2, data 67, 11 fillers
+        {"a", "~^+g" + std::string(7, ';')},         // 97: r 6, data 103, 7 fillers
+        {"&", "~^+)" + std::string(13, '=')},        // 38: r 3, data 41, 13 fillers
+        {"(", "~^+-" + std::string(11, '|')},        // 40: r 5, data 45, 11 fillers
+        {"\xFF", "~^+\x02" + std::string(13, '=')},  // 255: r 3, data 258 mod 256
+        {"\xFB", "~^+\x01" + std::string(7, ';')},   // 251: r 6, data 257 mod 256
+        {"\x01", "~^+\x02" + std::string(7, '^')},   // 1: r 1, 7 fillers
+        {"\x05", "~^+\x0A" + std::string(11, '|')},  // 5: r 5, 11 fillers
+        {"\x04", "~^+\x08" + std::string(13, '?')},  // 4: r 4, 13 fillers
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.value));
@@ -75,8 +75,9 @@ TEST(ValueEncoder, EveryByteValueButOneHasItsGroupAndComesBack) {
         const std::string one(1, static_cast<char>(b));
         SCOPED_TRACE(b);
         const int r = b % 7;
-        const std::string group = std::string(1, static_cast<char>((b + r) % 256)) +
-                                  std::string(static_cast<std::size_t>(r * (7 - r) + 1), "~^+=?|;"[r]);
+        const std::string group =
+            std::string(1, static_cast<char>((b + r) % 256)) +
+            std::string(static_cast<std::size_t>(r * (7 - r) + 1), "~^+=?|;"[r]);
         EXPECT_EQ(encode(one), "~^+" + group);
         EXPECT_EQ(decode(encode(one)), one);
         all += one;
@@ -109,7 +110,10 @@ TEST(ValueEncoder, MarkerRules) {
 // The byte 254 would become the data byte 0 and end the encoded text; such a value is kept
 // as a plain copy, which decodes to itself.
 TEST(ValueEncoder, ValueWithByte254StaysPlainAndWhole) {
-    for (const std::string value : {"\xFE", "ab\xFE", "\xFE" "cd", "p\xFEw\xFF\xFB"}) {
+    for (const std::string value : {"\xFE", "ab\xFE",
+                                    "\xFE"
+                                    "cd",
+                                    "p\xFEw\xFF\xFB"}) {
         SCOPED_TRACE(testing::PrintToString(value));
         EXPECT_EQ(encode(value), value);
         EXPECT_EQ(decode(encode(value)), value);

@@ -16,7 +16,8 @@ constexpr const char* kProductConf = "/opt/Orvan/etc/ov.conf";
 inline Scenario fipsScenario(std::optional<std::string> conf, bool current = true) {
     Scenario s;
     if (conf)
-        s.files[kProductConf] = (current ? std::string("[meta-info]\nversion = 1552\n") : std::string()) + *conf;
+        s.files[kProductConf] =
+            (current ? std::string("[meta-info]\nversion = 1552\n") : std::string()) + *conf;
     // Start-up's own warnings (no common directory) are not what these tests look at.
     s.env["OV_SVC_ROUTE_WARNING"] = "DISCARD";
     s.env["OV_SVC_ROUTE_ERROR"] = "DISCARD";

@@ -23,8 +23,7 @@ void reportMessages(ovtest::Report& r, const ovsvc::CaptureSink& capture) {
         auto records = capture.withMsgid(msgid);
         const std::string id = msgid == 0x15E3A003u ? "unreadable" : "notset";
         r.put(id, static_cast<long long>(records.size()));
-        if (records.empty())
-            continue;
+        if (records.empty()) continue;
         const auto& rec = records[0];
         r.put(id + ".handle", rec.handle == ovc_svc_handle ? "ovc" : "other");
         r.put(id + ".attributes", static_cast<long long>(rec.attributes));
@@ -42,12 +41,13 @@ TEST(FipsMode, OnlyYesInAnyCaseTurnsTheModeOn) {
     struct Case {
         const char* value;
         int mode;
-    } cases[] = {{"yes", 1}, {"YES", 1}, {"Yes", 1}, {"yEs", 1},
-                 {"true", 0}, {"on", 0},  {"1", 0},   {"no", 0}, {"yes please", 0}};
+    } cases[] = {{"yes", 1}, {"YES", 1}, {"Yes", 1}, {"yEs", 1},       {"true", 0},
+                 {"on", 0},  {"1", 0},   {"no", 0},  {"yes please", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         auto out = ovtest::runScenario(
-            fipsScenario(std::string("[ssl]\nssl-enable-fips = ") + c.value + "\n"), [](ovtest::Report& r) {
+            fipsScenario(std::string("[ssl]\nssl-enable-fips = ") + c.value + "\n"),
+            [](ovtest::Report& r) {
                 ovsvc::CaptureSink capture;
                 r.put("mode", static_cast<long long>(getFIPSMode()));
                 reportMessages(r, capture);
@@ -124,11 +124,12 @@ TEST(FipsMode, UnreadableConfigurationIsLoggedWithItsPathAndGivesOff) {
 // A configuration of an earlier release is upgraded when it is read: the missing setting is
 // written as "no", so it reads as set.
 TEST(FipsMode, OldConfigurationIsUpgradedBeforeItIsRead) {
-    auto out = ovtest::runScenario(fipsScenario(std::string("[ssl]\na = b\n"), false), [](ovtest::Report& r) {
-        ovsvc::CaptureSink capture;
-        r.put("mode", static_cast<long long>(getFIPSMode()));
-        reportMessages(r, capture);
-    });
+    auto out = ovtest::runScenario(fipsScenario(std::string("[ssl]\na = b\n"), false),
+                                   [](ovtest::Report& r) {
+                                       ovsvc::CaptureSink capture;
+                                       r.put("mode", static_cast<long long>(getFIPSMode()));
+                                       reportMessages(r, capture);
+                                   });
     OV_EXPECT_SCENARIO_RAN(out);
     EXPECT_EQ("0", out.value("mode"));
     EXPECT_EQ("0", out.value("notset"));

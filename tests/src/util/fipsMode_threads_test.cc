@@ -21,7 +21,8 @@ TEST(FipsModeThreads, ConcurrentCallersAllSeeOneSettledValue) {
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE(round);
         auto out = ovtest::runScenario(
-            ovtest::fipsScenario(std::string("[ssl]\nssl-enable-fips = yes\n")), [](ovtest::Report& r) {
+            ovtest::fipsScenario(std::string("[ssl]\nssl-enable-fips = yes\n")),
+            [](ovtest::Report& r) {
                 ovsvc::CaptureSink capture;
                 constexpr int kThreads = 8;
                 std::atomic<int> ready{0};
@@ -32,8 +33,7 @@ TEST(FipsModeThreads, ConcurrentCallersAllSeeOneSettledValue) {
                         ready.fetch_add(1);
                         while (ready.load() < kThreads) {
                         }
-                        if (t % 2 == 1)
-                            setFIPSMode(0);
+                        if (t % 2 == 1) setFIPSMode(0);
                         seen[t] = getFIPSMode();
                     });
                 }
@@ -44,8 +44,9 @@ TEST(FipsModeThreads, ConcurrentCallersAllSeeOneSettledValue) {
                     r.check(seen[t] == settled, "thread " + std::to_string(t) + " saw " +
                                                     std::to_string(seen[t]) + ", settled " +
                                                     std::to_string(settled));
-                r.check(capture.withMsgid(0x15E3A003).empty() && capture.withMsgid(0x15E3A0A3).empty(),
-                        "the setting was readable");
+                r.check(
+                    capture.withMsgid(0x15E3A003).empty() && capture.withMsgid(0x15E3A0A3).empty(),
+                    "the setting was readable");
             });
         OV_EXPECT_SCENARIO_RAN(out);
     }

@@ -280,11 +280,10 @@ TEST(StartupScenarioTest, InvalidConfigurationIsCaughtTracedAndReported) {
         int expectCaught;  // traces and reports
     };
     const Case cases[] = {
-        {"invalid ov.conf", "[ovrte]\nselvan_common_dir = /srv/common\nthis is not a key\n",
-         false, false, 1},
+        {"invalid ov.conf", "[ovrte]\nselvan_common_dir = /srv/common\nthis is not a key\n", false,
+         false, 1},
         // A properties file that cannot be read is no exception: the step is skipped.
-        {"unreadable log.properties", "[ovrte]\nselvan_common_dir = /srv/common\n", true, true,
-         0},
+        {"unreadable log.properties", "[ovrte]\nselvan_common_dir = /srv/common\n", true, true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -417,8 +416,12 @@ void expectRootsKeptAsTheirBytes(const char* locale, const ovtest::EightBitLocal
         std::string familyRoot;
         unsigned status;
     };
-    const std::string groesse = "/srv/Gr\xc3\xb6\xc3\x9f" "e";  // /srv/Größe
-    const std::string gruesse = "/srv/Gr\xc3\xbc\xc3\x9f" "e";  // /srv/Grüße
+    const std::string groesse =
+        "/srv/Gr\xc3\xb6\xc3\x9f"
+        "e";  // /srv/Größe
+    const std::string gruesse =
+        "/srv/Gr\xc3\xbc\xc3\x9f"
+        "e";                                                    // /srv/Grüße
     const std::string nihon = "/srv/\xe6\x97\xa5\xe6\x9c\xac";  // /srv/日本
     const Case cases[] = {
         {"roots differ only beyond ASCII", groesse, gruesse, 0x10652070},

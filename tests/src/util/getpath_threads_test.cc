@@ -57,7 +57,8 @@ TEST(StartupThreadsTest, ConcurrentFirstCallsRunStartUpOnce) {
         int same = 0;
         for (const void* svc : services) same += svc == services[0] ? 1 : 0;
         r.put("same service", same);
-        r.put("service is the default", services[0] == ZMessageService_6_0::defaultMessageService() ? "yes" : "no");
+        r.put("service is the default",
+              services[0] == ZMessageService_6_0::defaultMessageService() ? "yes" : "no");
     });
     OV_EXPECT_SCENARIO_RAN(out);
     EXPECT_EQ(out.value("wrong paths"), "0");
@@ -67,8 +68,8 @@ TEST(StartupThreadsTest, ConcurrentFirstCallsRunStartUpOnce) {
 }
 
 TEST(StartupThreadsTest, ConcurrentLookUpsAgreeOnEveryPointer) {
-    std::string path = std::string(OV_STARTUP_TEST_NLS) + "/%L/%N.cat:" + OV_NLS_MSG_DIR +
-                       "/%L/%N.cat";
+    std::string path =
+        std::string(OV_STARTUP_TEST_NLS) + "/%L/%N.cat:" + OV_NLS_MSG_DIR + "/%L/%N.cat";
     setenv("NLSPATH", path.c_str(), 1);
     // Known, unknown and library numbers, in both caches.
     std::vector<unsigned> numbers;

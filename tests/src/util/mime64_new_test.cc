@@ -102,9 +102,15 @@ TEST_P(Mime64Kernel, StandardVectorsEncodeAndDecodeWithAndWithoutPadding) {
         const char* bytes;
         const char* text;
     } cases[] = {
-        {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
-        {"\xFF\xFE\xFD", "//79"}, {"\xFB\xFF", "+/8="},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {"\xFF\xFE\xFD", "//79"},
+        {"\xFB\xFF", "+/8="},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -132,7 +138,10 @@ TEST_P(Mime64Kernel, DecodingIsLenient) {
         {"line breaks and spaces are skipped", "Zm9v\r\nYm\n Fy", "foobar"},
         {"spaces between every character", " Z m 9 v Y g = = ", "foob"},
         {"foreign characters are skipped", "Z*m9!v~", "foo"},
-        {"bytes with the high bit set are skipped", "\xC3\xA9Zm\x80\xFF" "9v", "foo"},
+        {"bytes with the high bit set are skipped",
+         "\xC3\xA9Zm\x80\xFF"
+         "9v",
+         "foo"},
         {"dash stands for slash", "-w==", "\xFF"},
         {"dash and slash mix", "+-+/", "\xFB\xFF\xBF"},
         {"decoding stops at the first =", "Zg==Zm9v", "f"},
@@ -223,8 +232,7 @@ TEST_P(Mime64Kernel, FastDecoderMatchesPlainOnRandomText) {
     for (int round = 0; round < 3000; ++round) {
         std::string text(rng() % 300, '\0');
         // Mostly alphabet characters, so that the four-character runs are exercised.
-        for (auto& c : text)
-            c = rng() % 8 ? new_alphabet[rng() % 64] : pool[rng() % pool.size()];
+        for (auto& c : text) c = rng() % 8 ? new_alphabet[rng() % 64] : pool[rng() % pool.size()];
         SCOPED_TRACE(text);
         EXPECT_EQ(decode(text), decode_with(internal::decode_plain, text));
     }
@@ -240,7 +248,8 @@ TEST_P(Mime64Kernel, EveryByteValueInEveryBlockPosition) {
         for (size_t pos : {0, 5, 31, 32, 63, 64, 100, 255}) {
             std::string text = base;
             text[pos] = static_cast<char>(b);
-            ASSERT_EQ(decode(text), decode_with(internal::decode_plain, text)) << "byte " << b << " at " << pos;
+            ASSERT_EQ(decode(text), decode_with(internal::decode_plain, text))
+                << "byte " << b << " at " << pos;
         }
     }
 }
@@ -252,8 +261,9 @@ TEST_P(Mime64Kernel, KernelCoversWholeBlocksUpToTheFirstDisturbance) {
     std::mt19937 rng(5);
     const std::string bytes = random_bytes(rng, 1000);
     std::string text(bytes.size() / 3 * 4, '\0');
-    const size_t encoded = internal::kernel_encode(
-        GetParam(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), text.data());
+    const size_t encoded =
+        internal::kernel_encode(GetParam(), reinterpret_cast<const unsigned char*>(bytes.data()),
+                                bytes.size(), text.data());
     // Each step reads 4/3 of its output in bytes; the last steps of the wider kernel are left
     // to the narrower one. At most one step of 24 bytes plus 8 bytes of over-read is left.
     if (step == 0) {
@@ -267,7 +277,8 @@ TEST_P(Mime64Kernel, KernelCoversWholeBlocksUpToTheFirstDisturbance) {
     const std::string full = encode(bytes);  // 1336 characters
     std::string out(full.size(), '\0');
     auto decoded = [&](const std::string& t) {
-        return internal::kernel_decode(GetParam(), t.data(), t.size(), reinterpret_cast<unsigned char*>(out.data()));
+        return internal::kernel_decode(GetParam(), t.data(), t.size(),
+                                       reinterpret_cast<unsigned char*>(out.data()));
     };
     // Valid to the end: all whole 32-character blocks (the last "=" block is refused).
     EXPECT_GE(decoded(full.substr(0, 1024)), 1024u - 31);

@@ -29,9 +29,9 @@ namespace {
 // What the replaced functions do while a test watches (one thread only).
 struct Watch {
     bool on = false;
-    long failFrom = -1;  // the index of the first allocation to fail, -1 for none
-    long failOnly = -1;  // the index of the one allocation to fail, -1 for none
-    long count = 0;      // allocations asked for while watching
+    long failFrom = -1;              // the index of the first allocation to fail, -1 for none
+    long failOnly = -1;              // the index of the one allocation to fail, -1 for none
+    long count = 0;                  // allocations asked for while watching
     std::vector<std::size_t> sizes;  // sizes asked of malloc and realloc, in order
     std::vector<void*> live;         // what was allocated while watching and is not freed
 };
@@ -195,7 +195,8 @@ TEST_F(TextAllocations, SprintfGrowsAsPromised) {
         std::function<char*()> call;
         std::vector<std::size_t> sizes;
     } cases[] = {
-        {"a short filter", [] { return wv_mbs_sprintf("(&(objectclass=%s)(cn=%Q))", "person", "J*n"); },
+        {"a short filter",
+         [] { return wv_mbs_sprintf("(&(objectclass=%s)(cn=%Q))", "person", "J*n"); },
          {128}},
         {"127 plain bytes", [&] { return wv_mbs_sprintf(plain127.c_str()); }, {128}},
         {"128 plain bytes", [&] { return wv_mbs_sprintf(plain128.c_str()); }, {128, 256}},
@@ -203,8 +204,11 @@ TEST_F(TextAllocations, SprintfGrowsAsPromised) {
         {"%s of 300", [&] { return wv_mbs_sprintf("%s", arg300.c_str()); }, {128, 429}},
         {"%Q of 300", [&] { return wv_mbs_sprintf("%Q", arg300.c_str()); }, {128, 1029}},
         // 100 bytes in, 27 left: 3 x 9 fits, 3 x 10 does not.
-        {"%Q of 9 after 100", [&] { return wv_mbs_sprintf(quoteAfter100.c_str(), "*********"); }, {128}},
-        {"%Q of 10 after 100", [&] { return wv_mbs_sprintf(quoteAfter100.c_str(), "**********"); },
+        {"%Q of 9 after 100",
+         [&] { return wv_mbs_sprintf(quoteAfter100.c_str(), "*********"); },
+         {128}},
+        {"%Q of 10 after 100",
+         [&] { return wv_mbs_sprintf(quoteAfter100.c_str(), "**********"); },
          {128, 100 + 30 + 129}},
     };
     for (const auto& c : cases) {

@@ -49,8 +49,10 @@ inline int checkchars2(const char* text, const char* allowed) {
     while (remaining > 0) {
         int n = zmblen_6_0(h, p, remaining);
         if (n == 0) return 0;
-        if (n < 0) n = 1;
-        else if (n == 1 && std::strchr(allowed, *p) == nullptr) return 0;
+        if (n < 0)
+            n = 1;
+        else if (n == 1 && std::strchr(allowed, *p) == nullptr)
+            return 0;
         p += n;
         remaining -= static_cast<std::size_t>(n);
     }
@@ -116,13 +118,25 @@ inline std::optional<std::string> sprintf_of(const std::string& format,
         const char letter = i + 1 < format.size() ? format[i + 1] : '\0';
         const char* list = nullptr;
         switch (letter) {
-            case 's': break;
-            case 'Q': list = kNoPatQuote; break;
-            case 'P': list = kPatQuote; break;
-            case 'M': list = kNoPatAdSearch; break;
-            case 'L': list = kAdSearch; break;
-            case 'A': list = kSpecial; break;
-            default: return std::nullopt;
+            case 's':
+                break;
+            case 'Q':
+                list = kNoPatQuote;
+                break;
+            case 'P':
+                list = kPatQuote;
+                break;
+            case 'M':
+                list = kNoPatAdSearch;
+                break;
+            case 'L':
+                list = kAdSearch;
+                break;
+            case 'A':
+                list = kSpecial;
+                break;
+            default:
+                return std::nullopt;
         }
         const std::string& arg = args.at(next++);
         if (list == nullptr) {

@@ -80,7 +80,8 @@ TEST(TextSprintf, FailuresGiveNull) {
 TEST(TextSprintf, GrowthAroundTheLimits) {
     for (std::size_t plain : {0u, 1u, 126u, 127u, 128u, 129u, 200u, 255u, 256u, 257u, 1000u}) {
         for (std::size_t argLength : {0u, 1u, 42u, 43u, 127u, 128u, 300u, 5000u}) {
-            SCOPED_TRACE(std::to_string(plain) + " format bytes, argument of " + std::to_string(argLength));
+            SCOPED_TRACE(std::to_string(plain) + " format bytes, argument of " +
+                         std::to_string(argLength));
             std::string format(plain, 'f');
             std::string arg;
             for (std::size_t i = 0; i < argLength; ++i) arg += "x(\xC3\xA9*"[i % 5];
@@ -88,8 +89,8 @@ TEST(TextSprintf, GrowthAroundTheLimits) {
             if (!arg.empty() && static_cast<unsigned char>(arg.back()) == 0xC3) arg.pop_back();
             for (const std::string& f : {format + "%s" + format, format + "%Q" + format,
                                          "%A" + format + "%P", format + "%s%M%L"}) {
-                const auto got = taken(wv_mbs_sprintf(f.c_str(), arg.c_str(), arg.c_str(),
-                                                      arg.c_str()));
+                const auto got =
+                    taken(wv_mbs_sprintf(f.c_str(), arg.c_str(), arg.c_str(), arg.c_str()));
                 ASSERT_EQ(got, textref::sprintf_of(f, {arg, arg, arg})) << f.substr(0, 8);
             }
         }

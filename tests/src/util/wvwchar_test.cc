@@ -55,7 +55,9 @@ TEST(TextChecks, WhatEachCheckRefuses) {
         {"\xF0\x9F\x98\x80(", 0, 0, 1, 1, 1},
         // A byte that starts no character is acceptable without a look-up.
         {"\xFF", 1, 1, 1, 1, 1},
-        {"\x80" "abc", 1, 1, 1, 1, 1},
+        {"\x80"
+         "abc",
+         1, 1, 1, 1, 1},
         {"\xC3(", 0, 0, 1, 1, 1},  // C3 starts no character before "(", which is refused
         {"\xFF?", 0, 0, 0, 0, 0},
         // A text that ends inside a character is refused by the walking checks only.
@@ -150,7 +152,11 @@ TEST(TextChecks, CheckChars2ExplainsWhatItFinds) {
         {"ab-c", "abc", 0, "invalid single byte character: %s", "-c"},
         {"a\tb", "ab", 0, "invalid single byte character: %s", "\tb"},
         {"\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80", "", 1, nullptr, nullptr},
-        {"a\xFF" "b", "ab", 1, "invalid multibyte hibit-set: %s", "\xFF" "b"},
+        {"a\xFF"
+         "b",
+         "ab", 1, "invalid multibyte hibit-set: %s",
+         "\xFF"
+         "b"},
         {"ab\xE6\x97", "ab", 0, "premature end of string", nullptr},
     };
     for (const auto& c : cases) {
@@ -183,7 +189,10 @@ TEST(TextChecks, CheckChars2ExplainsWhatItFinds) {
     // Each invalid byte gets its own line, and the walk goes on past them.
     ov_svc_set_debug_level(wvcore_svc_handle, 0, 1);
     capture.clear();
-    EXPECT_EQ(wv_mbs_checkchars2("\xFF\xFE" "a", "a"), 1);
+    EXPECT_EQ(wv_mbs_checkchars2("\xFF\xFE"
+                                 "a",
+                                 "a"),
+              1);
     ov_svc_set_debug_level(wvcore_svc_handle, 0, 0);
     EXPECT_EQ(capture.debugRecords().size(), 2u);
 }
@@ -197,17 +206,17 @@ TEST(TextChecks, StrchrFindsOnlyOneByteCharacters) {
     } cases[] = {
         {mixed, 'a', 0},
         {mixed, '(', 3},
-        {mixed, 0xA9, 7},     // 0xA9 inside e-acute is skipped; the stray one is found
-        {mixed, 0x9F, -1},    // only inside the emoji
-        {mixed, 0xE6, -1},    // the lead byte of a character is no character either
+        {mixed, 0xA9, 7},   // 0xA9 inside e-acute is skipped; the stray one is found
+        {mixed, 0x9F, -1},  // only inside the emoji
+        {mixed, 0xE6, -1},  // the lead byte of a character is no character either
         {mixed, 'z', -1},
         {mixed, 0, -1},
         {mixed, 'a' + 256, -1},
         {mixed, -1, -1},
         {"", 'a', -1},
-        {"ab\xE6\x97", 'z', -1},     // the search ends in the cut character
+        {"ab\xE6\x97", 'z', -1},  // the search ends in the cut character
         {"ab\xE6\x97", 0x97, -1},
-        {"ab\xE6\x97", 'b', 1},      // found before it
+        {"ab\xE6\x97", 'b', 1},  // found before it
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.text) + " " + std::to_string(c.c));
@@ -234,13 +243,12 @@ TEST(TextQuoting, WhatEachOperationQuotesAndHow) {
         {"?:#&|!=~<>", "?:#&|!=~<>", "?:#&|!=~<>"},  // filter operators are not quoted
         {"\x01\t", "\x01\t", "\x01\t"},
         // Multibyte characters of two, three and four bytes pass untouched.
-        {"\xC3\xA9(\xE6\x97\xA5)\xF0\x9F\x98\x80*",
-         "\xC3\xA9\\28\xE6\x97\xA5\\29\xF0\x9F\x98\x80*",
+        {"\xC3\xA9(\xE6\x97\xA5)\xF0\x9F\x98\x80*", "\xC3\xA9\\28\xE6\x97\xA5\\29\xF0\x9F\x98\x80*",
          "\xC3\xA9\\28\xE6\x97\xA5\\29\xF0\x9F\x98\x80\\2a"},
         // Invalid and cut characters: no result.
         {"a\xFF", std::nullopt, std::nullopt},
         {"\x80(", std::nullopt, std::nullopt},
-        {"\xC0\xAF", std::nullopt, std::nullopt},  // an overlong "/"
+        {"\xC0\xAF", std::nullopt, std::nullopt},      // an overlong "/"
         {"\xED\xA0\x80", std::nullopt, std::nullopt},  // a surrogate
         {"(ab\xE6\x97", std::nullopt, std::nullopt},
     };
@@ -258,9 +266,29 @@ TEST(TextQuoting, WhatEachOperationQuotesAndHow) {
 // The library against the reference walk over random texts drawn from ASCII specials,
 // control bytes, valid multibyte characters and their pieces.
 TEST(TextAgainstReference, RandomTexts) {
-    const std::string pieces[] = {"a", "Z", " ", "*", "?", "(", ")", ":", "\\", "#", "\t",
-                                  "\x01", "\x7F", kTwo, kThree, kFour, "\xC3", "\xE6\x97",
-                                  "\xF0\x9F\x98", "\x80", "\xFF", "\xC0\xAF", "\xED\xA0\x80"};
+    const std::string pieces[] = {"a",
+                                  "Z",
+                                  " ",
+                                  "*",
+                                  "?",
+                                  "(",
+                                  ")",
+                                  ":",
+                                  "\\",
+                                  "#",
+                                  "\t",
+                                  "\x01",
+                                  "\x7F",
+                                  kTwo,
+                                  kThree,
+                                  kFour,
+                                  "\xC3",
+                                  "\xE6\x97",
+                                  "\xF0\x9F\x98",
+                                  "\x80",
+                                  "\xFF",
+                                  "\xC0\xAF",
+                                  "\xED\xA0\x80"};
     const char* lists[] = {"", "?():\\", "*?():\\", "()\\", "*()\\", "#", "\t", "\xC3\xA9(", "a"};
     std::mt19937 rng(12);
     for (int round = 0; round < 4000; ++round) {
@@ -273,11 +301,14 @@ TEST(TextAgainstReference, RandomTexts) {
             for (int nocontrol = 0; nocontrol < 2; ++nocontrol)
                 ASSERT_EQ(wv_mbs_validchars_int(text.c_str(), list, nocontrol),
                           textref::validchars_int(text.c_str(), list, nocontrol));
-            ASSERT_EQ(wv_mbs_checkchars2(text.c_str(), list), textref::checkchars2(text.c_str(), list));
+            ASSERT_EQ(wv_mbs_checkchars2(text.c_str(), list),
+                      textref::checkchars2(text.c_str(), list));
             ASSERT_EQ(taken(wv_mbs_patquote2(text.c_str(), list)), textref::quote(text, list));
         }
-        ASSERT_EQ(wv_mbs_validpatchars(text.c_str()), textref::validchars_int(text.c_str(), textref::kPatReject, 1));
-        ASSERT_EQ(wv_mbs_validpchars(text.c_str()), textref::validchars_int(text.c_str(), textref::kReject, 1));
+        ASSERT_EQ(wv_mbs_validpatchars(text.c_str()),
+                  textref::validchars_int(text.c_str(), textref::kPatReject, 1));
+        ASSERT_EQ(wv_mbs_validpchars(text.c_str()),
+                  textref::validchars_int(text.c_str(), textref::kReject, 1));
         for (int c : {int{'a'}, int{'('}, int{'*'}, 0x80, 0xA9, 0xC3, 0xFF})
             ASSERT_EQ(wv_mb_strchr(text.c_str(), c), textref::mb_strchr(text.c_str(), c)) << c;
     }

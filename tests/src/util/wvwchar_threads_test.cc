@@ -25,8 +25,11 @@ TEST(TextThreads, FirstAndLaterCallsFromManyThreads) {
             while (ready.load() < kThreads) {
             }
             for (int i = 0; i < 200; ++i) {
-                char* filter = wv_mbs_sprintf("(cn=%Q)(sn=%P)(x=%L%M%A)", "a*(b)", "c*\\", "(*)", "(*)", "#");
-                if (!filter || std::strcmp(filter, "(cn=a\\2a\\28b\\29)(sn=c*\\5c)(x=\\28*\\29\\28\\2a\\29\\#)") != 0)
+                char* filter =
+                    wv_mbs_sprintf("(cn=%Q)(sn=%P)(x=%L%M%A)", "a*(b)", "c*\\", "(*)", "(*)", "#");
+                if (!filter ||
+                    std::strcmp(filter,
+                                "(cn=a\\2a\\28b\\29)(sn=c*\\5c)(x=\\28*\\29\\28\\2a\\29\\#)") != 0)
                     ++wrong;
                 std::free(filter);
                 if (wv_mbs_validpchars("a*") != 0 || wv_mbs_validpatchars("a*") != 1) ++wrong;

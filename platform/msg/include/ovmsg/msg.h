@@ -44,18 +44,18 @@ extern "C" {
 #endif
 
 /* Status words of this interface. */
-#define OV_MSG_S_OK          0u
+#define OV_MSG_S_OK 0u
 /* No catalog and no default message knows the number. */
-#define OV_MSG_S_NOT_FOUND   0x0E4D0001u
+#define OV_MSG_S_NOT_FOUND 0x0E4D0001u
 /* The catalog could not be opened or does not hold the number; the text returned is the
  * compiled-in default message. */
-#define OV_MSG_S_DEFAULT     0x0E4D0002u
+#define OV_MSG_S_DEFAULT 0x0E4D0002u
 /* The text could not be converted to the local code set; the UTF-8 text is returned. */
-#define OV_MSG_S_CONVERSION  0x0E4D0003u
+#define OV_MSG_S_CONVERSION 0x0E4D0003u
 /* Memory ran out; nothing is returned. */
-#define OV_MSG_S_NO_MEMORY   0x0E4D0004u
+#define OV_MSG_S_NO_MEMORY 0x0E4D0004u
 /* The compiled-in table of default messages is damaged (not in ascending order). */
-#define OV_MSG_S_BAD_TABLE   0x0E4D0005u
+#define OV_MSG_S_BAD_TABLE 0x0E4D0005u
 
 /* One compiled-in default message. */
 typedef struct ov_msg_entry_s {

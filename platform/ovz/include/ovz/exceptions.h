@@ -67,7 +67,7 @@ public:
 
     bool isText() const { return isText_; }
     const char* text() const { return text_.c_str(); }  // "" for a number
-    int number() const { return number_; }               // 0 for a text
+    int number() const { return number_; }              // 0 for a text
 
 private:
     bool isText_;
@@ -135,8 +135,7 @@ public:
 
 protected:
     // For subclasses that compose their own text.
-    ZException_6_0(int kind, std::initializer_list<ZExceptionInsert_6_0> inserts,
-                   const char* text);
+    ZException_6_0(int kind, std::initializer_list<ZExceptionInsert_6_0> inserts, const char* text);
     void setSource(const char* file, int line);
 
 private:

@@ -31,8 +31,7 @@ OVZ_EXPORT const ZCodeSetHandle_6_0* zgetUTF8Handle_6_0(void);
  * (nothing left: the text has ended). A null `position` returns -1.
  * A NUL byte is a one-byte character like any other.
  */
-OVZ_EXPORT int zmblen_6_0(const ZCodeSetHandle_6_0* handle, const char* position,
-                          size_t remaining);
+OVZ_EXPORT int zmblen_6_0(const ZCodeSetHandle_6_0* handle, const char* position, size_t remaining);
 
 /*
  * Non-zero when the one-byte character `byte` (1 to 127) occurs in the NUL-terminated

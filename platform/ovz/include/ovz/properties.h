@@ -219,10 +219,14 @@ public:
     // (and a missing stanza). `flags`: none defined, pass 0 (other values are refused).
     virtual void setValue(const char* stanza, const char* key, const char* value);
     virtual void setValue(const char* stanza, const char* key, const char* value, int flags);
-    virtual void setValue(const char* stanza, const char* key, const ZLCString_6_0& value, int flags);
-    virtual void setValue(const char* stanza, const char* key, const ZUTF8String_6_0& value, int flags);
-    virtual void setValue(const char* stanza, const char* key, const ZLCConstString_6_0& value, int flags);
-    virtual void setValue(const char* stanza, const char* key, const ZUTF8ConstString_6_0& value, int flags);
+    virtual void setValue(const char* stanza, const char* key, const ZLCString_6_0& value,
+                          int flags);
+    virtual void setValue(const char* stanza, const char* key, const ZUTF8String_6_0& value,
+                          int flags);
+    virtual void setValue(const char* stanza, const char* key, const ZLCConstString_6_0& value,
+                          int flags);
+    virtual void setValue(const char* stanza, const char* key, const ZUTF8ConstString_6_0& value,
+                          int flags);
     // setValue with the decimal text of `value` (e.g. 0x610 is written "1552").
     virtual void setIntegerValue(const char* stanza, const char* key, unsigned value);
     // setValue with "yes" for non-zero, "no" for 0.
@@ -266,8 +270,7 @@ public:
     // the file being loaded gets ZException_6_0 of kind ZEXC_FAILURE instead of waiting for
     // itself.
     static ZProperties_6_0* getPropertiesFor(const char* fileName,
-                                             ZAbstractPropertiesFactory_6_0& factory,
-                                             int flags);
+                                             ZAbstractPropertiesFactory_6_0& factory, int flags);
 
     // Private machinery shared with the classes of this header.
     struct Impl;
@@ -290,11 +293,11 @@ private:
 //   target        where the result goes
 //   found         set by getItems to the number of values the key holds (0: absent)
 enum : int {
-    ZSTZ_ITEM_INTEGER = 1,      // target: int*, getIntegerValue(stanza, key, defaultValue)
-    ZSTZ_ITEM_BOOLEAN = 2,      // target: int*, getBooleanValue(...): 1 or 0
-    ZSTZ_ITEM_LCSTRING = 3,     // target: ZLCString_6_0*, the first value; left as it was
-                                // when the key is absent
-    ZSTZ_ITEM_UTF8STRING = 4,   // target: ZUTF8String_6_0*, likewise
+    ZSTZ_ITEM_INTEGER = 1,          // target: int*, getIntegerValue(stanza, key, defaultValue)
+    ZSTZ_ITEM_BOOLEAN = 2,          // target: int*, getBooleanValue(...): 1 or 0
+    ZSTZ_ITEM_LCSTRING = 3,         // target: ZLCString_6_0*, the first value; left as it was
+                                    // when the key is absent
+    ZSTZ_ITEM_UTF8STRING = 4,       // target: ZUTF8String_6_0*, likewise
     ZSTZ_ITEM_LCSTRING_LIST = 5,    // target: ZArrayList_6_0*, every value appended as
                                     // ZLCString_6_0
     ZSTZ_ITEM_UTF8STRING_LIST = 6,  // likewise as ZUTF8String_6_0
@@ -343,13 +346,18 @@ public:
     // Adds one more value to the key, after its last value (a missing key goes after the
     // last entry of the stanza; a missing stanza is appended). `flags`: none defined, pass 0.
     virtual void addValue(const char* stanza, const char* key, const char* value, int flags);
-    virtual void addValue(const char* stanza, const char* key, const ZLCString_6_0& value, int flags);
-    virtual void addValue(const char* stanza, const char* key, const ZUTF8String_6_0& value, int flags);
-    virtual void addValue(const char* stanza, const char* key, const ZLCConstString_6_0& value, int flags);
-    virtual void addValue(const char* stanza, const char* key, const ZUTF8ConstString_6_0& value, int flags);
+    virtual void addValue(const char* stanza, const char* key, const ZLCString_6_0& value,
+                          int flags);
+    virtual void addValue(const char* stanza, const char* key, const ZUTF8String_6_0& value,
+                          int flags);
+    virtual void addValue(const char* stanza, const char* key, const ZLCConstString_6_0& value,
+                          int flags);
+    virtual void addValue(const char* stanza, const char* key, const ZUTF8ConstString_6_0& value,
+                          int flags);
     // addValue for each string of `values`, in list order (elements that are not strings
     // are refused with ZInvalidParameterException_6_0 before anything is added).
-    virtual void addValues(const char* stanza, const char* key, const ZArrayList_6_0& values, int flags);
+    virtual void addValues(const char* stanza, const char* key, const ZArrayList_6_0& values,
+                           int flags);
     // Replaces the contents of `out` with the pairs of the stanza (none when it is absent).
     virtual void getStanza(const char* stanza, ZPropertiesKVList_6_0& out) const;
 

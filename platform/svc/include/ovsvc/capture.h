@@ -24,23 +24,23 @@ extern "C" {
  * copy what you keep. Strings are never null.
  */
 typedef struct ov_svc_record_s {
-    dce_svc_handle_t handle;       /* as passed; may be null */
-    const char* component;         /* the handle's component name, "" without one */
-    const char* subcomp_name;      /* the sub-component's name, "" outside the table */
+    dce_svc_handle_t handle;  /* as passed; may be null */
+    const char* component;    /* the handle's component name, "" without one */
+    const char* subcomp_name; /* the sub-component's name, "" outside the table */
     unsigned int subcomp;
-    unsigned int severity;         /* OV_SVC_FATAL ... OV_SVC_NOTICE, or OV_SVC_DEBUG */
-    unsigned int attributes;       /* as passed; 0 for a debug record */
-    int is_debug;                  /* 1 for ov_svc__debug_withfile and _utf8_withfile */
-    unsigned int level;            /* the level of a debug record, else 0 */
-    unsigned int msgid;            /* the message number, 0 for a debug record */
-    int utf8;                      /* 1 when the inserts and text are UTF-8 */
-    const char* file;              /* "" when null was passed */
+    unsigned int severity;   /* OV_SVC_FATAL ... OV_SVC_NOTICE, or OV_SVC_DEBUG */
+    unsigned int attributes; /* as passed; 0 for a debug record */
+    int is_debug;            /* 1 for ov_svc__debug_withfile and _utf8_withfile */
+    unsigned int level;      /* the level of a debug record, else 0 */
+    unsigned int msgid;      /* the message number, 0 for a debug record */
+    int utf8;                /* 1 when the inserts and text are UTF-8 */
+    const char* file;        /* "" when null was passed */
     int line;
-    const char* format;            /* "" when null was passed */
-    const char* const* inserts;    /* the inserts `format` named, each rendered as text */
+    const char* format;         /* "" when null was passed */
+    const char* const* inserts; /* the inserts `format` named, each rendered as text */
     unsigned int insert_count;
-    const char* text;              /* the message text filled with the inserts */
-    const char* line_text;         /* the whole record as written, without the newline */
+    const char* text;      /* the message text filled with the inserts */
+    const char* line_text; /* the whole record as written, without the newline */
 } ov_svc_record_t;
 
 /* Called once per record, in the logging thread, with the capture's mutex held: records

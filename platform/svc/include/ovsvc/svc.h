@@ -31,12 +31,12 @@ extern "C" {
 #endif
 
 /* Attribute words (severities) of ov_svc_printf_withfile and friends. */
-#define OV_SVC_FATAL   16u
-#define OV_SVC_ERROR   32u
+#define OV_SVC_FATAL 16u
+#define OV_SVC_ERROR 32u
 #define OV_SVC_WARNING 48u
-#define OV_SVC_NOTICE  64u
+#define OV_SVC_NOTICE 64u
 /* Pseudo-severity of debug records, for routing and capture. */
-#define OV_SVC_DEBUG   0u
+#define OV_SVC_DEBUG 0u
 
 /* One sub-component of a handle: its name and its current debug level. */
 typedef struct ov_svc_subcomp_s {
@@ -69,7 +69,7 @@ extern OVSVC_EXPORT dce_svc_handle_t ovz_svc_handle;
 extern OVSVC_EXPORT const char* const ov_svc_utf8_cs;
 
 /* Status words of ov_svc_set_progname and ov_svc_init. */
-#define OV_SVC_S_OK        0u
+#define OV_SVC_S_OK 0u
 #define OV_SVC_S_BAD_PARAM 0x0E4C0001u
 
 /*
@@ -103,8 +103,7 @@ OVSVC_EXPORT int ov_svc_printf_withfile(dce_svc_handle_t handle, const char* fil
                                         unsigned int attributes, unsigned int msgid, ...);
 OVSVC_EXPORT int ov_svc_vprintf_withfile(dce_svc_handle_t handle, const char* file, int line,
                                          const char* format, unsigned int subcomp,
-                                         unsigned int attributes, unsigned int msgid,
-                                         va_list args);
+                                         unsigned int attributes, unsigned int msgid, va_list args);
 /* The same with a code-set designator for the inserts (ov_svc_utf8_cs). */
 OVSVC_EXPORT int ov_svc_printf_cs_withfile(dce_svc_handle_t handle, const char* codeset,
                                            const char* file, int line, const char* format,
@@ -126,9 +125,9 @@ OVSVC_EXPORT void ov_svc__debug_withfile(dce_svc_handle_t handle, const char* fi
                                          unsigned int subcomp, unsigned int level,
                                          const char* format, ...)
     __attribute__((format(printf, 6, 7)));
-OVSVC_EXPORT void ov_svc__debug_utf8_withfile(dce_svc_handle_t handle, const char* file,
-                                              int line, unsigned int subcomp,
-                                              unsigned int level, const char* format, ...)
+OVSVC_EXPORT void ov_svc__debug_utf8_withfile(dce_svc_handle_t handle, const char* file, int line,
+                                              unsigned int subcomp, unsigned int level,
+                                              const char* format, ...)
     __attribute__((format(printf, 6, 7)));
 
 /*
