@@ -2,48 +2,61 @@
 BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
+# OV_WERROR=ON makes every compiler warning an error (.ci/run sets it).
+OV_WERROR  ?= OFF
+OV_OPTIONS := -DOV_WERROR=$(OV_WERROR)
 
-.PHONY: demo check bootstrap build-release build-debug bench asan tsan fuzz install-test clean
+.PHONY: demo check bootstrap build-release build-debug bench asan tsan fuzz install-test package docs clean
 
 bootstrap:
 	@sh scripts/bootstrap
 
 # Release build, then the example program.
 demo: bootstrap
-	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_TESTS=OFF
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) $(OV_OPTIONS) -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS)
 	$(BUILD)/release/examples/ovutil_demo
 
 # Every unit test through CTest.
 check: bootstrap
-	cmake -S . -B $(BUILD)/debug $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug
+	cmake -S . -B $(BUILD)/debug $(CMAKE_GEN) $(OV_OPTIONS) -DCMAKE_BUILD_TYPE=Debug
 	cmake --build $(BUILD)/debug -j $(JOBS)
 	cd $(BUILD)/debug && ctest -L 'unit|threads' --output-on-failure -j $(JOBS)
 
 asan: bootstrap
-	cmake -S . -B $(BUILD)/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=address,undefined -DOV_BUILD_EXAMPLES=OFF
+	cmake -S . -B $(BUILD)/asan $(CMAKE_GEN) $(OV_OPTIONS) -DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=address,undefined -DOV_BUILD_EXAMPLES=OFF
 	cmake --build $(BUILD)/asan -j $(JOBS)
 	cd $(BUILD)/asan && ctest -L 'unit|threads' --output-on-failure -j $(JOBS)
 
 tsan: bootstrap
-	cmake -S . -B $(BUILD)/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=thread -DOV_BUILD_EXAMPLES=OFF
+	cmake -S . -B $(BUILD)/tsan $(CMAKE_GEN) $(OV_OPTIONS) -DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=thread -DOV_BUILD_EXAMPLES=OFF
 	cmake --build $(BUILD)/tsan -j $(JOBS)
 	cd $(BUILD)/tsan && ctest -L threads --output-on-failure -j $(JOBS)
 
 fuzz: bootstrap
-	cmake -S . -B $(BUILD)/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	cmake -S . -B $(BUILD)/fuzz $(CMAKE_GEN) $(OV_OPTIONS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DOV_SANITIZE=address,undefined \
-	  -DOV_BUILD_TESTS=OFF -DOV_BUILD_FUZZ=ON -DOV_BUILD_EXAMPLES=OFF
+	  -DOV_BUILD_TESTS=OFF -DOV_BUILD_FUZZ=ON -DOV_BUILD_EXAMPLES=OFF -DOV_BUILD_TOOLS=OFF
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	cd $(BUILD)/fuzz && ctest -L fuzz --output-on-failure
 
 bench: bootstrap
-	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_TESTS=OFF -DOV_BUILD_BENCH=ON
+	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) $(OV_OPTIONS) -DCMAKE_BUILD_TYPE=Release -DOV_BUILD_TESTS=OFF -DOV_BUILD_BENCH=ON
 	cmake --build $(BUILD)/bench -j $(JOBS)
 
 # Installs a copy and builds an outside CMake project and an outside C program against it.
 install-test: bootstrap
-	sh scripts/install-test $(BUILD)/install-test
+	OV_CMAKE_ARGS="$(OV_OPTIONS)" sh scripts/install-test $(BUILD)/install-test
+
+# Debian packages (libovutil1, libovutil-dev, ovutil-tools) in $(BUILD)/package/debs, checked
+# with lintian and by a client built against them unpacked into a fresh root.
+package: bootstrap
+	sh scripts/package-test $(BUILD)/package
+
+# API documentation from the public headers: $(BUILD)/docs/docs/html/index.html.
+docs: bootstrap
+	cmake -S . -B $(BUILD)/docs $(CMAKE_GEN) -DOV_BUILD_TESTS=OFF -DOV_BUILD_EXAMPLES=OFF -DOV_BUILD_TOOLS=OFF
+	cmake --build $(BUILD)/docs --target docs
 
 clean:
 	rm -rf $(BUILD)

@@ -80,6 +80,8 @@ void textUtilities() {
     std::free(again);
     std::free(back);
     std::free(stored);
+}
+
 // Step 6: a typed object on the wire and in the trace.
 void typedObjectRoadTrip() {
     section("A typed object: values, a scope, a nested object and an attribute list on the wire");
@@ -145,6 +147,8 @@ void typedObjectRoadTrip() {
     ov_svc_route(OV_SVC_DEBUG, "STDOUT");
     received.traceDump(wvcore_svc_handle, "examples/demo", __LINE__, 3, 9, "received object:\n");
     ov_svc_route(OV_SVC_DEBUG, "DISCARD");
+}
+
 // A riw hold lets a reader in; the upgrade to writing waits until the reader has left. Then a
 // file lock made by the lock factory keeps a second process out until the first lets go.
 void lockWalkThrough(const std::string& dir) {

@@ -18,11 +18,13 @@ set(OVUTIL_SOURCES
   util/encode.cc
   util/fipsMode.cc
   util/getpath.cc
+  util/version.cc
   util/wvlock.cc
   util/wvwchar.cc
   WVCore/NameValueMap.cc
   WVCore/NameValueMapEncode.cc
   WVCore/NameValueMapTrace.cc
+  WVCore/NameValueMapWire.cc
   WVCore/OVObject.cc
   WVCore/attrlist.cc)
 list(TRANSFORM OVUTIL_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
@@ -38,3 +40,8 @@ get_filename_component(OV_NLS_INSTALL_FULL ${OV_NLS_INSTALL_DIR} ABSOLUTE BASE_D
 file(RELATIVE_PATH nls_from_libdir ${CMAKE_INSTALL_FULL_LIBDIR} ${OV_NLS_INSTALL_FULL})
 set(OV_NLS_FROM_LIBDIR ${nls_from_libdir} CACHE INTERNAL "Installed catalogs, relative to the library directory")
 target_compile_definitions(ovutil PRIVATE OV_INSTALLED_NLS_FROM_LIBDIR="${OV_NLS_FROM_LIBDIR}")
+# The version header is generated from the project's version, beside the public headers.
+set(OV_GENERATED_INCLUDE ${PROJECT_BINARY_DIR}/generated/include CACHE INTERNAL "Generated public headers")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/version.h.in ${OV_GENERATED_INCLUDE}/ovutil/version.h @ONLY)
+target_include_directories(ovutil PUBLIC $<BUILD_INTERFACE:${OV_GENERATED_INCLUDE}>)
+install(FILES ${OV_GENERATED_INCLUDE}/ovutil/version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ovutil)

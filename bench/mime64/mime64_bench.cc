@@ -1,9 +1,13 @@
 // Base64 of 16 bytes, 48 bytes and 64 KiB: the coders beside OpenSSL's EVP_EncodeBlock /
 // EVP_DecodeBlock, GLib's g_base64_encode / g_base64_decode, and memcpy of the same size.
+// BM_Mime64Encode/Decode use the kernel the coders choose for this CPU; the _With variants
+// force each kernel in turn (scalar: none), so the paths can be compared.
 // Bytes processed are the binary bytes in both directions, so the figures compare directly.
 // Each coder allocates its result as it would in use (OpenSSL writes into a ready buffer).
 
 #include <ovutil/mime64.h>
+
+#include "mime64_new_internal.h"
 
 #include <benchmark/benchmark.h>
 #include <glib.h>
@@ -44,6 +48,27 @@ void BM_Mime64Encode(benchmark::State& state) {
 }
 BENCHMARK(BM_Mime64Encode)->Apply(sizes);
 
+using ovutil::mime64_internal::Kernel;
+
+// Runs `body` with the coders forced onto `kernel`, then goes back to the CPU's choice.
+template <typename Body>
+void withKernel(benchmark::State& state, Kernel kernel, Body body) {
+    const Kernel chosen = ovutil::mime64_internal::active_kernel();
+    if (!ovutil::mime64_internal::use_kernel(kernel)) {
+        state.SkipWithError("this CPU cannot run the kernel");
+        return;
+    }
+    body();
+    ovutil::mime64_internal::use_kernel(chosen);
+}
+
+void BM_Mime64EncodeWith(benchmark::State& state, Kernel kernel) {
+    withKernel(state, kernel, [&] { BM_Mime64Encode(state); });
+}
+BENCHMARK_CAPTURE(BM_Mime64EncodeWith, scalar, Kernel::Scalar)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_Mime64EncodeWith, avx2, Kernel::Avx2)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_Mime64EncodeWith, avx512vbmi, Kernel::Avx512Vbmi)->Apply(sizes);
+
 void BM_OpenSslEncode(benchmark::State& state) {
     const auto bytes = random_bytes(static_cast<size_t>(state.range(0)));
     for (auto _ : state) {
@@ -79,6 +104,13 @@ void BM_Mime64Decode(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_Mime64Decode)->Apply(sizes);
+
+void BM_Mime64DecodeWith(benchmark::State& state, Kernel kernel) {
+    withKernel(state, kernel, [&] { BM_Mime64Decode(state); });
+}
+BENCHMARK_CAPTURE(BM_Mime64DecodeWith, scalar, Kernel::Scalar)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_Mime64DecodeWith, avx2, Kernel::Avx2)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_Mime64DecodeWith, avx512vbmi, Kernel::Avx512Vbmi)->Apply(sizes);
 
 void BM_OpenSslDecode(benchmark::State& state) {
     const std::string text = base64_of(random_bytes(static_cast<size_t>(state.range(0))));

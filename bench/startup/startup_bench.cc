@@ -1,5 +1,7 @@
 // Message text look-ups beside the floor that the cache's lock sets and beside catgets on an
-// open catalog; path look-ups; and whole-process start-up, measured as repeated process runs.
+// open catalog (one key, and random keys of a 2,000-message catalog, in one and two threads);
+// first look-ups of many distinct numbers; the settled FIPS flag beside a plain atomic load;
+// path look-ups; and whole-process start-up, measured as repeated process runs.
 
 #include <nl_types.h>
 #include <pthread.h>
@@ -7,12 +9,17 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <atomic>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include <ovutil/I18NCache.h>
 #include <ovutil/PathMap.h>
+#include <ovutil/fipsMode.h>
 #include <ovutil/getpath.h>
 #include <ovutil/wvmsg.h>
 #include <ovz/locks.h>
@@ -98,6 +105,139 @@ void BM_CatgetsOpenCatalog(benchmark::State& state) {
     catclose(catalog);
 }
 BENCHMARK(BM_CatgetsOpenCatalog);
+
+// ---- Random keys: the benchmark catalog of 2,000 messages ---------------------------------
+
+constexpr unsigned kBenchCatalog = 0x7E57C000;
+constexpr unsigned kBenchMessages = 2000;
+constexpr unsigned kKeyCount = 1 << 12;
+
+// The same pseudo-random message indexes (1..2000) for every benchmark that uses them.
+const std::vector<unsigned>& randomKeys() {
+    static const std::vector<unsigned> keys = [] {
+        std::mt19937 rng(7);
+        std::uniform_int_distribution<unsigned> pick(1, kBenchMessages);
+        std::vector<unsigned> v(kKeyCount);
+        for (auto& k : v) k = pick(rng);
+        return v;
+    }();
+    return keys;
+}
+
+// Points the process at the benchmark catalog and fills both caches with all its texts.
+void fillBenchCatalog() {
+    static const bool filled = [] {
+        std::string path = std::string(OV_BENCH_NLS) + "/%L/%N.cat";
+        setenv("NLSPATH", path.c_str(), 1);
+        for (unsigned i = 1; i <= kBenchMessages; ++i) {
+            wv_i18n_msg(kBenchCatalog + i);
+            wv_i18n_msg_utf8(kBenchCatalog + i);
+        }
+        return true;
+    }();
+    (void)filled;
+}
+
+// The peer: catgets of random keys from the open benchmark catalog.
+void BM_CatgetsRandomKeys(benchmark::State& state) {
+    std::string path = std::string(OV_BENCH_NLS) + "/C/ov7e57c.cat";
+    nl_catd catalog = catopen(path.c_str(), 0);
+    if (catalog == reinterpret_cast<nl_catd>(-1)) {
+        state.SkipWithError(("cannot open " + path).c_str());
+        return;
+    }
+    const std::vector<unsigned>& keys = randomKeys();
+    unsigned i = static_cast<unsigned>(state.thread_index()) * 977u;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(catgets(catalog, 1, static_cast<int>(keys[i & (kKeyCount - 1)]), "missing"));
+        ++i;
+    }
+    state.SetItemsProcessed(state.iterations());
+    catclose(catalog);
+}
+BENCHMARK(BM_CatgetsRandomKeys)->Threads(1)->Threads(2)->UseRealTime();
+
+// The same random keys through the cache, all of them cached.
+void BM_WvI18nMsgCachedRandomKeys(benchmark::State& state) {
+    const std::vector<unsigned>& keys = randomKeys();
+    unsigned i = static_cast<unsigned>(state.thread_index()) * 977u;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(wv_i18n_msg(kBenchCatalog + keys[i & (kKeyCount - 1)]));
+        ++i;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_WvI18nMsgCachedRandomKeys)
+    ->Setup([](const benchmark::State&) { fillBenchCatalog(); })
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime();
+
+// First look-ups: state.range(0) numbers never asked before, of catalogs that do not exist,
+// so that each becomes an "unknown" text. Every iteration takes a fresh range of numbers, so
+// the cache keeps growing across iterations and repetitions.
+void BM_WvI18nMsgFirstLookups(benchmark::State& state) {
+    static unsigned next = 0x40000000;
+    const unsigned n = static_cast<unsigned>(state.range(0));
+    for (auto _ : state) {
+        for (unsigned i = 0; i < n; ++i) benchmark::DoNotOptimize(wv_i18n_msg(next + i));
+        next += n;
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_WvI18nMsgFirstLookups)->Arg(50000)->Arg(400000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Inserts of state.range(0) distinct numbers in random order into a new cache.
+void BM_I18NCacheInsertRandom(benchmark::State& state) {
+    const unsigned n = static_cast<unsigned>(state.range(0));
+    std::vector<unsigned> numbers(n);
+    for (unsigned i = 0; i < n; ++i) numbers[i] = i * 2654435761u;
+    std::shuffle(numbers.begin(), numbers.end(), std::mt19937(3));
+    for (auto _ : state) {
+        I18NCache cache;
+        for (unsigned number : numbers) cache.insert(number, "text");
+        benchmark::DoNotOptimize(cache.match(numbers[0]));
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_I18NCacheInsertRandom)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// ---- The FIPS flag once settled, beside the floor of one acquire load --------------------
+
+void BM_GetFIPSModeSettled(benchmark::State& state) {
+    // Settled by the program, so the configuration is never read.
+    setFIPSMode(0);
+    for (auto _ : state) benchmark::DoNotOptimize(getFIPSMode());
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_GetFIPSModeSettled)->Threads(1)->Threads(2)->UseRealTime();
+
+std::atomic<int> settledFlag{0};
+
+void BM_AtomicAcquireLoad(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(settledFlag.load(std::memory_order_acquire));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_AtomicAcquireLoad)->Threads(1)->Threads(2)->UseRealTime();
+
+// The same load behind a call that the compiler may not inline.
+__attribute__((noinline)) int loadSettledFlag() { return settledFlag.load(std::memory_order_acquire); }
+
+void BM_AtomicAcquireLoadCall(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(loadSettledFlag());
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_AtomicAcquireLoadCall)->Threads(1)->Threads(2)->UseRealTime();
+
+// The floor of any call into another shared library: a call through a pointer to the C
+// library's pthread_self, whose body is one load.
+pthread_t (*volatile libraryFunction)() = pthread_self;
+
+void BM_SharedLibraryCallFloor(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(libraryFunction());
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SharedLibraryCallFloor)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_OvGetPathRelocated(benchmark::State& state) {
     ovutil_init();

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "text/text_reference.h"
+#include "src/util/wvwchar_reference.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-/*
+/** @file
  * Attribute lists: the plain record form of a set of named, multi-valued, typed attributes.
  *
  * Callers that do not use the object classes build and read these records directly; the
@@ -35,41 +35,41 @@
 extern "C" {
 #endif
 
-/* Value type codes. Codes 0, 1 and codes above 5 are carried like a buffer by the list
+/** Value type codes. Codes 0, 1 and codes above 5 are carried like a buffer by the list
  * operations; the conversions to and from maps and objects skip them. */
-#define ATTR_VALUE_BUFFER 2 /* `length` bytes at `data` */
-#define ATTR_VALUE_POBJ 3   /* an encoded object: (`length`, `data`) is a codec buffer */
-#define ATTR_VALUE_STRING 4 /* the text in `string`; `length` 0 and `data` NULL */
-#define ATTR_VALUE_UINT 5   /* `length` 4; `data` points to an unsigned 32-bit integer */
+#define ATTR_VALUE_BUFFER 2 /**< `length` bytes at `data` */
+#define ATTR_VALUE_POBJ 3   /**< an encoded object: (`length`, `data`) is a codec buffer */
+#define ATTR_VALUE_STRING 4 /**< the text in `string`; `length` 0 and `data` NULL */
+#define ATTR_VALUE_UINT 5   /**< `length` 4; `data` points to an unsigned 32-bit integer */
 
-/* One value. It holds text (`string` non-NULL) or bytes (`data` non-NULL), or both. */
+/** One value. It holds text (`string` non-NULL) or bytes (`data` non-NULL), or both. */
 typedef struct value_s_t {
-    unsigned int type;   /* one of the ATTR_VALUE_* codes */
-    char* string;        /* owned NUL-terminated text, or NULL */
-    unsigned int length; /* number of bytes at `data` */
-    void* data;          /* owned bytes, or NULL */
+    unsigned int type;   /**< one of the ATTR_VALUE_* codes */
+    char* string;        /**< owned NUL-terminated text, or NULL */
+    unsigned int length; /**< number of bytes at `data` */
+    void* data;          /**< owned bytes, or NULL */
 } value_s_t;
 
-/* One attribute: a name and its values in the order they were added. */
+/** One attribute: a name and its values in the order they were added. */
 typedef struct attr_s_t {
-    char* name;           /* owned copy of the name as first given */
-    unsigned int nvalues; /* number of values */
-    value_s_t* values;    /* exactly `nvalues` records; NULL when there are none */
+    char* name;           /**< owned copy of the name as first given */
+    unsigned int nvalues; /**< number of values */
+    value_s_t* values;    /**< exactly `nvalues` records; NULL when there are none */
 } attr_s_t;
 
-/* A list of attributes, sorted by upper-cased name. */
+/** A list of attributes, sorted by upper-cased name. */
 typedef struct attrlist_s_t {
-    unsigned int count; /* number of attributes */
-    attr_s_t* attrs;    /* exactly `count` records; NULL when there are none */
+    unsigned int count; /**< number of attributes */
+    attr_s_t* attrs;    /**< exactly `count` records; NULL when there are none */
 } attrlist_s_t;
 
-/*
+/**
  * The index of the attribute whose name equals `name` once both are upper-cased, or the
  * list's `count` when there is none (and for a NULL name). Returns 0 for a NULL list.
  */
 OVUTIL_EXPORT unsigned int attrlist_find_entry(attrlist_s_t* list, char const* name);
 
-/*
+/**
  * Adds a copy of `value` under `name`: to the attribute of that name (case ignored) when the
  * list has one, else to a new attribute placed at its sorted position, named by a copy of
  * `name` as given. `name` and `value` stay the caller's.
@@ -78,7 +78,7 @@ OVUTIL_EXPORT unsigned int attrlist_find_entry(attrlist_s_t* list, char const* n
  */
 OVUTIL_EXPORT void attrlist_add_entry(attrlist_s_t* list, char* name, value_s_t* value);
 
-/*
+/**
  * Appends a copy of `value` to the values of `attr`. Texts and bytes are copied; the bytes of
  * an ATTR_VALUE_POBJ value through the codec's buffer copy.
  * Throws ZOutOfMemoryException_6_0, leaving `attr` unchanged, when memory runs out, when the
@@ -87,7 +87,7 @@ OVUTIL_EXPORT void attrlist_add_entry(attrlist_s_t* list, char* name, value_s_t*
  */
 OVUTIL_EXPORT void attrlist_add_value(attr_s_t* attr, value_s_t* value);
 
-/*
+/**
  * Removes and releases value `index` of `attr`; later values move down by one. The attribute
  * stays in its list even when no value is left. An index at or past `nvalues` does nothing.
  * Throws ZOutOfMemoryException_6_0 before changing anything when the smaller array cannot
@@ -95,37 +95,37 @@ OVUTIL_EXPORT void attrlist_add_value(attr_s_t* attr, value_s_t* value);
  */
 OVUTIL_EXPORT void attrlist_del_value(attr_s_t* attr, unsigned int index);
 
-/*
+/**
  * Releases everything `attr` owns: its values (last to first), their texts and bytes, its
  * name and its value array. The record itself is neither released nor reset.
  */
 OVUTIL_EXPORT void attr_free(attr_s_t* attr);
 
-/*
+/**
  * Releases the whole list *list (every attribute in index order, the array, the record) and
  * sets *list to NULL. Does nothing when `list` is NULL; sets nothing but *list when *list is
  * NULL.
  */
 OVUTIL_EXPORT void attrlist_delete(attrlist_s_t** list);
 
-/*
+/**
  * A deep copy of `list` in new records, which the caller releases with attrlist_delete.
  * NULL for a NULL list, and NULL when any part of the copy fails (memory, or a value that
  * cannot be copied); nothing of a failed copy is left allocated. Throws nothing.
  */
 OVUTIL_EXPORT attrlist_s_t* attrlist_dup(attrlist_s_t const* list);
 
-/*
+/**
  * Stores in `to->data` a new copy of the codec buffer (`from->length`, `from->data`) of an
  * ATTR_VALUE_POBJ value and sets `to->length` to its length; on failure `to->data` is NULL
  * and `to->length` 0. Nothing else of `to` is touched.
  */
 OVUTIL_EXPORT void attrlist_copy_value_pobj(value_s_t const* from, value_s_t* to);
 
-/* Releases the codec buffer (`length`, `data`) of an ATTR_VALUE_POBJ value. */
+/** Releases the codec buffer (`length`, `data`) of an ATTR_VALUE_POBJ value. */
 OVUTIL_EXPORT void attr_free_value_pobj(value_s_t value);
 
-/* A malloc'ed copy of `text` that the caller frees; NULL for NULL or when memory runs out. */
+/** A malloc'ed copy of `text` that the caller frees; NULL for NULL or when memory runs out. */
 OVUTIL_EXPORT char* loc_strdup(char const* text);
 
 #ifdef __cplusplus

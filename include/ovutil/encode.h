@@ -1,4 +1,4 @@
-/*
+/** @file
  * The value encoder: scrambles a stored text value so that it cannot be read at a glance, and
  * reads it back. It is not encryption: there is no key, only a fixed filler table.
  *
@@ -16,9 +16,11 @@
  *
  * Example:
  *
+ * @code
  *   char* stored = util_encode("s3cret");      // "~^+" followed by the groups
  *   char* plain = util_decode(stored);         // "s3cret"
  *   free(stored); free(plain);
+ * @endcode
  *
  * This header compiles as C and as C++.
  */

@@ -1,5 +1,7 @@
-/* Export macro of libovutil: only what carries it is visible outside the library. */
+/** @file
+ * Export macro of libovutil: only what carries it is visible outside the library. */
 #ifndef OVUTIL_EXPORT_H
 #define OVUTIL_EXPORT_H
+/** Marks a declaration as part of the library's interface (default visibility). */
 #define OVUTIL_EXPORT __attribute__((visibility("default")))
 #endif

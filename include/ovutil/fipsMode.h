@@ -1,4 +1,4 @@
-/*
+/** @file
  * The process-wide FIPS mode setting.
  *
  * Settled once for the life of the process: either a program calls setFIPSMode before anyone
@@ -18,14 +18,14 @@
 extern "C" {
 #endif
 
-/*
+/**
  * 1 when FIPS mode is on, else 0. The first call that finds the setting unsettled reads the
  * configuration (other callers wait for it); a file that cannot be read, or a key that is
  * absent or empty, is logged and gives 0.
  */
 OVUTIL_EXPORT int getFIPSMode(void);
 
-/* Settles the mode to `mode` unless it is settled already; the first value stored wins. */
+/** Settles the mode to `mode` unless it is settled already; the first value stored wins. */
 OVUTIL_EXPORT void setFIPSMode(int mode);
 
 #ifdef __cplusplus

@@ -1,4 +1,4 @@
-/*
+/** @file
  * ovutil: every public header of the library in one include.
  *
  * C programs get the C families; C++ programs get the classes as well.
@@ -24,6 +24,7 @@
 #include <ovutil/fipsMode.h>
 #include <ovutil/getpath.h>
 #include <ovutil/mime64.h>
+#include <ovutil/version.h>
 #include <ovutil/wvlock.h>
 #include <ovutil/wvmsg.h>
 #include <ovutil/wvwchar.h>

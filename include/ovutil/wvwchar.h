@@ -1,4 +1,4 @@
-/*
+/** @file
  * Multibyte-safe character checks, search-filter quoting and a quoting printf.
  *
  * Texts are walked character by character in UTF-8 through the object library's code-set
@@ -9,6 +9,7 @@
  * a backslash "\5c").
  *
  * The character lists the wrappers use:
+ * @code{.unparsed}
  *   wv_mbs_validpatchars  rejects  ? ( ) : \        (a search pattern: "*" allowed)
  *   wv_mbs_validpchars    rejects  * ? ( ) : \      (a plain name)
  *   wv_mbs_patquote, %P   quotes   ( ) \            ("*" stays a wildcard)
@@ -16,6 +17,7 @@
  *   %L                    quotes   ( )
  *   %M                    quotes   * ( )
  *   %A                    puts a backslash before  #
+ * @endcode
  *
  * Threads: the functions keep no state and may be called from any number of threads at once.
  * Errors: the checks answer 1 (acceptable) or 0; the quoting functions return a new text or
@@ -24,9 +26,11 @@
  *
  * Example: a user-supplied name in a search filter
  *
+ * @code
  *   char* filter = wv_mbs_sprintf("(&(objectclass=%s)(cn=%Q))", "person", name);
  *   if (filter == NULL) ... the name is not valid UTF-8, or memory ran out ...
  *   free(filter);
+ * @endcode
  *
  * This header compiles as C and as C++.
  */
@@ -76,11 +80,13 @@ OVUTIL_EXPORT int wv_mbs_validpchars(const char* text);
  *
  * Explains what it finds in debug lines of sub-component 0 of wvcore_svc_handle at level 1,
  * written only when that sub-component's debug level is not 0:
+ * @code{.unparsed}
  *   "premature end of string"               the text ends inside a character (result 0);
  *   "invalid multibyte hibit-set: %s"       a byte that starts no valid character, with the
  *                                           text from that byte on (acceptable; goes on);
  *   "invalid single byte character: %s"     a one-byte character not in `allowed`, with the
  *                                           text from it on (result 0).
+ * @endcode
  * A NULL `text` is not acceptable (0); a NULL `allowed` allows no one-byte character.
  */
 OVUTIL_EXPORT int wv_mbs_checkchars2(const char* text, const char* allowed);
@@ -133,12 +139,14 @@ OVUTIL_EXPORT char* wv_mbs_nopatquote(const char* text);
 /**
  * Builds a text from `format` and text arguments, quoting each argument as its conversion
  * says. Each conversion is a percent sign and one letter and takes one `const char*`:
+ * @code{.unparsed}
  *   %s  the argument copied unchanged
  *   %Q  *  (  )  \  quoted as backslash and two hexadecimal digits
  *   %P  (  )  \     quoted the same way ("*" stays a wildcard)
  *   %M  *  (  )     quoted the same way
  *   %L  (  )        quoted the same way ("*" and backslash copied)
  *   %A  #           preceded by a backslash
+ * @endcode
  * There are no flags, widths, precisions or length modifiers. Every other character of the
  * format is copied byte for byte.
  *

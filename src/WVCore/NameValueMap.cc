@@ -15,6 +15,7 @@
 #include <ovz/exceptions.h>
 
 #include "internal/objectlib.h"
+#include "NameValueMapText.h"
 
 namespace {
 
@@ -59,7 +60,12 @@ NameValueEntry::NameValueEntry(NameValueEntry const& other) = default;
 NameValueEntry& NameValueEntry::operator=(NameValueEntry const& other) = default;
 NameValueEntry::~NameValueEntry() = default;
 
-ZObject_6_0* NameValueEntry::clone() const { return new NameValueEntry(*this); }
+ZObject_6_0* NameValueEntry::clone() const {
+    // The empty model that maps clone for each new name: a fresh entry is the same thing,
+    // made without walking an empty list and an empty map.
+    if (this == &nvmEmptyEntry()) return new NameValueEntry;
+    return new NameValueEntry(*this);
+}
 
 // ---- NameValueMap: construction ----
 
@@ -89,14 +95,19 @@ NameValueEntry* NameValueMap::findEntry(char const* name) const {
     return static_cast<NameValueEntry*>(map_.getEntry(ZUTF8ConstString_6_0(name)));
 }
 
+// Made once under emptyEntry_once and never freed: maps of every thread clone it.
+NameValueEntry const& nvmEmptyEntry() {
+    pthread_once(&emptyEntry_once, [] { emptyEntry_ = new NameValueEntry; });
+    return *emptyEntry_;
+}
+
 NameValueEntry* NameValueMap::findOrCreateEntry(char const* name) {
     // When the name is absent the owning map stores clones of both: the view's clone is an
     // owning ZUTF8String_6_0, the entry's a fresh empty entry (whose list and subtree
     // allocate nothing until they are filled). One empty entry serves as the model for every
     // clone; it is only read, so threads working on different maps share it safely.
-    pthread_once(&emptyEntry_once, [] { emptyEntry_ = new NameValueEntry; });
     return static_cast<NameValueEntry*>(
-        ovutil_internal::getOrPutEntry(map_, ZUTF8ConstString_6_0(name), *emptyEntry_));
+        ovutil_internal::getOrPutEntry(map_, ZUTF8ConstString_6_0(name), nvmEmptyEntry()));
 }
 
 // ---- Reading ----

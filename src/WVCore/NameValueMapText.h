@@ -1,4 +1,4 @@
-// Private to the NameValueMap units: the text of a stored value.
+// Private to the NameValueMap units: the text of a stored value, the model of a new entry.
 #ifndef OVUTIL_SRC_WVCORE_NAMEVALUEMAPTEXT_H
 #define OVUTIL_SRC_WVCORE_NAMEVALUEMAPTEXT_H
 
@@ -20,5 +20,10 @@ inline char const* nvmValueText(ZObject_6_0 const* value, char const* other) {
     auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(value);
     return text != nullptr ? ovutil_internal::textOf(*text) : other;
 }
+
+// An empty entry, the model that a map clones for every name it adds. It is only read, so
+// threads working on different maps share it safely.
+class NameValueEntry;
+NameValueEntry const& nvmEmptyEntry();
 
 #endif  // OVUTIL_SRC_WVCORE_NAMEVALUEMAPTEXT_H

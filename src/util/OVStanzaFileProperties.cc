@@ -65,6 +65,9 @@ ZStanzaFileProperties_6_0* OVStanzaFileProperties::getRegisteredPropertiesFor(co
 // could come out alike.
 
 int OVStanzaFileProperties::existsValue(const char* stanza, const char* key, const char* value) {
+    // No stored value is null: a null value is never found.
+    if (value == nullptr)
+        return 0;
     ZStanzaValueIterator_6_0 values(*this, stanza, key, ZPROPERTY_STRING_UTF8, 0);
     const char* candidate = nullptr;
     while (values.hasMore()) {
@@ -76,6 +79,8 @@ int OVStanzaFileProperties::existsValue(const char* stanza, const char* key, con
 }
 
 void OVStanzaFileProperties::deleteValue(const char* stanza, const char* key, const char* value) {
+    if (value == nullptr)
+        return;
     ZStanzaValueIterator_6_0 values(*this, stanza, key, ZPROPERTY_STRING_UTF8, 0);
     const char* candidate = nullptr;
     while (values.hasMore()) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include <ovmsg/messages.h>
 #include <ovsvc/svc.h>
@@ -49,6 +51,17 @@ unsigned int config_item_load(const char* fileName, ZStzFileItem_6_0* items, uns
     } catch (ZException_6_0& e) {
         logCaught(__LINE__, "ZException");
         e.report();
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0,
+                                  OV_SVC_ERROR, OV_MSG_CONFIG_LOAD_FAILED, fileName, 1);
+        return OV_CFG_S_LOAD_FAILED;
+    } catch (std::bad_alloc&) {
+        // The header promises a status, never an exception: running out of memory is a
+        // failure to load like any other.
+        logCaught(__LINE__, "std::bad_alloc");
+        logOutOfMemory(__LINE__);
+        return OV_CFG_S_LOAD_FAILED;
+    } catch (std::exception&) {
+        logCaught(__LINE__, "std::exception");
         ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0,
                                   OV_SVC_ERROR, OV_MSG_CONFIG_LOAD_FAILED, fileName, 1);
         return OV_CFG_S_LOAD_FAILED;

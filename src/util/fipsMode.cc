@@ -3,7 +3,8 @@
 // FIPSenabled_ goes from -1 (unsettled) to 0 or 1 exactly once, by one atomic
 // compare-and-exchange: an explicit setFIPSMode and the first reading of the configuration may
 // race, and only the first store may win. The mutex only makes sure that a single thread
-// reads the configuration while the others wait for its answer.
+// reads the configuration while the others wait for its answer; once the flag is settled,
+// getFIPSMode is a single acquire load.
 #include <ovutil/fipsMode.h>
 
 #include <pthread.h>
@@ -73,7 +74,9 @@ static void getFIPSMode_mutex_init(void) {
         std::abort();
 }
 
-int getFIPSMode(void) {
+// The first question: one thread reads the configuration under the mutex while the others
+// wait for its answer.
+static __attribute__((noinline)) int settleFIPSMode(void) {
     pthread_once(&fipsMutexOnce, getFIPSMode_mutex_init);
     if (pthread_mutex_lock(&fipsMutex) != 0)
         std::abort();
@@ -82,6 +85,15 @@ int getFIPSMode(void) {
     const int mode = current();
     pthread_mutex_unlock(&fipsMutex);
     return mode;
+}
+
+int getFIPSMode(void) {
+    // Once settled the flag never changes again, so one acquire load answers every later
+    // call without the mutex.
+    const std::int32_t mode = current();
+    if (mode != -1)
+        return mode;
+    return settleFIPSMode();
 }
 
 void setFIPSMode(int mode) {

@@ -95,7 +95,19 @@ static void locks(void) {
     lock__delete(lock);
 }
 
+/* The macros follow the project's version, and the library runs with the same one. */
+static void version(void) {
+    char numbers[64];
+    snprintf(numbers, sizeof numbers, "%d.%d.%d", OVUTIL_VERSION_MAJOR, OVUTIL_VERSION_MINOR,
+             OVUTIL_VERSION_PATCH);
+    expect(strcmp(OVUTIL_VERSION_STRING, OV_PROJECT_VERSION) == 0, "OVUTIL_VERSION_STRING is the project's version");
+    expect(strcmp(numbers, OV_PROJECT_VERSION) == 0, "OVUTIL_VERSION_MAJOR.MINOR.PATCH is the project's version");
+    expect(ovutil_version() != NULL && strcmp(ovutil_version(), OVUTIL_VERSION_STRING) == 0,
+           "ovutil_version() is OVUTIL_VERSION_STRING");
+}
+
 int main(void) {
+    version();
     base64();
     locks();
     attributes();

@@ -344,4 +344,21 @@ void ov_asn_buffer_free(ov_asn_buffer_t* buffer) {
     buffer->data = nullptr;
 }
 
+const char* ov_asn_status_text(unsigned long status) {
+    switch (status) {
+        case OV_ASN_OK: return "success";
+        case OV_ASN_E_EMPTY: return "the input holds no bytes";
+        case OV_ASN_E_TAG: return "an element does not carry the tag its place requires";
+        case OV_ASN_E_LENGTH: return "a length is indefinite, not in its shortest form, reserved or too wide";
+        case OV_ASN_E_TRUNCATED: return "the input ends before an element or a field does";
+        case OV_ASN_E_TRAILING: return "bytes follow the end of an element";
+        case OV_ASN_E_DEPTH: return "subtrees are nested too deeply";
+        case OV_ASN_E_NOMEM: return "out of memory";
+        case OV_ASN_E_INVALID: return "an argument is unusable";
+        case OV_ASN_E_TOO_LARGE: return "the encoding would exceed 4 GiB";
+        case OV_ASN_E_TEXT: return "a text holds a NUL byte";
+        default: return "unknown codec status";
+    }
+}
+
 }  // extern "C"

@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
 #include <nl_types.h>
 #include <pthread.h>
 
@@ -75,17 +76,54 @@ void SetStatus(unsigned* status, unsigned value) {
     if (status) *status = value;
 }
 
+// What catopen searched with: NLSPATH and the LC_MESSAGES locale name (its %L). A catalog
+// that could not be opened is not looked for again while both stay the same.
+struct SearchState {
+    bool hasNlspath = false;
+    std::string nlspath;
+    std::string locale;
+
+    static SearchState Now() {
+        SearchState s;
+        if (const char* path = std::getenv("NLSPATH")) {
+            s.hasNlspath = true;
+            s.nlspath = path;
+        }
+        if (const char* name = setlocale(LC_MESSAGES, nullptr)) s.locale = name;
+        return s;
+    }
+    bool operator==(const SearchState& o) const {
+        return hasNlspath == o.hasNlspath && nlspath == o.nlspath && locale == o.locale;
+    }
+};
+
+// Catalogs that could not be opened, by prefix, with the search that failed.
+std::map<unsigned, SearchState>& FailedOpens() {
+    static auto* f = new std::map<unsigned, SearchState>;
+    return *f;
+}
+
 // REQUIRES: Lock() held.
 nl_catd CatalogFor(unsigned number) {
     const unsigned prefix = number >> 12;
     auto& handles = Handles();
     auto it = handles.find(prefix);
     if (it != handles.end()) return it->second;
+    const nl_catd none = reinterpret_cast<nl_catd>(-1);
+    SearchState now = SearchState::Now();
+    auto& failed = FailedOpens();
+    auto f = failed.find(prefix);
+    if (f != failed.end() && f->second == now) return none;
     char name[32];
     ov_msg_catalog_name(number, name, sizeof name);
     nl_catd catd = catopen(name, NL_CAT_LOCALE);
-    // A failed open is not remembered: the program may set NLSPATH later.
-    if (catd != reinterpret_cast<nl_catd>(-1)) handles.emplace(prefix, catd);
+    if (catd == none) {
+        // Remembered until the program changes NLSPATH or its locale.
+        failed[prefix] = std::move(now);
+        return none;
+    }
+    if (f != failed.end()) failed.erase(f);
+    handles.emplace(prefix, catd);
     return catd;
 }
 

@@ -12,10 +12,12 @@ namespace {
 // map's first table.
 constexpr unsigned long kFirstRoom = 8;
 constexpr unsigned long kFirstBuckets = 8;
-// Nodes of the first node block of a map; each later block holds twice as many as the one
-// before, up to kMostNodes.
-constexpr unsigned long kFirstNodes = 2;
-constexpr unsigned long kMostNodes = 1024;
+
+// The memory of the collections themselves (list arrays, bucket tables, map nodes) comes from
+// the object allocator, like the objects they hold: small pieces from its per-thread free
+// lists, large ones from malloc. Null when memory is exhausted.
+void* allocateMemory(std::size_t n) noexcept { return ZObject_6_0::operator new(n, std::nothrow); }
+void releaseMemory(void* p) noexcept { ZObject_6_0::operator delete(p); }
 
 [[noreturn]] void outOfMemory() {
     ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
@@ -80,7 +82,7 @@ ZArrayList_6_0::~ZArrayList_6_0() {
 }
 
 void ZArrayList_6_0::releaseArray() {
-    if (items_ != inline_) std::free(items_);
+    if (items_ != inline_) releaseMemory(items_);
     items_ = inline_;
     capacity_ = kInlineRoom;
 }
@@ -105,15 +107,10 @@ bool ZArrayList_6_0::equals(const ZObject_6_0& other) const {
 void ZArrayList_6_0::reserve(unsigned long capacity) {
     if (capacity <= capacity_) return;
     if (capacity > ~0ul / sizeof(ZObject_6_0*)) outOfMemory();
-    ZObject_6_0** p;
-    if (items_ == inline_) {
-        p = static_cast<ZObject_6_0**>(std::malloc(capacity * sizeof(ZObject_6_0*)));
-        if (p == nullptr) outOfMemory();
-        std::memcpy(p, inline_, size_ * sizeof(ZObject_6_0*));
-    } else {
-        p = static_cast<ZObject_6_0**>(std::realloc(items_, capacity * sizeof(ZObject_6_0*)));
-        if (p == nullptr) outOfMemory();
-    }
+    auto** p = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
+    if (p == nullptr) outOfMemory();
+    std::memcpy(p, items_, size_ * sizeof(ZObject_6_0*));
+    if (items_ != inline_) releaseMemory(items_);
     items_ = p;
     capacity_ = capacity;
 }
@@ -183,50 +180,18 @@ struct ZHashKeyMap_6_0::Node {
     Node* next;
 };
 
-// Nodes are carved out of blocks that the map allocates with malloc, newest first, so that a
-// map of n names makes about log2(n) node allocations instead of n. A removed node goes to a
-// free list (linked through `chain`) kept in the newest block and is reused first; blocks are
-// released when the map is emptied or destroyed.
-struct ZHashKeyMap_6_0::NodeBlock {
-    NodeBlock* older;
-    unsigned long used;
-    unsigned long capacity;
-    Node* freeNodes;
-    Node* nodes() { return reinterpret_cast<Node*>(this + 1); }
-};
-
+// Each node is one block of the object allocator (no malloc call, no header), released as
+// soon as its entry goes. NodeBlock, the earlier carving of nodes out of malloc'ed blocks, is
+// no longer used: blocks_ stays null.
 ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::allocateNode() {
-    static_assert(sizeof(NodeBlock) % alignof(Node) == 0, "nodes follow the block header");
-    NodeBlock* block = blocks_;
-    if (block != nullptr && block->freeNodes != nullptr) {
-        Node* n = block->freeNodes;
-        block->freeNodes = n->chain;
-        return n;
-    }
-    if (block == nullptr || block->used == block->capacity) {
-        unsigned long capacity = block == nullptr ? kFirstNodes : block->capacity * 2;
-        if (capacity > kMostNodes) capacity = kMostNodes;
-        auto* fresh = static_cast<NodeBlock*>(
-            std::malloc(sizeof(NodeBlock) + capacity * sizeof(Node)));
-        if (fresh == nullptr) outOfMemory();
-        *fresh = NodeBlock{block, 0, capacity, nullptr};  // the full block has no free nodes
-        blocks_ = block = fresh;
-    }
-    return &block->nodes()[block->used++];
+    auto* n = static_cast<Node*>(allocateMemory(sizeof(Node)));
+    if (n == nullptr) outOfMemory();
+    return n;
 }
 
-void ZHashKeyMap_6_0::releaseNode(Node* n) {
-    n->chain = blocks_->freeNodes;
-    blocks_->freeNodes = n;
-}
+void ZHashKeyMap_6_0::releaseNode(Node* n) { releaseMemory(n); }
 
-void ZHashKeyMap_6_0::releaseBlocks() {
-    while (blocks_ != nullptr) {
-        NodeBlock* older = blocks_->older;
-        std::free(blocks_);
-        blocks_ = older;
-    }
-}
+void ZHashKeyMap_6_0::releaseBlocks() { blocks_ = nullptr; }
 
 // The bucket array is allocated by the first insertion, with at least kFirstBuckets buckets:
 // most maps (the subtrees of map entries above all) are made and copied while empty and stay
@@ -258,7 +223,7 @@ ZHashKeyMap_6_0& ZHashKeyMap_6_0::operator=(const ZHashKeyMap_6_0& other) {
 
 ZHashKeyMap_6_0::~ZHashKeyMap_6_0() {
     destroyAll();
-    std::free(buckets_);
+    releaseMemory(buckets_);
 }
 
 void ZHashKeyMap_6_0::copyFrom(const ZHashKeyMap_6_0& other) {
@@ -277,6 +242,7 @@ void ZHashKeyMap_6_0::destroyAll() {
             if (n->value != n->key) delete n->value;
             delete n->key;
         }
+        releaseNode(n);
         n = next;
     }
     releaseBlocks();
@@ -312,14 +278,15 @@ ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::find(const ZObject_6_0& key, unsigned lo
 void ZHashKeyMap_6_0::grow() {
     unsigned long count = bucketCount_ * 2;
     if (count < bucketCount_ || count > ~0ul / sizeof(Node*)) return;  // stay as we are
-    auto** fresh = static_cast<Node**>(std::calloc(count, sizeof(Node*)));
+    auto** fresh = static_cast<Node**>(allocateMemory(count * sizeof(Node*)));
     if (fresh == nullptr) return;  // a full table is slower, not wrong
+    std::memset(fresh, 0, count * sizeof(Node*));
     for (Node* n = first_; n != nullptr; n = n->next) {
         Node** slot = &fresh[n->hash % count];
         n->chain = *slot;
         *slot = n;
     }
-    std::free(buckets_);
+    releaseMemory(buckets_);
     buckets_ = fresh;
     bucketCount_ = count;
 }
@@ -364,8 +331,10 @@ ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::insert(const ZObject_6_0& key, const ZOb
                                                unsigned long h) {
     if (buckets_ == nullptr) {
         unsigned long count = bucketCount_ > kFirstBuckets ? bucketCount_ : kFirstBuckets;
-        buckets_ = static_cast<Node**>(std::calloc(count, sizeof(Node*)));
-        if (buckets_ == nullptr) outOfMemory();
+        auto** fresh = static_cast<Node**>(allocateMemory(count * sizeof(Node*)));
+        if (fresh == nullptr) outOfMemory();
+        std::memset(fresh, 0, count * sizeof(Node*));
+        buckets_ = fresh;
         bucketCount_ = count;
     }
     CloneGuard k{owns_ ? key.clone() : const_cast<ZObject_6_0*>(&key), owns_ != 0};

@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <unordered_map>
+
+#include <ovz/exceptions.h>
 
 #include "java_properties_parser.h"
 #include "properties_impl.h"
@@ -17,17 +20,21 @@ ZObject_6_0* ZJavaProperties_6_0::clone() const { return new ZJavaProperties_6_0
 
 int ZJavaProperties_6_0::load(const char* file, const char* key) {
   if (!file) return 0;
-  std::string text;
-  if (ovz_properties::readWholeFile(file, text) != 0) return 0;
-  std::unordered_map<std::string, std::string> latest;
-  for (auto& [k, v] : ovz_java::parseJavaProperties(text)) {
-    if (key && k != key) continue;
-    latest[std::move(k)] = std::move(v);
+  try {
+    std::string text;
+    if (ovz_properties::readWholeFile(file, text, ovz_properties::kMaxPropertiesFile) != 0) return 0;
+    std::unordered_map<std::string, std::string> latest;
+    for (auto& [k, v] : ovz_java::parseJavaProperties(text)) {
+      if (key && k != key) continue;
+      latest[std::move(k)] = std::move(v);
+    }
+    std::vector<std::pair<std::string, std::string>> entries(std::make_move_iterator(latest.begin()),
+                                                             std::make_move_iterator(latest.end()));
+    std::sort(entries.begin(), entries.end());
+    entries_.swap(entries);
+  } catch (std::bad_alloc&) {
+    ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
   }
-  std::vector<std::pair<std::string, std::string>> entries(std::make_move_iterator(latest.begin()),
-                                                           std::make_move_iterator(latest.end()));
-  std::sort(entries.begin(), entries.end());
-  entries_.swap(entries);
   return 1;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "utf8.h"
+
 namespace ovz_java {
 
 namespace {
@@ -14,24 +16,6 @@ int hexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 // The four hex digits of a \u escape at s[i..], or -1.
@@ -82,7 +66,7 @@ std::string unescape(std::string_view s) {
         } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
           cp = 0xFFFD;
         }
-        appendUtf8(out, cp);
+        ovz_utf8::append(out, cp);
         break;
       }
       default: out.push_back(c); break;
@@ -91,13 +75,10 @@ std::string unescape(std::string_view s) {
   return out;
 }
 
-}  // namespace
-
-std::vector<std::pair<std::string, std::string>> parseJavaProperties(std::string_view text) {
-  std::vector<std::pair<std::string, std::string>> entries;
+// The start of the next logical line at or after `pos`, past white space, blank lines and
+// comment lines; text.size() when none is left.
+size_t skipToLogicalLine(std::string_view text, size_t pos) {
   const size_t n = text.size();
-  size_t pos = 0;
-  std::string line;
   while (pos < n) {
     while (pos < n && isWhite(text[pos])) ++pos;
     if (pos == n) break;
@@ -109,51 +90,81 @@ std::vector<std::pair<std::string, std::string>> parseJavaProperties(std::string
       while (pos < n && !isEol(text[pos])) ++pos;
       continue;
     }
-    // Join the natural lines of one logical line: a line ending in an odd number of
-    // backslashes goes on with the next line, whose leading white space is dropped.
-    line.clear();
-    for (;;) {
-      size_t start = pos;
-      while (pos < n && !isEol(text[pos])) ++pos;
-      std::string_view piece = text.substr(start, pos - start);
-      size_t slashes = 0;
-      while (slashes < piece.size() && piece[piece.size() - 1 - slashes] == '\\') ++slashes;
-      if (pos < n) pos += (text[pos] == '\r' && pos + 1 < n && text[pos + 1] == '\n') ? 2 : 1;
-      if (slashes % 2 == 0) {
-        line.append(piece);
-        break;
-      }
-      line.append(piece.substr(0, piece.size() - 1));
-      while (pos < n && isWhite(text[pos])) ++pos;
-      if (pos == n) break;
+    break;
+  }
+  return pos;
+}
+
+// Reads the logical line that starts at `pos` into `line` and moves `pos` past it. The
+// natural lines of one logical line are joined: a line ending in an odd number of
+// backslashes goes on with the next line, whose leading white space is dropped.
+void readLogicalLine(std::string_view text, size_t& pos, std::string& line) {
+  const size_t n = text.size();
+  line.clear();
+  for (;;) {
+    size_t start = pos;
+    while (pos < n && !isEol(text[pos])) ++pos;
+    std::string_view piece = text.substr(start, pos - start);
+    size_t slashes = 0;
+    while (slashes < piece.size() && piece[piece.size() - 1 - slashes] == '\\') ++slashes;
+    if (pos < n) pos += (text[pos] == '\r' && pos + 1 < n && text[pos + 1] == '\n') ? 2 : 1;
+    if (slashes % 2 == 0) {
+      line.append(piece);
+      break;
     }
-    // Key: up to the first unescaped '=', ':' or white space.
-    size_t keyEnd = 0, valueStart = line.size();
-    bool separator = false, escaped = false;
-    for (; keyEnd < line.size(); ++keyEnd) {
-      char c = line[keyEnd];
-      if (!escaped && (c == '=' || c == ':')) {
-        valueStart = keyEnd + 1;
-        separator = true;
-        break;
-      }
-      if (!escaped && isWhite(c)) {
-        valueStart = keyEnd + 1;
-        break;
-      }
-      escaped = c == '\\' ? !escaped : false;
+    line.append(piece.substr(0, piece.size() - 1));
+    while (pos < n && isWhite(text[pos])) ++pos;
+    if (pos == n) break;
+  }
+}
+
+// Splits a logical line into its key, line[0, keyEnd), and its value, from valueStart.
+struct KeyValueBounds {
+  size_t keyEnd;
+  size_t valueStart;
+};
+
+KeyValueBounds splitKeyValue(const std::string& line) {
+  // Key: up to the first unescaped '=', ':' or white space.
+  size_t keyEnd = 0, valueStart = line.size();
+  bool separator = false, escaped = false;
+  for (; keyEnd < line.size(); ++keyEnd) {
+    char c = line[keyEnd];
+    if (!escaped && (c == '=' || c == ':')) {
+      valueStart = keyEnd + 1;
+      separator = true;
+      break;
     }
-    while (valueStart < line.size()) {
-      char c = line[valueStart];
-      if (!isWhite(c)) {
-        if (separator || (c != '=' && c != ':')) break;
-        separator = true;
-      }
-      ++valueStart;
+    if (!escaped && isWhite(c)) {
+      valueStart = keyEnd + 1;
+      break;
     }
+    escaped = c == '\\' ? !escaped : false;
+  }
+  // Value: after white space and at most one '=' or ':' (when the key did not end at one).
+  while (valueStart < line.size()) {
+    char c = line[valueStart];
+    if (!isWhite(c)) {
+      if (separator || (c != '=' && c != ':')) break;
+      separator = true;
+    }
+    ++valueStart;
+  }
+  return {keyEnd, valueStart};
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> parseJavaProperties(std::string_view text) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  size_t pos = 0;
+  std::string line;
+  while ((pos = skipToLogicalLine(text, pos)) < text.size()) {
+    readLogicalLine(text, pos, line);
+    const KeyValueBounds bounds = splitKeyValue(line);
     std::string_view whole(line);
-    entries.emplace_back(unescape(whole.substr(0, keyEnd)),
-                         unescape(whole.substr(std::min(valueStart, line.size()))));
+    entries.emplace_back(unescape(whole.substr(0, bounds.keyEnd)),
+                         unescape(whole.substr(std::min(bounds.valueStart, line.size()))));
   }
   return entries;
 }

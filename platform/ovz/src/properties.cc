@@ -14,10 +14,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
+#include <ovsvc/svc.h>
 #include <ovz/exceptions.h>
+#include <ovz/message_service.h>
 
 #include "properties_impl.h"
 
@@ -84,98 +87,6 @@ void appendString(ZArrayList_6_0& out, std::string_view utf8, ZPropertyStringTyp
   }
 }
 
-int readWholeFile(const char* name, std::string& out) {
-  int fd = ::open(name, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    int err = errno;
-    ::close(fd);
-    return err;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return EISDIR;
-  }
-  std::string data;
-  if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
-  char chunk[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      return err;
-    }
-    if (n == 0) break;
-    data.append(chunk, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  out.swap(data);
-  return 0;
-}
-
-namespace {
-
-int writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-}  // namespace
-
-int replaceFile(const char* name, const std::string& data, mode_t newFileMode) {
-  std::string target(name);
-  struct stat st;
-  bool exists = ::lstat(name, &st) == 0;
-  if (exists && S_ISLNK(st.st_mode)) {
-    // Renaming over a link would replace the link itself; write beside its target.
-    char* real = ::realpath(name, nullptr);
-    if (!real) return errno;
-    target = real;
-    std::free(real);
-    exists = ::stat(target.c_str(), &st) == 0;
-  }
-  if (exists && !S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string tmp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "." +
-                    base + ".tmpXXXXXX";
-
-  int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return errno;
-  mode_t mode = exists ? (st.st_mode & 07777) : newFileMode;
-  int err = writeAll(fd, data.data(), data.size());
-  if (!err && ::fchmod(fd, mode) != 0) err = errno;
-  if (!err && exists && ::geteuid() == 0) {
-    // Only root can give the file back to its owner; everyone else's copy is theirs anyway.
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) err = errno;
-  }
-  if (!err && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && !err) err = errno;
-  if (!err && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
-  if (err) {
-    ::unlink(tmp.c_str());
-    return err;
-  }
-  // The rename is durable only once the directory is on disk.
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return errno;
-  if (::fsync(dfd) != 0 && errno != EINVAL) err = errno;  // some file systems cannot sync directories
-  ::close(dfd);
-  return err;
-}
-
 }  // namespace ovz_properties
 
 using namespace ovz_properties;
@@ -233,6 +144,21 @@ ZProperties_6_0::~ZProperties_6_0() { delete impl_; }
 namespace {
 using ReadLock = std::shared_lock<std::shared_mutex>;
 using WriteLock = std::unique_lock<std::shared_mutex>;
+
+// The file was stored, but its directory could not be synced: the new file may not survive
+// a crash of the machine, which is worth a warning but no failure.
+constexpr int kMsgDirectoryNotSynced = 0x35E51037;
+
+void warnUnsynced(const std::string& fileName, int err) {
+  try {
+    ZUTF8String_6_0 file(fileName.c_str());
+    ZUTF8String_6_0 reason(std::strerror(err));
+    ZMessageService_6_0::messageService()->outputMessageUTF8("%1: %2", kMsgDirectoryNotSynced, OV_SVC_WARNING, 0,
+                                                             &file, &reason, nullptr, nullptr, nullptr, nullptr);
+  } catch (std::exception&) {
+    // The store has happened; a warning that cannot be written changes nothing about that.
+  }
+}
 }  // namespace
 
 int ZProperties_6_0::exists(const char* stanza, const char* key) const {
@@ -328,14 +254,24 @@ unsigned long ZProperties_6_0::count(const char* stanza) const {
 
 void ZProperties_6_0::load(const char* fileName) {
   if (!fileName) ZInvalidParameterException_6_0("the file name is null").throwException(__FILE__, __LINE__);
-  std::string bytes;
-  if (int err = readWholeFile(fileName, bytes))
-    ZException_6_0(ZEXC_FILE_READ, {fileName, std::strerror(err)}).throwException(__FILE__, __LINE__);
   // Parse outside the lock into a fresh document, so that readers never wait for the parse
   // and a file with invalid data leaves the current contents as they were.
-  auto doc = std::make_unique<Document>();
+  std::unique_ptr<Document> doc;
   Document::ParseError error;
-  if (!doc->parse(std::move(bytes), &error)) {
+  int err = 0;
+  bool parsed = false;
+  try {
+    std::string bytes;
+    err = readWholeFile(fileName, bytes, kMaxPropertiesFile);
+    if (!err) {
+      doc = std::make_unique<Document>();
+      parsed = doc->parse(std::move(bytes), &error);
+    }
+  } catch (std::bad_alloc&) {
+    ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
+  }
+  if (err) ZException_6_0(ZEXC_FILE_READ, {fileName, fileErrorText(err)}).throwException(__FILE__, __LINE__);
+  if (!parsed) {
     ZPropertiesInvalidDataException_6_0(error.reason, fileName, static_cast<int>(error.line))
         .throwException(__FILE__, __LINE__);
   }
@@ -366,16 +302,20 @@ void ZProperties_6_0::reload(const char* fileName) {
 void ZProperties_6_0::store(const char* fileName) {
   std::string name;
   std::string text;
-  mode_t mode;
+  mode_t mode = 0;
+  ReplaceOptions options;
   {
     ReadLock hold(impl_->lock);
     name = fileName ? fileName : impl_->fileName;
     text = impl_->doc->serialize();
     mode = impl_->newFileMode;
+    if (impl_->newFileModeSet) options.newFileMode = &mode;
   }
   if (name.empty()) ZInvalidParameterException_6_0("no file name to store to").throwException(__FILE__, __LINE__);
-  if (int err = replaceFile(name.c_str(), text, mode))
-    ZException_6_0(ZEXC_FILE_WRITE, {name, std::strerror(err)}).throwException(__FILE__, __LINE__);
+  int syncError = 0;
+  if (int err = replaceFile(name.c_str(), text, options, &syncError))
+    ZException_6_0(ZEXC_FILE_WRITE, {name, fileErrorText(err)}).throwException(__FILE__, __LINE__);
+  if (syncError) warnUnsynced(name, syncError);
 }
 
 void ZProperties_6_0::list() const {
@@ -461,6 +401,7 @@ int ZProperties_6_0::setAttributes(unsigned long attribute, void* value) {
     ZInvalidParameterException_6_0("unknown properties attribute").throwException(__FILE__, __LINE__);
   WriteLock hold(impl_->lock);
   impl_->newFileMode = *static_cast<const mode_t*>(value) & 07777;
+  impl_->newFileModeSet = true;
   return 1;
 }
 
@@ -477,6 +418,7 @@ namespace {
 
 struct RegistryEntry {
   ZProperties_6_0* object = nullptr;
+  std::string path;  // the name the object loads and stores (FileNames::path)
   bool loading = false;
   pthread_t loader{};
 };
@@ -493,6 +435,47 @@ struct Registry {
 pthread_once_t registry_once = PTHREAD_ONCE_INIT;
 Registry* registry_ = nullptr;
 
+// The names of a requested file. `path`: the absolute name that the object loads and stores,
+// made absolute against the working directory of the request, with "." components and
+// repeated slashes taken out (".." stays: after a symbolic link it leads elsewhere than the
+// text suggests). `key`: what tells files apart, the real path of the file (symbolic links
+// and ".." resolved) when it exists, else `path`.
+struct FileNames {
+  std::string path;
+  std::string key;
+};
+
+FileNames namesOf(const char* fileName) {
+  std::string absolute;
+  if (fileName[0] != '/') {
+    char* cwd = ::getcwd(nullptr, 0);
+    if (!cwd) ZException_6_0(ZEXC_FILE_READ, {fileName, std::strerror(errno)}).throwException(__FILE__, __LINE__);
+    absolute = cwd;
+    std::free(cwd);
+    absolute.push_back('/');
+  }
+  absolute.append(fileName);
+  FileNames names;
+  for (size_t i = 0; i < absolute.size();) {
+    size_t end = absolute.find('/', i);
+    if (end == std::string::npos) end = absolute.size();
+    std::string_view part(absolute.data() + i, end - i);
+    if (!part.empty() && part != ".") {
+      names.path.push_back('/');
+      names.path.append(part);
+    }
+    i = end + 1;
+  }
+  if (names.path.empty() || absolute.back() == '/') names.path.push_back('/');
+  if (char* real = ::realpath(names.path.c_str(), nullptr)) {
+    names.key = real;
+    std::free(real);
+  } else {
+    names.key = names.path;
+  }
+  return names;
+}
+
 Registry& registry() {
   pthread_once(&registry_once, [] { registry_ = new Registry; });
   return *registry_;
@@ -504,9 +487,11 @@ ZProperties_6_0* ZProperties_6_0::getPropertiesFor(const char* fileName,
                                                    ZAbstractPropertiesFactory_6_0& factory,
                                                    int flags) {
   if (!fileName) ZInvalidParameterException_6_0("the file name is null").throwException(__FILE__, __LINE__);
+  // One file has one object, whatever the spelling of its name.
+  const FileNames names = namesOf(fileName);
   Registry& r = registry();
   std::unique_lock<std::mutex> hold(r.lock);
-  RegistryEntry& entry = r.entries[fileName];
+  RegistryEntry& entry = r.entries[names.key];
   while (!entry.object && entry.loading) {
     if (pthread_equal(entry.loader, pthread_self())) {
       ZException_6_0(ZEXC_FAILURE, {"the properties file is being loaded by this thread already"})
@@ -516,8 +501,9 @@ ZProperties_6_0* ZProperties_6_0::getPropertiesFor(const char* fileName,
   }
   if (entry.object) {
     ZProperties_6_0* object = entry.object;
+    const std::string path = entry.path;
     hold.unlock();
-    if (flags & ZPROPERTIES_RELOAD) object->load(fileName);
+    if (flags & ZPROPERTIES_RELOAD) object->load(path.c_str());
     return object;
   }
   entry.loading = true;
@@ -528,7 +514,7 @@ ZProperties_6_0* ZProperties_6_0::getPropertiesFor(const char* fileName,
   try {
     object = factory.makePropertiesInstance();
     if (!object) ZException_6_0(ZEXC_FAILURE, {"the properties factory made no object"}).throwException(__FILE__, __LINE__);
-    object->load(fileName);
+    object->load(names.path.c_str());
   } catch (...) {
     delete object;
     hold.lock();
@@ -538,6 +524,7 @@ ZProperties_6_0* ZProperties_6_0::getPropertiesFor(const char* fileName,
   }
   hold.lock();
   entry.object = object;
+  entry.path = names.path;
   entry.loading = false;
   r.settled.notify_all();
   return object;

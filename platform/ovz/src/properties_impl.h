@@ -11,6 +11,7 @@
 
 #include <ovz/properties.h>
 
+#include "file_io.h"
 #include "stanza_document.h"
 
 struct ZProperties_6_0::Impl {
@@ -18,7 +19,10 @@ struct ZProperties_6_0::Impl {
   mutable std::shared_mutex lock;
   std::unique_ptr<ovz_stanza::Document> doc = std::make_unique<ovz_stanza::Document>();
   std::string fileName;  // of the last successful load
-  mode_t newFileMode = 0644;
+  // Permission bits of a file that store() creates, once set by setAttributes; until then
+  // a new file gets what open(2) gives to 0666.
+  bool newFileModeSet = false;
+  mode_t newFileMode = 0;
 };
 
 namespace ovz_properties {
@@ -37,11 +41,8 @@ void assignFromFile(ZAbstractMutableString_6_0& out, std::string_view utf8);
 // A new string of `type` holding file bytes, appended to `out`.
 void appendString(ZArrayList_6_0& out, std::string_view utf8, ZPropertyStringType type);
 
-// Reads a whole file; 0 or an errno value.
-int readWholeFile(const char* name, std::string& out);
-// Replaces `name` with `data` without ever losing it (see ZProperties_6_0::store); 0 or an
-// errno value.
-int replaceFile(const char* name, const std::string& data, mode_t newFileMode);
+// The largest file that load() reads: the stanza document addresses its text with 31 bits.
+constexpr size_t kMaxPropertiesFile = 0x7FFFFFEF;
 
 }  // namespace ovz_properties
 

@@ -1,5 +1,7 @@
 #include "stanza_document.h"
 
+#include <sys/mman.h>
+
 #include <climits>
 #include <cstring>
 #include <stdexcept>
@@ -48,14 +50,48 @@ inline uint32_t hashText(std::string_view s) {
   return static_cast<uint32_t>(h);
 }
 
-inline uint32_t keyHash(uint32_t stanza, std::string_view key) {
-  uint64_t h = (static_cast<uint64_t>(hashText(key)) << 32 | stanza) * 0x9E3779B97F4A7C15ull;
-  return static_cast<uint32_t>(h >> 32);
-}
 
 constexpr std::string_view kEol[] = {"", "\n", "\r\n"};
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// The end of a header's name: the first ']' after `open` that only blanks, or blanks and a
+// comment, follow. Null when there is none.
+const char* headerClose(const char* open, const char* end) {
+  for (const char* c = open + 1; (c = static_cast<const char*>(std::memchr(c, ']', static_cast<size_t>(end - c))));
+       ++c) {
+    const char* r = c + 1;
+    while (r < end && isBlank(*r)) ++r;
+    if (r == end || *r == '#') return c;
+  }
+  return nullptr;
+}
 
 }  // namespace
+
+// ---- large arrays -----------------------------------------------------------------------
+
+namespace {
+size_t roundedToLarge(size_t bytes) { return (bytes + kLargeArray - 1) & ~(kLargeArray - 1); }
+}  // namespace
+
+void* allocateLarge(size_t bytes) {
+  const size_t size = roundedToLarge(bytes);
+  // Map one huge page more than needed and cut the mapping down to an aligned range: huge
+  // pages need 2 MiB alignment, which mmap does not promise.
+  void* p = ::mmap(nullptr, size + kLargeArray, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t aligned = (start + kLargeArray - 1) & ~(uintptr_t{kLargeArray} - 1);
+  if (aligned > start) ::munmap(p, aligned - start);
+  const size_t tail = start + size + kLargeArray - (aligned + size);
+  if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
+#ifdef MADV_HUGEPAGE
+  ::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);  // advice only: failure changes nothing
+#endif
+  return reinterpret_cast<void*>(aligned);
+}
+
+void releaseLarge(void* p, size_t bytes) { ::munmap(p, roundedToLarge(bytes)); }
 
 // ---- IdIndex ----------------------------------------------------------------------------
 
@@ -119,10 +155,77 @@ void Document::clear() {
   stanzas_.clear();
   keys_.clear();
   stanzaIndex_.clear();
-  keyIndex_.clear();
   head_ = tail_ = fileCommentTail_ = kNone;
   defaultEol_ = 1;
+  bom_ = false;
   liveStanzas_ = 0;
+}
+
+// Reserving by the exact line count costs one memchr pass but saves regrowing (and touching
+// twice the memory), which costs far more.
+void Document::reserveForLines() {
+  const char* const end = buffer_.data() + buffer_.size();
+  size_t lineCount = 1;
+  for (const char* p = buffer_.data(); (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p))));
+       ++p)
+    ++lineCount;
+  lines_.reserve(lineCount);
+  keys_.reserve(lineCount);
+}
+
+// A stanza header line: its text [s, textEnd) starts with '['. Makes the line a header of
+// its stanza (a new stanza, or one more header of a known one).
+const char* Document::parseHeader(const char* s, const char* textEnd, uint32_t id, bool mayHoldNul, Line& line) {
+  const char* close = headerClose(s, textEnd);
+  if (!close) return "a stanza header does not end with ']' (or ']' and a comment)";
+  if (mayHoldNul && std::memchr(s, '\0', static_cast<size_t>(close - s))) return "a stanza header holds a NUL byte";
+  std::string_view name = trim(s + 1, close);
+  if (name.empty()) return "the stanza name is empty";
+  uint32_t h = hashText(name);
+  uint32_t st = stanzaIndex_.find(h, [&](uint32_t i) { return nameOf(stanzas_[i]) == name; });
+  if (st == kNone) {
+    st = newStanza(static_cast<uint32_t>(name.data() - buffer_.data()), static_cast<uint32_t>(name.size()), h);
+    stanzas_[st].firstHeader = id;
+  } else {
+    lines_[stanzas_[st].lastHeader].nextSame = id;
+  }
+  stanzas_[st].lastHeader = id;
+  line.kind = kHeader;
+  line.owner = st;
+  return nullptr;
+}
+
+// A "key = value" line of `stanza` (kNone before the first header): the line starts at `p`,
+// its text past leading blanks is [s, textEnd). Makes the line one more value line of its key.
+const char* Document::parseEntry(const char* p, const char* s, const char* textEnd, uint32_t id, bool mayHoldNul,
+                                 uint32_t stanza, Line& line) {
+  const char* eq = static_cast<const char*>(std::memchr(s, '=', static_cast<size_t>(textEnd - s)));
+  if (!eq) return "the line is neither a comment, a stanza header nor key = value";
+  if (mayHoldNul && std::memchr(s, '\0', static_cast<size_t>(textEnd - s))) return "a key or value holds a NUL byte";
+  if (stanza == kNone) return "a key appears before the first stanza header";
+  std::string_view key = trim(s, eq);
+  if (key.empty()) return "the key is empty";
+  const char* vb = eq + 1;
+  const char* ve = textEnd;
+  while (vb < ve && isBlank(*vb)) ++vb;
+  while (ve > vb && isBlank(ve[-1])) --ve;
+  if (vb == ve) vb = ve = eq + 1;  // an empty value sits right after '='
+  line.kind = kEntry;
+  line.valOff = static_cast<uint32_t>(vb - p);
+  line.valLen = static_cast<uint32_t>(ve - vb);
+  uint32_t h = hashText(key);
+  uint32_t k = stanzas_[stanza].keyIndex.find(h, [&](uint32_t i) { return nameOf(keys_[i]) == key; });
+  if (k == kNone) {
+    k = newKey(stanza, static_cast<uint32_t>(key.data() - buffer_.data()), static_cast<uint32_t>(key.size()), h);
+    keys_[k].firstLine = id;
+  } else {
+    lines_[keys_[k].lastLine].nextSame = id;
+  }
+  keys_[k].lastLine = id;
+  ++keys_[k].count;
+  ++stanzas_[stanza].valueLines;
+  line.owner = k;
+  return nullptr;
 }
 
 bool Document::parse(std::string bytes, ParseError* error) {
@@ -135,28 +238,20 @@ bool Document::parse(std::string bytes, ParseError* error) {
   buffer_ = std::move(bytes);
   const char* const begin = buffer_.data();
   const char* const end = begin + buffer_.size();
-  // Reserving by the exact line count costs one memchr pass but saves regrowing (and
-  // touching twice the memory), which costs far more.
-  size_t lineCount = 1;
-  for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p))));
-       ++p)
-    ++lineCount;
-  lines_.reserve(lineCount);
-  keys_.reserve(lineCount);
-  keyIndex_.reserve(lineCount);
+  // A byte-order mark is no part of the first line: it stays at the start of the file
+  // whatever happens to that line.
+  bom_ = std::string_view(buffer_).substr(0, kBom.size()) == kBom;
+  const char* const first = bom_ ? begin + kBom.size() : begin;
+  // A NUL byte cannot be part of a name or value (they are handed out as C strings); one
+  // search of the whole file spares the per-line search in the usual case of none.
+  const bool mayHoldNul = std::memchr(begin, '\0', buffer_.size()) != nullptr;
+  reserveForLines();
   bool eolSeen = false;
   uint32_t stanza = kNone;
   uint32_t prev = kNone;
   size_t lineNo = 0;
 
-  auto fail = [&](const char* reason) {
-    size_t at = lineNo;
-    clear();
-    if (error) *error = ParseError{at, reason};
-    return false;
-  };
-
-  for (const char* p = begin; p < end;) {
+  for (const char* p = first; p < end;) {
     ++lineNo;
     const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
     const char* textEnd = nl ? nl : end;
@@ -178,56 +273,21 @@ bool Document::parse(std::string bytes, ParseError* error) {
     const uint32_t id = static_cast<uint32_t>(lines_.size());
     Line line{static_cast<uint32_t>(p - begin), static_cast<uint32_t>(textEnd - p), prev, kNone, kNone, kNone, 0, 0,
               kBlank, eol};
-
+    const char* refused = nullptr;
     if (s == textEnd) {
       line.kind = kBlank;
     } else if (*s == '#') {
       line.kind = kComment;
     } else if (*s == '[') {
-      const char* e = textEnd;
-      while (e > s && isBlank(e[-1])) --e;
-      if (e - s < 2 || e[-1] != ']') return fail("a stanza header does not end with ']'");
-      std::string_view name = trim(s + 1, e - 1);
-      uint32_t h = hashText(name);
-      uint32_t st = stanzaIndex_.find(h, [&](uint32_t i) { return nameOf(stanzas_[i]) == name; });
-      if (st == kNone) {
-        st = newStanza(static_cast<uint32_t>(name.data() - begin), static_cast<uint32_t>(name.size()), h);
-        stanzas_[st].firstHeader = id;
-      } else {
-        lines_[stanzas_[st].lastHeader].nextSame = id;
-      }
-      stanzas_[st].lastHeader = id;
-      line.kind = kHeader;
-      line.owner = st;
-      stanza = st;
+      refused = parseHeader(s, textEnd, id, mayHoldNul, line);
+      if (!refused) stanza = line.owner;
     } else {
-      const char* eq = static_cast<const char*>(std::memchr(s, '=', static_cast<size_t>(textEnd - s)));
-      if (!eq) return fail("the line is neither a comment, a stanza header nor key = value");
-      if (stanza == kNone) return fail("a key appears before the first stanza header");
-      std::string_view key = trim(s, eq);
-      if (key.empty()) return fail("the key is empty");
-      const char* vb = eq + 1;
-      const char* ve = textEnd;
-      while (vb < ve && isBlank(*vb)) ++vb;
-      while (ve > vb && isBlank(ve[-1])) --ve;
-      if (vb == ve) vb = ve = eq + 1;  // an empty value sits right after '='
-      line.kind = kEntry;
-      line.valOff = static_cast<uint32_t>(vb - p);
-      line.valLen = static_cast<uint32_t>(ve - vb);
-      uint32_t h = keyHash(stanza, key);
-      uint32_t k = keyIndex_.find(h, [&](uint32_t i) {
-        return keys_[i].stanza == stanza && nameOf(keys_[i]) == key;
-      });
-      if (k == kNone) {
-        k = newKey(stanza, static_cast<uint32_t>(key.data() - begin), static_cast<uint32_t>(key.size()), h);
-        keys_[k].firstLine = id;
-      } else {
-        lines_[keys_[k].lastLine].nextSame = id;
-      }
-      keys_[k].lastLine = id;
-      ++keys_[k].count;
-      ++stanzas_[stanza].valueLines;
-      line.owner = k;
+      refused = parseEntry(p, s, textEnd, id, mayHoldNul, stanza, line);
+    }
+    if (refused) {
+      clear();
+      if (error) *error = ParseError{lineNo, refused};
+      return false;
     }
     lines_.push_back(line);
     if (prev != kNone) {
@@ -243,10 +303,11 @@ bool Document::parse(std::string bytes, ParseError* error) {
 }
 
 std::string Document::serialize() const {
-  size_t total = 0;
+  size_t total = bom_ ? kBom.size() : 0;
   for (uint32_t i = head_; i != kNone; i = lines_[i].next) total += lines_[i].len + lines_[i].eol;
   std::string out;
   out.reserve(total);
+  if (bom_) out.append(kBom);
   for (uint32_t i = head_; i != kNone; i = lines_[i].next) {
     const Line& l = lines_[i];
     out.append(at(l.off), l.len);
@@ -263,9 +324,7 @@ uint32_t Document::findStanza(std::string_view name) const {
 
 uint32_t Document::findKey(uint32_t stanza, std::string_view key) const {
   if (stanza == kNone) return kNone;
-  return keyIndex_.find(keyHash(stanza, key), [&](uint32_t i) {
-    return keys_[i].stanza == stanza && nameOf(keys_[i]) == key;
-  });
+  return stanzas_[stanza].keyIndex.find(hashText(key), [&](uint32_t i) { return nameOf(keys_[i]) == key; });
 }
 
 uint32_t Document::findKey(std::string_view stanza, std::string_view key) const {
@@ -350,7 +409,7 @@ uint32_t Document::own(const std::string& text) {
 
 uint32_t Document::newStanza(uint32_t nameOff, uint32_t nameLen, uint32_t hash) {
   uint32_t id = static_cast<uint32_t>(stanzas_.size());
-  stanzas_.push_back(Stanza{nameOff, nameLen, hash, kNone, kNone, kNone, kNone, 0, 0, true});
+  stanzas_.push_back(Stanza{nameOff, nameLen, hash, kNone, kNone, kNone, kNone, 0, 0, true, IdIndex()});
   stanzaIndex_.insert(hash, id);
   ++liveStanzas_;
   return id;
@@ -367,7 +426,7 @@ uint32_t Document::newKey(uint32_t stanza, uint32_t nameOff, uint32_t nameLen, u
   }
   s.lastKey = id;
   ++s.keys;
-  keyIndex_.insert(hash, id);
+  s.keyIndex.insert(hash, id);
   return id;
 }
 
@@ -463,6 +522,8 @@ void Document::detachValueLine(uint32_t line) {
   if (after == kNone) k.lastLine = before;
   --k.count;
   --stanzas_[k.stanza].valueLines;
+  // The comment lines directly above a value line are that line's: they go with it.
+  unlinkCommentBlockAbove(line);
   unlink(line);
 }
 
@@ -478,7 +539,7 @@ void Document::dropKey(uint32_t key) {
   }
   if (s.lastKey == key) s.lastKey = before;
   --s.keys;
-  keyIndex_.erase(k.hash, key);
+  s.keyIndex.erase(k.hash, key);
   k.stanza = kNone;
 }
 
@@ -516,7 +577,7 @@ void Document::appendEntry(uint32_t stanza, std::string_view key, std::string_vi
   lines_[line].valLen = static_cast<uint32_t>(text.size() - valOff);
   if (k == kNone) {
     linkAfter(line, stanzaAnchor(stanza));
-    k = newKey(stanza, off, nameLen, keyHash(stanza, std::string_view(at(off), nameLen)));
+    k = newKey(stanza, off, nameLen, hashText(std::string_view(at(off), nameLen)));
   } else {
     linkAfter(line, keys_[k].lastLine);
   }
@@ -638,11 +699,11 @@ bool Document::deleteStanza(std::string_view stanza) {
   }
   for (uint32_t k = stanzas_[s].firstKey; k != kNone;) {
     uint32_t next = keys_[k].nextKey;
-    keyIndex_.erase(keys_[k].hash, k);
     keys_[k].stanza = kNone;
     k = next;
   }
   stanzaIndex_.erase(stanzas_[s].hash, s);
+  stanzas_[s].keyIndex.clear();
   stanzas_[s].live = false;
   --liveStanzas_;
   return true;
@@ -699,6 +760,12 @@ const char* Document::checkStanzaName(std::string_view name) {
   if (name.empty()) return "the stanza name is empty";
   if (hasLineBreak(name)) return "the stanza name holds a line break";
   if (hasOuterBlank(name)) return "the stanza name starts or ends with a blank";
+  // "[a] # b]" reads back as the stanza "a" followed by a comment.
+  std::string header = "[";
+  header.append(name);
+  header.push_back(']');
+  if (headerClose(header.data(), header.data() + header.size()) != header.data() + header.size() - 1)
+    return "the stanza name holds ']' followed by a comment";
   return nullptr;
 }
 

@@ -9,13 +9,20 @@
 //  - A line ends at '\n'; "\r\n" is kept as the line's ending. The last line may lack one.
 //  - Blanks are ' ', '\t', '\v', '\f' and '\r'. A line of blanks only is a blank line.
 //  - A comment line starts with '#' after optional blanks.
-//  - A header is '[' name ']' after optional blanks, with optional blanks after it; the name
-//    is trimmed of blanks. A stanza may appear in several sections; they form one stanza.
+//  - A UTF-8 byte-order mark at the very start of the file is kept apart from the lines:
+//    it is written back at the start of the file whatever edits do.
+//  - A header is '[' name ']' after optional blanks, with optional blanks after it and
+//    optionally a comment ('#' and the rest of the line); the name ends at the first ']'
+//    that only blanks or such a comment follow, and is trimmed of blanks. An empty name is
+//    invalid. A stanza may appear in several sections; they form one stanza.
 //  - An entry is `key = value`: the key is the text before the first '=', the value the text
 //    after it, both trimmed of blanks. The key must not be empty; the value may be empty and
 //    may contain '='. A key may repeat: every line is one more value, in file order.
+//  - A NUL byte in a header's name or in an entry line is invalid (names and values are
+//    handed out as C strings); comment lines may hold any byte.
 //  - The comment lines directly above a header or an entry line (no blank line between)
-//    form its comment block: they go when the header's stanza or the entry's key goes.
+//    form its comment block: they go when the header's stanza goes, or when the entry line
+//    goes (its key is deleted, or the value is removed or replaced by setValue).
 //
 // This class takes no lock and throws nothing but std::bad_alloc; callers validate names,
 // values and comments with the check* functions before an edit.
@@ -24,12 +31,47 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace ovz_stanza {
+
+// The allocator of the document's per-line arrays. Arrays of 2 MiB and more are mapped by
+// themselves, aligned to 2 MiB and advised to use transparent huge pages where the system
+// offers them on request: a file of hundreds of thousands of lines then costs a few page
+// faults instead of one per 4 KiB, which otherwise makes up a third of its load. Smaller
+// arrays come from the ordinary heap.
+void* allocateLarge(size_t bytes);         // throws std::bad_alloc
+void releaseLarge(void* p, size_t bytes);  // `bytes` as allocated
+constexpr size_t kLargeArray = size_t{2} << 20;
+
+template <class T>
+struct LargeArrayAllocator {
+  using value_type = T;
+  LargeArrayAllocator() = default;
+  template <class U>
+  LargeArrayAllocator(const LargeArrayAllocator<U>&) {}
+  T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    if (n * sizeof(T) < kLargeArray) return std::allocator<T>().allocate(n);
+    return static_cast<T*>(allocateLarge(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t n) {
+    if (n * sizeof(T) < kLargeArray) {
+      std::allocator<T>().deallocate(p, n);
+    } else {
+      releaseLarge(p, n * sizeof(T));
+    }
+  }
+  template <class U>
+  bool operator==(const LargeArrayAllocator<U>&) const {
+    return true;
+  }
+};
 
 // Open-addressing hash index of record ids (linear probing, backward-shift deletion).
 // The owner supplies the hash and the equality test; the table stores ids only.
@@ -102,14 +144,16 @@ class Document {
 
   // Edits. REQUIRES: names, values and texts passed the check* functions below and do not
   // point into this document.
-  // Replaces the first value of the key in place and removes its other values; a missing
-  // key is added (and a missing stanza appended to the file).
+  // Replaces the first value of the key in place and removes its other value lines (with
+  // their comment blocks); a missing key is added (and a missing stanza appended to the
+  // file).
   void setValue(std::string_view stanza, std::string_view key, std::string_view value);
   // Adds one more value after the key's last value line; a new key goes after the last
   // entry of its stanza (or right after the header of a stanza without entries).
   void addValue(std::string_view stanza, std::string_view key, std::string_view value);
   bool deleteKey(std::string_view stanza, std::string_view key);
-  // Removes the value at `index` (file order); removing the last value removes the key.
+  // Removes the value at `index` (file order) with its comment block; removing the last
+  // value removes the key.
   bool deleteValueAt(std::string_view stanza, std::string_view key, size_t index);
   // Appends "[stanza]" (after a blank line) when the stanza does not exist yet.
   bool addStanza(std::string_view stanza);
@@ -156,10 +200,13 @@ class Document {
     uint32_t keys;
     uint32_t valueLines;
     bool live;
+    // The stanza's own key index: parsing a stanza touches a table of its size only, which
+    // stays in cache however large the file is.
+    IdIndex keyIndex;
   };
   struct Key {
     uint32_t nameOff, nameLen;
-    uint32_t hash;    // mixed with the stanza id
+    uint32_t hash;    // of the name
     uint32_t stanza;  // kNone once the key is gone
     uint32_t firstLine, lastLine;
     uint32_t nextKey;
@@ -180,6 +227,11 @@ class Document {
   uint32_t findKey(std::string_view stanza, std::string_view key) const;
   uint32_t newStanza(uint32_t nameOff, uint32_t nameLen, uint32_t hash);
   uint32_t newKey(uint32_t stanza, uint32_t nameOff, uint32_t nameLen, uint32_t hash);
+  // Steps of parse(); parseHeader and parseEntry return nullptr, or the reason the line is refused.
+  void reserveForLines();
+  const char* parseHeader(const char* s, const char* textEnd, uint32_t id, bool mayHoldNul, Line& line);
+  const char* parseEntry(const char* p, const char* s, const char* textEnd, uint32_t id, bool mayHoldNul,
+                         uint32_t stanza, Line& line);
   uint32_t ensureStanza(std::string_view name);
   uint32_t newLine(uint32_t off, uint32_t len, Kind kind);
   void linkAfter(uint32_t line, uint32_t after);  // after == kNone: at the head
@@ -196,14 +248,14 @@ class Document {
 
   std::string buffer_;  // the parsed bytes
   std::string extra_;   // texts of new and rewritten lines
-  std::vector<Line> lines_;
+  std::vector<Line, LargeArrayAllocator<Line>> lines_;
   std::vector<Stanza> stanzas_;
-  std::vector<Key> keys_;
+  std::vector<Key, LargeArrayAllocator<Key>> keys_;
   IdIndex stanzaIndex_;
-  IdIndex keyIndex_;
   uint32_t head_ = kNone, tail_ = kNone;
   uint32_t fileCommentTail_ = kNone;
   uint8_t defaultEol_ = 1;
+  bool bom_ = false;  // the file starts with a UTF-8 byte-order mark
   size_t liveStanzas_ = 0;
 };
 

@@ -9,6 +9,12 @@
 #include <string_view>
 
 #include "internal.h"
+#include "settings.h"
+
+using ovsvc_internal::DebugEntry;
+using ovsvc_internal::DebugSetting;
+using ovsvc_internal::ParseDebugSetting;
+using ovsvc_internal::ParseDecimal;
 
 namespace {
 
@@ -68,47 +74,57 @@ std::mutex& FillMutex() {
     return *fillMutex_;
 }
 
-bool ParseLevel(std::string_view s, unsigned& level) {
-    if (s.empty() || s.size() > 9) return false;
-    unsigned v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<unsigned>(c - '0');
-    }
-    level = v;
-    return true;
-}
-
-// Applies the entries of OV_SVC_DEBUG that concern `h`. Malformed entries are skipped: a
-// typo in a debug setting must not stop the program.
+// Applies the entries of OV_SVC_DEBUG that concern `h`. Entries that are not understood are
+// skipped (a typo in a debug setting must not stop the program); CheckDebugEnvironment warns
+// about them once.
 void ApplyEnvironment(dce_svc_handle_t h) {
     const char* env = std::getenv("OV_SVC_DEBUG");
     if (!env || !h->component || !h->table) return;
-    std::string_view rest(env);
-    while (!rest.empty()) {
-        size_t comma = rest.find(',');
-        std::string_view entry = rest.substr(0, comma);
-        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-        size_t colon = entry.find(':');
-        size_t equals = entry.find('=', colon == std::string_view::npos ? 0 : colon);
-        if (colon == std::string_view::npos || equals == std::string_view::npos) continue;
-        std::string_view component = entry.substr(0, colon);
-        std::string_view sub = entry.substr(colon + 1, equals - colon - 1);
-        unsigned level = 0;
-        if (!ParseLevel(entry.substr(equals + 1), level)) continue;
-        if (component != "*" && component != h->component) continue;
+    for (const DebugEntry& e : ParseDebugSetting(env).entries) {
+        if (e.component != "*" && e.component != h->component) continue;
         for (unsigned i = 0; i < h->table_size; ++i) {
             const char* name = h->table[i].sc_name;
             unsigned index = 0;
-            bool match = sub == "*" || (name && sub == name) ||
-                         (ParseLevel(sub, index) && index == i);
-            if (match) __atomic_store_n(&h->table[i].sc_level, level, __ATOMIC_RELAXED);
+            bool match = e.subcomp == "*" || (name && e.subcomp == name) ||
+                         (ParseDecimal(e.subcomp, index) && index == i);
+            if (match) __atomic_store_n(&h->table[i].sc_level, e.level, __ATOMIC_RELAXED);
         }
+    }
+}
+
+// Whether a product handle of that component lacks the sub-component `subcomp`. Components
+// that are not the product's may belong to a caller's own handle, whose table is not known.
+bool UnknownProductSubcomp(const DebugEntry& e) {
+    if (e.component == "*" || e.subcomp == "*") return false;
+    for (dce_svc_handle_t h : {&bas_handle, &wvcore_handle, &ras_handle, &ovc_handle, &ovz_handle}) {
+        if (e.component != h->component) continue;
+        unsigned index = 0;
+        if (ParseDecimal(e.subcomp, index)) return index >= h->table_size;
+        for (unsigned i = 0; i < h->table_size; ++i)
+            if (h->table[i].sc_name && e.subcomp == h->table[i].sc_name) return false;
+        return true;
+    }
+    return false;
+}
+
+// One warning on standard error for each entry of OV_SVC_DEBUG that sets nothing, however
+// many handles read the setting.
+void WarnAboutDebugEnvironment() {
+    const char* env = std::getenv("OV_SVC_DEBUG");
+    if (!env) return;
+    DebugSetting setting = ParseDebugSetting(env);
+    for (const std::string& entry : setting.rejected)
+        ovsvc_internal::WarnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug, entry.c_str());
+    for (const DebugEntry& e : setting.entries) {
+        if (!UnknownProductSubcomp(e)) continue;
+        std::string entry = e.component + ":" + e.subcomp + "=" + std::to_string(e.level);
+        ovsvc_internal::WarnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug, entry.c_str());
     }
 }
 
 void FillIn(dce_svc_handle_t h) {
     if (__atomic_load_n(&h->setup, __ATOMIC_ACQUIRE)) return;
+    ovsvc_internal::CheckDebugEnvironment();
     std::lock_guard<std::mutex> guard(FillMutex());
     if (__atomic_load_n(&h->setup, __ATOMIC_RELAXED)) return;
     ApplyEnvironment(h);
@@ -142,6 +158,11 @@ void ov_svc_set_debug_level(dce_svc_handle_t handle, unsigned int subcomp, unsig
 }  // extern "C"
 
 namespace ovsvc_internal {
+
+void CheckDebugEnvironment() {
+    static std::once_flag once;
+    std::call_once(once, WarnAboutDebugEnvironment);
+}
 
 const char* SubcompName(dce_svc_handle_t handle, unsigned subcomp) {
     if (!handle || !handle->table || subcomp >= handle->table_size) return "";

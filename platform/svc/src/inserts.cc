@@ -22,7 +22,7 @@ struct Directive {
     bool star_width = false;
     int precision = -1;
     bool star_precision = false;
-    std::string length;  // "", hh, h, l, ll, z, j, t, L, q
+    std::string_view length;  // "", hh, h, l, ll, z, j, t, L, q (static texts)
     char conversion = 0;
     size_t end = 0;      // index just past the conversion character
 };
@@ -94,8 +94,10 @@ std::string FormatNumber(const Directive& directive, char conversion, bool is_si
         if (std::strchr("-+ 0", f) || (f == '#' && conversion != 'd' && conversion != 'u'))
             if (fmt.find(f) == std::string::npos) fmt += f;
     if (directive.width >= 0) fmt += std::to_string(directive.width > kMaxWidth ? kMaxWidth : directive.width);
-    if (directive.precision >= 0)
-        fmt += "." + std::to_string(directive.precision > kMaxWidth ? kMaxWidth : directive.precision);
+    if (directive.precision >= 0) {
+        fmt += '.';
+        fmt += std::to_string(directive.precision > kMaxWidth ? kMaxWidth : directive.precision);
+    }
     fmt += "ll";
     fmt += conversion;
     char buf[2 * kMaxWidth + 64];
@@ -158,9 +160,95 @@ std::string Insert::natural() const {
     }
 }
 
+namespace {
+
+// The argument of a d or i conversion with length modifier `len`; false for a modifier that
+// names no type read here.
+bool PullSigned(std::string_view len, va_list* ap, Insert& in) {
+    in.kind = Insert::Kind::Signed;
+    if (len.empty() || len == "h" || len == "hh") {
+        int v = va_arg(*ap, int);
+        if (len == "h") v = static_cast<short>(v);
+        if (len == "hh") v = static_cast<signed char>(v);
+        in.s = v;
+        in.u = len == "hh" ? static_cast<unsigned char>(v)
+             : len == "h"  ? static_cast<unsigned short>(v)
+                           : static_cast<unsigned int>(v);
+    } else if (len == "l" || len == "z" || len == "t") {
+        long v = va_arg(*ap, long);
+        in.s = v;
+        in.u = static_cast<unsigned long>(v);
+    } else if (len == "ll" || len == "q" || len == "j") {
+        long long v = va_arg(*ap, long long);
+        in.s = v;
+        in.u = static_cast<unsigned long long>(v);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The argument of a u, x, X or o conversion with length modifier `len`; false as above.
+bool PullUnsigned(std::string_view len, va_list* ap, Insert& in) {
+    in.kind = Insert::Kind::Unsigned;
+    if (len.empty() || len == "h" || len == "hh") {
+        unsigned v = va_arg(*ap, unsigned);
+        in.u = len == "h" ? static_cast<unsigned short>(v)
+             : len == "hh" ? static_cast<unsigned char>(v) : v;
+    } else if (len == "l" || len == "z" || len == "t") {
+        in.u = va_arg(*ap, unsigned long);
+    } else if (len == "ll" || len == "q" || len == "j") {
+        in.u = va_arg(*ap, unsigned long long);
+    } else {
+        return false;
+    }
+    in.s = static_cast<long long>(in.u);
+    return true;
+}
+
+// The argument of one conversion into `in`; false when its type is unknown, and then nothing
+// after it can be read either.
+bool PullOne(const Directive& directive, va_list* ap, Insert& in) {
+    in.conversion = directive.conversion;
+    const std::string_view len = directive.length;
+    switch (directive.conversion) {
+        case 's': {
+            if (!len.empty()) return false;  // %ls: wide strings are not inserts here
+            const char* p = va_arg(*ap, const char*);
+            in.kind = Insert::Kind::String;
+            in.str = p ? p : "(null)";
+            return true;
+        }
+        case 'c':
+            if (!len.empty()) return false;
+            in.kind = Insert::Kind::Char;
+            in.u = static_cast<unsigned char>(va_arg(*ap, int));
+            return true;
+        case 'd':
+        case 'i':
+            return PullSigned(len, ap, in);
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o':
+            return PullUnsigned(len, ap, in);
+        case 'p':
+            in.kind = Insert::Kind::Pointer;
+            in.u = reinterpret_cast<uintptr_t>(va_arg(*ap, void*));
+            return true;
+        default:
+            return false;  // %n, %f, ...: the argument's type is unknown
+    }
+}
+
+}  // namespace
+
 std::vector<Insert> PullInserts(const char* format, va_list args) {
     std::vector<Insert> out;
     if (!format) return out;
+    // A copy of our own, so that the helpers can take the argument list by address.
+    va_list ap;
+    va_copy(ap, args);
     std::string_view f(format);
     for (size_t i = 0; i < f.size() && out.size() < kMaxInserts; ++i) {
         if (f[i] != '%') continue;
@@ -171,74 +259,13 @@ std::vector<Insert> PullInserts(const char* format, va_list args) {
         // Positional arguments would need every type known up front; a program's format
         // names its inserts in order, so one that does not is not read at all.
         if (directive.position != 0) break;
-        if (directive.star_width) (void)va_arg(args, int);
-        if (directive.star_precision) (void)va_arg(args, int);
+        if (directive.star_width) (void)va_arg(ap, int);
+        if (directive.star_precision) (void)va_arg(ap, int);
         Insert in;
-        in.conversion = directive.conversion;
-        const std::string& len = directive.length;
-        switch (directive.conversion) {
-            case 's': {
-                if (!len.empty()) return out;  // %ls: wide strings are not inserts here
-                const char* p = va_arg(args, const char*);
-                in.kind = Insert::Kind::String;
-                in.str = p ? p : "(null)";
-                break;
-            }
-            case 'c':
-                if (!len.empty()) return out;
-                in.kind = Insert::Kind::Char;
-                in.u = static_cast<unsigned char>(va_arg(args, int));
-                break;
-            case 'd':
-            case 'i':
-                in.kind = Insert::Kind::Signed;
-                if (len.empty() || len == "h" || len == "hh") {
-                    int v = va_arg(args, int);
-                    if (len == "h") v = static_cast<short>(v);
-                    if (len == "hh") v = static_cast<signed char>(v);
-                    in.s = v;
-                    in.u = len == "hh" ? static_cast<unsigned char>(v)
-                         : len == "h"  ? static_cast<unsigned short>(v)
-                                       : static_cast<unsigned int>(v);
-                } else if (len == "l" || len == "z" || len == "t") {
-                    long v = va_arg(args, long);
-                    in.s = v;
-                    in.u = static_cast<unsigned long>(v);
-                } else if (len == "ll" || len == "q" || len == "j") {
-                    long long v = va_arg(args, long long);
-                    in.s = v;
-                    in.u = static_cast<unsigned long long>(v);
-                } else {
-                    return out;
-                }
-                break;
-            case 'u':
-            case 'x':
-            case 'X':
-            case 'o':
-                in.kind = Insert::Kind::Unsigned;
-                if (len.empty() || len == "h" || len == "hh") {
-                    unsigned v = va_arg(args, unsigned);
-                    in.u = len == "h" ? static_cast<unsigned short>(v)
-                         : len == "hh" ? static_cast<unsigned char>(v) : v;
-                } else if (len == "l" || len == "z" || len == "t") {
-                    in.u = va_arg(args, unsigned long);
-                } else if (len == "ll" || len == "q" || len == "j") {
-                    in.u = va_arg(args, unsigned long long);
-                } else {
-                    return out;
-                }
-                in.s = static_cast<long long>(in.u);
-                break;
-            case 'p':
-                in.kind = Insert::Kind::Pointer;
-                in.u = reinterpret_cast<uintptr_t>(va_arg(args, void*));
-                break;
-            default:
-                return out;  // %n, %f, ...: the argument's type is unknown; read no further
-        }
+        if (!PullOne(directive, &ap, in)) break;
         out.push_back(std::move(in));
     }
+    va_end(ap);
     return out;
 }
 

@@ -40,10 +40,32 @@ std::string FallbackText(unsigned msgid, const std::vector<Insert>& inserts);
 // Handles: the name of sub-component `subcomp`, or "".
 const char* SubcompName(dce_svc_handle_t handle, unsigned subcomp);
 
-// Routing: writes one whole record (which ends in '\n') to the route of `severity`.
+// Routing: writes one record to the route of `severity`. `stamp` is its time stamp and `body`
+// the rest of its line (program, severity, ... text; continuation lines start with a tab),
+// without a final line break: a file gets "stamp body\n", the system log gets `body`, and a
+// standard stream that is the journal's (JOURNAL_STREAM) gets "<priority>body\n".
 // Returns 0 when written or discarded, -1 when the write failed.
-int WriteRecord(unsigned severity, const std::string& record);
+int WriteRecord(unsigned severity, const std::string& stamp, const std::string& body);
+// The same on standard error, whatever the routes say.
+int WriteToStderr(unsigned severity, const std::string& stamp, const std::string& body);
+// Reads OV_SVC_ROUTE_* once per process.
 void InitRoutesFromEnvironment();
+// Warns once per process about the entries of OV_SVC_DEBUG that set nothing.
+void CheckDebugEnvironment();
+
+// Warnings about the settings in the environment, on bas_svc_handle.
+// "%s%s": variable, value.
+constexpr unsigned kMsgUnknownRoute = 0x10652071u;
+// "%s%s%s": variable, value, reason.
+constexpr unsigned kMsgRouteUnusable = 0x10652072u;
+// "%s": the entry of OV_SVC_DEBUG.
+constexpr unsigned kMsgUnknownDebug = 0x10652073u;
+
+// Writes one warning record (message `msgid` with the "%s" inserts that follow, as many as
+// its text takes, at most three) to the capture sink and straight to standard error, never
+// through a route: the routes may be what the warning is about.
+void WarnOnStderr(const char* file, int line, unsigned msgid, const char* s1,
+                  const char* s2 = nullptr, const char* s3 = nullptr);
 
 }  // namespace ovsvc_internal
 

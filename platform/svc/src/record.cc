@@ -120,12 +120,12 @@ struct Record {
     const char* format = "";
     std::vector<Insert> inserts;
     std::string text;
+    bool stderr_only = false;  // a warning about the settings: standard error, not a route
 };
 
-int Emit(Record& r) {
-    const int saved_errno = errno;  // logging must not disturb the caller's errno
-    const char* component = r.handle && r.handle->component ? r.handle->component : "";
-    const char* subcomp_name = ovsvc_internal::SubcompName(r.handle, r.subcomp);
+// The record's line after its time stamp: program, process, severity, component, number,
+// source place and text.
+std::string RecordBody(const Record& r, const char* component, const char* subcomp_name) {
     std::string severity = SeverityName(r.severity);
     if (r.is_debug) severity += std::to_string(r.level);
     std::string where = component;
@@ -140,42 +140,51 @@ int Emit(Record& r) {
     std::snprintf(head, sizeof head, "[%ld] ", static_cast<long>(getpid()));
     char number[16];
     std::snprintf(number, sizeof number, "0x%08x", r.msgid);
-    std::string line = Timestamp() + " " + prog + head + severity + " " + where + " " + number +
-                       " " + (*r.file ? r.file : "-") + ":" + std::to_string(r.line) + " " +
-                       OneRecordText(r.text);
+    return prog + head + severity + " " + where + " " + number + " " + (*r.file ? r.file : "-") + ":" +
+           std::to_string(r.line) + " " + OneRecordText(r.text);
+}
 
+// Hands the record to the capture sink, when one is installed.
+void DeliverToCapture(const Record& r, const char* component, const char* subcomp_name, const std::string& line) {
     Capture& cap = CaptureState();
-    if (cap.installed.load(std::memory_order_acquire)) {
-        std::vector<std::string> texts;
-        texts.reserve(r.inserts.size());
-        for (const Insert& in : r.inserts) texts.push_back(in.natural());
-        std::vector<const char*> ptrs;
-        for (const std::string& t : texts) ptrs.push_back(t.c_str());
-        ptrs.push_back(nullptr);
-        ov_svc_record_t rec;
-        rec.handle = r.handle;
-        rec.component = component;
-        rec.subcomp_name = subcomp_name;
-        rec.subcomp = r.subcomp;
-        rec.severity = r.severity;
-        rec.attributes = r.attributes;
-        rec.is_debug = r.is_debug ? 1 : 0;
-        rec.level = r.level;
-        rec.msgid = r.msgid;
-        rec.utf8 = r.utf8 ? 1 : 0;
-        rec.file = r.file;
-        rec.line = r.line;
-        rec.format = r.format;
-        rec.inserts = ptrs.data();
-        rec.insert_count = static_cast<unsigned>(texts.size());
-        rec.text = r.text.c_str();
-        rec.line_text = line.c_str();
-        std::lock_guard<std::mutex> guard(cap.mutex);
-        if (cap.fn) cap.fn(cap.context, &rec);
-    }
+    if (!cap.installed.load(std::memory_order_acquire)) return;
+    std::vector<std::string> texts;
+    texts.reserve(r.inserts.size());
+    for (const Insert& in : r.inserts) texts.push_back(in.natural());
+    std::vector<const char*> ptrs;
+    for (const std::string& t : texts) ptrs.push_back(t.c_str());
+    ptrs.push_back(nullptr);
+    ov_svc_record_t rec;
+    rec.handle = r.handle;
+    rec.component = component;
+    rec.subcomp_name = subcomp_name;
+    rec.subcomp = r.subcomp;
+    rec.severity = r.severity;
+    rec.attributes = r.attributes;
+    rec.is_debug = r.is_debug ? 1 : 0;
+    rec.level = r.level;
+    rec.msgid = r.msgid;
+    rec.utf8 = r.utf8 ? 1 : 0;
+    rec.file = r.file;
+    rec.line = r.line;
+    rec.format = r.format;
+    rec.inserts = ptrs.data();
+    rec.insert_count = static_cast<unsigned>(texts.size());
+    rec.text = r.text.c_str();
+    rec.line_text = line.c_str();
+    std::lock_guard<std::mutex> guard(cap.mutex);
+    if (cap.fn) cap.fn(cap.context, &rec);
+}
 
-    line += '\n';
-    int result = ovsvc_internal::WriteRecord(r.severity, line);
+int Emit(Record& r) {
+    const int saved_errno = errno;  // logging must not disturb the caller's errno
+    const char* component = r.handle && r.handle->component ? r.handle->component : "";
+    const char* subcomp_name = ovsvc_internal::SubcompName(r.handle, r.subcomp);
+    const std::string body = RecordBody(r, component, subcomp_name);
+    const std::string stamp = Timestamp();
+    DeliverToCapture(r, component, subcomp_name, stamp + " " + body);
+    int result = r.stderr_only ? ovsvc_internal::WriteToStderr(r.severity, stamp, body)
+                               : ovsvc_internal::WriteRecord(r.severity, stamp, body);
     errno = saved_errno;
     return result;
 }
@@ -212,6 +221,22 @@ int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file,
     return Emit(r);
 }
 
+int PrintWarning(const char* file, int line, unsigned msgid, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Record r = Begin(bas_svc_handle, false, file, line, 0, format, args);
+    va_end(args);
+    r.severity = OV_SVC_WARNING;
+    r.attributes = OV_SVC_WARNING;
+    r.msgid = msgid;
+    r.stderr_only = true;
+    unsigned status = 0;
+    const char* text = ov_msg_get_msg(msgid, &status);
+    r.text = text ? ovsvc_internal::FillText(text, r.inserts)
+                  : ovsvc_internal::FallbackText(msgid, r.inserts);
+    return Emit(r);
+}
+
 void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
                 unsigned level, const char* format, va_list args) {
     if (!handle || ov_svc_debug_level(handle, subcomp) < level) return;
@@ -240,6 +265,16 @@ void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, 
 
 }  // namespace
 
+void ovsvc_internal::WarnOnStderr(const char* file, int line, unsigned msgid, const char* s1,
+                                  const char* s2, const char* s3) {
+    if (s3)
+        PrintWarning(file, line, msgid, "%s%s%s", s1, s2, s3);
+    else if (s2)
+        PrintWarning(file, line, msgid, "%s%s", s1, s2);
+    else
+        PrintWarning(file, line, msgid, "%s", s1);
+}
+
 extern "C" {
 
 void ov_svc_set_progname(const char* name, unsigned int* status) {
@@ -259,6 +294,7 @@ void ov_svc_init(int flags, unsigned int* status) {
     if (flags == 0) {
         ov_msg_load_defaults(&result);
         ovsvc_internal::InitRoutesFromEnvironment();
+        ovsvc_internal::CheckDebugEnvironment();
     }
     if (status) *status = result;
 }

@@ -1,26 +1,28 @@
 // Routes: where the records of each severity go, and the one write of each record.
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <strings.h>
+#include <vector>
 
 #include "internal.h"
+#include "settings.h"
 
 namespace ovsvc_internal {
 
 namespace {
 
-enum class Kind { Discard, Stderr, Stdout, File };
-
 struct Route {
-    Kind kind = Kind::Discard;
-    int fd = -1;  // Kind::File only; owned
+    RouteKind kind = RouteKind::Discard;
+    int fd = -1;  // RouteKind::File only; owned
 };
 
 // Index by severity: debug, fatal, error, warning, notice.
@@ -37,10 +39,22 @@ int RouteIndex(unsigned severity) {
     }
 }
 
+// The priority of syslog(3) and of the journal's "<N>" prefix for each severity.
+int Priority(unsigned severity) {
+    switch (severity) {
+        case OV_SVC_FATAL: return LOG_CRIT;
+        case OV_SVC_ERROR: return LOG_ERR;
+        case OV_SVC_WARNING: return LOG_WARNING;
+        case OV_SVC_NOTICE: return LOG_NOTICE;
+        case OV_SVC_DEBUG: return LOG_DEBUG;
+        default: return LOG_ERR;
+    }
+}
+
 struct Routes {
     std::mutex mutex;  // guards `routes` and serialises the writes
-    Route routes[kRoutes] = {{Kind::Discard, -1}, {Kind::Stderr, -1}, {Kind::Stderr, -1},
-                             {Kind::Stderr, -1}, {Kind::Discard, -1}};
+    Route routes[kRoutes] = {{RouteKind::Discard, -1}, {RouteKind::Stderr, -1}, {RouteKind::Stderr, -1},
+                             {RouteKind::Stderr, -1}, {RouteKind::Discard, -1}};
 };
 
 // Made on first use under pthread_once and never destroyed: records may be written during exit.
@@ -52,28 +66,110 @@ Routes& State() {
     return *routes_;
 }
 
-bool ParseDestination(const char* destination, Route& out) {
-    if (!destination) return false;
-    if (strcasecmp(destination, "STDERR") == 0) {
-        out = {Kind::Stderr, -1};
-    } else if (strcasecmp(destination, "STDOUT") == 0) {
-        out = {Kind::Stdout, -1};
-    } else if (strcasecmp(destination, "DISCARD") == 0) {
-        out = {Kind::Discard, -1};
-    } else if (strncasecmp(destination, "FILE:", 5) == 0 && destination[5] != '\0') {
-        int fd = open(destination + 5, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-        if (fd < 0) return false;
-        out = {Kind::File, fd};
-    } else {
+// The stream the journal reads, from JOURNAL_STREAM ("<device>:<inode>" in decimal), which
+// the service manager sets when it connects standard output or error to the journal.
+struct JournalStream {
+    bool set = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// A decimal number of digits only, that fits its type.
+bool ParseUnsigned(const char* begin, const char* end, unsigned long long& value) {
+    if (begin == end) return false;
+    unsigned long long v = 0;
+    for (const char* p = begin; p != end; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        unsigned digit = static_cast<unsigned>(*p - '0');
+        if (v > (~0ull - digit) / 10) return false;
+        v = v * 10 + digit;
+    }
+    value = v;
+    return true;
+}
+
+const JournalStream& Journal() {
+    static const JournalStream journal = [] {
+        JournalStream j;
+        const char* env = std::getenv("JOURNAL_STREAM");
+        if (!env) return j;
+        const char* colon = std::strchr(env, ':');
+        unsigned long long device = 0, inode = 0;
+        if (!colon || !ParseUnsigned(env, colon, device) ||
+            !ParseUnsigned(colon + 1, colon + std::strlen(colon), inode))
+            return j;
+        j.set = true;
+        j.device = static_cast<dev_t>(device);
+        j.inode = static_cast<ino_t>(inode);
+        return j;
+    }();
+    return journal;
+}
+
+// Whether `fd` is the journal's stream. Checked at each write: the program may redirect the
+// stream after start-up.
+bool IsJournal(int fd) {
+    const JournalStream& journal = Journal();
+    if (!journal.set) return false;
+    struct stat st;
+    return fstat(fd, &st) == 0 && st.st_dev == journal.device && st.st_ino == journal.inode;
+}
+
+// The bytes of a record on a stream or in a file. The journal stamps records itself and
+// reads the priority from a "<N>" in front of each line.
+std::string LineText(unsigned severity, const std::string& stamp, const std::string& body,
+                     bool journal) {
+    if (!journal) return stamp + " " + body + "\n";
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "<%d>", Priority(severity));
+    std::string text = prefix;
+    for (char c : body) {
+        text += c;
+        if (c == '\n') text += prefix;
+    }
+    text += '\n';
+    return text;
+}
+
+// Opens the file of a FILE route for appending. Only a regular file or a character device
+// (such as /dev/null or a terminal) is used: a FIFO would block the open until a reader comes
+// and every write once the reader stops, a socket cannot be opened, and writing records onto
+// a block device would destroy what is stored there. The open never blocks.
+bool OpenFile(const std::string& path, int& fd, std::string& why) {
+    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0640);
+    if (fd < 0) {
+        // A FIFO without a reader (or a socket) refuses a non-blocking open with ENXIO.
+        why = errno == ENXIO ? "not a regular file or character device" : std::strerror(errno);
         return false;
     }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
+        why = "not a regular file or character device";
+        close(fd);
+        fd = -1;
+        return false;
+    }
+    // Writes wait as they would on standard error; only the open had to be non-blocking.
+    int flags = fcntl(fd, F_GETFL);
+    if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return true;
+}
+
+bool OpenRoute(const RouteSpec& spec, Route& out, std::string& why) {
+    if (spec.kind != RouteKind::File) {
+        out = {spec.kind, -1};
+        return true;
+    }
+    int fd = -1;
+    if (!OpenFile(spec.path, fd, why)) return false;
+    out = {RouteKind::File, fd};
     return true;
 }
 
 // REQUIRES: State().mutex held.
 void Replace(int index, Route route) {
     Route& old = State().routes[index];
-    if (old.kind == Kind::File) close(old.fd);
+    if (old.kind == RouteKind::File) close(old.fd);
     old = route;
 }
 
@@ -90,7 +186,18 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// REQUIRES: State().mutex held.
+int WriteStream(int fd, unsigned severity, const std::string& stamp, const std::string& body) {
+    std::string text = LineText(severity, stamp, body, IsJournal(fd));
+    return WriteAll(fd, text.data(), text.size()) ? 0 : -1;
+}
+
 pthread_once_t env_once = PTHREAD_ONCE_INIT;
+
+struct Warning {
+    unsigned msgid;
+    std::string variable, value, reason;
+};
 
 void ReadEnvironment() {
     static const struct {
@@ -101,12 +208,36 @@ void ReadEnvironment() {
         {"OV_SVC_ROUTE_WARNING", OV_SVC_WARNING}, {"OV_SVC_ROUTE_NOTICE", OV_SVC_NOTICE},
         {"OV_SVC_ROUTE_DEBUG", OV_SVC_DEBUG},
     };
-    Routes& state = State();
-    std::lock_guard<std::mutex> guard(state.mutex);
-    for (const auto& v : kVariables) {
-        Route route;
-        // An unusable setting keeps the default route, so that the records are not lost.
-        if (ParseDestination(std::getenv(v.variable), route)) Replace(RouteIndex(v.severity), route);
+    std::vector<Warning> warnings;
+    {
+        Routes& state = State();
+        std::lock_guard<std::mutex> guard(state.mutex);
+        for (const auto& v : kVariables) {
+            const char* value = std::getenv(v.variable);
+            if (!value || !*value) continue;
+            RouteSpec spec;
+            if (!ParseRoute(value, spec)) {
+                // Not understood: the severity keeps its default route.
+                warnings.push_back({kMsgUnknownRoute, v.variable, value, {}});
+                continue;
+            }
+            Route route;
+            std::string why;
+            if (!OpenRoute(spec, route, why)) {
+                // Meant to be kept, so not thrown away: standard error has them instead.
+                warnings.push_back({kMsgRouteUnusable, v.variable, value, why});
+                route = {RouteKind::Stderr, -1};
+            }
+            Replace(RouteIndex(v.severity), route);
+        }
+    }
+    // Written once the routes are settled, and not through them.
+    for (const Warning& w : warnings) {
+        if (w.msgid == kMsgUnknownRoute)
+            WarnOnStderr(__FILE__, __LINE__, w.msgid, w.variable.c_str(), w.value.c_str());
+        else
+            WarnOnStderr(__FILE__, __LINE__, w.msgid, w.variable.c_str(), w.value.c_str(),
+                         w.reason.c_str());
     }
 }
 
@@ -114,19 +245,38 @@ void ReadEnvironment() {
 
 void InitRoutesFromEnvironment() { pthread_once(&env_once, ReadEnvironment); }
 
-int WriteRecord(unsigned severity, const std::string& record) {
+int WriteRecord(unsigned severity, const std::string& stamp, const std::string& body) {
     InitRoutesFromEnvironment();
     int index = RouteIndex(severity);
     if (index < 0) index = RouteIndex(OV_SVC_ERROR);
     Routes& state = State();
+    std::unique_lock<std::mutex> guard(state.mutex);
+    const Route route = state.routes[index];
+    switch (route.kind) {
+        case RouteKind::Discard:
+            return 0;
+        case RouteKind::Syslog:
+            // syslog(3) serialises its own writes; the program's openlog settings (name,
+            // facility, LOG_PID) apply, the priority is the record's.
+            guard.unlock();
+            syslog(Priority(severity), "%s", body.c_str());
+            return 0;
+        case RouteKind::Stderr:
+            return WriteStream(STDERR_FILENO, severity, stamp, body);
+        case RouteKind::Stdout:
+            return WriteStream(STDOUT_FILENO, severity, stamp, body);
+        case RouteKind::File: {
+            std::string text = LineText(severity, stamp, body, false);
+            return WriteAll(route.fd, text.data(), text.size()) ? 0 : -1;
+        }
+    }
+    return 0;
+}
+
+int WriteToStderr(unsigned severity, const std::string& stamp, const std::string& body) {
+    Routes& state = State();
     std::lock_guard<std::mutex> guard(state.mutex);
-    const Route& route = state.routes[index];
-    int fd = route.kind == Kind::Stderr ? STDERR_FILENO
-           : route.kind == Kind::Stdout ? STDOUT_FILENO
-           : route.kind == Kind::File   ? route.fd
-                                        : -1;
-    if (fd < 0) return 0;
-    return WriteAll(fd, record.data(), record.size()) ? 0 : -1;
+    return WriteStream(STDERR_FILENO, severity, stamp, body);
 }
 
 }  // namespace ovsvc_internal
@@ -136,8 +286,11 @@ extern "C" int ov_svc_route(unsigned int severity, const char* destination) {
     // The environment is read first, so that it never overrides a program's own choice.
     InitRoutesFromEnvironment();
     int index = RouteIndex(severity);
+    RouteSpec spec;
     Route route;
-    if (index < 0 || !ParseDestination(destination, route)) return -1;
+    std::string why;
+    if (index < 0 || !destination || !ParseRoute(destination, spec) || !OpenRoute(spec, route, why))
+        return -1;
     Routes& state = State();
     std::lock_guard<std::mutex> guard(state.mutex);
     Replace(index, route);

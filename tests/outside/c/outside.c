@@ -28,6 +28,11 @@ int main(void) {
     free(text);
     free(back);
 
+    /* The installed headers and the installed library are the same version. */
+    if (strcmp(ovutil_version(), OVUTIL_VERSION_STRING) != 0) {
+        fprintf(stderr, "library %s, headers %s\n", ovutil_version(), OVUTIL_VERSION_STRING);
+        return 1;
+    }
     if (!wvmsg_init("outside_c")) {
         fprintf(stderr, "wvmsg_init failed\n");
         return 1;
@@ -45,7 +50,7 @@ int main(void) {
                 getenv("NLSPATH") ? getenv("NLSPATH") : "(unset)");
         return 1;
     }
-    printf("outside C program: base64 works; catalog text found through NLSPATH=%s: %s\n",
-           getenv("NLSPATH"), message);
+    printf("outside C program (ovutil %s): base64 works; catalog text found through NLSPATH=%s: %s\n",
+           ovutil_version(), getenv("NLSPATH"), message);
     return 0;
 }

@@ -130,6 +130,12 @@ OVASN_EXPORT void ov_asn_buffer_copy(const ov_asn_buffer_t* from, ov_asn_buffer_
  * {0, NULL}. Harmless on an empty buffer and on NULL. */
 OVASN_EXPORT void ov_asn_buffer_free(ov_asn_buffer_t* buffer);
 
+/* A short English text for a codec status, such as "the input ends before an element or a
+ * field does" for OV_ASN_E_TRUNCATED, for messages to people. Every status above has its own
+ * text; any other value gives "unknown codec status". The text is static: never NULL, never
+ * to be freed. */
+OVASN_EXPORT const char* ov_asn_status_text(unsigned long status);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

@@ -22,8 +22,10 @@
  *  1. Texts are UTF-8 in the catalogs; ov_msg_get_msg converts them to the code set of the
  *     process locale (LC_CTYPE) with iconv.
  *  2. Every function may be called from any thread. A catalog is opened once per process and
- *     kept open; an open that fails is tried again by the next look-up in that catalog, so a
- *     program that sets NLSPATH after an early look-up still finds its catalogs.
+ *     kept open. An open that fails is remembered with the NLSPATH and LC_MESSAGES locale it
+ *     searched with, and tried again only once either has changed, so a program that sets
+ *     NLSPATH or its locale after an early look-up still finds its catalogs, while look-ups
+ *     in a catalog that does not exist do not search the file system each time.
  *  3. Returned texts belong to the library: never free or change them. They stay valid for the
  *     life of the process.
  *  4. `status` may be null when the caller does not want it.

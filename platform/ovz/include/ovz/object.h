@@ -6,8 +6,10 @@
 //
 // Conventions of the whole library:
 //  1. Objects are allocated with ZObject_6_0's class-level operator new and released with its
-//     operator delete (both malloc based). A throwing `new` raises ZOutOfMemoryException_6_0
-//     when memory runs out; `new (std::nothrow)` yields null instead.
+//     operator delete, never with malloc/free. Small objects come from per-size free lists
+//     with a cache per thread (no malloc call and no malloc header each); an object may be
+//     deleted by another thread than the one that made it. A throwing `new` raises
+//     ZOutOfMemoryException_6_0 when memory runs out; `new (std::nothrow)` yields null.
 //  2. An object is used by one thread at a time unless its header says otherwise.
 //  3. Failures are reported by throwing ZException_6_0 or a subclass (<ovz/exceptions.h>).
 #ifndef OVZ_OBJECT_H
@@ -46,7 +48,7 @@ public:
     // strings compare their bytes, lists and maps their elements.
     virtual bool equals(const ZObject_6_0& other) const;
 
-    // The allocator of all objects of the library (see convention 1).
+    // The allocator of all objects of the library (see convention 1). Thread-safe.
     static void* operator new(std::size_t size);
     static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
     static void* operator new[](std::size_t size);

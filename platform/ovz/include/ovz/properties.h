@@ -14,18 +14,20 @@
 // Stanza files:
 //
 //   # comment lines start with '#'; blank lines are kept
-//   [stanza-name]
+//   [stanza-name]               (a comment may follow a header: "[stanza-name]  # note")
 //   # a comment block directly above a key belongs to that entry
 //   key = value
 //   key = second value          (a key may repeat: one value per line, in file order)
 //
 // - Keys and values are trimmed of blanks; a value may be empty and may contain '='. Names
-//   are compared byte for byte (case matters).
+//   are compared byte for byte (case matters). A UTF-8 byte-order mark at the start of the
+//   file is accepted and kept there.
 // - The file is kept as a document: storing a file that was not changed writes it back byte
 //   for byte (line endings, spacing and comments included); a change touches only the lines
 //   it concerns. New keys go after the last entry of their stanza, new stanzas at the end of
-//   the file after a blank line. Deleting a key or a stanza also deletes the comment lines
-//   directly above its lines.
+//   the file after a blank line. Deleting a key or a stanza, or removing a value line (by
+//   removeValue, or by setValue on a key with several values), also deletes the comment
+//   lines directly above the lines removed.
 // - Comment texts (addFileComment, addStanzaComment, addEntryComment) may hold several
 //   lines separated by '\n'; every line that does not start with '#' gets "# " in front of
 //   it, so that whatever is added reads back as comments.
@@ -80,8 +82,9 @@ enum : int {
 
 // Attributes of ZProperties_6_0::setAttributes.
 enum : unsigned long {
-    // value: const mode_t*, the permission bits of a file that store() creates (default
-    // 0644). A file that already exists keeps its own permission bits.
+    // value: const mode_t*, the permission bits of a file that store() creates. Until it is
+    // set, a new file gets what open(2) gives to 0666: the process's umask (or the
+    // directory's default ACL) applies. A file that already exists keeps its own bits.
     ZPROPERTIES_ATTR_NEW_FILE_MODE = 1,
 };
 
@@ -188,7 +191,8 @@ public:
     // ZException_6_0 of kind ZEXC_FILE_READ (inserts: file name, system error text) when the
     // file cannot be opened or read, and ZPropertiesInvalidDataException_6_0 (reason, file
     // name, 1-based line) for a line that is neither blank, comment, header nor
-    // key = value, or a key before the first header. On either exception the object keeps
+    // key = value, a key before the first header, a header with an empty name ("[]"), or a
+    // NUL byte in a header or key = value line. On either exception the object keeps
     // its previous contents and postLoad is not called. Observers are notified after
     // postLoad returns.
     virtual void load(const char* fileName);
@@ -197,10 +201,17 @@ public:
     virtual void reload(const char* fileName = nullptr);
     // Writes the document to `fileName` (null: the file of the last load) without ever
     // losing the file: the text goes to a temporary file in the same directory, which is
-    // synced, given the permission bits of the file it replaces, renamed over it, and the
-    // directory is synced. A symbolic link is followed: its target is replaced. On failure
-    // the original file is left as it was, the temporary file is removed, and ZException_6_0
-    // of kind ZEXC_FILE_WRITE (inserts: file name, system error text) is thrown.
+    // synced, given the permission bits (and, for root, the owner) of the file it replaces,
+    // renamed over it, and the directory is synced. A symbolic link is followed: its target
+    // is replaced. The temporary file has no name until its data is complete where the file
+    // system allows (O_TMPFILE); a named one is ".<file name>.tmp.<process id>.<6 letters
+    // or digits>", locked by its writer (open file description lock) until it is renamed. A
+    // store first removes such files of the same file name that nobody holds locked: what
+    // stores killed mid-way left. On failure the original file is left as it was, the
+    // temporary file is removed, and ZException_6_0 of kind ZEXC_FILE_WRITE (inserts: file
+    // name, system error text) is thrown. Once the new file has been renamed into place the
+    // store has succeeded: a directory that cannot be synced then only costs a warning,
+    // message 0x35E51037 through the message service.
     virtual void store(const char* fileName = nullptr);
     // Writes the document, as store() would, to standard output.
     virtual void list() const;
@@ -239,7 +250,12 @@ public:
     // The registry: the one properties object of `fileName` for the life of the process.
     // The first request makes it with factory.makePropertiesInstance() and loads it (load
     // calls postLoad); later requests return the same object (see ZPROPERTIES_RELOAD for
-    // `flags`). Names are compared as given (no path normalisation). When many threads make
+    // `flags`). A relative name is made absolute against the working directory of the
+    // request, and "." components and repeated slashes are taken out: the object loads,
+    // reloads and stores that absolute name whatever the working directory is later, and
+    // postLoad is given it. Files are told apart by their real path (symbolic links and ".."
+    // resolved) when they exist, so every spelling of one file's name, links included,
+    // gives the same object. When many threads make
     // the first request at once, one makes and loads the object and the others wait for
     // it. A load that fails throws what load() threw (ZPropertiesInvalidDataException_6_0
     // for invalid data; ZException_6_0 of kind ZEXC_FILE_READ, not of that class, for a

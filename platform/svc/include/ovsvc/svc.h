@@ -149,7 +149,11 @@ static inline unsigned int ov_svc_debug_level(dce_svc_handle_t handle, unsigned 
  * The environment variable OV_SVC_DEBUG sets levels when a handle is filled in (on its first
  * use): a comma-separated list of <component>:<sub-component>=<level>, where the component
  * is a handle's component name or "*", and the sub-component is its index, its name or "*".
- * Later entries win. Example: OV_SVC_DEBUG="ras:3=9,wvcore:*=2,ovz:locks=4".
+ * Names are "*" or made of A-Z a-z 0-9 _ . -, levels 1 to 9 decimal digits. Later entries win.
+ * Example: OV_SVC_DEBUG="ras:3=9,wvcore:*=2,ovz:locks=4". An entry that is not understood, or
+ * that names a sub-component the product's handle of that component does not have, sets
+ * nothing and is reported once per process by a warning on standard error (message
+ * 0x10652073); entries for other components may belong to a caller's own handle.
  * The product's handles and their sub-components:
  *   bas    (bas_svc_handle)     0 general, 1 memory, 2 paths, 3 config, 4 nls
  *   wvcore (wvcore_svc_handle)  0 general, 1 config, 2 locks, 3 objects, 4 text
@@ -161,12 +165,27 @@ OVSVC_EXPORT void ov_svc_set_debug_level(dce_svc_handle_t handle, unsigned int s
                                          unsigned int level);
 
 /*
- * Routes one severity (OV_SVC_FATAL ... OV_SVC_NOTICE, or OV_SVC_DEBUG) to a destination:
- * "STDERR", "STDOUT", "DISCARD" or "FILE:<path>" (appended to, created 0640).
- * Returns 0, or -1 for an unknown severity or destination (nothing changes then).
+ * Routes one severity (OV_SVC_FATAL ... OV_SVC_NOTICE, or OV_SVC_DEBUG) to a destination
+ * (keywords in any case):
+ *   "STDERR", "STDOUT"  the stream. When JOURNAL_STREAM names the stream's device and inode
+ *                       (the service manager connected it to the journal), each line starts
+ *                       with the priority as "<N>" (2 fatal, 3 error, 4 warning, 5 notice,
+ *                       7 debug) and carries no time stamp of its own.
+ *   "SYSLOG"            syslog(3) with that priority (LOG_CRIT, LOG_ERR, LOG_WARNING,
+ *                       LOG_NOTICE, LOG_DEBUG) and the program's openlog settings; the record
+ *                       without its time stamp.
+ *   "DISCARD"           nowhere.
+ *   "FILE:<path>"       appended to, created 0640. Only a regular file or a character device
+ *                       (such as /dev/null) is used; the open never blocks, so a FIFO is
+ *                       refused, as are sockets, directories and block devices.
+ * Returns 0, or -1 for an unknown severity or destination or a file that cannot be used
+ * (nothing changes then).
  * The environment sets the same at first use: OV_SVC_ROUTE_FATAL, OV_SVC_ROUTE_ERROR,
- * OV_SVC_ROUTE_WARNING, OV_SVC_ROUTE_NOTICE, OV_SVC_ROUTE_DEBUG. Defaults: fatal, error
- * and warning to standard error; notice and debug nowhere.
+ * OV_SVC_ROUTE_WARNING, OV_SVC_ROUTE_NOTICE, OV_SVC_ROUTE_DEBUG (an empty value counts as
+ * unset). A value that is not understood keeps the default route, a file that cannot be used
+ * sends that severity to standard error; either gives one warning on standard error (messages
+ * 0x10652071, 0x10652072). Defaults: fatal, error and warning to standard error; notice and
+ * debug nowhere.
  */
 OVSVC_EXPORT int ov_svc_route(unsigned int severity, const char* destination);
 

@@ -1,0 +1,53 @@
+// Private: reading a file whole and replacing a file without ever losing it.
+//
+// Paths come from callers and configuration: a path may name a FIFO, a device or a link to
+// one. Reads open without blocking and accept regular files only; replacements write a new
+// file beside the old one and rename it into place.
+#ifndef OVZ_SRC_FILE_IO_H
+#define OVZ_SRC_FILE_IO_H
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace ovz_properties {
+
+// Failure codes besides errno values.
+constexpr int kNotRegularFile = -1;
+
+// The text of a failure code of the functions below: strerror for an errno value.
+const char* fileErrorText(int err);
+
+// Reads the whole file `name` into `out`: 0, or an errno value (EISDIR for a directory,
+// EFBIG when the file holds more than `maxSize` bytes), or kNotRegularFile for anything but
+// a regular file (FIFOs, devices, sockets, also behind symbolic links), which is refused
+// without being read or waited for. `out` is changed only on success. Throws std::bad_alloc
+// when memory runs out.
+int readWholeFile(const char* name, std::string& out, size_t maxSize);
+
+// Temporary files of replaceFile are named "." + base name of the target + ".tmp." + process
+// id + "." + six letters or digits, in the target's directory, and are write-locked (open
+// file description locks) by their writer until they have been renamed or removed.
+struct ReplaceOptions {
+  // Permission bits of a file that does not exist yet; null: 0666 masked by the process's
+  // umask (and the directory's default ACL), as open(2) gives.
+  const mode_t* newFileMode = nullptr;
+  // Write into an unnamed file (O_TMPFILE) that gets a name only once it is complete;
+  // false, or where the file system cannot, a named temporary file is written instead.
+  bool unnamedFirst = true;
+};
+
+// Replaces `name` with `data`: writes a temporary file in the same directory, syncs it, gives
+// it the permission bits (and, for root, the owner) of the file it replaces, renames it over
+// the file and syncs the directory. A symbolic link is followed: its target is replaced.
+// Before writing, removes the temporary files of earlier replacements of the same file that
+// no live writer holds locked (debris of processes killed mid-way). Returns 0 once the
+// rename has happened; the directory sync may still have failed then, and `*syncError`
+// (when not null) gets its errno value, else 0. Returns an errno value when the file was not
+// replaced; the original is then as it was and no temporary file is left.
+int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options, int* syncError);
+
+}  // namespace ovz_properties
+
+#endif

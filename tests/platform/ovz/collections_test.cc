@@ -1,0 +1,628 @@
+// Array list and hash maps: ownership (clone on store, delete on replace/remove), growth
+// from one bucket, copies, listing order, and the library's allocator.
+#include <ovz/collections.h>
+#include <ovz/exceptions.h>
+#include <ovz/strings.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Huge requests must come back as null (or as the library's exception), not abort the test.
+extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+extern "C" __attribute__((visibility("default"), used)) const char* __tsan_default_options() {
+    return "allocator_may_return_null=1";
+}
+
+namespace {
+
+// Counts live instances so a test can see what a collection cloned and deleted.
+class Counted : public ZObject_6_0 {
+public:
+    explicit Counted(int id) : id_(id) { ++live; }
+    Counted(const Counted& other) : ZObject_6_0(other), id_(other.id_) {
+        ++live;
+        ++clones;
+    }
+    ~Counted() override { --live; }
+    unsigned long hash() const override { return static_cast<unsigned long>(id_); }
+    ZObject_6_0* clone() const override { return new Counted(*this); }
+    bool equals(const ZObject_6_0& other) const override {
+        auto* c = dynamic_cast<const Counted*>(&other);
+        return c != nullptr && c->id_ == id_;
+    }
+    int id() const { return id_; }
+
+    static int live;
+    static int clones;
+
+private:
+    int id_;
+};
+int Counted::live = 0;
+int Counted::clones = 0;
+
+class CollectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Counted::live = 0;
+        Counted::clones = 0;
+    }
+    void TearDown() override { EXPECT_EQ(Counted::live, 0) << "objects leaked or over-freed"; }
+};
+
+int idAt(const ZArrayList_6_0& list, unsigned long i) {
+    auto* c = dynamic_cast<Counted*>(list.get(i));
+    return c ? c->id() : -1;
+}
+
+using ListTest = CollectionTest;
+
+TEST_F(ListTest, OwningListStoresClonesAndDeletesThem) {
+    {
+        ZArrayList_6_0 list(1, 1);
+        Counted a(1), b(2), c(3);
+        list.add(a);
+        list.add(b);
+        list.add(Counted(4));  // a temporary is fine: the list keeps its own clone
+        EXPECT_EQ(list.size(), 3u);
+        EXPECT_NE(list.get(0), &a);
+        EXPECT_EQ(Counted::clones, 3);
+        EXPECT_EQ(Counted::live, 6);  // a, b, c and three clones
+
+        list.set(1, c);  // the clone of b is deleted
+        EXPECT_EQ(Counted::live, 6);
+        EXPECT_EQ(idAt(list, 1), 3);
+
+        list.remove(0);  // the clone of a is deleted, the rest shift down
+        EXPECT_EQ(Counted::live, 5);
+        ASSERT_EQ(list.size(), 2u);
+        EXPECT_EQ(idAt(list, 0), 3);
+        EXPECT_EQ(idAt(list, 1), 4);
+    }
+}
+
+TEST_F(ListTest, NonOwningListStoresPointersAndDeletesNothing) {
+    Counted a(1), b(2), c(3);
+    {
+        ZArrayList_6_0 list(0, 0);
+        list.add(a);
+        list.add(b);
+        EXPECT_EQ(list.get(0), &a);
+        EXPECT_EQ(list.get(1), &b);
+        list.set(0, c);
+        EXPECT_EQ(list.get(0), &c);
+        list.remove(0);
+        EXPECT_EQ(list.get(0), &b);
+        EXPECT_EQ(Counted::clones, 0);
+    }
+    EXPECT_EQ(Counted::live, 3);  // nothing was deleted (ASan would also flag a stack delete)
+}
+
+TEST_F(ListTest, IndexOutOfRange) {
+    ZArrayList_6_0 list(2, 1);
+    list.add(Counted(1));
+    EXPECT_EQ(list.get(1), nullptr);
+    EXPECT_EQ(list.get(~0ul), nullptr);
+    EXPECT_THROW(list.set(1, Counted(2)), ZInvalidParameterException_6_0);
+    EXPECT_THROW(list.remove(1), ZInvalidParameterException_6_0);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(idAt(list, 0), 1);
+}
+
+TEST_F(ListTest, CopiesOfOwningListsAreIndependent) {
+    ZArrayList_6_0 list(1, 1);
+    list.add(Counted(1));
+    list.add(Counted(2));
+    ZArrayList_6_0 copy(list);
+    EXPECT_NE(copy.get(0), list.get(0));
+    EXPECT_TRUE(copy.equals(list));
+    copy.set(0, Counted(9));
+    copy.add(Counted(3));
+    EXPECT_EQ(idAt(list, 0), 1);
+    EXPECT_EQ(list.size(), 2u);
+
+    ZArrayList_6_0 assigned(5, 1);
+    assigned.add(Counted(7));
+    assigned = list;
+    EXPECT_EQ(assigned.size(), 2u);
+    EXPECT_NE(assigned.get(1), list.get(1));
+    EXPECT_EQ(idAt(assigned, 1), 2);
+    assigned = assigned;
+    EXPECT_EQ(idAt(assigned, 1), 2);
+
+    std::unique_ptr<ZObject_6_0> cloned(list.clone());
+    EXPECT_TRUE(cloned->equals(list));
+}
+
+TEST_F(ListTest, IndexOfFindsEqualElements) {
+    ZArrayList_6_0 list(4, 1);
+    list.add(ZUTF8String_6_0("a"));
+    list.add(ZUTF8String_6_0("b"));
+    EXPECT_EQ(list.indexOf(ZUTF8ConstString_6_0("b")), 1u);
+    EXPECT_EQ(list.indexOf(ZUTF8ConstString_6_0("c")), list.size());
+}
+
+using MapTest = CollectionTest;
+
+TEST_F(MapTest, GrowsFromOneBucketAndFindsEveryKey) {
+    ZHashKeyMap_6_0 map(1, 1);
+    const int n = 20000;
+    for (int i = 0; i < n; ++i) map.putEntry(ZUTF8String_6_0(i), Counted(i));
+    ASSERT_EQ(map.size(), static_cast<unsigned long>(n));
+    for (int i = 0; i < n; ++i) {
+        std::string key = std::to_string(i);
+        auto* v = dynamic_cast<Counted*>(map.getEntry(ZUTF8ConstString_6_0(key.c_str())));
+        ASSERT_NE(v, nullptr) << key;
+        ASSERT_EQ(v->id(), i);
+    }
+    for (int i = 0; i < n; i += 2) ASSERT_TRUE(map.removeEntry(ZUTF8String_6_0(i)));
+    EXPECT_EQ(map.size(), static_cast<unsigned long>(n / 2));
+    for (int i = 0; i < n; ++i) ASSERT_EQ(map.contains(ZUTF8String_6_0(i)), i % 2 == 1) << i;
+    EXPECT_FALSE(map.removeEntry(ZUTF8String_6_0(0)));
+}
+
+TEST_F(MapTest, KeysAreFoundWithAnyStringClassOfTheSameBytes) {
+    ZHashKeyMap_6_0 map(50, 1);
+    map.putEntry(ZUTF8String_6_0("/var/log"), ZLCString_6_0("/data/log"));
+    EXPECT_NE(map.getEntry(ZUTF8ConstString_6_0("/var/log")), nullptr);
+    EXPECT_NE(map.getEntry(ZLCString_6_0("/var/log")), nullptr);
+    EXPECT_NE(map.getEntry(ZLCConstString_6_0("/var/log")), nullptr);
+    EXPECT_EQ(map.getEntry(ZUTF8ConstString_6_0("/VAR/LOG")), nullptr);
+    EXPECT_TRUE(map.isEmpty() == false);
+}
+
+TEST_F(MapTest, ViewsHandedToAnOwningMapAreStoredAsOwnedCopies) {
+    ZHashKeyMap_6_0 map(1, 1);
+    {
+        std::string key = "temporary";
+        std::string value = "value";
+        map.putEntry(ZUTF8ConstString_6_0(key.c_str()), ZUTF8ConstString_6_0(value.c_str()));
+    }  // the viewed texts are gone; the map must not point at them
+    auto* v = dynamic_cast<ZAbstractString_6_0*>(map.getEntry(ZUTF8ConstString_6_0("temporary")));
+    ASSERT_NE(v, nullptr);
+    EXPECT_STREQ(v->c_str(), "value");
+}
+
+TEST_F(MapTest, PuttingAnEqualKeyReplacesAndDeletesTheOldValue) {
+    ZHashKeyMap_6_0 map(1, 1);
+    map.putEntry(Counted(1), Counted(10));
+    ZObject_6_0* storedKey = map.getKey(Counted(1));
+    map.putEntry(Counted(1), Counted(11));
+    EXPECT_EQ(map.size(), 1u);
+    EXPECT_EQ(Counted::live, 2);  // one key and one value remain
+    auto* v = dynamic_cast<Counted*>(map.getEntry(Counted(1)));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->id(), 11);
+    EXPECT_EQ(map.getKey(Counted(1)), storedKey);
+    EXPECT_TRUE(map.removeEntry(Counted(1)));
+    EXPECT_EQ(Counted::live, 0);
+}
+
+TEST_F(MapTest, CopiesAreIndependent) {
+    ZHashKeyMap_6_0 map(1, 1);
+    map.putEntry(ZUTF8String_6_0("a"), Counted(1));
+    map.putEntry(ZUTF8String_6_0("b"), Counted(2));
+
+    ZHashKeyMap_6_0 copy(map);
+    EXPECT_TRUE(copy.equals(map));
+    EXPECT_NE(copy.getEntry(ZUTF8ConstString_6_0("a")), map.getEntry(ZUTF8ConstString_6_0("a")));
+    copy.putEntry(ZUTF8String_6_0("a"), Counted(5));
+    copy.removeEntry(ZUTF8String_6_0("b"));
+    copy.putEntry(ZUTF8String_6_0("c"), Counted(3));
+    EXPECT_FALSE(copy.equals(map));
+    EXPECT_EQ(dynamic_cast<Counted*>(map.getEntry(ZUTF8ConstString_6_0("a")))->id(), 1);
+    EXPECT_TRUE(map.contains(ZUTF8ConstString_6_0("b")));
+    EXPECT_FALSE(map.contains(ZUTF8ConstString_6_0("c")));
+
+    ZHashKeyMap_6_0 assigned(3, 1);
+    assigned.putEntry(ZUTF8String_6_0("z"), Counted(26));
+    assigned = map;
+    EXPECT_TRUE(assigned.equals(map));
+    EXPECT_FALSE(assigned.contains(ZUTF8ConstString_6_0("z")));
+    assigned = assigned;
+    EXPECT_TRUE(assigned.equals(map));
+    map.removeAll();
+    EXPECT_TRUE(map.isEmpty());
+    EXPECT_EQ(assigned.size(), 2u);
+
+    std::unique_ptr<ZObject_6_0> cloned(assigned.clone());
+    EXPECT_TRUE(cloned->equals(assigned));
+}
+
+TEST_F(MapTest, ListKeysReportsTheMapsOwnKeysInAStableOrder) {
+    ZHashKeyMap_6_0 map(1, 1);
+    const char* names[] = {"delta", "alpha", "charlie", "bravo", "echo"};
+    for (const char* n : names) map.putEntry(ZUTF8String_6_0(n), Counted(1));
+    map.putEntry(ZUTF8String_6_0("alpha"), Counted(2));  // a replaced value keeps its place
+
+    ZArrayList_6_0 first(10, 0), second(10, 0), values(10, 0);
+    map.listKeys(first);
+    map.listKeys(second);
+    map.listObjects(values);
+    ASSERT_EQ(first.size(), 5u);
+    ASSERT_EQ(values.size(), 5u);
+    for (unsigned long i = 0; i < first.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(first.get(i), second.get(i));
+        EXPECT_EQ(first.get(i), map.getKey(*first.get(i)));  // the stored key itself
+        EXPECT_EQ(values.get(i), map.getEntry(*first.get(i)));
+        EXPECT_TRUE(first.get(i)->equals(ZUTF8ConstString_6_0(names[i])));
+    }
+}
+
+TEST_F(MapTest, NonOwningSetOfViews) {
+    // The masked-name set: views over constant texts, membership by the key's own equality.
+    ZUTF8ConstString_6_0 members[] = {ZUTF8ConstString_6_0("resourcepassword"),
+                                      ZUTF8ConstString_6_0("pwd"),
+                                      ZUTF8ConstString_6_0("password"),
+                                      ZUTF8ConstString_6_0("server_pwd")};
+    ZHashMap_6_0 set(10, 0);
+    for (auto& m : members) set.add(m);
+    EXPECT_EQ(set.size(), 4u);
+    EXPECT_EQ(set.getKey(ZUTF8ConstString_6_0("pwd")), &members[1]);
+    struct Case {
+        const char* name;
+        bool member;
+    } cases[] = {{"pwd", true},      {"password", true}, {"server_pwd", true},
+                 {"resourcepassword", true}, {"PWD", false}, {"mypwd", false},
+                 {"pwd2", false},    {"", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(set.contains(ZUTF8ConstString_6_0(c.name)), c.member);
+        EXPECT_EQ(set.contains(ZUTF8String_6_0(c.name)), c.member);
+    }
+}
+
+TEST_F(MapTest, NonOwningMapNeverDeletes) {
+    Counted k(1), v1(10), v2(11);
+    {
+        ZHashKeyMap_6_0 map(1, 0);
+        map.putEntry(k, v1);
+        map.putEntry(k, v2);
+        EXPECT_EQ(map.getEntry(k), &v2);
+        EXPECT_EQ(map.getKey(Counted(1)), &k);
+        map.removeEntry(k);
+        map.putEntry(k, v1);
+    }
+    EXPECT_EQ(Counted::live, 3);
+    EXPECT_EQ(Counted::clones, 0);
+}
+
+TEST_F(MapTest, PutAllCopiesEntriesAndIgnoresItself) {
+    ZHashKeyMap_6_0 a(1, 1), b(1, 1);
+    a.putEntry(ZUTF8String_6_0("x"), Counted(1));
+    b.putEntry(ZUTF8String_6_0("x"), Counted(2));
+    b.putEntry(ZUTF8String_6_0("y"), Counted(3));
+    a.putAll(b);
+    EXPECT_EQ(a.size(), 2u);
+    EXPECT_EQ(dynamic_cast<Counted*>(a.getEntry(ZUTF8ConstString_6_0("x")))->id(), 2);
+    a.putAll(a);
+    EXPECT_EQ(a.size(), 2u);
+}
+
+TEST(Object, RootCloneThrowsInsteadOfReturningNothing) {
+    struct Plain : ZObject_6_0 {};
+    Plain p;
+    try {
+        delete p.clone();
+        FAIL() << "clone of a class without clone returned";
+    } catch (ZException_6_0& e) {
+        EXPECT_EQ(e.kind(), ZEXC_FAILURE);
+    }
+    ZArrayList_6_0 owning(1, 1);
+    EXPECT_THROW(owning.add(p), ZException_6_0);
+    EXPECT_EQ(owning.size(), 0u);
+}
+
+TEST(Object, RootIdentity) {
+    struct Plain : ZObject_6_0 {};
+    Plain a, b;
+    EXPECT_TRUE(a.equals(a));
+    EXPECT_FALSE(a.equals(b));
+    EXPECT_EQ(a.compare(a), 0);
+    EXPECT_EQ(a.compare(b), -b.compare(a));
+    EXPECT_NE(a.compare(b), 0);
+}
+
+TEST(Object, AllocatorReportsExhaustedMemory) {
+    EXPECT_EQ(ZObject_6_0::operator new(SIZE_MAX / 2, std::nothrow), nullptr);
+    EXPECT_THROW(ZObject_6_0::operator new(SIZE_MAX / 2), ZOutOfMemoryException_6_0);
+    void* p = ZObject_6_0::operator new(0);
+    EXPECT_NE(p, nullptr);
+    ZObject_6_0::operator delete(p);
+}
+
+}  // namespace
+
+// Lists and maps allocate their arrays on the first insertion. These tests fill collections
+// only after they were made, copied, assigned or emptied, and check contents, order and
+// ownership; and they check getOrPutEntry, the one-look-up find-or-insert of the maps.
+
+namespace {
+
+// `prefix` followed by the decimal `n`.
+std::string Numbered(const char* prefix, int n) {
+    std::string out(prefix);
+    out += std::to_string(n);
+    return out;
+}
+
+std::vector<std::string> Keys(const ZHashKeyMap_6_0& map) {
+    ZArrayList_6_0 keys(10, 0);
+    map.listKeys(keys);
+    std::vector<std::string> out;
+    for (unsigned long i = 0; i < keys.size(); ++i)
+        out.push_back(static_cast<ZAbstractString_6_0*>(keys.get(i))->c_str());
+    return out;
+}
+
+std::vector<std::string> Texts(const ZArrayList_6_0& list) {
+    std::vector<std::string> out;
+    for (unsigned long i = 0; i < list.size(); ++i)
+        out.push_back(static_cast<ZAbstractString_6_0*>(list.get(i))->c_str());
+    return out;
+}
+
+std::string Name(int i) { return Numbered("key", i); }
+
+TEST(CollectionsFirstInsert, ListsFilledAfterCopyOrAssignment) {
+    struct Case {
+        const char* name;
+        unsigned long capacity;
+        int count;
+    };
+    const Case cases[] = {{"room 0, one", 0, 1},     {"room 1, one", 1, 1},
+                          {"room 1, three", 1, 3},   {"room 1, many", 1, 40},
+                          {"room 10, eleven", 10, 11}, {"room 100, five", 100, 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZArrayList_6_0 original(c.capacity, 1);
+        ZArrayList_6_0 copy(original);
+        ZArrayList_6_0 assigned(3, 1);
+        assigned = original;
+        EXPECT_EQ(original.size(), 0u);
+        EXPECT_EQ(original.get(0), nullptr);
+        EXPECT_EQ(original.indexOf(ZUTF8ConstString_6_0("x")), 0u);
+        std::vector<std::string> expected;
+        for (int i = 0; i < c.count; ++i) {
+            expected.push_back(Name(i));
+            for (ZArrayList_6_0* list : {&original, &copy, &assigned})
+                list->add(ZUTF8ConstString_6_0(expected.back().c_str()));
+        }
+        for (ZArrayList_6_0* list : {&original, &copy, &assigned}) {
+            EXPECT_EQ(Texts(*list), expected);
+            EXPECT_TRUE(list->ownsElements());
+        }
+        // Owning lists hold their own clones.
+        EXPECT_NE(original.get(0), copy.get(0));
+        // Emptied and filled again.
+        original.removeAll();
+        original.add(ZUTF8ConstString_6_0("again"));
+        EXPECT_EQ(Texts(original), std::vector<std::string>{"again"});
+        EXPECT_EQ(Texts(copy), expected);
+    }
+}
+
+TEST(CollectionsFirstInsert, MapsFilledAfterCopyOrAssignment) {
+    struct Case {
+        const char* name;
+        unsigned long buckets;
+        int count;
+    };
+    const Case cases[] = {{"0 buckets, one", 0, 1},   {"1 bucket, five", 1, 5},
+                          {"1 bucket, 200", 1, 200},  {"16 buckets, 13", 16, 13},
+                          {"1000 buckets, 3", 1000, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZHashKeyMap_6_0 original(c.buckets, 1);
+        ZHashKeyMap_6_0 copy(original);
+        ZHashKeyMap_6_0 assigned(7, 1);
+        assigned = original;
+        for (ZHashKeyMap_6_0* map : {&original, &copy, &assigned}) {
+            EXPECT_TRUE(map->isEmpty());
+            EXPECT_EQ(map->getEntry(ZUTF8ConstString_6_0("absent")), nullptr);
+            EXPECT_FALSE(map->contains(ZUTF8ConstString_6_0("absent")));
+            EXPECT_FALSE(map->removeEntry(ZUTF8ConstString_6_0("absent")));
+            EXPECT_TRUE(map->equals(original));
+            map->removeAll();
+        }
+        std::vector<std::string> expected;
+        for (int i = 0; i < c.count; ++i) {
+            expected.push_back(Name(i));
+            std::string value = Numbered("v", i);
+            for (ZHashKeyMap_6_0* map : {&original, &copy, &assigned})
+                map->putEntry(ZUTF8ConstString_6_0(expected.back().c_str()),
+                              ZUTF8ConstString_6_0(value.c_str()));
+        }
+        for (ZHashKeyMap_6_0* map : {&original, &copy, &assigned}) {
+            EXPECT_EQ(map->size(), static_cast<unsigned long>(c.count));
+            EXPECT_EQ(Keys(*map), expected);  // insertion order
+            for (int i = 0; i < c.count; ++i) {
+                auto* v = map->getEntry(ZUTF8ConstString_6_0(Name(i).c_str()));
+                ASSERT_NE(v, nullptr);
+                EXPECT_TRUE(static_cast<ZAbstractString_6_0*>(v)->equals(
+                    Numbered("v", i).c_str()));
+            }
+        }
+        // A copy of the filled map, then emptied and filled again.
+        ZHashKeyMap_6_0 later(original);
+        EXPECT_TRUE(later.equals(original));
+        original.removeAll();
+        EXPECT_EQ(original.getEntry(ZUTF8ConstString_6_0(Name(0).c_str())), nullptr);
+        original.putEntry(ZUTF8ConstString_6_0("fresh"), ZUTF8ConstString_6_0("1"));
+        EXPECT_EQ(Keys(original), std::vector<std::string>{"fresh"});
+        EXPECT_EQ(Keys(later), expected);
+    }
+}
+
+TEST(CollectionsFirstInsert, GetOrPutEntryInsertsOnlyWhenAbsent) {
+    ZHashKeyMap_6_0 map(1, 1);
+    ZUTF8String_6_0 first("first");
+    ZObject_6_0* stored = map.getOrPutEntry(ZUTF8ConstString_6_0("k"), first);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_NE(stored, &first);  // an owning map keeps a clone
+    EXPECT_TRUE(stored->equals(first));
+    EXPECT_EQ(map.getEntry(ZUTF8ConstString_6_0("k")), stored);
+    // The key is stored as an owning string of the same bytes.
+    auto* key = dynamic_cast<ZUTF8String_6_0*>(map.getKey(ZUTF8ConstString_6_0("k")));
+    ASSERT_NE(key, nullptr);
+    EXPECT_STREQ(key->c_str(), "k");
+
+    // Present: the stored value comes back unchanged, nothing is replaced or added.
+    ZObject_6_0* again = map.getOrPutEntry(ZUTF8String_6_0("k"), ZUTF8String_6_0("second"));
+    EXPECT_EQ(again, stored);
+    EXPECT_TRUE(again->equals(first));
+    EXPECT_EQ(map.size(), 1u);
+
+    // Non-owning: the very objects are stored.
+    ZHashKeyMap_6_0 borrowed(1, 0);
+    ZUTF8String_6_0 k("name"), v("value");
+    EXPECT_EQ(borrowed.getOrPutEntry(k, v), &v);
+    EXPECT_EQ(borrowed.getKey(ZUTF8ConstString_6_0("name")), &k);
+    EXPECT_EQ(borrowed.getOrPutEntry(ZUTF8ConstString_6_0("name"), first), &v);
+    EXPECT_EQ(Keys(borrowed), std::vector<std::string>{"name"});
+}
+
+}  // namespace
+
+namespace {
+
+// Entries live in blocks shared by the map; removing and adding again in every pattern must
+// keep contents, listing order and ownership right.
+TEST(CollectionsNodeReuse, RemovalsAndInsertionsInterleaved) {
+    struct Case {
+        const char* name;
+        int count;
+        int removeEvery;  // remove the keys i with i % removeEvery == 0
+    };
+    const Case cases[] = {{"one key", 1, 1},       {"every second of 10", 10, 2},
+                          {"all of 7", 7, 1},      {"every third of 3000", 3000, 3},
+                          {"every key of 2100", 2100, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZHashKeyMap_6_0 map(1, 1);
+        for (int i = 0; i < c.count; ++i)
+            map.putEntry(ZUTF8ConstString_6_0(Name(i).c_str()), ZUTF8ConstString_6_0("old"));
+        std::vector<std::string> expected;
+        for (int i = 0; i < c.count; ++i) {
+            if (i % c.removeEvery == 0)
+                EXPECT_TRUE(map.removeEntry(ZUTF8ConstString_6_0(Name(i).c_str())));
+            else
+                expected.push_back(Name(i));
+        }
+        // New keys take the freed places in storage but go to the end of the listing.
+        for (int i = 0; i < c.count; ++i) {
+            if (i % c.removeEvery != 0) continue;
+            std::string key = Numbered("new", i);
+            map.putEntry(ZUTF8ConstString_6_0(key.c_str()), ZUTF8ConstString_6_0("new"));
+            expected.push_back(key);
+        }
+        EXPECT_EQ(Keys(map), expected);
+        EXPECT_EQ(map.size(), expected.size());
+        for (const std::string& key : expected) {
+            auto* v = map.getEntry(ZUTF8ConstString_6_0(key.c_str()));
+            ASSERT_NE(v, nullptr);
+            EXPECT_TRUE(static_cast<ZAbstractString_6_0*>(v)->equals(
+                key.rfind("new", 0) == 0 ? "new" : "old"));
+        }
+        ZHashKeyMap_6_0 copy(map);
+        EXPECT_TRUE(copy.equals(map));
+        map.removeAll();
+        EXPECT_TRUE(map.isEmpty());
+        map.putEntry(ZUTF8ConstString_6_0("after"), ZUTF8ConstString_6_0("1"));
+        EXPECT_EQ(Keys(map), std::vector<std::string>{"after"});
+        EXPECT_EQ(Keys(copy), expected);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A list holds its first few elements in itself and moves them to an array when it outgrows
+// that room. Copies, assignments both ways, set, remove and removeAll on either side of the
+// boundary must keep the elements, their order and their ownership.
+TEST(CollectionsListStorage, AcrossTheListsOwnRoom) {
+    const int sizes[] = {0, 1, 2, 3, 4, 5, 8, 9, 17};
+    auto fill = [](ZArrayList_6_0& list, int n, const char* prefix) {
+        std::vector<std::string> texts;
+        for (int i = 0; i < n; ++i) {
+            texts.push_back(Numbered(prefix, i));
+            list.add(ZUTF8ConstString_6_0(texts.back().c_str()));
+        }
+        return texts;
+    };
+    for (int n : sizes) {
+        for (int m : sizes) {
+            SCOPED_TRACE(Numbered("source ", n) + Numbered(", target ", m));
+            ZArrayList_6_0 source(1, 1);
+            std::vector<std::string> expected = fill(source, n, "s");
+            ZArrayList_6_0 target(1, 1);
+            fill(target, m, "t");
+            target = source;
+            ZArrayList_6_0 copy(source);
+            EXPECT_EQ(Texts(target), expected);
+            EXPECT_EQ(Texts(copy), expected);
+            if (n > 0) {
+                EXPECT_NE(target.get(0), source.get(0));  // clones, not shared
+                EXPECT_NE(copy.get(0), source.get(0));
+            }
+            // Changing the source leaves the others alone.
+            source.add(ZUTF8ConstString_6_0("extra"));
+            if (n > 0) {
+                source.set(0, ZUTF8ConstString_6_0("replaced"));
+                source.remove(n > 1 ? 1 : 0);
+            }
+            EXPECT_EQ(Texts(target), expected);
+            EXPECT_EQ(Texts(copy), expected);
+            // The target keeps working: grows past the room, shrinks, empties, fills again.
+            std::vector<std::string> grown = expected;
+            for (int i = 0; i < 5; ++i) {
+                grown.push_back(Numbered("g", i));
+                target.add(ZUTF8ConstString_6_0(grown.back().c_str()));
+            }
+            EXPECT_EQ(Texts(target), grown);
+            target.remove(0);
+            grown.erase(grown.begin());
+            EXPECT_EQ(Texts(target), grown);
+            EXPECT_EQ(target.indexOf(ZUTF8ConstString_6_0(grown.back().c_str())), grown.size() - 1);
+            target.removeAll();
+            EXPECT_EQ(target.size(), 0u);
+            target.add(ZUTF8ConstString_6_0("again"));
+            EXPECT_EQ(Texts(target), std::vector<std::string>{"again"});
+            // Self-assignment changes nothing.
+            ZArrayList_6_0& alias = copy;
+            copy = alias;
+            EXPECT_EQ(Texts(copy), expected);
+        }
+    }
+}
+
+TEST(CollectionsListStorage, NonOwningListsKeepTheAddresses) {
+    std::vector<std::unique_ptr<ZUTF8String_6_0>> objects;
+    for (int i = 0; i < 6; ++i)
+        objects.push_back(std::make_unique<ZUTF8String_6_0>(Name(i).c_str()));
+    for (int n = 0; n <= 6; ++n) {
+        SCOPED_TRACE(n);
+        ZArrayList_6_0 list(1, 0);
+        for (int i = 0; i < n; ++i) list.add(*objects[i]);
+        ZArrayList_6_0 copy(list);
+        ZArrayList_6_0 assigned(10, 1);
+        assigned.add(ZUTF8ConstString_6_0("dropped"));
+        assigned = list;
+        EXPECT_FALSE(assigned.ownsElements());
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(list.get(i), objects[i].get());
+            EXPECT_EQ(copy.get(i), objects[i].get());
+            EXPECT_EQ(assigned.get(i), objects[i].get());
+        }
+    }
+}
+
+}  // namespace

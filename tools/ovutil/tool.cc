@@ -1,0 +1,137 @@
+#include "tool.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include <ovutil/wvmsg.h>
+#include <ovz/exceptions.h>
+
+namespace ovtool {
+
+namespace {
+
+// Object-library exceptions are logged under 0x35E51000 + their kind code.
+constexpr unsigned kExceptionMessageBase = 0x35E51000u;
+
+// Reads the argument number of a conversion "%n$" at text[i] (after the "%"); returns the
+// index past "$" and sets `position`, or returns i unchanged when there is none.
+size_t positionalArgument(const std::string& text, size_t i, size_t& position) {
+    size_t j = i;
+    size_t n = 0;
+    while (j < text.size() && text[j] >= '0' && text[j] <= '9') n = n * 10 + (text[j++] - '0');
+    if (j > i && j < text.size() && text[j] == '$' && n > 0) {
+        position = n;
+        return j + 1;
+    }
+    return i;
+}
+
+}  // namespace
+
+std::string formatMessage(unsigned number, const std::vector<Insert>& inserts) {
+    const char* found = wv_i18n_msg(number);
+    std::string text = found ? found : "";
+    std::string out;
+    size_t next = 0;  // the insert an unnumbered conversion takes
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%' || i + 1 >= text.size()) {
+            out += text[i];
+            continue;
+        }
+        if (text[i + 1] == '%') {
+            out += '%';
+            ++i;
+            continue;
+        }
+        size_t position = 0;
+        size_t j = positionalArgument(text, i + 1, position);
+        // Skip flags, width and length modifiers up to the conversion letter.
+        while (j < text.size() && std::strchr("-+ #0123456789.lhz", text[j])) ++j;
+        if (j >= text.size()) {
+            out.append(text, i, std::string::npos);
+            break;
+        }
+        size_t index = position ? position - 1 : next++;
+        if (index < inserts.size()) {
+            const Insert& in = inserts[index];
+            out += in.isNumber ? std::to_string(in.number) : in.text;
+        }
+        i = j;
+    }
+    return out;
+}
+
+void printError(unsigned number, const std::vector<Insert>& inserts) {
+    std::string line = formatMessage(number, inserts);
+    std::fprintf(stderr, "ovutil: 0x%08X: %s\n", number, line.c_str());
+}
+
+std::string readInput(const std::string& path) {
+    int fd = 0;
+    if (path != "-") {
+        // Non-blocking open so that a FIFO without a writer cannot hang the tool.
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) throw Failure{kMsgCannotRead, {path, std::strerror(errno)}};
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            throw Failure{kMsgCannotRead, {path, "not a regular file"}};
+        }
+        int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    std::string bytes;
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int err = errno;
+            if (fd != 0) ::close(fd);
+            throw Failure{kMsgCannotRead, {path, std::strerror(err)}};
+        }
+        if (n == 0) break;
+        bytes.append(chunk, static_cast<size_t>(n));
+    }
+    if (fd != 0) ::close(fd);
+    return bytes;
+}
+
+void writeOutput(const std::string& bytes) {
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+        throw Failure{kMsgCannotWrite, {std::strerror(errno)}};
+    if (std::fflush(stdout) != 0) throw Failure{kMsgCannotWrite, {std::strerror(errno)}};
+}
+
+int runGuarded(const std::function<int()>& body) {
+    try {
+        return body();
+    } catch (const Failure& f) {
+        printError(f.number, f.inserts);
+        return f.status;
+    } catch (const ZException_6_0& e) {
+        // The kind's format says which stored insert is a number ("%d") and which a text.
+        const char* format = zexceptionFormat_6_0(e.kind());
+        std::vector<Insert> inserts;
+        size_t k = 0;
+        for (const ZExceptionInsert_6_0& in : e.inserts()) {
+            while (format && format[k] && format[k] != '%') ++k;
+            bool number = format && format[k] == '%' && format[k + 1] == 'd';
+            if (format && format[k]) k += 2;
+            inserts.push_back(number ? Insert(long{in.number()}) : Insert(in.text()));
+        }
+        printError(kExceptionMessageBase + static_cast<unsigned>(e.kind()), inserts);
+        return kFailed;
+    } catch (const std::bad_alloc&) {
+        printError(OV_MSG_OUT_OF_MEMORY, {});
+        return kFailed;
+    }
+}
+
+}  // namespace ovtool
