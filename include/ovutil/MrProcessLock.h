@@ -38,7 +38,8 @@ enum mrproclocktype : std::int32_t {
     /// and the directory are not used.
     threadLock = 1,
     /// ZUnixProcessReadWriteFileLock_6_0 on the file directory/name: excludes other
-    /// processes as well as other threads.
+    /// processes as well as other threads. An empty directory is the current one, as the
+    /// factory's initial "." is.
     unixFileLock = 2,
 };
 
@@ -71,8 +72,9 @@ public:
     /// The reference is to the factory's own member and stays valid for the life of the
     /// process; its text changes with setLockDirectory.
     const ZUTF8String_6_0& getLockDirectory() const;
-    /// Replaces the lock directory with a copy of `directory` (null gives the empty text).
-    /// Locks already made keep their directory. Not synchronised (see the file comment).
+    /// Replaces the lock directory with a copy of `directory` (null gives the empty text,
+    /// which file locks take as the current directory). Locks already made keep their
+    /// directory. Not synchronised (see the file comment).
     void setLockDirectory(const char* directory);
 
     /// Makes a lock of kind `type` for `name`, with lock files in `directory`.
@@ -81,7 +83,8 @@ public:
     /// @throws ZOutOfMemoryException_6_0 when there is no memory for the lock.
     /// @throws what the lock class throws: ZInvalidParameterException_6_0 for a null name
     ///         (stub and file locks) or a null directory (file locks); ZException_6_0 of kind
-    ///         ZEXC_LOCK_FAILURE when the lock file cannot be opened or created.
+    ///         ZEXC_LOCK_FAILURE when the lock file cannot be opened or created, or is not a
+    ///         regular file (a FIFO, a device, a symbolic link).
     static ZAbstractReadWriteLock_6_0* newLock(const char* name, mrproclocktype type,
                                                const char* directory);
     /// The same with the factory's lock directory, as it reads at the time of the call.

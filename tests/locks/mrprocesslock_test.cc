@@ -124,6 +124,33 @@ TEST_F(Factory, LocksKeepTheSettingsTheyWereMadeWith) {
     EXPECT_EQ(describe(fileAfter.get()), "file:" + second.path() + "/a.lock");
 }
 
+// An empty lock directory (set as "" or as null) puts file locks in the current directory,
+// as the initial "." does; never in the root.
+TEST_F(Factory, EmptyLockDirectoryIsTheCurrentOne) {
+    TempDir dir;
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    factory().setFactoryType(unixFileLock);
+    std::vector<std::string> made;
+    for (const char* directory : {"", static_cast<const char*>(nullptr)}) {
+        factory().setLockDirectory(directory);
+        try {
+            LockPtr lock(MrProcessLockFactory::newLock("ovutil-factory-empty.lock"));
+            made.push_back(describe(lock.get()));
+        } catch (ZException_6_0& e) {
+            made.push_back(std::string("refused: ") + e.text());
+        }
+    }
+    ASSERT_EQ(chdir(previous), 0);
+    for (const std::string& m : made)
+        if (m == "file:/ovutil-factory-empty.lock")
+            unlink("/ovutil-factory-empty.lock");  // left in the root by a regression
+    const std::vector<std::string> expected(2, "file:./ovutil-factory-empty.lock");
+    EXPECT_EQ(made, expected);
+    EXPECT_EQ(access((dir.path() + "/ovutil-factory-empty.lock").c_str(), F_OK), 0);
+}
+
 // What the lock classes refuse reaches the caller, and the memory of the refused lock is
 // released (AddressSanitizer's leak check sees to that).
 TEST_F(Factory, RefusalsOfTheLockClassesPassToTheCaller) {

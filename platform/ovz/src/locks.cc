@@ -18,9 +18,12 @@
 
 namespace {
 
-[[noreturn]] void lockFailure(const std::string& what, int err) {
-    std::string description = what + ": " + std::strerror(err);
+[[noreturn]] void lockFailure(const std::string& description) {
     ZException_6_0(ZEXC_LOCK_FAILURE, {description}).throwException(__FILE__, __LINE__);
+}
+
+[[noreturn]] void lockFailure(const std::string& what, int err) {
+    lockFailure(what + ": " + std::strerror(err));
 }
 
 void check(int rc, const char* what) {
@@ -244,13 +247,15 @@ ZUnixProcessReadWriteFileLock_6_0::ZUnixProcessReadWriteFileLock_6_0(const char*
         ZInvalidParameterException_6_0(name == nullptr ? "lock name is null"
                                                        : "lock directory is null")
             .throwException(__FILE__, __LINE__);
-    std::string path = std::string(directory) + "/" + name;
+    // An empty directory is the current one, as "." is: never the root.
+    std::string path = std::string(*directory != '\0' ? directory : ".") + "/" + name;
     std::lock_guard<std::mutex> hold(registryMutex());
     auto& registry = fileRegistry();
     // Look the file up before opening it: opening and closing a second descriptor of a file
-    // whose record lock this process holds would drop that lock.
+    // whose record lock this process holds would drop that lock. lstat, as the open below
+    // follows no link either.
     struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         auto it = registry.find({st.st_dev, st.st_ino});
         if (it != registry.end() && it->second->pid == getpid()) {
             shared_ = it->second;
@@ -258,12 +263,23 @@ ZUnixProcessReadWriteFileLock_6_0::ZUnixProcessReadWriteFileLock_6_0(const char*
             return;
         }
     }
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Only a regular file can be a lock file, and the open must do nothing to anything else
+    // found at its path: O_NOFOLLOW, so that a link planted in a shared lock directory
+    // neither redirects the lock nor has a file created where it points; O_NONBLOCK and
+    // O_NOCTTY, so that opening a FIFO or a device there neither waits nor takes a terminal
+    // before the fstat below refuses it. (O_NONBLOCK changes nothing for the record locks
+    // of a regular file.)
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                  0600);
     if (fd < 0) lockFailure("cannot open lock file " + path, errno);
     if (fstat(fd, &st) != 0) {
         int err = errno;
         close(fd);
         lockFailure("cannot stat lock file " + path, err);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        lockFailure("lock file " + path + " is not a regular file");
     }
     auto* s = new Shared{st.st_dev, st.st_ino, path, getpid(), 1, fd, {}, {}, 0, {false}};
     int rc = pthread_mutex_init(&s->readersMutex, nullptr);

@@ -271,6 +271,75 @@ TEST(UnixFileLock, RefusesWhatCannotBeALockFile) {
     EXPECT_THROW(ZUnixProcessReadWriteFileLock_6_0("x", nullptr), ZInvalidParameterException_6_0);
 }
 
+// What is found at the lock file's path instead of a regular file is refused at once, and
+// nothing happens to it or to what a link points at.
+TEST(UnixFileLock, RefusesWhatIsNotARegularFile) {
+    TempDir dir;
+    const std::string target = dir.path() + "/target";
+    struct Case {
+        const char* what;
+        std::string directory, name;
+        std::function<void()> prepare;  // puts the thing at directory/name
+    } cases[] = {
+        {"a FIFO", dir.path(), "fifo.lock",
+         [&] { ASSERT_EQ(mkfifo((dir.path() + "/fifo.lock").c_str(), 0600), 0); }},
+        {"a device", "/dev", "null", [] {}},
+        {"a directory", dir.path(), "dir.lock",
+         [&] { ASSERT_EQ(mkdir((dir.path() + "/dir.lock").c_str(), 0700), 0); }},
+        {"a link to a regular file", dir.path(), "file-link.lock",
+         [&] {
+             std::FILE* f = std::fopen(target.c_str(), "w");
+             ASSERT_NE(f, nullptr);
+             std::fclose(f);
+             ASSERT_EQ(symlink(target.c_str(), (dir.path() + "/file-link.lock").c_str()), 0);
+         }},
+        {"a link to nothing", dir.path(), "dangling.lock",
+         [&] {
+             ASSERT_EQ(symlink((target + "-absent").c_str(),
+                               (dir.path() + "/dangling.lock").c_str()), 0);
+         }},
+        {"a link to a FIFO", dir.path(), "fifo-link.lock",
+         [&] {
+             ASSERT_EQ(mkfifo((target + "-fifo").c_str(), 0600), 0);
+             ASSERT_EQ(symlink((target + "-fifo").c_str(), (dir.path() + "/fifo-link.lock").c_str()), 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.prepare();
+        const std::string path = c.directory + "/" + c.name;
+        try {
+            ZUnixProcessReadWriteFileLock_6_0 lock(c.name.c_str(), c.directory.c_str());
+            ADD_FAILURE() << "a lock was made on " << lock.path();
+        } catch (ZException_6_0& e) {
+            EXPECT_EQ(e.kind(), ZEXC_LOCK_FAILURE);
+            EXPECT_NE(std::string(e.text()).find(path), std::string::npos) << e.text();
+        }
+    }
+    struct stat st;
+    EXPECT_NE(lstat((target + "-absent").c_str(), &st), 0) << "a file was created through a link";
+}
+
+// An empty directory is the current one, never the root.
+TEST(UnixFileLock, EmptyDirectoryIsTheCurrentOne) {
+    TempDir dir;
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    std::string made;
+    try {
+        ZUnixProcessReadWriteFileLock_6_0 lock("ovz-empty-directory.lock", "");
+        made = lock.path();
+    } catch (ZException_6_0& e) {
+        ADD_FAILURE() << e.text();
+    }
+    ASSERT_EQ(chdir(previous), 0);
+    if (made == "/ovz-empty-directory.lock") unlink(made.c_str());  // left by a regression
+    EXPECT_EQ(made, "./ovz-empty-directory.lock");
+    struct stat st;
+    EXPECT_EQ(stat((dir.path() + "/ovz-empty-directory.lock").c_str(), &st), 0);
+}
+
 TEST(UnixFileLock, UnlockWithoutAHoldIsAnError) {
     TempDir dir;
     ZUnixProcessReadWriteFileLock_6_0 lock("file.lock", dir.path().c_str());

@@ -139,13 +139,16 @@ private:
 };
 
 // A reader/writer lock between processes on the file `directory`/`name`, which is created
-// with mode 0600 when absent (and never removed). Readers take a shared fcntl record lock on
-// the whole file, writers an exclusive one. Record locks belong to the process, so every lock
-// object of the same file in a process shares one open descriptor and one in-process
-// reader/writer lock: threads of one process exclude each other through that lock, processes
-// through the record lock.
+// with mode 0600 when absent (and never removed); an empty directory is the current one
+// ("./name"). Readers take a shared fcntl record lock on the whole file, writers an
+// exclusive one. Record locks belong to the process, so every lock object of the same file
+// in a process shares one open descriptor and one in-process reader/writer lock: threads of
+// one process exclude each other through that lock, processes through the record lock.
+// The lock file must be a regular file and not itself a symbolic link (the directory may be
+// reached through links): anything else at its path is refused without waiting on it or
+// acting on it.
 // Throws ZInvalidParameterException_6_0 for a null name or directory, and ZEXC_LOCK_FAILURE
-// when the file cannot be opened or created.
+// when the file cannot be opened or created, or is not a regular file.
 class OVZ_EXPORT ZUnixProcessReadWriteFileLock_6_0 : public ZAbstractReadWriteLock_6_0 {
 public:
     ZUnixProcessReadWriteFileLock_6_0(const char* name, const char* directory);
@@ -157,8 +160,8 @@ public:
     bool tryReadLock() override;
     bool tryWriteLock() override;
 
-    // The lock file's path (directory + "/" + name) as the first lock object of this file in
-    // the process spelled it.
+    // The lock file's path (directory + "/" + name, "./" + name for an empty directory) as
+    // the first lock object of this file in the process spelled it.
     const char* path() const;
 
     struct Shared;  // per file and process; internal
