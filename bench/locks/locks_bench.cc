@@ -80,8 +80,7 @@ struct MutexCondLock {
     }
     void read() {
         pthread_mutex_lock(&mutex);
-        while (writer)
-            wait();
+        while (writer) wait();
         ++readers;
         pthread_mutex_unlock(&mutex);
     }
@@ -89,16 +88,13 @@ struct MutexCondLock {
         pthread_mutex_lock(&mutex);
         const bool wake = --readers == 0 && waiters > 0;
         pthread_mutex_unlock(&mutex);
-        if (wake)
-            pthread_cond_broadcast(&cond);
+        if (wake) pthread_cond_broadcast(&cond);
     }
     void write() {
         pthread_mutex_lock(&mutex);
-        while (writer)
-            wait();
+        while (writer) wait();
         writer = true;
-        while (readers > 0)
-            wait();
+        while (readers > 0) wait();
         pthread_mutex_unlock(&mutex);
     }
     void unlockWrite() {
@@ -106,8 +102,7 @@ struct MutexCondLock {
         writer = false;
         const bool wake = waiters > 0;
         pthread_mutex_unlock(&mutex);
-        if (wake)
-            pthread_cond_broadcast(&cond);
+        if (wake) pthread_cond_broadcast(&cond);
     }
 };
 
@@ -228,14 +223,12 @@ void BM_Mixed(benchmark::State& state) {
     for (auto _ : state) {
         if (++round % kWriteEvery == 0) {
             s.lock.write();
-            for (int i = 0; i < words; ++i)
-                s.table[i] += static_cast<std::uint64_t>(i);
+            for (int i = 0; i < words; ++i) s.table[i] += static_cast<std::uint64_t>(i);
             s.lock.unlockWrite();
         } else {
             s.lock.read();
             std::uint64_t sum = 0;
-            for (int i = 0; i < words; ++i)
-                sum += s.table[i];
+            for (int i = 0; i < words; ++i) sum += s.table[i];
             benchmark::DoNotOptimize(sum);
             s.lock.unlockRead();
         }
@@ -243,8 +236,14 @@ void BM_Mixed(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-#define MIXED(Lock) \
-    BENCHMARK_TEMPLATE(BM_Mixed, Lock)->ArgName("words")->Arg(64)->Arg(1024)->Threads(2)->Threads(4)->UseRealTime()
+#define MIXED(Lock)                    \
+    BENCHMARK_TEMPLATE(BM_Mixed, Lock) \
+        ->ArgName("words")             \
+        ->Arg(64)                      \
+        ->Arg(1024)                    \
+        ->Threads(2)                   \
+        ->Threads(4)                   \
+        ->UseRealTime()
 MIXED(WvLock);
 MIXED(PthreadRwlock);
 MIXED(PthreadRwlockPreferWriter);
@@ -259,8 +258,7 @@ MIXED(BoostUpgradeMutex);
 const std::string& scratchDirectory() {
     static const std::string* dir = [] {
         char pattern[] = "/tmp/ovutil-locks-bench-XXXXXX";
-        if (mkdtemp(pattern) == nullptr)
-            abort();
+        if (mkdtemp(pattern) == nullptr) abort();
         auto* d = new std::string(pattern);
         std::atexit([] {
             unlink((scratchDirectory() + "/bench.lock").c_str());

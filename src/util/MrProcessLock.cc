@@ -23,12 +23,10 @@ constexpr const char* kSource = "src/util/MrProcessLock";
 
 // The lock of kind `type`, or null when there is no memory for it. The nothrow form of the
 // object library's allocator hands the memory back by itself when a constructor throws.
-ZAbstractReadWriteLock_6_0* makeLock(const char* name, mrproclocktype type,
-                                     const char* directory) {
+ZAbstractReadWriteLock_6_0* makeLock(const char* name, mrproclocktype type, const char* directory) {
     if (type == unixFileLock)
         return new (std::nothrow) ZUnixProcessReadWriteFileLock_6_0(name, directory);
-    if (type != stubLock)
-        return new (std::nothrow) ZReadWriteLock_6_0();
+    if (type != stubLock) return new (std::nothrow) ZReadWriteLock_6_0();
     return new (std::nothrow) ZStubProcessReadWriteFileLock_6_0(name);
 }
 
@@ -36,15 +34,12 @@ ZAbstractReadWriteLock_6_0* makeLock(const char* name, mrproclocktype type,
 // memory, the only way it can be missing.
 MrProcessLockFactory& factoryOrThrow(int line) {
     MrProcessLockFactory* factory = MrProcessLockFactory::getLockFactory();
-    if (factory == nullptr)
-        throwOutOfMemory(line);
+    if (factory == nullptr) throwOutOfMemory(line);
     return *factory;
 }
 
 // An empty string's characters may be null; a directory is then the empty text.
-const char* textOf(const ZUTF8String_6_0& s) {
-    return s.getChars() != nullptr ? s.getChars() : "";
-}
+const char* textOf(const ZUTF8String_6_0& s) { return s.getChars() != nullptr ? s.getChars() : ""; }
 
 }  // namespace
 
@@ -82,8 +77,7 @@ void MrProcessLockFactory::setLockDirectory(const char* directory) { lockDirecto
 ZAbstractReadWriteLock_6_0* MrProcessLockFactory::newLock(const char* name, mrproclocktype type,
                                                           const char* directory) {
     ZAbstractReadWriteLock_6_0* lock = makeLock(name, type, directory);
-    if (lock == nullptr)
-        throwOutOfMemory(__LINE__);
+    if (lock == nullptr) throwOutOfMemory(__LINE__);
     return lock;
 }
 

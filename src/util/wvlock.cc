@@ -26,7 +26,8 @@ constexpr const char* kSource = "src/util/wvlock";
 constexpr unsigned int kSubcompLocks = 2;
 
 constexpr unsigned int kMsgMutexInit = OV_MSG_LOCK_MUTEX_INIT_FAILED;
-constexpr unsigned int kMsgMutexLock = OV_MSG_LOCK_MUTEX_LOCK_FAILED;  // pthread_mutex_lock and _trylock
+constexpr unsigned int kMsgMutexLock =
+    OV_MSG_LOCK_MUTEX_LOCK_FAILED;  // pthread_mutex_lock and _trylock
 constexpr unsigned int kMsgMutexUnlock = OV_MSG_LOCK_MUTEX_UNLOCK_FAILED;
 constexpr unsigned int kMsgCondInit = OV_MSG_LOCK_COND_INIT_FAILED;
 constexpr unsigned int kMsgCondWait = OV_MSG_LOCK_COND_WAIT_FAILED;
@@ -72,8 +73,7 @@ inline bool enter(lock_s_t* lock, int wait) {
     callerErrno() = rc;
     if (rc == 0) [[likely]]
         return true;
-    if (!wait && rc == EBUSY)
-        return false;
+    if (!wait && rc == EBUSY) return false;
     fatal(kMsgMutexLock, rc, __LINE__);
 }
 
@@ -134,8 +134,7 @@ void lock__delete(lock_s_t* lock) {
 }
 
 int lock__read(lock_s_t* lock, void* /*word1*/, void* /*word2*/, int wait) {
-    if (!enter(lock, wait))
-        return 0;
+    if (!enter(lock, wait)) return 0;
     while (lock->state == WVLOCK_WRITE) {
         if (!wait) {
             leave(lock);
@@ -144,15 +143,13 @@ int lock__read(lock_s_t* lock, void* /*word1*/, void* /*word2*/, int wait) {
         waitForChange(lock);
     }
     ++lock->readers;
-    if (lock->state == WVLOCK_FREE)
-        lock->state = WVLOCK_READ;
+    if (lock->state == WVLOCK_FREE) lock->state = WVLOCK_READ;
     leave(lock);
     return 1;
 }
 
 int lock__riw(lock_s_t* lock, void* word1, void* word2, int wait) {
-    if (!enter(lock, wait))
-        return 0;
+    if (!enter(lock, wait)) return 0;
     while (ownedByRiwOrWriter(lock)) {
         if (!wait) {
             leave(lock);
@@ -170,8 +167,7 @@ int lock__riw(lock_s_t* lock, void* word1, void* word2, int wait) {
 }
 
 int lock__justwrite(lock_s_t* lock, void* word1, void* word2, int wait) {
-    if (!enter(lock, wait))
-        return 0;
+    if (!enter(lock, wait)) return 0;
     while (ownedByRiwOrWriter(lock)) {
         if (!wait) {
             leave(lock);
@@ -198,8 +194,7 @@ int lock__justwrite(lock_s_t* lock, void* word1, void* word2, int wait) {
 }
 
 int lock__write(lock_s_t* lock, void* word1, void* word2, int wait) {
-    if (!enter(lock, wait))
-        return 0;
+    if (!enter(lock, wait)) return 0;
     // The riw owner claims the write at once: new readers wait from here on.
     lock->state = WVLOCK_WRITE;
     while (lock->readers > 0) {
@@ -221,21 +216,20 @@ int lock__write(lock_s_t* lock, void* word1, void* word2, int wait) {
 void lock__unlock(lock_s_t* lock) {
     enter(lock, 1);
     switch (lock->state) {
-    case WVLOCK_READ:
-        if (--lock->readers == 0)
-            lock->state = WVLOCK_FREE;
-        break;
-    case WVLOCK_INTENT:
-    case WVLOCK_WRITE:
-        // Only here does it matter who calls: the owner, or a reader beside it.
-        if (pthread_equal(lock->owner, pthread_self())) {
-            lock->state = lock->readers == 0 ? WVLOCK_FREE : WVLOCK_READ;
-        } else {
-            --lock->readers;  // a plain reader beside the riw owner or a claimed write
-        }
-        break;
-    default:
-        break;  // a free lock: nothing to release
+        case WVLOCK_READ:
+            if (--lock->readers == 0) lock->state = WVLOCK_FREE;
+            break;
+        case WVLOCK_INTENT:
+        case WVLOCK_WRITE:
+            // Only here does it matter who calls: the owner, or a reader beside it.
+            if (pthread_equal(lock->owner, pthread_self())) {
+                lock->state = lock->readers == 0 ? WVLOCK_FREE : WVLOCK_READ;
+            } else {
+                --lock->readers;  // a plain reader beside the riw owner or a claimed write
+            }
+            break;
+        default:
+            break;  // a free lock: nothing to release
     }
     // A reader leaving a riw-held lock admits nobody; neither does one leaving a claimed
     // write while other readers remain. The last reader out of a claimed write wakes the
@@ -243,8 +237,7 @@ void lock__unlock(lock_s_t* lock) {
     const bool wake = lock->waiters > 0 && lock->state != WVLOCK_INTENT &&
                       !(lock->state == WVLOCK_WRITE && lock->readers > 0);
     leave(lock);
-    if (wake)
-        check(pthread_cond_broadcast(&lock->cond), kMsgCondBroadcast, __LINE__);
+    if (wake) check(pthread_cond_broadcast(&lock->cond), kMsgCondBroadcast, __LINE__);
 }
 
 void lock__spy(lock_s_t* /*lock*/, ...) {}

@@ -70,10 +70,8 @@ void ZLock_6_0::fail(int err, const char* what) { lockFailure(what, err); }
 
 bool ZLock_6_0::tryLock() {
     const unsigned long self = static_cast<unsigned long>(pthread_self());
-    if (__atomic_load_n(&owner_, __ATOMIC_RELAXED) == self)
-        return false;
-    if (!tryOrThrow(pthread_mutex_trylock(&mutex_), "pthread_mutex_trylock"))
-        return false;
+    if (__atomic_load_n(&owner_, __ATOMIC_RELAXED) == self) return false;
+    if (!tryOrThrow(pthread_mutex_trylock(&mutex_), "pthread_mutex_trylock")) return false;
     __atomic_store_n(&owner_, self, __ATOMIC_RELAXED);
     return true;
 }
@@ -84,8 +82,12 @@ ZAbstractReadWriteLock_6_0::~ZAbstractReadWriteLock_6_0() = default;
 
 ZReadWriteLock_6_0::ZReadWriteLock_6_0() { initReadWrite(&lock_); }
 ZReadWriteLock_6_0::~ZReadWriteLock_6_0() { pthread_rwlock_destroy(&lock_); }
-void ZReadWriteLock_6_0::readLock() { check(pthread_rwlock_rdlock(&lock_), "pthread_rwlock_rdlock"); }
-void ZReadWriteLock_6_0::writeLock() { check(pthread_rwlock_wrlock(&lock_), "pthread_rwlock_wrlock"); }
+void ZReadWriteLock_6_0::readLock() {
+    check(pthread_rwlock_rdlock(&lock_), "pthread_rwlock_rdlock");
+}
+void ZReadWriteLock_6_0::writeLock() {
+    check(pthread_rwlock_wrlock(&lock_), "pthread_rwlock_wrlock");
+}
 void ZReadWriteLock_6_0::unlock() { check(pthread_rwlock_unlock(&lock_), "pthread_rwlock_unlock"); }
 bool ZReadWriteLock_6_0::tryReadLock() {
     return tryOrThrow(pthread_rwlock_tryrdlock(&lock_), "pthread_rwlock_tryrdlock");
@@ -269,8 +271,8 @@ ZUnixProcessReadWriteFileLock_6_0::ZUnixProcessReadWriteFileLock_6_0(const char*
     // O_NOCTTY, so that opening a FIFO or a device there neither waits nor takes a terminal
     // before the fstat below refuses it. (O_NONBLOCK changes nothing for the record locks
     // of a regular file.)
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
-                  0600);
+    int fd =
+        open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
     if (fd < 0) lockFailure("cannot open lock file " + path, errno);
     if (fstat(fd, &st) != 0) {
         int err = errno;

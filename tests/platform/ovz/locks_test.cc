@@ -295,13 +295,14 @@ TEST(UnixFileLock, RefusesWhatIsNotARegularFile) {
          }},
         {"a link to nothing", dir.path(), "dangling.lock",
          [&] {
-             ASSERT_EQ(symlink((target + "-absent").c_str(),
-                               (dir.path() + "/dangling.lock").c_str()), 0);
+             ASSERT_EQ(
+                 symlink((target + "-absent").c_str(), (dir.path() + "/dangling.lock").c_str()), 0);
          }},
         {"a link to a FIFO", dir.path(), "fifo-link.lock",
          [&] {
              ASSERT_EQ(mkfifo((target + "-fifo").c_str(), 0600), 0);
-             ASSERT_EQ(symlink((target + "-fifo").c_str(), (dir.path() + "/fifo-link.lock").c_str()), 0);
+             ASSERT_EQ(
+                 symlink((target + "-fifo").c_str(), (dir.path() + "/fifo-link.lock").c_str()), 0);
          }},
     };
     for (const Case& c : cases) {

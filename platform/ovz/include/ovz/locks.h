@@ -20,7 +20,6 @@
 #include <errno.h>
 #include <pthread.h>
 
-
 #include <ovz/export.h>
 #include <ovz/object.h>
 
@@ -42,7 +41,8 @@ public:
     }
     // Releases the mutex. Throws ZEXC_LOCK_FAILURE when the calling thread does not hold it.
     void unlock() {
-        if (__atomic_load_n(&owner_, __ATOMIC_RELAXED) != static_cast<unsigned long>(pthread_self()))
+        if (__atomic_load_n(&owner_, __ATOMIC_RELAXED) !=
+            static_cast<unsigned long>(pthread_self()))
             fail(EPERM, "pthread_mutex_unlock");
         __atomic_store_n(&owner_, 0UL, __ATOMIC_RELAXED);
         if (int rc = pthread_mutex_unlock(&mutex_)) fail(rc, "pthread_mutex_unlock");

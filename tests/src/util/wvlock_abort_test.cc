@@ -24,7 +24,7 @@
 #include <ovsvc/svc.h>
 #include <ovutil/wvlock.h>
 
-#include "locks/lock_test_support.h"
+#include "src/util/wvlock_test_support.h"
 
 // ---- Faults: the wrapped calls behave normally until a test arms one of them.
 
@@ -61,10 +61,8 @@ void arm(Call call, int rc, int skip = 0) {
 // True when the call must fail now (and *rc says how).
 bool fault(Call call, int* rc) {
     Fault& f = faults[call];
-    if (!f.armed.load())
-        return false;
-    if (f.skip.fetch_sub(1) > 0)
-        return false;
+    if (!f.armed.load()) return false;
+    if (f.skip.fetch_sub(1) > 0) return false;
     *rc = f.rc.load();
     return true;
 }
@@ -86,7 +84,6 @@ int __real_pthread_cond_broadcast(pthread_cond_t*);
 int __real_pthread_setcancelstate(int, int*);
 void* __real_malloc(size_t);
 }  // extern "C"
-
 
 WRAPPER int __wrap_pthread_mutex_init(pthread_mutex_t* m, const pthread_mutexattr_t* a) {
     int rc;
@@ -133,9 +130,8 @@ void printRecord(void*, const ov_svc_record_t* r) {
     std::string inserts;
     for (unsigned i = 0; i < r->insert_count; ++i)
         inserts += (i ? "," : "") + std::string(r->inserts[i]);
-    fprintf(stderr, "record %s 0x%08x sub=%u attr=%u fmt=[%s] file=%s inserts=[%s]\n",
-            r->component, r->msgid, r->subcomp, r->attributes, r->format, r->file,
-            inserts.c_str());
+    fprintf(stderr, "record %s 0x%08x sub=%u attr=%u fmt=[%s] file=%s inserts=[%s]\n", r->component,
+            r->msgid, r->subcomp, r->attributes, r->format, r->file, inserts.c_str());
 }
 
 // Runs in the death test's child: records go to standard error as fields only.
@@ -202,9 +198,17 @@ TEST_P(WvLockAbort, LogsTheFailingCallAndAborts) {
 INSTANTIATE_TEST_SUITE_P(
     EachFailingCall, WvLockAbort,
     ::testing::Values(
-        Case{"MutexInit", [] { arm(kMutexInit, EAGAIN); newLock(); },
+        Case{"MutexInit",
+             [] {
+                 arm(kMutexInit, EAGAIN);
+                 newLock();
+             },
              LOCK_RECORD("0x1354a1c6", 11)},
-        Case{"CondInit", [] { arm(kCondInit, ENOMEM); newLock(); },
+        Case{"CondInit",
+             [] {
+                 arm(kCondInit, ENOMEM);
+                 newLock();
+             },
              LOCK_RECORD("0x1354a1ca", 12)},
         Case{"MutexLock",
              [] {
@@ -257,7 +261,11 @@ INSTANTIATE_TEST_SUITE_P(
              LOCK_RECORD("0x1354a1cf", 22)},
         // Out of memory: the basic services' handle, sub-component 0, attributes 16 (fatal),
         // an empty format and no inserts.
-        Case{"Malloc", [] { arm(kMalloc, 0); newLock(); },
+        Case{"Malloc",
+             [] {
+                 arm(kMalloc, 0);
+                 newLock();
+             },
              "bas 0x10652065 sub=0 attr=16 fmt=\\[\\] file=src/util/wvlock inserts=\\[\\]"}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 

@@ -28,8 +28,7 @@ public:
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/ovutil-locks-XXXXXX";
         std::vector<char> buf(pattern.begin(), pattern.end());
         buf.push_back('\0');
-        if (mkdtemp(buf.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
+        if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         path_ = buf.data();
     }
     ~TempDir() {
@@ -52,8 +51,7 @@ std::string describe(ZAbstractReadWriteLock_6_0* lock) {
         return std::string("stub:") + stub->name();
     if (auto* file = dynamic_cast<ZUnixProcessReadWriteFileLock_6_0*>(lock))
         return std::string("file:") + file->path();
-    if (dynamic_cast<ZReadWriteLock_6_0*>(lock))
-        return "thread";
+    if (dynamic_cast<ZReadWriteLock_6_0*>(lock)) return "thread";
     return "unknown";
 }
 
@@ -162,7 +160,8 @@ TEST_F(Factory, RefusalsOfTheLockClassesPassToTheCaller) {
     } catch (ZException_6_0& e) {
         EXPECT_EQ(e.kind(), ZEXC_LOCK_FAILURE);
     }
-    EXPECT_THROW(MrProcessLockFactory::newLock(nullptr, stubLock, "."), ZInvalidParameterException_6_0);
+    EXPECT_THROW(MrProcessLockFactory::newLock(nullptr, stubLock, "."),
+                 ZInvalidParameterException_6_0);
     EXPECT_THROW(MrProcessLockFactory::newLock("x.lock", unixFileLock, nullptr),
                  ZInvalidParameterException_6_0);
     // An in-process lock uses neither the name nor the directory.
@@ -191,14 +190,11 @@ TEST_F(Factory, FileLocksOfTheFactoryExcludeAnotherProcess) {
         try {
             LockPtr mine(MrProcessLockFactory::newLock("shared.lock"));
             mine->writeLock();
-            if (write(toParent[1], "H", 1) != 1 || read(toChild[0], &step, 1) != 1)
-                _exit(10);
+            if (write(toParent[1], "H", 1) != 1 || read(toChild[0], &step, 1) != 1) _exit(10);
             mine->unlock();
-            if (write(toParent[1], "U", 1) != 1 || read(toChild[0], &step, 1) != 1)
-                _exit(11);
+            if (write(toParent[1], "U", 1) != 1 || read(toChild[0], &step, 1) != 1) _exit(11);
             // The parent holds a write lock now.
-            if (mine->tryWriteLock() || mine->tryReadLock())
-                code = 1;
+            if (mine->tryWriteLock() || mine->tryReadLock()) code = 1;
         } catch (...) {
             code = 12;
         }
@@ -219,8 +215,7 @@ TEST_F(Factory, FileLocksOfTheFactoryExcludeAnotherProcess) {
     lock->unlock();
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the child got a hold beside the parent's write";
-    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
-        close(fd);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 }
 
 }  // namespace

@@ -21,18 +21,14 @@ TEST(FactoryFirstUse, ConcurrentFirstCallsMakeOneFactory) {
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             ready.fetch_add(1);
-            while (!go.load())
-                std::this_thread::yield();
+            while (!go.load()) std::this_thread::yield();
             seen[t] = MrProcessLockFactory::getLockFactory();
         });
-    while (ready.load() != kThreads)
-        std::this_thread::yield();
+    while (ready.load() != kThreads) std::this_thread::yield();
     go = true;
-    for (auto& t : threads)
-        t.join();
+    for (auto& t : threads) t.join();
     ASSERT_NE(seen[0], nullptr);
-    for (MrProcessLockFactory* f : seen)
-        EXPECT_EQ(f, seen[0]);
+    for (MrProcessLockFactory* f : seen) EXPECT_EQ(f, seen[0]);
     EXPECT_EQ(MrProcessLockFactory::theLockFactory_, seen[0]);
     EXPECT_EQ(seen[0]->getFactoryType(), stubLock);
 }

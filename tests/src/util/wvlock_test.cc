@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "locks/lock_test_support.h"
+#include "src/util/wvlock_test_support.h"
 
 namespace {
 
@@ -24,12 +24,12 @@ using locktest::snapshot;
 
 int acquire(lock_s_t* lock, char mode, int wait) {
     switch (mode) {
-    case 'r':
-        return lock__read(lock, nullptr, nullptr, wait);
-    case 'i':
-        return lock__riw(lock, nullptr, nullptr, wait);
-    case 'w':
-        return lock__justwrite(lock, nullptr, nullptr, wait);
+        case 'r':
+            return lock__read(lock, nullptr, nullptr, wait);
+        case 'i':
+            return lock__riw(lock, nullptr, nullptr, wait);
+        case 'w':
+            return lock__justwrite(lock, nullptr, nullptr, wait);
     }
     ADD_FAILURE() << "unknown mode " << mode;
     return -1;
@@ -69,8 +69,8 @@ TEST(WvLock, TriesGiveUpAtOnceAndLeaveTheHoldsAsTheyWere) {
         int granted;
         int state, readers;  // after the try, before anything is released
     } cases[] = {
-        {"", 'r', 1, WVLOCK_READ, 1},    {"", 'i', 1, WVLOCK_INTENT, 0},
-        {"", 'w', 1, WVLOCK_WRITE, 0},   {"rr", 'r', 1, WVLOCK_READ, 3},
+        {"", 'r', 1, WVLOCK_READ, 1},     {"", 'i', 1, WVLOCK_INTENT, 0},
+        {"", 'w', 1, WVLOCK_WRITE, 0},    {"rr", 'r', 1, WVLOCK_READ, 3},
         {"rr", 'i', 1, WVLOCK_INTENT, 2}, {"rr", 'w', 0, WVLOCK_READ, 2},
         {"ir", 'r', 1, WVLOCK_INTENT, 2}, {"ir", 'i', 0, WVLOCK_INTENT, 1},
         {"ir", 'w', 0, WVLOCK_INTENT, 1}, {"w", 'r', 0, WVLOCK_WRITE, 0},
@@ -91,10 +91,8 @@ TEST(WvLock, TriesGiveUpAtOnceAndLeaveTheHoldsAsTheyWere) {
         EXPECT_EQ(after.state, c.state);
         EXPECT_EQ(after.readers, c.readers);
 
-        if (c.granted)
-            tryer.unlock(lock);
-        for (auto& h : holders)
-            h->unlock(lock);
+        if (c.granted) tryer.unlock(lock);
+        for (auto& h : holders) h->unlock(lock);
         EXPECT_EQ(snapshot(lock).state, WVLOCK_FREE);
         EXPECT_EQ(snapshot(lock).readers, 0);
     }
@@ -244,18 +242,16 @@ TEST(WvLock, StressOfAllModesKeepsTheInvariants) {
     constexpr int kRounds = 3000;
     std::atomic<int> readersIn{0}, riwIn{0}, writersIn{0}, violations{0};
     std::atomic<long> granted{0};
-    long value = 0;  // changed only under a write hold
+    long value = 0;   // changed only under a write hold
     long mirror = 0;  // likewise; a reader must see both agree
 
     auto check = [&](bool ok) {
-        if (!ok)
-            violations.fetch_add(1);
+        if (!ok) violations.fetch_add(1);
     };
     // Now and then a holder lets the others run while it holds, so that holds overlap
     // often even on a machine with few cores.
     auto linger = [](std::uint32_t seed) {
-        if ((seed >> 12) % 4 == 0)
-            std::this_thread::yield();
+        if ((seed >> 12) % 4 == 0) std::this_thread::yield();
     };
     auto asWriter = [&](std::uint32_t seed) {
         check(writersIn.fetch_add(1) == 0);
@@ -275,8 +271,7 @@ TEST(WvLock, StressOfAllModesKeepsTheInvariants) {
                 const unsigned pick = (seed >> 16) % 100;
                 const int wait = ((seed >> 8) & 3) != 0;  // a quarter of the calls only try
                 if (pick < 70) {
-                    if (!lock__read(lock, nullptr, nullptr, wait))
-                        continue;
+                    if (!lock__read(lock, nullptr, nullptr, wait)) continue;
                     readersIn.fetch_add(1);
                     check(writersIn.load() == 0);
                     const long seen = value;
@@ -284,8 +279,7 @@ TEST(WvLock, StressOfAllModesKeepsTheInvariants) {
                     check(seen == mirror);
                     readersIn.fetch_sub(1);
                 } else if (pick < 88) {
-                    if (!lock__riw(lock, nullptr, nullptr, wait))
-                        continue;
+                    if (!lock__riw(lock, nullptr, nullptr, wait)) continue;
                     check(riwIn.fetch_add(1) == 0);
                     check(writersIn.load() == 0);
                     check(value == mirror);
@@ -298,8 +292,7 @@ TEST(WvLock, StressOfAllModesKeepsTheInvariants) {
                     }
                     riwIn.fetch_sub(1);
                 } else {
-                    if (!lock__justwrite(lock, nullptr, nullptr, wait))
-                        continue;
+                    if (!lock__justwrite(lock, nullptr, nullptr, wait)) continue;
                     check(riwIn.load() == 0);
                     asWriter(seed);
                 }
@@ -308,8 +301,7 @@ TEST(WvLock, StressOfAllModesKeepsTheInvariants) {
             }
         });
     }
-    for (auto& t : threads)
-        t.join();
+    for (auto& t : threads) t.join();
     EXPECT_EQ(violations.load(), 0);
     EXPECT_GT(granted.load(), kThreads * kRounds / 2);
     EXPECT_EQ(value, mirror);

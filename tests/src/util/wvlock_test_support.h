@@ -120,12 +120,18 @@ public:
     }
 
     // Steps for the lock calls, with `wait` as given.
-    int read(lock_s_t* l, int wait) { return run([=] { return lock__read(l, nullptr, nullptr, wait); }); }
-    int riw(lock_s_t* l, int wait) { return run([=] { return lock__riw(l, nullptr, nullptr, wait); }); }
+    int read(lock_s_t* l, int wait) {
+        return run([=] { return lock__read(l, nullptr, nullptr, wait); });
+    }
+    int riw(lock_s_t* l, int wait) {
+        return run([=] { return lock__riw(l, nullptr, nullptr, wait); });
+    }
     int justwrite(lock_s_t* l, int wait) {
         return run([=] { return lock__justwrite(l, nullptr, nullptr, wait); });
     }
-    int write(lock_s_t* l, int wait) { return run([=] { return lock__write(l, nullptr, nullptr, wait); }); }
+    int write(lock_s_t* l, int wait) {
+        return run([=] { return lock__write(l, nullptr, nullptr, wait); });
+    }
     void unlock(lock_s_t* l) {
         run([=] {
             lock__unlock(l);
@@ -138,8 +144,7 @@ private:
         std::unique_lock<std::mutex> hold(mutex_);
         for (;;) {
             changed_.wait(hold, [this] { return quit_ || step_; });
-            if (!step_)
-                return;
+            if (!step_) return;
             std::function<int()> step = std::move(step_);
             step_ = nullptr;
             hold.unlock();
