@@ -36,10 +36,11 @@ constexpr unsigned int kMsgCancelState = OV_MSG_LOCK_CANCEL_STATE_FAILED;
 constexpr unsigned int kMsgOutOfMemory = OV_MSG_OUT_OF_MEMORY;
 
 // The calling thread's errno, which every call sets. Asking the C library for its address
-// is a call out of this library each time, about a seventh of an uncontended read+unlock;
-// each thread asks once and keeps the address in a thread-local pointer. Initial-exec: the
-// pointer sits at a fixed offset from the thread pointer, with no look-up (it takes eight
-// bytes of the static TLS room that the C library keeps for shared libraries).
+// is a call out of this library each time, a measurable share of an uncontended
+// read+unlock; each thread asks once and keeps the address in a thread-local pointer.
+// Initial-exec: the pointer sits at a fixed offset from the thread pointer, with no look-up
+// (it takes eight bytes of the static TLS room that the C library keeps for shared
+// libraries). A thread's TLS starts zeroed, so every new thread asks again.
 __thread int* threadErrno __attribute__((tls_model("initial-exec")));
 
 inline int& callerErrno() {
