@@ -44,4 +44,5 @@ target_compile_definitions(ovutil PRIVATE OV_INSTALLED_NLS_FROM_LIBDIR="${OV_NLS
 set(OV_GENERATED_INCLUDE ${PROJECT_BINARY_DIR}/generated/include CACHE INTERNAL "Generated public headers")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/version.h.in ${OV_GENERATED_INCLUDE}/ovutil/version.h @ONLY)
 target_include_directories(ovutil PUBLIC $<BUILD_INTERFACE:${OV_GENERATED_INCLUDE}>)
-install(FILES ${OV_GENERATED_INCLUDE}/ovutil/version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ovutil)
+install(FILES ${OV_GENERATED_INCLUDE}/ovutil/version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ovutil
+  COMPONENT dev)
