@@ -11,7 +11,7 @@
 using ovsvc_internal::ParseRoute;
 using ovsvc_internal::RenderRoute;
 using ovsvc_internal::RouteKind;
-using ovsvc_internal::RouteSpec;
+using ovsvc_internal::RouteSetting;
 
 namespace {
 
@@ -23,7 +23,7 @@ std::string Upper(std::string_view s) {
     return out;
 }
 
-bool Reference(std::string_view text, RouteSpec& out) {
+bool Reference(std::string_view text, RouteSetting& out) {
     const std::string upper = Upper(text);
     const struct {
         const char* keyword;
@@ -49,9 +49,9 @@ bool Reference(std::string_view text, RouteSpec& out) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
-    RouteSpec parsed{RouteKind::Stdout, "untouched"};
-    const RouteSpec before = parsed;
-    RouteSpec expected;
+    RouteSetting parsed{RouteKind::Stdout, "untouched"};
+    const RouteSetting before = parsed;
+    RouteSetting expected;
     const bool ok = ParseRoute(input, parsed);
     if (ok != Reference(input, expected)) __builtin_trap();
     if (!ok) {
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!(parsed == expected)) __builtin_trap();
     const std::string canonical = RenderRoute(parsed);
-    RouteSpec again;
+    RouteSetting again;
     if (!ParseRoute(canonical, again) || !(again == parsed)) __builtin_trap();
     if (RenderRoute(again) != canonical) __builtin_trap();
     // The canonical text differs from the input only in the case of the keyword.

@@ -171,13 +171,13 @@ bool OpenFile(const std::string& path, int& fd, std::string& why) {
     return true;
 }
 
-bool OpenRoute(const RouteSpec& spec, Route& out, std::string& why) {
-    if (spec.kind != RouteKind::File) {
-        out = {spec.kind, -1};
+bool OpenRoute(const RouteSetting& setting, Route& out, std::string& why) {
+    if (setting.kind != RouteKind::File) {
+        out = {setting.kind, -1};
         return true;
     }
     int fd = -1;
-    if (!OpenFile(spec.path, fd, why)) return false;
+    if (!OpenFile(setting.path, fd, why)) return false;
     out = {RouteKind::File, fd};
     return true;
 }
@@ -231,15 +231,15 @@ void ReadEnvironment() {
         for (const auto& v : kVariables) {
             const char* value = std::getenv(v.variable);
             if (!value || !*value) continue;
-            RouteSpec spec;
-            if (!ParseRoute(value, spec)) {
+            RouteSetting setting;
+            if (!ParseRoute(value, setting)) {
                 // Not understood: the severity keeps its default route.
                 warnings.push_back({kMsgUnknownRoute, v.variable, value, {}});
                 continue;
             }
             Route route;
             std::string why;
-            if (!OpenRoute(spec, route, why)) {
+            if (!OpenRoute(setting, route, why)) {
                 // Meant to be kept, so not thrown away: standard error has them instead.
                 warnings.push_back({kMsgRouteUnusable, v.variable, value, why});
                 route = {RouteKind::Stderr, -1};
@@ -302,10 +302,11 @@ extern "C" int ov_svc_route(unsigned int severity, const char* destination) {
     // The environment is read first, so that it never overrides a program's own choice.
     InitRoutesFromEnvironment();
     int index = RouteIndex(severity);
-    RouteSpec spec;
+    RouteSetting setting;
     Route route;
     std::string why;
-    if (index < 0 || !destination || !ParseRoute(destination, spec) || !OpenRoute(spec, route, why))
+    if (index < 0 || !destination || !ParseRoute(destination, setting) ||
+        !OpenRoute(setting, route, why))
         return -1;
     Routes& state = State();
     std::lock_guard<std::mutex> guard(state.mutex);

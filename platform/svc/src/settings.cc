@@ -49,7 +49,7 @@ bool ParseDecimal(std::string_view text, unsigned& value) {
     return true;
 }
 
-bool ParseRoute(std::string_view text, RouteSpec& out) {
+bool ParseRoute(std::string_view text, RouteSetting& out) {
     for (const Keyword& k : kKeywords) {
         if (EqualsIgnoringCase(text, k.text)) {
             out = {k.kind, {}};
@@ -67,7 +67,7 @@ bool ParseRoute(std::string_view text, RouteSpec& out) {
     return false;
 }
 
-std::string RenderRoute(const RouteSpec& route) {
+std::string RenderRoute(const RouteSetting& route) {
     if (route.kind == RouteKind::File) return std::string(kFilePrefix) + route.path;
     for (const Keyword& k : kKeywords)
         if (k.kind == route.kind) return k.text;

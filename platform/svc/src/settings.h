@@ -12,19 +12,19 @@ namespace ovsvc_internal {
 
 enum class RouteKind { Discard, Stderr, Stdout, Syslog, File };
 
-struct RouteSpec {
+struct RouteSetting {
     RouteKind kind = RouteKind::Discard;
     std::string path;  // RouteKind::File only: the bytes after "FILE:"
-    bool operator==(const RouteSpec&) const = default;
+    bool operator==(const RouteSetting&) const = default;
 };
 
 // "STDERR", "STDOUT", "DISCARD", "SYSLOG" (in any case), or "FILE:" (prefix in any case)
 // followed by a non-empty path without NUL bytes, kept byte for byte. False for anything else;
 // `out` is then unchanged.
-bool ParseRoute(std::string_view text, RouteSpec& out);
+bool ParseRoute(std::string_view text, RouteSetting& out);
 
 // The canonical text of a route: the keyword in upper case, or "FILE:" and the path.
-std::string RenderRoute(const RouteSpec& route);
+std::string RenderRoute(const RouteSetting& route);
 
 // One entry of OV_SVC_DEBUG: <component>:<sub-component>=<level>.
 struct DebugEntry {
