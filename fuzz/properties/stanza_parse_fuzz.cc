@@ -1,6 +1,9 @@
 // Any bytes: a parse either fails with a line number inside the input, or the document
-// serialises back to the very same bytes and parses again. Edits on whatever the input holds
-// must give text that parses back to the same stanzas, keys and values.
+// serialises back to the very same bytes and parses again. A parse that goes on past invalid
+// lines reports, in increasing order, lines starting with the one the plain parse stops at,
+// for the same reason, and none when the plain parse succeeds. Edits on whatever the input
+// holds (renaming a stanza among them) must give text that parses back to the same stanzas,
+// keys and values.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,10 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string input(reinterpret_cast<const char*>(data), size);
     ovz_stanza::Document doc;
     ovz_stanza::Document::ParseError error;
-    if (!doc.parse(input, &error)) {
+    const bool valid = doc.parse(input, &error);
+    std::vector<ovz_stanza::Document::ParseError> every;
+    ovz_stanza::Document checked;
+    check(checked.parse(input, nullptr, &every) == valid);
+    check(every.empty() == valid);
+    if (!valid) {
         size_t lines = 1;
         for (char c : input) lines += c == '\n';
         check(error.line >= 1 && error.line <= lines && error.reason != nullptr);
+        check(every[0].line == error.line && every[0].reason == error.reason);
+        for (size_t i = 1; i < every.size(); ++i)
+            check(every[i].line > every[i - 1].line && every[i].line <= lines &&
+                  every[i].reason != nullptr);
         return 0;
     }
     std::string out = doc.serialize();
@@ -58,6 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
         doc.setValue(s, "fuzz-new-key", "v=1");
+    }
+    std::vector<std::string_view> stanzas = doc.stanzaNames();
+    if (!stanzas.empty() && !ovz_stanza::Document::checkStanzaName(stanzas[0]) &&
+        !doc.hasStanza("fuzz-renamed")) {
+        std::string first(stanzas[0]);
+        std::vector<std::string_view> keyViews = doc.keyNames(first);
+        std::vector<std::string> keys(keyViews.begin(), keyViews.end());
+        check(doc.renameStanza(first, "fuzz-renamed"));
+        check(!doc.hasStanza(first) && doc.keyNames("fuzz-renamed").size() == keys.size());
     }
     doc.addFileComment("top");
     doc.setValue("fuzz-new-stanza", "k", "");

@@ -42,7 +42,7 @@ void assignFromFile(ZAbstractMutableString_6_0& out, std::string_view utf8);
 void appendString(ZArrayList_6_0& out, std::string_view utf8, ZPropertyStringType type);
 
 // The largest file that load() reads: the stanza document addresses its text with 31 bits.
-constexpr size_t kMaxPropertiesFile = 0x7FFFFFEF;
+constexpr size_t kMaxPropertiesFile = ZPROPERTIES_MAX_FILE_SIZE;
 
 }  // namespace ovz_properties
 

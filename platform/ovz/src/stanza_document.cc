@@ -234,11 +234,13 @@ const char* Document::parseEntry(const char* p, const char* s, const char* textE
     return nullptr;
 }
 
-bool Document::parse(std::string bytes, ParseError* error) {
+bool Document::parse(std::string bytes, ParseError* error, std::vector<ParseError>* every) {
     clear();
     // Offsets are 31-bit (the top bit tells the two text buffers apart).
     if (bytes.size() >= 0x7FFFFFF0u) {
-        if (error) *error = ParseError{1, "the file is 2 GiB or larger"};
+        const ParseError tooLarge{1, "the file is 2 GiB or larger"};
+        if (error) *error = tooLarge;
+        if (every) every->push_back(tooLarge);
         return false;
     }
     buffer_ = std::move(bytes);
@@ -300,9 +302,22 @@ bool Document::parse(std::string bytes, ParseError* error) {
             refused = parseEntry(p, s, textEnd, id, mayHoldNul, stanza, line);
         }
         if (refused) {
-            clear();
-            if (error) *error = ParseError{lineNo, refused};
-            return false;
+            if (!every) {
+                clear();
+                if (error) *error = ParseError{lineNo, refused};
+                return false;
+            }
+            // Checking the whole file: note the line and go on as if it were a comment. The
+            // entries below a refused header belong to a stand-in stanza without a name (no
+            // real stanza has one), so that they are not reported as keys before the first
+            // header.
+            if (every->empty() && error) *error = ParseError{lineNo, refused};
+            every->push_back(ParseError{lineNo, refused});
+            line.kind = kComment;
+            if (*s == '[') {
+                stanza = findStanza({});
+                if (stanza == kNone) stanza = newStanza(0, 0, hashText({}));
+            }
         }
         lines_.push_back(line);
         if (prev != kNone) {
@@ -314,6 +329,10 @@ bool Document::parse(std::string bytes, ParseError* error) {
         p = nl ? nl + 1 : end;
     }
     tail_ = prev;
+    if (every && !every->empty()) {
+        clear();
+        return false;
+    }
     return true;
 }
 
@@ -731,6 +750,34 @@ bool Document::deleteStanza(std::string_view stanza) {
     stanzas_[s].keyIndex.clear();
     stanzas_[s].live = false;
     --liveStanzas_;
+    return true;
+}
+
+bool Document::renameStanza(std::string_view from, std::string_view to) {
+    uint32_t s = findStanza(from);
+    if (s == kNone || findStanza(to) != kNone) return false;
+    const std::string name(to);
+    for (uint32_t h = stanzas_[s].firstHeader; h != kNone; h = lines_[h].nextSame) {
+        // Only the name changes: blanks around it and a comment after the header stay. The
+        // old text is copied first, since own() may move the buffer it lies in.
+        const std::string old(text(lines_[h]));
+        const char* b = old.data();
+        const char* e = b + old.size();
+        const char* open = b;
+        while (open < e && isBlank(*open)) ++open;
+        std::string_view oldName = trim(open + 1, headerClose(open, e));
+        const size_t at = static_cast<size_t>(oldName.data() - b);
+        std::string renamed = old.substr(0, at);
+        renamed.append(name);
+        renamed.append(old, at + oldName.size(), std::string::npos);
+        lines_[h].off = own(renamed);
+        lines_[h].len = static_cast<uint32_t>(renamed.size());
+    }
+    stanzaIndex_.erase(stanzas_[s].hash, s);
+    stanzas_[s].nameOff = own(name);
+    stanzas_[s].nameLen = static_cast<uint32_t>(name.size());
+    stanzas_[s].hash = hashText(name);
+    stanzaIndex_.insert(stanzas_[s].hash, s);
     return true;
 }
 

@@ -124,8 +124,10 @@ public:
     };
 
     // Replaces the contents with the parse of `bytes`. On invalid data returns false, fills
-    // `*error` and leaves the document empty. Files of 2 GiB or more are refused.
-    bool parse(std::string bytes, ParseError* error);
+    // `*error` (the first invalid line) and leaves the document empty. Files of 2 GiB or more
+    // are refused. With `every`, parsing goes on past invalid lines and appends each of them
+    // to `*every`, in file order, by the same rules.
+    bool parse(std::string bytes, ParseError* error, std::vector<ParseError>* every = nullptr);
     void clear();
     std::string serialize() const;
 
@@ -162,6 +164,10 @@ public:
     // Appends "[stanza]" (after a blank line) when the stanza does not exist yet.
     bool addStanza(std::string_view stanza);
     bool deleteStanza(std::string_view stanza);
+    // Gives every header of the stanza `from` the name `to`, in place (blanks and a comment
+    // after the header stay); its keys and comments stay where they are. False when `from`
+    // does not exist or `to` does.
+    bool renameStanza(std::string_view from, std::string_view to);
     // Comment lines directly above the (first) header of the stanza / the first line of the
     // key, below the comments already there. False when the stanza or key does not exist.
     bool addStanzaComment(std::string_view stanza, std::string_view text);

@@ -3,6 +3,7 @@
 #include <ovz/properties.h>
 
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -130,6 +131,12 @@ int ZStanzaFileProperties_6_0::deleteStanza(const char* stanza) {
     std::string_view s = stanzaArg(stanza);
     WriteLock hold(impl().lock);
     return impl().doc->deleteStanza(s) ? 1 : 0;
+}
+
+int ZStanzaFileProperties_6_0::renameStanza(const char* from, const char* to) {
+    std::string_view f = stanzaArg(from), t = stanzaArg(to);
+    WriteLock hold(impl().lock);
+    return impl().doc->renameStanza(f, t) ? 1 : 0;
 }
 
 int ZStanzaFileProperties_6_0::addStanzaComment(const char* stanza, const char* text) {
@@ -290,4 +297,31 @@ int ZStanzaValueIterator_6_0::removeValue() {
     doc.deleteValueAt(stanza_, key_, index);
     ++removed_;
     return 1;
+}
+
+// ---- check ------------------------------------------------------------------------------
+
+std::vector<ZStanzaFileProblem_6_0> ZStanzaFileProperties_6_0::check(const char* fileName) {
+    if (!fileName)
+        ZInvalidParameterException_6_0("the file name is null").throwException(__FILE__, __LINE__);
+    std::vector<ZStanzaFileProblem_6_0> problems;
+    int err = 0;
+    try {
+        std::string bytes;
+        err = readWholeFile(fileName, bytes, kMaxPropertiesFile);
+        if (!err) {
+            std::vector<ovz_stanza::Document::ParseError> every;
+            ovz_stanza::Document doc;
+            doc.parse(std::move(bytes), nullptr, &every);
+            problems.reserve(every.size());
+            for (const auto& e : every)
+                problems.push_back(ZStanzaFileProblem_6_0{e.line, e.reason});
+        }
+    } catch (std::bad_alloc&) {
+        ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
+    }
+    if (err)
+        ZException_6_0(ZEXC_FILE_READ, {fileName, fileErrorText(err)})
+            .throwException(__FILE__, __LINE__);
+    return problems;
 }

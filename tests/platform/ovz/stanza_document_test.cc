@@ -179,6 +179,18 @@ TEST(StanzaDocumentTest, EditsTouchOnlyTheirLines) {
          [](Document& d) { d.deleteValueAt("a", "two", 0); },
          "# file comment\n\n# about a\n[a]\n  one   =   1   \nmulti = x\nmulti = y\n\n# about "
          "b\n[b]\nk = v\n"},
+        {"rename changes the header's name only",
+         [](Document& d) { EXPECT_TRUE(d.renameStanza("a", "alpha")); },
+         "# file comment\n\n# about a\n[alpha]\n  one   =   1   \n# about two\ntwo = 2\nmulti = "
+         "x\nmulti = y\n\n# about b\n[b]\nk = v\n"},
+        {"rename onto an existing stanza changes nothing",
+         [](Document& d) { EXPECT_FALSE(d.renameStanza("a", "b")); },
+         "# file comment\n\n# about a\n[a]\n  one   =   1   \n# about two\ntwo = 2\nmulti = "
+         "x\nmulti = y\n\n# about b\n[b]\nk = v\n"},
+        {"rename of a missing stanza changes nothing",
+         [](Document& d) { EXPECT_FALSE(d.renameStanza("nosuch", "c")); },
+         "# file comment\n\n# about a\n[a]\n  one   =   1   \n# about two\ntwo = 2\nmulti = "
+         "x\nmulti = y\n\n# about b\n[b]\nk = v\n"},
         {"empty value becomes non-empty",
          [](Document& d) {
              d.setValue("b", "k", "");
@@ -196,6 +208,64 @@ TEST(StanzaDocumentTest, EditsTouchOnlyTheirLines) {
         // What was written reads back as the same document.
         auto again = parsed(out);
         EXPECT_EQ(again->serialize(), out);
+    }
+}
+
+// Every section of a renamed stanza is renamed, a header's own spacing and comment stay, and
+// look-ups and later edits find the stanza under its new name only.
+TEST(StanzaDocumentTest, RenamedStanzaKeepsItsSectionsKeysAndHeaderComments) {
+    auto doc = parsed("[a]  # first part\nk = 1\n[b]\nx = y\n  [ a ]\nk = 2\n");
+    ASSERT_TRUE(doc->renameStanza("a", "c d"));
+    EXPECT_EQ(doc->serialize(), "[c d]  # first part\nk = 1\n[b]\nx = y\n  [ c d ]\nk = 2\n");
+    EXPECT_FALSE(doc->hasStanza("a"));
+    EXPECT_EQ(doc->values("c d", "k"), (std::vector<std::string_view>{"1", "2"}));
+    EXPECT_EQ(doc->stanzaNames(), (std::vector<std::string_view>{"c d", "b"}));
+    doc->addValue("c d", "k", "3");
+    doc->setValue("a", "k", "new");  // the old name is free again
+    EXPECT_EQ(doc->serialize(),
+              "[c d]  # first part\nk = 1\n[b]\nx = y\n  [ c d ]\nk = 2\nk = 3\n\n[a]\nk = new\n");
+    // Renamed twice, the second time from a header that is itself a rewritten line.
+    ASSERT_TRUE(doc->renameStanza("c d", "e"));
+    EXPECT_EQ(parsed(doc->serialize())->values("e", "k"),
+              (std::vector<std::string_view>{"1", "2", "3"}));
+}
+
+// Checking a whole file reports every invalid line, by the rules that stop a plain parse.
+TEST(StanzaDocumentTest, CheckingGoesOnPastInvalidLinesAndReportsEachOnce) {
+    struct Case {
+        const char* text;
+        std::vector<size_t> lines;
+    } cases[] = {
+        {"[a]\nk = v\n", {}},
+        {"k = 1\nk = 2\n[a]\nk = 3\n", {1, 2}},
+        // Entries below a refused header are not reported again as keys before any header.
+        {"[]\nx = 1\n[a]\nbad\n[b\ny = 2\n = no key\n", {1, 4, 5, 7}},
+        {"[a]\none\ntwo\nthree\n", {2, 3, 4}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Document doc;
+        Document::ParseError first;
+        std::vector<Document::ParseError> every;
+        EXPECT_EQ(doc.parse(c.text, &first, &every), c.lines.empty());
+        std::vector<size_t> lines;
+        for (const auto& e : every) {
+            lines.push_back(e.line);
+            EXPECT_NE(e.reason, nullptr);
+        }
+        EXPECT_EQ(lines, c.lines);
+        if (c.lines.empty()) {
+            EXPECT_EQ(doc.serialize(), c.text);  // a valid file is parsed as usual
+            continue;
+        }
+        // The first reported line is the one a plain parse stops at, for the same reason.
+        Document plain;
+        Document::ParseError stop;
+        EXPECT_FALSE(plain.parse(c.text, &stop));
+        EXPECT_EQ(first.line, stop.line);
+        EXPECT_EQ(every[0].line, stop.line);
+        EXPECT_STREQ(every[0].reason, stop.reason);
+        EXPECT_EQ(doc.serialize(), "");
     }
 }
 

@@ -311,6 +311,56 @@ TEST_F(StanzaFilePropertiesTest, StanzaEditsAndKeyNames) {
               "# generated\n\n# about other\n[other]\nx = 1\n\n[ovconfig]\n");
 }
 
+TEST_F(StanzaFilePropertiesTest, RenamedStanzaIsStoredInPlace) {
+    writeFile(path("r.conf"), "# about old\n[old]  # note\nk = v\n\n[other]\nx = 1\n");
+    ZStanzaFileProperties_6_0 props;
+    props.load(path("r.conf").c_str());
+    EXPECT_EQ(props.renameStanza("old", "other"), 0);
+    EXPECT_EQ(props.renameStanza("absent", "new"), 0);
+    EXPECT_EQ(props.renameStanza("old", "new"), 1);
+    EXPECT_EQ(props.exists("old"), 0);
+    EXPECT_EQ(props.exists("new", "k"), 1);
+    EXPECT_THROW(props.renameStanza("new", "bad] # name"), ZInvalidParameterException_6_0);
+    EXPECT_THROW(props.renameStanza("new", ""), ZInvalidParameterException_6_0);
+    props.store();
+    EXPECT_EQ(readFile(path("r.conf")), "# about old\n[new]  # note\nk = v\n\n[other]\nx = 1\n");
+}
+
+// check() reports what load() refuses, line by line, and fails like load() on a file it
+// cannot read.
+TEST_F(StanzaFilePropertiesTest, CheckReportsEveryLineThatLoadWouldRefuse) {
+    writeFile(path("good.conf"), kSample);
+    EXPECT_TRUE(ZStanzaFileProperties_6_0::check(path("good.conf").c_str()).empty());
+
+    writeFile(path("bad.conf"), "orphan = 1\n[a]\nk = v\nno equals sign\n[]\n = v\n");
+    std::vector<ZStanzaFileProblem_6_0> problems =
+        ZStanzaFileProperties_6_0::check(path("bad.conf").c_str());
+    std::vector<unsigned long> lines;
+    for (const auto& p : problems) lines.push_back(p.line);
+    EXPECT_EQ(lines, (std::vector<unsigned long>{1, 4, 5, 6}));
+    ZStanzaFileProperties_6_0 props;
+    try {
+        props.load(path("bad.conf").c_str());
+        ADD_FAILURE() << "no exception";
+    } catch (ZPropertiesInvalidDataException_6_0& e) {
+        ASSERT_FALSE(problems.empty());
+        EXPECT_EQ(e.lineNumber(), 1);
+        EXPECT_STREQ(e.reason(), problems[0].reason);
+    }
+
+    mkfifo(path("fifo.conf").c_str(), 0600);
+    for (const std::string& name : {path("missing.conf"), path("fifo.conf")}) {
+        SCOPED_TRACE(name);
+        try {
+            ZStanzaFileProperties_6_0::check(name.c_str());
+            ADD_FAILURE() << "no exception";
+        } catch (ZException_6_0& e) {
+            EXPECT_EQ(e.kind(), ZEXC_FILE_READ);
+            EXPECT_EQ(std::string(e.inserts()[0].text()), name);
+        }
+    }
+}
+
 TEST_F(StanzaFilePropertiesTest, InvalidDataNamesFileAndLineAndKeepsTheOldContents) {
     using namespace std::string_literals;
     struct Case {

@@ -80,6 +80,10 @@ enum : int {
     ZPROPERTIES_RELOAD = 1,
 };
 
+// The largest stanza file, in bytes, that load() reads; a larger one is refused with
+// ZEXC_FILE_READ ("File too large") before any of it is read.
+constexpr unsigned long ZPROPERTIES_MAX_FILE_SIZE = 0x7FFFFFEFul;
+
 // Attributes of ZProperties_6_0::setAttributes.
 enum : unsigned long {
     // value: const mode_t*, the permission bits of a file that store() creates. Until it is
@@ -333,6 +337,12 @@ private:
     std::vector<std::pair<std::string, std::string>> items_;
 };
 
+// One invalid line of a stanza file, as ZStanzaFileProperties_6_0::check reports it.
+struct ZStanzaFileProblem_6_0 {
+    unsigned long line;  // 1-based
+    const char* reason;  // static English text, the reason load() gives for that line
+};
+
 class OVZ_EXPORT ZStanzaFileProperties_6_0 : public ZProperties_6_0 {
 public:
     // `formatVersion`: the stanza-file format; 1, the format described in this header, is
@@ -368,6 +378,10 @@ public:
     // its headers (the comments directly above the next stanza's header stay). 1 when it
     // existed, else 0.
     int deleteStanza(const char* stanza);
+    // Gives the stanza `from` the name `to` where it stands: its headers are rewritten in
+    // place (blanks and a comment after a header stay), its keys and comments stay. 1 when
+    // renamed; 0 when `from` does not exist or `to` exists already (nothing changes).
+    int renameStanza(const char* from, const char* to);
     // Comment lines directly above the stanza's header, below the comments already there.
     // 1 when done, 0 when the stanza does not exist.
     int addStanzaComment(const char* stanza, const char* text);
@@ -380,6 +394,12 @@ public:
     // state of the document. Every item is checked first: an unknown kind, a null stanza,
     // key or target is refused with ZInvalidParameterException_6_0 and nothing is filled.
     void getItems(ZStzFileItem_6_0* items, unsigned count) const;
+
+    // Reads `fileName` as load() does and checks every line by load()'s rules, going on past
+    // the invalid ones: returns them in file order, empty when load() would accept the file.
+    // Nothing is kept and postLoad is not called. Throws what load() throws when the file
+    // cannot be opened or read (ZException_6_0 of kind ZEXC_FILE_READ).
+    static std::vector<ZStanzaFileProblem_6_0> check(const char* fileName);
 };
 
 // Makes the objects that the registry keeps. The first virtual operation is
