@@ -8,17 +8,45 @@
 
 namespace ovtool {
 
-enum class CfgWrite { kSet, kAdd, kDelete };
+// How names and values are printed for scripts.
+enum class OutputForm {
+    kLines,  // one per line, as the file holds them
+    kNul,    // each followed by a NUL byte (-z)
+    kShell,  // shell assignments NAME='value' (--shell)
+};
 
-// Prints every value of stanza/key, one per line, as the file holds them.
-int cfgGet(const std::string& file, const std::string& stanza, const std::string& key);
-// set: the key gets this one value; add: one more value; delete: the first equal value, or
-// the whole key when `value` is null. The file is stored back crash-safe.
-int cfgWrite(CfgWrite op, const std::string& file, const std::string& stanza,
-             const std::string& key, const std::string* value);
+// Options of the commands that write a file.
+struct WriteOptions {
+    bool create = false;     // a file that does not exist starts empty
+    bool missingOk = false;  // deleting what is not there is success, not a failure
+    bool verbose = false;    // say on standard error whether the file was written
+};
+
+// Prints every value of stanza/key in file order.
+int cfgGet(const std::string& file, const std::string& stanza, const std::string& key,
+           OutputForm form);
+// The names of the stanzas in file order, or of the keys of one stanza (`stanza` not null) in
+// the order of their first line.
+int cfgNames(const std::string& file, const std::string* stanza, OutputForm form);
 // Prints the stanzas (or the one named) with their "key = value" lines.
-int cfgList(const std::string& file, const std::string* stanza);
-// Loads the file; invalid data is reported with file and line.
+int cfgList(const std::string& file, const std::string* stanza, OutputForm form);
+
+// set: the key gets this one value; add: one more value.
+int cfgSet(const std::string& file, const std::string& stanza, const std::string& key,
+           const std::string& value, const WriteOptions& options);
+int cfgAdd(const std::string& file, const std::string& stanza, const std::string& key,
+           const std::string& value, const WriteOptions& options);
+// Removes the first value equal to `*value`, or the whole key when `value` is null.
+int cfgDelete(const std::string& file, const std::string& stanza, const std::string& key,
+              const std::string* value, const WriteOptions& options);
+// Removes a stanza with its keys and comments.
+int cfgDeleteStanza(const std::string& file, const std::string& stanza,
+                    const WriteOptions& options);
+// Gives a stanza another name where it stands.
+int cfgRenameStanza(const std::string& file, const std::string& stanza, const std::string& name,
+                    const WriteOptions& options);
+
+// Reports every invalid line as "file:line: reason" on standard error; 1 when there is one.
 int cfgCheck(const std::string& file);
 // Shows, as a unified diff, what loading the file in a product program changes; with
 // `dryRun` the file itself is left alone.

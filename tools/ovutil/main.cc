@@ -1,17 +1,20 @@
 // ovutil: the administrator's command-line tool of the utility library.
 //
-//   ovutil cfg get|set|add|del|list|check|migrate ...   stanza configuration files
-//   ovutil msg NUMBER...                                message texts by number
-//   ovutil paths                                        the install path table
-//   ovutil der dump FILE|-                              a wire object's masked trace
-//   ovutil b64 encode|decode                            base64 of standard input
-//   ovutil value encode|decode VALUE                    the reversible value encoder
+//   ovutil cfg get|stanzas|keys|list ...                 read stanza configuration files
+//   ovutil cfg set|add|del|del-stanza|rename-stanza ...  change them
+//   ovutil cfg check|migrate ...                         check them, bring them up to date
+//   ovutil msg NUMBER...                                 message texts by number
+//   ovutil paths                                         the install path table
+//   ovutil der dump FILE|-                               a wire object's masked trace
+//   ovutil b64 encode|decode                             base64 of standard input
+//   ovutil value encode|decode VALUE                     the reversible value encoder
 //
 // Exit status: 0 done, 1 failed, 2 wrong usage. Errors go to standard error with their
-// message number.
+// message number. The manual (ovutil.1 beside this file) describes every command.
 #include <clocale>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,74 +29,137 @@ using namespace ovtool;
 
 namespace {
 
-// Adds a cfg subcommand that changes a value; `needsValue` says whether VALUE is required.
-void addWrite(CLI::App& cfg, const char* name, const char* help, CfgWrite op, bool needsValue,
-              std::function<int()>& run) {
-    struct Args {
-        std::string file, stanza, key, value;
-    };
-    auto args = std::make_shared<Args>();
-    CLI::App* c = cfg.add_subcommand(name, help);
-    c->add_option("FILE", args->file, "stanza file")->required();
-    c->add_option("STANZA", args->stanza, "stanza name")->required();
-    c->add_option("KEY", args->key, "key")->required();
-    CLI::Option* v = c->add_option("VALUE", args->value, "value");
-    if (needsValue) v->required();
-    c->callback([args, op, v, &run] {
-        run = [args, op, v] {
-            return cfgWrite(op, args->file, args->stanza, args->key,
-                            v->count() ? &args->value : nullptr);
-        };
-    });
+using Run = std::function<int()>;
+
+// Adds FILE, STANZA (and KEY) positionals to `c`.
+struct Place {
+    std::string file, stanza, key;
+};
+std::shared_ptr<Place> addPlace(CLI::App* c, bool withKey) {
+    auto p = std::make_shared<Place>();
+    c->add_option("FILE", p->file, "stanza file")->required();
+    c->add_option("STANZA", p->stanza, "stanza name")->required();
+    if (withKey) c->add_option("KEY", p->key, "key")->required();
+    return p;
 }
 
-}  // namespace
+// -z and --shell of the reading commands; `shell` may be null where it is not offered.
+struct Form {
+    bool nul = false, shell = false;
+    OutputForm get() const {
+        return nul ? OutputForm::kNul : shell ? OutputForm::kShell : OutputForm::kLines;
+    }
+};
+std::shared_ptr<Form> addForm(CLI::App* c, bool withShell) {
+    auto f = std::make_shared<Form>();
+    CLI::Option* z = c->add_flag("-z,--null", f->nul, "end each item with NUL, not a line break");
+    if (withShell)
+        c->add_flag("--shell", f->shell, "print shell assignments NAME='value'")->excludes(z);
+    return f;
+}
 
-int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
-    std::function<int()> run;
+std::shared_ptr<WriteOptions> addWriteOptions(CLI::App* c, bool create, bool missingOk) {
+    auto w = std::make_shared<WriteOptions>();
+    if (create)
+        c->add_flag("--create", w->create,
+                    "make the file when it does not exist (mode 0666 less the umask)");
+    if (missingOk)
+        c->add_flag("--missing-ok", w->missingOk, "succeed when there is nothing to delete");
+    c->add_flag("-v,--verbose", w->verbose, "say whether the file was written");
+    return w;
+}
 
-    CLI::App app{
-        "Administers the utility library's configuration files, message texts, "
-        "install paths and wire objects.",
-        "ovutil"};
-    app.set_version_flag("--version", std::string("ovutil ") + ovutil_version());
-    app.require_subcommand(1);
-    app.footer(
-        "Exit status: 0 done, 1 failed, 2 wrong usage. Errors are written to standard "
-        "error with their message number.\n");
-
+void addCfg(CLI::App& app, Run& run) {
     CLI::App* cfg = app.add_subcommand("cfg", "Read, change, check and migrate stanza files");
     cfg->require_subcommand(1);
     {
-        auto file = std::make_shared<std::string>();
-        auto stanza = std::make_shared<std::string>();
-        auto key = std::make_shared<std::string>();
         CLI::App* c = cfg->add_subcommand("get", "Print every value of a key, one per line");
-        c->add_option("FILE", *file, "stanza file")->required();
-        c->add_option("STANZA", *stanza, "stanza name")->required();
-        c->add_option("KEY", *key, "key")->required();
-        c->callback([=, &run] { run = [=] { return cfgGet(*file, *stanza, *key); }; });
+        auto form = addForm(c, true);
+        auto p = addPlace(c, true);
+        c->callback(
+            [=, &run] { run = [=] { return cfgGet(p->file, p->stanza, p->key, form->get()); }; });
     }
-    addWrite(*cfg, "set", "Give a key this one value (stored crash-safe)", CfgWrite::kSet, true,
-             run);
-    addWrite(*cfg, "add", "Add one more value to a key (stored crash-safe)", CfgWrite::kAdd, true,
-             run);
-    addWrite(*cfg, "del", "Remove a value of a key, or the whole key without VALUE",
-             CfgWrite::kDelete, false, run);
     {
+        CLI::App* c = cfg->add_subcommand("stanzas", "Print the names of the stanzas");
+        auto form = addForm(c, false);
         auto file = std::make_shared<std::string>();
-        auto stanza = std::make_shared<std::string>();
-        CLI::App* c = cfg->add_subcommand("list", "Print the stanzas and their key = value lines");
         c->add_option("FILE", *file, "stanza file")->required();
-        CLI::Option* s = c->add_option("STANZA", *stanza, "only this stanza");
+        c->callback([=, &run] { run = [=] { return cfgNames(*file, nullptr, form->get()); }; });
+    }
+    {
+        CLI::App* c = cfg->add_subcommand("keys", "Print the key names of a stanza");
+        auto form = addForm(c, false);
+        auto p = addPlace(c, false);
+        c->callback(
+            [=, &run] { run = [=] { return cfgNames(p->file, &p->stanza, form->get()); }; });
+    }
+    {
+        CLI::App* c =
+            cfg->add_subcommand("list", "Print the stanzas (or one) and their key = value lines");
+        auto form = addForm(c, true);
+        auto p = std::make_shared<Place>();
+        c->add_option("FILE", p->file, "stanza file")->required();
+        CLI::Option* s = c->add_option("STANZA", p->stanza, "only this stanza");
         c->callback([=, &run] {
-            run = [=] { return cfgList(*file, s->count() ? stanza.get() : nullptr); };
+            if (form->shell && !s->count())
+                throw CLI::ValidationError("--shell", "needs STANZA: one stanza's keys");
+            run = [=] { return cfgList(p->file, s->count() ? &p->stanza : nullptr, form->get()); };
+        });
+    }
+    struct Value {
+        std::string text;
+    };
+    {
+        CLI::App* c = cfg->add_subcommand("set", "Give a key this one value");
+        auto w = addWriteOptions(c, true, false);
+        auto p = addPlace(c, true);
+        auto v = std::make_shared<Value>();
+        c->add_option("VALUE", v->text, "value")->required();
+        c->callback(
+            [=, &run] { run = [=] { return cfgSet(p->file, p->stanza, p->key, v->text, *w); }; });
+    }
+    {
+        CLI::App* c = cfg->add_subcommand("add", "Add one more value to a key");
+        auto w = addWriteOptions(c, true, false);
+        auto p = addPlace(c, true);
+        auto v = std::make_shared<Value>();
+        c->add_option("VALUE", v->text, "value")->required();
+        c->callback(
+            [=, &run] { run = [=] { return cfgAdd(p->file, p->stanza, p->key, v->text, *w); }; });
+    }
+    {
+        CLI::App* c = cfg->add_subcommand("del", "Remove a value of a key, or the whole key");
+        auto w = addWriteOptions(c, false, true);
+        auto p = addPlace(c, true);
+        auto v = std::make_shared<Value>();
+        CLI::Option* value = c->add_option("VALUE", v->text, "only this value");
+        c->callback([=, &run] {
+            run = [=] {
+                return cfgDelete(p->file, p->stanza, p->key, value->count() ? &v->text : nullptr,
+                                 *w);
+            };
+        });
+    }
+    {
+        CLI::App* c =
+            cfg->add_subcommand("del-stanza", "Remove a stanza with its keys and comments");
+        auto w = addWriteOptions(c, false, true);
+        auto p = addPlace(c, false);
+        c->callback([=, &run] { run = [=] { return cfgDeleteStanza(p->file, p->stanza, *w); }; });
+    }
+    {
+        CLI::App* c = cfg->add_subcommand("rename-stanza", "Give a stanza another name");
+        auto w = addWriteOptions(c, false, false);
+        auto p = addPlace(c, false);
+        auto name = std::make_shared<Value>();
+        c->add_option("NEW-NAME", name->text, "the stanza's new name")->required();
+        c->callback([=, &run] {
+            run = [=] { return cfgRenameStanza(p->file, p->stanza, name->text, *w); };
         });
     }
     {
         auto file = std::make_shared<std::string>();
-        CLI::App* c = cfg->add_subcommand("check", "Report invalid data with file and line");
+        CLI::App* c = cfg->add_subcommand("check", "Report every invalid line (file:line: reason)");
         c->add_option("FILE", *file, "stanza file")->required();
         c->callback([=, &run] { run = [=] { return cfgCheck(*file); }; });
     }
@@ -106,7 +172,9 @@ int main(int argc, char** argv) {
         c->add_option("FILE", *file, "stanza file")->required();
         c->callback([=, &run] { run = [=] { return cfgMigrate(*file, *dry); }; });
     }
+}
 
+void addOthers(CLI::App& app, Run& run) {
     {
         auto numbers = std::make_shared<std::vector<std::string>>();
         auto utf8 = std::make_shared<bool>(false);
@@ -133,9 +201,10 @@ int main(int argc, char** argv) {
         auto input = std::make_shared<std::string>();
         CLI::App* der = app.add_subcommand("der", "Wire objects (DER of a name/value map)");
         der->require_subcommand(1);
-        CLI::App* c = der->add_subcommand("dump",
-                                          "Decode a wire object and print its trace, "
-                                          "secrets masked");
+        CLI::App* c = der->add_subcommand(
+            "dump",
+            "Decode a wire object and print its trace; the values of the names "
+            "resourcepassword, pwd, password and server_pwd are shown as ********");
         c->add_option("FILE", *input, "the encoded object, - for standard input")->required();
         c->callback([=, &run] { run = [=] { return derDump(*input); }; });
     }
@@ -147,7 +216,6 @@ int main(int argc, char** argv) {
         b64->add_subcommand("decode", "Decode base64 (characters outside the alphabet skipped)")
             ->callback([&run] { run = [] { return b64Decode(); }; });
     }
-
     {
         auto value = std::make_shared<std::string>();
         CLI::App* v = app.add_subcommand("value", "The reversible value encoder");
@@ -159,7 +227,69 @@ int main(int argc, char** argv) {
         d->add_option("VALUE", *value, "the encoded value")->required();
         d->callback([=, &run] { run = [=] { return valueDecode(*value); }; });
     }
+}
 
+// Checks the words of the command line that must name sub-commands before the parser sees
+// them, so that a wrong one is named ("unknown command 'cfg gett'") instead of being taken
+// for a missing one. Returns what is wrong, or "" when the parser may go on.
+std::string commandPathProblem(CLI::App& app, int argc, char** argv) {
+    bool help = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "-h" || a == "--help") help = true;
+        if (a == "--version" && argc != 2) return "--version takes no other argument";
+    }
+    CLI::App* at = &app;
+    std::string path;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--") break;
+        if (!a.empty() && a[0] == '-') continue;
+        std::vector<CLI::App*> subs = at->get_subcommands(std::function<bool(CLI::App*)>());
+        if (subs.empty()) return "";  // the arguments of a command begin here
+        CLI::App* next = nullptr;
+        for (CLI::App* s : subs)
+            if (s->get_name() == a) next = s;
+        if (!next) return "unknown command '" + (path.empty() ? a : path + " " + a) + "'";
+        path += path.empty() ? a : " " + a;
+        at = next;
+    }
+    if (at != &app && !help && !at->get_subcommands(std::function<bool(CLI::App*)>()).empty()) {
+        std::string names;
+        for (CLI::App* s : at->get_subcommands(std::function<bool(CLI::App*)>()))
+            names += (names.empty() ? "" : ", ") + s->get_name();
+        return "'" + path + "' needs one of: " + names;
+    }
+    return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    Run run;
+
+    CLI::App app{
+        "Administers the utility library's configuration files, message texts, "
+        "install paths and wire objects.",
+        "ovutil"};
+    app.set_version_flag("--version", std::string("ovutil ") + ovutil_version());
+    app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 done, 1 failed, 2 wrong usage. Errors are written to standard "
+        "error with their message number. See ovutil(1).\n");
+    addCfg(app, run);
+    addOthers(app, run);
+
+    if (argc < 2) {
+        std::fputs(app.help().c_str(), stderr);
+        return kUsage;
+    }
+    if (std::string problem = commandPathProblem(app, argc, argv); !problem.empty()) {
+        printError(kMsgUsage, {problem});
+        std::fprintf(stderr, "Run 'ovutil --help' for usage.\n");
+        return kUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -15,9 +16,6 @@
 namespace ovtool {
 
 namespace {
-
-// Object-library exceptions are logged under 0x35E51000 + their kind code.
-constexpr unsigned kExceptionMessageBase = 0x35E51000u;
 
 // Reads the argument number of a conversion "%n$" at text[i] (after the "%"); returns the
 // index past "$" and sets `position`, or returns i unchanged when there is none.
@@ -72,41 +70,74 @@ void printError(unsigned number, const std::vector<Insert>& inserts) {
     std::fprintf(stderr, "ovutil: 0x%08X: %s\n", number, line.c_str());
 }
 
-std::string readInput(const std::string& path) {
-    int fd = 0;
-    if (path != "-") {
-        // Non-blocking open so that a FIFO without a writer cannot hang the tool.
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) throw Failure{kMsgCannotRead, {path, std::strerror(errno)}};
-        struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            throw Failure{kMsgCannotRead, {path, "not a regular file"}};
-        }
-        int flags = ::fcntl(fd, F_GETFL);
-        if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
+std::string readDescriptor(int fd, const std::string& name, size_t limit) {
+    auto tooLarge = [&] { return Failure{kMsgTooLarge, {name, std::to_string(limit)}}; };
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uintmax_t>(st.st_size) > limit)
+        throw tooLarge();
     std::string bytes;
     char chunk[65536];
     for (;;) {
         ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int err = errno;
-            if (fd != 0) ::close(fd);
-            throw Failure{kMsgCannotRead, {path, std::strerror(err)}};
-        }
+        if (n < 0) throw Failure{kMsgCannotRead, {name, std::strerror(errno)}};
         if (n == 0) break;
+        // Checked before the bytes are kept: the input never costs more than its limit.
+        if (static_cast<size_t>(n) > limit - bytes.size()) throw tooLarge();
         bytes.append(chunk, static_cast<size_t>(n));
     }
-    if (fd != 0) ::close(fd);
     return bytes;
+}
+
+std::string readInput(const std::string& path, size_t limit) {
+    if (path == "-") return readDescriptor(0, path, limit);
+    // Non-blocking open so that a FIFO without a writer cannot hang the tool.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw Failure{kMsgCannotRead, {path, std::strerror(errno)}};
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw Failure{kMsgCannotRead, {path, "not a regular file"}};
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    try {
+        std::string bytes = readDescriptor(fd, path, limit);
+        ::close(fd);
+        return bytes;
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
 }
 
 void writeOutput(const std::string& bytes) {
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
         throw Failure{kMsgCannotWrite, {std::strerror(errno)}};
     if (std::fflush(stdout) != 0) throw Failure{kMsgCannotWrite, {std::strerror(errno)}};
+}
+
+Failure exceptionFailure(const ZException_6_0& e) {
+    const int kind = e.kind();
+    const char* format = zexceptionFormat_6_0(kind);
+    if (!format) {
+        // A kind without a message of its own is logged with the generic exception message.
+        return Failure{OV_MSG_OVZ_EXCEPTION,
+                       {e.text(), e.sourceFile(), long{e.sourceLine()}, long{kind}}};
+    }
+    // The numbers skip kind 23, which has no message.
+    const unsigned number = kind <= 22 ? OV_MSG_OVZ_EXCEPTION + static_cast<unsigned>(kind)
+                                       : OV_MSG_OVZ_EXCEPTION_KIND_24 + (kind - 24u);
+    // The kind's format says which stored insert is a number ("%d") and which a text.
+    std::vector<Insert> inserts;
+    size_t k = 0;
+    for (const ZExceptionInsert_6_0& in : e.inserts()) {
+        while (format[k] && format[k] != '%') ++k;
+        bool isNumber = format[k] == '%' && format[k + 1] == 'd';
+        if (format[k]) k += 2;
+        inserts.push_back(isNumber ? Insert(long{in.number()}) : Insert(in.text()));
+    }
+    return Failure{number, inserts};
 }
 
 int runGuarded(const std::function<int()>& body) {
@@ -116,17 +147,8 @@ int runGuarded(const std::function<int()>& body) {
         printError(f.number, f.inserts);
         return f.status;
     } catch (const ZException_6_0& e) {
-        // The kind's format says which stored insert is a number ("%d") and which a text.
-        const char* format = zexceptionFormat_6_0(e.kind());
-        std::vector<Insert> inserts;
-        size_t k = 0;
-        for (const ZExceptionInsert_6_0& in : e.inserts()) {
-            while (format && format[k] && format[k] != '%') ++k;
-            bool number = format && format[k] == '%' && format[k + 1] == 'd';
-            if (format && format[k]) k += 2;
-            inserts.push_back(number ? Insert(long{in.number()}) : Insert(in.text()));
-        }
-        printError(kExceptionMessageBase + static_cast<unsigned>(e.kind()), inserts);
+        Failure f = exceptionFailure(e);
+        printError(f.number, f.inserts);
         return kFailed;
     } catch (const std::bad_alloc&) {
         printError(OV_MSG_OUT_OF_MEMORY, {});

@@ -3,11 +3,14 @@
 #ifndef OVUTIL_TOOL_TOOL_H
 #define OVUTIL_TOOL_TOOL_H
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <ovmsg/messages.h>
+
+class ZException_6_0;
 
 namespace ovtool {
 
@@ -24,7 +27,13 @@ enum : unsigned {
     kMsgBadNumber = OV_MSG_TOOL_BAD_NUMBER,          // "%s": the argument
     kMsgUnknownNumber = OV_MSG_TOOL_UNKNOWN_NUMBER,  // "%s": the number
     kMsgCannotWrite = OV_MSG_TOOL_CANNOT_WRITE,      // "%s": system error text
-    kMsgTooLarge = OV_MSG_TOOL_TOO_LARGE,            // "%s": input name
+    kMsgTooLarge = OV_MSG_TOOL_TOO_LARGE,            // "%s%s": input name, its limit in bytes
+    kMsgCannotDecode = OV_MSG_TOOL_CANNOT_DECODE,    // "%s": the value
+    kMsgNoScratch = OV_MSG_TOOL_NO_SCRATCH,          // "%s%s": directory, system error text
+    kMsgCannotCreate = OV_MSG_TOOL_CANNOT_CREATE,    // "%s%s": file name, system error text
+    kMsgStanzaExists = OV_MSG_TOOL_STANZA_EXISTS,    // "%s%s": file, stanza
+    kMsgInvalidLines = OV_MSG_TOOL_INVALID_LINES,    // "%s%d": file, number of lines
+    kMsgShellName = OV_MSG_TOOL_SHELL_NAME,          // "%s%s%s": key, key, stanza
 };
 
 // One insert of a message: a text or a number.
@@ -50,9 +59,18 @@ std::string formatMessage(unsigned number, const std::vector<Insert>& inserts);
 // Writes "ovutil: 0xNNNNNNNN: text" to standard error.
 void printError(unsigned number, const std::vector<Insert>& inserts);
 
-// Reads all of `path` ("-" for standard input) as bytes; throws Failure when it cannot.
-// Only regular files, pipes and terminals are read, so a device cannot feed it for ever.
-std::string readInput(const std::string& path);
+// The message under which the product logs `e` (the number of its kind, or the generic
+// exception message for a kind without one of its own) and its inserts, typed as the kind's
+// format says.
+Failure exceptionFailure(const ZException_6_0& e);
+
+// Reads all of `path` ("-" for standard input) as bytes; throws Failure when it cannot, and
+// kMsgTooLarge as soon as the input turns out to hold more than `limit` bytes: a regular file
+// by its size before anything is read, a pipe once it has given `limit` + 1 bytes. Of named
+// files only regular ones are read, so a FIFO or a device cannot feed it for ever.
+std::string readInput(const std::string& path, size_t limit);
+// The same for a descriptor that is open already (not closed); `name` names it in messages.
+std::string readDescriptor(int fd, const std::string& name, size_t limit);
 
 // Writes `bytes` to standard output; throws Failure when the write fails.
 void writeOutput(const std::string& bytes);
