@@ -93,10 +93,17 @@ public:
     /// call.
     static ZAbstractReadWriteLock_6_0* newLock(const char* name);
 
+    /// @name Process-wide internals
+    /// The factory's shared state, exported for the library's own use: callers go through
+    /// getLockFactory and never touch these.
+    ///@{
+
     /// The process's factory: null until new_factory has run; never freed.
     static MrProcessLockFactory* theLockFactory_;
     /// Makes new_factory run at most once.
     static pthread_once_t mrplf_once_;
+    ///@}
+
     /// The text "ebb": the prefix of the policy server's lock names.
     static const char* policyserverPrefix;
 

@@ -69,8 +69,10 @@ class NameValueEntry;
 /// rules for names, values, the wire form, errors and threads.
 class OVUTIL_EXPORT NameValueMap : public ZObject_6_0 {
 public:
-    // ---- Construction, copy, destruction ----
+    /// @name Construction, copy, destruction
+    ///@{
 
+    /// An empty map.
     NameValueMap();
     /// A deep copy: entries, values and subtrees are cloned.
     NameValueMap(NameValueMap const& other);
@@ -78,6 +80,7 @@ public:
     explicit NameValueMap(attrlist_s_t const& list);
     /// An empty map, then addNameValue(record).
     explicit NameValueMap(namevalue_s_t const& record);
+    /// Deletes every entry with its values and subtree.
     ~NameValueMap() override;
     /// Replaces this map's content by a deep copy of `other`'s; nothing happens for
     /// self-assignment. On an exception this map is unchanged.
@@ -85,8 +88,10 @@ public:
 
     /// A new map (ZObject_6_0::operator new) copy-constructed from this one; caller deletes it.
     ZObject_6_0* clone() const override;
+    ///@}
 
-    // ---- Encoding (virtual; the slots follow ZObject_6_0's) ----
+    /// @name Encoding (virtual; the slots follow ZObject_6_0's)
+    ///@{
 
     /// Encodes the whole map into `object`: `reserved1`, `reserved2` are set to 0; on status 0
     /// `length` and `data` carry the encoding, whose bytes now belong to the holder of
@@ -99,8 +104,10 @@ public:
     /// the codec's status for that tree (OV_ASN_E_DEPTH, OV_ASN_E_TOO_LARGE, OV_ASN_E_NOMEM)
     /// and `out` is untouched.
     virtual void encode(ov_asn_buffer_t& out, unsigned long& status) const;
+    ///@}
 
-    // ---- Reading ----
+    /// @name Reading
+    ///@{
 
     /// Appends the map's own key objects (ZUTF8String_6_0) to `out`, which must not own its
     /// elements (constructed with owns 0). Valid while the map is unchanged.
@@ -121,10 +128,12 @@ public:
     unsigned int getSubtreeCount(char const* name) const;
     /// True when the name has at least one value or at least one name in its subtree.
     bool exist(char const* name) const;
+    ///@}
 
-    // ---- Writing ----
-    // Each finds or creates the name's entry. A NULL `value` object stores nothing (the
-    // entry is still created).
+    /// @name Writing
+    /// Each finds or creates the name's entry. A NULL `value` object stores nothing (the
+    /// entry is still created).
+    ///@{
 
     /// Replaces the value at `index` by a clone of `value` when `index` is below the value
     /// count; otherwise appends the clone, whatever `index` is.
@@ -163,8 +172,10 @@ public:
     void removeString(char const* name, unsigned int index);
     /// Removes every entry.
     void removeAll();
+    ///@}
 
-    // ---- Conversions ----
+    /// @name Conversions
+    ///@{
 
     /// toAttrlistInternal(out, NULL).
     void toAttrlist(attrlist_s_t& out) const;
@@ -204,13 +215,21 @@ public:
     void decode(ov_asn_buffer_t& in, unsigned long& status);
     /// decode of the wrapper's (`length`, `data`).
     void decode(wvobj_t& object, unsigned long& status);
+    ///@}
 
-    // ---- Trace ----
+    /// @name Trace
+    ///@{
 
     /// Appends the rendering of this map at `level` (callers pass 0) to `out`, subtrees
     /// included, with the values of the masked names ("resourcepassword", "pwd", "password",
     /// "server_pwd") written as "********". `out` is not cleared first.
     void buildTraceBuf(ZUTF8String_6_0& out, int level) const;
+    ///@}
+
+    /// @name Process-wide internals
+    /// The trace's shared state, exported for the library's own use: callers render with
+    /// buildTraceBuf and never touch these.
+    ///@{
 
     /// The set of masked names: NULL until the first rendering in the process, then created
     /// once (under inst_once) and kept, unchanged, until the process ends.
@@ -219,6 +238,7 @@ public:
     static pthread_once_t inst_once;
     /// Creates namesNotToTrace; run only through pthread_once(&inst_once, ...).
     static void initializeNamesNotToTrace();
+    ///@}
 
 private:
     class Wire;  ///< the wire encoding (NameValueMapWire.cc)

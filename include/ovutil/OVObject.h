@@ -87,7 +87,8 @@
 /// getDescription, setDescription. Components derive from this class and rely on that order.
 class OVUTIL_EXPORT OVObject : public ZObject_6_0 {
 public:
-    // ---- Construction, copy, destruction ----
+    /// @name Construction, copy, destruction
+    ///@{
 
     /// An object with an empty map: no name, no description, no values.
     OVObject();
@@ -110,8 +111,10 @@ public:
     /// A new OVObject (ZObject_6_0::operator new) copy-constructed from this one, which the
     /// caller deletes. A derived class that needs its own type copied overrides it.
     ZObject_6_0* clone() const override;
+    ///@}
 
-    // ---- Virtual operations of this class, in slot order ----
+    /// @name Virtual operations of this class, in slot order
+    ///@{
 
     /// Writes this object's header into `target`: appends `name` under "name" and this
     /// object's description (through the virtual getDescription(); "" when it has none)
@@ -153,8 +156,10 @@ public:
     virtual ZUTF8String_6_0 const& getDescription() const;
     /// Sets the description to the characters of `text` (index 0 of "description").
     virtual OVObject& setDescription(ZUTF8String_6_0& text);
+    ///@}
 
-    // ---- Writes: each returns this object; a null name does nothing unless stated ----
+    /// @name Writes: each returns this object; a null name does nothing unless stated
+    ///@{
 
     /// Stores the text `value` at `index` of `name` (index rule of set). A null `value` is
     /// stored as the empty text.
@@ -210,8 +215,10 @@ public:
     /// before the failing one stay stored. An empty list does nothing.
     OVObject& addObjectArrayValue(char const* name, ZArrayList_6_0 const& list,
                                   char const* scope = nullptr);
+    ///@}
 
-    // ---- Reads: nothing found gives the default named; none throws unless stated ----
+    /// @name Reads: nothing found gives the default named; none throws unless stated
+    ///@{
 
     /// The stored string object at `index` of `name`; when nothing is found (or the value is
     /// not a ZUTF8String_6_0), the one shared empty string, which lives until the process
@@ -244,8 +251,10 @@ public:
     /// getStringValue's results are). Nothing found leaves `list` unchanged.
     void stringArrayValue(char const* name, ZArrayList_6_0& list,
                           char const* scope = nullptr) const;
+    ///@}
 
-    // ---- Counts, existence, deletion ----
+    /// @name Counts, existence, deletion
+    ///@{
 
     /// The number of values of all names of the top level, name and description included;
     /// values in subtrees (scopes) are not counted.
@@ -266,8 +275,10 @@ public:
     /// its subtree) stays in the map, listed with no values. A null name or a missing scope
     /// entry change nothing.
     OVObject& deleteName(char const* name, char const* scope);
+    ///@}
 
-    // ---- Whole-object encoding (the map's, see NameValueMap.h) ----
+    /// @name Whole-object encoding (the map's, see NameValueMap.h)
+    ///@{
 
     /// Decodes `buffer` and adds the decoded names, values and subtrees to what the map
     /// holds. `status` is 0 on success, otherwise the codec's status, and then nothing was
@@ -280,8 +291,10 @@ public:
     /// Prepares a wrapper: `type` = `type`, `length` 0 and `data` NULL; `reserved1` and
     /// `reserved2` are not touched. Any thread may call it.
     static void init_wvobj(wvobj_t& object, unsigned int type);
+    ///@}
 
-    // ---- Copies between objects ----
+    /// @name Copies between objects
+    ///@{
 
     /// Appends, with addStringValue at `target`'s top level, the text of every value of one
     /// level of this object: the subtree of `scope` (nothing when that entry is missing) or,
@@ -292,17 +305,19 @@ public:
     /// whole map (its name and description included) by a deep copy of that subtree;
     /// otherwise does nothing. `target` may be this object.
     void getAllScope(OVObject& target, char const* scope) const;
+    ///@}
 
-    // ---- Attribute-list values ----
-    //
-    // Flattened layout, built by plain concatenation with a prefix P (possibly ""), in the
-    // target map (the top level, or the subtree of `scope`):
-    //   P + "attrlistnames"                 one string per attribute: its name, in list order
-    //   P + A (each attribute name A)       one value per value of A of type 2, 3, 4 or 5:
-    //                                       type 4 its text, types 2 and 3 the base64 text of
-    //                                       its bytes, type 5 the "%u" text of its integer
-    //   P + A + "attrlistvaltype"           one "%u" type code per value of A, any type
-    // Values are always appended: flattening twice into the same names doubles them.
+    /// @name Attribute-list values
+    ///
+    /// Flattened layout, built by plain concatenation with a prefix P (possibly ""), in the
+    /// target map (the top level, or the subtree of `scope`):
+    ///   P + "attrlistnames"                 one string per attribute: its name, in list order
+    ///   P + A (each attribute name A)       one value per value of A of type 2, 3, 4 or 5:
+    ///                                       type 4 its text, types 2 and 3 the base64 text of
+    ///                                       its bytes, type 5 the "%u" text of its integer
+    ///   P + A + "attrlistvaltype"           one "%u" type code per value of A, any type
+    /// Values are always appended: flattening twice into the same names doubles them.
+    ///@{
 
     /// Flattens `list` into this object with the prefix `prefix` (NULL: "") in `scope`.
     /// An empty list writes nothing, not even the names key or the scope entry. Values of
@@ -349,6 +364,7 @@ public:
     /// (names, counts, rendering) is fine; write through the operations above so that the
     /// text forms stay those this class reads.
     NameValueMap map;
+    ///@}
 
 private:
     NameValueMap* writeTarget(char const* scope);

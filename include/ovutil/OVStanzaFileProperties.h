@@ -75,10 +75,16 @@ public:
     /// Removes one equal value for each string of `values`, in list order.
     virtual void deleteValues(const char* stanza, const char* key, ZArrayList_6_0& values);
 
+    /// @name Process-wide internals
+    /// The factory's shared state, exported for the library's own use: callers go through
+    /// getRegisteredPropertiesFor and never touch these.
+    ///@{
+
     /// The one factory of the process: null until init has run, then never replaced or freed.
     static OVStanzaFilePropertiesFactory* factory_;
     /// Once-control of the creation of factory_.
     static pthread_once_t ms_once;
+    ///@}
 };
 
 #endif  // OVUTIL_OVSTANZAFILEPROPERTIES_H

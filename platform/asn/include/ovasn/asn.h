@@ -39,24 +39,24 @@ extern "C" {
 
 /* A byte buffer: `length` bytes at `data`. */
 typedef struct ov_asn_buffer_t {
-    unsigned int length;
-    unsigned char* data;
+    unsigned int length; /* the number of bytes */
+    unsigned char* data; /* the bytes; NULL when there are none */
 } ov_asn_buffer_t;
 
 /* One name with its value texts and its subtree (one child record per name of the subtree).
  * `values` is NULL when `nvalues` is 0, `subtrees` NULL when `nsubtrees` is 0. */
 typedef struct namevalue_s_t {
-    char* name;
-    unsigned int nvalues;
-    char** values;
-    unsigned int nsubtrees;
-    struct namevalue_s_t** subtrees;
+    char* name;                      /* the name, NUL-terminated */
+    unsigned int nvalues;            /* the number of values */
+    char** values;                   /* the value texts, NUL-terminated */
+    unsigned int nsubtrees;          /* the number of child records */
+    struct namevalue_s_t** subtrees; /* the child records, one per name of the subtree */
 } namevalue_s_t;
 
 /* The top-level records of a tree; `entries` is NULL when `count` is 0. */
 typedef struct namevalueList_s_t {
-    unsigned int count;
-    namevalue_s_t** entries;
+    unsigned int count;      /* the number of records */
+    namevalue_s_t** entries; /* the records */
 } namevalueList_s_t;
 
 /* Codec status values. */

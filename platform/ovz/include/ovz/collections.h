@@ -28,7 +28,9 @@ class OVZ_EXPORT ZArrayList_6_0 : public ZObject_6_0 {
 public:
     // `capacity` is the initial room (0 is allowed); `owns` see above.
     explicit ZArrayList_6_0(unsigned long capacity = 10, int owns = 1);
+    // Copies take the source's ownership (see the file comment); assignment is all or nothing.
     ZArrayList_6_0(const ZArrayList_6_0& other);
+    // Copy assignment: as the copy constructor, all or nothing.
     ZArrayList_6_0& operator=(const ZArrayList_6_0& other);
     ~ZArrayList_6_0() override;
 
@@ -49,9 +51,12 @@ public:
     virtual void remove(unsigned long index);
     // Removes every element (deleting them when owning).
     virtual void removeAll();
+    // The number of elements.
     virtual unsigned long size() const;
 
+    // Whether the list holds no element.
     bool isEmpty() const { return size_ == 0; }
+    // Whether the list owns (clones and deletes) its elements.
     bool ownsElements() const { return owns_ != 0; }
     // Index of the first element equal to `element` (equals), or size() when none is.
     unsigned long indexOf(const ZObject_6_0& element) const;
@@ -88,7 +93,9 @@ class OVZ_EXPORT ZHashKeyMap_6_0 : public ZObject_6_0 {
 public:
     // `buckets` is the initial bucket count (0 is taken as 1); `owns` see above.
     explicit ZHashKeyMap_6_0(unsigned long buckets = 16, int owns = 1);
+    // Copies take the source's ownership (see the file comment).
     ZHashKeyMap_6_0(const ZHashKeyMap_6_0& other);
+    // Copy assignment: as the copy constructor, all or nothing.
     ZHashKeyMap_6_0& operator=(const ZHashKeyMap_6_0& other);
     ~ZHashKeyMap_6_0() override;
 
@@ -97,7 +104,9 @@ public:
     ZObject_6_0* clone() const override;  // a copy-constructed map
     bool equals(const ZObject_6_0& other) const override;
 
+    // Whether the map holds no entry.
     virtual bool isEmpty() const;
+    // The number of entries.
     virtual unsigned long size() const;
     // True when a key equal to `key` is stored.
     virtual bool contains(const ZObject_6_0& key) const;
@@ -126,6 +135,7 @@ public:
     // under `key` as putEntry does (clones of both when owning). One look-up where
     // getEntry, putEntry and getEntry again would take three.
     ZObject_6_0* getOrPutEntry(const ZObject_6_0& key, const ZObject_6_0& value);
+    // Whether the map owns (clones and deletes) its keys and values.
     bool ownsEntries() const { return owns_ != 0; }
 
 private:
@@ -159,8 +169,11 @@ private:
 //   bool masked = names.contains(ZUTF8ConstString_6_0(n));
 class OVZ_EXPORT ZHashMap_6_0 : public ZHashKeyMap_6_0 {
 public:
+    // The initial bucket count and the ownership, as for ZHashKeyMap_6_0.
     explicit ZHashMap_6_0(unsigned long buckets = 16, int owns = 1);
+    // Copies take the source's ownership (see the file comment).
     ZHashMap_6_0(const ZHashMap_6_0& other);
+    // Copy assignment: as the copy constructor, all or nothing.
     ZHashMap_6_0& operator=(const ZHashMap_6_0& other);
     ~ZHashMap_6_0() override;
 

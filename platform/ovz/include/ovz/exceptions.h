@@ -62,9 +62,11 @@ extern "C" OVZ_EXPORT const char* zexceptionFormat_6_0(int kind);
 class OVZ_EXPORT ZExceptionInsert_6_0 {
 public:
     ZExceptionInsert_6_0(const char* text);  // null is stored as ""
+    // A text insert; a number insert.
     ZExceptionInsert_6_0(const std::string& text);
     ZExceptionInsert_6_0(int number);
 
+    // Whether the insert is a text (%s) rather than a number (%d).
     bool isText() const { return isText_; }
     const char* text() const { return text_.c_str(); }  // "" for a number
     int number() const { return number_; }              // 0 for a text
@@ -82,18 +84,24 @@ public:
     // The source file and line where the exception was raised by throwException; "" and 0
     // before that.
     virtual const char* sourceFile() const;
+    // The source line where the exception was raised; 0 before that.
     virtual int sourceLine() const;
 
+    // The kind code (ZEXC_*), which selects the message the exception is logged with.
     int kind() const { return kind_; }
     // A readable description of the exception (never null), e.g.
     // "invalid parameter: name is null".
     const char* text() const { return text_; }
 
 protected:
+    // A record of `kind` whose text lives in the derived exception.
     ZZException_6_0(int kind, const char* text) : kind_(kind), text_(text) {}
+    // Copies the kind and the text pointer; the derived exception points it at its own copy.
     ZZException_6_0(const ZZException_6_0&) = default;
+    // Assigns the kind and the text pointer, as the copy constructor.
     ZZException_6_0& operator=(const ZZException_6_0&) = default;
 
+    // The kind code.
     int kind_;
     const char* text_;  // points into storage owned by the derived exception
 };
@@ -107,7 +115,9 @@ public:
     // well-formed for a message service. A kind without a message keeps no inserts.
     explicit ZException_6_0(int kind = ZEXC_FAILURE,
                             std::initializer_list<ZExceptionInsert_6_0> inserts = {});
+    // Copies the kind, the text, the source place and the inserts.
     ZException_6_0(const ZException_6_0& other);
+    // Assigns the kind, the text, the source place and the inserts.
     ZException_6_0& operator=(const ZException_6_0& other);
     ~ZException_6_0() override;
 
@@ -136,6 +146,7 @@ public:
 protected:
     // For subclasses that compose their own text.
     ZException_6_0(int kind, std::initializer_list<ZExceptionInsert_6_0> inserts, const char* text);
+    // Records where the exception is raised (for a subclass's throwException).
     void setSource(const char* file, int line);
 
 private:
@@ -158,6 +169,7 @@ public:
 // A refused argument. Kind ZEXC_INVALID_PARAMETER, insert: what was refused.
 class OVZ_EXPORT ZInvalidParameterException_6_0 : public ZException_6_0 {
 public:
+    // An exception whose insert says what was refused.
     explicit ZInvalidParameterException_6_0(const char* what = "parameter");
     [[noreturn]] void throwException(const char* file, int line) override;
     const char* name() const override;
@@ -167,12 +179,16 @@ public:
 // ZEXC_PROPERTIES_INVALID_DATA, inserts: reason, file name, line number (1-based).
 class OVZ_EXPORT ZPropertiesInvalidDataException_6_0 : public ZException_6_0 {
 public:
+    // An exception for the line `lineNumber` (1-based) of `fileName`, refused for `reason`.
     ZPropertiesInvalidDataException_6_0(const char* reason, const char* fileName, int lineNumber);
     [[noreturn]] void throwException(const char* file, int line) override;
     const char* name() const override;
 
+    // Why the line was refused.
     const char* reason() const { return inserts()[0].text(); }
+    // The file that holds the line.
     const char* fileName() const { return inserts()[1].text(); }
+    // The line, counted from 1.
     int lineNumber() const { return inserts()[2].number(); }
 };
 

@@ -23,6 +23,7 @@
 #include <ovz/export.h>
 #include <ovz/object.h>
 
+// A mutex that refuses to be taken again by its holder and released by another thread.
 class OVZ_EXPORT ZLock_6_0 : public ZObject_6_0 {
 public:
     ZLock_6_0();
@@ -67,6 +68,7 @@ private:
 //   { ZResourceLock_6_0 hold(cache.lock); ...look-up... }
 class OVZ_EXPORT ZResourceLock_6_0 {
 public:
+    // Takes `lock`; the destructor releases it.
     explicit ZResourceLock_6_0(ZLock_6_0& lock) : lock_(lock) { lock_.lock(); }
     ZResourceLock_6_0(const ZResourceLock_6_0&) = delete;
     ZResourceLock_6_0& operator=(const ZResourceLock_6_0&) = delete;
@@ -88,11 +90,15 @@ class OVZ_EXPORT ZAbstractReadWriteLock_6_0 : public ZObject_6_0 {
 public:
     ~ZAbstractReadWriteLock_6_0() override;
 
+    // Waits until the calling thread holds the lock shared, beside other readers.
     virtual void readLock() = 0;
+    // Waits until the calling thread holds the lock alone.
     virtual void writeLock() = 0;
+    // Releases the hold the calling thread has, shared or exclusive.
     virtual void unlock() = 0;
     // Take the hold only when that needs no waiting; return whether it was taken.
     virtual bool tryReadLock() = 0;
+    // As tryReadLock, for the exclusive hold.
     virtual bool tryWriteLock() = 0;
 
 protected:
@@ -101,6 +107,7 @@ protected:
     ZAbstractReadWriteLock_6_0& operator=(const ZAbstractReadWriteLock_6_0&) = delete;
 };
 
+// An in-process reader/writer lock, for the threads of one process.
 class OVZ_EXPORT ZReadWriteLock_6_0 : public ZAbstractReadWriteLock_6_0 {
 public:
     ZReadWriteLock_6_0();
@@ -121,6 +128,7 @@ private:
 // Throws ZInvalidParameterException_6_0 for a null name.
 class OVZ_EXPORT ZStubProcessReadWriteFileLock_6_0 : public ZAbstractReadWriteLock_6_0 {
 public:
+    // The lock of `name` in this process.
     explicit ZStubProcessReadWriteFileLock_6_0(const char* name);
     ~ZStubProcessReadWriteFileLock_6_0() override;
 
@@ -130,6 +138,7 @@ public:
     bool tryReadLock() override;
     bool tryWriteLock() override;
 
+    // The name the lock was made with.
     const char* name() const;
 
     struct Shared;  // per name and process; internal
@@ -151,6 +160,7 @@ private:
 // when the file cannot be opened or created, or is not a regular file.
 class OVZ_EXPORT ZUnixProcessReadWriteFileLock_6_0 : public ZAbstractReadWriteLock_6_0 {
 public:
+    // The lock on the file `directory`/`name` (see the class comment).
     ZUnixProcessReadWriteFileLock_6_0(const char* name, const char* directory);
     ~ZUnixProcessReadWriteFileLock_6_0() override;
 

@@ -34,6 +34,7 @@
 // Message number of the generic exception record.
 #define OVZ_EXCEPTION_MSGID 0x35E51001u
 
+// Where the object library sends its messages and exception reports (see the file comment).
 class OVZ_EXPORT ZMessageService_6_0 {
 public:
     // Virtual slots in this order; derived services rely on it.
@@ -41,6 +42,7 @@ public:
                               const ZLCString_6_0* s1, const ZLCString_6_0* s2,
                               const ZLCString_6_0* s3, const ZLCString_6_0* s4,
                               const ZLCString_6_0* s5, const ZLCString_6_0* s6) const = 0;
+    // outputMessage with UTF-8 text and inserts.
     virtual int outputMessageUTF8(const char* text, int msgid, int severity, int subcomp,
                                   const ZUTF8String_6_0* s1, const ZUTF8String_6_0* s2,
                                   const ZUTF8String_6_0* s3, const ZUTF8String_6_0* s4,
@@ -63,7 +65,9 @@ public:
 
 protected:
     ZMessageService_6_0() = default;
+    // A service holds no state of its own; copies copy nothing.
     ZMessageService_6_0(const ZMessageService_6_0&) = default;
+    // Assigns nothing: a service holds no state of its own.
     ZMessageService_6_0& operator=(const ZMessageService_6_0&) = default;
 };
 

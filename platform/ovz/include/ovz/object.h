@@ -20,10 +20,14 @@
 
 #include <ovz/export.h>
 
+// The root class: identity, hashing, cloning and the allocator of every object (see the
+// conventions above).
 class OVZ_EXPORT ZObject_6_0 {
 public:
     ZObject_6_0() = default;
+    // The root holds no state: copying copies nothing of its own.
     ZObject_6_0(const ZObject_6_0&) = default;
+    // Assigns nothing of its own, as the copy constructor.
     ZObject_6_0& operator=(const ZObject_6_0&) = default;
 
     // The virtual slots, in this order: destructors, hash, compare, clone, equals. Derived

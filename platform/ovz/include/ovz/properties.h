@@ -112,8 +112,11 @@ public:
 
     // Adds `observer` unless it is there already.
     virtual void addObserver(ZObserver_6_0& observer);
+    // Removes `observer`; nothing happens when it was not added.
     virtual void deleteObserver(ZObserver_6_0& observer);
+    // Removes every observer.
     virtual void deleteObservers();
+    // The number of observers.
     virtual int countObservers() const;
     // Calls update(*this, arg) on each observer, in the order they were added, outside the
     // observable's own lock (an observer may add or remove observers).
@@ -281,6 +284,7 @@ public:
 
 protected:
     ZProperties_6_0();
+    // The object's state, for the classes of this header (private machinery).
     Impl& impl() const { return *impl_; }
 
 private:
@@ -306,31 +310,38 @@ enum : int {
                                     // ZLCString_6_0
     ZSTZ_ITEM_UTF8STRING_LIST = 6,  // likewise as ZUTF8String_6_0
 };
+// One entry of an item table (see the fields above).
 struct ZStzFileItem_6_0 {
-    int kind;
-    const char* stanza;
-    const char* key;
-    long defaultValue;
-    void* target;
-    unsigned long found;
+    int kind;             // what to read and what `target` points to (ZSTZ_ITEM_*)
+    const char* stanza;   // the stanza to read
+    const char* key;      // the key to read
+    long defaultValue;    // integer and boolean kinds: the result without a usable value
+    void* target;         // where the result goes
+    unsigned long found;  // set to the number of values the key holds (0: absent)
 };
 
 // The (key, value) pairs of one stanza, one pair per value line, in file order.
 class OVZ_EXPORT ZPropertiesKVList_6_0 : public ZObject_6_0 {
 public:
     ZPropertiesKVList_6_0();
+    // Copies the pairs.
     ZPropertiesKVList_6_0(const ZPropertiesKVList_6_0& other);
+    // Replaces the pairs by copies of those of `other`.
     ZPropertiesKVList_6_0& operator=(const ZPropertiesKVList_6_0& other);
     ~ZPropertiesKVList_6_0() override;
     ZObject_6_0* clone() const override;
 
+    // The number of pairs.
     unsigned long getItemCount() const;
     // The key / value of pair `index`, or null when index >= getItemCount(). Valid until the
     // list is changed or destroyed.
     const char* getItemKey(unsigned long index) const;
+    // The value of pair `index`, or null, as getItemKey.
     const char* getItemValue(unsigned long index) const;
 
+    // Removes every pair.
     void removeAll();
+    // Appends a pair of copies of `key` and `value`.
     void addItem(const char* key, const char* value);
 
 private:
@@ -343,6 +354,8 @@ struct ZStanzaFileProblem_6_0 {
     const char* reason;  // static English text, the reason load() gives for that line
 };
 
+// A stanza file (see the file comment) with multi-valued, stanza and comment edits, item
+// tables and a whole-file check: the class every stanza file of the product is held in.
 class OVZ_EXPORT ZStanzaFileProperties_6_0 : public ZProperties_6_0 {
 public:
     // `formatVersion`: the stanza-file format; 1, the format described in this header, is
@@ -412,6 +425,7 @@ public:
     virtual ~ZPropertiesFactoryInterface_6_0();
 };
 
+// The base of the factories handed to ZProperties_6_0::getPropertiesFor.
 class OVZ_EXPORT ZAbstractPropertiesFactory_6_0 : public ZPropertiesFactoryInterface_6_0,
                                                   public ZObject_6_0 {
 public:
@@ -439,6 +453,7 @@ public:
     ZStanzaValueIterator_6_0& operator=(const ZStanzaValueIterator_6_0&) = delete;
     ~ZStanzaValueIterator_6_0() override;
 
+    // Whether nextValue has a value left to give.
     bool hasMore() const;
     // Sets `value` to the next value (valid for the life of the iterator) and returns 1;
     // returns 0 and sets null when there is none.
@@ -466,7 +481,9 @@ private:
 class OVZ_EXPORT ZJavaProperties_6_0 : public ZObject_6_0 {
 public:
     ZJavaProperties_6_0();
+    // Copies the entries.
     ZJavaProperties_6_0(const ZJavaProperties_6_0& other);
+    // Replaces the entries by copies of those of `other`.
     ZJavaProperties_6_0& operator=(const ZJavaProperties_6_0& other);
     ~ZJavaProperties_6_0() override;
     ZObject_6_0* clone() const override;
@@ -478,6 +495,7 @@ public:
     // Fills `out` (converted into its code set) with the value of `key` and returns 1, or
     // empties it and returns 0 when the key is absent.
     int getValue(const char* key, ZAbstractMutableString_6_0& out) const;
+    // The number of keys.
     unsigned long size() const;
 
 private:

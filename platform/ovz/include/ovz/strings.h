@@ -52,6 +52,7 @@ enum ZCodeSet_6_0 : int {
     ZCODESET_LOCAL = 1,  // the local code set of the process locale
 };
 
+// Read-only text: the interface of every string class (see the rules above).
 class OVZ_EXPORT ZAbstractString_6_0 : public ZObject_6_0 {
 public:
     ~ZAbstractString_6_0() override;
@@ -70,6 +71,7 @@ public:
     // The code set of the bytes.
     virtual ZCodeSet_6_0 codeSet() const = 0;
 
+    // Whether the text has no bytes.
     bool isEmpty() const { return length() == 0; }
     // getChars(), or "" when that is null.
     const char* c_str() const;
@@ -78,7 +80,9 @@ public:
 
 protected:
     ZAbstractString_6_0() = default;
+    // The base holds no text of its own; the derived classes copy theirs.
     ZAbstractString_6_0(const ZAbstractString_6_0&) = default;
+    // The base holds no text of its own; the derived classes assign theirs.
     ZAbstractString_6_0& operator=(const ZAbstractString_6_0&) = default;
 };
 
@@ -111,8 +115,11 @@ public:
 
 protected:
     ZAbstractMutableString_6_0() = default;
+    // A string of the bytes of `text` (null: empty).
     ZAbstractMutableString_6_0(const char* text);
+    // A string of the bytes of `other`.
     ZAbstractMutableString_6_0(const ZAbstractMutableString_6_0& other);
+    // Replaces the bytes by those of `other`.
     ZAbstractMutableString_6_0& operator=(const ZAbstractMutableString_6_0& other);
     // Takes over a malloc'd buffer of `n` bytes plus NUL (null when n is 0).
     void adopt(char* buffer, std::size_t n);
@@ -145,6 +152,7 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// UTF-8 text that the string owns.
 class OVZ_EXPORT ZUTF8String_6_0 : public ZAbstractMutableString_6_0 {
 public:
     ZUTF8String_6_0() = default;
@@ -157,8 +165,10 @@ public:
     ZUTF8String_6_0(const ZUTF8String_6_0& other);
     ~ZUTF8String_6_0() override;
 
+    // Replaces the bytes, as they are (a null text counts as "").
     ZUTF8String_6_0& operator=(const ZUTF8String_6_0& other);
     ZUTF8String_6_0& operator=(const char* utf8);
+    // Appends the bytes, as they are (a null text counts as "").
     ZUTF8String_6_0& operator+=(const char* utf8);
     ZUTF8String_6_0& operator+=(const ZAbstractString_6_0& other);  // bytes as they are
 
@@ -175,6 +185,7 @@ public:
     void upper();
 };
 
+// Text in the local code set (LC_CTYPE of the process) that the string owns.
 class OVZ_EXPORT ZLCString_6_0 : public ZAbstractMutableString_6_0 {
 public:
     ZLCString_6_0() = default;
@@ -185,11 +196,15 @@ public:
     ZLCString_6_0(const ZLCString_6_0& other);
     ~ZLCString_6_0() override;
 
+    // Replaces the text: local-code-set bytes as they are, a UTF-8 string converted; a null
+    // text counts as "".
     ZLCString_6_0& operator=(const ZLCString_6_0& other);
     ZLCString_6_0& operator=(const char* local);
     ZLCString_6_0& operator=(const ZUTF8String_6_0& utf8);  // converts
+    // Appends local-code-set bytes as they are (a null text counts as "").
     ZLCString_6_0& operator+=(const char* local);
     ZLCString_6_0& operator+=(const ZLCString_6_0& other);
+    // A new string: this text followed by the local-code-set bytes of the argument.
     ZLCString_6_0 operator+(const char* local) const;
     ZLCString_6_0 operator+(const ZLCString_6_0& other) const;
 
@@ -213,8 +228,11 @@ public:
 // clone() returns a ZUTF8String_6_0 that owns a copy, which is what an owning collection keeps.
 class OVZ_EXPORT ZUTF8ConstString_6_0 : public ZAbstractString_6_0 {
 public:
+    // A view over `utf8` (null: empty).
     explicit ZUTF8ConstString_6_0(const char* utf8);
+    // Another view over the same text.
     ZUTF8ConstString_6_0(const ZUTF8ConstString_6_0&) = default;
+    // Makes this a view over the text of `other`.
     ZUTF8ConstString_6_0& operator=(const ZUTF8ConstString_6_0&) = default;
     ~ZUTF8ConstString_6_0() override;
 
@@ -231,8 +249,11 @@ private:
 // A view over a caller's local-code-set text; clone() returns an owning ZLCString_6_0.
 class OVZ_EXPORT ZLCConstString_6_0 : public ZAbstractString_6_0 {
 public:
+    // A view over `local` (null: empty).
     explicit ZLCConstString_6_0(const char* local);
+    // Another view over the same text.
     ZLCConstString_6_0(const ZLCConstString_6_0&) = default;
+    // Makes this a view over the text of `other`.
     ZLCConstString_6_0& operator=(const ZLCConstString_6_0&) = default;
     ~ZLCConstString_6_0() override;
 

@@ -40,9 +40,9 @@ extern "C" {
 
 /* One sub-component of a handle: its name and its current debug level. */
 typedef struct ov_svc_subcomp_s {
-    const char* sc_name;
-    const char* sc_descr;
-    unsigned int sc_level;
+    const char* sc_name;   /* the name, e.g. "locks" */
+    const char* sc_descr;  /* a description for people */
+    unsigned int sc_level; /* the debug level; read it with ov_svc_debug_level */
 } ov_svc_subcomp_t;
 
 /*
@@ -51,11 +51,12 @@ typedef struct ov_svc_subcomp_s {
  * Read the level through ov_svc_debug_level(), which orders the reads correctly.
  */
 typedef struct dce_svc_handle_s_t {
-    const char* component;
-    ov_svc_subcomp_t* table;
-    unsigned int table_size;
-    int setup;
+    const char* component;   /* the component's name, e.g. "wvcore" */
+    ov_svc_subcomp_t* table; /* the sub-components, indexed by number */
+    unsigned int table_size; /* the number of entries of `table` */
+    int setup;               /* non-zero once the levels are filled in */
 } dce_svc_handle_s_t;
+/* What the functions take: a pointer to a handle. */
 typedef dce_svc_handle_s_t* dce_svc_handle_t;
 
 /* The product's handles. They live for the life of the process. */
@@ -101,6 +102,7 @@ OVSVC_EXPORT void ov_svc_init(int flags, unsigned int* status);
 OVSVC_EXPORT int ov_svc_printf_withfile(dce_svc_handle_t handle, const char* file, int line,
                                         const char* format, unsigned int subcomp,
                                         unsigned int attributes, unsigned int msgid, ...);
+/* ov_svc_printf_withfile with the inserts in a va_list. */
 OVSVC_EXPORT int ov_svc_vprintf_withfile(dce_svc_handle_t handle, const char* file, int line,
                                          const char* format, unsigned int subcomp,
                                          unsigned int attributes, unsigned int msgid, va_list args);
@@ -125,6 +127,7 @@ OVSVC_EXPORT void ov_svc__debug_withfile(dce_svc_handle_t handle, const char* fi
                                          unsigned int subcomp, unsigned int level,
                                          const char* format, ...)
     __attribute__((format(printf, 6, 7)));
+/* ov_svc__debug_withfile for a format and inserts in UTF-8. */
 OVSVC_EXPORT void ov_svc__debug_utf8_withfile(dce_svc_handle_t handle, const char* file, int line,
                                               unsigned int subcomp, unsigned int level,
                                               const char* format, ...)
