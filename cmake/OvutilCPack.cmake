@@ -31,7 +31,13 @@ endforeach()
 
 set(CPACK_DEBIAN_LIBS_PACKAGE_NAME libovutil1)
 set(CPACK_DEBIAN_LIBS_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBS_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
+# The triggers file has dpkg run ldconfig; the ldconfig-only maintainer scripts that CPack
+# writes beside it are taken out after the build. The symbols file lists every exported
+# symbol with the version that brought it; scripts/package-test checks it against the built
+# libraries.
+set(CPACK_DEBIAN_LIBS_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_SOURCE_DIR}/cmake/debian/triggers ${PROJECT_SOURCE_DIR}/cmake/debian/symbols)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/drop-ldconfig-scripts.cmake)
 set(CPACK_DEBIAN_LIBS_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The first line of a description is the package's synopsis.
 set(CPACK_DEBIAN_LIBS_DESCRIPTION "utility library of the access-control product
