@@ -20,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <future>
+#include <initializer_list>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -46,6 +47,23 @@ void copyFile(const std::string& from, const std::string& to) {
 }
 
 void section(const char* title) { std::printf("\n== %s\n", title); }
+
+// A catalog text is a template: its "%s" and "%d" stand for the inserts of the record that
+// uses it. Fills them in order with `inserts`, as a log record would show the text (only for
+// showing it here: a catalog text is never handed to printf as a format).
+std::string filled(const char* text, std::initializer_list<const char*> inserts) {
+    std::string out;
+    auto next = inserts.begin();
+    for (const char* p = text ? text : ""; *p; ++p) {
+        if (p[0] == '%' && (p[1] == 's' || p[1] == 'd') && next != inserts.end()) {
+            out += *next++;
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
 
 std::string text(const ZAbstractString_6_0& s) { return s.getChars() ? s.getChars() : ""; }
 
@@ -236,7 +254,8 @@ int main() {
                 logPath == logKey ? "not relocated on this machine" : "relocated");
     const char* root = ov_get_path("#ov_undefined_scd_root");
     std::printf("common directory root: %s\n", root ? root : "(not configured)");
-    std::printf("message 0x1354A0C7: %s\n", wv_i18n_msg(0x1354A0C7u));
+    std::printf("message 0x1354A0C7, for the file /opt/Orvan/etc/ov.conf: %s\n",
+                filled(wv_i18n_msg(0x1354A0C7u), {"/opt/Orvan/etc/ov.conf"}).c_str());
     std::printf("message 0x00000001: %s\n", wv_i18n_msg(0x00000001u));
 
     char dirTemplate[] = "/tmp/ovutil-demo-XXXXXX";
@@ -279,9 +298,11 @@ int main() {
     try {
         OVStanzaFileProperties::getRegisteredPropertiesFor(bad.c_str(), 0);
     } catch (ZPropertiesInvalidDataException_6_0& e) {
-        // The exception logs itself as a numbered message of the object library; the product
-        // then logs its own message about the file.
-        e.report();
+        // The program handles the failure: it tells what was wrong and logs the product's own
+        // error about the file. (e.report() would log the exception as the object library's
+        // record of its kind, which is fatal for invalid data: right for a failure nobody
+        // handles, wrong here.)
+        std::printf("refused: %s, line %d: %s\n", e.fileName(), e.lineNumber(), e.reason());
         ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, "examples/demo", __LINE__,
                                   "%s", 0, OV_SVC_ERROR, 0x1354A0C3, bad.c_str());
     }
@@ -331,12 +352,18 @@ int main() {
 
     typedObjectRoadTrip();
 
-    section("Message texts by number, from the catalogs");
-    for (unsigned number : {0x1354A0C3u, 0x15E3A0A3u, 0x35E5102Bu}) {
+    section("Message texts by number, from the catalogs, with sample inserts");
+    struct Sample {
+        unsigned number;
+        std::initializer_list<const char*> inserts;
+    };
+    for (const Sample& m :
+         {Sample{0x1354A0C3u, {"/opt/Orvan/etc/ov.conf"}}, Sample{0x15E3A0A3u, {}},
+          Sample{0x35E5102Bu, {"the key is empty", "/opt/Orvan/etc/ov.conf", "12"}}}) {
         unsigned int status = 0;
-        const char* t = ov_msg_get_msg(number, &status);
-        std::printf("0x%08X (%s): %s\n", number, status == OV_MSG_S_OK ? "catalog" : "default",
-                    t ? t : "(none)");
+        const char* t = ov_msg_get_msg(m.number, &status);
+        std::printf("0x%08X (%s): %s\n", m.number, status == OV_MSG_S_OK ? "catalog" : "default",
+                    t ? filled(t, m.inserts).c_str() : "(none)");
     }
 
     textUtilities();

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -98,6 +99,10 @@ struct Kind {
     const char* name;
     std::function<std::unique_ptr<ZAbstractReadWriteLock_6_0>(const std::string& dir)> make;
 };
+
+// Test names and failure messages show the kind by its name, not as the struct's bytes,
+// which differ from build to build.
+void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }
 
 class ReadWriteLockTest : public ::testing::TestWithParam<Kind> {
 protected:

@@ -11,8 +11,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
+
+// Test names and failure messages show a kernel by its name, not as the enum's bytes.
+namespace ovutil::mime64_internal {
+void PrintTo(Kernel kernel, std::ostream* out) { *out << kernel_name(kernel); }
+}  // namespace ovutil::mime64_internal
 
 namespace {
 
