@@ -10,6 +10,7 @@ target_include_directories(ovutil_mime64 PUBLIC ${PROJECT_SOURCE_DIR}/include
 set(OVUTIL_SOURCES
   util/MrProcessLock.cc
   util/OVMessageService.cc
+  util/OVStanzaFileEditLock.cc
   util/OVStanzaFileProperties.cc
   util/OVStanzaFilePropertiesMigrate.cc
   util/PathMap.cc

@@ -3,7 +3,10 @@
 // Reads and plain edits go through a stanza-file object of the object library, so that looking
 // at a file never rewrites it. `cfg migrate` goes through the product's own class, whose load
 // brings a file of an earlier release up to date exactly as a product program would.
-// Every write is the object library's crash-safe store.
+// Every write is the object library's crash-safe store, and every write is a read-modify-write
+// under the file's edit lock (OVStanzaFileEditLock), taken before the file is read and released
+// after the store: concurrent runs of the tool, and programs that edit the file under the same
+// lock, do not lose each other's edits. Reads take no lock; a store replaces the file whole.
 #include "commands.h"
 
 #include <fcntl.h>
@@ -111,6 +114,7 @@ int cfgGet(const std::string& file, const std::string& stanza, const std::string
 
 int cfgWrite(CfgWrite op, const std::string& file, const std::string& stanza,
              const std::string& key, const std::string* value) {
+    OVStanzaFileEditLock hold(file.c_str());
     StanzaFile props = loadPlain(file);
     switch (op) {
         case CfgWrite::kSet:
@@ -171,9 +175,9 @@ int cfgCheck(const std::string& file) {
 }
 
 int cfgMigrate(const std::string& file, bool dryRun) {
-    std::string before = readInput(file);
-    std::string after;
+    std::string before, after;
     if (dryRun) {
+        before = readInput(file);
         // The product's load, on a private copy: the migration rewrites the copy only.
         ScratchDir scratch;
         std::string copy = scratch.file("copy.conf");
@@ -183,6 +187,10 @@ int cfgMigrate(const std::string& file, bool dryRun) {
         props->load(copy.c_str());
         after = readInput(copy);
     } else {
+        // The upgrade is a read-modify-write of the file like any edit: `before` is read under
+        // the lock, so the diff shows what this run changed.
+        OVStanzaFileEditLock hold(file.c_str());
+        before = readInput(file);
         std::unique_ptr<OVStanzaFileProperties, PropertiesDeleter> props(
             new OVStanzaFileProperties);
         props->load(file.c_str());
