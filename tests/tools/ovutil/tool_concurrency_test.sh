@@ -25,12 +25,23 @@ count() {
     (cd "$work" && env -i "$tool" cfg get "$@") | wc -l
 }
 
-# --- two loops of 20 `cfg add` of one key side by side: 1 + 40 values
+# --- two loops of 20 `cfg add` of one key side by side: 1 + 40 values. A reader beside them
+# takes no lock and sees the old file or the new one: every read succeeds and no read sees
+# fewer values than the one before.
 printf '[s]\nk = first\n' >"$work/add.conf"
 for loop in a b; do
     (for i in $(seq 1 20); do run cfg add add.conf s k "$loop$i"; done) &
 done
+(
+    last=1
+    for i in $(seq 1 40); do
+        n=$( (cd "$work" && env -i "$tool" cfg get add.conf s k) | wc -l)
+        [ "$n" -ge "$last" ] || echo "read $i saw $n values after $last" >>"$work/reads"
+        last=$n
+    done
+) &
 wait
+[ ! -s "$work/reads" ] || fail "a reader saw a mixed or older file: $(cat "$work/reads")"
 n=$(count add.conf s k)
 [ "$n" -eq 41 ] || fail "2 x 20 concurrent cfg add kept $n of 41 values"
 
@@ -65,7 +76,7 @@ if [ -s "$work/failed" ]; then
     fail "runs failed: $(cat "$work/failed") / $(cat "$work/errors")"
 fi
 # No lock debris beside the files.
-extra=$(ls -A "$work" | grep -v -x -e add.conf -e set.conf -e old.conf -e errors)
+extra=$(ls -A "$work" | grep -v -x -e add.conf -e set.conf -e old.conf -e errors -e reads)
 [ -z "$extra" ] || fail "files left beside the edited ones: $extra"
 
 if [ "$failures" -ne 0 ]; then
