@@ -4,7 +4,7 @@
 
 #include <ovutil/mime64.h>
 
-#include "mime64_new_internal.h"
+#include "internal/mime64_new.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -16,7 +16,7 @@
 
 namespace {
 
-namespace internal = ovutil::mime64_internal;
+namespace internal = ovutil_internal::mime64;
 using internal::Kernel;
 
 // The kernel the coders chose by themselves, before any test forced one.
