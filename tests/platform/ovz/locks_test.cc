@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/temp_dir.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -77,26 +79,7 @@ TEST(Lock, MisuseIsReportedNotHung) {
     lock.unlock();
 }
 
-// A scratch directory for lock files, removed with its files at the end.
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/ovz-locks-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = buf.data();
-    }
-    ~TempDir() {
-        std::string cmd = "rm -rf '" + path_ + "'";
-        if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << path_;
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using ovtest::TempDir;
 
 struct Kind {
     const char* name;

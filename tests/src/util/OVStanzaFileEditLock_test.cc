@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/temp_dir.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,23 +25,7 @@
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/ovedit-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name, const std::string& text) const {
-        std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary) << text;
-        return p;
-    }
-
-private:
-    std::string path_;
-};
+using ovtest::TempDir;
 
 // The values of s/k in the file as stored on disk.
 std::vector<std::string> storedValues(const std::string& file) {
