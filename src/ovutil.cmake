@@ -2,14 +2,21 @@
 # Every source is listed here; a new unit is added to the list.
 
 # The base64 coder is also compiled into its tests, benchmark and fuzz targets, which reach
-# the reference coders of its private header: one object library serves them all.
-add_library(ovutil_mime64 OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/util/mime64_new.cc)
+# the kernel switches of its private header: one object library serves them all. Its plain
+# reference coders are compiled into those targets only, not into the library.
+add_library(ovutil_mime64 OBJECT
+  ${CMAKE_CURRENT_SOURCE_DIR}/util/mime64_new.cc
+  ${CMAKE_CURRENT_SOURCE_DIR}/util/mime64_new_cpu.cc
+  ${CMAKE_CURRENT_SOURCE_DIR}/util/mime64_new_x86.cc)
 target_include_directories(ovutil_mime64 PUBLIC ${PROJECT_SOURCE_DIR}/include
                                                 ${CMAKE_CURRENT_SOURCE_DIR}/util)
+add_library(ovutil_mime64_reference OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/util/mime64_new_reference.cc)
+target_link_libraries(ovutil_mime64_reference PRIVATE ovutil_mime64)
 
 set(OVUTIL_SOURCES
   util/MrProcessLock.cc
   util/OVMessageService.cc
+  util/OVStanzaFileEditLock.cc
   util/OVStanzaFileProperties.cc
   util/OVStanzaFilePropertiesMigrate.cc
   util/PathMap.cc

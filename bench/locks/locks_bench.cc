@@ -7,20 +7,29 @@
 //   - contended: 2 and 4 threads on one lock, 1 call in 100 a write, a fixed piece of work
 //     inside every hold: summing (or, for a write, changing) a table of 64 or 1024 words
 //     (items/s is the throughput; real time, since waiting threads sleep);
-//   - the process lock factory: newLock of each kind, then delete.
+//   - the process lock factory: newLock of each kind, then delete;
+//   - between processes: how long a writer waits for a Unix file lock while 2, 4 or 8 reader
+//     threads of another process overlap without a pause (each: read lock, 2 ms, unlock, at
+//     once again); manual time, the mean and the longest wait of the run.
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
 #include <boost/thread/shared_mutex.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <ovutil/MrProcessLock.h>
 #include <ovutil/wvlock.h>
@@ -281,5 +290,64 @@ void BM_NewLockDelete(benchmark::State& state) {
 BENCHMARK(BM_NewLockDelete)->ArgName("type")->Arg(stubLock)->Arg(threadLock)->Arg(unixFileLock);
 
 }  // namespace
+
+// ---- Between processes: a writer against overlapping reader threads of another process.
+
+void BM_CrossProcessWriterWait(benchmark::State& state) {
+    const int threads = static_cast<int>(state.range(0));
+    char dir[] = "/tmp/ovutil-bench-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+        state.SkipWithError("mkdtemp failed");
+        return;
+    }
+    auto* stop = static_cast<std::atomic<int>*>(mmap(nullptr, sizeof(std::atomic<int>),
+                                                     PROT_READ | PROT_WRITE,
+                                                     MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    new (stop) std::atomic<int>(0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        ZAbstractReadWriteLock_6_0* lock =
+            MrProcessLockFactory::newLock("bench.lock", unixFileLock, dir);
+        std::vector<std::thread> readers;
+        for (int t = 0; t < threads; ++t)
+            readers.emplace_back([&] {
+                while (stop->load() == 0) {
+                    lock->readLock();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    lock->unlock();
+                }
+            });
+        for (auto& r : readers) r.join();
+        _exit(0);
+    }
+    ZAbstractReadWriteLock_6_0* lock =
+        MrProcessLockFactory::newLock("bench.lock", unixFileLock, dir);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the readers are in
+    double longest = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        lock->writeLock();
+        std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+        lock->unlock();
+        state.SetIterationTime(waited.count());
+        if (waited.count() > longest) longest = waited.count();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the readers overlap again
+    }
+    stop->store(1);
+    waitpid(pid, nullptr, 0);
+    delete lock;
+    munmap(stop, sizeof(std::atomic<int>));
+    std::string rm = std::string("rm -rf ") + dir;
+    if (std::system(rm.c_str()) != 0) state.SkipWithError("cannot remove the lock directory");
+    state.counters["longest_ms"] = longest * 1000;
+}
+BENCHMARK(BM_CrossProcessWriterWait)
+    ->ArgName("reader_threads")
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->Iterations(40)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

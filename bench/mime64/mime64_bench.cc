@@ -7,7 +7,7 @@
 
 #include <ovutil/mime64.h>
 
-#include "mime64_new_internal.h"
+#include "internal/mime64_new.h"
 
 #include <benchmark/benchmark.h>
 #include <glib.h>
@@ -48,18 +48,18 @@ void BM_Mime64Encode(benchmark::State& state) {
 }
 BENCHMARK(BM_Mime64Encode)->Apply(sizes);
 
-using ovutil::mime64_internal::Kernel;
+using ovutil_internal::mime64::Kernel;
 
 // Runs `body` with the coders forced onto `kernel`, then goes back to the CPU's choice.
 template <typename Body>
 void withKernel(benchmark::State& state, Kernel kernel, Body body) {
-    const Kernel chosen = ovutil::mime64_internal::active_kernel();
-    if (!ovutil::mime64_internal::use_kernel(kernel)) {
+    const Kernel chosen = ovutil_internal::mime64::active_kernel();
+    if (!ovutil_internal::mime64::use_kernel(kernel)) {
         state.SkipWithError("this CPU cannot run the kernel");
         return;
     }
     body();
-    ovutil::mime64_internal::use_kernel(chosen);
+    ovutil_internal::mime64::use_kernel(chosen);
 }
 
 void BM_Mime64EncodeWith(benchmark::State& state, Kernel kernel) {

@@ -10,7 +10,8 @@
 ///     factory->setFactoryType(unixFileLock);
 ///     ...
 ///     ZAbstractReadWriteLock_6_0* lock = MrProcessLockFactory::newLock("policy.db");
-///     lock->writeLock();        // excludes every other process that locks policy.db there
+///     lock->writeLock();        // excludes every other process that locks policy.db there;
+///                               // readers that come after a waiting writer wait for it
 ///     ...
 ///     lock->unlock();
 ///     delete lock;
@@ -81,10 +82,13 @@ public:
     ///
     /// @return a new lock that the caller owns and releases with delete.
     /// @throws ZOutOfMemoryException_6_0 when there is no memory for the lock.
-    /// @throws what the lock class throws: ZInvalidParameterException_6_0 for a null name
-    ///         (stub and file locks) or a null directory (file locks); ZException_6_0 of kind
-    ///         ZEXC_LOCK_FAILURE when the lock file cannot be opened or created, or is not a
-    ///         regular file (a FIFO, a device, a symbolic link).
+    /// @throws what the lock class throws: ZInvalidParameterException_6_0 for a name that is
+    ///         not a file name inside the lock directory (null, empty, ".", "..", or holding
+    ///         "/"; stub and file locks) or a null directory (file locks); ZException_6_0 of
+    ///         kind ZEXC_LOCK_FAILURE when the lock file cannot be opened or created, or is not
+    ///         a regular file (a FIFO, a device, a symbolic link). A process that may only
+    ///         read an existing lock file gets a lock that takes read holds and refuses write
+    ///         holds with ZEXC_LOCK_FAILURE.
     static ZAbstractReadWriteLock_6_0* newLock(const char* name, mrproclocktype type,
                                                const char* directory);
     /// The same with the factory's lock directory, as it reads at the time of the call.

@@ -22,9 +22,71 @@
 
 #include <pthread.h>
 
+#include <functional>
+
 #include <ovutil/export.h>
 #include <ovz/collections.h>
 #include <ovz/properties.h>
+
+/// An exclusive hold on editing one stanza file, shared by every process and thread that edits
+/// the file through such a hold (the ovutil tool's writes among them), so that concurrent
+/// read-modify-write edits are serialised and none is lost: take the hold, load the file, change
+/// it, store it, release the hold.
+///
+/// @code
+///   {
+///       OVStanzaFileEditLock hold("/opt/Orvan/etc/ov.conf");  // waits up to 30 s
+///       conf.load("/opt/Orvan/etc/ov.conf");
+///       conf.setValue("ovrte", "selvan_common_dir", "/var/shared", 0);
+///       conf.store("/opt/Orvan/etc/ov.conf");
+///   }  // released
+/// @endcode
+///
+/// The hold is a flock(2) lock on the file itself, so it leaves nothing beside the file. A store
+/// replaces the file by renaming a new one over it; a hold that was waiting on the file so
+/// replaced is dropped and taken again on the file now at the path, so the holder always loads
+/// what the previous holder stored. Symbolic links are followed, as a store follows them. When
+/// the file does not exist and kMayCreate is given, the hold is on the directory that is to
+/// hold it, for as long as the file is absent at the time of taking it; a later hold finds the
+/// file and locks the file. Readers take no hold: a store replaces the file whole, so a reader
+/// sees the old file or the new one, never a mix. A process that edits without a hold can
+/// still lose its edit or another's.
+///
+/// Waiting is bounded: a hold that cannot be taken within `timeoutMs` milliseconds throws
+/// ZException_6_0 of kind ZEXC_LOCK_FAILURE naming the file and the time waited. A file that
+/// cannot be opened (missing without kMayCreate, unreadable, not a regular file) throws
+/// ZException_6_0 of kind ZEXC_FILE_READ (inserts: file name, reason); a null or empty name
+/// ZInvalidParameterException_6_0.
+///
+/// Threads: each hold is its own open file description, so two threads of one process exclude
+/// each other like two processes. A thread that already holds the file's hold and asks again
+/// waits for itself until the time runs out. The hold is not copyable; it is released when the
+/// object is destroyed (by any thread), or when the process ends.
+class OVUTIL_EXPORT OVStanzaFileEditLock {
+public:
+    /// Flags of the constructor.
+    enum : int {
+        /// The file may be absent: the hold is then on its directory (see above).
+        kMayCreate = 1
+    };
+    /// How long the constructor waits by default: 30 seconds.
+    static constexpr unsigned kDefaultTimeoutMs = 30000;
+
+    /// Takes the hold on `fileName` (see the class description for what it throws).
+    explicit OVStanzaFileEditLock(const char* fileName, unsigned timeoutMs = kDefaultTimeoutMs,
+                                  int flags = 0);
+    /// Releases the hold.
+    ~OVStanzaFileEditLock();
+    OVStanzaFileEditLock(const OVStanzaFileEditLock&) = delete;
+    OVStanzaFileEditLock& operator=(const OVStanzaFileEditLock&) = delete;
+
+    /// Whether the file existed when the hold was taken (false only with kMayCreate).
+    bool fileExisted() const { return !onDirectory_; }
+
+private:
+    int fd_;
+    bool onDirectory_;
+};
 
 /// The product's stanza-file properties object, one per file (see the file description).
 class OVUTIL_EXPORT OVStanzaFileProperties : public ZStanzaFileProperties_6_0 {
@@ -48,6 +110,20 @@ public:
     /// ZPropertiesInvalidDataException_6_0 for invalid data, another ZException_6_0 when the
     /// file cannot be read.
     static ZStanzaFileProperties_6_0* getRegisteredPropertiesFor(const char* fileName, int flags);
+
+    /// Edits the registry's object of `fileName` under the file's edit hold
+    /// (OVStanzaFileEditLock), so that this program and others editing the same file (the
+    /// ovutil tool, other daemons) do not lose each other's edits: takes the hold, reloads the
+    /// object from the file (ZPROPERTIES_RELOAD; the first request loads it, and the post-load
+    /// upgrade runs as on every load), calls `edit` with it, stores it when `edit` returns
+    /// true, and releases the hold. Returns 1 when it stored the file, 0 when `edit` returned
+    /// false. Throws what the hold, the registry and the store throw; when `edit` or the store
+    /// throws, the file is left as it was and the object keeps the changes made in memory
+    /// until its next load. Other threads of the process that use the object meanwhile see
+    /// it reloaded and changed: the object library governs concurrent use of it.
+    static int editRegisteredPropertiesFor(
+        const char* fileName, const std::function<bool(ZStanzaFileProperties_6_0&)>& edit,
+        unsigned timeoutMs = OVStanzaFileEditLock::kDefaultTimeoutMs);
 
     /// Creates factory_; run at most once, through ms_once.
     static void init();

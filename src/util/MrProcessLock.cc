@@ -6,17 +6,16 @@
 
 #include <new>
 
-#include <ovsvc/svc.h>
 #include <ovz/exceptions.h>
+
+#include "internal/logging.h"
 
 namespace {
 
 constexpr const char* kSource = "src/util/MrProcessLock";
 
 [[noreturn]] void throwOutOfMemory(int line) {
-    if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
-        ov_svc__debug_withfile(ov_ras_svc_handle, kSource, line, 3, 9, "%s Exception thrown. \n",
-                               "ZOutOfMemoryException_6_0");
+    ovutil_internal::traceThrown(kSource, line, "ZOutOfMemoryException");
     ZOutOfMemoryException_6_0().throwException(kSource, line);
     __builtin_unreachable();
 }

@@ -13,7 +13,9 @@ namespace {
 const char kSourceFile[] = "src/util/getpath";
 
 // The kind table of the exception messages: message number, attributes and insert format of
-// every kind that has its own message. Kind 0 and 23 have none.
+// every kind that has its own message. Kind 0 and 23 have none. The number and the
+// attributes follow from the kind; the insert format is the one messages.def declares for
+// that number.
 struct KindRow {
     unsigned int msgid;
     unsigned int attributes;
@@ -22,84 +24,37 @@ struct KindRow {
 
 constexpr int kLastKind = 54;
 
-constexpr const char* kindFormat(int kind) {
-    switch (kind) {
-        case 1:
-        case 11:
-        case 14:
-        case 19:
-        case 22:
-        case 31:
-        case 45:
-        case 46:
-        case 48:
-            return "";
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-        case 7:
-        case 8:
-        case 9:
-        case 10:
-        case 15:
-        case 16:
-        case 17:
-        case 18:
-        case 20:
-        case 21:
-        case 24:
-        case 25:
-        case 26:
-        case 27:
-        case 29:
-        case 30:
-        case 33:
-        case 34:
-        case 35:
-        case 36:
-            return "%d";
-        case 32:
-        case 42:
-        case 49:
-        case 50:
-        case 53:
-        case 54:
-            return "%s";
-        case 12:
-        case 13:
-        case 47:
-            return "%s%s";
-        case 37:
-        case 38:
-            return "%d%s";
-        case 2:
-        case 43:
-            return "%s%s%d";
-        case 44:
-        case 51:
-            return "%s%d%s";
-        case 28:
-            return "%s%s%s";
-        case 39:
-        case 40:
-        case 41:
-            return "%s%s%s%s";
-        case 52:
-            return "%s%s%d%s";
-        default:
-            return nullptr;
-    }
+struct DeclaredInserts {
+    unsigned int msgid;
+    const char* format;
+};
+constexpr DeclaredInserts kDeclaredInserts[] = {OV_MSG_INSERTS_TABLE};
+
+constexpr const char* declaredInserts(unsigned int msgid) {
+    for (const DeclaredInserts& d : kDeclaredInserts)
+        if (d.msgid == msgid) return d.format;
+    return nullptr;
+}
+
+constexpr unsigned int kindMessage(int kind) {
+    if (kind >= 1 && kind <= 22) return OV_MSG_OVZ_EXCEPTION + kind;
+    if (kind >= 24 && kind <= kLastKind) return OV_MSG_OVZ_EXCEPTION_KIND_24 + (kind - 24);
+    return 0;
 }
 
 constexpr KindRow kindRow(int kind) {
-    if (kind >= 1 && kind <= 22)
-        return {OV_MSG_OVZ_EXCEPTION + kind, OV_SVC_FATAL, kindFormat(kind)};
-    if (kind >= 24 && kind <= kLastKind)
-        return {OV_MSG_OVZ_EXCEPTION_KIND_24 + (kind - 24),
-                kind >= 53 ? OV_SVC_ERROR : OV_SVC_FATAL, kindFormat(kind)};
-    return {0, 0, nullptr};
+    const unsigned int msgid = kindMessage(kind);
+    if (msgid == 0) return {0, 0, nullptr};
+    return {msgid, kind >= 53 ? OV_SVC_ERROR : OV_SVC_FATAL, declaredInserts(msgid)};
 }
+
+// Every kind that has a message has its inserts declared: the build fails otherwise.
+constexpr bool everyKindDeclared() {
+    for (int kind = 1; kind <= kLastKind; ++kind)
+        if (kindMessage(kind) != 0 && declaredInserts(kindMessage(kind)) == nullptr) return false;
+    return true;
+}
+static_assert(everyKindDeclared(), "messages.def declares no inserts for an exception kind");
 
 }  // namespace
 

@@ -1,31 +1,25 @@
-// Base64 coders. The exported entry points are the fast ones. Long inputs go through
-// vector kernels, chosen once from the CPU's features: AVX-512 VBMI (64 characters per
-// step), else AVX2 (32 characters per step), else none. Everything the kernels leave (short
-// inputs, tails, and any 32- or 64-character block of the decoder's input that holds a byte
-// outside the alphabet, "=" included) goes through the scalar coders: the encoder turns 12
-// bits at a time into two characters through a 4096-entry table, and the decoder turns runs
-// of four valid characters into three bytes at once, falling back to one character at a
-// time only around anything else. A kernel decodes only blocks of valid characters starting
-// at a group boundary, where the scalar decoder would also take four characters at a time,
-// so every path gives exactly the same results.
-// The plain coders below follow the definition character by character and stay as the
-// reference that tests and fuzz targets hold the fast ones to.
+// Base64 coders: the exported entry points and the scalar coders. Long inputs go through
+// vector kernels (mime64_new_x86.cc), chosen once from the CPU's features
+// (mime64_new_cpu.cc): AVX-512 VBMI (64 characters per step), else AVX2 (32 characters per
+// step), else none. Everything the kernels leave (short inputs, tails, and any 32- or
+// 64-character block of the decoder's input that holds a byte outside the alphabet, "="
+// included) goes through the scalar coders here: the encoder turns 12 bits at a time into two
+// characters through a 4096-entry table, and the decoder turns runs of four valid characters
+// into three bytes at once, falling back to one character at a time only around anything
+// else. A kernel decodes only blocks of valid characters starting at a group boundary, where
+// the scalar decoder would also take four characters at a time, so every path gives exactly
+// the same results. The plain coders of mime64_new_reference.cc follow the definition
+// character by character and stay as the reference that tests and fuzz targets hold these to.
 
 #include <ovutil/mime64.h>
 
-#include "mime64_new_internal.h"
-
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define OV_MIME64_X86 1
-#endif
+#include "internal/mime64_new.h"
 
 extern "C" {
 
@@ -50,17 +44,9 @@ const unsigned char new_bitmasks[8] = {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x7F,
 
 namespace {
 
-constexpr unsigned char kInvalid = 255;
+using namespace ovutil_internal::mime64;
 
-// Room for the encoding of `length` bytes and its NUL; computed in size_t, since the
-// unsigned int form wraps for inputs above 3 GiB.
-std::size_t encoded_size(unsigned int length) {
-    return (static_cast<std::size_t>(length) + 2) / 3 * 4 + 1;
-}
-
-// ---- Fast coders' tables ----------------------------------------------------------------
-
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// ---- Tables of the scalar coders
 
 // The two characters of every 12-bit value, laid out so that storing an entry writes them
 // in order.
@@ -75,17 +61,6 @@ constexpr auto kPairs = [] {
         t[v] = static_cast<std::uint16_t>(first << 8 | second);
 #endif
     }
-    return t;
-}();
-
-// The 6-bit value of every byte, kInvalid for bytes that are not part of the code ("=" and
-// bytes with the high bit set included).
-constexpr auto kValue = [] {
-    std::array<unsigned char, 256> t{};
-    for (auto& v : t) v = kInvalid;
-    for (int i = 0; i < 64; ++i)
-        t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
-    t['-'] = 63;
     return t;
 }();
 
@@ -153,249 +128,6 @@ inline bool decode_quad(const unsigned char* p, std::uint32_t& bits) {
     return (bits >> 24) == 0;
 }
 
-// Sets both results to "nothing" and tells whether there is anything to decode.
-bool start_decode(const char* text, int length, char** result, unsigned int* result_length) {
-    if (result) *result = nullptr;
-    if (result_length) *result_length = 0;
-    return result && result_length && text && length > 0;
-}
-
-// ---- Vector kernels --------------------------------------------------------------------
-//
-// A kernel encodes whole steps of its input and returns how many bytes it consumed (a
-// multiple of 3), having written 4 characters for every 3 bytes at `out`; or decodes whole
-// blocks of valid characters and returns how many characters it consumed (a multiple of 4),
-// having written 3 bytes for every 4 characters. It never reads past `length` and never
-// writes past the room the callers guarantee (see there).
-
-using EncodeKernel = std::size_t (*)(const unsigned char* in, std::size_t length, char* out);
-using DecodeKernel = std::size_t (*)(const unsigned char* in, std::size_t length,
-                                     unsigned char* out);
-
-struct Kernels {
-    EncodeKernel encode;  // null: scalar only
-    DecodeKernel decode;
-};
-
-#if OV_MIME64_X86
-
-#define OV_TARGET_AVX2 __attribute__((target("avx2")))
-#define OV_TARGET_VBMI __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi")))
-
-// The zero-masked forms with every lane kept: the same instructions, without the undefined
-// source operand of the plain forms, which some compilers warn about.
-constexpr __mmask64 kAllLanes = ~__mmask64{0};
-
-// 6-bit values to characters, 32 at a time: each value picks an offset by its range.
-OV_TARGET_AVX2 inline __m256i values_to_chars_avx2(__m256i v) {
-    // 0..25 -> 13, 26..51 -> 0, 52..61 -> 1..10, 62 -> 11, 63 -> 12.
-    __m256i range = _mm256_subs_epu8(v, _mm256_set1_epi8(51));
-    const __m256i below26 = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), v);
-    range = _mm256_or_si256(range, _mm256_and_si256(below26, _mm256_set1_epi8(13)));
-    const __m256i offsets =
-        _mm256_setr_epi8(71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0, 71, -4, -4,
-                         -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0);
-    return _mm256_add_epi8(v, _mm256_shuffle_epi8(offsets, range));
-}
-
-// 24 bytes to 32 characters per step. Each step loads 32 bytes, so it runs while 32 remain.
-OV_TARGET_AVX2 std::size_t encode_avx2(const unsigned char* in, std::size_t length, char* out) {
-    // Bytes 0..11 in the low lane and 12..23 in the high one, then within each group of three
-    // the byte order b1 b0 b2 b1 that puts each 6-bit field in reach of one multiply.
-    const __m256i spread = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
-    const __m256i order = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, 1, 0,
-                                           2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
-    std::size_t i = 0;
-    for (; length - i >= 32; i += 24, out += 32) {
-        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-        v = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(v, spread), order);
-        // First and third characters: shifted down by a high multiply; second and fourth:
-        // shifted up by a low multiply.
-        const __m256i odd = _mm256_mulhi_epu16(_mm256_and_si256(v, _mm256_set1_epi32(0x0FC0FC00)),
-                                               _mm256_set1_epi32(0x04000040));
-        const __m256i even = _mm256_mullo_epi16(_mm256_and_si256(v, _mm256_set1_epi32(0x003F03F0)),
-                                                _mm256_set1_epi32(0x01000010));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                            values_to_chars_avx2(_mm256_or_si256(odd, even)));
-    }
-    return i;
-}
-
-// 32 characters to 24 bytes per step, for as long as a whole block is valid.
-OV_TARGET_AVX2 std::size_t decode_avx2(const unsigned char* in, std::size_t length,
-                                       unsigned char* out) {
-    // A character is outside the code when the classes of its high and low nibbles share a
-    // bit. Classes of the high nibble: 2 -> 0x01, 3 -> 0x02, 4 and 6 -> 0x04, 5 and 7 ->
-    // 0x08, anything else (controls, high bit set) -> 0x10. The low nibble's entry has the
-    // bit of every high-nibble class in which it is not a character of the code ("+", "-"
-    // and "/" in 0x2_, "0".."9", "A".."O" and "a".."o" without their first, "P".."Z" and
-    // "p".."z").
-    const __m256i high_class =
-        _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10,
-                         0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08,
-                         0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
-    const __m256i low_refused =
-        _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A,
-                         0x1B, 0x1A, 0x1B, 0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
-                         0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1A, 0x1B, 0x1A);
-    // Offset from character to value, by the high nibble, with "-" and "/" moved to slots
-    // 0 and 1 of the table (from 2, where "+" stays).
-    const __m256i offsets =
-        _mm256_setr_epi8(18, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 18, 16, 19, 4,
-                         -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
-    // The three bytes of each 32-bit group, most significant first, packed at the low end
-    // of each lane; then the two lanes' 12 bytes joined.
-    const __m256i pack = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2,
-                                          1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
-    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
-    std::size_t i = 0;
-    for (; length - i >= 32; i += 32, out += 24) {
-        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-        const __m256i high = _mm256_and_si256(_mm256_srli_epi32(c, 4), nibble);
-        const __m256i refused =
-            _mm256_and_si256(_mm256_shuffle_epi8(low_refused, _mm256_and_si256(c, nibble)),
-                             _mm256_shuffle_epi8(high_class, high));
-        if (!_mm256_testz_si256(refused, refused)) break;
-        const __m256i dash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('-'));
-        const __m256i slash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('/'));
-        const __m256i slot =
-            _mm256_add_epi8(_mm256_add_epi8(high, slash), _mm256_add_epi8(dash, dash));
-        const __m256i values = _mm256_add_epi8(c, _mm256_shuffle_epi8(offsets, slot));
-        // Pairs of values into 12 bits, pairs of those into 24.
-        const __m256i twelve = _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140));
-        const __m256i bits = _mm256_madd_epi16(twelve, _mm256_set1_epi32(0x00011000));
-        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(bits, pack), join);
-        // 32 bytes stored, 24 of them result: the callers leave room for the other 8.
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
-    }
-    return i;
-}
-
-// The tables of the AVX-512 VBMI kernels.
-struct alignas(64) VbmiTables {
-    unsigned char encodeOrder[64];  // b1 b0 b2 b1 of each group of three bytes
-    unsigned char alphabet[64];
-    unsigned char values[128];  // value of each 7-bit character, 0x80 outside the code
-    unsigned char pack[64];     // the three bytes of each 32-bit group, most significant first
-};
-
-constexpr VbmiTables kVbmi = [] {
-    VbmiTables t{};
-    for (int g = 0; g < 16; ++g) {
-        t.encodeOrder[4 * g] = static_cast<unsigned char>(3 * g + 1);
-        t.encodeOrder[4 * g + 1] = static_cast<unsigned char>(3 * g);
-        t.encodeOrder[4 * g + 2] = static_cast<unsigned char>(3 * g + 2);
-        t.encodeOrder[4 * g + 3] = static_cast<unsigned char>(3 * g + 1);
-        t.pack[3 * g] = static_cast<unsigned char>(4 * g + 2);
-        t.pack[3 * g + 1] = static_cast<unsigned char>(4 * g + 1);
-        t.pack[3 * g + 2] = static_cast<unsigned char>(4 * g);
-    }
-    for (int v = 0; v < 64; ++v) t.alphabet[v] = static_cast<unsigned char>(kAlphabet[v]);
-    for (int c = 0; c < 128; ++c) t.values[c] = kValue[c] == kInvalid ? 0x80 : kValue[c];
-    return t;
-}();
-
-// 48 bytes to 64 characters per step. Each step loads 64 bytes, so it runs while 64 remain;
-// the AVX2 kernel takes what is left.
-OV_TARGET_VBMI std::size_t encode_vbmi(const unsigned char* in, std::size_t length, char* out) {
-    const __m512i order = _mm512_load_si512(kVbmi.encodeOrder);
-    const __m512i alphabet = _mm512_load_si512(kVbmi.alphabet);
-    // Bit offsets of the four 6-bit fields in each 32-bit group b1 b0 b2 b1: 10, 4, 22, 16.
-    const __m512i fields = _mm512_set1_epi64(0x3036242A1016040ALL);
-    std::size_t i = 0;
-    for (; length - i >= 64; i += 48, out += 64) {
-        const __m512i v =
-            _mm512_maskz_permutexvar_epi8(kAllLanes, order, _mm512_loadu_si512(in + i));
-        const __m512i values = _mm512_maskz_multishift_epi64_epi8(kAllLanes, fields, v);
-        _mm512_storeu_si512(out, _mm512_maskz_permutexvar_epi8(kAllLanes, values, alphabet));
-    }
-    return i + encode_avx2(in + i, length - i, out);
-}
-
-// 64 characters to 48 bytes per step, for as long as a whole block is valid.
-OV_TARGET_VBMI std::size_t decode_vbmi(const unsigned char* in, std::size_t length,
-                                       unsigned char* out) {
-    const __m512i low = _mm512_load_si512(kVbmi.values);
-    const __m512i high = _mm512_load_si512(kVbmi.values + 64);
-    const __m512i pack = _mm512_load_si512(kVbmi.pack);
-    std::size_t i = 0;
-    for (; length - i >= 64; i += 64, out += 48) {
-        const __m512i c = _mm512_loadu_si512(in + i);
-        const __m512i values = _mm512_permutex2var_epi8(low, c, high);
-        // A character outside the code has the high bit set in itself or in its value.
-        if (_mm512_movepi8_mask(_mm512_or_si512(values, c)) != 0) break;
-        const __m512i twelve = _mm512_maddubs_epi16(values, _mm512_set1_epi32(0x01400140));
-        const __m512i bits = _mm512_madd_epi16(twelve, _mm512_set1_epi32(0x00011000));
-        // 64 bytes stored, 48 of them result: the callers leave room for the other 16.
-        _mm512_storeu_si512(out, _mm512_maskz_permutexvar_epi8(kAllLanes, pack, bits));
-    }
-    // A block the wider kernel refused may still hold a valid first half.
-    if (length - i >= 32) i += decode_avx2(in + i, length - i, out);
-    return i;
-}
-
-constexpr Kernels kAvx2Kernels{encode_avx2, decode_avx2};
-constexpr Kernels kVbmiKernels{encode_vbmi, decode_vbmi};
-
-#endif  // OV_MIME64_X86
-
-constexpr Kernels kScalarKernels{nullptr, nullptr};
-
-using ovutil::mime64_internal::Kernel;
-
-const Kernels* kernels_of(Kernel k) {
-    switch (k) {
-#if OV_MIME64_X86
-        case Kernel::Avx2:
-            return &kAvx2Kernels;
-        case Kernel::Avx512Vbmi:
-            return &kVbmiKernels;
-#endif
-        default:
-            return &kScalarKernels;
-    }
-}
-
-bool cpu_has(Kernel k) {
-#if OV_MIME64_X86
-    __builtin_cpu_init();
-    switch (k) {
-        case Kernel::Scalar:
-            return true;
-        case Kernel::Avx2:
-            return __builtin_cpu_supports("avx2");
-        case Kernel::Avx512Vbmi:
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-                   __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-    }
-    return false;
-#else
-    return k == Kernel::Scalar;
-#endif
-}
-
-Kernel best_kernel() {
-    for (Kernel k : {Kernel::Avx512Vbmi, Kernel::Avx2})
-        if (cpu_has(k)) return k;
-    return Kernel::Scalar;
-}
-
-// The kernels in use: chosen on first use (the choice is the same in every thread, so a race
-// to make it is harmless), or forced by tests.
-std::atomic<const Kernels*> active_kernels{nullptr};
-std::atomic<Kernel> active_kind{Kernel::Scalar};
-
-const Kernels* kernels() {
-    const Kernels* k = active_kernels.load(std::memory_order_relaxed);
-    if (k != nullptr) return k;
-    const Kernel best = best_kernel();
-    active_kind.store(best, std::memory_order_relaxed);
-    k = kernels_of(best);
-    active_kernels.store(k, std::memory_order_relaxed);
-    return k;
-}
-
 // The fast decoder's loop: decodes the `n` characters at `in` into `o` and returns the end of
 // the result. With a kernel, whole blocks of valid characters go through it wherever a group
 // starts; without one this is the scalar decoder alone.
@@ -457,97 +189,6 @@ unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char
     }
 }
 }  // namespace
-
-namespace ovutil::mime64_internal {
-
-char* encode_plain(const unsigned char* data, unsigned int length) {
-    char* out = static_cast<char*>(std::malloc(encoded_size(length)));
-    if (!out) return nullptr;
-    char* o = out;
-    for (unsigned int i = 0; i < length; i += 3) {
-        const unsigned int left = length - i;
-        const unsigned char b0 = data[i];
-        const unsigned char b1 = left > 1 ? data[i + 1] : 0;
-        const unsigned char b2 = left > 2 ? data[i + 2] : 0;
-        *o++ = new_alphabet[b0 >> 2];
-        *o++ = new_alphabet[(b0 & new_bitmasks[1]) << 4 | b1 >> 4];
-        *o++ = left > 1 ? new_alphabet[(b1 & new_bitmasks[3]) << 2 | b2 >> 6] : '=';
-        *o++ = left > 2 ? new_alphabet[b2 & new_bitmasks[5]] : '=';
-    }
-    *o = '\0';
-    return out;
-}
-
-void decode_plain(const char* text, int length, char** result, unsigned int* result_length) {
-    if (!start_decode(text, length, result, result_length)) return;
-    unsigned char* out = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length)));
-    if (!out) return;
-    unsigned int n = 0;
-    int i = 0;
-    for (;;) {
-        unsigned int s[4] = {0, 0, 0, 0};
-        int k = 0;
-        while (k < 4 && i < length) {
-            const unsigned char c = static_cast<unsigned char>(text[i]);
-            if (c == '=') break;
-            ++i;
-            if ((c & 0x80) || new_reverse_alphabet[c] == kInvalid) continue;
-            s[k++] = new_reverse_alphabet[c];
-        }
-        if (k >= 1) out[n++] = static_cast<unsigned char>(s[0] << 2 | s[1] >> 4);
-        if (k >= 2)
-            out[n++] = static_cast<unsigned char>((s[1] & new_bitmasks[3]) << 4 | s[2] >> 2);
-        if (k >= 3) out[n++] = static_cast<unsigned char>((s[2] & new_bitmasks[1]) << 6 | s[3]);
-        if (k < 4) {
-            // A short last group writes one byte more than it carries.
-            if (k >= 1 && n) --n;
-            break;
-        }
-        if (i >= length) break;
-    }
-    *result = reinterpret_cast<char*>(out);
-    *result_length = n;
-}
-
-const char* kernel_name(Kernel kernel) {
-    switch (kernel) {
-        case Kernel::Scalar:
-            return "scalar";
-        case Kernel::Avx2:
-            return "avx2";
-        case Kernel::Avx512Vbmi:
-            return "avx512vbmi";
-    }
-    return "unknown";
-}
-
-bool kernel_supported(Kernel kernel) { return cpu_has(kernel); }
-
-Kernel active_kernel() {
-    kernels();
-    return active_kind.load(std::memory_order_relaxed);
-}
-
-bool use_kernel(Kernel kernel) {
-    if (!cpu_has(kernel)) return false;
-    active_kind.store(kernel, std::memory_order_relaxed);
-    active_kernels.store(kernels_of(kernel), std::memory_order_relaxed);
-    return true;
-}
-
-std::size_t kernel_encode(Kernel kernel, const unsigned char* data, std::size_t length, char* out) {
-    const Kernels* k = kernels_of(kernel);
-    return k->encode != nullptr ? k->encode(data, length, out) : 0;
-}
-
-std::size_t kernel_decode(Kernel kernel, const char* text, std::size_t length, unsigned char* out) {
-    const Kernels* k = kernels_of(kernel);
-    return k->decode != nullptr
-               ? k->decode(reinterpret_cast<const unsigned char*>(text), length, out)
-               : 0;
-}
-
-}  // namespace ovutil::mime64_internal
 
 extern "C" {
 

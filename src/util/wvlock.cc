@@ -18,9 +18,11 @@
 #include <ovsvc/svc.h>
 #include <ovutil/wvlock.h>
 
-#include "wvlock_internal.h"
+#include "internal/wvlock.h"
 
 namespace {
+
+using namespace ovutil_internal;
 
 constexpr const char* kSource = "src/util/wvlock";
 constexpr unsigned int kSubcompLocks = 2;
@@ -97,7 +99,7 @@ __attribute__((noinline)) void waitForChange(lock_s_t* lock) {
 }
 
 inline bool ownedByRiwOrWriter(const lock_s_t* lock) {
-    return lock->state == WVLOCK_INTENT || lock->state == WVLOCK_WRITE;
+    return lock->state == kLockIntent || lock->state == kLockWrite;
 }
 
 }  // namespace
@@ -117,7 +119,7 @@ int lock__create(lock_s_t** out, void* word1, void* word2) {
     check(pthread_mutex_init(&lock->mutex, nullptr), kMsgMutexInit, __LINE__);
     check(pthread_cond_init(&lock->cond, nullptr), kMsgCondInit, __LINE__);
     lock->readers = 0;
-    lock->state = WVLOCK_FREE;
+    lock->state = kLockFree;
     lock->owner = pthread_t();
     lock->createWord1 = word1;
     lock->createWord2 = word2;
@@ -136,7 +138,7 @@ void lock__delete(lock_s_t* lock) {
 
 int lock__read(lock_s_t* lock, void* /*word1*/, void* /*word2*/, int wait) {
     if (!enter(lock, wait)) return 0;
-    while (lock->state == WVLOCK_WRITE) {
+    while (lock->state == kLockWrite) {
         if (!wait) {
             leave(lock);
             return 0;
@@ -144,7 +146,7 @@ int lock__read(lock_s_t* lock, void* /*word1*/, void* /*word2*/, int wait) {
         waitForChange(lock);
     }
     ++lock->readers;
-    if (lock->state == WVLOCK_FREE) lock->state = WVLOCK_READ;
+    if (lock->state == kLockFree) lock->state = kLockRead;
     leave(lock);
     return 1;
 }
@@ -162,7 +164,7 @@ int lock__riw(lock_s_t* lock, void* word1, void* word2, int wait) {
     lock->holderWord1 = word1;
     lock->holderWord2 = word2;
     lock->owner = pthread_self();
-    lock->state = WVLOCK_INTENT;
+    lock->state = kLockIntent;
     leave(lock);
     return 1;
 }
@@ -178,13 +180,13 @@ int lock__justwrite(lock_s_t* lock, void* word1, void* word2, int wait) {
     }
     // Claim the lock now, so that readers arriving from here on wait behind this writer.
     lock->holderWord1 = word1;
-    lock->state = WVLOCK_WRITE;
+    lock->state = kLockWrite;
     lock->holderWord2 = word2;
     lock->owner = pthread_self();
     while (lock->readers > 0) {
         if (!wait) {
             // Nobody saw the claim (the mutex was never let go): the readers keep the lock.
-            lock->state = WVLOCK_READ;
+            lock->state = kLockRead;
             leave(lock);
             return 0;
         }
@@ -197,17 +199,17 @@ int lock__justwrite(lock_s_t* lock, void* word1, void* word2, int wait) {
 int lock__write(lock_s_t* lock, void* word1, void* word2, int wait) {
     if (!enter(lock, wait)) return 0;
     // The riw owner claims the write at once: new readers wait from here on.
-    lock->state = WVLOCK_WRITE;
+    lock->state = kLockWrite;
     while (lock->readers > 0) {
         if (!wait) {
-            lock->state = WVLOCK_INTENT;  // the caller keeps its riw hold
+            lock->state = kLockIntent;  // the caller keeps its riw hold
             leave(lock);
             return 0;
         }
         waitForChange(lock);
     }
     lock->owner = pthread_self();
-    lock->state = WVLOCK_WRITE;
+    lock->state = kLockWrite;
     lock->holderWord1 = word1;
     lock->holderWord2 = word2;
     leave(lock);
@@ -217,14 +219,14 @@ int lock__write(lock_s_t* lock, void* word1, void* word2, int wait) {
 void lock__unlock(lock_s_t* lock) {
     enter(lock, 1);
     switch (lock->state) {
-        case WVLOCK_READ:
-            if (--lock->readers == 0) lock->state = WVLOCK_FREE;
+        case kLockRead:
+            if (--lock->readers == 0) lock->state = kLockFree;
             break;
-        case WVLOCK_INTENT:
-        case WVLOCK_WRITE:
+        case kLockIntent:
+        case kLockWrite:
             // Only here does it matter who calls: the owner, or a reader beside it.
             if (pthread_equal(lock->owner, pthread_self())) {
-                lock->state = lock->readers == 0 ? WVLOCK_FREE : WVLOCK_READ;
+                lock->state = lock->readers == 0 ? kLockFree : kLockRead;
             } else {
                 --lock->readers;  // a plain reader beside the riw owner or a claimed write
             }
@@ -235,8 +237,8 @@ void lock__unlock(lock_s_t* lock) {
     // A reader leaving a riw-held lock admits nobody; neither does one leaving a claimed
     // write while other readers remain. The last reader out of a claimed write wakes the
     // writer that waits for it.
-    const bool wake = lock->waiters > 0 && lock->state != WVLOCK_INTENT &&
-                      !(lock->state == WVLOCK_WRITE && lock->readers > 0);
+    const bool wake = lock->waiters > 0 && lock->state != kLockIntent &&
+                      !(lock->state == kLockWrite && lock->readers > 0);
     leave(lock);
     if (wake) check(pthread_cond_broadcast(&lock->cond), kMsgCondBroadcast, __LINE__);
 }

@@ -24,6 +24,8 @@
 #include <ovz/exceptions.h>
 #include <ovz/multibyte.h>
 
+#include "internal/logging.h"
+
 namespace {
 
 // Every record of this unit names this source file.
@@ -374,9 +376,7 @@ int utf8_validchars(const char* text, const char* reject) {
             // A byte of this size is never a character of its own in UTF-8: the caller's
             // list is wrong, and silently finding nothing would hide that.
             try {
-                if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
-                    ov_svc__debug_withfile(ov_ras_svc_handle, kSourceFile, __LINE__, 3, 9,
-                                           "%s Exception thrown. \n", "ZInvalidParameterException");
+                ovutil_internal::traceThrown(kSourceFile, __LINE__, "ZInvalidParameterException");
                 ZInvalidParameterException_6_0("reject list holds a byte of 0x80 or above")
                     .throwException(kSourceFile, __LINE__);
             } catch (std::bad_alloc&) {

@@ -3,7 +3,11 @@
 // Reads and plain edits go through a stanza-file object of the object library, so that looking
 // at a file never rewrites it. `cfg migrate` goes through the product's own class, whose load
 // brings a file of an earlier release up to date exactly as a product program would.
-// Every write goes through editFile and is the object library's crash-safe store.
+// Every write goes through editFile: a read-modify-write under the file's edit lock
+// (OVStanzaFileEditLock), taken before the file is read and released after the store, so that
+// concurrent runs of the tool, and programs that edit the file under the same lock, do not
+// lose each other's edits. The store is the object library's crash-safe store. Reads take no
+// lock; a store replaces the file whole.
 #include "commands.h"
 
 #include <fcntl.h>
@@ -150,11 +154,13 @@ bool nothingAt(const std::string& path) {
     return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
-// Every write of the tool goes through here: the file is loaded, changed and stored in one
-// call, so that the whole read-modify-write can be guarded as one. An unchanged file is not
-// written at all (it keeps its inode and times). With `migrate` the product's load does the
-// change and the store itself, and the bytes before and after are read around it.
+// Every write of the tool goes through here: the file is loaded, changed and stored under its
+// edit lock. An unchanged file is not written at all (it keeps its inode and times). With
+// `migrate` the product's load does the change and the store itself, and the bytes before and
+// after are read around it, under the lock, so the diff shows what this run changed.
 EditResult editFile(const std::string& file, const EditOptions& options, const Change& change) {
+    OVStanzaFileEditLock hold(file.c_str(), OVStanzaFileEditLock::kDefaultTimeoutMs,
+                              options.create ? OVStanzaFileEditLock::kMayCreate : 0);
     EditResult result;
     if (options.migrate) {
         result.before = readInput(file, ZPROPERTIES_MAX_FILE_SIZE);

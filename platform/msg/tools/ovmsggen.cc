@@ -6,8 +6,9 @@
 //
 //   # a comment; blank lines are ignored
 //   catalog <prefix> <name>     the catalog of every number whose high 20 bits are <prefix>
-//   <number> [<NAME>] <text>    a message: 32-bit number in hex, its name in code (optional),
-//                               then its UTF-8 text
+//   <number> [<NAME>] [{<inserts>}] <text>
+//                               a message: 32-bit number in hex, its name in code (optional),
+//                               the inserts it takes (optional), then its UTF-8 text
 //
 // The text runs to the end of the line (surrounding blanks trimmed) and is taken literally:
 // a backslash is a backslash. A message lands in set 1 of its catalog under its low 12 bits.
@@ -39,6 +40,7 @@ struct Definitions {
     std::map<unsigned, std::string> catalogs;  // prefix -> name
     std::map<unsigned, std::string> messages;  // number -> text
     std::map<unsigned, std::string> names;     // number -> name given in the file
+    std::map<unsigned, std::string> inserts;   // number -> declared inserts ("%s%d")
 };
 
 constexpr char kNamePrefix[] = "OV_MSG_";
@@ -67,6 +69,59 @@ bool parse_hex(const std::string& word, unsigned long limit, unsigned& out) {
     if (*end != '\0' || v > limit) return false;
     out = static_cast<unsigned>(v);
     return true;
+}
+
+// The insert types a text uses, by position ('s' or 'd'), from "%s", "%d", "%n$s" and
+// "%n$d" ("%%" is a percent sign). Empty with `error` set when the text uses another
+// conversion, mixes positional and sequential ones, or leaves a position out.
+std::string text_inserts(const std::string& text, std::string& error) {
+    std::map<unsigned, char> used;
+    bool positional = false, sequential = false;
+    unsigned next = 1;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') continue;
+        if (i + 1 < text.size() && text[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        unsigned position = 0;
+        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
+            position = position * 10 + static_cast<unsigned>(text[j++] - '0');
+        if (j > i + 1) {
+            if (j >= text.size() || text[j] != '$' || position == 0) {
+                error = "a conversion other than %s, %d, %n$s or %n$d";
+                return "";
+            }
+            ++j;
+            positional = true;
+        } else {
+            position = next++;
+            sequential = true;
+        }
+        if (j >= text.size() || (text[j] != 's' && text[j] != 'd')) {
+            error = "a conversion other than %s, %d, %n$s or %n$d";
+            return "";
+        }
+        if (!used.emplace(position, text[j]).second) {
+            error = "insert " + std::to_string(position) + " is used twice";
+            return "";
+        }
+        i = j;
+    }
+    if (positional && sequential) {
+        error = "positional and sequential inserts mixed";
+        return "";
+    }
+    std::string types;
+    for (const auto& [position, type] : used) {
+        if (position != types.size() + 1) {
+            error = "insert " + std::to_string(types.size() + 1) + " is not used";
+            return "";
+        }
+        types += type;
+    }
+    return types;
 }
 
 Definitions read_definitions(const std::string& path) {
@@ -108,6 +163,25 @@ Definitions read_definitions(const std::string& path) {
                 fail(where, "message names are upper-case letters, digits and '_'");
             text = trim(text.substr(name.size()));
             defs.names.emplace(number, name);
+        }
+        if (!text.empty() && text[0] == '{') {
+            const size_t close = text.find('}');
+            if (close == std::string::npos) fail(where, "an inserts column without its '}'");
+            const std::string declared = text.substr(1, close - 1);
+            std::string types;
+            for (size_t i = 0; i < declared.size(); i += 2) {
+                if (declared[i] != '%' || i + 1 >= declared.size() ||
+                    (declared[i + 1] != 's' && declared[i + 1] != 'd'))
+                    fail(where, "inserts are written %s and %d, as in {%s%d}");
+                types += declared[i + 1];
+            }
+            text = trim(text.substr(close + 1));
+            std::string error;
+            const std::string used = text_inserts(text, error);
+            if (!error.empty()) fail(where, "the text has " + error);
+            if (used != types)
+                fail(where, "the text's inserts differ from the declared {" + declared + "}");
+            defs.inserts.emplace(number, declared);
         }
         if (text.empty()) fail(where, "message without text");
         if ((number & 0xFFF) == 0) fail(where, "the low 12 bits of a message number must not be 0");
@@ -194,7 +268,17 @@ std::string names_header(const Definitions& defs, const std::string& where) {
               << " */\n";
         }
     }
-    h << "\n#endif /* OVMSG_MESSAGES_H */\n";
+    h << "\n/* The declared inserts of messages, {number, inserts}, in the order of the numbers. "
+         "*/\n"
+      << "#define OV_MSG_INSERTS_TABLE";
+    const char* separator = " ";
+    for (const auto& [number, inserts] : defs.inserts) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "0x%08Xu", number);
+        h << separator << "\\\n    {" << buf << ", " << c_quoted(inserts) << "}";
+        separator = ",";
+    }
+    h << "\n\n#endif /* OVMSG_MESSAGES_H */\n";
     return h.str();
 }
 

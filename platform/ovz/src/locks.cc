@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -56,6 +58,18 @@ std::mutex* registryMutex_ = nullptr;
 std::mutex& registryMutex() {
     pthread_once(&registryMutex_once, [] { registryMutex_ = new std::mutex(); });
     return *registryMutex_;
+}
+
+// A lock name names a file inside the lock directory, nothing else.
+void checkLockName(const char* name) {
+    if (name == nullptr)
+        ZInvalidParameterException_6_0("lock name is null").throwException(__FILE__, __LINE__);
+    if (*name == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
+        std::strchr(name, '/') != nullptr)
+        ZInvalidParameterException_6_0(
+            (std::string("lock name \"") + name + "\" is not a file name inside the lock directory")
+                .c_str())
+            .throwException(__FILE__, __LINE__);
 }
 
 }  // namespace
@@ -110,8 +124,9 @@ std::map<std::string, ZStubProcessReadWriteFileLock_6_0::Shared*>& stubRegistry(
 }
 
 ZStubProcessReadWriteFileLock_6_0::ZStubProcessReadWriteFileLock_6_0(const char* name) {
-    if (name == nullptr)
-        ZInvalidParameterException_6_0("lock name is null").throwException(__FILE__, __LINE__);
+    // The names a file lock would refuse are refused here too, so that a program behaves the
+    // same whichever kind of lock its factory makes.
+    checkLockName(name);
     std::lock_guard<std::mutex> hold(registryMutex());
     auto& registry = stubRegistry();
     auto it = registry.find(name);
@@ -170,10 +185,30 @@ StubRegistry& stubRegistry() {
 }  // namespace
 
 // ---- ZUnixProcessReadWriteFileLock_6_0
+//
+// The lock file carries two record locks: the gate, byte 0, and the data, every byte from 1
+// on. Holding the data lock shared is reading, holding it exclusively is writing. The gate
+// keeps readers from starving a writer, which fcntl alone would allow (it gives a waiting
+// writer no preference, and the overlapping reader threads of one process keep that process's
+// shared lock held without a break): a writer takes the gate first and keeps it until it
+// unlocks, and every reader thread passes through the gate (takes it shared and drops it at
+// once) before it reads. Once a writer holds the gate, no new reader gets past it; the readers
+// already in finish, and the writer takes the data lock.
+//
+// A writer waits for the data lock by trying it at short, growing intervals rather than in
+// F_SETLKW. Record locks belong to processes, and the kernel refuses a wait that would close
+// a cycle of waiting processes (EDEADLK): a reader thread waiting at the gate of a writer that
+// itself waited for the data lock held by that reader's own process would be such a cycle,
+// although the other reader threads of that process will release it. A writer that holds the
+// gate therefore never waits in the kernel. Any EDEADLK the kernel still reports (cycles
+// through other lock files of the same processes) is waited out and tried again.
+//
+// Peers that lock the whole file (as earlier releases did) still exclude and are excluded
+// exactly: their range covers both the gate and the data.
 
 // One per lock file and process: the descriptor that carries the record locks, the
-// in-process lock that orders the threads, and the count of reading threads (the record
-// lock is taken by the first reader and released by the last).
+// in-process lock that orders the threads, and the count of reading threads (the data lock
+// is taken by the first reader and released by the last).
 struct ZUnixProcessReadWriteFileLock_6_0::Shared {
     dev_t dev;
     ino_t ino;
@@ -181,6 +216,7 @@ struct ZUnixProcessReadWriteFileLock_6_0::Shared {
     pid_t pid;
     int refs;
     int fd;
+    bool writable;  // false: the file could be opened for reading only
     pthread_rwlock_t lock;
     pthread_mutex_t readersMutex;
     int readers;
@@ -200,38 +236,74 @@ FileRegistry& fileRegistry() {
     return *fileRegistry_;
 }
 
-// Sets (or clears, with F_UNLCK) the record lock on the whole file. Returns false when
-// `wait` is false and another process holds a conflicting lock.
-bool recordLock(UnixShared* s, short type, bool wait) {
+// The two ranges of the lock file.
+enum class Range { kGate, kData, kAll };
+
+struct flock rangeLock(short type, Range range) {
     struct flock fl;
     std::memset(&fl, 0, sizeof fl);
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
-    fl.l_start = 0;
-    fl.l_len = 0;
+    fl.l_start = range == Range::kData ? 1 : 0;
+    fl.l_len = range == Range::kGate ? 1 : 0;  // 0: to the end of the file, however it grows
+    return fl;
+}
+
+// Sleeps `micros` microseconds and doubles the next sleep, up to 8 ms.
+void sleepAndGrow(long& micros) {
+    struct timespec ts = {0, micros * 1000};
+    nanosleep(&ts, nullptr);
+    if (micros < 8000) micros *= 2;
+}
+
+// Sets a record lock on `range`. Returns false when `wait` is false and another process holds
+// a conflicting lock. A wait the kernel refuses as a cycle is waited out in steps.
+bool recordLock(UnixShared* s, short type, Range range, bool wait) {
+    struct flock fl = rangeLock(type, range);
+    long micros = 200;
     for (;;) {
         if (fcntl(s->fd, wait ? F_SETLKW : F_SETLK, &fl) == 0) return true;
         int err = errno;
         if (err == EINTR) continue;
         if (!wait && (err == EAGAIN || err == EACCES)) return false;
+        if (wait && err == EDEADLK) {
+            sleepAndGrow(micros);
+            continue;
+        }
         lockFailure("fcntl record lock on " + s->path, err);
     }
 }
 
-void releaseRecord(UnixShared* s) {
-    struct flock fl;
-    std::memset(&fl, 0, sizeof fl);
-    fl.l_type = F_UNLCK;
-    fl.l_whence = SEEK_SET;
+// The data lock for a writer that holds the gate: tried at growing intervals (up to 8 ms),
+// never waited for in the kernel (see above).
+void writerTakesData(UnixShared* s) {
+    long micros = 100;
+    while (!recordLock(s, F_WRLCK, Range::kData, false)) sleepAndGrow(micros);
+}
+
+void releaseRecord(UnixShared* s, Range range) {
+    struct flock fl = rangeLock(F_UNLCK, range);
     if (fcntl(s->fd, F_SETLK, &fl) != 0) lockFailure("fcntl unlock of " + s->path, errno);
 }
 
-// Takes the record lock for the calling reader when it is the first one.
+// A reader passes through the gate: it waits while a writer of another process holds or
+// waits for the lock, and holds nothing afterwards. Other reader threads of this process may
+// pass at the same time; the process's shared hold on the gate lasts from the first of them
+// to the first release, which is all the passage needs. No thread of this process holds the
+// gate exclusively meanwhile: a writer thread would hold the in-process lock.
+bool passGate(UnixShared* s, bool wait) {
+    if (!recordLock(s, F_RDLCK, Range::kGate, wait)) return false;
+    releaseRecord(s, Range::kGate);
+    return true;
+}
+
+// Takes the data lock for the calling reader when it is the first one of the process.
 bool enterReader(UnixShared* s, bool wait) {
+    if (!passGate(s, wait)) return false;
     pthread_mutex_lock(&s->readersMutex);
     bool ok = true;
     try {
-        if (s->readers == 0) ok = recordLock(s, F_RDLCK, wait);
+        if (s->readers == 0) ok = recordLock(s, F_RDLCK, Range::kData, wait);
     } catch (...) {
         pthread_mutex_unlock(&s->readersMutex);
         throw;
@@ -241,21 +313,88 @@ bool enterReader(UnixShared* s, bool wait) {
     return ok;
 }
 
+// Takes the gate, then the data lock, for a writer; on a failed try nothing stays held.
+bool enterWriter(UnixShared* s, bool wait) {
+    if (!s->writable)
+        lockFailure("write lock on " + s->path +
+                    " refused: the lock file could be opened for reading only");
+    if (!recordLock(s, F_WRLCK, Range::kGate, wait)) return false;
+    try {
+        if (wait) {
+            writerTakesData(s);
+        } else if (!recordLock(s, F_WRLCK, Range::kData, false)) {
+            releaseRecord(s, Range::kGate);
+            return false;
+        }
+    } catch (...) {
+        struct flock fl = rangeLock(F_UNLCK, Range::kAll);
+        fcntl(s->fd, F_SETLK, &fl);
+        throw;
+    }
+    s->writer.store(true, std::memory_order_relaxed);
+    return true;
+}
+
+// Closes a descriptor on every way out unless released.
+class FdGuard {
+public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    ~FdGuard() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+// Opens (creating when absent) the lock file for reading and writing, or, when this process
+// may only read it, for reading. Only a regular file can be a lock file, and the open must do
+// nothing to anything else found at its path: O_NOFOLLOW, so that a link planted in a shared
+// lock directory neither redirects the lock nor has a file created where it points;
+// O_NONBLOCK and O_NOCTTY, so that opening a FIFO or a device there neither waits nor takes a
+// terminal before the fstat refuses it. (O_NONBLOCK changes nothing for the record locks of a
+// regular file.) New lock files get 0666 masked by the umask, so that a lock directory shared
+// by a group lets the group share its locks.
+int openLockFile(const std::string& path, bool& writable, struct stat& st) {
+    const int common = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    writable = true;
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | common, 0666);
+    if (fd < 0 && errno == EACCES) {
+        fd = open(path.c_str(), O_RDONLY | common);
+        if (fd >= 0)
+            writable = false;
+        else if (errno == ENOENT)
+            errno = EACCES;  // absent, and this process may not create it
+    }
+    if (fd < 0) lockFailure("cannot open lock file " + path, errno);
+    FdGuard guard(fd);
+    if (fstat(fd, &st) != 0) lockFailure("cannot stat lock file " + path, errno);
+    if (!S_ISREG(st.st_mode)) lockFailure("lock file " + path + " is not a regular file");
+    return guard.release();
+}
+
 }  // namespace
 
 ZUnixProcessReadWriteFileLock_6_0::ZUnixProcessReadWriteFileLock_6_0(const char* name,
                                                                      const char* directory) {
-    if (name == nullptr || directory == nullptr)
-        ZInvalidParameterException_6_0(name == nullptr ? "lock name is null"
-                                                       : "lock directory is null")
-            .throwException(__FILE__, __LINE__);
+    checkLockName(name);
+    if (directory == nullptr)
+        ZInvalidParameterException_6_0("lock directory is null").throwException(__FILE__, __LINE__);
     // An empty directory is the current one, as "." is: never the root.
     std::string path = std::string(*directory != '\0' ? directory : ".") + "/" + name;
     std::lock_guard<std::mutex> hold(registryMutex());
     auto& registry = fileRegistry();
     // Look the file up before opening it: opening and closing a second descriptor of a file
-    // whose record lock this process holds would drop that lock. lstat, as the open below
-    // follows no link either.
+    // whose record lock this process holds would drop that lock. lstat, as the open follows
+    // no link either.
     struct stat st;
     if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         auto it = registry.find({st.st_dev, st.st_ino});
@@ -265,41 +404,21 @@ ZUnixProcessReadWriteFileLock_6_0::ZUnixProcessReadWriteFileLock_6_0(const char*
             return;
         }
     }
-    // Only a regular file can be a lock file, and the open must do nothing to anything else
-    // found at its path: O_NOFOLLOW, so that a link planted in a shared lock directory
-    // neither redirects the lock nor has a file created where it points; O_NONBLOCK and
-    // O_NOCTTY, so that opening a FIFO or a device there neither waits nor takes a terminal
-    // before the fstat below refuses it. (O_NONBLOCK changes nothing for the record locks
-    // of a regular file.)
-    int fd =
-        open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
-    if (fd < 0) lockFailure("cannot open lock file " + path, errno);
-    if (fstat(fd, &st) != 0) {
-        int err = errno;
-        close(fd);
-        lockFailure("cannot stat lock file " + path, err);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        close(fd);
-        lockFailure("lock file " + path + " is not a regular file");
-    }
-    auto* s = new Shared{st.st_dev, st.st_ino, path, getpid(), 1, fd, {}, {}, 0, {false}};
+    bool writable = true;
+    FdGuard fd(openLockFile(path, writable, st));
+    std::unique_ptr<Shared> s(new Shared{
+        st.st_dev, st.st_ino, path, getpid(), 1, fd.get(), writable, {}, {}, 0, {false}});
     int rc = pthread_mutex_init(&s->readersMutex, nullptr);
-    if (rc != 0) {
-        close(fd);
-        delete s;
-        lockFailure("pthread_mutex_init", rc);
-    }
+    if (rc != 0) lockFailure("pthread_mutex_init", rc);
     try {
         initReadWrite(&s->lock);
+        registry[{st.st_dev, st.st_ino}] = s.get();
     } catch (...) {
         pthread_mutex_destroy(&s->readersMutex);
-        close(fd);
-        delete s;
         throw;
     }
-    registry[{st.st_dev, st.st_ino}] = s;
-    shared_ = s;
+    fd.release();
+    shared_ = s.release();
 }
 
 ZUnixProcessReadWriteFileLock_6_0::~ZUnixProcessReadWriteFileLock_6_0() {
@@ -327,12 +446,11 @@ void ZUnixProcessReadWriteFileLock_6_0::readLock() {
 void ZUnixProcessReadWriteFileLock_6_0::writeLock() {
     check(pthread_rwlock_wrlock(&shared_->lock), "pthread_rwlock_wrlock");
     try {
-        recordLock(shared_, F_WRLCK, true);
+        enterWriter(shared_, true);
     } catch (...) {
         pthread_rwlock_unlock(&shared_->lock);
         throw;
     }
-    shared_->writer.store(true, std::memory_order_relaxed);
 }
 
 bool ZUnixProcessReadWriteFileLock_6_0::tryReadLock() {
@@ -354,17 +472,13 @@ bool ZUnixProcessReadWriteFileLock_6_0::tryWriteLock() {
         return false;
     bool ok;
     try {
-        ok = recordLock(shared_, F_WRLCK, false);
+        ok = enterWriter(shared_, false);
     } catch (...) {
         pthread_rwlock_unlock(&shared_->lock);
         throw;
     }
-    if (!ok) {
-        pthread_rwlock_unlock(&shared_->lock);
-        return false;
-    }
-    shared_->writer.store(true, std::memory_order_relaxed);
-    return true;
+    if (!ok) pthread_rwlock_unlock(&shared_->lock);
+    return ok;
 }
 
 void ZUnixProcessReadWriteFileLock_6_0::unlock() {
@@ -372,7 +486,7 @@ void ZUnixProcessReadWriteFileLock_6_0::unlock() {
     if (shared_->writer.load(std::memory_order_relaxed)) {
         shared_->writer.store(false, std::memory_order_relaxed);
         try {
-            releaseRecord(shared_);
+            releaseRecord(shared_, Range::kAll);  // the data and the gate
         } catch (...) {
             pthread_rwlock_unlock(&shared_->lock);
             throw;
@@ -385,7 +499,7 @@ void ZUnixProcessReadWriteFileLock_6_0::unlock() {
         }
         bool last = --shared_->readers == 0;
         try {
-            if (last) releaseRecord(shared_);
+            if (last) releaseRecord(shared_, Range::kData);
         } catch (...) {
             pthread_mutex_unlock(&shared_->readersMutex);
             pthread_rwlock_unlock(&shared_->lock);

@@ -1,4 +1,4 @@
-// What several units of src/ write the same way: the debug line of a catch site, the
+// What several units of src/ write the same way: the debug lines of catch and throw sites, the
 // out-of-memory message, and the path of the product configuration file.
 #ifndef OVUTIL_INTERNAL_LOGGING_H
 #define OVUTIL_INTERNAL_LOGGING_H
@@ -17,6 +17,15 @@ inline constexpr char kProductConfigFile[] = "/opt/Orvan/etc/ov.conf";
 inline void traceCaught(const char* source, int line, const char* exceptionClass) {
     if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
         ov_svc__debug_withfile(ov_ras_svc_handle, source, line, 3, 9, "%s Exception caught. \n",
+                               exceptionClass);
+}
+
+// The debug line of a throw site, "<exceptionClass> Exception thrown. ", written the same way
+// as traceCaught. `exceptionClass` is the class name without its version suffix, as
+// ZException_6_0::name() gives it ("ZInvalidParameterException").
+inline void traceThrown(const char* source, int line, const char* exceptionClass) {
+    if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8)
+        ov_svc__debug_withfile(ov_ras_svc_handle, source, line, 3, 9, "%s Exception thrown. \n",
                                exceptionClass);
 }
 

@@ -92,6 +92,44 @@ TEST_F(Generator, RefusesNamesThatClashOrAreMalformed) {
     }
 }
 
+// An inserts column declares what the logging calls pass; the header lists the declared
+// columns by number, and the column is not part of the text.
+TEST_F(Generator, ListsTheDeclaredInsertsOfMessages) {
+    ASSERT_EQ(Run(std::string(kCatalog) + "0x12345002 OV_MSG_TEST_B {%s%d} File %s, line %d.\n"
+                                          "0x12345001 {%d%s} Reordered: %2$s at %1$d.\n"
+                                          "0x12345003 {} No inserts, 100%% sure.\n"
+                                          "0x12345004 Undeclared %s.\n"),
+              0)
+        << Read("err");
+    const std::string header = Read("messages.h");
+    EXPECT_NE(header.find("#define OV_MSG_INSERTS_TABLE \\\n    {0x12345001u, \"%d%s\"},\\\n"
+                          "    {0x12345002u, \"%s%d\"},\\\n    {0x12345003u, \"\"}\n"),
+              std::string::npos)
+        << header;
+    EXPECT_NE(Read("ovtest.msg").find("2 \"File %s, line %d.\"\n"), std::string::npos);
+}
+
+TEST_F(Generator, RefusesAnInsertsColumnTheTextDoesNotFollow) {
+    const struct {
+        const char* what;
+        const char* line;
+    } cases[] = {
+        {"a missing insert", "0x12345001 {%s%s} Only %s.\n"},
+        {"an extra insert", "0x12345001 {%s} Both %s and %s.\n"},
+        {"another type", "0x12345001 {%d} Text %s.\n"},
+        {"a positional gap", "0x12345001 {%s%s} Second %2$s only.\n"},
+        {"mixed positional and sequential", "0x12345001 {%s%s} %1$s and %s.\n"},
+        {"another conversion", "0x12345001 {%s} Hex %x of %s.\n"},
+        {"a malformed column", "0x12345001 {%q} Text.\n"},
+        {"an unclosed column", "0x12345001 {%s Text %s.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Run(std::string(kCatalog) + c.line), 1);
+        EXPECT_NE(Read("err").find("messages.def:2"), std::string::npos) << Read("err");
+    }
+}
+
 // The texts go into the catalogs and the compiled-in defaults as they are, so only valid
 // UTF-8 in its shortest form may pass.
 TEST_F(Generator, AcceptsOnlyValidUtf8Texts) {

@@ -5,15 +5,20 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/temp_dir.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -74,34 +79,14 @@ TEST(Lock, MisuseIsReportedNotHung) {
     lock.unlock();
 }
 
-// A scratch directory for lock files, removed with its files at the end.
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/ovz-locks-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = buf.data();
-    }
-    ~TempDir() {
-        std::string cmd = "rm -rf '" + path_ + "'";
-        if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << path_;
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using ovtest::TempDir;
 
 struct Kind {
     const char* name;
     std::function<std::unique_ptr<ZAbstractReadWriteLock_6_0>(const std::string& dir)> make;
 };
 
-// Test names and failure messages show the kind by its name, not as the struct's bytes,
-// which differ from build to build.
+// Test output names a kind by its name, not by the bytes of the object.
 void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }
 
 class ReadWriteLockTest : public ::testing::TestWithParam<Kind> {
@@ -253,13 +238,58 @@ TEST(UnixFileLock, ObjectsOfOneFileShareTheRecordLock) {
     EXPECT_EQ(probeFromChild(dir.path()), 'w');
 }
 
-TEST(UnixFileLock, CreatesThePrivateLockFile) {
+// New lock files get 0666 masked by the umask, so a group sharing the lock directory can
+// share the locks.
+TEST(UnixFileLock, CreatesTheLockFileWithTheUmasksMode) {
     TempDir dir;
-    ZUnixProcessReadWriteFileLock_6_0 lock("new.lock", dir.path().c_str());
-    EXPECT_EQ(std::string(lock.path()), dir.path() + "/new.lock");
+    for (mode_t mask : {mode_t{022}, mode_t{002}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        const std::string name = "new-" + std::to_string(mask) + ".lock";
+        mode_t previous = umask(mask);
+        std::string made;
+        try {
+            ZUnixProcessReadWriteFileLock_6_0 lock(name.c_str(), dir.path().c_str());
+            made = lock.path();
+        } catch (ZException_6_0& e) {
+            ADD_FAILURE() << e.text();
+        }
+        umask(previous);
+        EXPECT_EQ(made, dir.path() + "/" + name);
+        struct stat st;
+        ASSERT_EQ(stat((dir.path() + "/" + name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+    }
+}
+
+// The descriptors this process has open.
+int openDescriptors() {
+    int n = 0;
+    for (int fd = 0; fd < 1024; ++fd)
+        if (fcntl(fd, F_GETFD) != -1) ++n;
+    return n;
+}
+
+// A lock name is a file name inside the lock directory: anything that would reach outside it
+// (or name the directory itself) is refused by every kind of named lock, nothing is created,
+// and no descriptor is left open.
+TEST(UnixFileLock, RefusesNamesThatLeaveTheLockDirectory) {
+    TempDir dir;
+    const std::string inner = dir.path() + "/locks";
+    ASSERT_EQ(mkdir(inner.c_str(), 0755), 0);
+    const int before = openDescriptors();
+    for (const char* name : {"../escape", "..", ".", "", "sub/name", "/tmp/absolute", "name/"}) {
+        SCOPED_TRACE(std::string("\"") + name + "\"");
+        EXPECT_THROW(ZUnixProcessReadWriteFileLock_6_0(name, inner.c_str()),
+                     ZInvalidParameterException_6_0);
+        EXPECT_THROW(ZStubProcessReadWriteFileLock_6_0{name}, ZInvalidParameterException_6_0);
+    }
     struct stat st;
-    ASSERT_EQ(stat(lock.path(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(lstat((dir.path() + "/escape").c_str(), &st), 0) << "a lock file was made outside";
+    EXPECT_NE(lstat("/tmp/absolute", &st), 0);
+    EXPECT_EQ(openDescriptors(), before);
+    // A name that merely contains dots is a name like any other.
+    ZUnixProcessReadWriteFileLock_6_0 dotted("..dotted..", inner.c_str());
+    EXPECT_EQ(std::string(dotted.path()), inner + "/..dotted..");
 }
 
 TEST(UnixFileLock, RefusesWhatCannotBeALockFile) {
@@ -310,6 +340,7 @@ TEST(UnixFileLock, RefusesWhatIsNotARegularFile) {
                  symlink((target + "-fifo").c_str(), (dir.path() + "/fifo-link.lock").c_str()), 0);
          }},
     };
+    const int before = openDescriptors();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         c.prepare();
@@ -324,6 +355,7 @@ TEST(UnixFileLock, RefusesWhatIsNotARegularFile) {
     }
     struct stat st;
     EXPECT_NE(lstat((target + "-absent").c_str(), &st), 0) << "a file was created through a link";
+    EXPECT_EQ(openDescriptors(), before) << "a refused lock left its descriptor open";
 }
 
 // An empty directory is the current one, never the root.
@@ -350,6 +382,216 @@ TEST(UnixFileLock, UnlockWithoutAHoldIsAnError) {
     TempDir dir;
     ZUnixProcessReadWriteFileLock_6_0 lock("file.lock", dir.path().c_str());
     EXPECT_THROW(lock.unlock(), ZException_6_0);
+}
+
+// A process that may read the lock file but neither write nor create it shares read locks
+// and is told clearly why it cannot write. Root may write any file, so as root the child
+// takes the identity of an unprivileged user first.
+TEST(UnixFileLock, AProcessThatMayOnlyReadGetsReadLocks) {
+    TempDir dir;
+    const std::string lockDir = dir.path() + "/shared";
+    ASSERT_EQ(mkdir(lockDir.c_str(), 0755), 0);
+    { ZUnixProcessReadWriteFileLock_6_0 made("ro.lock", lockDir.c_str()); }
+    ASSERT_EQ(chmod((lockDir + "/ro.lock").c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    if (getuid() != 0) {
+        ASSERT_EQ(chmod(lockDir.c_str(), 0555), 0);
+    }
+    int pipefd[2];
+    ASSERT_EQ(pipe(pipefd), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(pipefd[0]);
+        std::string report;
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        try {
+            ZUnixProcessReadWriteFileLock_6_0 lock("ro.lock", lockDir.c_str());
+            report += lock.tryReadLock() ? "read;" : "no-read;";
+            lock.unlock();
+            lock.readLock();
+            lock.unlock();
+            report += "blocking-read;";
+            try {
+                lock.writeLock();
+                report += "wrote;";
+            } catch (ZException_6_0& e) {
+                report += std::string("write-refused:") + e.text() + ";";
+            }
+            try {
+                report += lock.tryWriteLock() ? "tried-write;" : "try-false;";
+            } catch (ZException_6_0&) {
+                report += "try-refused;";
+            }
+            // Still usable for reading after the refusals.
+            report += lock.tryReadLock() ? "read-again" : "no-read-again";
+        } catch (ZException_6_0& e) {
+            report += std::string("constructor:") + e.text();
+        }
+        ssize_t ignored = write(pipefd[1], report.data(), report.size());
+        (void)ignored;
+        _exit(0);
+    }
+    close(pipefd[1]);
+    std::string report;
+    char buf[512];
+    for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;) report.append(buf, n);
+    close(pipefd[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    chmod(lockDir.c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_NE(WEXITSTATUS(status), 3) << "cannot take an unprivileged identity";
+    EXPECT_EQ(report.rfind("read;blocking-read;write-refused:", 0), 0u) << report;
+    EXPECT_NE(report.find(lockDir + "/ro.lock"), std::string::npos) << report;
+    EXPECT_NE(report.find("reading only"), std::string::npos) << report;
+    EXPECT_NE(report.find("try-refused;read-again"), std::string::npos) << report;
+}
+
+// Memory shared with forked children: what the reader threads of a child saw and did.
+struct SharedCounters {
+    std::atomic<int> readersInside;  // reader threads holding the lock now
+    std::atomic<long> readHolds;     // read holds taken so far
+    std::atomic<int> stop;           // set by the parent: the children end their loops
+    std::atomic<int> overlapSeen;    // a reader saw another reader of its process inside
+};
+
+SharedCounters* mapShared() {
+    void* p = mmap(nullptr, sizeof(SharedCounters), PROT_READ | PROT_WRITE,
+                   MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::runtime_error("mmap failed");
+    return new (p) SharedCounters{};
+}
+
+// A writer of one process gets in while the reader threads of another process overlap without
+// a pause (each: read lock, 2 ms, unlock, at once again). Before the gate, the first reader
+// thread of the child took the record lock and the last released it, so with overlapping
+// threads the child never released it and the writer waited for ever. The children loop until
+// the parent tells them to stop, or give up after 30 s: a writer that is not in by then has
+// been starved. While the writer holds the lock no reader of the child is inside.
+TEST(UnixFileLock, AWriterIsNotStarvedByTheOverlappingReadersOfAnotherProcess) {
+    TempDir dir;
+    for (int threads : {2, 8}) {
+        SCOPED_TRACE(std::to_string(threads) + " reader threads");
+        SharedCounters* shared = mapShared();
+        pid_t pid = fork();
+        if (pid == 0) {
+            int code = 0;
+            try {
+                ZUnixProcessReadWriteFileLock_6_0 lock("file.lock", dir.path().c_str());
+                auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                std::vector<std::thread> readers;
+                for (int t = 0; t < threads; ++t)
+                    readers.emplace_back([&] {
+                        while (!shared->stop.load() && std::chrono::steady_clock::now() < until) {
+                            lock.readLock();
+                            if (shared->readersInside.fetch_add(1) > 0)
+                                shared->overlapSeen.store(1);
+                            shared->readHolds.fetch_add(1);
+                            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                            shared->readersInside.fetch_sub(1);
+                            lock.unlock();
+                        }
+                    });
+                for (auto& r : readers) r.join();
+                if (!shared->stop.load()) code = 2;  // gave up: the writer never got in
+            } catch (...) {
+                code = 1;
+            }
+            _exit(code);
+        }
+        ZUnixProcessReadWriteFileLock_6_0 lock("file.lock", dir.path().c_str());
+        // Wait until the child's readers overlap, so the writer meets them.
+        while (shared->overlapSeen.load() == 0 && shared->readHolds.load() < 100000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.writeLock();
+        int insideDuringWrite = 0;
+        const long holdsAtEntry = shared->readHolds.load();
+        for (int i = 0; i < 10; ++i) {
+            insideDuringWrite += shared->readersInside.load();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        const long holdsDuringWrite = shared->readHolds.load() - holdsAtEntry;
+        lock.unlock();
+        shared->stop.store(1);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "2: the writer was starved; 1: the child failed";
+        EXPECT_EQ(shared->overlapSeen.load(), 1);
+        EXPECT_EQ(insideDuringWrite, 0);
+        EXPECT_EQ(holdsDuringWrite, 0);
+        munmap(shared, sizeof(SharedCounters));
+    }
+}
+
+// Several processes, each with a writer and a reader thread, add to a counter kept in a file
+// under the write lock; readers check that they never see a half-written value. Every
+// increment survives, so the exclusion between processes is exact.
+TEST(UnixFileLock, WritersOfSeveralProcessesLoseNoIncrement) {
+    TempDir dir;
+    const std::string counter = dir.path() + "/counter";
+    {
+        std::FILE* f = std::fopen(counter.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("0 0\n", f);
+        std::fclose(f);
+    }
+    const int processes = 4, increments = 100;
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            int code = 0;
+            try {
+                ZUnixProcessReadWriteFileLock_6_0 lock("counter.lock", dir.path().c_str());
+                auto readPair = [&](long& a, long& b) {
+                    std::FILE* f = std::fopen(counter.c_str(), "r");
+                    int n = f ? std::fscanf(f, "%ld %ld", &a, &b) : 0;
+                    if (f) std::fclose(f);
+                    return n == 2;
+                };
+                std::atomic<bool> torn{false};
+                std::thread reader([&] {
+                    for (int i = 0; i < increments; ++i) {
+                        lock.readLock();
+                        long a = 0, b = 0;
+                        if (!readPair(a, b) || a != b) torn = true;
+                        lock.unlock();
+                    }
+                });
+                for (int i = 0; i < increments; ++i) {
+                    lock.writeLock();
+                    long a = 0, b = 0;
+                    if (!readPair(a, b)) torn = true;
+                    std::FILE* f = std::fopen(counter.c_str(), "r+");
+                    std::fprintf(f, "%ld ", a + 1);  // the two halves written apart
+                    std::fflush(f);
+                    std::fprintf(f, "%ld\n", b + 1);
+                    std::fclose(f);
+                    lock.unlock();
+                }
+                reader.join();
+                if (torn) code = 2;
+            } catch (...) {
+                code = 1;
+            }
+            _exit(code);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "2: a reader saw a half-written value";
+    }
+    std::FILE* f = std::fopen(counter.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    long a = 0, b = 0;
+    ASSERT_EQ(std::fscanf(f, "%ld %ld", &a, &b), 2);
+    std::fclose(f);
+    EXPECT_EQ(a, processes * increments);
+    EXPECT_EQ(b, processes * increments);
 }
 
 }  // namespace

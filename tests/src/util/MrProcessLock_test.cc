@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/temp_dir.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -20,26 +22,7 @@
 
 namespace {
 
-// A scratch directory for lock files, removed with its files at the end.
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/ovutil-locks-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = buf.data();
-    }
-    ~TempDir() {
-        if (std::system(("rm -rf '" + path_ + "'").c_str()) != 0)
-            ADD_FAILURE() << "cannot remove " << path_;
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using ovtest::TempDir;
 
 std::string text(const ZUTF8String_6_0& s) { return s.getChars() ? s.getChars() : ""; }
 

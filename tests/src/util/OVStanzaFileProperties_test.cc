@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/temp_dir.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,22 +22,7 @@
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/ovstanza-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string file(const std::string& name, const std::string& text) const {
-        std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary) << text;
-        return p;
-    }
-
-private:
-    std::string path_;
-};
+using ovtest::TempDir;
 
 std::vector<std::string> valuesOf(OVStanzaFileProperties& props, const char* stanza,
                                   const char* key) {

@@ -4,7 +4,7 @@
 
 #include <ovutil/mime64.h>
 
-#include "mime64_new_internal.h"
+#include "internal/mime64_new.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -16,13 +16,13 @@
 #include <string>
 
 // Test names and failure messages show a kernel by its name, not as the enum's bytes.
-namespace ovutil::mime64_internal {
+namespace ovutil_internal::mime64 {
 void PrintTo(Kernel kernel, std::ostream* out) { *out << kernel_name(kernel); }
-}  // namespace ovutil::mime64_internal
+}  // namespace ovutil_internal::mime64
 
 namespace {
 
-namespace internal = ovutil::mime64_internal;
+namespace internal = ovutil_internal::mime64;
 using internal::Kernel;
 
 // The kernel the coders chose by themselves, before any test forced one.

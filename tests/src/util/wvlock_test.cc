@@ -21,6 +21,7 @@ using locktest::Actor;
 using locktest::awaitWaiters;
 using locktest::Lock;
 using locktest::snapshot;
+using namespace ovutil_internal;  // the lock states
 
 int acquire(lock_s_t* lock, char mode, int wait) {
     switch (mode) {
@@ -43,7 +44,7 @@ TEST(WvLock, WriterWaitsForTheReadersInsideAndLaterReadersWaitBehindIt) {
 
     writer.start([&] { return lock__justwrite(lock, nullptr, nullptr, 1); });
     awaitWaiters(lock, 1);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_WRITE) << "the writer claims before the readers leave";
+    EXPECT_EQ(snapshot(lock).state, kLockWrite) << "the writer claims before the readers leave";
     late.start([&] { return lock__read(lock, nullptr, nullptr, 1); });
     awaitWaiters(lock, 2);
 
@@ -58,7 +59,7 @@ TEST(WvLock, WriterWaitsForTheReadersInsideAndLaterReadersWaitBehindIt) {
     writer.unlock(lock);
     EXPECT_EQ(late.finish(), 1);
     late.unlock(lock);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_FREE);
+    EXPECT_EQ(snapshot(lock).state, kLockFree);
 }
 
 // A try (wait 0) against each kind of hold: its result, and the lock right after it.
@@ -69,12 +70,12 @@ TEST(WvLock, TriesGiveUpAtOnceAndLeaveTheHoldsAsTheyWere) {
         int granted;
         int state, readers;  // after the try, before anything is released
     } cases[] = {
-        {"", 'r', 1, WVLOCK_READ, 1},     {"", 'i', 1, WVLOCK_INTENT, 0},
-        {"", 'w', 1, WVLOCK_WRITE, 0},    {"rr", 'r', 1, WVLOCK_READ, 3},
-        {"rr", 'i', 1, WVLOCK_INTENT, 2}, {"rr", 'w', 0, WVLOCK_READ, 2},
-        {"ir", 'r', 1, WVLOCK_INTENT, 2}, {"ir", 'i', 0, WVLOCK_INTENT, 1},
-        {"ir", 'w', 0, WVLOCK_INTENT, 1}, {"w", 'r', 0, WVLOCK_WRITE, 0},
-        {"w", 'i', 0, WVLOCK_WRITE, 0},   {"w", 'w', 0, WVLOCK_WRITE, 0},
+        {"", 'r', 1, kLockRead, 1},     {"", 'i', 1, kLockIntent, 0},
+        {"", 'w', 1, kLockWrite, 0},    {"rr", 'r', 1, kLockRead, 3},
+        {"rr", 'i', 1, kLockIntent, 2}, {"rr", 'w', 0, kLockRead, 2},
+        {"ir", 'r', 1, kLockIntent, 2}, {"ir", 'i', 0, kLockIntent, 1},
+        {"ir", 'w', 0, kLockIntent, 1}, {"w", 'r', 0, kLockWrite, 0},
+        {"w", 'i', 0, kLockWrite, 0},   {"w", 'w', 0, kLockWrite, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("holds \"") + c.holds + "\", try " + c.mode);
@@ -93,7 +94,7 @@ TEST(WvLock, TriesGiveUpAtOnceAndLeaveTheHoldsAsTheyWere) {
 
         if (c.granted) tryer.unlock(lock);
         for (auto& h : holders) h->unlock(lock);
-        EXPECT_EQ(snapshot(lock).state, WVLOCK_FREE);
+        EXPECT_EQ(snapshot(lock).state, kLockFree);
         EXPECT_EQ(snapshot(lock).readers, 0);
     }
 }
@@ -109,13 +110,13 @@ TEST(WvLock, RiwAdmitsReadersAndItsUpgradeWaitsForThem) {
 
     // A try at the upgrade fails while readers are inside; the owner keeps its riw hold.
     EXPECT_EQ(owner.write(lock, 0), 0);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_INTENT);
+    EXPECT_EQ(snapshot(lock).state, kLockIntent);
     EXPECT_EQ(other.riw(lock, 0), 0);
 
     int word1 = 0, word2 = 0;
     owner.start([&] { return lock__write(lock, &word1, &word2, 1); });
     awaitWaiters(lock, 1);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_WRITE) << "the upgrade claims the lock at once";
+    EXPECT_EQ(snapshot(lock).state, kLockWrite) << "the upgrade claims the lock at once";
     Actor late;
     EXPECT_EQ(late.read(lock, 0), 0) << "a reader that comes after the claim must wait";
 
@@ -130,7 +131,7 @@ TEST(WvLock, RiwAdmitsReadersAndItsUpgradeWaitsForThem) {
     pthread_mutex_unlock(&lock.get()->mutex);
 
     owner.unlock(lock);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_FREE);
+    EXPECT_EQ(snapshot(lock).state, kLockFree);
     EXPECT_EQ(other.justwrite(lock, 0), 1);
     other.unlock(lock);
 }
@@ -140,27 +141,27 @@ TEST(WvLock, ReleasesLeaveTheHoldsOfOthers) {
     Actor owner, reader;
     // Unlocking a free lock changes nothing.
     lock__unlock(lock);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_FREE);
+    EXPECT_EQ(snapshot(lock).state, kLockFree);
     EXPECT_EQ(snapshot(lock).readers, 0);
 
     // The riw owner leaves first: the reader's hold stays.
     ASSERT_EQ(owner.riw(lock, 1), 1);
     ASSERT_EQ(reader.read(lock, 1), 1);
     owner.unlock(lock);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_READ);
+    EXPECT_EQ(snapshot(lock).state, kLockRead);
     EXPECT_EQ(snapshot(lock).readers, 1);
     EXPECT_EQ(owner.justwrite(lock, 0), 0) << "the reader still holds";
     reader.unlock(lock);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_FREE);
+    EXPECT_EQ(snapshot(lock).state, kLockFree);
 
     // The reader leaves first: the riw hold stays.
     ASSERT_EQ(owner.riw(lock, 1), 1);
     ASSERT_EQ(reader.read(lock, 1), 1);
     reader.unlock(lock);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_INTENT);
+    EXPECT_EQ(snapshot(lock).state, kLockIntent);
     EXPECT_EQ(reader.riw(lock, 0), 0);
     owner.unlock(lock);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_FREE);
+    EXPECT_EQ(snapshot(lock).state, kLockFree);
 }
 
 // While another thread is inside a call on the lock (it holds the record's mutex), every try
@@ -181,7 +182,7 @@ TEST(WvLock, TryMeetingAThreadInsideACallGivesUpWithEbusy) {
 
     busy.run([&] { return pthread_mutex_unlock(&lock.get()->mutex); });
     const locktest::Snapshot s = snapshot(lock);
-    EXPECT_EQ(s.state, WVLOCK_INTENT);
+    EXPECT_EQ(s.state, kLockIntent);
     EXPECT_EQ(s.readers, 0);
     EXPECT_EQ(owner.write(lock, 0), 1) << "the riw hold survived the refused upgrade";
     EXPECT_EQ(owner.lastErrno(), 0);
@@ -228,7 +229,7 @@ TEST(WvLock, BlockedReaderIsCancelledOnlyAfterTheLockCall) {
     EXPECT_EQ(probe.granted.load(), 1);
     EXPECT_EQ(probe.stateAfter.load(), PTHREAD_CANCEL_ENABLE);
     const locktest::Snapshot s = snapshot(lock);
-    EXPECT_EQ(s.state, WVLOCK_FREE);
+    EXPECT_EQ(s.state, kLockFree);
     EXPECT_EQ(s.waiters, 0);
 }
 
@@ -306,7 +307,7 @@ TEST(WvLock, StressOfAllModesKeepsTheInvariants) {
     EXPECT_GT(granted.load(), kThreads * kRounds / 2);
     EXPECT_EQ(value, mirror);
     const locktest::Snapshot s = snapshot(lock);
-    EXPECT_EQ(s.state, WVLOCK_FREE);
+    EXPECT_EQ(s.state, kLockFree);
     EXPECT_EQ(s.readers, 0);
     EXPECT_EQ(s.waiters, 0);
 }
@@ -320,10 +321,10 @@ TEST(WvLock, CreateKeepsTheCallerWordsAndSpyDoesNothing) {
     ASSERT_NE(lock, nullptr);
     EXPECT_EQ(lock->createWord1, &a);
     EXPECT_EQ(lock->createWord2, &b);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_FREE);
+    EXPECT_EQ(snapshot(lock).state, kLockFree);
     lock__spy(lock, 1, "anything", &a);
     lock__spy(nullptr);
-    EXPECT_EQ(snapshot(lock).state, WVLOCK_FREE);
+    EXPECT_EQ(snapshot(lock).state, kLockFree);
     lock__delete(lock);
 }
 

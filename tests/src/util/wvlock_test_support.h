@@ -19,9 +19,11 @@
 
 #include <ovutil/wvlock.h>
 
-#include "wvlock_internal.h"
+#include "internal/wvlock.h"
 
 namespace locktest {
+
+using namespace ovutil_internal;
 
 // A handshake that has not happened after this long never will: the lock is stuck. The test
 // then stops with a message instead of hanging until the test runner's timeout.

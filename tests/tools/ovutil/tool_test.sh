@@ -148,7 +148,8 @@ run cfg get fifo.conf a b
 contains "$err" "not a regular file" "a FIFO is refused, not waited on"
 run cfg set --create adir/none/new.conf s k v
 expect 1 "set --create where the directory is missing"
-contains "$err" "0x35E5100E: The file adir/none/new.conf cannot be written or stored: No such file or directory." "a file that cannot be created"
+contains "$err" "The file adir/none/new.conf cannot be" "a file that cannot be created is named"
+contains "$err" "adir/none cannot be opened: No such file or directory." "the missing directory is the reason"
 
 # Permissions do not stop root: those cases run as an unprivileged user.
 unpriv=""

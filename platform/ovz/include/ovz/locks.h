@@ -124,8 +124,9 @@ private:
 };
 
 // An in-process reader/writer lock identified by `name`: all stubs of one name in a process
-// share one lock (for as long as at least one of them exists). Nothing on disk.
-// Throws ZInvalidParameterException_6_0 for a null name.
+// share one lock (for as long as at least one of them exists). Nothing on disk. The names a
+// file lock refuses are refused here too: a null name, an empty one, "." and "..", and any
+// name holding "/" (ZInvalidParameterException_6_0).
 class OVZ_EXPORT ZStubProcessReadWriteFileLock_6_0 : public ZAbstractReadWriteLock_6_0 {
 public:
     // The lock of `name` in this process.
@@ -148,16 +149,28 @@ private:
 };
 
 // A reader/writer lock between processes on the file `directory`/`name`, which is created
-// with mode 0600 when absent (and never removed); an empty directory is the current one
-// ("./name"). Readers take a shared fcntl record lock on the whole file, writers an
-// exclusive one. Record locks belong to the process, so every lock object of the same file
-// in a process shares one open descriptor and one in-process reader/writer lock: threads of
-// one process exclude each other through that lock, processes through the record lock.
+// when absent with mode 0666 masked by the umask (so a lock directory shared by a group lets
+// the group share its locks) and never removed; an empty directory is the current one
+// ("./name"). `name` is a file name inside the directory: a null or empty name, "." and "..",
+// and any name holding "/" are refused with ZInvalidParameterException_6_0.
+//
+// Readers share a fcntl record lock, writers hold it exclusively. Record locks belong to the
+// process, so every lock object of the same file in a process shares one open descriptor and
+// one in-process reader/writer lock: threads of one process exclude each other through that
+// lock, processes through the record lock. Waiting writers are preferred over new readers
+// between processes too: a writer first takes a gate (byte 0 of the file) that every reader
+// passes through, so readers arriving after it wait, however the reader threads of other
+// processes overlap, and the writer gets in once the readers already in have left. The data
+// lock covers the rest of the file (byte 1 on); a peer that locks the whole file is excluded
+// exactly as before.
+//
+// A process that may read the lock file but not write it (and may not create it) opens it for
+// reading: it gets read locks, and a write lock (or try) throws ZEXC_LOCK_FAILURE saying so.
 // The lock file must be a regular file and not itself a symbolic link (the directory may be
 // reached through links): anything else at its path is refused without waiting on it or
 // acting on it.
-// Throws ZInvalidParameterException_6_0 for a null name or directory, and ZEXC_LOCK_FAILURE
-// when the file cannot be opened or created, or is not a regular file.
+// Throws ZInvalidParameterException_6_0 for a refused name or a null directory, and
+// ZEXC_LOCK_FAILURE when the file cannot be opened or created, or is not a regular file.
 class OVZ_EXPORT ZUnixProcessReadWriteFileLock_6_0 : public ZAbstractReadWriteLock_6_0 {
 public:
     // The lock on the file `directory`/`name` (see the class comment).

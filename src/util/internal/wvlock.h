@@ -2,21 +2,28 @@
 //
 // Every field is read and written only with `mutex` held. The mutex is held only inside the
 // lock__ calls (and re-taken by the condition wait), never while a caller owns the lock.
-#ifndef OVUTIL_WVLOCK_INTERNAL_H
-#define OVUTIL_WVLOCK_INTERNAL_H
+#ifndef OVUTIL_INTERNAL_WVLOCK_H
+#define OVUTIL_INTERNAL_WVLOCK_H
 
 #include <pthread.h>
 #include <stdint.h>
 
 #include <ovutil/wvlock.h>
 
+namespace ovutil_internal {
+
 // The values of lock_s::state.
-enum {
-    WVLOCK_FREE = 1,
-    WVLOCK_READ = 2,    // plain readers only (readers > 0), no owner
-    WVLOCK_INTENT = 3,  // one riw owner, plus any number of readers
-    WVLOCK_WRITE = 4,   // the owner writes, or has claimed the lock and waits for readers
+enum LockState : int32_t {
+    kLockFree = 1,
+    kLockRead = 2,    // plain readers only (readers > 0), no owner
+    kLockIntent = 3,  // one riw owner, plus any number of readers
+    kLockWrite = 4,   // the owner writes, or has claimed the lock and waits for readers
 };
+
+}  // namespace ovutil_internal
+
+// The record behind the public lock_s_t: its tag is the one the public header names, so it
+// lives in the global namespace.
 
 struct lock_s {
     pthread_mutex_t mutex;
@@ -24,7 +31,7 @@ struct lock_s {
     // broadcast, so every waiter re-tests its own condition.
     pthread_cond_t cond;
     int32_t readers;  // plain read holds outstanding
-    int32_t state;    // WVLOCK_FREE ... WVLOCK_WRITE
+    int32_t state;    // ovutil_internal::kLockFree ... kLockWrite
     pthread_t owner;  // meaningful in WVLOCK_INTENT and WVLOCK_WRITE only
     void* createWord1;
     void* createWord2;
@@ -33,4 +40,4 @@ struct lock_s {
     int32_t waiters;  // threads inside the condition wait; 0 lets a release skip the broadcast
 };
 
-#endif  // OVUTIL_WVLOCK_INTERNAL_H
+#endif  // OVUTIL_INTERNAL_WVLOCK_H
