@@ -242,7 +242,10 @@ std::string absoluteName(const std::string& file) {
         size_t j = joined.find('/', i);
         if (j == std::string::npos) j = joined.size();
         std::string part = joined.substr(i, j - i);
-        if (!part.empty() && part != ".") out += "/" + part;
+        if (!part.empty() && part != ".") {
+            out += '/';
+            out += part;
+        }
         i = j + 1;
     }
     return out.empty() ? "/" : out;
@@ -275,12 +278,14 @@ public:
         std::string path = root_;
         size_t i = 1;
         for (size_t j; (j = name.find('/', i)) != std::string::npos; i = j + 1) {
-            path += "/" + name.substr(i, j - i);
+            path += '/';
+            path.append(name, i, j - i);
             if (::mkdir(path.c_str(), 0700) != 0)
                 throw Failure{kMsgCannotCreate, {path, std::strerror(errno)}};
             dirs_.push_back(path);
         }
-        file_ = path + "/" + name.substr(i);
+        file_ = path + '/';
+        file_.append(name, i, std::string::npos);
         writeNew(file_, bytes);
         return file_;
     }
