@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -109,23 +110,22 @@ void addCfg(CLI::App& app, Run& run) {
     struct Value {
         std::string text;
     };
-    {
-        CLI::App* c = cfg->add_subcommand("set", "Give a key this one value");
+    // set and add: FILE STANZA KEY VALUE, --create.
+    using ValueEdit = int (*)(const std::string&, const std::string&, const std::string&,
+                              const std::string&, const WriteOptions&);
+    const std::tuple<const char*, const char*, ValueEdit> valueEdits[] = {
+        {"set", "Give a key this one value", cfgSet},
+        {"add", "Add one more value to a key", cfgAdd},
+    };
+    for (const auto& [name, help, edit] : valueEdits) {
+        CLI::App* c = cfg->add_subcommand(name, help);
         auto w = addWriteOptions(c, true, false);
         auto p = addPlace(c, true);
         auto v = std::make_shared<Value>();
         c->add_option("VALUE", v->text, "value")->required();
+        ValueEdit apply = edit;
         c->callback(
-            [=, &run] { run = [=] { return cfgSet(p->file, p->stanza, p->key, v->text, *w); }; });
-    }
-    {
-        CLI::App* c = cfg->add_subcommand("add", "Add one more value to a key");
-        auto w = addWriteOptions(c, true, false);
-        auto p = addPlace(c, true);
-        auto v = std::make_shared<Value>();
-        c->add_option("VALUE", v->text, "value")->required();
-        c->callback(
-            [=, &run] { run = [=] { return cfgAdd(p->file, p->stanza, p->key, v->text, *w); }; });
+            [=, &run] { run = [=] { return apply(p->file, p->stanza, p->key, v->text, *w); }; });
     }
     {
         CLI::App* c = cfg->add_subcommand("del", "Remove a value of a key, or the whole key");
