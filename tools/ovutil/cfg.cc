@@ -136,6 +136,7 @@ struct EditOptions {
     bool create = false;   // a file that does not exist starts empty
     bool migrate = false;  // load as a product program does: the load upgrades and stores
     bool verbose = false;  // say on standard error whether the file was written
+    unsigned waitMs = OVStanzaFileEditLock::kDefaultTimeoutMs;  // for the edit lock
 };
 
 // What editFile did: whether the file was written, and for a migration the file's bytes
@@ -159,7 +160,7 @@ bool nothingAt(const std::string& path) {
 // `migrate` the product's load does the change and the store itself, and the bytes before and
 // after are read around it, under the lock, so the diff shows what this run changed.
 EditResult editFile(const std::string& file, const EditOptions& options, const Change& change) {
-    OVStanzaFileEditLock hold(file.c_str(), OVStanzaFileEditLock::kDefaultTimeoutMs,
+    OVStanzaFileEditLock hold(file.c_str(), options.waitMs,
                               options.create ? OVStanzaFileEditLock::kMayCreate : 0);
     EditResult result;
     if (options.migrate) {
@@ -185,6 +186,7 @@ EditOptions editOptions(const WriteOptions& w) {
     EditOptions e;
     e.create = w.create;
     e.verbose = w.verbose;
+    e.waitMs = w.waitMs;
     return e;
 }
 
@@ -460,7 +462,7 @@ int cfgCheck(const std::string& file) {
     throw Failure{kMsgInvalidLines, {file, static_cast<long>(problems.size())}};
 }
 
-int cfgMigrate(const std::string& file, bool dryRun) {
+int cfgMigrate(const std::string& file, bool dryRun, unsigned waitMs) {
     std::string before, after;
     if (dryRun) {
         // The product's load, on a private copy under the same absolute name inside a scratch
@@ -474,6 +476,7 @@ int cfgMigrate(const std::string& file, bool dryRun) {
     } else {
         EditOptions options;
         options.migrate = true;
+        options.waitMs = waitMs;
         EditResult result = editFile(file, options, nullptr);
         before = std::move(result.before);
         after = std::move(result.after);

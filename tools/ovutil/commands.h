@@ -20,6 +20,8 @@ struct WriteOptions {
     bool create = false;     // a file that does not exist starts empty
     bool missingOk = false;  // deleting what is not there is success, not a failure
     bool verbose = false;    // say on standard error whether the file was written
+    // How long to wait for the file's edit lock, in milliseconds, before failing.
+    unsigned waitMs = 30000;
 };
 
 // Prints every value of stanza/key in file order.
@@ -50,7 +52,7 @@ int cfgRenameStanza(const std::string& file, const std::string& stanza, const st
 int cfgCheck(const std::string& file);
 // Shows, as a unified diff, what loading the file in a product program changes; with
 // `dryRun` the file itself is left alone.
-int cfgMigrate(const std::string& file, bool dryRun);
+int cfgMigrate(const std::string& file, bool dryRun, unsigned waitMs);
 
 // The texts of message numbers (hexadecimal, with or without "0x").
 int msgShow(const std::vector<std::string>& numbers, bool utf8);

@@ -59,6 +59,16 @@ std::shared_ptr<Form> addForm(CLI::App* c, bool withShell) {
     return f;
 }
 
+// --wait SECONDS: how long a write waits for the file's edit lock (30 s by default).
+void addWaitOption(CLI::App* c, unsigned& waitMs) {
+    c->add_option_function<double>(
+         "--wait",
+         [&waitMs](double seconds) { waitMs = static_cast<unsigned>(seconds * 1000.0 + 0.5); },
+         "seconds to wait for the file's edit lock when another run or program holds it "
+         "(default 30)")
+        ->check(CLI::Range(0.0, 86400.0));
+}
+
 std::shared_ptr<WriteOptions> addWriteOptions(CLI::App* c, bool create, bool missingOk) {
     auto w = std::make_shared<WriteOptions>();
     if (create)
@@ -67,6 +77,7 @@ std::shared_ptr<WriteOptions> addWriteOptions(CLI::App* c, bool create, bool mis
     if (missingOk)
         c->add_flag("--missing-ok", w->missingOk, "succeed when there is nothing to delete");
     c->add_flag("-v,--verbose", w->verbose, "say whether the file was written");
+    addWaitOption(c, w->waitMs);
     return w;
 }
 
@@ -166,11 +177,13 @@ void addCfg(CLI::App& app, Run& run) {
     {
         auto file = std::make_shared<std::string>();
         auto dry = std::make_shared<bool>(false);
+        auto waitMs = std::make_shared<unsigned>(WriteOptions().waitMs);
         CLI::App* c = cfg->add_subcommand(
             "migrate", "Bring a file of an earlier release up to date; print the diff");
         c->add_flag("--dry-run", *dry, "only show the diff; leave the file alone");
+        addWaitOption(c, *waitMs);
         c->add_option("FILE", *file, "stanza file")->required();
-        c->callback([=, &run] { run = [=] { return cfgMigrate(*file, *dry); }; });
+        c->callback([=, &run] { run = [=] { return cfgMigrate(*file, *dry, *waitMs); }; });
     }
 }
 

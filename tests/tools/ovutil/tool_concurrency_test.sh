@@ -71,6 +71,25 @@ for i in $(seq 1 10); do
 done
 [ "$kept" -eq 10 ] || fail "10 sets beside a migrate kept $kept of 10"
 
+# --- a writer that cannot take the lock in time fails, names the file and changes nothing.
+# flock(1) holds the same kind of lock (flock(2) on the file) as a program would.
+printf '[s]\nk = held\n' >"$work/held.conf"
+flock "$work/held.conf" sleep 5 &
+holder=$!
+sleep 0.3
+start=$(date +%s%N)
+if (cd "$work" && env -i "$tool" cfg set --wait 0.5 held.conf s k new >/dev/null 2>"$work/held.err"); then
+    fail "a set succeeded while another process held the edit lock"
+fi
+waited=$(( ($(date +%s%N) - start) / 1000000 ))
+grep -q "0x35E51031: .*held.conf was not free within 500 ms" "$work/held.err" ||
+    fail "the lock timeout is not reported with the file and the time: $(cat "$work/held.err")"
+[ "$waited" -lt 4000 ] || fail "the set waited $waited ms for a lock it was told to wait 0.5 s for"
+grep -q "k = held" "$work/held.conf" || fail "a set that could not take the lock changed the file"
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+rm -f "$work/held.conf" "$work/held.err"
+
 # Every run above exits 0: none failed, so none lost its edit without saying so.
 if [ -s "$work/failed" ]; then
     fail "runs failed: $(cat "$work/failed") / $(cat "$work/errors")"
