@@ -53,13 +53,13 @@ using ovutil_internal::mime64::Kernel;
 // Runs `body` with the coders forced onto `kernel`, then goes back to the CPU's choice.
 template <typename Body>
 void withKernel(benchmark::State& state, Kernel kernel, Body body) {
-    const Kernel chosen = ovutil_internal::mime64::active_kernel();
-    if (!ovutil_internal::mime64::use_kernel(kernel)) {
+    const Kernel chosen = ovutil_internal::mime64::activeKernel();
+    if (!ovutil_internal::mime64::useKernel(kernel)) {
         state.SkipWithError("this CPU cannot run the kernel");
         return;
     }
     body();
-    ovutil_internal::mime64::use_kernel(chosen);
+    ovutil_internal::mime64::useKernel(chosen);
 }
 
 void BM_Mime64EncodeWith(benchmark::State& state, Kernel kernel) {

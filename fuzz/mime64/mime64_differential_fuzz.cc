@@ -23,8 +23,8 @@ void same_decoding(const std::string& text) {
     char* plain = nullptr;
     unsigned int plain_n = 0;
     mime64_new_decode(text.data(), static_cast<int>(text.size()), &fast, &fast_n);
-    ovutil_internal::mime64::decode_plain(text.data(), static_cast<int>(text.size()), &plain,
-                                          &plain_n);
+    ovutil_internal::mime64::decodePlain(text.data(), static_cast<int>(text.size()), &plain,
+                                         &plain_n);
     if (fast_n != plain_n || (fast == nullptr) != (plain == nullptr)) std::abort();
     if (fast_n && std::memcmp(fast, plain, fast_n) != 0) std::abort();
     std::free(fast);
@@ -48,12 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(rest.data());
     const auto n = static_cast<unsigned int>(rest.size());
-    char* plain = ovutil_internal::mime64::encode_plain(bytes, n);
+    char* plain = ovutil_internal::mime64::encodePlain(bytes, n);
     if (!plain) std::abort();
 
     using ovutil_internal::mime64::Kernel;
     for (Kernel kernel : {Kernel::Scalar, Kernel::Avx2, Kernel::Avx512Vbmi}) {
-        if (!ovutil_internal::mime64::use_kernel(kernel)) continue;
+        if (!ovutil_internal::mime64::useKernel(kernel)) continue;
         same_decoding(text);
         char* fast = mime64_new_encode(bytes, n);
         if (!fast || std::strcmp(fast, plain) != 0) std::abort();

@@ -76,7 +76,7 @@ constexpr auto kShifted = [] {
     return t;
 }();
 
-inline std::uint64_t load_be64(const unsigned char* p) {
+inline std::uint64_t loadBe64(const unsigned char* p) {
     std::uint64_t v;
     std::memcpy(&v, p, sizeof v);
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -86,7 +86,7 @@ inline std::uint64_t load_be64(const unsigned char* p) {
 }
 
 // Writes the 48 bits at the top of `bits` as 6 bytes, plus two bytes of scratch after them.
-inline void store_be48(unsigned char* p, std::uint64_t bits) {
+inline void storeBe48(unsigned char* p, std::uint64_t bits) {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     bits = __builtin_bswap64(bits);
 #endif
@@ -94,7 +94,7 @@ inline void store_be48(unsigned char* p, std::uint64_t bits) {
 }
 
 // Writes the 24 bits of `bits` as 3 bytes, plus one byte of scratch after them.
-inline void store_be24(unsigned char* p, std::uint32_t bits) {
+inline void storeBe24(unsigned char* p, std::uint32_t bits) {
     std::uint32_t v = bits << 8;
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     v = __builtin_bswap32(v);
@@ -102,13 +102,13 @@ inline void store_be24(unsigned char* p, std::uint32_t bits) {
     std::memcpy(p, &v, sizeof v);
 }
 
-inline char* put_pair(char* o, std::uint32_t twelve_bits) {
+inline char* putPair(char* o, std::uint32_t twelve_bits) {
     std::memcpy(o, &kPairs[twelve_bits], 2);
     return o + 2;
 }
 
 // Writes the 8 characters of the 48 bits at the top of `w`.
-inline char* put_six_bytes(char* o, std::uint64_t w) {
+inline char* putSixBytes(char* o, std::uint64_t w) {
     std::memcpy(o, &kPairs[(w >> 52) & 0xFFF], 2);
     std::memcpy(o + 2, &kPairs[(w >> 40) & 0xFFF], 2);
     std::memcpy(o + 4, &kPairs[(w >> 28) & 0xFFF], 2);
@@ -118,13 +118,13 @@ inline char* put_six_bytes(char* o, std::uint64_t w) {
 
 // The 24 bits of the group of four characters at p; bits above them are set if one of the
 // characters is not in the code.
-inline std::uint32_t group_bits(const unsigned char* p) {
+inline std::uint32_t groupBits(const unsigned char* p) {
     return kShifted[p[0]] | kShifted[256 + p[1]] | kShifted[512 + p[2]] | kShifted[768 + p[3]];
 }
 
 // Decodes the group of four characters at p into 24 bits; false if one is not in the code.
-inline bool decode_quad(const unsigned char* p, std::uint32_t& bits) {
-    bits = group_bits(p);
+inline bool decodeQuad(const unsigned char* p, std::uint32_t& bits) {
+    bits = groupBits(p);
     return (bits >> 24) == 0;
 }
 
@@ -132,8 +132,8 @@ inline bool decode_quad(const unsigned char* p, std::uint32_t& bits) {
 // the result. With a kernel, whole blocks of valid characters go through it wherever a group
 // starts; without one this is the scalar decoder alone.
 template <bool kWithKernel>
-unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char* o,
-                           DecodeKernel kernel) {
+unsigned char* decodeInto(const unsigned char* in, std::size_t n, unsigned char* o,
+                          DecodeKernel kernel) {
     std::size_t i = 0;
     // After a block the kernel refused, the scalar decoder gets past the disturbance before
     // the kernel is tried again.
@@ -157,16 +157,16 @@ unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char
         // the kernel may try again.
         std::uint32_t bits;
         while (n - i >= 20 && (!kWithKernel || i < kernel_from)) {
-            const std::uint32_t g0 = group_bits(in + i), g1 = group_bits(in + i + 4),
-                                g2 = group_bits(in + i + 8), g3 = group_bits(in + i + 12);
+            const std::uint32_t g0 = groupBits(in + i), g1 = groupBits(in + i + 4),
+                                g2 = groupBits(in + i + 8), g3 = groupBits(in + i + 12);
             if ((g0 | g1 | g2 | g3) >> 24) break;
-            store_be48(o, std::uint64_t{g0} << 40 | std::uint64_t{g1} << 16);
-            store_be48(o + 6, std::uint64_t{g2} << 40 | std::uint64_t{g3} << 16);
+            storeBe48(o, std::uint64_t{g0} << 40 | std::uint64_t{g1} << 16);
+            storeBe48(o + 6, std::uint64_t{g2} << 40 | std::uint64_t{g3} << 16);
             o += 12;
             i += 16;
         }
-        while (n - i >= 8 && (!kWithKernel || i < kernel_from) && decode_quad(in + i, bits)) {
-            store_be24(o, bits);
+        while (n - i >= 8 && (!kWithKernel || i < kernel_from) && decodeQuad(in + i, bits)) {
+            storeBe24(o, bits);
             o += 3;
             i += 4;
         }
@@ -193,7 +193,7 @@ unsigned char* decode_into(const unsigned char* in, std::size_t n, unsigned char
 extern "C" {
 
 char* mime64_new_encode(const unsigned char* data, unsigned int length) {
-    char* const out = static_cast<char*>(std::malloc(encoded_size(length)));
+    char* const out = static_cast<char*>(std::malloc(encodedSize(length)));
     if (!out) return nullptr;
     char* o = out;
     std::size_t i = 0;
@@ -208,23 +208,23 @@ char* mime64_new_encode(const unsigned char* data, unsigned int length) {
     }
     // Six bytes per 8-byte load, two loads per step.
     for (; length - i >= 14; i += 12) {
-        o = put_six_bytes(o, load_be64(data + i));
-        o = put_six_bytes(o, load_be64(data + i + 6));
+        o = putSixBytes(o, loadBe64(data + i));
+        o = putSixBytes(o, loadBe64(data + i + 6));
     }
-    for (; length - i >= 8; i += 6) o = put_six_bytes(o, load_be64(data + i));
+    for (; length - i >= 8; i += 6) o = putSixBytes(o, loadBe64(data + i));
     for (; length - i >= 3; i += 3) {
         const std::uint32_t v =
             std::uint32_t{data[i]} << 16 | std::uint32_t{data[i + 1]} << 8 | data[i + 2];
-        o = put_pair(o, v >> 12);
-        o = put_pair(o, v & 0xFFF);
+        o = putPair(o, v >> 12);
+        o = putPair(o, v & 0xFFF);
     }
     if (length - i == 2) {
         const std::uint32_t v = std::uint32_t{data[i]} << 16 | std::uint32_t{data[i + 1]} << 8;
-        o = put_pair(o, v >> 12);
+        o = putPair(o, v >> 12);
         *o++ = kAlphabet[(v >> 6) & 63];
         *o++ = '=';
     } else if (length - i == 1) {
-        o = put_pair(o, std::uint32_t{data[i]} << 4);
+        o = putPair(o, std::uint32_t{data[i]} << 4);
         *o++ = '=';
         *o++ = '=';
     }
@@ -233,15 +233,15 @@ char* mime64_new_encode(const unsigned char* data, unsigned int length) {
 }
 
 void mime64_new_decode(const char* text, int length, char** result, unsigned int* result_length) {
-    if (!start_decode(text, length, result, result_length)) return;
+    if (!startDecode(text, length, result, result_length)) return;
     const std::size_t n = static_cast<std::size_t>(length);
     unsigned char* const out = static_cast<unsigned char*>(std::malloc(n));
     if (!out) return;
     const unsigned char* const in = reinterpret_cast<const unsigned char*>(text);
     // Short texts never reach a kernel: not even the choice of one is looked at.
     const DecodeKernel kernel = n >= 32 ? kernels()->decode : nullptr;
-    unsigned char* const end = kernel != nullptr ? decode_into<true>(in, n, out, kernel)
-                                                 : decode_into<false>(in, n, out, nullptr);
+    unsigned char* const end = kernel != nullptr ? decodeInto<true>(in, n, out, kernel)
+                                                 : decodeInto<false>(in, n, out, nullptr);
     *result = reinterpret_cast<char*>(out);
     *result_length = static_cast<unsigned int>(end - out);
 }

@@ -11,7 +11,7 @@ namespace {
 
 constexpr Kernels kScalarKernels{nullptr, nullptr};
 
-const Kernels* kernels_of(Kernel k) {
+const Kernels* kernelsOf(Kernel k) {
     switch (k) {
 #if OV_MIME64_X86
         case Kernel::Avx2:
@@ -24,7 +24,7 @@ const Kernels* kernels_of(Kernel k) {
     }
 }
 
-bool cpu_has(Kernel k) {
+bool cpuHas(Kernel k) {
 #if OV_MIME64_X86
     __builtin_cpu_init();
     switch (k) {
@@ -42,30 +42,30 @@ bool cpu_has(Kernel k) {
 #endif
 }
 
-Kernel best_kernel() {
+Kernel bestKernel() {
     for (Kernel k : {Kernel::Avx512Vbmi, Kernel::Avx2})
-        if (cpu_has(k)) return k;
+        if (cpuHas(k)) return k;
     return Kernel::Scalar;
 }
 
 // The kernels in use: chosen on first use (the choice is the same in every thread, so a race
 // to make it is harmless), or forced by tests.
-std::atomic<const Kernels*> active_kernels{nullptr};
-std::atomic<Kernel> active_kind{Kernel::Scalar};
+std::atomic<const Kernels*> activeKernels{nullptr};
+std::atomic<Kernel> activeKind{Kernel::Scalar};
 
 }  // namespace
 
 const Kernels* kernels() {
-    const Kernels* k = active_kernels.load(std::memory_order_relaxed);
+    const Kernels* k = activeKernels.load(std::memory_order_relaxed);
     if (k != nullptr) return k;
-    const Kernel best = best_kernel();
-    active_kind.store(best, std::memory_order_relaxed);
-    k = kernels_of(best);
-    active_kernels.store(k, std::memory_order_relaxed);
+    const Kernel best = bestKernel();
+    activeKind.store(best, std::memory_order_relaxed);
+    k = kernelsOf(best);
+    activeKernels.store(k, std::memory_order_relaxed);
     return k;
 }
 
-const char* kernel_name(Kernel kernel) {
+const char* kernelName(Kernel kernel) {
     switch (kernel) {
         case Kernel::Scalar:
             return "scalar";
@@ -77,27 +77,27 @@ const char* kernel_name(Kernel kernel) {
     return "unknown";
 }
 
-bool kernel_supported(Kernel kernel) { return cpu_has(kernel); }
+bool kernelSupported(Kernel kernel) { return cpuHas(kernel); }
 
-Kernel active_kernel() {
+Kernel activeKernel() {
     kernels();
-    return active_kind.load(std::memory_order_relaxed);
+    return activeKind.load(std::memory_order_relaxed);
 }
 
-bool use_kernel(Kernel kernel) {
-    if (!cpu_has(kernel)) return false;
-    active_kind.store(kernel, std::memory_order_relaxed);
-    active_kernels.store(kernels_of(kernel), std::memory_order_relaxed);
+bool useKernel(Kernel kernel) {
+    if (!cpuHas(kernel)) return false;
+    activeKind.store(kernel, std::memory_order_relaxed);
+    activeKernels.store(kernelsOf(kernel), std::memory_order_relaxed);
     return true;
 }
 
-std::size_t kernel_encode(Kernel kernel, const unsigned char* data, std::size_t length, char* out) {
-    const Kernels* k = kernels_of(kernel);
+std::size_t kernelEncode(Kernel kernel, const unsigned char* data, std::size_t length, char* out) {
+    const Kernels* k = kernelsOf(kernel);
     return k->encode != nullptr ? k->encode(data, length, out) : 0;
 }
 
-std::size_t kernel_decode(Kernel kernel, const char* text, std::size_t length, unsigned char* out) {
-    const Kernels* k = kernels_of(kernel);
+std::size_t kernelDecode(Kernel kernel, const char* text, std::size_t length, unsigned char* out) {
+    const Kernels* k = kernelsOf(kernel);
     return k->decode != nullptr
                ? k->decode(reinterpret_cast<const unsigned char*>(text), length, out)
                : 0;

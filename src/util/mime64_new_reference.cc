@@ -10,8 +10,8 @@
 
 namespace ovutil_internal::mime64 {
 
-char* encode_plain(const unsigned char* data, unsigned int length) {
-    char* out = static_cast<char*>(std::malloc(encoded_size(length)));
+char* encodePlain(const unsigned char* data, unsigned int length) {
+    char* out = static_cast<char*>(std::malloc(encodedSize(length)));
     if (!out) return nullptr;
     char* o = out;
     for (unsigned int i = 0; i < length; i += 3) {
@@ -28,8 +28,8 @@ char* encode_plain(const unsigned char* data, unsigned int length) {
     return out;
 }
 
-void decode_plain(const char* text, int length, char** result, unsigned int* result_length) {
-    if (!start_decode(text, length, result, result_length)) return;
+void decodePlain(const char* text, int length, char** result, unsigned int* result_length) {
+    if (!startDecode(text, length, result, result_length)) return;
     unsigned char* out = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length)));
     if (!out) return;
     unsigned int n = 0;

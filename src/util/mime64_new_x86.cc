@@ -23,7 +23,7 @@ namespace {
 constexpr __mmask64 kAllLanes = ~__mmask64{0};
 
 // 6-bit values to characters, 32 at a time: each value picks an offset by its range.
-OV_TARGET_AVX2 inline __m256i values_to_chars_avx2(__m256i v) {
+OV_TARGET_AVX2 inline __m256i valuesToCharsAvx2(__m256i v) {
     // 0..25 -> 13, 26..51 -> 0, 52..61 -> 1..10, 62 -> 11, 63 -> 12.
     __m256i range = _mm256_subs_epu8(v, _mm256_set1_epi8(51));
     const __m256i below26 = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), v);
@@ -35,7 +35,7 @@ OV_TARGET_AVX2 inline __m256i values_to_chars_avx2(__m256i v) {
 }
 
 // 24 bytes to 32 characters per step. Each step loads 32 bytes, so it runs while 32 remain.
-OV_TARGET_AVX2 std::size_t encode_avx2(const unsigned char* in, std::size_t length, char* out) {
+OV_TARGET_AVX2 std::size_t encodeAvx2(const unsigned char* in, std::size_t length, char* out) {
     // Bytes 0..11 in the low lane and 12..23 in the high one, then within each group of three
     // the byte order b1 b0 b2 b1 that puts each 6-bit field in reach of one multiply.
     const __m256i spread = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
@@ -52,14 +52,14 @@ OV_TARGET_AVX2 std::size_t encode_avx2(const unsigned char* in, std::size_t leng
         const __m256i even = _mm256_mullo_epi16(_mm256_and_si256(v, _mm256_set1_epi32(0x003F03F0)),
                                                 _mm256_set1_epi32(0x01000010));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                            values_to_chars_avx2(_mm256_or_si256(odd, even)));
+                            valuesToCharsAvx2(_mm256_or_si256(odd, even)));
     }
     return i;
 }
 
 // 32 characters to 24 bytes per step, for as long as a whole block is valid.
-OV_TARGET_AVX2 std::size_t decode_avx2(const unsigned char* in, std::size_t length,
-                                       unsigned char* out) {
+OV_TARGET_AVX2 std::size_t decodeAvx2(const unsigned char* in, std::size_t length,
+                                      unsigned char* out) {
     // A character is outside the code when the classes of its high and low nibbles share a
     // bit. Classes of the high nibble: 2 -> 0x01, 3 -> 0x02, 4 and 6 -> 0x04, 5 and 7 ->
     // 0x08, anything else (controls, high bit set) -> 0x10. The low nibble's entry has the
@@ -134,7 +134,7 @@ constexpr VbmiTables kVbmi = [] {
 
 // 48 bytes to 64 characters per step. Each step loads 64 bytes, so it runs while 64 remain;
 // the AVX2 kernel takes what is left.
-OV_TARGET_VBMI std::size_t encode_vbmi(const unsigned char* in, std::size_t length, char* out) {
+OV_TARGET_VBMI std::size_t encodeVbmi(const unsigned char* in, std::size_t length, char* out) {
     const __m512i order = _mm512_load_si512(kVbmi.encodeOrder);
     const __m512i alphabet = _mm512_load_si512(kVbmi.alphabet);
     // Bit offsets of the four 6-bit fields in each 32-bit group b1 b0 b2 b1: 10, 4, 22, 16.
@@ -146,12 +146,12 @@ OV_TARGET_VBMI std::size_t encode_vbmi(const unsigned char* in, std::size_t leng
         const __m512i values = _mm512_maskz_multishift_epi64_epi8(kAllLanes, fields, v);
         _mm512_storeu_si512(out, _mm512_maskz_permutexvar_epi8(kAllLanes, values, alphabet));
     }
-    return i + encode_avx2(in + i, length - i, out);
+    return i + encodeAvx2(in + i, length - i, out);
 }
 
 // 64 characters to 48 bytes per step, for as long as a whole block is valid.
-OV_TARGET_VBMI std::size_t decode_vbmi(const unsigned char* in, std::size_t length,
-                                       unsigned char* out) {
+OV_TARGET_VBMI std::size_t decodeVbmi(const unsigned char* in, std::size_t length,
+                                      unsigned char* out) {
     const __m512i low = _mm512_load_si512(kVbmi.values);
     const __m512i high = _mm512_load_si512(kVbmi.values + 64);
     const __m512i pack = _mm512_load_si512(kVbmi.pack);
@@ -167,14 +167,14 @@ OV_TARGET_VBMI std::size_t decode_vbmi(const unsigned char* in, std::size_t leng
         _mm512_storeu_si512(out, _mm512_maskz_permutexvar_epi8(kAllLanes, pack, bits));
     }
     // A block the wider kernel refused may still hold a valid first half.
-    if (length - i >= 32) i += decode_avx2(in + i, length - i, out);
+    if (length - i >= 32) i += decodeAvx2(in + i, length - i, out);
     return i;
 }
 
 }  // namespace
 
-const Kernels kAvx2Kernels{encode_avx2, decode_avx2};
-const Kernels kVbmiKernels{encode_vbmi, decode_vbmi};
+const Kernels kAvx2Kernels{encodeAvx2, decodeAvx2};
+const Kernels kVbmiKernels{encodeVbmi, decodeVbmi};
 
 }  // namespace ovutil_internal::mime64
 

@@ -31,12 +31,12 @@ inline constexpr auto kValue = [] {
 
 // Room for the encoding of `length` bytes and its NUL; computed in size_t, since the
 // unsigned int form wraps for inputs above 3 GiB.
-inline std::size_t encoded_size(unsigned int length) {
+inline std::size_t encodedSize(unsigned int length) {
     return (static_cast<std::size_t>(length) + 2) / 3 * 4 + 1;
 }
 
 // Sets both results to "nothing" and tells whether there is anything to decode.
-inline bool start_decode(const char* text, int length, char** result, unsigned int* result_length) {
+inline bool startDecode(const char* text, int length, char** result, unsigned int* result_length) {
     if (result) *result = nullptr;
     if (result_length) *result_length = 0;
     return result && result_length && text && length > 0;
@@ -70,35 +70,35 @@ extern const Kernels kVbmiKernels;
 enum class Kernel { Scalar, Avx2, Avx512Vbmi };
 
 // The kernels the exported coders use: the best this CPU supports, chosen on first use, unless
-// use_kernel chose others (mime64_new_cpu.cc).
+// useKernel chose others (mime64_new_cpu.cc).
 const Kernels* kernels();
 
 // "scalar", "avx2", "avx512vbmi".
-const char* kernel_name(Kernel kernel);
+const char* kernelName(Kernel kernel);
 // Whether this CPU (and its operating system) can run `kernel`. Scalar always can.
-bool kernel_supported(Kernel kernel);
+bool kernelSupported(Kernel kernel);
 // The kernel mime64_new_encode and mime64_new_decode use now: the best this CPU supports,
-// unless use_kernel chose another.
-Kernel active_kernel();
+// unless useKernel chose another.
+Kernel activeKernel();
 // Makes the fast coders use `kernel` from now on, in every thread; false (and no change)
 // when this CPU cannot run it.
-bool use_kernel(Kernel kernel);
+bool useKernel(Kernel kernel);
 
 // Only the blocks of `kernel` (which this CPU must support), without the scalar coders:
 // returns how many input bytes (characters) it consumed. `out` needs room for
 // length / 3 * 4 characters (length bytes). Scalar consumes nothing.
-std::size_t kernel_encode(Kernel kernel, const unsigned char* data, std::size_t length, char* out);
-std::size_t kernel_decode(Kernel kernel, const char* text, std::size_t length, unsigned char* out);
+std::size_t kernelEncode(Kernel kernel, const unsigned char* data, std::size_t length, char* out);
+std::size_t kernelDecode(Kernel kernel, const char* text, std::size_t length, unsigned char* out);
 
 // ---- The plain coders (mime64_new_reference.cc): the definition, character by character,
 // the reference the fast coders are held to. Linked into tests, benchmarks and fuzz targets
 // only, not into the library.
 
 // Same contract as mime64_new_encode.
-char* encode_plain(const unsigned char* data, unsigned int length);
+char* encodePlain(const unsigned char* data, unsigned int length);
 
 // Same contract as mime64_new_decode.
-void decode_plain(const char* text, int length, char** result, unsigned int* result_length);
+void decodePlain(const char* text, int length, char** result, unsigned int* result_length);
 
 }  // namespace ovutil_internal::mime64
 

@@ -17,7 +17,7 @@
 
 // Test names and failure messages show a kernel by its name, not as the enum's bytes.
 namespace ovutil_internal::mime64 {
-void PrintTo(Kernel kernel, std::ostream* out) { *out << kernel_name(kernel); }
+void PrintTo(Kernel kernel, std::ostream* out) { *out << kernelName(kernel); }
 }  // namespace ovutil_internal::mime64
 
 namespace {
@@ -26,19 +26,19 @@ namespace internal = ovutil_internal::mime64;
 using internal::Kernel;
 
 // The kernel the coders chose by themselves, before any test forced one.
-const Kernel kDefaultKernel = internal::active_kernel();
+const Kernel kDefaultKernel = internal::activeKernel();
 
 // Runs each test with the fast coders forced onto one kernel; a kernel this CPU cannot run
 // is skipped.
 class Mime64Kernel : public testing::TestWithParam<Kernel> {
 protected:
     void SetUp() override {
-        if (!internal::kernel_supported(GetParam()))
-            GTEST_SKIP() << "this CPU cannot run " << internal::kernel_name(GetParam());
-        ASSERT_TRUE(internal::use_kernel(GetParam()));
-        ASSERT_EQ(internal::active_kernel(), GetParam());
+        if (!internal::kernelSupported(GetParam()))
+            GTEST_SKIP() << "this CPU cannot run " << internal::kernelName(GetParam());
+        ASSERT_TRUE(internal::useKernel(GetParam()));
+        ASSERT_EQ(internal::activeKernel(), GetParam());
     }
-    void TearDown() override { internal::use_kernel(kDefaultKernel); }
+    void TearDown() override { internal::useKernel(kDefaultKernel); }
 };
 
 std::string encode(const std::string& bytes) {
@@ -50,9 +50,9 @@ std::string encode(const std::string& bytes) {
     return s;
 }
 
-std::string encode_plain(const std::string& bytes) {
-    char* text = internal::encode_plain(reinterpret_cast<const unsigned char*>(bytes.data()),
-                                        static_cast<unsigned int>(bytes.size()));
+std::string encodePlain(const std::string& bytes) {
+    char* text = internal::encodePlain(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       static_cast<unsigned int>(bytes.size()));
     EXPECT_NE(text, nullptr);
     std::string s = text ? text : "";
     std::free(text);
@@ -163,7 +163,7 @@ TEST_P(Mime64Kernel, DecodingIsLenient) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(decode(c.text), c.bytes);
-        EXPECT_EQ(decode_with(internal::decode_plain, c.text), c.bytes);
+        EXPECT_EQ(decode_with(internal::decodePlain, c.text), c.bytes);
     }
 }
 
@@ -178,7 +178,7 @@ TEST(Mime64, NothingToDecodeGivesNullAndZero) {
         {"negative length", "Zm9v", -1},
         {"most negative length", "Zm9v", -2147483647 - 1},
     };
-    for (DecodeFn fn : {DecodeFn{mime64_new_decode}, DecodeFn{internal::decode_plain}}) {
+    for (DecodeFn fn : {DecodeFn{mime64_new_decode}, DecodeFn{internal::decodePlain}}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
             char sentinel = 0;
@@ -210,7 +210,7 @@ TEST_P(Mime64Kernel, EncodingMatchesOpenSslAndRoundTripsAtEveryLength) {
         const std::string bytes = random_bytes(rng, n);
         const std::string text = encode(bytes);
         EXPECT_EQ(text, openssl_encode(bytes));
-        EXPECT_EQ(text, encode_plain(bytes));
+        EXPECT_EQ(text, encodePlain(bytes));
         EXPECT_EQ(decode(text), bytes);
     }
 }
@@ -223,7 +223,7 @@ TEST_P(Mime64Kernel, FastDecoderMatchesPlainAroundEveryDisturbance) {
     for (int i = 0; i < 4; ++i) base += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlq/+9z";
     const std::string inserts[] = {"\n", " ", "=", "-", "\x80", "==", "*\r\n"};
     auto check = [](const std::string& text) {
-        EXPECT_EQ(decode(text), decode_with(internal::decode_plain, text)) << text;
+        EXPECT_EQ(decode(text), decode_with(internal::decodePlain, text)) << text;
     };
     for (size_t pos = 0; pos <= base.size(); ++pos) {
         for (const auto& insert : inserts) check(base.substr(0, pos) + insert + base.substr(pos));
@@ -240,7 +240,7 @@ TEST_P(Mime64Kernel, FastDecoderMatchesPlainOnRandomText) {
         // Mostly alphabet characters, so that the four-character runs are exercised.
         for (auto& c : text) c = rng() % 8 ? new_alphabet[rng() % 64] : pool[rng() % pool.size()];
         SCOPED_TRACE(text);
-        EXPECT_EQ(decode(text), decode_with(internal::decode_plain, text));
+        EXPECT_EQ(decode(text), decode_with(internal::decodePlain, text));
     }
 }
 
@@ -254,7 +254,7 @@ TEST_P(Mime64Kernel, EveryByteValueInEveryBlockPosition) {
         for (size_t pos : {0, 5, 31, 32, 63, 64, 100, 255}) {
             std::string text = base;
             text[pos] = static_cast<char>(b);
-            ASSERT_EQ(decode(text), decode_with(internal::decode_plain, text))
+            ASSERT_EQ(decode(text), decode_with(internal::decodePlain, text))
                 << "byte " << b << " at " << pos;
         }
     }
@@ -268,8 +268,8 @@ TEST_P(Mime64Kernel, KernelCoversWholeBlocksUpToTheFirstDisturbance) {
     const std::string bytes = random_bytes(rng, 1000);
     std::string text(bytes.size() / 3 * 4, '\0');
     const size_t encoded =
-        internal::kernel_encode(GetParam(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                                bytes.size(), text.data());
+        internal::kernelEncode(GetParam(), reinterpret_cast<const unsigned char*>(bytes.data()),
+                               bytes.size(), text.data());
     // Each step reads 4/3 of its output in bytes; the last steps of the wider kernel are left
     // to the narrower one. At most one step of 24 bytes plus 8 bytes of over-read is left.
     if (step == 0) {
@@ -283,8 +283,8 @@ TEST_P(Mime64Kernel, KernelCoversWholeBlocksUpToTheFirstDisturbance) {
     const std::string full = encode(bytes);  // 1336 characters
     std::string out(full.size(), '\0');
     auto decoded = [&](const std::string& t) {
-        return internal::kernel_decode(GetParam(), t.data(), t.size(),
-                                       reinterpret_cast<unsigned char*>(out.data()));
+        return internal::kernelDecode(GetParam(), t.data(), t.size(),
+                                      reinterpret_cast<unsigned char*>(out.data()));
     };
     // Valid to the end: all whole 32-character blocks (the last "=" block is refused).
     EXPECT_GE(decoded(full.substr(0, 1024)), 1024u - 31);
@@ -298,21 +298,21 @@ TEST_P(Mime64Kernel, KernelCoversWholeBlocksUpToTheFirstDisturbance) {
 INSTANTIATE_TEST_SUITE_P(AllKernels, Mime64Kernel,
                          testing::Values(Kernel::Scalar, Kernel::Avx2, Kernel::Avx512Vbmi),
                          [](const testing::TestParamInfo<Kernel>& info) {
-                             return std::string(internal::kernel_name(info.param));
+                             return std::string(internal::kernelName(info.param));
                          });
 
 TEST(Mime64Kernels, DefaultIsTheWidestKernelTheCpuRuns) {
-    const Kernel expected = internal::kernel_supported(Kernel::Avx512Vbmi) ? Kernel::Avx512Vbmi
-                            : internal::kernel_supported(Kernel::Avx2)     ? Kernel::Avx2
-                                                                           : Kernel::Scalar;
+    const Kernel expected = internal::kernelSupported(Kernel::Avx512Vbmi) ? Kernel::Avx512Vbmi
+                            : internal::kernelSupported(Kernel::Avx2)     ? Kernel::Avx2
+                                                                          : Kernel::Scalar;
     EXPECT_EQ(kDefaultKernel, expected);
-    EXPECT_TRUE(internal::kernel_supported(Kernel::Scalar));
-    RecordProperty("default_kernel", internal::kernel_name(kDefaultKernel));
+    EXPECT_TRUE(internal::kernelSupported(Kernel::Scalar));
+    RecordProperty("default_kernel", internal::kernelName(kDefaultKernel));
     // A kernel the CPU cannot run is refused and changes nothing.
     for (Kernel k : {Kernel::Avx2, Kernel::Avx512Vbmi}) {
-        if (internal::kernel_supported(k)) continue;
-        EXPECT_FALSE(internal::use_kernel(k));
-        EXPECT_EQ(internal::active_kernel(), kDefaultKernel);
+        if (internal::kernelSupported(k)) continue;
+        EXPECT_FALSE(internal::useKernel(k));
+        EXPECT_EQ(internal::activeKernel(), kDefaultKernel);
     }
 }
 
