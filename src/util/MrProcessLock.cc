@@ -12,11 +12,11 @@
 
 namespace {
 
-constexpr const char* kSource = "src/util/MrProcessLock";
+constexpr char kSourceFile[] = "src/util/MrProcessLock";
 
 [[noreturn]] void throwOutOfMemory(int line) {
-    ovutil_internal::traceThrown(kSource, line, "ZOutOfMemoryException");
-    ZOutOfMemoryException_6_0().throwException(kSource, line);
+    ovutil_internal::traceThrown(kSourceFile, line, "ZOutOfMemoryException");
+    ZOutOfMemoryException_6_0().throwException(kSourceFile, line);
     __builtin_unreachable();
 }
 

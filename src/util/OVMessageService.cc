@@ -10,7 +10,7 @@ namespace {
 
 // The records of the message service keep the source name they have always carried, that of
 // start-up, which installs the service; their line is the line of the call in this file.
-const char kSourceFile[] = "src/util/getpath";
+constexpr char kSourceFile[] = "src/util/getpath";
 
 // The kind table of the exception messages: message number, attributes and insert format of
 // every kind that has its own message. Kind 0 and 23 have none. The number and the

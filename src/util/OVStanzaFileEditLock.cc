@@ -24,12 +24,12 @@
 
 namespace {
 
-constexpr const char* kSource = "src/util/OVStanzaFileProperties";
+constexpr char kSourceFile[] = "src/util/OVStanzaFileProperties";
 
 using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void cannotOpen(const char* fileName, const char* reason) {
-    ZException_6_0(ZEXC_FILE_READ, {fileName, reason}).throwException(kSource, __LINE__);
+    ZException_6_0(ZEXC_FILE_READ, {fileName, reason}).throwException(kSourceFile, __LINE__);
 }
 
 // The directory that holds `fileName` ("." for a bare name, "/" for a name right under it).
@@ -73,7 +73,7 @@ bool lockBefore(int fd, Clock::time_point deadline, const char* fileName) {
             ZException_6_0(ZEXC_LOCK_FAILURE, {(std::string("cannot lock ") + fileName +
                                                 " for editing: " + std::strerror(err))
                                                    .c_str()})
-                .throwException(kSource, __LINE__);
+                .throwException(kSourceFile, __LINE__);
         }
         if (Clock::now() >= deadline) return false;
         struct timespec pause = {0, micros * 1000};
@@ -119,7 +119,7 @@ OVStanzaFileEditLock::OVStanzaFileEditLock(const char* fileName, unsigned timeou
     if (fileName == nullptr || *fileName == '\0')
         ZInvalidParameterException_6_0(fileName == nullptr ? "file name is null"
                                                            : "file name is empty")
-            .throwException(kSource, __LINE__);
+            .throwException(kSourceFile, __LINE__);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         bool onDirectory = false;
@@ -130,7 +130,7 @@ OVStanzaFileEditLock::OVStanzaFileEditLock(const char* fileName, unsigned timeou
                 {(std::string("the edit lock of ") + fileName + " was not free within " +
                   std::to_string(timeoutMs) + " ms: another process or thread is editing the file")
                      .c_str()})
-                .throwException(kSource, __LINE__);
+                .throwException(kSourceFile, __LINE__);
         // Held. It counts only if the path still names what was locked: a store may have
         // replaced the file while this hold waited, or created the file this hold meant to
         // create. Then start over on what is there now.

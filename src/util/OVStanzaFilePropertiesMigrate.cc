@@ -26,7 +26,7 @@
 namespace {
 
 // Records of this unit carry the name of the class's source unit.
-constexpr const char* kSource = "src/util/OVStanzaFileProperties";
+constexpr char kSourceFile[] = "src/util/OVStanzaFileProperties";
 
 constexpr unsigned int kStage1Last = 0x50F;
 constexpr unsigned int kStage2Last = 0x60F;
@@ -196,8 +196,8 @@ void OVStanzaFileProperties::postLoad(const char* fileName) {
         store(name);
     } catch (ZException_6_0&) {
         // The file stays as it was on disk, so the next load tries again.
-        ovutil_internal::traceCaught(kSource, __LINE__, "ZException");
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+        ovutil_internal::traceCaught(kSourceFile, __LINE__, "ZException");
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSourceFile, __LINE__, "%s", 0,
                                   OV_SVC_WARNING, OV_MSG_CONFIG_MIGRATION_FAILED, name);
     }
 }

@@ -242,7 +242,7 @@ void I18NCache::dump_wv_i18n_cache() const {
 
 namespace {
 
-constexpr const char kSourceFile[] = "src/util/WVMsg";
+constexpr char kSourceFile[] = "src/util/WVMsg";
 constexpr const char kNoServiceability[] = "Cannot initialize DCE servicibility messages";
 constexpr const char kNoDefaultMessages[] = "Cannot initialize OV default messages";
 // The status reported when start-up fails for want of memory: the out-of-memory message.

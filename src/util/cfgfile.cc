@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr const char* kSource = "src/util/cfgfile";
+constexpr char kSourceFile[] = "src/util/cfgfile";
 
 // The statuses a caller gets are message numbers of their own.
 static_assert(OV_CFG_S_INVALID_DATA == OV_MSG_CONFIG_STATUS_INVALID_DATA);
@@ -27,10 +27,10 @@ static_assert(OV_CFG_S_LOAD_FAILED == OV_MSG_CONFIG_STATUS_LOAD_FAILED);
 
 // The debug line of a catch site, naming the line of the catch.
 void logCaught(int line, const char* exceptionName) {
-    ovutil_internal::traceCaught(kSource, line, exceptionName);
+    ovutil_internal::traceCaught(kSourceFile, line, exceptionName);
 }
 
-void logOutOfMemory(int line) { ovutil_internal::logOutOfMemoryUTF8(kSource, line); }
+void logOutOfMemory(int line) { ovutil_internal::logOutOfMemoryUTF8(kSourceFile, line); }
 
 }  // namespace
 
@@ -44,14 +44,14 @@ unsigned int config_item_load(const char* fileName, ZStzFileItem_6_0* items, uns
     } catch (ZPropertiesInvalidDataException_6_0& e) {
         logCaught(__LINE__, "ZPropertiesInvalidDataException");
         e.report();
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSourceFile, __LINE__, "%s", 0,
                                   OV_SVC_ERROR, OV_MSG_CONFIG_INVALID_DATA, fileName);
         return OV_CFG_S_INVALID_DATA;
     } catch (ZException_6_0& e) {
         logCaught(__LINE__, "ZException");
         e.report();
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0,
-                                  OV_SVC_ERROR, OV_MSG_CONFIG_LOAD_FAILED, fileName, 1);
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSourceFile, __LINE__, "%s%d",
+                                  0, OV_SVC_ERROR, OV_MSG_CONFIG_LOAD_FAILED, fileName, 1);
         return OV_CFG_S_LOAD_FAILED;
     } catch (std::bad_alloc&) {
         // The header promises a status, never an exception: running out of memory is a
@@ -61,8 +61,8 @@ unsigned int config_item_load(const char* fileName, ZStzFileItem_6_0* items, uns
         return OV_CFG_S_LOAD_FAILED;
     } catch (std::exception&) {
         logCaught(__LINE__, "std::exception");
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s%d", 0,
-                                  OV_SVC_ERROR, OV_MSG_CONFIG_LOAD_FAILED, fileName, 1);
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSourceFile, __LINE__, "%s%d",
+                                  0, OV_SVC_ERROR, OV_MSG_CONFIG_LOAD_FAILED, fileName, 1);
         return OV_CFG_S_LOAD_FAILED;
     }
 }

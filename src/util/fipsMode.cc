@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr const char* kSource = "src/util/fipsMode";
+constexpr char kSourceFile[] = "src/util/fipsMode";
 using ovutil_internal::kProductConfigFile;
 
 std::atomic<std::int32_t> FIPSenabled_{-1};
@@ -42,12 +42,12 @@ int readConfiguredMode() {
         ZLCString_6_0 value;
         ZStzFileItem_6_0 item = {ZSTZ_ITEM_LCSTRING, "ssl", "ssl-enable-fips", 0, &value, 0};
         if (config_item_load(file, &item, 1, 0) != 0) {
-            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
-                                      OV_SVC_ERROR, OV_MSG_FIPS_CONFIG_UNREADABLE, file);
+            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSourceFile, __LINE__, "%s",
+                                      0, OV_SVC_ERROR, OV_MSG_FIPS_CONFIG_UNREADABLE, file);
             return 0;
         }
         if (value.isEmpty()) {
-            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "", 0,
+            ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSourceFile, __LINE__, "", 0,
                                       OV_SVC_NOTICE, OV_MSG_FIPS_NOT_SET);
             return 0;
         }
@@ -55,7 +55,7 @@ int readConfiguredMode() {
     } catch (...) {
         // Nothing may leave this C entry point with the mutex held; a reading that failed in
         // an unexpected way counts as an unreadable configuration.
-        ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "%s", 0,
+        ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, kSourceFile, __LINE__, "%s", 0,
                                   OV_SVC_ERROR, OV_MSG_FIPS_CONFIG_UNREADABLE, file);
         return 0;
     }

@@ -34,7 +34,7 @@
 namespace {
 
 // Every record of this unit names this source file.
-const char kSourceFile[] = "src/util/getpath";
+constexpr char kSourceFile[] = "src/util/getpath";
 
 const char kCatalogRoot[] = "/opt/Orvan/nls/msg";
 const char kUcxDir[] = "/opt/Orvan/nls/UCX";

@@ -24,7 +24,7 @@ namespace {
 
 using namespace ovutil_internal;
 
-constexpr const char* kSource = "src/util/wvlock";
+constexpr char kSourceFile[] = "src/util/wvlock";
 constexpr unsigned int kSubcompLocks = 2;
 
 constexpr unsigned int kMsgMutexInit = OV_MSG_LOCK_MUTEX_INIT_FAILED;
@@ -54,7 +54,7 @@ inline int& callerErrno() {
 
 [[noreturn]] __attribute__((noinline, cold)) void fatal(unsigned int msgid, int rc, int line) {
     try {
-        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSource, line, "%d",
+        ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, kSourceFile, line, "%d",
                                   kSubcompLocks, OV_SVC_ERROR, msgid, rc);
     } catch (...) {
         // The process stops either way; nothing may unwind out of a C entry point.
@@ -110,7 +110,7 @@ int lock__create(lock_s_t** out, void* word1, void* word2) {
     auto* lock = static_cast<lock_s_t*>(malloc(sizeof(lock_s_t)));
     if (lock == nullptr) {
         try {
-            ov_svc_printf_cs_withfile(bas_svc_handle, ov_svc_utf8_cs, kSource, __LINE__, "", 0,
+            ov_svc_printf_cs_withfile(bas_svc_handle, ov_svc_utf8_cs, kSourceFile, __LINE__, "", 0,
                                       OV_SVC_FATAL, kMsgOutOfMemory);
         } catch (...) {
         }

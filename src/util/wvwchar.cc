@@ -29,7 +29,7 @@
 namespace {
 
 // Every record of this unit names this source file.
-const char kSourceFile[] = "src/util/wvwchar";
+constexpr char kSourceFile[] = "src/util/wvwchar";
 
 // The character lists.
 constexpr char patrejlist[] = "?():\\";      // rejected in a search pattern ("*" allowed)
