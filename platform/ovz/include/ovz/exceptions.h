@@ -108,6 +108,8 @@ public:
     explicit ZException_6_0(int kind = ZEXC_FAILURE,
                             std::initializer_list<ZExceptionInsert_6_0> inserts = {});
     ZException_6_0(const ZException_6_0& other);
+    // Takes the texts and inserts over without allocating; `other` is left empty.
+    ZException_6_0(ZException_6_0&& other) noexcept;
     ZException_6_0& operator=(const ZException_6_0& other);
     ~ZException_6_0() override;
 
@@ -147,7 +149,9 @@ private:
     std::vector<ZExceptionInsert_6_0> inserts_;
 };
 
-// Memory ran out. Kind ZEXC_OUT_OF_MEMORY, no inserts.
+// Memory ran out. Kind ZEXC_OUT_OF_MEMORY, no inserts. Raising it needs no memory: when the
+// source file cannot be recorded, throwException throws it without one (never std::bad_alloc
+// instead).
 class OVZ_EXPORT ZOutOfMemoryException_6_0 : public ZException_6_0 {
 public:
     ZOutOfMemoryException_6_0();
