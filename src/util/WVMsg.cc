@@ -48,9 +48,14 @@ extern "C" int mycomp(const void* a, const void* b) {
     return x < y ? -1 : (x > y ? 1 : 0);
 }
 
+// The caches live in static storage: making them needs no memory, so the once-routine cannot
+// fail (an exception must not unwind through pthread_once, and the once-control would not run
+// the routine again). Never destroyed.
+alignas(I18NCache) unsigned char cacheStorage[2][sizeof(I18NCache)];
+
 extern "C" void i18n_msg__init_caches() {
-    lcpcache = new I18NCache();
-    utf8cache = new I18NCache();
+    lcpcache = new (cacheStorage[0]) I18NCache();
+    utf8cache = new (cacheStorage[1]) I18NCache();
     i18n_msg_g_setup.store(1, std::memory_order_release);
 }
 
