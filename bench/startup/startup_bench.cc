@@ -193,7 +193,9 @@ BENCHMARK(BM_WvI18nMsgFirstLookups)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
-// Inserts of state.range(0) distinct numbers in random order into a new cache.
+// Inserts of state.range(0) distinct numbers in random order into a new cache. Each insert
+// moves the entries after it in the sorted array, so the cost grows with the square of the
+// count.
 void BM_I18NCacheInsertRandom(benchmark::State& state) {
     const unsigned n = static_cast<unsigned>(state.range(0));
     std::vector<unsigned> numbers(n);
@@ -206,11 +208,7 @@ void BM_I18NCacheInsertRandom(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * n);
 }
-BENCHMARK(BM_I18NCacheInsertRandom)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_I18NCacheInsertRandom)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 // ---- The FIPS flag once settled, beside the floor of one acquire load --------------------
 

@@ -17,7 +17,8 @@
  *     an empty array is NULL.
  *  4. Out of memory: attrlist_add_entry, attrlist_add_value and attrlist_del_value raise the
  *     object library's ZOutOfMemoryException_6_0 (a C++ exception) and leave the list or the
- *     attribute exactly as it was. C callers that cannot let an exception pass must make sure
+ *     attribute exactly as it was; so does attrlist_find_entry when the names cannot be
+ *     upper-cased. No other exception (std::bad_alloc included) leaves these functions. C callers that cannot let an exception pass must make sure
  *     memory does not run out, or call these functions through a C++ frame that catches it.
  *     attrlist_dup reports failure by returning NULL. Nothing here writes log records.
  *  5. A NULL list, attribute, name or value is ignored: the operation does nothing
@@ -66,6 +67,7 @@ typedef struct attrlist_s_t {
 /**
  * The index of the attribute whose name equals `name` once both are upper-cased, or the
  * list's `count` when there is none (and for a NULL name). Returns 0 for a NULL list.
+ * Throws ZOutOfMemoryException_6_0 when memory runs out while upper-casing.
  */
 OVUTIL_EXPORT unsigned int attrlist_find_entry(attrlist_s_t* list, char const* name);
 

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <ovasn/asn.h>
 #include <ovz/exceptions.h>
@@ -24,11 +25,17 @@ const char kSourceFile[] = "src/WVCore/attrlist";
     ZOutOfMemoryException_6_0().throwException(kSourceFile, line);
 }
 
-// The name as the list compares it: upper-cased UTF-8.
+// The name as the list compares it: upper-cased UTF-8. Upper-casing may run out of memory
+// inside the string class as std::bad_alloc; the operations promise the object library's
+// out-of-memory exception instead.
 ZUTF8String_6_0 upperKey(char const* name) {
-    ZUTF8String_6_0 key(name);
-    key.upper();
-    return key;
+    try {
+        ZUTF8String_6_0 key(name);
+        key.upper();
+        return key;
+    } catch (const std::bad_alloc&) {
+        throwOutOfMemory(__LINE__);
+    }
 }
 
 // Releases what one value record owns; the record itself is the caller's.

@@ -48,9 +48,14 @@ extern "C" int mycomp(const void* a, const void* b) {
     return x < y ? -1 : (x > y ? 1 : 0);
 }
 
+// The caches live in static storage: making them needs no memory, so the once-routine cannot
+// fail (an exception must not unwind through pthread_once, and the once-control would not run
+// the routine again). Never destroyed.
+alignas(I18NCache) unsigned char cacheStorage[2][sizeof(I18NCache)];
+
 extern "C" void i18n_msg__init_caches() {
-    lcpcache = new I18NCache();
-    utf8cache = new I18NCache();
+    lcpcache = new (cacheStorage[0]) I18NCache();
+    utf8cache = new (cacheStorage[1]) I18NCache();
     i18n_msg_g_setup.store(1, std::memory_order_release);
 }
 
@@ -89,99 +94,130 @@ const char* cachedText(I18NCache*& cache, unsigned int number, CatalogLookup cat
 
 // ---- I18NCache ------------------------------------------------------------------------------
 //
-// The table behind `entries` is one calloc'd block: a header slot that points to the table it
-// replaced (so that the destructor can free the chain), then the `capacity` slots.
+// Two tables hold the same entries. `entries` is the sorted array of the cache's layout, read
+// by the dump and by callers that inspect the cache; an insert moves its tail, so it is read
+// only while nobody inserts. The look-up index is an open-addressed hash table in one calloc'd
+// block (a header, then the slots), probed linearly from a multiplicative hash of the number
+// and never more than half full; a slot with a null text is free. Readers search the index
+// without the lock: a slot is filled by storing the number and then the text (release), and a
+// grown index is filled before it is published (release). The index it replaced is left as it
+// was and freed only with the cache, since readers may still be walking it.
 
 namespace {
 
-// The first table's size; later tables double it.
-constexpr int kFirstCapacity = 1024;
-
-I18NCache::Entry* slotsOf(void* block) { return static_cast<I18NCache::Entry*>(block) + 1; }
-void* blockOf(I18NCache::Entry* slots) { return slots - 1; }
-
-void* retiredOf(void* block) {
-    void* retired;
-    memcpy(&retired, block, sizeof retired);
-    return retired;
-}
-
-// The home slot of `number` in a table of `capacity` slots: the top bits of a multiplicative
-// hash, which spreads the runs of consecutive numbers that catalogs use.
-inline unsigned int homeSlot(unsigned int number, int capacity) {
-    const int shift = __builtin_clz(static_cast<unsigned int>(capacity)) + 1;
-    return (number * 0x9E3779B1u) >> shift;
-}
-
-// Stores an entry in the first free slot of its probe sequence: the number first, then the
-// text with release order, which publishes the slot to readers.
-void place(I18NCache::Entry* table, int capacity, unsigned int number, const char* text) {
-    const unsigned int mask = static_cast<unsigned int>(capacity) - 1;
-    unsigned int i = homeSlot(number, capacity);
-    while (__atomic_load_n(&table[i].text, __ATOMIC_RELAXED) != nullptr) i = (i + 1) & mask;
-    __atomic_store_n(&table[i].number, number, __ATOMIC_RELAXED);
-    __atomic_store_n(&table[i].text, text, __ATOMIC_RELEASE);
-}
+// The array grows by this many entries; the first insert allocates them.
+constexpr int kGrowth = 1024;
+// The first index's slots; later ones double it.
+constexpr unsigned int kFirstIndexSlots = 1024;
+// Beyond this many slots the index does not grow (and the cache takes no more entries).
+constexpr unsigned int kMostIndexSlots = 1u << 30;
 
 }  // namespace
 
-I18NCache::I18NCache() : capacity(0), count(0), entries(nullptr) {}
+struct I18NCache::Index {
+    Index* replaced;     // the index this one replaced (freed with the cache)
+    unsigned int mask;   // the number of slots, a power of two, less 1
+    unsigned int shift;  // 32 less log2 of the number of slots
+
+    Entry* slots() { return reinterpret_cast<Entry*>(this + 1); }
+    const Entry* slots() const { return reinterpret_cast<const Entry*>(this + 1); }
+
+    // The home slot of `number`: the top bits of a multiplicative hash, which spreads the
+    // runs of consecutive numbers that catalogs use.
+    unsigned int home(unsigned int number) const { return (number * 0x9E3779B1u) >> shift; }
+
+    // A new empty index of `slots` slots (a power of two), or null when there is no memory.
+    static Index* make(unsigned int slots) {
+        void* block = calloc(1, sizeof(Index) + static_cast<size_t>(slots) * sizeof(Entry));
+        if (block == nullptr) return nullptr;
+        Index* index = static_cast<Index*>(block);
+        index->mask = slots - 1;
+        index->shift = static_cast<unsigned int>(__builtin_clz(slots)) + 1;
+        return index;
+    }
+
+    // Stores an entry in the first free slot of its probe sequence, so that among equal
+    // numbers the one placed first is found first. The text is stored last, with release
+    // order: that publishes the slot to readers.
+    void place(unsigned int number, const char* text) {
+        Entry* table = slots();
+        unsigned int i = home(number);
+        while (__atomic_load_n(&table[i].text, __ATOMIC_RELAXED) != nullptr) i = (i + 1) & mask;
+        __atomic_store_n(&table[i].number, number, __ATOMIC_RELAXED);
+        __atomic_store_n(&table[i].text, text, __ATOMIC_RELEASE);
+    }
+};
+
+I18NCache::I18NCache() : capacity(0), count(0), entries(nullptr), index(nullptr) {}
 
 I18NCache::~I18NCache() {
-    if (entries == nullptr) return;
-    void* block = blockOf(entries);
-    while (block != nullptr) {
-        void* retired = retiredOf(block);
-        free(block);
-        block = retired;
+    free(entries);
+    while (index != nullptr) {
+        Index* replaced = index->replaced;
+        free(index);
+        index = replaced;
     }
 }
 
 void I18NCache::insert(unsigned int number, const char* text) {
     if (text == nullptr) return;
-    if (count >= capacity / 2) {
-        if (capacity > (1 << 29)) return;
-        const int grownCapacity = capacity == 0 ? kFirstCapacity : capacity * 2;
-        void* block = calloc(static_cast<size_t>(grownCapacity) + 1, sizeof(Entry));
-        if (block == nullptr) return;
-        void* retired = entries != nullptr ? blockOf(entries) : nullptr;
-        memcpy(block, &retired, sizeof retired);
-        Entry* grown = slotsOf(block);
-        if (entries != nullptr) {
-            // Start right after a free slot, so that each run of occupied slots is moved from
-            // its first slot on: entries of one number then keep their order.
-            const unsigned int mask = static_cast<unsigned int>(capacity) - 1;
-            unsigned int start = 0;
-            while (entries[start].text != nullptr) ++start;
-            for (unsigned int k = 1; k <= static_cast<unsigned int>(capacity); ++k) {
-                const Entry& e = entries[(start + k) & mask];
-                if (e.text != nullptr) place(grown, grownCapacity, e.number, e.text);
-            }
-        }
-        // Readers load capacity before entries: publishing the table first means that a
-        // reader never pairs a capacity with a smaller table than the one it was sized for.
-        __atomic_store_n(&entries, grown, __ATOMIC_RELEASE);
-        __atomic_store_n(&capacity, grownCapacity, __ATOMIC_RELEASE);
+    // Whatever can fail is allocated before anything changes, so that a failure drops the
+    // insert and leaves the cache as it was.
+    const unsigned int slots = index != nullptr ? index->mask + 1 : 0;
+    Index* grownIndex = nullptr;
+    if (2 * (static_cast<unsigned int>(count) + 1) > slots) {
+        if (slots >= kMostIndexSlots) return;
+        grownIndex = Index::make(slots == 0 ? kFirstIndexSlots : slots * 2);
+        if (grownIndex == nullptr) return;
     }
-    place(entries, capacity, number, text);
+    if (count == capacity) {
+        // realloc keeps the old array when it fails; nothing reads the array without the
+        // lock, so it may move.
+        Entry* grown = static_cast<Entry*>(
+            realloc(entries, (static_cast<size_t>(capacity) + kGrowth) * sizeof(Entry)));
+        if (grown == nullptr) {
+            free(grownIndex);
+            return;
+        }
+        memset(grown + capacity, 0, kGrowth * sizeof(Entry));
+        entries = grown;
+        __atomic_store_n(&capacity, capacity + kGrowth, __ATOMIC_RELAXED);
+    }
+
+    if (grownIndex != nullptr) {
+        // Filled in array order, in which equal numbers stand as they were inserted, and
+        // published whole.
+        for (int i = 0; i < count; ++i) grownIndex->place(entries[i].number, entries[i].text);
+        grownIndex->replaced = index;
+        __atomic_store_n(&index, grownIndex, __ATOMIC_RELEASE);
+    }
+
+    // After the last entry that is not greater: a binary search in mycomp's order.
+    const Entry key{number, text};
+    int low = 0, high = count;
+    while (low < high) {
+        const int mid = low + (high - low) / 2;
+        if (mycomp(&entries[mid], &key) <= 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    memmove(&entries[low + 1], &entries[low], static_cast<size_t>(count - low) * sizeof(Entry));
+    entries[low] = key;
+    index->place(number, text);
     __atomic_store_n(&count, count + 1, __ATOMIC_RELAXED);
 }
 
 const char* I18NCache::match(unsigned int number) const {
-    const int size = __atomic_load_n(&capacity, __ATOMIC_ACQUIRE);
-    const Entry* table = __atomic_load_n(&entries, __ATOMIC_ACQUIRE);
-    if (table == nullptr || size == 0) return nullptr;
-    // `table` may be newer than `size` (never smaller): probing stays inside the table, and
-    // the bound on the steps ends the walk even where the newer table has no free slot
-    // among the first `size`.
-    const unsigned int mask = static_cast<unsigned int>(size) - 1;
-    unsigned int i = homeSlot(number, size);
-    for (int step = 0; step < size; ++step, i = (i + 1) & mask) {
-        const char* text = __atomic_load_n(&table[i].text, __ATOMIC_ACQUIRE);
+    const Index* table = __atomic_load_n(&index, __ATOMIC_ACQUIRE);
+    if (table == nullptr) return nullptr;
+    // Never more than half full: the walk ends at a free slot.
+    const Entry* slot = table->slots();
+    for (unsigned int i = table->home(number);; i = (i + 1) & table->mask) {
+        const char* text = __atomic_load_n(&slot[i].text, __ATOMIC_ACQUIRE);
         if (text == nullptr) return nullptr;
-        if (__atomic_load_n(&table[i].number, __ATOMIC_RELAXED) == number) return text;
+        if (__atomic_load_n(&slot[i].number, __ATOMIC_RELAXED) == number) return text;
     }
-    return nullptr;
 }
 
 const char* I18NCache::msgNotFound(unsigned int number) {
@@ -193,49 +229,10 @@ const char* I18NCache::msgNotFound(unsigned int number) {
     return text;
 }
 
-namespace {
-
-// One line of the dump: equal numbers keep their insertion order, which is their order along
-// their common probe sequence.
-struct DumpLine {
-    unsigned int number;
-    unsigned int distance;
-    const char* text;
-};
-
-extern "C" int compareDumpLines(const void* a, const void* b) {
-    const DumpLine* x = static_cast<const DumpLine*>(a);
-    const DumpLine* y = static_cast<const DumpLine*>(b);
-    const I18NCache::Entry ex{x->number, x->text}, ey{y->number, y->text};
-    if (int c = mycomp(&ex, &ey)) return c;
-    return x->distance < y->distance ? -1 : (x->distance > y->distance ? 1 : 0);
-}
-
-}  // namespace
-
 void I18NCache::dump_wv_i18n_cache() const {
     printf("Cache is %d entries, %d used.\n", capacity, count);
-    if (entries == nullptr) return;
-    const unsigned int mask = static_cast<unsigned int>(capacity) - 1;
-    DumpLine* lines =
-        static_cast<DumpLine*>(malloc(static_cast<size_t>(count) * sizeof(DumpLine) + 1));
-    if (lines == nullptr) {
-        // No room to sort: the entries in table order.
-        for (int i = 0; i < capacity; ++i)
-            if (entries[i].text != nullptr)
-                printf("Key %d, text <%s>\n", static_cast<int>(entries[i].number), entries[i].text);
-        return;
-    }
-    size_t n = 0;
-    for (unsigned int i = 0; i < static_cast<unsigned int>(capacity); ++i) {
-        if (entries[i].text == nullptr) continue;
-        const unsigned int number = entries[i].number;
-        lines[n++] = {number, (i - homeSlot(number, capacity)) & mask, entries[i].text};
-    }
-    qsort(lines, n, sizeof(DumpLine), compareDumpLines);
-    for (size_t i = 0; i < n; ++i)
-        printf("Key %d, text <%s>\n", static_cast<int>(lines[i].number), lines[i].text);
-    free(lines);
+    for (int i = 0; i < count; ++i)
+        printf("Key %d, text <%s>\n", static_cast<int>(entries[i].number), entries[i].text);
 }
 
 // ---- Start-up -------------------------------------------------------------------------------

@@ -264,6 +264,9 @@ OVUTIL_EXPORT unsigned int ov_selvan_common_directory_init(const char* component
     if (productRoot == nullptr) return OV_SCD_S_NO_PRODUCT_ROOT;
     unsigned int result =
         strcmp(productRoot, familyRoot) != 0 ? OV_SCD_S_ROOTS_DIFFER : OV_SCD_S_OK;
+    // Only memory can run out here, in the strings or in the table. The entries would not all
+    // be registered and no status says so: as in start-up, running out of memory here ends
+    // the process, whichever way it is reported.
     try {
         std::string base = std::string(productRoot) + "/" + (component != nullptr ? component : "");
         addPath("#ov_undefined_ov_scd_base", base.c_str());
@@ -271,10 +274,9 @@ OVUTIL_EXPORT unsigned int ov_selvan_common_directory_init(const char* component
         addPath("#ov_undefined_ov_scd_logs", (base + "logs").c_str());
         addPath("#ov_undefined_ov_scd_ffdc", (base + "ffdc").c_str());
         addPath("#ov_undefined_ov_scd_scripts", (base + "scripts").c_str());
-    } catch (ZException_6_0& e) {
-        // Only memory can run out here; a C entry point lets no exception pass.
+    } catch (ZException_6_0&) {
         traceCaught(__LINE__, "ZException");
-        e.report();
+        outOfMemory(__LINE__);
     } catch (std::bad_alloc&) {
         outOfMemory(__LINE__);
     }

@@ -37,8 +37,11 @@ struct Found {
 // Everything below is guarded by Lock(). A look-up is short (a map search, at most one
 // catopen/catgets and one iconv), and a process asks for few distinct numbers.
 //
-// The lock and the tables are made on first use under pthread_once and never destroyed:
-// look-ups may run at exit.
+// The lock and the tables are made on first use and never destroyed: look-ups may run at
+// exit. A function-local static rather than pthread_once: when the first use runs out of
+// memory, std::bad_alloc must not unwind through the C library's pthread_once (unwinding C
+// frames needs the C library to load the unwinder, which needs memory; it aborts the process
+// when that fails), and the next use tries again.
 using LocalKey = std::tuple<std::string, unsigned, int>;
 struct Tables {
     std::mutex lock;
@@ -51,12 +54,9 @@ struct Tables {
     // Texts in a local code set, by (code set, number, source).
     std::map<LocalKey, std::string> localTexts;
 };
-pthread_once_t tables_once = PTHREAD_ONCE_INIT;
-Tables* tables_ = nullptr;
-
 Tables& TheTables() {
-    pthread_once(&tables_once, [] { tables_ = new Tables; });
-    return *tables_;
+    static Tables* const tables = new Tables;
+    return *tables;
 }
 
 std::mutex& Lock() { return TheTables().lock; }
@@ -123,7 +123,13 @@ nl_catd CatalogFor(unsigned number) {
         return none;
     }
     if (f != failed.end()) failed.erase(f);
-    handles.emplace(prefix, catd);
+    try {
+        handles.emplace(prefix, catd);
+    } catch (const std::bad_alloc&) {
+        // Not kept, so not left open either.
+        catclose(catd);
+        throw;
+    }
     return catd;
 }
 
@@ -191,11 +197,7 @@ bool ConvertFromUtf8(const char* text, const char* codeset, std::string& out) {
     return ok;
 }
 
-}  // namespace
-
-extern "C" {
-
-const char* ov_msg_get_msg_utf8(unsigned int number, unsigned int* status) {
+const char* GetMsgUtf8(unsigned int number, unsigned int* status) {
     std::lock_guard<std::mutex> guard(Lock());
     Found found = LookupUtf8(number);
     if (!found.text) {
@@ -209,7 +211,7 @@ const char* ov_msg_get_msg_utf8(unsigned int number, unsigned int* status) {
     return Utf8DefaultCopies().try_emplace(number, found.text).first->second.c_str();
 }
 
-const char* ov_msg_get_msg(unsigned int number, unsigned int* status) {
+const char* GetMsg(unsigned int number, unsigned int* status) {
     std::lock_guard<std::mutex> guard(Lock());
     Found found = LookupUtf8(number);
     if (!found.text) {
@@ -235,6 +237,29 @@ const char* ov_msg_get_msg(unsigned int number, unsigned int* status) {
     auto it = local.emplace(std::move(key), std::move(converted)).first;
     SetStatus(status, result);
     return it->second.c_str();
+}
+
+// A look-up that runs out of memory keeps no part of what it was building and answers null.
+const char* Answer(const char* (*lookup)(unsigned int, unsigned int*), unsigned int number,
+                   unsigned int* status) {
+    try {
+        return lookup(number, status);
+    } catch (const std::bad_alloc&) {
+        SetStatus(status, OV_MSG_S_NO_MEMORY);
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* ov_msg_get_msg_utf8(unsigned int number, unsigned int* status) {
+    return Answer(GetMsgUtf8, number, status);
+}
+
+const char* ov_msg_get_msg(unsigned int number, unsigned int* status) {
+    return Answer(GetMsg, number, status);
 }
 
 const char* ov_msg_get_default_msg(unsigned int number, unsigned int* status) {

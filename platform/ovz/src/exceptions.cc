@@ -2,7 +2,9 @@
 #include <ovz/exceptions.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
+#include <utility>
 
 #include <ovz/message_service.h>
 
@@ -136,6 +138,16 @@ ZException_6_0::ZException_6_0(const ZException_6_0& other)
     text_ = textStore_.c_str();
 }
 
+ZException_6_0::ZException_6_0(ZException_6_0&& other) noexcept
+    : ZZException_6_0(other),
+      textStore_(std::move(other.textStore_)),
+      file_(std::move(other.file_)),
+      line_(other.line_),
+      inserts_(std::move(other.inserts_)) {
+    text_ = textStore_.c_str();
+    other.text_ = other.textStore_.c_str();
+}
+
 ZException_6_0& ZException_6_0::operator=(const ZException_6_0& other) {
     if (this != &other) {
         ZZException_6_0::operator=(other);
@@ -173,8 +185,14 @@ const char* ZException_6_0::name() const { return "ZException"; }
 
 ZOutOfMemoryException_6_0::ZOutOfMemoryException_6_0() : ZException_6_0(ZEXC_OUT_OF_MEMORY) {}
 void ZOutOfMemoryException_6_0::throwException(const char* file, int line) {
-    setSource(file, line);
-    throw *this;
+    // Raised because memory ran out, so it must not need any: its text fits the string's own
+    // room and it has no inserts, recording the source file may fail (the exception then
+    // goes without it), and it is moved into flight rather than copied.
+    try {
+        setSource(file, line);
+    } catch (const std::bad_alloc&) {
+    }
+    throw std::move(*this);
 }
 const char* ZOutOfMemoryException_6_0::name() const { return "ZOutOfMemoryException"; }
 

@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <new>
 #include <string>
 
 #include <ovsvc/svc.h>
@@ -84,18 +85,18 @@ public:
 
 std::atomic<ZMessageService_6_0*> installed{nullptr};
 
-// Made on first use under pthread_once and never destroyed: reports may come from other
-// objects' destructors at exit.
-pthread_once_t defaultService_once = PTHREAD_ONCE_INIT;
-ZMessageService_6_0* defaultService_ = nullptr;
+// Made on first use, in static storage, and never destroyed: reports may come from other
+// objects' destructors at exit, and an exception reported because memory ran out must find
+// its service without any.
+alignas(DefaultMessageService) unsigned char defaultServiceStorage[sizeof(DefaultMessageService)];
 
 }  // namespace
 
 ZMessageService_6_0::~ZMessageService_6_0() = default;
 
 ZMessageService_6_0* ZMessageService_6_0::defaultMessageService() {
-    pthread_once(&defaultService_once, [] { defaultService_ = new DefaultMessageService(); });
-    return defaultService_;
+    static ZMessageService_6_0* const service = new (defaultServiceStorage) DefaultMessageService();
+    return service;
 }
 
 void ZMessageService_6_0::setMessageService(ZMessageService_6_0* service) {

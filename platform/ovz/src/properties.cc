@@ -447,10 +447,11 @@ struct Registry {
     std::unordered_map<std::string, RegistryEntry> entries;
 };
 
-// Made on first use under pthread_once and lives as long as the process: registered objects
-// are handed out until the very end.
-pthread_once_t registry_once = PTHREAD_ONCE_INIT;
-Registry* registry_ = nullptr;
+// Made on first use and lives as long as the process: registered objects are handed out
+// until the very end. A function-local static rather than pthread_once, so that running out
+// of memory at the first use throws to the caller and the next use tries again, instead of
+// unwinding through the C library's pthread_once (which must then load the unwinder, and
+// aborts the process when that needs memory it cannot get).
 
 // The names of a requested file. `path`: the absolute name that the object loads and stores,
 // made absolute against the working directory of the request, with "." components and
@@ -496,8 +497,8 @@ FileNames namesOf(const char* fileName) {
 }
 
 Registry& registry() {
-    pthread_once(&registry_once, [] { registry_ = new Registry; });
-    return *registry_;
+    static Registry* const registry = new Registry;
+    return *registry;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -65,13 +66,10 @@ dce_svc_handle_s_t ovc_handle = {"ovc", ovc_table, Size(ovc_table), 0};
 dce_svc_handle_s_t ovz_handle = {"ovz", ovz_table, Size(ovz_table), 0};
 
 // Serialises filling handles in; readers use the atomics of ov_svc_debug_level.
-// Made on first use under pthread_once and never destroyed.
-pthread_once_t fillMutex_once = PTHREAD_ONCE_INIT;
-std::mutex* fillMutex_ = nullptr;
-
+// Made on first use and never destroyed (a function-local static: see State in route.cc).
 std::mutex& FillMutex() {
-    pthread_once(&fillMutex_once, [] { fillMutex_ = new std::mutex; });
-    return *fillMutex_;
+    static std::mutex* const fillMutex = new std::mutex;
+    return *fillMutex;
 }
 
 // Applies the entries of OV_SVC_DEBUG that concern `h`. Entries that are not understood are
@@ -125,13 +123,18 @@ void WarnAboutDebugEnvironment() {
     }
 }
 
+// Reading the environment allocates. When memory runs out the handle stays not filled in,
+// with the levels it has, and the next use tries again.
 void FillIn(dce_svc_handle_t h) {
     if (__atomic_load_n(&h->setup, __ATOMIC_ACQUIRE)) return;
-    ovsvc_internal::CheckDebugEnvironment();
-    std::lock_guard<std::mutex> guard(FillMutex());
-    if (__atomic_load_n(&h->setup, __ATOMIC_RELAXED)) return;
-    ApplyEnvironment(h);
-    __atomic_store_n(&h->setup, 1, __ATOMIC_RELEASE);
+    try {
+        ovsvc_internal::CheckDebugEnvironment();
+        std::lock_guard<std::mutex> guard(FillMutex());
+        if (__atomic_load_n(&h->setup, __ATOMIC_RELAXED)) return;
+        ApplyEnvironment(h);
+        __atomic_store_n(&h->setup, 1, __ATOMIC_RELEASE);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 }  // namespace
@@ -162,9 +165,10 @@ void ov_svc_set_debug_level(dce_svc_handle_t handle, unsigned int subcomp, unsig
 
 namespace ovsvc_internal {
 
+// Checked again at the next use when memory ran out while checking.
 void CheckDebugEnvironment() {
-    static std::once_flag once;
-    std::call_once(once, WarnAboutDebugEnvironment);
+    static const bool checked = (WarnAboutDebugEnvironment(), true);
+    (void)checked;
 }
 
 const char* SubcompName(dce_svc_handle_t handle, unsigned subcomp) {

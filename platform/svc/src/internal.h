@@ -48,6 +48,10 @@ const char* SubcompName(dce_svc_handle_t handle, unsigned subcomp);
 int WriteRecord(unsigned severity, const std::string& stamp, const std::string& body);
 // The same on standard error, whatever the routes say.
 int WriteToStderr(unsigned severity, const std::string& stamp, const std::string& body);
+// WriteRecord for a record built while memory has run out: `body` is one line, and nothing
+// here allocates. When the routes themselves cannot be made, fatal, error and warning records
+// go to standard error (their default route).
+int WriteShortRecord(unsigned severity, const char* stamp, const char* body) noexcept;
 // Reads OV_SVC_ROUTE_* once per process.
 void InitRoutesFromEnvironment();
 // Warns once per process about the entries of OV_SVC_DEBUG that set nothing.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 #include <strings.h>
@@ -31,24 +32,31 @@ struct Capture {
     void* context = nullptr;
 };
 
-// The program name and the capture sink: made on first use under pthread_once and never
-// destroyed, since records may be written during exit.
+// The program name: made on first use and never destroyed, since records may be written
+// during exit. A function-local static rather than pthread_once, so that running out of
+// memory here retries at the next use instead of unwinding through the C library (see
+// TheTables in the message library).
 struct State {
     std::mutex nameMutex;
     std::string progName{program_invocation_short_name};
-    Capture capture;
 };
-pthread_once_t state_once = PTHREAD_ONCE_INIT;
-State* state_ = nullptr;
 
 State& TheState() {
-    pthread_once(&state_once, [] { state_ = new State; });
-    return *state_;
+    static State* const state = new State;
+    return *state;
 }
 
 std::mutex& NameMutex() { return TheState().nameMutex; }
 std::string& ProgName() { return TheState().progName; }
-Capture& CaptureState() { return TheState().capture; }
+
+// The capture sink lives in static storage, so that installing one never needs memory; never
+// destroyed either.
+alignas(Capture) unsigned char captureStorage[sizeof(Capture)];
+
+Capture& CaptureState() {
+    static Capture* const capture = new (captureStorage) Capture;
+    return *capture;
+}
 
 unsigned SeverityOf(unsigned attributes) {
     switch (attributes & 0xF0u) {
@@ -97,7 +105,9 @@ std::string OneRecordText(const std::string& text) {
     return out;
 }
 
-std::string Timestamp() {
+// The time stamp of a record, such as "2026-03-01 12:00:00.042+0100", into `out`.
+constexpr size_t kStampSize = 128;
+void FormatTimestamp(char (&out)[kStampSize]) {
     struct timeval tv;
     gettimeofday(&tv, nullptr);
     struct tm tm;
@@ -106,8 +116,12 @@ std::string Timestamp() {
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tm);
     char zone[16];
     std::strftime(zone, sizeof zone, "%z", &tm);
-    char out[128];
     std::snprintf(out, sizeof out, "%s.%03ld%s", date, static_cast<long>(tv.tv_usec / 1000), zone);
+}
+
+std::string Timestamp() {
+    char out[kStampSize];
+    FormatTimestamp(out);
     return out;
 }
 
@@ -151,7 +165,7 @@ std::string RecordBody(const Record& r, const char* component, const char* subco
 
 // Hands the record to the capture sink, when one is installed.
 void DeliverToCapture(const Record& r, const char* component, const char* subcomp_name,
-                      const std::string& line) {
+                      const std::string& line, bool& delivered) {
     Capture& cap = CaptureState();
     if (!cap.installed.load(std::memory_order_acquire)) return;
     std::vector<std::string> texts;
@@ -179,20 +193,95 @@ void DeliverToCapture(const Record& r, const char* component, const char* subcom
     rec.text = r.text.c_str();
     rec.line_text = line.c_str();
     std::lock_guard<std::mutex> guard(cap.mutex);
+    delivered = true;
     if (cap.fn) cap.fn(cap.context, &rec);
 }
 
-int Emit(Record& r) {
+// `delivered` becomes true once the capture sink has had the record (or there is none), so
+// that a record that runs out of memory afterwards is not captured twice.
+int Emit(Record& r, bool& delivered) {
     const int saved_errno = errno;  // logging must not disturb the caller's errno
     const char* component = r.handle && r.handle->component ? r.handle->component : "";
     const char* subcomp_name = ovsvc_internal::SubcompName(r.handle, r.subcomp);
     const std::string body = RecordBody(r, component, subcomp_name);
     const std::string stamp = Timestamp();
-    DeliverToCapture(r, component, subcomp_name, stamp + " " + body);
+    if (CaptureState().installed.load(std::memory_order_acquire))
+        DeliverToCapture(r, component, subcomp_name, stamp + " " + body, delivered);
+    else
+        delivered = true;
     int result = r.stderr_only ? ovsvc_internal::WriteToStderr(r.severity, stamp, body)
                                : ovsvc_internal::WriteRecord(r.severity, stamp, body);
     errno = saved_errno;
     return result;
+}
+
+// ---- Records when memory has run out ------------------------------------------------------
+//
+// Building a record allocates: its inserts, its text, its line. When that fails the record is
+// still written, shorter and assembled in fixed buffers: without inserts, with the message's
+// compiled-in default text when that takes no inserts, else "message 0x%08x". Above all this
+// keeps the out-of-memory message from being lost for want of memory.
+
+// The program name into `out`; the name the process was started with while the name's state
+// cannot be made.
+void CopyProgName(char* out, size_t size) {
+    const char* name = program_invocation_short_name;
+    try {
+        State& state = TheState();
+        std::lock_guard<std::mutex> guard(state.nameMutex);
+        std::snprintf(out, size, "%s", state.progName.c_str());
+        return;
+    } catch (const std::exception&) {
+    }
+    std::snprintf(out, size, "%s", name);
+}
+
+int EmitShort(dce_svc_handle_t handle, bool utf8, const char* file, int line, const char* format,
+              unsigned subcomp, unsigned attributes, unsigned msgid, bool delivered) {
+    const unsigned severity = SeverityOf(attributes);
+    const char* component = handle && handle->component ? handle->component : "";
+    const char* subcomp_name = ovsvc_internal::SubcompName(handle, subcomp);
+    const char* text = ov_msg_get_default_msg(msgid, nullptr);
+    char fallback[32];
+    if (!text || std::strchr(text, '%')) {
+        std::snprintf(fallback, sizeof fallback, "message 0x%08x", msgid);
+        text = fallback;
+    }
+    char prog[64];
+    CopyProgName(prog, sizeof prog);
+    char body[1024];
+    std::snprintf(body, sizeof body, "%s[%ld] %s %s%s%s 0x%08x %s:%d %s", prog,
+                  static_cast<long>(getpid()), SeverityName(severity),
+                  *component || *subcomp_name ? component : "-", *subcomp_name ? "." : "",
+                  subcomp_name, msgid, file && *file ? file : "-", line, text);
+    char stamp[kStampSize];
+    FormatTimestamp(stamp);
+
+    Capture& cap = CaptureState();
+    if (!delivered && cap.installed.load(std::memory_order_acquire)) {
+        char line_text[kStampSize + sizeof body];
+        std::snprintf(line_text, sizeof line_text, "%s %s", stamp, body);
+        static const char* const no_inserts[] = {nullptr};
+        ov_svc_record_t rec = {};
+        rec.handle = handle;
+        rec.component = component;
+        rec.subcomp_name = subcomp_name;
+        rec.subcomp = subcomp;
+        rec.severity = severity;
+        rec.attributes = attributes;
+        rec.msgid = msgid;
+        rec.utf8 = utf8 ? 1 : 0;
+        rec.file = file ? file : "";
+        rec.line = line;
+        rec.format = format ? format : "";
+        rec.inserts = no_inserts;
+        rec.insert_count = 0;
+        rec.text = text;
+        rec.line_text = line_text;
+        std::lock_guard<std::mutex> guard(cap.mutex);
+        if (cap.fn) cap.fn(cap.context, &rec);
+    }
+    return ovsvc_internal::WriteShortRecord(severity, stamp, body);
 }
 
 // The fields that numbered messages and debug lines share, with the inserts that `format`
@@ -216,16 +305,26 @@ Record Begin(dce_svc_handle_t handle, bool utf8, const char* file, int line, uns
 int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file, int line,
                  const char* format, unsigned subcomp, unsigned attributes, unsigned msgid,
                  va_list args) {
-    Record r = Begin(handle, IsUtf8(codeset), file, line, subcomp, format, args);
-    r.severity = SeverityOf(attributes);
-    r.attributes = attributes;
-    r.msgid = msgid;
-    unsigned status = 0;
-    const char* text =
-        r.utf8 ? ov_msg_get_msg_utf8(msgid, &status) : ov_msg_get_msg(msgid, &status);
-    r.text = text ? ovsvc_internal::FillText(text, r.inserts)
-                  : ovsvc_internal::FallbackText(msgid, r.inserts);
-    return Emit(r);
+    const int saved_errno = errno;
+    bool delivered = false;
+    int result;
+    try {
+        Record r = Begin(handle, IsUtf8(codeset), file, line, subcomp, format, args);
+        r.severity = SeverityOf(attributes);
+        r.attributes = attributes;
+        r.msgid = msgid;
+        unsigned status = 0;
+        const char* text =
+            r.utf8 ? ov_msg_get_msg_utf8(msgid, &status) : ov_msg_get_msg(msgid, &status);
+        r.text = text ? ovsvc_internal::FillText(text, r.inserts)
+                      : ovsvc_internal::FallbackText(msgid, r.inserts);
+        result = Emit(r, delivered);
+    } catch (const std::bad_alloc&) {
+        result = EmitShort(handle, IsUtf8(codeset), file, line, format, subcomp, attributes, msgid,
+                           delivered);
+    }
+    errno = saved_errno;
+    return result;
 }
 
 int PrintWarning(const char* file, int line, unsigned msgid, const char* format, ...) {
@@ -241,12 +340,12 @@ int PrintWarning(const char* file, int line, unsigned msgid, const char* format,
     const char* text = ov_msg_get_msg(msgid, &status);
     r.text = text ? ovsvc_internal::FillText(text, r.inserts)
                   : ovsvc_internal::FallbackText(msgid, r.inserts);
-    return Emit(r);
+    bool delivered = false;
+    return Emit(r, delivered);
 }
 
-void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
-                unsigned level, const char* format, va_list args) {
-    if (!handle || ov_svc_debug_level(handle, subcomp) < level) return;
+void PrintDebugLine(dce_svc_handle_t handle, bool utf8, const char* file, int line,
+                    unsigned subcomp, unsigned level, const char* format, va_list args) {
     Record r = Begin(handle, utf8, file, line, subcomp, format, args);
     r.is_debug = true;
     r.level = level;
@@ -267,7 +366,20 @@ void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, 
             r.text.assign(big.data(), static_cast<size_t>(n));
         }
     }
-    Emit(r);
+    bool delivered = false;
+    Emit(r, delivered);
+}
+
+// A debug line that cannot be built for want of memory is dropped.
+void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
+                unsigned level, const char* format, va_list args) {
+    if (!handle || ov_svc_debug_level(handle, subcomp) < level) return;
+    const int saved_errno = errno;
+    try {
+        PrintDebugLine(handle, utf8, file, line, subcomp, level, format, args);
+    } catch (const std::bad_alloc&) {
+    }
+    errno = saved_errno;
 }
 
 }  // namespace
@@ -289,9 +401,12 @@ void ov_svc_set_progname(const char* name, unsigned int* status) {
         if (status) *status = OV_SVC_S_BAD_PARAM;
         return;
     }
-    {
+    try {
         std::lock_guard<std::mutex> guard(NameMutex());
         ProgName() = name;
+    } catch (const std::bad_alloc&) {
+        if (status) *status = OV_SVC_S_NO_MEMORY;
+        return;
     }
     if (status) *status = OV_SVC_S_OK;
 }
@@ -300,8 +415,13 @@ void ov_svc_init(int flags, unsigned int* status) {
     unsigned result = OV_SVC_S_BAD_PARAM;
     if (flags == 0) {
         ov_msg_load_defaults(&result);
-        ovsvc_internal::InitRoutesFromEnvironment();
-        ovsvc_internal::CheckDebugEnvironment();
+        try {
+            ovsvc_internal::InitRoutesFromEnvironment();
+            ovsvc_internal::CheckDebugEnvironment();
+        } catch (const std::bad_alloc&) {
+            // Either is tried again at the next record or debug check.
+            if (result == OV_SVC_S_OK) result = OV_SVC_S_NO_MEMORY;
+        }
     }
     if (status) *status = result;
 }

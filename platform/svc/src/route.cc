@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -72,13 +73,12 @@ struct Routes {
                              {RouteKind::Discard, -1}};
 };
 
-// Made on first use under pthread_once and never destroyed: records may be written during exit.
-pthread_once_t routes_once = PTHREAD_ONCE_INIT;
-Routes* routes_ = nullptr;
-
+// Made on first use and never destroyed: records may be written during exit. Like every
+// first use in this library, a function-local static, so that running out of memory retries
+// at the next use instead of unwinding through pthread_once.
 Routes& State() {
-    pthread_once(&routes_once, [] { routes_ = new Routes; });
-    return *routes_;
+    static Routes* const routes = new Routes;
+    return *routes;
 }
 
 // The stream the journal reads, from JOURNAL_STREAM ("<device>:<inode>" in decimal), which
@@ -208,8 +208,6 @@ int WriteStream(int fd, unsigned severity, const std::string& stamp, const std::
     return WriteAll(fd, text.data(), text.size()) ? 0 : -1;
 }
 
-pthread_once_t env_once = PTHREAD_ONCE_INIT;
-
 struct Warning {
     unsigned msgid;
     std::string variable, value, reason;
@@ -259,7 +257,11 @@ void ReadEnvironment() {
 
 }  // namespace
 
-void InitRoutesFromEnvironment() { pthread_once(&env_once, ReadEnvironment); }
+// Read again at the next record when memory ran out while reading.
+void InitRoutesFromEnvironment() {
+    static const bool read = (ReadEnvironment(), true);
+    (void)read;
+}
 
 int WriteRecord(unsigned severity, const std::string& stamp, const std::string& body) {
     InitRoutesFromEnvironment();
@@ -289,6 +291,55 @@ int WriteRecord(unsigned severity, const std::string& stamp, const std::string& 
     return 0;
 }
 
+int WriteShortRecord(unsigned severity, const char* stamp, const char* body) noexcept {
+    int index = RouteIndex(severity);
+    if (index < 0) index = RouteIndex(OV_SVC_ERROR);
+    Route route = {index == RouteIndex(OV_SVC_DEBUG) || index == RouteIndex(OV_SVC_NOTICE)
+                       ? RouteKind::Discard
+                       : RouteKind::Stderr,
+                   -1};
+    Routes* state = nullptr;
+    try {
+        InitRoutesFromEnvironment();
+        state = &State();
+    } catch (const std::exception&) {
+        // The environment is read again at the next record; until the routes exist, the
+        // default route stands.
+    }
+    std::unique_lock<std::mutex> guard;
+    if (state != nullptr) {
+        guard = std::unique_lock<std::mutex>(state->mutex);
+        route = state->routes[index];
+    }
+    int fd = STDERR_FILENO;
+    switch (route.kind) {
+        case RouteKind::Discard:
+            return 0;
+        case RouteKind::Syslog:
+            if (guard.owns_lock()) guard.unlock();
+            syslog(Priority(severity), "%s", body);
+            return 0;
+        case RouteKind::Stderr:
+            break;
+        case RouteKind::Stdout:
+            fd = STDOUT_FILENO;
+            break;
+        case RouteKind::File:
+            fd = route.fd;
+            break;
+    }
+    char text[2048];
+    int n = route.kind != RouteKind::File && IsJournal(fd)
+                ? std::snprintf(text, sizeof text, "<%d>%s\n", Priority(severity), body)
+                : std::snprintf(text, sizeof text, "%s %s\n", stamp, body);
+    if (n < 0) return -1;
+    if (static_cast<size_t>(n) >= sizeof text) {
+        n = sizeof text - 1;
+        text[n - 1] = '\n';
+    }
+    return WriteAll(fd, text, static_cast<size_t>(n)) ? 0 : -1;
+}
+
 int WriteToStderr(unsigned severity, const std::string& stamp, const std::string& body) {
     Routes& state = State();
     std::lock_guard<std::mutex> guard(state.mutex);
@@ -299,17 +350,22 @@ int WriteToStderr(unsigned severity, const std::string& stamp, const std::string
 
 extern "C" int ov_svc_route(unsigned int severity, const char* destination) {
     using namespace ovsvc_internal;
-    // The environment is read first, so that it never overrides a program's own choice.
-    InitRoutesFromEnvironment();
-    int index = RouteIndex(severity);
-    RouteSetting setting;
-    Route route;
-    std::string why;
-    if (index < 0 || !destination || !ParseRoute(destination, setting) ||
-        !OpenRoute(setting, route, why))
+    try {
+        // The environment is read first, so that it never overrides a program's own choice.
+        InitRoutesFromEnvironment();
+        int index = RouteIndex(severity);
+        RouteSetting setting;
+        Route route;
+        std::string why;
+        if (index < 0 || !destination || !ParseRoute(destination, setting) ||
+            !OpenRoute(setting, route, why))
+            return -1;
+        Routes& state = State();
+        std::lock_guard<std::mutex> guard(state.mutex);
+        Replace(index, route);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        // Nothing has changed: the route is replaced only after everything is in hand.
         return -1;
-    Routes& state = State();
-    std::lock_guard<std::mutex> guard(state.mutex);
-    Replace(index, route);
-    return 0;
+    }
 }

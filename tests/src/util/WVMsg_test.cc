@@ -141,40 +141,76 @@ TEST_F(MessageTextTest, MissingCatalogIsSearchedAgainOnlyAfterNlspathOrLocaleCha
     }
 }
 
-TEST(I18NCacheTest, GrowthKeepsEveryTextPointer) {
+// The numbers 0, 1, 2, ... scattered over the whole unsigned range, none equal.
+unsigned scattered(int i) { return 0xFFFFFFFFu - static_cast<unsigned>(i) * 858993u; }
+
+TEST(I18NCacheTest, GrowsBy1024EntriesAndKeepsEveryTextPointer) {
     I18NCache cache;
     const int total = 5000;
     std::vector<std::string> texts;
     for (int i = 0; i < total; ++i) texts.push_back("text " + std::to_string(i));
-    // The table doubles whenever an insert would fill more than half of it.
+    // The array grows by 1024 entries when an insert finds it full.
     struct Step {
         int count;
         int capacity;
     };
-    const Step steps[] = {{1, 1024},    {512, 1024},  {513, 2048},
-                          {1024, 2048}, {1025, 4096}, {5000, 16384}};
+    const Step steps[] = {{1, 1024},    {1024, 1024}, {1025, 2048}, {2048, 2048},
+                          {2049, 3072}, {2500, 3072}, {5000, 5120}};
     int inserted = 0;
+    std::vector<const char*> handedOut;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.count);
-        // Descending numbers, spread over the whole unsigned range.
-        for (; inserted < step.count; ++inserted)
-            cache.insert(0xFFFFFFFFu - static_cast<unsigned>(inserted) * 858993u,
-                         texts[inserted].c_str());
+        for (; inserted < step.count; ++inserted) {
+            cache.insert(scattered(inserted), texts[inserted].c_str());
+            handedOut.push_back(cache.match(scattered(inserted)));
+        }
         EXPECT_EQ(cache.getCount(), step.count);
         EXPECT_EQ(cache.getCapacity(), step.capacity);
+        // Every text found so far is still found, at the same address.
+        for (int i = 0; i < inserted; ++i) ASSERT_EQ(cache.match(scattered(i)), handedOut[i]) << i;
     }
-    for (int i = 0; i < total; ++i)
-        ASSERT_EQ(cache.match(0xFFFFFFFFu - static_cast<unsigned>(i) * 858993u), texts[i].c_str())
-            << i;
+    for (int i = 0; i < total; ++i) ASSERT_EQ(handedOut[i], texts[i].c_str()) << i;
     EXPECT_EQ(cache.match(2), nullptr);
 }
 
+// The lines of a dump of `numbers` (with texts "t<number>"), as the dump must write them.
+std::string expectedDump(int capacity, std::vector<unsigned> numbers) {
+    std::sort(numbers.begin(), numbers.end());
+    std::string dump = "Cache is " + std::to_string(capacity) + " entries, " +
+                       std::to_string(numbers.size()) + " used.\n";
+    for (unsigned n : numbers)
+        dump +=
+            "Key " + std::to_string(static_cast<int>(n)) + ", text <t" + std::to_string(n) + ">\n";
+    return dump;
+}
+
+TEST(I18NCacheTest, DumpListsCapacityCountAndEveryEntryInAscendingOrder) {
+    struct Case {
+        int count;
+        int capacity;
+    };
+    const Case cases[] = {{1, 1024}, {1024, 1024}, {1025, 2048}, {2500, 3072}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        std::vector<unsigned> numbers;
+        for (int i = 0; i < c.count; ++i) numbers.push_back(scattered(i));
+        std::shuffle(numbers.begin(), numbers.end(), std::mt19937(5));
+        std::vector<std::string> texts;
+        for (unsigned n : numbers) texts.push_back("t" + std::to_string(n));
+        I18NCache cache;
+        for (size_t i = 0; i < numbers.size(); ++i) cache.insert(numbers[i], texts[i].c_str());
+        testing::internal::CaptureStdout();
+        cache.dump_wv_i18n_cache();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), expectedDump(c.capacity, numbers));
+    }
+}
+
 TEST(I18NCacheTest, ManyNumbersInRandomOrderAreAllFound) {
-    // Consecutive runs, as catalogs use them, in a shuffled order; with a sorted array and a
-    // linear insert this took minutes at this size.
+    // Consecutive runs, as catalogs use them, in a shuffled order, through many growths of
+    // the array and of the look-up index.
     std::vector<unsigned> numbers;
-    for (unsigned run = 0; run < 100; ++run)
-        for (unsigned k = 0; k < 4000; ++k)
+    for (unsigned run = 0; run < 20; ++run)
+        for (unsigned k = 0; k < 1500; ++k)
             numbers.push_back(0x10000000u * (run % 16) + run * 4096 + k);
     std::mt19937 rng(11);
     std::shuffle(numbers.begin(), numbers.end(), rng);
@@ -185,8 +221,8 @@ TEST(I18NCacheTest, ManyNumbersInRandomOrderAreAllFound) {
     EXPECT_EQ(cache.getCount(), static_cast<int>(numbers.size()));
     for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(cache.match(numbers[i]), &texts[i]) << i;
     // The gaps between the runs, and the top of the range.
-    for (unsigned run : {0u, 17u, 99u})
-        for (unsigned k : {4000u, 4095u})
+    for (unsigned run : {0u, 7u, 19u})
+        for (unsigned k : {1500u, 4095u})
             EXPECT_EQ(cache.match(0x10000000u * (run % 16) + run * 4096 + k), nullptr)
                 << run << " " << k;
     EXPECT_EQ(cache.match(0xFFFFFFFFu), nullptr);
@@ -200,8 +236,9 @@ TEST(I18NCacheTest, MembersLieInTheOrderOfTheDataModel) {
     // capacity, count, entries, lock: the layout of an exported class is part of its
     // interface, so the raw bytes of a cache are read here as that record.
     static I18NCache* cache = new I18NCache();
-    cache->insert(7, "seven");
     cache->insert(8, "eight");
+    cache->insert(0x80000007u, "high");
+    cache->insert(7, "seven");
     struct Head {
         int capacity;
         int count;
@@ -210,16 +247,26 @@ TEST(I18NCacheTest, MembersLieInTheOrderOfTheDataModel) {
     Head head;
     std::memcpy(&head, static_cast<const void*>(cache), sizeof head);
     EXPECT_EQ(head.capacity, 1024);
-    EXPECT_EQ(head.count, 2);
+    EXPECT_EQ(head.count, 3);
     ASSERT_NE(head.entries, nullptr);
-    int found = 0;
-    for (int i = 0; i < head.capacity; ++i)
-        if (head.entries[i].text != nullptr)
-            found += head.entries[i].number == 7 || head.entries[i].number == 8;
-    EXPECT_EQ(found, 2);
+    // The array itself is sorted as unsigned numbers, and zeroed beyond the count.
+    const struct {
+        unsigned number;
+        const char* text;
+    } sorted[] = {{7, "seven"}, {8, "eight"}, {0x80000007u, "high"}, {0, nullptr}};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(head.entries[i].number, sorted[i].number);
+        if (sorted[i].text == nullptr)
+            EXPECT_EQ(head.entries[i].text, nullptr);
+        else
+            EXPECT_STREQ(head.entries[i].text, sorted[i].text);
+    }
+    EXPECT_EQ(head.entries[head.capacity - 1].text, nullptr);
+    // The lock follows; what the cache keeps besides lies after it.
     const char* base = reinterpret_cast<const char*>(cache);
     EXPECT_EQ(reinterpret_cast<const char*>(&cache->lock) - base, static_cast<long>(sizeof(Head)));
-    EXPECT_EQ(sizeof(I18NCache), sizeof(Head) + sizeof(ZLock_6_0));
+    EXPECT_GE(sizeof(I18NCache), sizeof(Head) + sizeof(ZLock_6_0));
 }
 
 TEST(I18NCacheTest, OrdersAsUnsignedAndKeepsEqualNumbersInInsertOrder) {
@@ -228,6 +275,7 @@ TEST(I18NCacheTest, OrdersAsUnsignedAndKeepsEqualNumbersInInsertOrder) {
     cache.insert(1, "first one");
     cache.insert(0xFFFFFFFFu, "top");
     cache.insert(1, "second one");
+    EXPECT_STREQ(cache.match(1), "first one");
     EXPECT_STREQ(cache.match(0x80000000u), "high");
     EXPECT_STREQ(cache.match(0xFFFFFFFFu), "top");
     testing::internal::CaptureStdout();
@@ -239,6 +287,10 @@ TEST(I18NCacheTest, OrdersAsUnsignedAndKeepsEqualNumbersInInsertOrder) {
               "Key 1, text <second one>\n"
               "Key -2147483648, text <high>\n"
               "Key -1, text <top>\n");
+    // The look-up index is rebuilt as the cache grows; the first of equal numbers stays first.
+    for (unsigned n = 2; n < 3000; ++n) cache.insert(n, "filler");
+    EXPECT_STREQ(cache.match(1), "first one");
+    EXPECT_STREQ(cache.match(0x80000000u), "high");
 }
 
 TEST(I18NCacheTest, EmptyCacheDumpsOnlyItsSize) {

@@ -65,8 +65,8 @@ typedef struct ov_msg_entry_s {
 
 /*
  * The text of `number` in the local code set: the catalog's text, or else the default
- * message (status OV_MSG_S_DEFAULT). Null with OV_MSG_S_NOT_FOUND when neither knows it.
- * The same number in the same code set returns the same pointer every time while its source
+ * message (status OV_MSG_S_DEFAULT). Null with OV_MSG_S_NOT_FOUND when neither knows it,
+ * null with OV_MSG_S_NO_MEMORY when memory ran out (a later call tries again). The same number in the same code set returns the same pointer every time while its source
  * (catalog or default) stays the same; a catalog found later replaces the default text in
  * later answers, and the earlier pointer stays valid.
  */

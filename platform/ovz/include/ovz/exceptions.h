@@ -117,6 +117,8 @@ public:
                             std::initializer_list<ZExceptionInsert_6_0> inserts = {});
     // Copies the kind, the text, the source place and the inserts.
     ZException_6_0(const ZException_6_0& other);
+    // Takes the texts and inserts over without allocating; `other` is left empty.
+    ZException_6_0(ZException_6_0&& other) noexcept;
     // Assigns the kind, the text, the source place and the inserts.
     ZException_6_0& operator=(const ZException_6_0& other);
     ~ZException_6_0() override;
@@ -158,7 +160,9 @@ private:
     std::vector<ZExceptionInsert_6_0> inserts_;
 };
 
-// Memory ran out. Kind ZEXC_OUT_OF_MEMORY, no inserts.
+// Memory ran out. Kind ZEXC_OUT_OF_MEMORY, no inserts. Raising it needs no memory: when the
+// source file cannot be recorded, throwException throws it without one (never std::bad_alloc
+// instead).
 class OVZ_EXPORT ZOutOfMemoryException_6_0 : public ZException_6_0 {
 public:
     ZOutOfMemoryException_6_0();

@@ -72,16 +72,20 @@ extern OVSVC_EXPORT const char* const ov_svc_utf8_cs;
 /* Status words of ov_svc_set_progname and ov_svc_init. */
 #define OV_SVC_S_OK 0u
 #define OV_SVC_S_BAD_PARAM 0x0E4C0001u
+/* Memory ran out; what the call was to do is not (or not all) done. */
+#define OV_SVC_S_NO_MEMORY 0x0E4C0002u
 
 /*
  * Names the process in every record (the name is copied). Until it is called, records carry
- * the name the process was started with. Refuses a null or empty name (OV_SVC_S_BAD_PARAM).
+ * the name the process was started with. Refuses a null or empty name (OV_SVC_S_BAD_PARAM);
+ * OV_SVC_S_NO_MEMORY when the copy cannot be made (the name stays as it was).
  */
 OVSVC_EXPORT void ov_svc_set_progname(const char* name, unsigned int* status);
 /*
  * Loads the default messages of the message catalogs and reads the routes from the
- * environment; `flags` must be 0 (else OV_SVC_S_BAD_PARAM). Any other non-zero status is
- * the message library's (ovmsg/msg.h).
+ * environment; `flags` must be 0 (else OV_SVC_S_BAD_PARAM). OV_SVC_S_NO_MEMORY when the
+ * routes could not be read for want of memory (they are read again with the next record).
+ * Any other non-zero status is the message library's (ovmsg/msg.h).
  */
 OVSVC_EXPORT void ov_svc_init(int flags, unsigned int* status);
 
@@ -98,6 +102,10 @@ OVSVC_EXPORT void ov_svc_init(int flags, unsigned int* status);
  * severity (attributes 16, 32, 48, 64; other values are routed as errors, so that they are
  * not lost). Returns 0 when the record was written (or routed nowhere on purpose), -1 when
  * writing failed.
+ * When memory runs out while the record is built, it is written all the same, without its
+ * inserts: the text is the compiled-in default message of `msgid` when that takes no
+ * inserts, else "message 0x<number>". Debug lines that cannot be built are dropped. No
+ * function of this interface throws.
  */
 OVSVC_EXPORT int ov_svc_printf_withfile(dce_svc_handle_t handle, const char* file, int line,
                                         const char* format, unsigned int subcomp,

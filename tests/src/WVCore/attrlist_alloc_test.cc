@@ -1,0 +1,90 @@
+// Attribute lists when memory runs out: the operations raise the object library's
+// out-of-memory exception, never std::bad_alloc, and leave the list as it was.
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <ovutil/attrlist.h>
+#include <ovz/exceptions.h>
+
+#include "harness/failing_alloc.h"
+
+namespace {
+
+// The names and value texts of a list, in order: what must not change when an operation fails.
+std::vector<std::string> contents(const attrlist_s_t* list) {
+    std::vector<std::string> out;
+    for (unsigned i = 0; i < list->count; ++i) {
+        std::string line = list->attrs[i].name;
+        for (unsigned v = 0; v < list->attrs[i].nvalues; ++v)
+            line += std::string(" ") + list->attrs[i].values[v].string;
+        out.push_back(line);
+    }
+    return out;
+}
+
+void add(attrlist_s_t* list, const char* name, const char* text) {
+    value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr};
+    attrlist_add_entry(list, const_cast<char*>(name), &value);
+}
+
+// Every allocation of each operation in turn fails, and all after it: each time the operation
+// either completes or raises ZOutOfMemoryException_6_0 with the list unchanged; no other
+// exception leaves it.
+TEST(AttrlistAlloc, OperationsRaiseTheObjectLibraryExceptionAndKeepTheList) {
+    if (!ovtest::canFailAllocations())
+        GTEST_SKIP() << "the sanitizer's allocator cannot be told to fail";
+    // Names longer than a string keeps in its own room, with characters to upper-case.
+    const char* const kExisting = "existing-attribute-\xc3\xa9t\xc3\xa9";
+    const struct {
+        const char* what;
+        void (*operation)(attrlist_s_t*);
+    } cases[] = {
+        {"find an attribute",
+         [](attrlist_s_t* l) { attrlist_find_entry(l, "EXISTING-ATTRIBUTE-\xc3\x89T\xc3\x89"); }},
+        {"add to an attribute",
+         [](attrlist_s_t* l) { add(l, "Existing-Attribute-\xc3\xa9t\xc3\xa9", "more"); }},
+        {"add an attribute", [](attrlist_s_t* l) { add(l, "another-long-attribute-name", "v"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (long after = 0;; ++after) {
+            SCOPED_TRACE("allocations fail from number " + std::to_string(after));
+            attrlist_s_t* list = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
+            ASSERT_NE(list, nullptr);
+            add(list, kExisting, "first");
+            add(list, "zz-last-attribute-of-the-list", "last");
+            const std::vector<std::string> before = contents(list);
+            bool outOfMemory = false, other = false;
+            long attempts;
+            {
+                ovtest::FailingAllocations fail(after);
+                try {
+                    c.operation(list);
+                } catch (ZOutOfMemoryException_6_0&) {
+                    outOfMemory = true;
+                } catch (...) {
+                    other = true;
+                }
+                attempts = fail.attempts();
+            }
+            EXPECT_FALSE(other);
+            if (outOfMemory) {
+                EXPECT_EQ(contents(list), before);
+            }
+            attrlist_delete(&list);
+            if (attempts <= after) {
+                EXPECT_FALSE(outOfMemory) << "nothing failed";
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
