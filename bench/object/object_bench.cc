@@ -5,7 +5,11 @@
 //    of the same work done with the codec and base64 alone: codec encode, base64 encode,
 //    base64 decode, codec decode of the same tree (goal: at most 1.5x the floor);
 //  - attribute-list flatten + rebuild of 10 attributes with 3 values each, beside
-//    attrlist_dup of the same list (reported as a ratio).
+//    attrlist_dup of the same list (reported as a ratio);
+//  - operations on many items at once, per item at sizes from 500 to 100k beside a linear
+//    peer (see "Many items at once" below): attrlist_add_entry, attrlist_find_entry, the
+//    flatten + rebuild, a rebuild of names in descending order, toAttrlist of a map,
+//    setStringArrayValue and stringArrayValue.
 //
 // The object: the typical request (common/typical_request.h) as string values, its subtrees
 // as scopes, plus an integer, a boolean, a 1 KiB buffer, a nested object of 10 names and
@@ -13,8 +17,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -39,11 +47,11 @@ void FillRequest(OVObject& object, std::vector<Node> const& nodes) {
     }
 }
 
-// 10 attributes, 3 values each: a text, a number and a 16-byte buffer.
+// 10 attributes (or as many as asked), 3 values each: a text, a number and a 16-byte buffer.
 struct AttrList {
-    AttrList() {
+    explicit AttrList(unsigned int attributes = 10) {
         std::string const bytes(16, '\x5a');
-        for (unsigned int i = 0; i < 10; ++i) {
+        for (unsigned int i = 0; i < attributes; ++i) {
             std::string name = std::string("attribute").append(std::to_string(i));
             std::string text = std::string("value of attribute ").append(std::to_string(i));
             value_s_t textValue = {ATTR_VALUE_STRING, text.data(), 0, nullptr};
@@ -194,6 +202,253 @@ void BM_AttrListDup(benchmark::State& state) {
         attrlist_delete(&copy);
     }
 }
+
+// ---- Many items at once: per-item cost from 1k to 100k items ----
+//
+// Each figure is per item (items_per_second), beside a linear peer at the same size in this
+// binary: what should stay flat from one size to the next is the ratio of the two, and the
+// per-item time at 8n against n.
+
+// n distinct names in ascending order, the same on every call.
+std::vector<std::string> const& AscendingNames(int n) {
+    static std::map<int, std::vector<std::string>> made;  // benchmarks run one at a time
+    auto& names = made[n];
+    if (names.empty()) {
+        char text[32];
+        for (int i = 0; i < n; ++i) {
+            snprintf(text, sizeof text, "attribute%07d", i);
+            names.emplace_back(text);
+        }
+    }
+    return names;
+}
+
+// n attributes named in ascending order, one text value each, built once per size.
+attrlist_s_t const& AscendingList(int n) {
+    static std::map<int, attrlist_s_t> made;
+    attrlist_s_t& list = made[n];
+    if (list.count == 0) {
+        for (std::string const& name : AscendingNames(n)) {
+            value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(name.c_str()), 0, nullptr};
+            attrlist_add_entry(&list, const_cast<char*>(name.c_str()), &value);
+        }
+    }
+    return list;
+}
+
+void ManySizes(benchmark::internal::Benchmark* b) {
+    for (int n : {500, 1000, 4000, 10000, 100000}) b->Arg(n);
+}
+
+void PerItem(benchmark::State& state, int64_t itemsPerIteration) {
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * itemsPerIteration);
+}
+
+// What every rebuild of a list does: attributes added in ascending order of their names.
+void BM_AttrListAddEntryAscending(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    std::vector<std::string> const& names = AscendingNames(n);
+    for (auto _ : state) {
+        attrlist_s_t* list = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
+        for (std::string const& name : names) {
+            value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(name.c_str()), 0, nullptr};
+            attrlist_add_entry(list, const_cast<char*>(name.c_str()), &value);
+        }
+        benchmark::DoNotOptimize(list->count);
+        attrlist_delete(&list);
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_AttrListAddEntryAscending)->Apply(ManySizes);
+
+// Every name of the list looked up once, in ascending order, with other case.
+void BM_AttrListFindEntry(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    attrlist_s_t& list = const_cast<attrlist_s_t&>(AscendingList(n));
+    std::vector<std::string> probes = AscendingNames(n);
+    for (std::string& probe : probes) probe[0] = 'A';
+    for (auto _ : state) {
+        unsigned long found = 0;
+        for (std::string const& probe : probes) found += attrlist_find_entry(&list, probe.c_str());
+        benchmark::DoNotOptimize(found);
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_AttrListFindEntry)->Apply(ManySizes);
+
+// The linear peer of the two above: a deep copy of the same list, released again.
+void BM_AttrListDupPeer(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    attrlist_s_t const& list = AscendingList(n);
+    for (auto _ : state) {
+        attrlist_s_t* copy = attrlist_dup(&list);
+        benchmark::DoNotOptimize(copy);
+        attrlist_delete(&copy);
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_AttrListDupPeer)->Apply(ManySizes);
+
+// n attributes of the benchmark's shape (a text, a number and a 16-byte buffer each),
+// flattened into an object and rebuilt, beside attrlist_dup of the same list. Items are
+// attributes.
+AttrList const& SizedAttrList(int n) {
+    static std::map<int, AttrList*> made;
+    AttrList*& list = made[n];
+    if (list == nullptr) list = new AttrList(n);
+    return *list;
+}
+
+void BM_AttrListFlattenRebuildSized(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    attrlist_s_t& list = const_cast<AttrList&>(SizedAttrList(n)).list;
+    for (auto _ : state) {
+        OVObject flat;
+        flat.addAttrListValue_internal("", list, nullptr);
+        attrlist_s_t* back = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
+        flat.attrListValue_internal("", *back, nullptr);
+        benchmark::DoNotOptimize(back->count);
+        attrlist_delete(&back);
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_AttrListFlattenRebuildSized)->Apply(ManySizes);
+
+void BM_AttrListDupSized(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    attrlist_s_t const& list = SizedAttrList(n).list;
+    for (auto _ : state) {
+        attrlist_s_t* copy = attrlist_dup(&list);
+        benchmark::DoNotOptimize(copy);
+        attrlist_delete(&copy);
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_AttrListDupSized)->Apply(ManySizes);
+
+// A flattened list whose names arrive in descending order (as a peer may send them): every
+// attribute the rebuild makes sorts before all it made so far. Beside attrlist_dup of the
+// list it gives.
+OVObject const& ReversedFlatList(int n) {
+    static std::map<int, OVObject*> made;
+    OVObject*& object = made[n];
+    if (object == nullptr) {
+        object = new OVObject;
+        std::vector<std::string> const& names = AscendingNames(n);
+        for (int i = n - 1; i >= 0; --i) {
+            std::string const& name = names[static_cast<size_t>(i)];
+            object->addStringValue("attrlistnames", name.c_str(), nullptr);
+            object->addStringValue(name.c_str(), name.c_str(), nullptr);
+            object->addIntegerValue((name + "attrlistvaltype").c_str(), ATTR_VALUE_STRING, nullptr);
+        }
+    }
+    return *object;
+}
+
+void BM_AttrListRebuildReversed(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    OVObject const& flat = ReversedFlatList(n);
+    for (auto _ : state) {
+        attrlist_s_t* back = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
+        flat.attrListValue_internal("", *back, nullptr);
+        benchmark::DoNotOptimize(back->count);
+        attrlist_delete(&back);
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_AttrListRebuildReversed)->Apply(ManySizes);
+
+// A map of n names, in the shuffled order its hash map lists them, to an attribute list.
+NameValueMap const& ShuffledMap(int n) {
+    static std::map<int, NameValueMap*> made;
+    NameValueMap*& map = made[n];
+    if (map == nullptr) {
+        map = new NameValueMap;
+        std::vector<std::string> names = AscendingNames(n);
+        std::mt19937 rng(19);
+        std::shuffle(names.begin(), names.end(), rng);
+        for (std::string const& name : names) map->addString(name.c_str(), name.c_str());
+    }
+    return *map;
+}
+
+void BM_MapToAttrlistShuffled(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    NameValueMap const& map = ShuffledMap(n);
+    for (auto _ : state) {
+        attrlist_s_t* list = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
+        map.toAttrlist(*list);
+        benchmark::DoNotOptimize(list->count);
+        attrlist_delete(&list);
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_MapToAttrlistShuffled)->Apply(ManySizes);
+
+// n texts under one name; every iteration replaces them by n others.
+struct StringArray {
+    explicit StringArray(int n) : texts(static_cast<unsigned long>(n), 1) {
+        for (std::string const& name : AscendingNames(n)) {
+            texts.add(ZUTF8String_6_0(name.c_str()));
+            object.addStringValue("arr", name.c_str(), nullptr);
+        }
+    }
+    ZArrayList_6_0 texts;
+    OVObject object;
+};
+
+void StringArraySizes(benchmark::internal::Benchmark* b) {
+    for (int n : {1000, 2000, 16000, 100000}) b->Arg(n);
+}
+
+void BM_SetStringArrayValue(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    StringArray fixture(n);
+    for (auto _ : state) {
+        fixture.object.setStringArrayValue("arr", fixture.texts, nullptr);
+        benchmark::DoNotOptimize(fixture.object.length("arr", nullptr));
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_SetStringArrayValue)->Apply(StringArraySizes);
+
+// The linear peer: the same replacement as deleteName, then addStringArrayValue.
+void BM_DeleteNameAddStringArrayPeer(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    StringArray fixture(n);
+    for (auto _ : state) {
+        fixture.object.deleteName("arr", nullptr);
+        fixture.object.addStringArrayValue("arr", fixture.texts, nullptr);
+        benchmark::DoNotOptimize(fixture.object.length("arr", nullptr));
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_DeleteNameAddStringArrayPeer)->Apply(StringArraySizes);
+
+// The n texts read into an owning list, beside the floor of copying the name's value list.
+void BM_StringArrayValue(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    StringArray fixture(n);
+    for (auto _ : state) {
+        ZArrayList_6_0 out(10, 1);
+        fixture.object.stringArrayValue("arr", out, nullptr);
+        benchmark::DoNotOptimize(out.size());
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_StringArrayValue)->Apply(StringArraySizes);
+
+void BM_ValueListCopyFloor(benchmark::State& state) {
+    int const n = static_cast<int>(state.range(0));
+    StringArray fixture(n);
+    ZArrayList_6_0 const& values = *fixture.object.map.getValues("arr");
+    for (auto _ : state) {
+        ZArrayList_6_0 out(values);
+        benchmark::DoNotOptimize(out.size());
+    }
+    PerItem(state, n);
+}
+BENCHMARK(BM_ValueListCopyFloor)->Apply(StringArraySizes);
 
 // Sanity check of the pairs before timing: the same work is compared.
 void BM_Check(benchmark::State& state) {
