@@ -183,8 +183,10 @@ public:
     /// under flattened names: `prefix` (when not NULL) followed directly by the name, and for
     /// subtrees that full name followed directly by the subtree's names. Values join what
     /// `out` holds; since attribute lists ignore case, names that differ only in case, or
-    /// whose concatenations are equal, share one attribute. Throws what attrlist_add_entry
-    /// throws; values added before stay in `out`.
+    /// whose concatenations are equal, share one attribute: `out` ends as one
+    /// attrlist_add_entry per value, in this order, would leave it. Throws
+    /// ZOutOfMemoryException_6_0 when memory runs out; `out` then holds either none of the
+    /// values or those that came before the one that could not be copied.
     void toAttrlistInternal(attrlist_s_t& out, char const* prefix) const;
     /// Adds each value of `attr`, in order, under the attribute's name: ATTR_VALUE_STRING as
     /// its text, ATTR_VALUE_UINT as its decimal text, ATTR_VALUE_BUFFER and ATTR_VALUE_POBJ as

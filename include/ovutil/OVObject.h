@@ -196,11 +196,14 @@ public:
     /// Replaces every value of `name` by the characters of the list's strings
     /// (ZAbstractString_6_0 elements; other elements are skipped), in list order. The list
     /// may hold the object's own strings (e.g. filled by stringArrayValue): they are copied
-    /// before the old values go.
+    /// before the old values go. Linear in the old and the new values. A list without
+    /// strings only deletes: with a scope that has no entry it creates nothing. Throws
+    /// ZOutOfMemoryException_6_0, before anything changed, when the copies cannot be made.
     OVObject& setStringArrayValue(char const* name, ZArrayList_6_0 const& list,
                                   char const* scope = nullptr);
     /// Appends the characters of the list's strings (other elements are skipped), in list
-    /// order; the elements present when the call starts are appended.
+    /// order; the elements present when the call starts are appended. A list without
+    /// strings creates nothing, not even the entry of a scope that has none.
     OVObject& addStringArrayValue(char const* name, ZArrayList_6_0 const& list,
                                   char const* scope = nullptr);
     /// Deletes every value of `name` (deleteName(name, scope)), then addObjectArrayValue.
@@ -248,7 +251,9 @@ public:
                      char const* scope = nullptr) const;
     /// Hands every value of `name`, in index order, to `list.add`: an owning list keeps
     /// copies; a non-owning list keeps the object's own string objects (valid as long as
-    /// getStringValue's results are). Nothing found leaves `list` unchanged.
+    /// getStringValue's results are). Nothing found leaves `list` unchanged. The values
+    /// present when the call starts are handed over: `list` may be the name's own value
+    /// list, which then holds each value twice.
     void stringArrayValue(char const* name, ZArrayList_6_0& list,
                           char const* scope = nullptr) const;
     ///@}
@@ -325,8 +330,10 @@ public:
     /// points at 4 readable bytes; one whose `data` is NULL is skipped whole (no type entry
     /// either, so the two keys stay in step). `list` is only read.
     OVObject& addAttrListValue_internal(char const* prefix, attrlist_s_t& list, char const* scope);
-    /// Rebuilds the attributes flattened with `prefix` in `scope` and adds them to `list`
-    /// with attrlist_add_entry (names join existing attributes as the list's rules say).
+    /// Rebuilds the attributes flattened with `prefix` in `scope` and adds them to `list`:
+    /// the list ends as one attrlist_add_entry per record, in order, would leave it (names
+    /// join existing attributes as the list's rules say), in O(n log n) whatever the order
+    /// of the names.
     /// Type entries 2 and 3 give a value with the decoded bytes, 4 one with the text, 5 one
     /// with a 4-byte integer; type entries outside 2-5 give no value.
     /// The value entry read for a type entry is found with a value index that advances only
@@ -336,7 +343,8 @@ public:
     /// 2-5 rebuild exactly as before, and the stored layout is unchanged.)
     /// Missing names or values are not an error (a missing text reads as ""). Throws only
     /// what attrlist_add_entry throws (ZOutOfMemoryException_6_0, also for a value the list
-    /// refuses to hold, such as a buffer of 0 bytes); attributes added before stay in `list`.
+    /// refuses to hold, such as a buffer of 0 bytes); the records before a refused one are
+    /// added to `list`. When memory runs out, `list` holds either those or none of them.
     void attrListValue_internal(char const* prefix, attrlist_s_t& list, char const* scope) const;
     /// Deprecated in-place layout: the same as addAttrListValue_internal.
     OVObject& v417_addAttrListValue_deprecated(char const* prefix, attrlist_s_t& list,

@@ -15,6 +15,7 @@
 #include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
 
+#include "AttrlistBatch.h"
 #include "internal/objectlib.h"
 #include "NameValueMapText.h"
 
@@ -30,23 +31,30 @@ char const* valueText(ZObject_6_0 const* value) { return nvmValueText(value, nul
 void NameValueMap::toAttrlist(attrlist_s_t& out) const { toAttrlistInternal(out, nullptr); }
 
 void NameValueMap::toAttrlistInternal(attrlist_s_t& out, char const* prefix) const {
-    ZArrayList_6_0 names(10, 0);
-    getNames(names);
-    std::string fullName;
-    for (unsigned long i = 0; i < names.size(); ++i) {
-        auto const* key = static_cast<ZAbstractString_6_0 const*>(names.get(i));
-        fullName.assign(prefix != nullptr ? prefix : "");
-        fullName.append(ovutil_internal::textOf(*key));
-        auto const* entry = static_cast<NameValueEntry const*>(map_.getEntry(*key));
-        for (unsigned long v = 0; v < entry->values.size(); ++v) {
-            char const* text = valueText(entry->values.get(v));
-            if (text == nullptr) continue;
-            // The list copies the text; the record only lends it.
-            value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr};
-            attrlist_add_entry(&out, fullName.data(), &value);
+    // One batch for the whole tree: the names come in the map's listing order, which is not
+    // the list's, and one attrlist_add_entry per value would move the list for each new name.
+    ovutil_attrlist::Batch batch(out);
+    auto collect = [&batch](auto& self, NameValueMap const& map, char const* base) -> void {
+        ZArrayList_6_0 names(10, 0);
+        map.getNames(names);
+        std::string fullName;
+        for (unsigned long i = 0; i < names.size(); ++i) {
+            auto const* key = static_cast<ZAbstractString_6_0 const*>(names.get(i));
+            fullName.assign(base != nullptr ? base : "");
+            fullName.append(ovutil_internal::textOf(*key));
+            auto const* entry = static_cast<NameValueEntry const*>(map.map_.getEntry(*key));
+            for (unsigned long v = 0; v < entry->values.size(); ++v) {
+                char const* text = valueText(entry->values.get(v));
+                if (text == nullptr) continue;
+                // The batch copies the text; the record only lends it.
+                value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr};
+                batch.add(fullName.c_str(), &value);
+            }
+            self(self, entry->subtree, fullName.c_str());
         }
-        entry->subtree.toAttrlistInternal(out, fullName.c_str());
-    }
+    };
+    collect(collect, *this, prefix);
+    batch.commit();
 }
 
 void NameValueMap::addNameValue(attr_s_t const& attr) {

@@ -6,7 +6,6 @@
 #include <ovutil/OVObject.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,6 +13,8 @@
 
 #include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
+
+#include "AttrlistBatch.h"
 
 namespace {
 
@@ -65,12 +66,30 @@ char const* textAt(ZArrayList_6_0 const* values, unsigned long index) {
 }
 
 unsigned int parseUnsigned(char const* text) {
+    // Up to nine plain digits, as this library writes numbers, cannot overflow and read the
+    // same without strtoul; anything else (blanks, signs, more digits) goes through it.
+    unsigned int value = 0;
+    char const* digit = text;
+    for (; digit - text < 9 && *digit >= '0' && *digit <= '9'; ++digit)
+        value = value * 10 + static_cast<unsigned int>(*digit - '0');
+    if (*digit == '\0' && digit != text) return value;
     return static_cast<unsigned int>(strtoul(text, nullptr, 10));
 }
 
 // The "%u" text of a number.
 struct DecimalText {
-    explicit DecimalText(unsigned int value) { snprintf(text, sizeof text, "%u", value); }
+    // Written by hand: the text of "%u" without a trip through the printf machinery, which
+    // a flattened attribute list pays for every value twice.
+    explicit DecimalText(unsigned int value) {
+        char reversed[10];
+        int digits = 0;
+        do {
+            reversed[digits++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        for (int i = 0; i < digits; ++i) text[i] = reversed[digits - 1 - i];
+        text[digits] = '\0';
+    }
     char text[16];
 };
 
@@ -236,26 +255,67 @@ OVObject& OVObject::addObjectValue(char const* name, OVObject const& value, char
 
 namespace {
 
-// Appends the texts of the strings among the first `count` elements of `list`.
-void appendStrings(NameValueMap& target, char const* name, ZArrayList_6_0 const& list,
-                   unsigned long count) {
-    for (unsigned long i = 0; i < count; ++i) {
-        auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(list.get(i));
-        if (text != nullptr) target.addString(name, text->c_str());
-    }
+// The text of a list element that is a string; null for any other element.
+char const* elementText(ZArrayList_6_0 const& list, unsigned long index) {
+    auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(list.get(index));
+    return text != nullptr ? text->c_str() : nullptr;
 }
+
+// Copies of the texts of the strings of a list, taken before the list's own strings may
+// go: one malloc'ed block of the texts one after the other, each ending in its NUL.
+class TextCopies {
+public:
+    explicit TextCopies(ZArrayList_6_0 const& list) {
+        unsigned long const size = list.size();
+        std::size_t bytes = 0;
+        for (unsigned long i = 0; i < size; ++i) {
+            char const* text = elementText(list, i);
+            if (text == nullptr) continue;
+            bytes += strlen(text) + 1;
+            ++count_;
+        }
+        if (count_ == 0) return;
+        block_ = static_cast<char*>(malloc(bytes));
+        if (block_ == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
+        char* next = block_;
+        for (unsigned long i = 0; i < size; ++i) {
+            char const* text = elementText(list, i);
+            if (text == nullptr) continue;
+            std::size_t length = strlen(text) + 1;
+            memcpy(next, text, length);
+            next += length;
+        }
+    }
+    ~TextCopies() { free(block_); }
+    TextCopies(TextCopies const&) = delete;
+    TextCopies& operator=(TextCopies const&) = delete;
+
+    // Appends the texts, in list order, to `name` in `target`.
+    void appendTo(NameValueMap& target, char const* name) const {
+        char const* text = block_;
+        for (unsigned long i = 0; i < count_; ++i) {
+            target.addString(name, text);
+            text += strlen(text) + 1;
+        }
+    }
+    bool empty() const { return count_ == 0; }
+
+private:
+    unsigned long count_ = 0;
+    char* block_ = nullptr;
+};
 
 }  // namespace
 
 OVObject& OVObject::setStringArrayValue(char const* name, ZArrayList_6_0 const& list,
                                         char const* scope) {
     if (name == nullptr) return *this;
-    NameValueMap* target = writeTarget(scope);
-    // New values first, old ones removed afterwards: the list may hold (or be) the very
-    // strings that are replaced, so they must still exist while they are copied.
-    unsigned int old = target->getValueCount(name);
-    appendStrings(*target, name, list, list.size());
-    for (unsigned int i = old; i > 0; --i) target->removeValue(name, i - 1);
+    // The list may hold (or be) the very strings that are replaced: copy the texts first,
+    // then delete the old values from the last (no value moves), then append the copies.
+    TextCopies const texts(list);
+    deleteName(name, scope);
+    // Nothing to store creates nothing, not even the scope's entry.
+    if (!texts.empty()) texts.appendTo(*writeTarget(scope), name);
     return *this;
 }
 
@@ -263,8 +323,16 @@ OVObject& OVObject::addStringArrayValue(char const* name, ZArrayList_6_0 const& 
                                         char const* scope) {
     if (name == nullptr) return *this;
     // The count is taken first: the list may be the name's own value list, which grows.
-    unsigned long count = list.size();
-    appendStrings(*writeTarget(scope), name, list, count);
+    unsigned long const count = list.size();
+    unsigned long first = 0;
+    while (first < count && elementText(list, first) == nullptr) ++first;
+    // Nothing to store creates nothing, not even the scope's entry.
+    if (first == count) return *this;
+    NameValueMap* target = writeTarget(scope);
+    for (unsigned long i = first; i < count; ++i) {
+        char const* text = elementText(list, i);
+        if (text != nullptr) target->addString(name, text);
+    }
     return *this;
 }
 
@@ -331,7 +399,10 @@ void OVObject::stringArrayValue(char const* name, ZArrayList_6_0& list, char con
     if (target == nullptr) return;
     ZArrayList_6_0 const* values = target->getValues(name);
     if (values == nullptr) return;
-    for (unsigned long i = 0; i < values->size(); ++i) {
+    // The count is taken once: `list` may be this very value list, which grows as it is
+    // added to; reading it into itself then doubles it.
+    unsigned long const count = values->size();
+    for (unsigned long i = 0; i < count; ++i) {
         ZUTF8String_6_0 const* text = asString(values->get(i));
         list.add(text != nullptr ? *text : emptyString());
     }
@@ -442,6 +513,49 @@ void OVObject::getAllScope(OVObject& target, char const* scope) const {
 
 // ---- Attribute-list values ----
 
+namespace {
+
+// Appends texts to one name of a map, looking the name up at most twice: the first text
+// goes in with addString, which makes the entry; from the second on, texts go straight to
+// the entry's value list. Each append stores what addString stores.
+class Appender {
+public:
+    Appender(NameValueMap& target, std::string const& name) : target_(target), name_(name) {}
+
+    void text(char const* text) {
+        if (values_ != nullptr) {
+            values_->add(ZUTF8ConstString_6_0(text));
+        } else if (!made_) {
+            target_.addString(name_.c_str(), text);
+            made_ = true;
+        } else {
+            values_ = target_.getValues(name_.c_str());
+            values_->add(ZUTF8ConstString_6_0(text));
+        }
+    }
+    void number(unsigned int value) { text(DecimalText(value).text); }
+    void bytes(void const* data, unsigned int length) {
+        char* base64 = mime64_new_encode(static_cast<unsigned char const*>(data),
+                                         data != nullptr ? length : 0);
+        if (base64 == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
+        try {
+            text(base64);
+        } catch (...) {
+            free(base64);
+            throw;
+        }
+        free(base64);
+    }
+
+private:
+    NameValueMap& target_;
+    std::string const& name_;
+    bool made_ = false;
+    ZArrayList_6_0* values_ = nullptr;
+};
+
+}  // namespace
+
 OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& list,
                                               char const* scope) {
     if (list.count == 0 || list.attrs == nullptr) return *this;
@@ -450,25 +564,30 @@ OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& 
     std::string const namesKey = base + kNamesKey;
     std::string valueKey;
     std::string typeKey;
+    // The names key, the value key and the type key of one attribute may be one name (an
+    // attribute named "attrlistnames", or names that run into each other's suffix): each
+    // appender then holds the same value list, and the texts land in the order written.
+    Appender names(*target, namesKey);
     for (unsigned int i = 0; i < list.count; ++i) {
         attr_s_t const& attr = list.attrs[i];
         char const* attrName = attr.name != nullptr ? attr.name : "";
-        target->addString(namesKey.c_str(), attrName);
+        names.text(attrName);
+        if (attr.values == nullptr) continue;
         valueKey.assign(base).append(attrName);
         typeKey.assign(valueKey).append(kTypeSuffix);
-        if (attr.values == nullptr) continue;
+        Appender values(*target, valueKey);
+        Appender types(*target, typeKey);
         for (unsigned int j = 0; j < attr.nvalues; ++j) {
             value_s_t const& value = attr.values[j];
             switch (value.type) {
                 case ATTR_VALUE_STRING:
-                    target->addString(typeKey.c_str(), DecimalText(value.type).text);
-                    target->addString(valueKey.c_str(), value.string);
+                    types.number(value.type);
+                    values.text(value.string);
                     break;
                 case ATTR_VALUE_BUFFER:
                 case ATTR_VALUE_POBJ:
-                    target->addString(typeKey.c_str(), DecimalText(value.type).text);
-                    target->addString(valueKey.c_str(), static_cast<char const*>(value.data),
-                                      value.length);
+                    types.number(value.type);
+                    values.bytes(value.data, value.length);
                     break;
                 case ATTR_VALUE_UINT: {
                     // A number without its bytes cannot be read; leaving out its type entry
@@ -476,13 +595,13 @@ OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& 
                     if (value.data == nullptr) break;
                     unsigned int number;
                     memcpy(&number, value.data, sizeof number);
-                    target->addString(typeKey.c_str(), DecimalText(value.type).text);
-                    target->addString(valueKey.c_str(), DecimalText(number).text);
+                    types.number(value.type);
+                    values.number(number);
                     break;
                 }
                 default:
                     // Recorded as a type only; the reader skips it.
-                    target->addString(typeKey.c_str(), DecimalText(value.type).text);
+                    types.number(value.type);
                     break;
             }
         }
@@ -499,6 +618,9 @@ void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
     if (names == nullptr) return;
     std::string valueKey;
     std::string typeKey;
+    // The records go to the list as one batch: the same list as one attrlist_add_entry per
+    // record, without a search and a move of the list for each when names arrive unsorted.
+    ovutil_attrlist::Batch batch(list);
     for (unsigned long i = 0; i < names->size(); ++i) {
         char const* attrName = textAt(names, i);
         valueKey.assign(base).append(attrName);
@@ -516,7 +638,17 @@ void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
             OwnedBytes bytes;
             unsigned int number = 0;
             switch (type) {
-                case ATTR_VALUE_BUFFER:
+                case ATTR_VALUE_BUFFER: {
+                    // The decoded bytes come from malloc, as a copy of them would: the batch
+                    // takes them as they are.
+                    char* decoded = nullptr;
+                    decodeBase64(values != nullptr ? asString(values->get(next)) : nullptr, decoded,
+                                 record.length);
+                    record.data = decoded;
+                    ++next;
+                    batch.adopt(attrName, record);
+                    continue;
+                }
                 case ATTR_VALUE_POBJ:
                     decodeBase64(values != nullptr ? asString(values->get(next)) : nullptr,
                                  bytes.data, record.length);
@@ -536,10 +668,11 @@ void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
                 default:
                     continue;
             }
-            // The list copies the name, the text and the bytes.
-            attrlist_add_entry(&list, const_cast<char*>(attrName), &record);
+            // The batch copies the name, the text and the bytes.
+            batch.add(attrName, &record);
         }
     }
+    batch.commit();
 }
 
 OVObject& OVObject::v417_addAttrListValue_deprecated(char const* prefix, attrlist_s_t& list,

@@ -6,6 +6,7 @@
 
 #include <ovutil/attrlist.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
 
+#include "AttrlistBatch.h"
 #include "internal/objectlib.h"
 
 namespace {
@@ -84,6 +86,41 @@ bool copyValue(value_s_t const& from, value_s_t& to) {
     return true;
 }
 
+// Where the upper-cased `key` belongs in the list, which is sorted by upper-cased name:
+// the index of the attribute of that name (`found` true), else the index at which an
+// attribute of that name would be inserted. A binary search, so only the names it probes
+// are upper-cased; the last attribute is probed first, since lists are mostly built in
+// ascending order of their names.
+unsigned int locate(attrlist_s_t const& list, char const* key, bool& found) {
+    found = false;
+    unsigned int const count = list.count;
+    if (count == 0 || list.attrs == nullptr) return 0;
+    auto order = [&](unsigned int i) {
+        return strcmp(key, ovutil_internal::textOf(upperKey(list.attrs[i].name)));
+    };
+    int last = order(count - 1);
+    if (last >= 0) {
+        found = last == 0;
+        return found ? count - 1 : count;
+    }
+    unsigned int low = 0;
+    unsigned int high = count - 1;
+    while (low < high) {
+        unsigned int middle = low + (high - low) / 2;
+        int o = order(middle);
+        if (o == 0) {
+            found = true;
+            return middle;
+        }
+        if (o < 0) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
+}
+
 void freeAttrlistRecords(attrlist_s_t* list, unsigned int built) {
     for (unsigned int i = 0; i < built; ++i) attr_free(&list->attrs[i]);
     free(list->attrs);
@@ -102,11 +139,13 @@ char* loc_strdup(char const* text) {
 unsigned int attrlist_find_entry(attrlist_s_t* list, char const* name) {
     if (list == nullptr) return 0;
     if (name == nullptr || list->attrs == nullptr) return list->count;
-    ZUTF8String_6_0 key = upperKey(name);
-    for (unsigned int i = 0; i < list->count; ++i) {
-        if (upperKey(list->attrs[i].name).equals(key)) return i;
+    try {
+        bool found = false;
+        unsigned int index = locate(*list, ovutil_internal::textOf(upperKey(name)), found);
+        return found ? index : list->count;
+    } catch (std::bad_alloc const&) {
+        throwOutOfMemory(__LINE__);
     }
-    return list->count;
 }
 
 void attrlist_add_value(attr_s_t* attr, value_s_t* value) {
@@ -129,19 +168,18 @@ void attrlist_add_value(attr_s_t* attr, value_s_t* value) {
 
 void attrlist_add_entry(attrlist_s_t* list, char* name, value_s_t* value) {
     if (list == nullptr || name == nullptr || value == nullptr) return;
-    ZUTF8String_6_0 key = upperKey(name);
-    unsigned int position = list->count;
-    for (unsigned int i = 0; i < list->count; ++i) {
-        int order = strcmp(ovutil_internal::textOf(key),
-                           ovutil_internal::textOf(upperKey(list->attrs[i].name)));
-        if (order <= 0) {
-            if (order == 0) {
-                attrlist_add_value(&list->attrs[i], value);
-                return;
-            }
-            position = i;
-            break;
-        }
+    // A list that claims attributes without an array to hold them cannot be searched.
+    if (list->count != 0 && list->attrs == nullptr) return;
+    bool found = false;
+    unsigned int position = 0;
+    try {
+        position = locate(*list, ovutil_internal::textOf(upperKey(name)), found);
+    } catch (std::bad_alloc const&) {
+        throwOutOfMemory(__LINE__);
+    }
+    if (found) {
+        attrlist_add_value(&list->attrs[position], value);
+        return;
     }
     if (list->count == UINT_MAX) throwOutOfMemory(__LINE__);
 
@@ -153,19 +191,21 @@ void attrlist_add_entry(attrlist_s_t* list, char* name, value_s_t* value) {
         free(fresh.name);
         throw;
     }
+    // The array grows to exactly count + 1 records; realloc may do that in place, where a
+    // new array would copy every record on every insert. A failed realloc leaves the old
+    // array as it was.
     size_t newCount = static_cast<size_t>(list->count) + 1;
-    auto* attrs = static_cast<attr_s_t*>(calloc(newCount, sizeof(attr_s_t)));
-    if (attrs == nullptr) {
+    void* grown = realloc(list->attrs, newCount * sizeof(attr_s_t));
+    if (grown == nullptr) {
         attr_free(&fresh);
         throwOutOfMemory(__LINE__);
     }
-    if (position > 0) memcpy(attrs, list->attrs, position * sizeof(attr_s_t));
-    attrs[position] = fresh;
+    auto* attrs = static_cast<attr_s_t*>(grown);
     if (position < list->count) {
-        memcpy(attrs + position + 1, list->attrs + position,
-               (list->count - position) * sizeof(attr_s_t));
+        memmove(attrs + position + 1, attrs + position,
+                (list->count - position) * sizeof(attr_s_t));
     }
-    free(list->attrs);
+    attrs[position] = fresh;
     list->attrs = attrs;
     list->count = static_cast<unsigned int>(newCount);
 }
@@ -279,3 +319,194 @@ void attr_free_value_pobj(value_s_t value) {
 }
 
 }  // extern "C"
+
+// ---- Batch ----
+
+namespace ovutil_attrlist {
+
+Batch::Batch(attrlist_s_t& list) : list_(list) {}
+
+Batch::~Batch() { release(); }
+
+void Batch::release() {
+    for (value_s_t& value : values_) releaseValue(value);
+    for (Run& run : runs_) free(run.name);
+    values_.clear();
+    runs_.clear();
+    keys_.clear();
+    lastNameValid_ = false;
+}
+
+void Batch::startRun(char const* name) {
+    lastNameValid_ = false;
+    ZUTF8String_6_0 const upper = upperKey(name);
+    char const* key = ovutil_internal::textOf(upper);
+    std::size_t const length = strlen(key);
+    char* copy = loc_strdup(name);
+    if (copy == nullptr) throw std::bad_alloc();
+    std::size_t const offset = keys_.size();
+    try {
+        keys_.append(key, length + 1);
+        runs_.push_back({offset, length, copy, values_.size(), values_.size()});
+    } catch (...) {
+        keys_.resize(offset);
+        free(copy);
+        throw;
+    }
+    lastName_.assign(name);
+    lastNameValid_ = true;
+}
+
+void Batch::store(char const* name, value_s_t value) {
+    try {
+        if (!lastNameValid_ || lastName_ != name) startRun(name);
+        values_.push_back(value);
+    } catch (...) {
+        releaseValue(value);
+        throw;
+    }
+    runs_.back().end = values_.size();
+}
+
+void Batch::add(char const* name, value_s_t const* value) {
+    if (name == nullptr || value == nullptr) return;
+    value_s_t copy;
+    if (!copyValue(*value, copy)) {
+        commit();
+        throwOutOfMemory(__LINE__);
+    }
+    try {
+        store(name, copy);
+    } catch (std::bad_alloc const&) {
+        throwOutOfMemory(__LINE__);
+    }
+}
+
+void Batch::adopt(char const* name, value_s_t value) {
+    // What copyValue would have made of it: no bytes for a length of 0; refused with
+    // neither text nor bytes, or with bytes claimed but absent.
+    if (value.length == 0) {
+        free(value.data);
+        value.data = nullptr;
+    }
+    if (name == nullptr) {
+        releaseValue(value);
+        return;
+    }
+    if (value.data == nullptr && (value.string == nullptr || value.length != 0)) {
+        releaseValue(value);
+        commit();
+        throwOutOfMemory(__LINE__);
+    }
+    try {
+        store(name, value);
+    } catch (std::bad_alloc const&) {
+        throwOutOfMemory(__LINE__);
+    }
+}
+
+void Batch::commit() {
+    if (list_.count != 0 && list_.attrs == nullptr) {
+        // Nothing can be added to such a list (see attrlist_add_entry).
+        release();
+        return;
+    }
+    unsigned int const count = list_.count;
+    std::vector<std::size_t> order;  // runs that hold values, by upper-cased name
+    std::vector<Group> groups;
+    std::size_t fresh = 0;  // groups that make new attributes
+    // Arrays made for the list; all are made before the list is touched, so that running
+    // out of memory half-way leaves it as it was.
+    std::vector<value_s_t*> arrays;
+    attr_s_t* attrs = nullptr;
+    try {
+        order.reserve(runs_.size());
+        // A run whose only value was refused holds nothing: it makes no attribute.
+        for (std::size_t r = 0; r < runs_.size(); ++r)
+            if (runs_[r].end > runs_[r].begin) order.push_back(r);
+        if (order.empty()) {
+            release();
+            return;
+        }
+        // Names mostly come sorted already. A stable sort keeps the runs of one name in the
+        // order they were added: the first gives the name, and the values stay in order.
+        auto byKey = [this](std::size_t a, std::size_t b) {
+            return keyOf(runs_[a]) < keyOf(runs_[b]);
+        };
+        if (!std::is_sorted(order.begin(), order.end(), byKey))
+            std::stable_sort(order.begin(), order.end(), byKey);
+        for (std::size_t i = 0; i < order.size();) {
+            Run const& run = runs_[order[i]];
+            Group group = {i, 0, 0, 0, false};
+            for (; i < order.size() && keyOf(runs_[order[i]]) == keyOf(run); ++i) {
+                ++group.runs;
+                group.values += runs_[order[i]].end - runs_[order[i]].begin;
+            }
+            group.position = locate(list_, keys_.data() + run.key, group.joins);
+            if (!group.joins) ++fresh;
+            groups.push_back(group);
+        }
+        if (fresh > UINT_MAX - count) throw std::bad_alloc();
+        arrays.reserve(groups.size());
+        for (Group const& group : groups) {
+            std::size_t held = group.joins ? list_.attrs[group.position].nvalues : 0;
+            if (group.values > UINT_MAX - held) throw std::bad_alloc();
+            arrays.push_back(
+                static_cast<value_s_t*>(malloc((held + group.values) * sizeof(value_s_t))));
+            if (arrays.back() == nullptr) throw std::bad_alloc();
+        }
+        if (fresh != 0) {
+            attrs = static_cast<attr_s_t*>(malloc((count + fresh) * sizeof(attr_s_t)));
+            if (attrs == nullptr) throw std::bad_alloc();
+        }
+    } catch (std::bad_alloc const&) {
+        for (value_s_t* array : arrays) free(array);
+        free(attrs);
+        throwOutOfMemory(__LINE__);
+    }
+
+    // Nothing below can fail. Groups ascend by name, so the new attributes come in order.
+    unsigned int from = 0;  // the next attribute of the old array to move to the new one
+    std::size_t to = 0;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        Group const& group = groups[g];
+        value_s_t* values = arrays[g];
+        std::size_t filled = 0;
+        if (group.joins) {
+            attr_s_t const& attr = list_.attrs[group.position];
+            if (attr.nvalues != 0) memcpy(values, attr.values, attr.nvalues * sizeof(value_s_t));
+            filled = attr.nvalues;
+        }
+        for (std::size_t k = group.first; k < group.first + group.runs; ++k) {
+            Run const& run = runs_[order[k]];
+            memcpy(values + filled, values_.data() + run.begin,
+                   (run.end - run.begin) * sizeof(value_s_t));
+            filled += run.end - run.begin;
+        }
+        if (group.joins) {
+            attr_s_t& attr = list_.attrs[group.position];
+            free(attr.values);
+            attr.values = values;
+            attr.nvalues = static_cast<unsigned int>(filled);
+            continue;
+        }
+        if (group.position > from) {
+            memcpy(attrs + to, list_.attrs + from, (group.position - from) * sizeof(attr_s_t));
+            to += group.position - from;
+            from = group.position;
+        }
+        Run& named = runs_[order[group.first]];
+        attrs[to++] = {named.name, static_cast<unsigned int>(filled), values};
+        named.name = nullptr;  // the attribute owns the name now
+    }
+    if (fresh != 0) {
+        if (from < count) memcpy(attrs + to, list_.attrs + from, (count - from) * sizeof(attr_s_t));
+        free(list_.attrs);
+        list_.attrs = attrs;
+        list_.count = count + static_cast<unsigned int>(fresh);
+    }
+    values_.clear();  // the list owns every committed copy now
+    release();
+}
+
+}  // namespace ovutil_attrlist
