@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <ovutil/mime64.h>
@@ -449,6 +450,78 @@ TEST(NameValueMapAttrlist, ToAttrlistFlattensSubtreesByConcatenation) {
     free(list.attrs);
     for (unsigned int i = 0; i < prefixed.count; ++i) attr_free(&prefixed.attrs[i]);
     free(prefixed.attrs);
+}
+
+// Every attribute of a list: its name and its texts.
+std::vector<std::pair<std::string, std::vector<std::string>>> AllTexts(attrlist_s_t const& list) {
+    std::vector<std::pair<std::string, std::vector<std::string>>> out;
+    for (unsigned int i = 0; i < list.count; ++i) {
+        std::vector<std::string> texts;
+        for (unsigned int v = 0; v < list.attrs[i].nvalues; ++v)
+            texts.emplace_back(list.attrs[i].values[v].string);
+        out.emplace_back(list.attrs[i].name, texts);
+    }
+    return out;
+}
+
+// One attrlist_add_entry per value, in the map's listing order, each name's subtree right
+// after its values: what toAttrlistInternal must leave.
+void AddOneByOne(NameValueMap const& map, std::string const& prefix, attrlist_s_t& out) {
+    ZArrayList_6_0 names(10, 0);
+    map.getNames(names);
+    for (unsigned long i = 0; i < names.size(); ++i) {
+        std::string name = prefix + static_cast<ZAbstractString_6_0*>(names.get(i))->c_str();
+        char const* key = static_cast<ZAbstractString_6_0*>(names.get(i))->c_str();
+        for (unsigned int v = 0; v < map.getValueCount(key); ++v) {
+            value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(map.getString(key, v)->c_str()),
+                               0, nullptr};
+            attrlist_add_entry(&out, name.data(), &value);
+        }
+        AddOneByOne(*map.getSubtree(key), name, out);
+    }
+}
+
+TEST(NameValueMapAttrlist, ToAttrlistLeavesWhatOneAddEntryPerValueLeaves) {
+    // Names in an order unrelated to the list's, case variants far apart, concatenations
+    // that meet, into lists that already hold some of the names.
+    NameValueMap map;
+    std::vector<std::string> names;
+    for (int i = 0; i < 60; ++i) names.push_back("k" + std::to_string(1000 + i * 7 % 60));
+    for (size_t i = 0; i < names.size(); ++i) {
+        map.addString(names[i].c_str(), ("v" + std::to_string(i)).c_str());
+        if (i % 9 == 0) map.addString(names[i].c_str(), "second");
+        if (i % 10 == 3) map.addSubtree(names[i].c_str())->addString("s", "sub");
+    }
+    map.addString("K1003", "upper case, listed last");
+    map.addString("k10", "concatenation");
+    map.addSubtree("k10")->addString("03s", "meets k1003s");
+
+    struct Case {
+        char const* label;
+        std::vector<std::pair<char const*, char const*>> before;
+        char const* prefix;
+    } const cases[] = {
+        {"into an empty list", {}, nullptr},
+        {"into a list holding some names",
+         {{"K1010", "old"}, {"a", "first"}, {"k1003S", "x"}},
+         nullptr},
+        {"with a prefix", {{"p.K1010", "old"}}, "p."},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.label);
+        attrlist_s_t* expected = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
+        attrlist_s_t* actual = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
+        for (auto const& [name, text] : c.before) {
+            value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr};
+            attrlist_add_entry(expected, const_cast<char*>(name), &value);
+            attrlist_add_entry(actual, const_cast<char*>(name), &value);
+        }
+        AddOneByOne(map, c.prefix != nullptr ? c.prefix : "", *expected);
+        map.toAttrlistInternal(*actual, c.prefix);
+        EXPECT_EQ(AllTexts(*actual), AllTexts(*expected));
+        attrlist_delete(&expected);
+        attrlist_delete(&actual);
+    }
 }
 
 TEST(NameValueMapAttrlist, AttributeValuesBecomeTextByType) {

@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <ovz/exceptions.h>
@@ -56,6 +62,187 @@ TEST(OVObjectAttrList, FlattensToTheFixedKeysAndRebuildsTheList) {
     ASSERT_EQ(back.list.count, 2u);
     EXPECT_EQ(back.list.attrs[0].nvalues, 8u);
     EXPECT_EQ(back.list.attrs[1].nvalues, 4u);
+}
+
+TEST(OVObjectAttrList, FlattenedNamesAreMadeInTheOrderTheyAreWritten) {
+    // The order in which names appear is the order the map lists and encodes them in.
+    struct Case {
+        char const* label;
+        std::vector<std::pair<char const*, std::vector<char const*>>> attributes;
+        Strings names;           // in the map's listing order
+        Strings namesKeyValues;  // the values of "attrlistnames"
+    } const cases[] = {
+        {"two attributes",
+         {{"a", {"1", "2"}}, {"b", {"3"}}},
+         {"attrlistnames", "aattrlistvaltype", "a", "battrlistvaltype", "b"},
+         {"a", "b"}},
+        // The value key of an attribute named like the names key is the names key itself:
+        // its value lands there, between the names.
+        {"an attribute named attrlistnames",
+         {{"attrlistnames", {"x"}}, {"b", {"y", "z"}}},
+         {"attrlistnames", "attrlistnamesattrlistvaltype", "battrlistvaltype", "b"},
+         {"attrlistnames", "x", "b"}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.label);
+        objtest::List list;
+        for (auto const& [name, texts] : c.attributes)
+            for (char const* text : texts) list.AddText(name, text);
+        OVObject o;
+        o.addAttrListValue_internal("", list.list, nullptr);
+        ZArrayList_6_0 listed(10, 0);
+        o.map.getNames(listed);
+        Strings names;
+        for (unsigned long i = 0; i < listed.size(); ++i)
+            names.push_back(static_cast<ZAbstractString_6_0*>(listed.get(i))->c_str());
+        EXPECT_EQ(names, c.names);
+        EXPECT_EQ(Values(o.map, "attrlistnames"), c.namesKeyValues);
+    }
+}
+
+// One record the rebuild makes: a name and a value of the list's types.
+struct Record {
+    std::string name;
+    Value value;
+};
+
+// The list that one attrlist_add_entry per record leaves, into a list that first holds
+// `before`, and whether the run stopped on a refused record.
+std::pair<std::vector<Attribute>, bool> AddedOneByOne(std::vector<Record> const& before,
+                                                      std::vector<Record> const& records) {
+    objtest::List list;
+    auto add = [&list](Record const& r) {
+        unsigned int number = 0;
+        value_s_t v = {r.value.type, nullptr, 0, nullptr};
+        if (r.value.type == ATTR_VALUE_STRING) {
+            v.string = const_cast<char*>(r.value.content.c_str());
+        } else if (r.value.type == ATTR_VALUE_UINT) {
+            memcpy(&number, r.value.content.data(), sizeof number);
+            v.length = sizeof number;
+            v.data = &number;
+        } else {
+            v.length = static_cast<unsigned int>(r.value.content.size());
+            v.data = r.value.content.empty() ? nullptr : const_cast<char*>(r.value.content.data());
+        }
+        attrlist_add_entry(&list.list, const_cast<char*>(r.name.c_str()), &v);
+    };
+    for (Record const& r : before) add(r);
+    bool refused = false;
+    try {
+        for (Record const& r : records) add(r);
+    } catch (ZOutOfMemoryException_6_0 const&) {
+        refused = true;
+    }
+    return {ListContent(list.list), refused};
+}
+
+// A list's content as readable text: "name: type:content, ...; ..." (bytes in hex).
+std::string Describe(std::vector<Attribute> const& list) {
+    std::string out;
+    for (Attribute const& a : list) {
+        out += a.first + ":";
+        for (Value const& v : a.second) {
+            out += " " + std::to_string(v.type) + ":";
+            if (v.type == ATTR_VALUE_STRING) {
+                out += v.content;
+            } else {
+                for (unsigned char byte : v.content) {
+                    char hex[3];
+                    snprintf(hex, sizeof hex, "%02x", byte);
+                    out += hex;
+                }
+            }
+        }
+        out += "; ";
+    }
+    return out;
+}
+
+TEST(OVObjectAttrList, RebuildLeavesTheListOneAddEntryPerRecordWouldLeave) {
+    // In-place layouts written by hand, as a peer may send them: names in any order, a name
+    // given twice (each entry reads all of its values), names that differ only in case,
+    // into a list that already holds some of them, and a value the list refuses.
+    struct Flat {
+        std::string name;
+        std::vector<Value> values;
+    };
+    std::vector<Flat> descending;
+    for (int i = 30; i > 0; --i) {
+        std::string name = "n" + std::to_string(100 + i);
+        descending.push_back(
+            {name, {{ATTR_VALUE_STRING, name}, {ATTR_VALUE_UINT, NumberBytes(i)}}});
+    }
+    struct Case {
+        char const* label;
+        std::vector<Record> before;
+        std::vector<Flat> names;  // in the order of "attrlistnames"
+    } const cases[] = {
+        {"descending names", {}, descending},
+        {"a name twice, case variants apart",
+         {},
+         {{"b", {{4, "b1"}}},
+          {"A", {{2, "\x01\x02"}}},
+          {"B", {{4, "B1"}, {5, NumberBytes(9)}}},
+          {"b", {}},  // its values are those given above
+          {"a", {{3, std::string("\x30\x00", 2)}}}}},
+        {"into a list that holds some names",
+         {{"M", {4, "old m"}}, {"z", {4, "old z"}}, {"a", {4, "old a"}}},
+         {{"m", {{4, "new m"}}}, {"Z", {{4, "new z"}}}, {"c", {{4, "c"}}}, {"A0", {{4, "a0"}}}}},
+        {"a refused value after others",
+         {{"k", {4, "old"}}},
+         {{"y", {{4, "y"}}}, {"K", {{4, "k"}}}, {"e", {{2, ""}, {4, "after"}}}, {"d", {{4, "d"}}}}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.label);
+        OVObject flat;
+        std::vector<Record> records;
+        for (Flat const& f : c.names) {
+            flat.addStringValue("attrlistnames", f.name.c_str(), nullptr);
+        }
+        std::vector<std::string> written;
+        for (Flat const& f : c.names) {
+            if (std::find(written.begin(), written.end(), f.name) != written.end()) continue;
+            written.push_back(f.name);
+            for (Value const& v : f.values) {
+                flat.addIntegerValue((f.name + "attrlistvaltype").c_str(), v.type, nullptr);
+                if (v.type == ATTR_VALUE_STRING) {
+                    flat.addStringValue(f.name.c_str(), v.content.c_str(), nullptr);
+                } else if (v.type == ATTR_VALUE_UINT) {
+                    unsigned int n;
+                    memcpy(&n, v.content.data(), sizeof n);
+                    flat.addIntegerValue(f.name.c_str(), n, nullptr);
+                } else {
+                    flat.addBufferValue(f.name.c_str(), v.content.data(),
+                                        static_cast<unsigned int>(v.content.size()), nullptr);
+                }
+            }
+        }
+        // Every entry of a name reads all the values stored under that name: those given
+        // with its first entry.
+        for (Flat const& f : c.names) {
+            auto stored = std::find_if(c.names.begin(), c.names.end(),
+                                       [&f](Flat const& g) { return g.name == f.name; });
+            for (Value const& v : stored->values) records.push_back({f.name, v});
+        }
+        auto const expected = AddedOneByOne(c.before, records);
+
+        objtest::List list;
+        for (Record const& r : c.before) list.AddText(r.name.c_str(), r.value.content.c_str());
+        bool refused = false;
+        try {
+            flat.attrListValue_internal("", list.list, nullptr);
+        } catch (ZOutOfMemoryException_6_0 const&) {
+            refused = true;
+        }
+        EXPECT_EQ(refused, expected.second);
+        EXPECT_EQ(Describe(ListContent(list.list)), Describe(expected.first));
+        for (unsigned int i = 0; i < list.list.count; ++i) {
+            EXPECT_LT(malloc_usable_size(list.list.attrs[i].values),
+                      (list.list.attrs[i].nvalues + 1) * sizeof(value_s_t))
+                << "no spare room in the values of " << list.list.attrs[i].name;
+        }
+        EXPECT_LT(malloc_usable_size(list.list.attrs), (list.list.count + 1) * sizeof(attr_s_t));
+    }
 }
 
 TEST(OVObjectAttrList, EveryCarriedTypeRoundTrips) {

@@ -105,7 +105,7 @@ TEST(OVObjectValues, SetReplacesBelowTheCountAndAppendsAtOrPastIt) {
 TEST(OVObjectValues, EveryKindReadsBackAsWritten) {
     OVObject o;
     // Integers: "%u" text, strtoul back.
-    for (unsigned int n : {0u, 7u, 443u, 4294967295u}) {
+    for (unsigned int n : {0u, 7u, 10u, 443u, 100000u, 999999999u, 1000000000u, 4294967295u}) {
         SCOPED_TRACE(n);
         o.setIntegerValue("n", n, 0, nullptr);
         EXPECT_EQ(Values(o.map, "n"), Strings{std::to_string(n)});
@@ -114,7 +114,19 @@ TEST(OVObjectValues, EveryKindReadsBackAsWritten) {
     struct Parse {
         char const* text;
         unsigned int value;
-    } const parses[] = {{"12abc", 12}, {"abc", 0}, {"", 0}, {" 42", 42}, {"007", 7}};
+    } const parses[] = {{"12abc", 12},
+                        {"abc", 0},
+                        {"", 0},
+                        {" 42", 42},
+                        {"007", 7},
+                        {"+5", 5},
+                        {"123456789", 123456789},
+                        {"000000000012", 12},
+                        {"4294967295", 4294967295u},
+                        // strtoul's own result, cut to 32 bits: past the range, or negated.
+                        {"4294967296", 0},
+                        {"-1", 4294967295u},
+                        {"99999999999999999999", 4294967295u}};
     for (Parse const& p : parses) {
         SCOPED_TRACE(p.text);
         o.setStringValue("t", p.text, 0, nullptr);
@@ -300,6 +312,124 @@ TEST(OVObjectValues, StringArraysKeepListOrder) {
     // The name's own value list, which grows while it is appended to.
     o.addStringArrayValue("arr", *o.map.getSubtree("s")->getValues("arr"), "s");
     EXPECT_EQ(Values(o.map, "arr", "s"), (Strings{"one", "", "three", "one", "", "three"}));
+}
+
+TEST(OVObjectValues, SetStringArrayValueReplacesTheValuesWhateverTheListHolds) {
+    // The list may be the name's own value list, hold the object's own strings in another
+    // order, or hold more or fewer texts than the name; the old values go only after the
+    // new texts were taken.
+    Strings const old = {"o0", "o1", "o2", "o3"};
+    struct Case {
+        char const* label;
+        std::function<void(OVObject&, ZArrayList_6_0&)> fill;  // list of the case
+        int owns;
+        Strings expected;
+    } const cases[] = {
+        {"the name's own strings, reversed",
+         [](OVObject& o, ZArrayList_6_0& l) {
+             for (unsigned int i = 4; i > 0; --i) l.add(o.getStringValue("arr", i - 1, "s"));
+         },
+         0,
+         {"o3", "o2", "o1", "o0"}},
+        {"some of the name's own strings and other texts",
+         [](OVObject& o, ZArrayList_6_0& l) {
+             l.add(o.getStringValue("arr", 2, "s"));
+             l.add(ZUTF8String_6_0("new"));
+             l.add(o.getStringValue("arr", 0, "s"));
+         },
+         1,
+         {"o2", "new", "o0"}},
+        {"many more texts",
+         [](OVObject&, ZArrayList_6_0& l) {
+             for (int i = 0; i < 1000; ++i) l.add(ZUTF8String_6_0(std::to_string(i).c_str()));
+         },
+         1,
+         [] {
+             Strings all;
+             for (int i = 0; i < 1000; ++i) all.push_back(std::to_string(i));
+             return all;
+         }()},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.label);
+        OVObject o;
+        for (std::string const& text : old) o.addStringValue("arr", text.c_str(), "s");
+        o.addStringValue("other", "kept", "s");
+        ZArrayList_6_0 list(4, c.owns);
+        c.fill(o, list);
+        o.setStringArrayValue("arr", list, "s");
+        EXPECT_EQ(Values(o.map, "arr", "s"), c.expected);
+        EXPECT_EQ(Values(o.map, "other", "s"), Strings{"kept"});
+    }
+
+    // The name's own value list, handed over as the list itself.
+    OVObject o;
+    for (std::string const& text : old) o.addStringValue("arr", text.c_str(), nullptr);
+    o.setStringArrayValue("arr", *o.map.getValues("arr"), nullptr);
+    EXPECT_EQ(Values(o.map, "arr"), old);
+    // Read into itself: the values present at the start are appended once, and the read ends.
+    o.stringArrayValue("arr", *o.map.getValues("arr"), nullptr);
+    EXPECT_EQ(Values(o.map, "arr"), (Strings{"o0", "o1", "o2", "o3", "o0", "o1", "o2", "o3"}));
+}
+
+TEST(OVObjectValues, StringArraysWithoutStringsCreateNothing) {
+    // Nothing to store is no reason to create a scope: the object is listed, encoded and
+    // traced exactly as before.
+    ZArrayList_6_0 empty(1, 1);
+    ZArrayList_6_0 noStrings(1, 1);
+    noStrings.add(OVObject("not a string"));
+    struct Case {
+        char const* label;
+        bool set;
+        ZArrayList_6_0 const* list;
+    } const cases[] = {
+        {"set, empty list", true, &empty},
+        {"add, empty list", false, &empty},
+        {"set, no strings in the list", true, &noStrings},
+        {"add, no strings in the list", false, &noStrings},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.label);
+        OVObject o("o");
+        o.addStringValue("arr", "top", nullptr);
+        ov_asn_buffer_t before = {0, nullptr};
+        unsigned long status = 1;
+        o.encode(before, status);
+        ASSERT_EQ(status, 0u);
+        ZUTF8String_6_0 traceBefore;
+        o.map.buildTraceBuf(traceBefore, 0);
+
+        for (char const* scope : {"missing", "arr"}) {
+            if (c.set) {
+                o.setStringArrayValue("arr", *c.list, scope);
+            } else {
+                o.addStringArrayValue("arr", *c.list, scope);
+            }
+        }
+        EXPECT_EQ(Names(o.map), (Strings{"arr", "name"}));
+        EXPECT_EQ(o.map.getSubtreeCount("arr"), 0u);
+        EXPECT_EQ(o.length(), 2u);
+        ov_asn_buffer_t after = {0, nullptr};
+        o.encode(after, status);
+        ASSERT_EQ(status, 0u);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(after.data), after.length),
+                  std::string(reinterpret_cast<char*>(before.data), before.length));
+        ZUTF8String_6_0 traceAfter;
+        o.map.buildTraceBuf(traceAfter, 0);
+        EXPECT_STREQ(traceAfter.c_str(), traceBefore.c_str());
+        ov_asn_buffer_free(before);
+        ov_asn_buffer_free(after);
+    }
+
+    // In a scope that exists, setting an empty list deletes the name's values and keeps the
+    // name; adding one changes nothing.
+    OVObject o;
+    o.addStringValue("arr", "x", "s");
+    o.addStringArrayValue("arr", empty, "s");
+    EXPECT_EQ(Values(o.map, "arr", "s"), Strings{"x"});
+    o.setStringArrayValue("arr", empty, "s");
+    EXPECT_EQ(o.length("arr", "s"), 0u);
+    EXPECT_EQ(Names(*o.map.getSubtree("s")), Strings{"arr"});
 }
 
 TEST(OVObjectValues, NestedObjectsRoundTripAndAppendToTheTarget) {

@@ -4,13 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <ovasn/asn.h>
 #include <ovz/exceptions.h>
+#include <ovz/strings.h>
 
 namespace {
 
@@ -93,6 +101,88 @@ TEST(AttrlistOrder, SortsByUpperCasedNameAndMergesCaseVariants) {
     }
 }
 
+// What a list must hold after a run of adds, worked out without the list: attributes by
+// upper-cased name, each named as first given, with its values in the order added.
+std::vector<std::pair<std::string, std::vector<std::string>>> Expected(
+    std::vector<std::pair<std::string, std::string>> const& adds) {
+    std::map<std::string, std::pair<std::string, std::vector<std::string>>> byKey;
+    for (auto const& [name, text] : adds) {
+        ZUTF8String_6_0 key(name.c_str());
+        key.upper();
+        auto& attr = byKey[key.c_str()];
+        if (attr.second.empty()) attr.first = name;
+        attr.second.push_back(text);
+    }
+    std::vector<std::pair<std::string, std::vector<std::string>>> out;
+    for (auto const& [key, attr] : byKey) out.push_back(attr);
+    return out;
+}
+
+std::vector<std::pair<std::string, std::vector<std::string>>> Content(attrlist_s_t const* list) {
+    std::vector<std::pair<std::string, std::vector<std::string>>> out;
+    for (unsigned int i = 0; i < list->count; ++i)
+        out.emplace_back(list->attrs[i].name, Texts(list->attrs[i]));
+    return out;
+}
+
+TEST(AttrlistOrder, AnyOrderOfAddsGivesTheSortedMergedListAndEveryNameIsFound) {
+    std::vector<std::string> ascending;
+    for (int i = 0; i < 40; ++i) ascending.push_back("name" + std::to_string(100 + i));
+    std::vector<std::string> descending(ascending.rbegin(), ascending.rend());
+    std::vector<std::string> shuffled = ascending;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(21));
+    // From the middle outwards, with every name given again in other case further on.
+    std::vector<std::string> outwards;
+    for (int i = 0; i < 20; ++i) {
+        outwards.push_back(ascending[static_cast<size_t>(19 - i)]);
+        outwards.push_back(ascending[static_cast<size_t>(20 + i)]);
+    }
+    for (int i = 0; i < 40; i += 3) outwards.push_back("NAME" + std::to_string(100 + i));
+    struct Case {
+        char const* label;
+        std::vector<std::string> names;
+    } const cases[] = {
+        {"ascending", ascending},
+        {"descending", descending},
+        {"shuffled", shuffled},
+        {"outwards, then case variants", outwards},
+        {"case variants and multibyte names",
+         {"\xC3\xA4x", "b", "\xC3\x84X", "A", "B", "a", "\xC3\xA4", "_", "Z", "z"}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.label);
+        attrlist_s_t* list = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
+        std::vector<std::pair<std::string, std::string>> adds;
+        for (size_t i = 0; i < c.names.size(); ++i) {
+            std::string text = std::to_string(i);
+            value_s_t value = StringValue(text.c_str());
+            attrlist_add_entry(list, const_cast<char*>(c.names[i].c_str()), &value);
+            adds.emplace_back(c.names[i], text);
+            // The array holds exactly the attributes: a caller may realloc or free it.
+            ASSERT_LT(malloc_usable_size(list->attrs), (list->count + 1) * sizeof(attr_s_t));
+        }
+        auto const expected = Expected(adds);
+        EXPECT_EQ(Content(list), expected);
+
+        // Every name is found at its index, in any case; names between, before and after
+        // the stored ones are not.
+        for (unsigned int i = 0; i < list->count; ++i) {
+            std::string lower = list->attrs[i].name;
+            std::string upper = lower;
+            for (char& ch : lower) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
+            for (char& ch : upper) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+            EXPECT_EQ(attrlist_find_entry(list, lower.c_str()), i) << lower;
+            EXPECT_EQ(attrlist_find_entry(list, upper.c_str()), i) << upper;
+            std::string between = std::string(list->attrs[i].name) + "0";
+            EXPECT_EQ(attrlist_find_entry(list, between.c_str()), list->count) << between;
+        }
+        EXPECT_EQ(attrlist_find_entry(list, ""), list->count);
+        EXPECT_EQ(attrlist_find_entry(list, "\x01"), list->count);
+        EXPECT_EQ(attrlist_find_entry(list, "\xFF"), list->count);
+        attrlist_delete(&list);
+    }
+}
+
 TEST_F(AttrlistTest, ValuesAreCopiedInOrderAndStayTheCallersAfterwards) {
     char text[] = "first";
     unsigned char bytes[] = {1, 2, 3};
@@ -152,6 +242,7 @@ TEST_F(AttrlistTest, RefusedValuesLeaveTheListAsItWas) {
         value_s_t value;
     } const cases[] = {
         {"new attribute, string NULL", "other", StringValue(nullptr)},
+        {"new attribute sorting first, string NULL", "a", StringValue(nullptr)},
         {"existing attribute, string NULL", "KEEP", StringValue(nullptr)},
         {"empty buffer without text", "keep", BytesValue(ATTR_VALUE_BUFFER, nullptr, 0)},
         {"bytes claimed without data", "keep", BytesValue(ATTR_VALUE_BUFFER, nullptr, 8)},
