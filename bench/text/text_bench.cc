@@ -5,7 +5,8 @@
 //    over the same bytes as a floor;
 //  - wv_mbs_sprintf of a typical filter beside snprintf of the same format with "%s" and no
 //    quoting (into a stack buffer, and into a malloc'd one as wv_mbs_sprintf returns);
-//  - util_encode + util_decode of 16 and 256 bytes.
+//  - util_encode + util_decode of 16 and 256 bytes;
+//  - utf8_validchars and wv_mbs_checkchars2 with lists as long as their texts, 1k to 100k.
 // Argument 0 is the ASCII text, 1 the mixed text.
 
 #include <ovutil/encode.h>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <map>
 #include <string>
 
 namespace {
@@ -140,6 +142,74 @@ void BM_Memchr(benchmark::State& state) {
     label(state, text);
 }
 BENCHMARK(BM_Memchr)->Apply(texts);
+
+// ---- Long lists ---------------------------------------------------------------------------
+//
+// utf8_validchars with a reject list as long as its text, and wv_mbs_checkchars2 with an
+// allowed list as long as its text, that list naming the text's bytes only at its end; at
+// sizes from 1k to 100k bytes each, per byte of text and list, beside strlen over the same
+// bytes. Each byte of either should cost the same at every size.
+
+std::string cycleOf(std::string const& alphabet, std::size_t n) {
+    std::string s;
+    s.reserve(n);
+    while (s.size() < n) s += alphabet[s.size() % alphabet.size()];
+    return s;
+}
+
+struct LongLists {
+    explicit LongLists(std::size_t n)
+        : text(cycleOf("abcdefghijklmnopqrstuvwxyz", n)),
+          others(cycleOf("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789!$%&+,-./;<=>@[]^_{|}~", n)),
+          allowed(others.substr(0, n - 26) + "abcdefghijklmnopqrstuvwxyz") {}
+    std::string text;
+    std::string others;   // no byte of the text
+    std::string allowed;  // every byte of the text, at its end
+};
+
+LongLists const& longLists(benchmark::State const& state) {
+    static std::map<int64_t, LongLists*> made;
+    LongLists*& lists = made[state.range(0)];
+    if (lists == nullptr) lists = new LongLists(static_cast<std::size_t>(state.range(0)));
+    return *lists;
+}
+
+void longSizes(benchmark::internal::Benchmark* b) {
+    for (int n : {1000, 10000, 100000}) b->Arg(n);
+}
+
+void BM_Utf8ValidcharsLongReject(benchmark::State& state) {
+    LongLists const& lists = longLists(state);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(utf8_validchars(lists.text.c_str(), lists.others.c_str()));
+    if (utf8_validchars(lists.text.c_str(), lists.others.c_str()) != 1)
+        state.SkipWithError("text refused");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * state.range(0));
+}
+BENCHMARK(BM_Utf8ValidcharsLongReject)->Apply(longSizes);
+
+void BM_CheckChars2LongAllowed(benchmark::State& state) {
+    LongLists const& lists = longLists(state);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(wv_mbs_checkchars2(lists.text.c_str(), lists.allowed.c_str()));
+    if (wv_mbs_checkchars2(lists.text.c_str(), lists.allowed.c_str()) != 1)
+        state.SkipWithError("text refused");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * state.range(0));
+}
+BENCHMARK(BM_CheckChars2LongAllowed)->Apply(longSizes);
+
+void BM_StrlenLongFloor(benchmark::State& state) {
+    LongLists const& lists = longLists(state);
+    for (auto _ : state) {
+        const char* t = lists.text.c_str();
+        const char* o = lists.others.c_str();
+        benchmark::DoNotOptimize(t);
+        benchmark::DoNotOptimize(o);
+        benchmark::DoNotOptimize(std::strlen(t) + std::strlen(o));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * state.range(0));
+}
+BENCHMARK(BM_StrlenLongFloor)->Apply(longSizes);
 
 // ---- Quoting -----------------------------------------------------------------------------
 

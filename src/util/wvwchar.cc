@@ -325,6 +325,11 @@ int wv_mbs_validpchars(const char* text) {
 int wv_mbs_checkchars2(const char* text, const char* allowed) {
     if (text == nullptr) return 0;
     if (allowed == nullptr) allowed = "";
+    // The allowed bytes as a table: each character of the text is then looked up at once
+    // instead of searched for through the whole list.
+    bool isAllowed[256] = {};
+    for (const unsigned char* a = reinterpret_cast<const unsigned char*>(allowed); *a; ++a)
+        isAllowed[*a] = true;
     Handle handle = zgetUTF8Handle_6_0();
     const bool debug = ov_svc_debug_level(wvcore_svc_handle, 0) != 0;
     const char* p = text;
@@ -340,7 +345,7 @@ int wv_mbs_checkchars2(const char* text, const char* allowed) {
         if (n < 0) {
             if (debug) debugText(__LINE__, "invalid multibyte hibit-set: %s", p);
             n = 1;
-        } else if (n == 1 && std::strchr(allowed, *p) == nullptr) {
+        } else if (n == 1 && !isAllowed[static_cast<unsigned char>(*p)]) {
             if (debug) debugText(__LINE__, "invalid single byte character: %s", p);
             return 0;
         }
@@ -368,8 +373,13 @@ char* wv_mb_strchr(const char* text, int c) {
 
 int utf8_validchars(const char* text, const char* reject) {
     if (text == nullptr || *text == '\0') return 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+    // The bytes the text holds, noted on the way: each byte of `reject` is then looked up
+    // at once instead of searched for through the whole text.
+    bool inText[256] = {};
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
         if (*p <= 0x1F) return 0;
+        inText[*p] = true;
+    }
     if (reject == nullptr) return 1;
     for (const unsigned char* r = reinterpret_cast<const unsigned char*>(reject); *r; ++r) {
         if (*r >= 0x80) {
@@ -385,7 +395,7 @@ int utf8_validchars(const char* text, const char* reject) {
                 return 0;
             }
         }
-        if (std::strchr(text, *r) != nullptr) return 0;
+        if (inText[*r]) return 0;
     }
     return 1;
 }

@@ -88,6 +88,31 @@ TEST(TextChecks, OnlyOneByteCharactersOfAListCount) {
     EXPECT_EQ(taken(wv_mbs_patquote2("x(", "\xE6\x97\xA5(")), "x\\28");
 }
 
+TEST(TextChecks, LongListsAreReadWhole) {
+    // Lists as long as their texts, with the byte that decides at either end of either.
+    std::string filler;
+    for (int i = 0; i < 4000; ++i) filler += static_cast<char>('A' + i % 26);
+    const std::string lower = "abcdefghijklmnopqrstuvwxyz";
+    const struct {
+        const char* label;
+        std::string text;
+        std::string list;
+        int utf8;    // utf8_validchars(text, list as the reject list)
+        int check2;  // wv_mbs_checkchars2(text, list as the allowed list)
+    } cases[] = {
+        {"no byte of the text listed", lower + lower, filler, 1, 0},
+        {"the text's last byte ends the list", filler.substr(0, 100) + "z", filler + "z", 0, 1},
+        {"the list's first byte ends the text", std::string(3000, 'q') + "A", filler, 0, 0},
+        {"all bytes listed, the last only at the end", filler + "~", filler + "~", 0, 1},
+        {"one byte of the text missing from the list", filler + "~", lower, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(utf8_validchars(c.text.c_str(), c.list.c_str()), c.utf8);
+        EXPECT_EQ(wv_mbs_checkchars2(c.text.c_str(), c.list.c_str()), c.check2);
+    }
+}
+
 TEST(TextChecks, NullArgumentsAreRefusedNotFollowed) {
     EXPECT_EQ(wv_mbs_validchars_int(nullptr, "?", 1), 0);
     EXPECT_EQ(wv_mbs_validpatchars(nullptr), 0);
