@@ -5,6 +5,9 @@
 #include <atomic>
 #include <cstring>
 #include <new>
+#include <string>
+#include <typeinfo>
+#include <unordered_map>
 
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
@@ -13,6 +16,8 @@ OVStanzaFileProperties::OVStanzaFilePropertiesFactory* OVStanzaFileProperties::f
 pthread_once_t OVStanzaFileProperties::ms_once = PTHREAD_ONCE_INIT;
 
 namespace {
+
+const char kSourceFile[] = "src/util/OVStanzaFileProperties";
 
 // factory_ is written once under ms_once and read without a lock first; atomic access keeps
 // that fast path free of a data race. Its type is part of the exported interface, so it is
@@ -90,9 +95,36 @@ void OVStanzaFileProperties::deleteValue(const char* stanza, const char* key, co
 void OVStanzaFileProperties::deleteValues(const char* stanza, const char* key,
                                           ZArrayList_6_0& values) {
     const int n = static_cast<int>(values.size());
-    for (int i = 0; i < n; ++i) {
+    if (n <= 0) return;
+    auto textAt = [&values](int i) {
         const auto* text = dynamic_cast<const ZAbstractString_6_0*>(values.get(i));
         const char* chars = text != nullptr ? text->getChars() : nullptr;
-        deleteValue(stanza, key, chars != nullptr ? chars : "");
+        return chars != nullptr ? chars : "";
+    };
+    if (typeid(*this) != typeid(OVStanzaFileProperties)) {
+        // A derived class may have its own deleteValue: it sees every removal, in order.
+        for (int i = 0; i < n; ++i) deleteValue(stanza, key, textAt(i));
+        return;
+    }
+    // One deleteValue per element would walk (and copy) the key's values once per element.
+    // Removing, in one walk, each value whose text the list still wants removed leaves the
+    // same values: element by element, each removal takes the first equal value left, so a
+    // text listed c times takes its first c values, whatever the order of the list.
+    std::unordered_map<std::string, int> wanted;
+    try {
+        for (int i = 0; i < n; ++i) ++wanted[textAt(i)];
+    } catch (std::bad_alloc&) {
+        ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
+    }
+    int left = n;
+    ZStanzaValueIterator_6_0 each(*this, stanza, key, ZPROPERTY_STRING_UTF8, 0);
+    const char* candidate = nullptr;
+    while (left > 0 && each.hasMore()) {
+        each.nextValue(candidate);
+        auto found = wanted.find(candidate);
+        if (found == wanted.end() || found->second == 0) continue;
+        each.removeValue();
+        --found->second;
+        --left;
     }
 }

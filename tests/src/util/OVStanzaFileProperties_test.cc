@@ -79,6 +79,28 @@ TEST(OVStanzaFileProperties, DeleteValuesRemovesOneValuePerListElement) {
         {"one of each", {"a", "b", "c"}, {"c", "a"}, {"b"}},
         {"more than present", {"a"}, {"a", "a"}, {}},
         {"no match", {"a"}, {"x"}, {"a"}},
+        {"repeats in both, in other orders",
+         {"a", "b", "a", "c", "a", "b"},
+         {"b", "a", "a", "x", "b", "b"},
+         {"c", "a"}},
+        {"the empty value", {"", "a", ""}, {"", "a"}, {""}},
+        // Every other value of many, listed from the last: each text goes once.
+        {"many",
+         [] {
+             Values v;
+             for (int i = 0; i < 2000; ++i) v.push_back(std::to_string(i));
+             return v;
+         }(),
+         [] {
+             Values v;
+             for (int i = 1999; i >= 0; i -= 2) v.push_back(std::to_string(i));
+             return v;
+         }(),
+         [] {
+             Values v;
+             for (int i = 0; i < 2000; i += 2) v.push_back(std::to_string(i));
+             return v;
+         }()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
