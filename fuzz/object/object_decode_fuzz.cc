@@ -6,8 +6,10 @@
 //  - an accepted decode re-encodes, and that encoding decodes into an object with the same
 //    content;
 //  - a refused nested-object read leaves its target unchanged;
-//  - an attribute list rebuilt from the object, flattened into a fresh object and rebuilt
-//    again, comes back the same (unless its names collide with the layout's own keys).
+//  - an attribute list rebuilt from the object is the list that one attrlist_add_entry per
+//    record leaves (records read with the object's own readers), and flattened into a fresh
+//    object and rebuilt again, it comes back the same (unless its names collide with the
+//    layout's own keys).
 // Leaks and memory errors are the sanitizers' to find.
 //
 // Seeds (corpus/): encodings of objects with a scope, a nested object, a nested and an
@@ -85,14 +87,61 @@ bool CollidesWithLayout(attrlist_s_t const& list) {
     return false;
 }
 
-// Rebuilds the list flattened in `scope`, and checks that it survives another round.
+// The rebuild as its steps read: every record of the flattened names, read with the
+// object's own readers, handed to attrlist_add_entry one by one. Returns whether the list
+// refused a record (the run stops there).
+bool RebuildOneByOne(OVObject const& object, char const* scope, attrlist_s_t& list) {
+    unsigned int const names = object.length("attrlistnames", scope);
+    for (unsigned int i = 0; i < names; ++i) {
+        std::string const name = object.getStringValue("attrlistnames", i, scope).c_str();
+        std::string const typeKey = name + "attrlistvaltype";
+        unsigned int next = 0;  // value entries exist for types 2-5 only
+        for (unsigned int j = 0; j < object.length(typeKey.c_str(), scope); ++j) {
+            unsigned int const type = object.integerValue(typeKey.c_str(), j, scope);
+            value_s_t record = {type, nullptr, 0, nullptr};
+            char* bytes = nullptr;
+            unsigned int number = 0;
+            if (type == ATTR_VALUE_BUFFER || type == ATTR_VALUE_POBJ) {
+                object.bufferValue(name.c_str(), bytes, record.length, next++, scope);
+                record.data = bytes;
+            } else if (type == ATTR_VALUE_STRING) {
+                record.string =
+                    const_cast<char*>(object.getStringValue(name.c_str(), next++, scope).c_str());
+            } else if (type == ATTR_VALUE_UINT) {
+                number = object.integerValue(name.c_str(), next++, scope);
+                record.length = sizeof number;
+                record.data = &number;
+            } else {
+                continue;
+            }
+            try {
+                attrlist_add_entry(&list, const_cast<char*>(name.c_str()), &record);
+            } catch (ZOutOfMemoryException_6_0&) {
+                free(bytes);
+                return true;
+            }
+            free(bytes);
+        }
+    }
+    return false;
+}
+
+// Rebuilds the list flattened in `scope`: it must be the list that one attrlist_add_entry
+// per record leaves, refusals included, whatever the order of the names; and it must
+// survive another round.
 void CheckRebuild(OVObject const& object, char const* scope) {
     attrlist_s_t list = {0, nullptr};
+    bool refused = false;
     try {
         object.attrListValue_internal("", list, scope);
     } catch (ZOutOfMemoryException_6_0&) {
         // The list refuses values it cannot hold (a buffer that decodes to no bytes).
+        refused = true;
     }
+    attrlist_s_t reference = {0, nullptr};
+    if (RebuildOneByOne(object, scope, reference) != refused) abort();
+    if (ListText(reference) != ListText(list)) abort();
+    FreeList(reference);
     if (list.count != 0 && !CollidesWithLayout(list)) {
         OVObject flat;
         flat.addAttrListValue_internal("", list, nullptr);
