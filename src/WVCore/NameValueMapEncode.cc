@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include <ovutil/mime64.h>
@@ -21,6 +22,8 @@
 
 namespace {
 
+constexpr char kSourceFile[] = "src/WVCore/NameValueMap";
+
 // The text of a stored value; "" for an empty string, NULL for an object that is no string.
 char const* valueText(ZObject_6_0 const* value) { return nvmValueText(value, nullptr); }
 
@@ -30,7 +33,7 @@ char const* valueText(ZObject_6_0 const* value) { return nvmValueText(value, nul
 
 void NameValueMap::toAttrlist(attrlist_s_t& out) const { toAttrlistInternal(out, nullptr); }
 
-void NameValueMap::toAttrlistInternal(attrlist_s_t& out, char const* prefix) const {
+void NameValueMap::toAttrlistInternal(attrlist_s_t& out, char const* prefix) const try {
     // One batch for the whole tree: the names come in the map's listing order, which is not
     // the list's, and one attrlist_add_entry per value would move the list for each new name.
     ovutil_attrlist::Batch batch(out);
@@ -55,6 +58,10 @@ void NameValueMap::toAttrlistInternal(attrlist_s_t& out, char const* prefix) con
     };
     collect(collect, *this, prefix);
     batch.commit();
+} catch (std::bad_alloc const&) {
+    // The full names are built in std::strings: running out of memory there is reported as
+    // the list reports it.
+    ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
 }
 
 void NameValueMap::addNameValue(attr_s_t const& attr) {

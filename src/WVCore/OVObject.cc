@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <typeinfo>
 
@@ -557,7 +558,7 @@ private:
 }  // namespace
 
 OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& list,
-                                              char const* scope) {
+                                              char const* scope) try {
     if (list.count == 0 || list.attrs == nullptr) return *this;
     NameValueMap* target = writeTarget(scope);
     std::string const base = prefix != nullptr ? prefix : "";
@@ -607,10 +608,14 @@ OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& 
         }
     }
     return *this;
+} catch (std::bad_alloc const&) {
+    // The keys are built in std::strings: running out of memory there is reported as
+    // everywhere else in this class.
+    ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
 }
 
 void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
-                                      char const* scope) const {
+                                      char const* scope) const try {
     NameValueMap const* source = readTarget(scope);
     if (source == nullptr) return;
     std::string const base = prefix != nullptr ? prefix : "";
@@ -673,6 +678,10 @@ void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
         }
     }
     batch.commit();
+} catch (std::bad_alloc const&) {
+    // The keys are built in std::strings: running out of memory there is reported as
+    // everywhere else in this class.
+    ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
 }
 
 OVObject& OVObject::v417_addAttrListValue_deprecated(char const* prefix, attrlist_s_t& list,

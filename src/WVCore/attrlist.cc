@@ -139,13 +139,9 @@ char* loc_strdup(char const* text) {
 unsigned int attrlist_find_entry(attrlist_s_t* list, char const* name) {
     if (list == nullptr) return 0;
     if (name == nullptr || list->attrs == nullptr) return list->count;
-    try {
-        bool found = false;
-        unsigned int index = locate(*list, ovutil_internal::textOf(upperKey(name)), found);
-        return found ? index : list->count;
-    } catch (std::bad_alloc const&) {
-        throwOutOfMemory(__LINE__);
-    }
+    bool found = false;
+    unsigned int index = locate(*list, ovutil_internal::textOf(upperKey(name)), found);
+    return found ? index : list->count;
 }
 
 void attrlist_add_value(attr_s_t* attr, value_s_t* value) {
@@ -171,12 +167,7 @@ void attrlist_add_entry(attrlist_s_t* list, char* name, value_s_t* value) {
     // A list that claims attributes without an array to hold them cannot be searched.
     if (list->count != 0 && list->attrs == nullptr) return;
     bool found = false;
-    unsigned int position = 0;
-    try {
-        position = locate(*list, ovutil_internal::textOf(upperKey(name)), found);
-    } catch (std::bad_alloc const&) {
-        throwOutOfMemory(__LINE__);
-    }
+    unsigned int position = locate(*list, ovutil_internal::textOf(upperKey(name)), found);
     if (found) {
         attrlist_add_value(&list->attrs[position], value);
         return;
@@ -435,6 +426,8 @@ void Batch::commit() {
         };
         if (!std::is_sorted(order.begin(), order.end(), byKey))
             std::stable_sort(order.begin(), order.end(), byKey);
+        // (locate may throw the object library's out-of-memory exception: before any of the
+        // arrays below exists.)
         for (std::size_t i = 0; i < order.size();) {
             Run const& run = runs_[order[i]];
             Group group = {i, 0, 0, 0, false};

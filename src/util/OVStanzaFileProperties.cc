@@ -17,7 +17,7 @@ pthread_once_t OVStanzaFileProperties::ms_once = PTHREAD_ONCE_INIT;
 
 namespace {
 
-const char kSourceFile[] = "src/util/OVStanzaFileProperties";
+constexpr char kSourceFile[] = "src/util/OVStanzaFileProperties";
 
 // factory_ is written once under ms_once and read without a lock first; atomic access keeps
 // that fast path free of a data race. Its type is part of the exported interface, so it is

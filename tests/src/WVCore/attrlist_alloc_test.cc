@@ -4,12 +4,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include <ovutil/NameValueMap.h>
+#include <ovutil/OVObject.h>
 #include <ovutil/attrlist.h>
 #include <ovz/exceptions.h>
 
@@ -77,6 +81,85 @@ TEST(AttrlistAlloc, OperationsRaiseTheObjectLibraryExceptionAndKeepTheList) {
             EXPECT_FALSE(other);
             if (outOfMemory) {
                 EXPECT_EQ(contents(list), before);
+            }
+            attrlist_delete(&list);
+            if (attempts <= after) {
+                EXPECT_FALSE(outOfMemory) << "nothing failed";
+                break;
+            }
+        }
+    }
+}
+
+// The many-value additions (the rebuild of a flattened list, a map's conversion to a list)
+// with each allocation failing in turn: each time they complete or raise
+// ZOutOfMemoryException_6_0, and the list then holds what one attrlist_add_entry per value
+// would have left after some first values of the run, none at all included.
+TEST(AttrlistAlloc, ManyValuesAtOnceRaiseTheObjectLibraryExceptionAndLeaveAFirstPart) {
+    if (!ovtest::canFailAllocations())
+        GTEST_SKIP() << "the sanitizer's allocator cannot be told to fail";
+    // Names out of order, one differing from another only in case, one the list holds.
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"long-attribute-name-c", "value of c"},
+        {"LONG-ATTRIBUTE-NAME-\xc3\xa9", "value of e-acute"},
+        {"long-attribute-name-b", "value of b"},
+        {"long-attribute-name-\xc3\xa9", "again e-acute"},
+        {"long-attribute-name-a", "value of a"},
+    };
+    OVObject flat;
+    NameValueMap map;
+    for (const auto& [name, text] : values) {
+        flat.addStringValue("attrlistnames", name.c_str(), nullptr);
+        flat.addStringValue(name.c_str(), text.c_str(), nullptr);
+        flat.addIntegerValue((name + "attrlistvaltype").c_str(), ATTR_VALUE_STRING, nullptr);
+        map.addString(name.c_str(), text.c_str());
+    }
+    auto fresh = [] {
+        attrlist_s_t* list = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
+        add(list, "long-attribute-name-B", "held before");
+        return list;
+    };
+    // What the list holds after the first k values, for every k.
+    std::vector<std::vector<std::string>> firstParts;
+    for (size_t k = 0; k <= values.size(); ++k) {
+        attrlist_s_t* list = fresh();
+        for (size_t i = 0; i < k; ++i) add(list, values[i].first.c_str(), values[i].second.c_str());
+        firstParts.push_back(contents(list));
+        attrlist_delete(&list);
+    }
+    const struct {
+        const char* what;
+        void (*operation)(OVObject const&, NameValueMap const&, attrlist_s_t*);
+    } cases[] = {
+        {"rebuild", [](OVObject const& o, NameValueMap const&,
+                       attrlist_s_t* l) { o.attrListValue_internal("", *l, nullptr); }},
+        {"toAttrlist",
+         [](OVObject const&, NameValueMap const& m, attrlist_s_t* l) { m.toAttrlist(*l); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (long after = 0;; ++after) {
+            SCOPED_TRACE("allocations fail from number " + std::to_string(after));
+            attrlist_s_t* list = fresh();
+            bool outOfMemory = false, other = false;
+            long attempts;
+            {
+                ovtest::FailingAllocations fail(after);
+                try {
+                    c.operation(flat, map, list);
+                } catch (ZOutOfMemoryException_6_0&) {
+                    outOfMemory = true;
+                } catch (...) {
+                    other = true;
+                }
+                attempts = fail.attempts();
+            }
+            EXPECT_FALSE(other);
+            if (outOfMemory) {
+                EXPECT_NE(std::find(firstParts.begin(), firstParts.end(), contents(list)),
+                          firstParts.end());
+            } else {
+                EXPECT_EQ(contents(list), firstParts.back());
             }
             attrlist_delete(&list);
             if (attempts <= after) {
