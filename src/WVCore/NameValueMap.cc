@@ -15,7 +15,7 @@
 #include <ovz/exceptions.h>
 
 #include "internal/objectlib.h"
-#include "NameValueMapText.h"
+#include "internal/NameValueMapText.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ NameValueEntry::~NameValueEntry() = default;
 ZObject_6_0* NameValueEntry::clone() const {
     // The empty model that maps clone for each new name: a fresh entry is the same thing,
     // made without walking an empty list and an empty map.
-    if (this == &nvmEmptyEntry()) return new NameValueEntry;
+    if (this == &ovutil_internal::emptyEntry()) return new NameValueEntry;
     return new NameValueEntry(*this);
 }
 
@@ -96,7 +96,7 @@ NameValueEntry* NameValueMap::findEntry(char const* name) const {
 }
 
 // Made once under emptyEntry_once and never freed: maps of every thread clone it.
-NameValueEntry const& nvmEmptyEntry() {
+NameValueEntry const& ovutil_internal::emptyEntry() {
     pthread_once(&emptyEntry_once, [] { emptyEntry_ = new NameValueEntry; });
     return *emptyEntry_;
 }
@@ -106,8 +106,8 @@ NameValueEntry* NameValueMap::findOrCreateEntry(char const* name) {
     // owning ZUTF8String_6_0, the entry's a fresh empty entry (whose list and subtree
     // allocate nothing until they are filled). One empty entry serves as the model for every
     // clone; it is only read, so threads working on different maps share it safely.
-    return static_cast<NameValueEntry*>(
-        ovutil_internal::getOrPutEntry(map_, ZUTF8ConstString_6_0(name), nvmEmptyEntry()));
+    return static_cast<NameValueEntry*>(ovutil_internal::getOrPutEntry(
+        map_, ZUTF8ConstString_6_0(name), ovutil_internal::emptyEntry()));
 }
 
 // ---- Reading ----

@@ -18,14 +18,16 @@
 
 #include "AttrlistBatch.h"
 #include "internal/objectlib.h"
-#include "NameValueMapText.h"
+#include "internal/NameValueMapText.h"
 
 namespace {
 
 constexpr char kSourceFile[] = "src/WVCore/NameValueMap";
 
 // The text of a stored value; "" for an empty string, NULL for an object that is no string.
-char const* valueText(ZObject_6_0 const* value) { return nvmValueText(value, nullptr); }
+char const* valueText(ZObject_6_0 const* value) {
+    return ovutil_internal::valueText(value, nullptr);
+}
 
 }  // namespace
 

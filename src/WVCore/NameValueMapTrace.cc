@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "internal/objectlib.h"
-#include "NameValueMapText.h"
+#include "internal/NameValueMapText.h"
 
 ZHashMap_6_0* NameValueMap::namesNotToTrace = nullptr;
 pthread_once_t NameValueMap::inst_once = PTHREAD_ONCE_INIT;
@@ -33,7 +33,7 @@ void appendNumber(ZUTF8String_6_0& out, unsigned long number) {
 }
 
 // The text of a stored value; a value that is not a string renders as "".
-char const* valueText(ZObject_6_0 const* value) { return nvmValueText(value, ""); }
+char const* valueText(ZObject_6_0 const* value) { return ovutil_internal::valueText(value, ""); }
 
 }  // namespace
 

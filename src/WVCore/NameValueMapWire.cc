@@ -28,7 +28,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "NameValueMapText.h"
+#include "internal/NameValueMapText.h"
 
 namespace {
 
