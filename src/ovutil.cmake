@@ -29,7 +29,7 @@ set(OVUTIL_SOURCES
   util/wvlock.cc
   util/wvwchar.cc
   WVCore/NameValueMap.cc
-  WVCore/NameValueMapEncode.cc
+  WVCore/NameValueMapConvert.cc
   WVCore/NameValueMapTrace.cc
   WVCore/NameValueMapWire.cc
   WVCore/OVObject.cc
