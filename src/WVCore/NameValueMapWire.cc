@@ -371,19 +371,17 @@ void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
         status = Wire::size(*this, 0, content, plan);
         if (status != OV_ASN_OK || !addElement(total, content, status)) return;
 
-        auto* const data = static_cast<unsigned char*>(std::malloc(total));
-        if (data == nullptr) {
-            status = OV_ASN_E_NOMEM;
-            return;
-        }
-        unsigned char* p = putHeader(data, kSequence, static_cast<std::uint32_t>(content));
+        // The codec's own allocation, so that ov_asn_buffer_free releases it.
+        ov_asn_buffer_t made = {0, nullptr};
+        status = ov_asn_buffer_alloc(made, static_cast<unsigned int>(total));
+        if (status != OV_ASN_OK) return;
+        unsigned char* p = putHeader(made.data, kSequence, static_cast<std::uint32_t>(content));
         Wire::Item const* item = plan.items.data();
         Text const* text = plan.texts.data();
         for (Wire::Item const* const end = item + plan.items.size(); item != end;) {
             p = Wire::write(p, item, text);
         }
-        out.length = static_cast<unsigned int>(total);
-        out.data = data;
+        out = made;
     } catch (...) {
         status = OV_ASN_E_NOMEM;  // listing the records ran out of memory; nothing was made
     }

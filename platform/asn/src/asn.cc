@@ -338,6 +338,18 @@ void ov_asn_buffer_copy(const ov_asn_buffer_t* from, ov_asn_buffer_t* to, unsign
     *status = OV_ASN_OK;
 }
 
+unsigned long ov_asn_buffer_alloc(ov_asn_buffer_t* buffer, unsigned int length) {
+    if (!buffer) return OV_ASN_E_INVALID;
+    unsigned char* data = nullptr;
+    if (length) {
+        data = static_cast<unsigned char*>(std::malloc(length));
+        if (!data) return OV_ASN_E_NOMEM;
+    }
+    buffer->length = length;
+    buffer->data = data;
+    return OV_ASN_OK;
+}
+
 void ov_asn_buffer_free(ov_asn_buffer_t* buffer) {
     if (!buffer) return;
     std::free(buffer->data);

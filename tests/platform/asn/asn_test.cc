@@ -318,6 +318,24 @@ TEST(AsnBuffer, FreeReleasesCallerMemoryAndIsHarmlessTwice) {
     ov_asn_buffer_free(nullptr);
 }
 
+// Bytes of ov_asn_buffer_alloc are writable to their end and released by ov_asn_buffer_free
+// (AddressSanitizer reports any mismatch of the two).
+TEST(AsnBuffer, AllocGivesBytesThatFreeReleases) {
+    for (unsigned int length : {0u, 1u, 127u, 4096u}) {
+        SCOPED_TRACE(length);
+        unsigned char keep = 7;
+        ov_asn_buffer_t buffer{99, &keep};
+        ASSERT_EQ(ov_asn_buffer_alloc(buffer, length), OV_ASN_OK);
+        EXPECT_EQ(buffer.length, length);
+        EXPECT_EQ(buffer.data == nullptr, length == 0);
+        if (length != 0) std::memset(buffer.data, 0xA5, length);
+        ov_asn_buffer_free(buffer);
+        EXPECT_EQ(buffer.data, nullptr);
+        EXPECT_EQ(keep, 7);
+    }
+    EXPECT_EQ(ov_asn_buffer_alloc(nullptr, 8), OV_ASN_E_INVALID);
+}
+
 TEST(AsnCApi, UsableFromPlainC) { EXPECT_EQ(ov_asn_c_round_trip(), 0); }
 
 // Each status has a text of its own (a failing one is reported as status + 1), and the text

@@ -13,7 +13,8 @@
  *     names. No function throws.
  *  2. Codec functions return a status: OV_ASN_OK (0) or one of the OV_ASN_E_* values below.
  *  3. Every byte buffer and every decoded tree handed out comes from malloc. A buffer is
- *     released with ov_asn_buffer_free, a decoded tree with ovAsnFreeObj.
+ *     released with ov_asn_buffer_free, a decoded tree with ovAsnFreeObj. Encodings made
+ *     outside the codec get their bytes from ov_asn_buffer_alloc.
  *  4. Texts are carried byte for byte; the codec does not check or change their encoding.
  *  5. The functions keep no state: any number of threads may call them at once, each on its
  *     own buffers and trees.
@@ -126,8 +127,19 @@ OVASN_EXPORT void ovAsnFreeObj(namevalueList_s_t* list);
 OVASN_EXPORT void ov_asn_buffer_copy(const ov_asn_buffer_t* from, ov_asn_buffer_t* to,
                                      unsigned int* status);
 
-/* Releases the bytes of *buffer (allocated by the codec or with malloc) and sets it to
- * {0, NULL}. Harmless on an empty buffer and on NULL. */
+/* Allocates `length` bytes for an encoding made outside the codec, in the way
+ * ov_asn_buffer_free releases: a producer that writes the codec's wire form itself hands
+ * its bytes out through this call, so that its callers release them as they release the
+ * codec's own.
+ * On OV_ASN_OK, buffer->length is `length` and buffer->data points at `length` bytes of
+ * unspecified content, which the caller fills and releases with ov_asn_buffer_free; a
+ * length of 0 gives {0, NULL}. Whatever *buffer held before is overwritten, not released.
+ * Otherwise the status is OV_ASN_E_NOMEM (no memory) or OV_ASN_E_INVALID (a NULL
+ * `buffer`), and *buffer is left untouched. */
+OVASN_EXPORT unsigned long ov_asn_buffer_alloc(ov_asn_buffer_t* buffer, unsigned int length);
+
+/* Releases the bytes of *buffer (allocated by the codec, by ov_asn_buffer_alloc or with
+ * malloc) and sets it to {0, NULL}. Harmless on an empty buffer and on NULL. */
 OVASN_EXPORT void ov_asn_buffer_free(ov_asn_buffer_t* buffer);
 
 /* A short English text for a codec status, such as "the input ends before an element or a
@@ -150,6 +162,9 @@ inline void ovAsnFreeObj(namevalueList_s_t& list) { ovAsnFreeObj(&list); }
 inline void ov_asn_buffer_copy(const ov_asn_buffer_t& from, ov_asn_buffer_t& to,
                                unsigned int& status) {
     ov_asn_buffer_copy(&from, &to, &status);
+}
+inline unsigned long ov_asn_buffer_alloc(ov_asn_buffer_t& buffer, unsigned int length) {
+    return ov_asn_buffer_alloc(&buffer, length);
 }
 inline void ov_asn_buffer_free(ov_asn_buffer_t& buffer) { ov_asn_buffer_free(&buffer); }
 #endif
