@@ -6,7 +6,7 @@ CMAKE_GEN  := -G Ninja
 OV_WERROR  ?= OFF
 OV_OPTIONS := -DOV_WERROR=$(OV_WERROR)
 
-.PHONY: demo check bootstrap build-release build-debug bench asan tsan fuzz install-test package docs clean
+.PHONY: demo check bootstrap build-release build-debug bench asan tsan wire-codec fuzz install-test package docs clean
 
 # Each target installs the Debian packages it needs (scripts/bootstrap names the sets);
 # `make bootstrap` installs those of the build and the tests.
@@ -39,6 +39,16 @@ tsan:
 	cmake -S . -B $(BUILD)/tsan $(CMAKE_GEN) $(OV_OPTIONS) -DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=thread -DOV_BUILD_EXAMPLES=OFF
 	cmake --build $(BUILD)/tsan -j $(JOBS)
 	cd $(BUILD)/tsan && ctest -L threads --output-on-failure -j $(JOBS)
+
+# The tests of src/WVCore (attribute lists, the name/value map, the typed objects) with the
+# map's wire form going through the codec's record tree (OV_WIRE_VIA_CODEC=ON): a build of
+# just the library and those tests.
+wire-codec:
+	@sh scripts/bootstrap build test
+	cmake -S . -B $(BUILD)/wire-codec $(CMAKE_GEN) $(OV_OPTIONS) -DCMAKE_BUILD_TYPE=Debug -DOV_WIRE_VIA_CODEC=ON \
+	  -DOV_BUILD_EXAMPLES=OFF -DOV_BUILD_TOOLS=OFF
+	cmake --build $(BUILD)/wire-codec -j $(JOBS) --target tests/src/WVCore/all
+	ctest --test-dir $(BUILD)/wire-codec/tests/src/WVCore -L 'unit|threads' --output-on-failure -j $(JOBS)
 
 fuzz:
 	@sh scripts/bootstrap build fuzz

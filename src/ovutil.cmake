@@ -31,9 +31,16 @@ set(OVUTIL_SOURCES
   WVCore/NameValueMap.cc
   WVCore/NameValueMapConvert.cc
   WVCore/NameValueMapTrace.cc
-  WVCore/NameValueMapWire.cc
   WVCore/OVObject.cc
   WVCore/attrlist.cc)
+# The map's wire form: read and written by the map itself (the default), or through the
+# codec's record tree and its three object calls, so that any codec with their contract can
+# replace the stand-in.
+if(OV_WIRE_VIA_CODEC)
+  list(APPEND OVUTIL_SOURCES WVCore/NameValueMapWireCodec.cc)
+else()
+  list(APPEND OVUTIL_SOURCES WVCore/NameValueMapWire.cc)
+endif()
 list(TRANSFORM OVUTIL_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 ov_add_library(ovutil
   SOURCES ${OVUTIL_SOURCES} $<TARGET_OBJECTS:ovutil_mime64>

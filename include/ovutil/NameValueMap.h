@@ -99,7 +99,8 @@ public:
     /// NULL. `type` is left as it is.
     virtual void encode(wvobj_t& object, unsigned long& status);
     /// Encodes the whole map into `out`: the bytes the codec makes of the record tree that
-    /// encodeMap builds, written straight from the map. `status` is 0 on success, with `out`
+    /// encodeMap builds (written by the map itself, or by the codec from that tree in a build
+    /// with OV_WIRE_VIA_CODEC; the bytes are the same). `status` is 0 on success, with `out`
     /// holding new bytes that the caller releases with ov_asn_buffer_free; otherwise it is
     /// the codec's status for that tree (OV_ASN_E_DEPTH, OV_ASN_E_TOO_LARGE, OV_ASN_E_NOMEM)
     /// and `out` is untouched.
@@ -213,7 +214,8 @@ public:
     /// codec decodes from it: decoded values are appended to the values already held under
     /// the same names, and a record without values or children adds nothing. `status` is 0
     /// on success, otherwise the status the codec gives for the same bytes, and then the map
-    /// is unchanged. `in` stays the caller's. The map reads the bytes itself (no record tree).
+    /// is unchanged. `in` stays the caller's. The map reads the bytes itself, or, in a build
+    /// with OV_WIRE_VIA_CODEC, adds the records of the codec's tree; the result is the same.
     void decode(ov_asn_buffer_t& in, unsigned long& status);
     /// decode of the wrapper's (`length`, `data`).
     void decode(wvobj_t& object, unsigned long& status);
@@ -243,7 +245,7 @@ public:
     ///@}
 
 private:
-    class Wire;  ///< the wire encoding (NameValueMapWire.cc)
+    class Wire;  ///< the map's own wire reader and writer (NameValueMapWire.cc)
 
     NameValueEntry* findEntry(char const* name) const;
     NameValueEntry* findOrCreateEntry(char const* name);

@@ -181,3 +181,24 @@ void NameValueMap::freeMap(namevalue_s_t* record) const {
         record->values = nullptr;
     }
 }
+
+// ---- The wire object wrapper (both wire roads) ----
+
+void NameValueMap::encode(wvobj_t& object, unsigned long& status) {
+    ov_asn_buffer_t buffer = {0, nullptr};
+    encode(buffer, status);
+    object.reserved1 = 0;
+    object.reserved2 = 0;
+    object.length = 0;
+    if (status == OV_ASN_OK) {
+        object.length = buffer.length;
+        object.data = buffer.data;
+    } else {
+        object.data = nullptr;
+    }
+}
+
+void NameValueMap::decode(wvobj_t& object, unsigned long& status) {
+    ov_asn_buffer_t buffer = {object.length, object.data};
+    decode(buffer, status);
+}

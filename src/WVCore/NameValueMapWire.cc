@@ -220,11 +220,6 @@ void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
     for (p = first; p < listEnd;) Wire::addRecord(*this, p, text);
 }
 
-void NameValueMap::decode(wvobj_t& object, unsigned long& status) {
-    ov_asn_buffer_t buffer = {object.length, object.data};
-    decode(buffer, status);
-}
-
 // ---- Writing ----------------------------------------------------------------------------
 
 namespace {
@@ -384,19 +379,5 @@ void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
         out = made;
     } catch (...) {
         status = OV_ASN_E_NOMEM;  // listing the records ran out of memory; nothing was made
-    }
-}
-
-void NameValueMap::encode(wvobj_t& object, unsigned long& status) {
-    ov_asn_buffer_t buffer = {0, nullptr};
-    encode(buffer, status);
-    object.reserved1 = 0;
-    object.reserved2 = 0;
-    object.length = 0;
-    if (status == OV_ASN_OK) {
-        object.length = buffer.length;
-        object.data = buffer.data;
-    } else {
-        object.data = nullptr;
     }
 }
