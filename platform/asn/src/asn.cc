@@ -1,14 +1,18 @@
 // DER encoder and strict decoder of name/value record trees.
 //
-// Encoding runs in two passes over the tree: the first adds up the exact size (and checks the
-// tree), the second writes the bytes back to front into one allocation of that size, so that
-// every element's length is known by the time its header is written.
+// Encoding sizes first and writes once. The sizing pass walks the tree in the order the bytes
+// are written, checks it, measures every text once and keeps each length it finds (texts, and
+// the content of every record and of its two SEQUENCE OF fields) in a side list; the writing
+// pass then writes front to back into one allocation of exactly the total, taking every
+// length from that list, so that no text is measured twice and no byte is moved.
 //
-// Decoding also runs in two passes: the first checks the whole input and counts what the tree
-// needs (records, pointer slots, text bytes); the second builds the tree in one allocation of
-// exactly that size. Nothing is allocated before the input has been found valid, and the
-// allocation is bounded by the input: every record takes at least 8 input bytes and every
-// pointer slot at least 2.
+// Decoding checks first and builds once. The checking pass reads the whole input with every
+// rule of the wire form, tallies what the tree needs (records, pointer slots, text bytes) and
+// keeps, for each record in input order, how many values and children it has; the building
+// pass then fills one allocation of exactly that size from input already found valid, without
+// a check and without counting anything again. Nothing of the tree is allocated before the
+// input has been found valid, and its allocation is bounded by the input: every record takes
+// at least 8 input bytes and every pointer slot at least 2.
 
 #include <ovasn/asn.h>
 
@@ -18,11 +22,58 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr unsigned char kSequence = 0x30;
 constexpr unsigned char kUtf8String = 0x0C;
 constexpr std::uint64_t kMaxBuffer = UINT_MAX;
+
+// A list of 32-bit numbers that lives on the stack while it is short; the passes of one call
+// hand each other their lengths and counts through it. No exception: append reports a failed
+// allocation as false.
+class Numbers {
+public:
+    Numbers() = default;
+    Numbers(const Numbers&) = delete;
+    Numbers& operator=(const Numbers&) = delete;
+    ~Numbers() {
+        if (data_ != inline_) std::free(data_);
+    }
+
+    // Room for `n` more numbers at the end, returned for the caller to fill; null when memory
+    // runs out.
+    std::uint32_t* append(std::size_t n) {
+        if (n > capacity_ - size_ && !grow(n)) return nullptr;
+        std::uint32_t* at = data_ + size_;
+        size_ += n;
+        return at;
+    }
+    const std::uint32_t* data() const { return data_; }
+    std::uint32_t* data() { return data_; }
+
+private:
+    bool grow(std::size_t n) {
+        if (n > SIZE_MAX / sizeof(std::uint32_t) / 2 - size_) return false;
+        std::size_t capacity = capacity_ * 2;
+        if (capacity < size_ + n) capacity = size_ + n;
+        void* p = data_ == inline_ ? std::malloc(capacity * sizeof(std::uint32_t))
+                                   : std::realloc(data_, capacity * sizeof(std::uint32_t));
+        if (!p) return false;
+        if (data_ == inline_) std::memcpy(p, inline_, size_ * sizeof(std::uint32_t));
+        data_ = static_cast<std::uint32_t*>(p);
+        capacity_ = capacity;
+        return true;
+    }
+
+    std::uint32_t inline_[1024];
+    std::uint32_t* data_ = inline_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = sizeof inline_ / sizeof inline_[0];
+};
 
 // Bytes taken by the tag and the DER length of an element whose content is `content` bytes.
 constexpr std::uint64_t header_size(std::uint64_t content) {
@@ -33,10 +84,10 @@ constexpr std::uint64_t header_size(std::uint64_t content) {
     return 6;
 }
 
-// ---- Encoding, first pass: sizes -------------------------------------------------------
+// ---- Encoding, sizing pass --------------------------------------------------------------
 
 // Each step keeps the running total at or below kMaxBuffer, so no sum can wrap.
-bool add_element(std::uint64_t& total, std::uint64_t content, unsigned long& status) {
+inline bool add_element(std::uint64_t& total, std::uint64_t content, unsigned long& status) {
     total += header_size(content) + content;
     if (total > kMaxBuffer) {
         status = OV_ASN_E_TOO_LARGE;
@@ -45,16 +96,22 @@ bool add_element(std::uint64_t& total, std::uint64_t content, unsigned long& sta
     return true;
 }
 
-bool size_text(const char* text, std::uint64_t& total, unsigned long& status) {
+inline bool size_text(const char* text, std::uint32_t& length, std::uint64_t& total,
+                      unsigned long& status) {
     const std::uint64_t n = text ? std::strlen(text) : 0;
     if (n > kMaxBuffer) {
         status = OV_ASN_E_TOO_LARGE;
         return false;
     }
+    length = static_cast<std::uint32_t>(n);
     return add_element(total, n, status);
 }
 
-bool size_record(const namevalue_s_t* record, int level, std::uint64_t& total,
+// A record's entry in the side list: the content lengths of the record and of its two
+// fields, the name's length, then one length per value. Its children's entries follow.
+enum RecordSlot { kContent, kValues, kSubtrees, kName, kFirstValue };
+
+bool size_record(const namevalue_s_t* record, int level, std::uint64_t& total, Numbers& lengths,
                  unsigned long& status) {
     if (!record || (record->nvalues && !record->values) ||
         (record->nsubtrees && !record->subtrees)) {
@@ -65,60 +122,96 @@ bool size_record(const namevalue_s_t* record, int level, std::uint64_t& total,
         status = OV_ASN_E_DEPTH;
         return false;
     }
+    std::uint32_t* slot = lengths.append(std::size_t{kFirstValue} + record->nvalues);
+    if (!slot) {
+        status = OV_ASN_E_NOMEM;
+        return false;
+    }
+    // The side list may move while the children append to it: the entry is found again by
+    // its place.
+    const std::size_t at = static_cast<std::size_t>(slot - lengths.data());
     std::uint64_t content = 0;
-    if (!size_text(record->name, content, status)) return false;
+    if (!size_text(record->name, slot[kName], content, status)) return false;
     std::uint64_t values = 0;
     for (unsigned int i = 0; i < record->nvalues; ++i)
-        if (!size_text(record->values[i], values, status)) return false;
+        if (!size_text(record->values[i], slot[kFirstValue + i], values, status)) return false;
     if (!add_element(content, values, status)) return false;
     std::uint64_t subtrees = 0;
     for (unsigned int i = 0; i < record->nsubtrees; ++i)
-        if (!size_record(record->subtrees[i], level + 1, subtrees, status)) return false;
+        if (!size_record(record->subtrees[i], level + 1, subtrees, lengths, status)) return false;
     if (!add_element(content, subtrees, status)) return false;
+    slot = lengths.data() + at;
+    slot[kContent] = static_cast<std::uint32_t>(content);
+    slot[kValues] = static_cast<std::uint32_t>(values);
+    slot[kSubtrees] = static_cast<std::uint32_t>(subtrees);
     return add_element(total, content, status);
 }
 
-// ---- Encoding, second pass: bytes, written backwards from the end of the buffer ---------
+// ---- Encoding, writing pass: front to back, every length known --------------------------
 
-unsigned char* put_header(unsigned char* p, unsigned char tag, std::uint32_t length) {
+inline unsigned char* put_header(unsigned char* p, unsigned char tag, std::uint32_t length) {
+    *p++ = tag;
     if (length < 0x80) {
-        *--p = static_cast<unsigned char>(length);
-    } else {
-        unsigned char n = 0;
-        for (; length; length >>= 8, ++n) *--p = static_cast<unsigned char>(length);
-        *--p = static_cast<unsigned char>(0x80 | n);
+        *p++ = static_cast<unsigned char>(length);
+        return p;
     }
-    *--p = tag;
+    const unsigned n = length > 0xFFFFFF ? 4 : length > 0xFFFF ? 3 : length > 0xFF ? 2 : 1;
+    *p++ = static_cast<unsigned char>(0x80 | n);
+    for (unsigned i = n; i-- > 0;) *p++ = static_cast<unsigned char>(length >> (8 * i));
     return p;
 }
 
-unsigned char* put_text(unsigned char* p, const char* text) {
-    const std::size_t n = text ? std::strlen(text) : 0;
-    if (n) {
-        p -= n;
-        std::memcpy(p, text, n);
+// Copies `n` bytes. Texts are mostly short, and an out-of-line memcpy call costs more than
+// copying one of them in a few 16-byte moves (the last one overlapping the one before) or two
+// overlapping words.
+inline void copy_bytes(unsigned char* to, const char* from, std::uint32_t n) {
+    const auto copy = [&](std::uint32_t at, auto word) {
+        std::memcpy(&word, from + at, sizeof word);
+        std::memcpy(to + at, &word, sizeof word);
+    };
+    if (n > 256) {
+        std::memcpy(to, from, n);
+    } else if (n >= 16) {
+        for (std::uint32_t at = 0; at + 16 <= n; at += 16) std::memcpy(to + at, from + at, 16);
+        if (n % 16) std::memcpy(to + n - 16, from + n - 16, 16);
+    } else if (n >= 8) {
+        copy(0, std::uint64_t{});
+        copy(n - 8, std::uint64_t{});
+    } else if (n >= 4) {
+        copy(0, std::uint32_t{});
+        copy(n - 4, std::uint32_t{});
+    } else {
+        for (std::uint32_t i = 0; i < n; ++i) to[i] = static_cast<unsigned char>(from[i]);
     }
-    return put_header(p, kUtf8String, static_cast<std::uint32_t>(n));
 }
 
-unsigned char* put_record(unsigned char* p, const namevalue_s_t* record) {
-    unsigned char* const end = p;
-    unsigned char* mark = p;
-    for (unsigned int i = record->nsubtrees; i-- > 0;) p = put_record(p, record->subtrees[i]);
-    p = put_header(p, kSequence, static_cast<std::uint32_t>(mark - p));
-    mark = p;
-    for (unsigned int i = record->nvalues; i-- > 0;) p = put_text(p, record->values[i]);
-    p = put_header(p, kSequence, static_cast<std::uint32_t>(mark - p));
-    p = put_text(p, record->name);
-    return put_header(p, kSequence, static_cast<std::uint32_t>(end - p));
+inline unsigned char* put_text(unsigned char* p, const char* text, std::uint32_t n) {
+    p = put_header(p, kUtf8String, n);
+    copy_bytes(p, text, n);
+    return p + n;
 }
 
-// ---- Decoding, first pass: strict check and tally ---------------------------------------
+unsigned char* put_record(unsigned char* p, const namevalue_s_t* record,
+                          const std::uint32_t*& lengths) {
+    const std::uint32_t* slot = lengths;
+    lengths += kFirstValue + record->nvalues;
+    p = put_header(p, kSequence, slot[kContent]);
+    p = put_text(p, record->name, slot[kName]);
+    p = put_header(p, kSequence, slot[kValues]);
+    for (unsigned int i = 0; i < record->nvalues; ++i)
+        p = put_text(p, record->values[i], slot[kFirstValue + i]);
+    p = put_header(p, kSequence, slot[kSubtrees]);
+    for (unsigned int i = 0; i < record->nsubtrees; ++i)
+        p = put_record(p, record->subtrees[i], lengths);
+    return p;
+}
+
+// ---- Decoding, checking pass: the structure, and a tally -------------------------------
 
 // Reads the header of the element at p, which must carry `tag` and end by `end`. On success p
 // is at the first content byte and `length` is the content length.
-unsigned long read_header(const unsigned char*& p, const unsigned char* end, unsigned char tag,
-                          std::uint32_t& length) {
+inline unsigned long read_header(const unsigned char*& p, const unsigned char* end,
+                                 unsigned char tag, std::uint32_t& length) {
     if (p == end) return OV_ASN_E_TRUNCATED;
     if (*p != tag) return OV_ASN_E_TAG;
     if (end - p < 2) return OV_ASN_E_TRUNCATED;
@@ -142,45 +235,78 @@ unsigned long read_header(const unsigned char*& p, const unsigned char* end, uns
     return OV_ASN_OK;
 }
 
+// True when one of the `n` bytes at p is NUL.
+inline bool holds_nul(const unsigned char* p, std::uint32_t n) { return n && std::memchr(p, 0, n); }
+
+// What the building pass needs: the sizes of the allocation's three parts, and per record (in
+// input order) its number of values and of children.
 struct Tally {
     std::uint64_t pointers = 0;
     std::uint64_t records = 0;
     std::uint64_t text_bytes = 0;
+    Numbers counts;  // two per record: values, children
 };
 
-unsigned long check_text(const unsigned char*& p, const unsigned char* end, Tally& tally) {
-    std::uint32_t n;
-    if (const unsigned long st = read_header(p, end, kUtf8String, n)) return st;
-    // Callers read the texts as C strings: a NUL inside would cut them short unnoticed.
-    if (n && std::memchr(p, 0, n)) return OV_ASN_E_TEXT;
-    p += n;
-    tally.text_bytes += std::uint64_t{n} + 1;
-    return OV_ASN_OK;
-}
-
+// Checks the record at p with every rule of the wire form but one: a NUL byte inside a text
+// is left to the building pass, which looks at every text byte anyway as it copies it. With
+// `tally` null it applies that rule too and only checks (see ovAsnDecodeObj).
 unsigned long check_record(const unsigned char*& p, const unsigned char* end, int level,
-                           Tally& tally) {
+                           Tally* tally) {
     if (level > OV_ASN_MAX_DEPTH) return OV_ASN_E_DEPTH;
     std::uint32_t n;
     if (const unsigned long st = read_header(p, end, kSequence, n)) return st;
     const unsigned char* const record_end = p + n;
-    ++tally.records;
-    if (const unsigned long st = check_text(p, record_end, tally)) return st;
+    std::uint64_t text_bytes = 0;
+    const auto text = [&](const unsigned char* fence) -> unsigned long {
+        std::uint32_t length;
+        if (const unsigned long st = read_header(p, fence, kUtf8String, length)) return st;
+        // Callers read the texts as C strings: a NUL inside would cut them short unnoticed.
+        if (!tally && holds_nul(p, length)) return OV_ASN_E_TEXT;
+        p += length;
+        text_bytes += std::uint64_t{length} + 1;
+        return OV_ASN_OK;
+    };
+    if (const unsigned long st = text(record_end)) return st;
 
     if (const unsigned long st = read_header(p, record_end, kSequence, n)) return st;
-    for (const unsigned char* const values_end = p + n; p < values_end; ++tally.pointers)
-        if (const unsigned long st = check_text(p, values_end, tally)) return st;
+    std::uint32_t values = 0;
+    for (const unsigned char* const values_end = p + n; p < values_end; ++values)
+        if (const unsigned long st = text(values_end)) return st;
 
     if (const unsigned long st = read_header(p, record_end, kSequence, n)) return st;
-    for (const unsigned char* const subtrees_end = p + n; p < subtrees_end; ++tally.pointers)
+    std::size_t at = 0;
+    if (tally) {
+        std::uint32_t* counts = tally->counts.append(2);
+        if (!counts) return OV_ASN_E_NOMEM;
+        counts[0] = values;
+        at = static_cast<std::size_t>(counts - tally->counts.data());
+    }
+    std::uint32_t children = 0;
+    for (const unsigned char* const subtrees_end = p + n; p < subtrees_end; ++children)
         if (const unsigned long st = check_record(p, subtrees_end, level + 1, tally)) return st;
 
-    return p == record_end ? OV_ASN_OK : OV_ASN_E_TRAILING;
+    if (p != record_end) return OV_ASN_E_TRAILING;
+    if (tally) {
+        // Found again by its place: the children's counts may have moved the list.
+        tally->counts.data()[at + 1] = children;
+        tally->pointers += std::uint64_t{values} + children;
+        tally->text_bytes += text_bytes;
+        ++tally->records;
+    }
+    return OV_ASN_OK;
 }
 
-// ---- Decoding, second pass: build the tree from input already found valid ---------------
+// Checks the records between p and end with every rule; the status of the first fault.
+unsigned long check_records(const unsigned char* p, const unsigned char* end, Tally* tally,
+                            std::uint64_t& count) {
+    for (count = 0; p < end; ++count)
+        if (const unsigned long st = check_record(p, end, 0, tally)) return st;
+    return OV_ASN_OK;
+}
 
-std::uint32_t skip_header(const unsigned char*& p) {
+// ---- Decoding, building pass: the tree from input whose structure is valid ---------------
+
+inline std::uint32_t skip_header(const unsigned char*& p) {
     const unsigned char first = p[1];
     p += 2;
     if (first < 0x80) return first;
@@ -189,19 +315,66 @@ std::uint32_t skip_header(const unsigned char*& p) {
     return v;
 }
 
-unsigned int count_elements(const unsigned char* p, const unsigned char* end) {
-    unsigned int n = 0;
-    for (; p < end; ++n) {
-        const std::uint32_t length = skip_header(p);
-        p += length;
+// True when one of the bytes of `w` is 0.
+template <typename Word>
+inline bool has_zero_byte(Word w) {
+    constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
+    constexpr Word kHighs = kOnes << 7;
+    return ((w - kOnes) & ~w & kHighs) != 0;
+}
+
+// Copies the word at `from` to `to`; false, copying nothing, when one of its bytes is NUL.
+template <typename Word>
+inline bool copy_word(char* to, const unsigned char* from) {
+    Word w;
+    std::memcpy(&w, from, sizeof w);
+    if (has_zero_byte(w)) return false;
+    std::memcpy(to, &w, sizeof w);
+    return true;
+}
+
+// Copies `n` bytes from `from` to `to`; false, with the copy unfinished, when one of them is
+// NUL. The copy is the only pass over a text's bytes, so it also makes the text check. A
+// length that is no multiple of the width is finished with a last word that overlaps the one
+// before it, instead of byte by byte.
+inline bool copy_text(char* to, const unsigned char* from, std::uint32_t n) {
+#if defined(__SSE2__)
+    if (n >= 16) {
+        const __m128i zero = _mm_setzero_si128();
+        const auto copy16 = [&](std::uint32_t at) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) return false;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), v);
+            return true;
+        };
+        for (std::uint32_t at = 0; at + 16 <= n; at += 16)
+            if (!copy16(at)) return false;
+        return n % 16 == 0 || copy16(n - 16);
     }
-    return n;
+#else
+    if (n >= 16) {
+        for (std::uint32_t at = 0; at + 8 <= n; at += 8)
+            if (!copy_word<std::uint64_t>(to + at, from + at)) return false;
+        return n % 8 == 0 || copy_word<std::uint64_t>(to + n - 8, from + n - 8);
+    }
+#endif
+    if (n >= 8)
+        return copy_word<std::uint64_t>(to, from) &&
+               copy_word<std::uint64_t>(to + n - 8, from + n - 8);
+    if (n >= 4)
+        return copy_word<std::uint32_t>(to, from) &&
+               copy_word<std::uint32_t>(to + n - 4, from + n - 4);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (from[i] == 0) return false;
+        to[i] = static_cast<char>(from[i]);
+    }
+    return true;
 }
 
 // Hands out the parts of the single allocation: pointer slots, then records, then texts.
 struct Arena {
     unsigned char* pointers;
-    unsigned char* records;
+    namevalue_s_t* records;
     char* texts;
 
     template <typename T>
@@ -210,15 +383,11 @@ struct Arena {
         pointers += sizeof(T*) * n;
         return slots;
     }
-    namevalue_s_t* take_record() {
-        namevalue_s_t* r = reinterpret_cast<namevalue_s_t*>(records);
-        records += sizeof(namevalue_s_t);
-        return r;
-    }
+    // The text at p as a NUL-terminated copy; null when it holds a NUL byte.
     char* take_text(const unsigned char*& p) {
         const std::uint32_t n = skip_header(p);
         char* text = texts;
-        if (n) std::memcpy(text, p, n);
+        if (!copy_text(text, p, n)) return nullptr;
         text[n] = '\0';
         p += n;
         texts += n + 1;
@@ -226,23 +395,28 @@ struct Arena {
     }
 };
 
-void build_record(const unsigned char*& p, Arena& arena, namevalue_s_t* record) {
+// Builds the record at p; false when a text holds a NUL byte.
+bool build_record(const unsigned char*& p, Arena& arena, const std::uint32_t*& counts,
+                  namevalue_s_t* record) {
+    const std::uint32_t nvalues = counts[0];
+    const std::uint32_t nsubtrees = counts[1];
+    counts += 2;
     skip_header(p);
-    record->name = arena.take_text(p);
-
-    std::uint32_t n = skip_header(p);
-    record->nvalues = count_elements(p, p + n);
-    record->values = record->nvalues ? arena.take_pointers<char>(record->nvalues) : nullptr;
-    for (unsigned int i = 0; i < record->nvalues; ++i) record->values[i] = arena.take_text(p);
-
-    n = skip_header(p);
-    record->nsubtrees = count_elements(p, p + n);
-    record->subtrees =
-        record->nsubtrees ? arena.take_pointers<namevalue_s_t>(record->nsubtrees) : nullptr;
-    for (unsigned int i = 0; i < record->nsubtrees; ++i) {
-        record->subtrees[i] = arena.take_record();
-        build_record(p, arena, record->subtrees[i]);
+    if (!(record->name = arena.take_text(p))) return false;
+    skip_header(p);
+    record->nvalues = nvalues;
+    record->values = nvalues ? arena.take_pointers<char>(nvalues) : nullptr;
+    for (unsigned int i = 0; i < nvalues; ++i)
+        if (!(record->values[i] = arena.take_text(p))) return false;
+    skip_header(p);
+    record->nsubtrees = nsubtrees;
+    record->subtrees = nsubtrees ? arena.take_pointers<namevalue_s_t>(nsubtrees) : nullptr;
+    for (unsigned int i = 0; i < nsubtrees; ++i) {
+        namevalue_s_t* child = arena.records++;
+        record->subtrees[i] = child;
+        if (!build_record(p, arena, counts, child)) return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -252,17 +426,18 @@ extern "C" {
 unsigned long ovAsnEncodeObj(ov_asn_buffer_t* out, const namevalueList_s_t* list) {
     if (!out || !list || (list->count && !list->entries)) return OV_ASN_E_INVALID;
     unsigned long status = OV_ASN_OK;
+    Numbers lengths;
     std::uint64_t content = 0;
     for (unsigned int i = 0; i < list->count; ++i)
-        if (!size_record(list->entries[i], 0, content, status)) return status;
+        if (!size_record(list->entries[i], 0, content, lengths, status)) return status;
     std::uint64_t total = 0;
     if (!add_element(total, content, status)) return status;
 
     unsigned char* const data = static_cast<unsigned char*>(std::malloc(total));
     if (!data) return OV_ASN_E_NOMEM;
-    unsigned char* p = data + total;
-    for (unsigned int i = list->count; i-- > 0;) p = put_record(p, list->entries[i]);
-    put_header(p, kSequence, static_cast<std::uint32_t>(content));
+    unsigned char* p = put_header(data, kSequence, static_cast<std::uint32_t>(content));
+    const std::uint32_t* next = lengths.data();
+    for (unsigned int i = 0; i < list->count; ++i) p = put_record(p, list->entries[i], next);
     out->length = static_cast<unsigned int>(total);
     out->data = data;
     return OV_ASN_OK;
@@ -284,9 +459,15 @@ unsigned long ovAsnDecodeObj(const ov_asn_buffer_t* in, namevalueList_s_t* list)
     const unsigned char* const list_end = p + n;
     Tally tally;
     std::uint64_t count = 0;
-    for (; p < list_end; ++count)
-        if (const unsigned long st = check_record(p, list_end, 0, tally)) return st;
-    if (p != end) return OV_ASN_E_TRAILING;
+    if (check_records(first, list_end, &tally, count) != OV_ASN_OK) {
+        // The status is that of the first fault in input order, a NUL in a text included:
+        // the refused input is checked again with that rule too.
+        return check_records(first, list_end, nullptr, count);
+    }
+    if (list_end != end) {
+        const unsigned long st = check_records(first, list_end, nullptr, count);
+        return st != OV_ASN_OK ? st : OV_ASN_E_TRAILING;
+    }
     if (count == 0) return OV_ASN_OK;
 
     tally.pointers += count;
@@ -297,14 +478,19 @@ unsigned long ovAsnDecodeObj(const ov_asn_buffer_t* in, namevalueList_s_t* list)
     unsigned char* const block = static_cast<unsigned char*>(std::malloc(size));
     if (!block) return OV_ASN_E_NOMEM;
 
-    Arena arena{block, block + pointer_bytes,
+    Arena arena{block, reinterpret_cast<namevalue_s_t*>(block + pointer_bytes),
                 reinterpret_cast<char*>(block + pointer_bytes + record_bytes)};
     // The entries array comes first, so that it is the address of the whole block.
     namevalue_s_t** entries = arena.take_pointers<namevalue_s_t>(static_cast<unsigned int>(count));
+    const std::uint32_t* counts = tally.counts.data();
     p = first;
     for (unsigned int i = 0; i < count; ++i) {
-        entries[i] = arena.take_record();
-        build_record(p, arena, entries[i]);
+        entries[i] = arena.records++;
+        if (!build_record(p, arena, counts, entries[i])) {
+            // The structure is valid throughout, so a NUL in a text is the first fault.
+            std::free(block);
+            return OV_ASN_E_TEXT;
+        }
     }
     list->count = static_cast<unsigned int>(count);
     list->entries = entries;
