@@ -459,10 +459,12 @@ unsigned long ovAsnDecodeObj(const ov_asn_buffer_t* in, namevalueList_s_t* list)
     const unsigned char* const list_end = p + n;
     Tally tally;
     std::uint64_t count = 0;
-    if (check_records(first, list_end, &tally, count) != OV_ASN_OK) {
+    if (const unsigned long st = check_records(first, list_end, &tally, count)) {
         // The status is that of the first fault in input order, a NUL in a text included:
-        // the refused input is checked again with that rule too.
-        return check_records(first, list_end, nullptr, count);
+        // the refused input is checked again with that rule too. (Only a tally that ran out
+        // of memory stops at no fault of the input.)
+        const unsigned long strict = check_records(first, list_end, nullptr, count);
+        return strict != OV_ASN_OK ? strict : st;
     }
     if (list_end != end) {
         const unsigned long st = check_records(first, list_end, nullptr, count);

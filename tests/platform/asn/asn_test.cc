@@ -244,6 +244,17 @@ TEST(AsnCodec, MalformedInputIsRefusedWithItsStatus) {
          seq(seq(name + std::string("\x30\x83\xFF\xFF\xFF", 5) + seq(""))), OV_ASN_E_TRUNCATED},
         {"a NUL inside a text", seq(seq(utf8(std::string("a\0b", 3)) + no_values + seq(""))),
          OV_ASN_E_TEXT},
+        // Of several faults, the first in input order gives the status.
+        {"a NUL inside a value, then a wrong tag",
+         seq(seq(name + seq(utf8(std::string("v\0", 2))) + seq("")) + tlv(0x31, "")),
+         OV_ASN_E_TEXT},
+        {"a NUL inside a child's text, then a byte after the list",
+         seq(seq(name + no_values + seq(seq(utf8(std::string("\0", 1)) + no_values + seq(""))))) +
+             std::string(1, '\0'),
+         OV_ASN_E_TEXT},
+        {"a wrong tag, then a NUL inside a text",
+         seq(tlv(0x31, "") + seq(utf8(std::string("a\0", 2)) + no_values + seq(""))), OV_ASN_E_TAG},
+        {"a byte after the list of valid records", seq(good_record) + "x", OV_ASN_E_TRAILING},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
