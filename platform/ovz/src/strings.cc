@@ -180,13 +180,33 @@ const char* ZAbstractString_6_0::c_str() const {
 }
 
 // ---- ZAbstractMutableString_6_0
+//
+// Where the text is: in room_ and, for a clone, on behind the object (an inline text), or in
+// a malloc'd buffer whose address and capacity room_ holds (kOnHeap set in length_). An
+// inline text always has room for max(sizeof room_, length + 1) bytes: a clone is allocated
+// with room for its text and NUL, and an inline text never grows in place beyond either.
 
-// A new string cannot alias `text`, so the bytes go straight into its buffer.
+namespace {
+
+constexpr unsigned int kOnHeap = 0x80000000u;
+// An inline text starts right after length_, which follows the virtual table pointer.
+static_assert(sizeof(ZAbstractMutableString_6_0) == sizeof(void*) + sizeof(unsigned int) + 12,
+              "room_ must follow length_ and end the object");
+constexpr std::size_t kMaxLength = 0x7FFFFFFEu;
+
+// The heap buffer's address and capacity, as room_ keeps them.
+struct HeapText {
+    char* data;
+    unsigned int capacity;
+};
+
+}  // namespace
+
 ZAbstractMutableString_6_0::ZAbstractMutableString_6_0(const char* text) { append(text); }
 
 ZAbstractMutableString_6_0::ZAbstractMutableString_6_0(const ZAbstractMutableString_6_0& other)
     : ZAbstractString_6_0(other) {
-    append(other.data_, other.length_);
+    append(other.getChars(), other.length());
 }
 
 ZAbstractMutableString_6_0& ZAbstractMutableString_6_0::operator=(
@@ -197,67 +217,93 @@ ZAbstractMutableString_6_0& ZAbstractMutableString_6_0::operator=(
 
 ZAbstractMutableString_6_0::~ZAbstractMutableString_6_0() { releaseHeapBuffer(); }
 
+char* ZAbstractMutableString_6_0::text() const {
+    auto* room = const_cast<unsigned char*>(room_);
+    if (!(length_ & kOnHeap)) return reinterpret_cast<char*>(room);
+    char* data;
+    std::memcpy(&data, room, sizeof data);
+    return data;
+}
+
+std::size_t ZAbstractMutableString_6_0::capacity() const {
+    if (length_ & kOnHeap) {
+        unsigned int capacity;
+        std::memcpy(&capacity, room_ + sizeof(char*), sizeof capacity);
+        return capacity;
+    }
+    const std::size_t n = length_;
+    return n + 1 > sizeof room_ ? n + 1 : sizeof room_;
+}
+
 void ZAbstractMutableString_6_0::releaseHeapBuffer() {
-    if (ownsHeapBuffer()) std::free(data_);
-    data_ = nullptr;
-    length_ = capacity_ = 0;
+    if (length_ & kOnHeap) std::free(text());
+    length_ = 0;
 }
 
 template <class S>
 S* ZAbstractMutableString_6_0::makeWithText(const char* text, std::size_t n) {
-    // The trailing room starts at sizeof(ZAbstractMutableString_6_0) from the object, which
-    // is where S's own storage ends only when S adds no members.
+    // The text starts at room_ and runs on past the object's end, which is where room_ ends
+    // only when S adds no members.
     static_assert(sizeof(S) == sizeof(ZAbstractMutableString_6_0), "S must add no members");
     static_assert(std::is_nothrow_default_constructible_v<S>, "S() must not throw");
     if (text == nullptr || n == 0) return new S();  // empty: no buffer, getChars() is null
-    if (n > SIZE_MAX - sizeof(S) - 1) outOfMemory();
-    void* block = ZObject_6_0::operator new(sizeof(S) + n + 1);  // throws when out of memory
+    if (n > kMaxLength) outOfMemory();
+    constexpr std::size_t kHeader = sizeof(S) - sizeof(room_);
+    const std::size_t size = kHeader + n + 1 > sizeof(S) ? kHeader + n + 1 : sizeof(S);
+    void* block = ZObject_6_0::operator new(size);  // throws when out of memory
     S* s = ::new (block) S();
     ZAbstractMutableString_6_0* base = s;
-    base->data_ = base->trailingRoom();
-    std::memcpy(base->data_, text, n);
-    base->data_[n] = '\0';
-    base->length_ = n;
-    base->capacity_ = n + 1;
+    char* room = reinterpret_cast<char*>(base->room_);
+    std::memcpy(room, text, n);
+    room[n] = '\0';
+    base->length_ = static_cast<unsigned int>(n);
     // `delete s` runs the destructors and ZObject_6_0::operator delete frees the block.
     return s;
 }
 
-const char* ZAbstractMutableString_6_0::getChars() const { return length_ ? data_ : nullptr; }
-std::size_t ZAbstractMutableString_6_0::length() const { return length_; }
+const char* ZAbstractMutableString_6_0::getChars() const { return length() ? text() : nullptr; }
+std::size_t ZAbstractMutableString_6_0::length() const { return length_ & ~kOnHeap; }
 
 void ZAbstractMutableString_6_0::reserveFor(std::size_t extra) {
-    if (extra > SIZE_MAX - length_ - 1) outOfMemory();
-    std::size_t need = length_ + extra + 1;
-    if (need <= capacity_) return;
-    std::size_t cap = capacity_ < 16 ? 16 : capacity_;
-    while (cap < need) cap = cap > SIZE_MAX / 2 ? need : cap * 2;
+    const std::size_t n = length();
+    if (extra > kMaxLength - n) outOfMemory();
+    const std::size_t need = n + extra + 1;
+    const std::size_t room = capacity();
+    if (need <= room) return;
+    std::size_t cap = room < 32 ? 32 : room;
+    while (cap < need) cap = cap > (kMaxLength + 1) / 2 ? kMaxLength + 1 : cap * 2;
     char* p;
-    if (ownsHeapBuffer()) {
-        p = static_cast<char*>(std::realloc(data_, cap));
+    if (length_ & kOnHeap) {
+        p = static_cast<char*>(std::realloc(text(), cap));
         if (p == nullptr) outOfMemory();
     } else {
-        // No buffer yet, or the trailing room, which stays with the object: copy out of it.
+        // The inline room stays with the object: copy out of it.
         p = static_cast<char*>(std::malloc(cap));
         if (p == nullptr) outOfMemory();
-        if (data_ != nullptr) std::memcpy(p, data_, length_ + 1);
+        std::memcpy(p, room_, n);
+        p[n] = '\0';
     }
-    data_ = p;
-    capacity_ = cap;
+    const HeapText heap{p, static_cast<unsigned int>(cap)};
+    std::memcpy(room_, &heap.data, sizeof heap.data);
+    std::memcpy(room_ + sizeof heap.data, &heap.capacity, sizeof heap.capacity);
+    length_ = static_cast<unsigned int>(n) | kOnHeap;
 }
 
 void ZAbstractMutableString_6_0::append(const char* data, std::size_t n) {
     if (data == nullptr || n == 0) return;
     // `data` may lie inside this string's own buffer, which reserveFor may move.
-    if (data_ != nullptr && data >= data_ && data < data_ + capacity_) {
+    const char* const own = text();
+    if (data >= own && data < own + capacity()) {
         std::string copy(data, n);
         append(copy.data(), n);
         return;
     }
     reserveFor(n);
-    std::memcpy(data_ + length_, data, n);
-    length_ += n;
-    data_[length_] = '\0';
+    char* const to = text();
+    const std::size_t at = length();
+    std::memcpy(to + at, data, n);
+    to[at + n] = '\0';
+    length_ += static_cast<unsigned int>(n);
 }
 
 void ZAbstractMutableString_6_0::append(const char* text) {
@@ -279,24 +325,18 @@ void ZAbstractMutableString_6_0::assign(const ZAbstractString_6_0& text) {
 
 // Replaces the bytes with the `n` bytes at `text`, keeping the buffer when they fit.
 void ZAbstractMutableString_6_0::assign(const char* text, std::size_t n) {
-    if (text != nullptr && data_ != nullptr && text >= data_ && text < data_ + capacity_) {
+    const char* const own = this->text();
+    if (text != nullptr && text >= own && text < own + capacity()) {
         std::string copy(text, n);  // `text` lies in this string's own buffer
         assign(copy.data(), n);
         return;
     }
-    length_ = 0;
-    if (data_ != nullptr) data_[0] = '\0';
+    length_ &= kOnHeap;
+    this->text()[0] = '\0';
     append(text, n);
 }
 
 void ZAbstractMutableString_6_0::clear() { releaseHeapBuffer(); }
-
-void ZAbstractMutableString_6_0::adopt(char* buffer, std::size_t n) {
-    releaseHeapBuffer();
-    data_ = buffer;
-    length_ = n;
-    capacity_ = buffer ? n + 1 : 0;
-}
 
 // ---- ZUTF8String_6_0
 

@@ -484,6 +484,42 @@ TEST(StringCloneStorage, ChangesToAClone) {
     }
 }
 
+// A string keeps a short text in the object itself and a clone's text behind the object, so
+// the lengths around the object's own room (11 bytes and the NUL) and around a clone's size
+// are where a text could be cut or run over. Every step is checked against std::string.
+TEST(StringCloneStorage, TextsAroundTheObjectsOwnRoom) {
+    for (size_t length : {0u, 1u, 10u, 11u, 12u, 13u, 23u, 24u, 25u, 40u, 300u}) {
+        SCOPED_TRACE(length);
+        std::string text;
+        for (size_t i = 0; i < length; ++i) text += static_cast<char>('a' + i % 26);
+
+        ZUTF8String_6_0 plain(text.c_str());
+        ExpectText(plain, text);
+        plain.append("!");
+        ExpectText(plain, text + "!");
+
+        auto clone = CloneAs<ZUTF8String_6_0>(ZUTF8ConstString_6_0(text.c_str()));
+        ASSERT_TRUE(clone);
+        ExpectText(*clone, text);
+        // Shorter in place, then back to the full text and one byte more.
+        *clone = text.substr(0, length / 2).c_str();
+        ExpectText(*clone, text.substr(0, length / 2));
+        clone->append(text.c_str() + length / 2);
+        ExpectText(*clone, text);
+        clone->append(*clone);
+        ExpectText(*clone, text + text);
+        *clone += "?";
+        ExpectText(*clone, text + text + "?");
+        // A clone of a string whose text has moved to the heap.
+        auto again = CloneAs<ZUTF8String_6_0>(*clone);
+        ASSERT_TRUE(again);
+        ExpectText(*again, text + text + "?");
+        *again = "";
+        ExpectText(*again, "");
+        ExpectText(*clone, text + text + "?");
+    }
+}
+
 TEST(StringCloneStorage, LocalCloneConvertsAndGrows) {
     ZLCString_6_0 local("abc");
     auto copy = CloneAs<ZLCString_6_0>(local);

@@ -86,11 +86,12 @@ protected:
     ZAbstractString_6_0& operator=(const ZAbstractString_6_0&) = default;
 };
 
-// A string that owns its bytes. The bytes live in a malloc'd buffer (null while empty), or,
-// for a string made by clone() of a string class of this library, in the same allocation as
-// the object, right behind it, so that a stored copy costs one allocation. An assignment or
-// append that fits reuses that trailing room; a longer text moves to a malloc'd buffer, and
-// clear() leaves the string with no buffer at all.
+// A string that owns its bytes. A text of up to 11 bytes lives in the object itself; a string
+// made by clone() of a string class of this library keeps its bytes in the same allocation
+// as the object, right behind it, so that a stored copy costs one allocation and no more room
+// than its header of 12 bytes. A text that outgrows where it lives moves to a malloc'd buffer;
+// clear() leaves the string with no buffer at all. Texts are limited to 2 GiB - 2 bytes
+// (longer ones throw ZOutOfMemoryException_6_0).
 class OVZ_EXPORT ZAbstractMutableString_6_0 : public ZAbstractString_6_0 {
 public:
     ~ZAbstractMutableString_6_0() override;
@@ -121,8 +122,6 @@ protected:
     ZAbstractMutableString_6_0(const ZAbstractMutableString_6_0& other);
     // Replaces the bytes by those of `other`.
     ZAbstractMutableString_6_0& operator=(const ZAbstractMutableString_6_0& other);
-    // Takes over a malloc'd buffer of `n` bytes plus NUL (null when n is 0).
-    void adopt(char* buffer, std::size_t n);
 
 private:
     // The clones of the string classes are made by makeWithText.
@@ -139,17 +138,16 @@ private:
 
     void reserveFor(std::size_t extra);
     void assign(const char* text, std::size_t n);
-    // The room right behind the object, where makeWithText puts the bytes.
-    char* trailingRoom() {
-        return reinterpret_cast<char*>(this) + sizeof(ZAbstractMutableString_6_0);
-    }
-    // True when data_ is a malloc'd buffer of this string (not null, not the trailing room).
-    bool ownsHeapBuffer() { return data_ != nullptr && data_ != trailingRoom(); }
     void releaseHeapBuffer();
+    char* text() const;            // where the bytes are (never null)
+    std::size_t capacity() const;  // room for bytes and NUL at text()
 
-    char* data_ = nullptr;
-    std::size_t length_ = 0;
-    std::size_t capacity_ = 0;
+    // The byte count, and in its top bit whether the text is in a malloc'd buffer.
+    unsigned int length_ = 0;
+    // The text itself (a text in the object, or the first bytes of one behind it), or, for a
+    // text in a malloc'd buffer, that buffer's address and capacity. Kept as bytes, so that
+    // the text starts right after length_ (read and written only in strings.cc).
+    unsigned char room_[12];
 };
 
 // UTF-8 text that the string owns.
