@@ -25,6 +25,9 @@ function(ov_add_library name)
     install(DIRECTORY ${A_INCLUDE_DIR}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
   endif()
   target_link_libraries(${name} PUBLIC ${A_PUBLIC_LINK} PRIVATE ${A_PRIVATE_LINK})
+  # A library's calls to its own exported functions are not interposed (no caller replaces
+  # them at run time), so the compiler may inline them as it does within a program.
+  target_compile_options(${name} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-semantic-interposition>)
   # Components of the packages: the versioned library in "libs", the unversioned link that
   # only a build needs in "dev".
   install(TARGETS ${name} EXPORT ovutilTargets

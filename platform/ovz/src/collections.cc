@@ -1,21 +1,18 @@
 // Array list and hash maps of objects.
 #include <ovz/collections.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <ovz/exceptions.h>
 
 namespace {
 
-// Least room of a list's first array (beyond its inline room) and least bucket count of a
-// map's first table.
-constexpr unsigned long kFirstRoom = 8;
-constexpr unsigned long kFirstBuckets = 8;
-
-// The memory of the collections themselves (list arrays, bucket tables, map nodes) comes from
-// the object allocator, like the objects they hold: small pieces from its per-thread free
-// lists, large ones from malloc. Null when memory is exhausted.
+// The memory of the collections themselves (list arrays, map tables) comes from the object
+// allocator, like the objects they hold: small pieces from its per-thread free lists, large
+// ones from malloc. Null when memory is exhausted.
 void* allocateMemory(std::size_t n) noexcept { return ZObject_6_0::operator new(n, std::nothrow); }
 void releaseMemory(void* p) noexcept { ZObject_6_0::operator delete(p); }
 
@@ -33,18 +30,28 @@ struct CloneGuard {
 }  // namespace
 
 // ---- ZArrayList_6_0
+//
+// A list holds its first element in room_.one; the array is allocated when the list outgrows that
+// room, with room for at least the capacity given to the constructor (and then doubles).
 
-// The first kInlineRoom elements live in the list object itself (most lists, the value lists
-// of map entries above all, hold a few elements or none). The first array is allocated when
-// the list outgrows that room, with room for `capacity` elements but at least kFirstRoom.
+namespace {
+
+// The least room of a first array: a list that outgrows its one element usually stays small.
+constexpr unsigned long kFirstRoom = 2;
+
+}  // namespace
+
 ZArrayList_6_0::ZArrayList_6_0(unsigned long capacity, int owns)
-    : owns_(owns ? 1 : 0), initialCapacity_(capacity) {}
+    : state_((owns ? kOwns : 0) |
+             static_cast<unsigned int>(capacity < kRoomMask ? capacity : kRoomMask)) {}
 
 ZArrayList_6_0::ZArrayList_6_0(const ZArrayList_6_0& other)
-    : ZObject_6_0(other), owns_(other.owns_), initialCapacity_(other.initialCapacity_) {
-    reserve(other.size_);
+    : ZObject_6_0(other), state_(other.state_ & kOwns) {
+    // The copy's first array is exactly as large as it needs.
+    if (other.size_ > 1) reserve(other.size_);
     try {
-        for (unsigned long i = 0; i < other.size_; ++i) add(*other.items_[i]);
+        ZObject_6_0** from = other.items();
+        for (unsigned int i = 0; i < other.size_; ++i) add(*from[i]);
     } catch (...) {
         removeAll();
         releaseArray();
@@ -57,20 +64,9 @@ ZArrayList_6_0& ZArrayList_6_0::operator=(const ZArrayList_6_0& other) {
     ZArrayList_6_0 copy(other);  // may throw; this list is unchanged then
     removeAll();
     releaseArray();
-    if (copy.items_ == copy.inline_) {
-        std::memcpy(inline_, copy.inline_, copy.size_ * sizeof(ZObject_6_0*));
-        items_ = inline_;
-    } else {
-        items_ = copy.items_;
-    }
-    size_ = copy.size_;
-    capacity_ = copy.capacity_;
-    owns_ = copy.owns_;
-    initialCapacity_ = copy.initialCapacity_;
-    // The elements and the array are this list's now; the copy dies empty.
-    copy.items_ = copy.inline_;
-    copy.size_ = 0;
-    copy.capacity_ = kInlineRoom;
+    std::swap(room_, copy.room_);
+    std::swap(size_, copy.size_);
+    std::swap(state_, copy.state_);
     return *this;
 }
 
@@ -79,15 +75,26 @@ ZArrayList_6_0::~ZArrayList_6_0() {
     releaseArray();
 }
 
+ZObject_6_0** ZArrayList_6_0::items() const {
+    return (state_ & kArray) ? room_.array : const_cast<ZObject_6_0**>(&room_.one);
+}
+
+unsigned long ZArrayList_6_0::capacity() const {
+    return (state_ & kArray) ? state_ & kRoomMask : 1;
+}
+
 void ZArrayList_6_0::releaseArray() {
-    if (items_ != inline_) releaseMemory(items_);
-    items_ = inline_;
-    capacity_ = kInlineRoom;
+    if (state_ & kArray) {
+        releaseMemory(room_.array);
+        state_ &= kOwns;  // the first array of a list that was emptied gets the least room
+    }
+    room_.one = nullptr;
 }
 
 unsigned long ZArrayList_6_0::hash() const {
     unsigned long h = size_;
-    for (unsigned long i = 0; i < size_; ++i) h = h * 31 + items_[i]->hash();
+    ZObject_6_0** elements = items();
+    for (unsigned int i = 0; i < size_; ++i) h = h * 31 + elements[i]->hash();
     return h;
 }
 
@@ -97,43 +104,61 @@ bool ZArrayList_6_0::equals(const ZObject_6_0& other) const {
     if (this == &other) return true;
     const auto* list = dynamic_cast<const ZArrayList_6_0*>(&other);
     if (list == nullptr || list->size() != size()) return false;
-    for (unsigned long i = 0; i < size_; ++i)
-        if (!items_[i]->equals(*list->get(i))) return false;
+    ZObject_6_0** elements = items();
+    for (unsigned int i = 0; i < size_; ++i)
+        if (!elements[i]->equals(*list->get(i))) return false;
     return true;
 }
 
 void ZArrayList_6_0::reserve(unsigned long capacity) {
-    if (capacity <= capacity_) return;
-    if (capacity > ~0ul / sizeof(ZObject_6_0*)) outOfMemory();
+    if (capacity <= this->capacity()) return;
+    if (capacity > kRoomMask) outOfMemory();
     auto** p = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
     if (p == nullptr) outOfMemory();
-    std::memcpy(p, items_, size_ * sizeof(ZObject_6_0*));
-    if (items_ != inline_) releaseMemory(items_);
-    items_ = p;
-    capacity_ = capacity;
+    ZObject_6_0** old = items();
+    std::memcpy(p, old, size_ * sizeof(ZObject_6_0*));
+    if (state_ & kArray) releaseMemory(old);
+    room_.array = p;
+    state_ = (state_ & kOwns) | kArray | static_cast<unsigned int>(capacity);
 }
 
+void ZArrayList_6_0::ensureCapacity(unsigned long capacity) { reserve(capacity); }
+
 ZObject_6_0* ZArrayList_6_0::store(const ZObject_6_0& element) const {
-    return owns_ ? element.clone() : const_cast<ZObject_6_0*>(&element);
+    return (state_ & kOwns) ? element.clone() : const_cast<ZObject_6_0*>(&element);
 }
 
 void ZArrayList_6_0::dispose(ZObject_6_0* element) const {
-    if (owns_) delete element;
+    if (state_ & kOwns) delete element;
+}
+
+void ZArrayList_6_0::makeRoomForOne() {
+    const unsigned long room = capacity();
+    if (size_ < room) return;
+    if (state_ & kArray) {
+        reserve(room * 2);
+    } else {
+        const unsigned long least = state_ & kRoomMask;
+        reserve(least > kFirstRoom ? least : kFirstRoom);
+    }
 }
 
 void ZArrayList_6_0::add(const ZObject_6_0& element) {
-    if (size_ == capacity_) {
-        if (items_ == inline_)
-            reserve(initialCapacity_ > kFirstRoom ? initialCapacity_ : kFirstRoom);
-        else
-            reserve(capacity_ * 2);
-    }
-    items_[size_] = store(element);
+    makeRoomForOne();
+    items()[size_] = store(element);
+    ++size_;
+}
+
+void ZArrayList_6_0::addOwned(ZObject_6_0* element) {
+    CloneGuard guard{element, (state_ & kOwns) != 0};
+    makeRoomForOne();
+    guard.owned = false;
+    items()[size_] = element;
     ++size_;
 }
 
 ZObject_6_0* ZArrayList_6_0::get(unsigned long index) const {
-    return index < size_ ? items_[index] : nullptr;
+    return index < size_ ? items()[index] : nullptr;
 }
 
 void ZArrayList_6_0::set(unsigned long index, const ZObject_6_0& element) {
@@ -141,8 +166,9 @@ void ZArrayList_6_0::set(unsigned long index, const ZObject_6_0& element) {
         ZInvalidParameterException_6_0("list index out of range")
             .throwException(__FILE__, __LINE__);
     ZObject_6_0* replacement = store(element);
-    ZObject_6_0* old = items_[index];
-    items_[index] = replacement;
+    ZObject_6_0** elements = items();
+    ZObject_6_0* old = elements[index];
+    elements[index] = replacement;
     dispose(old);
 }
 
@@ -150,110 +176,214 @@ void ZArrayList_6_0::remove(unsigned long index) {
     if (index >= size_)
         ZInvalidParameterException_6_0("list index out of range")
             .throwException(__FILE__, __LINE__);
-    ZObject_6_0* old = items_[index];
-    std::memmove(items_ + index, items_ + index + 1, (size_ - index - 1) * sizeof(ZObject_6_0*));
+    ZObject_6_0** elements = items();
+    ZObject_6_0* old = elements[index];
+    std::memmove(elements + index, elements + index + 1,
+                 (size_ - index - 1) * sizeof(ZObject_6_0*));
     --size_;
     dispose(old);
 }
 
 void ZArrayList_6_0::removeAll() {
     // Detach first: an element's destructor must not see a half-emptied list.
-    unsigned long n = size_;
+    const unsigned int n = size_;
     size_ = 0;
-    for (unsigned long i = 0; i < n; ++i) dispose(items_[i]);
+    ZObject_6_0** elements = items();
+    for (unsigned int i = 0; i < n; ++i) dispose(elements[i]);
 }
 
 unsigned long ZArrayList_6_0::size() const { return size_; }
 
 unsigned long ZArrayList_6_0::indexOf(const ZObject_6_0& element) const {
-    for (unsigned long i = 0; i < size_; ++i)
-        if (items_[i]->equals(element)) return i;
+    ZObject_6_0** elements = items();
+    for (unsigned int i = 0; i < size_; ++i)
+        if (elements[i]->equals(element)) return i;
     return size_;
 }
 
 // ---- ZHashKeyMap_6_0
+//
+// One allocation (the Table) holds, after its header:
+//  - slots: key and value of each entry, in listing order; a removed entry leaves its slot
+//    empty until the table is rebuilt;
+//  - tags: one byte per slot, 0x80 and 7 bits of the key's hash, 0 for an empty slot; a
+//    look-up calls equals only where the tag matches;
+//  - the index (tables of more than kLinear slots): open addressing by hash, each place
+//    holding a slot number + 1 (0: free), 1, 2 or 4 bytes wide by the table's capacity. A
+//    removed entry's place stays taken, so that probes go on past it. Small tables have no
+//    index: the tags are searched in order.
+// A full table is rebuilt: at twice the capacity, or at the same one when at most half of its
+// slots hold entries.
 
-struct ZHashKeyMap_6_0::Node {
-    ZObject_6_0* key;
-    ZObject_6_0* value;
-    unsigned long hash;
-    Node* chain;  // next in the bucket
-    Node* prev;   // listing order
-    Node* next;
+namespace {
+
+constexpr unsigned long kLinear = 8;
+constexpr unsigned long kNoTable = 1;  // state_ bit: no table yet
+constexpr unsigned long kStateOwns = 2;
+constexpr unsigned long kMaxCapacity = 0x7FFFFFFFul;
+
+using Slot = ZHashKeyMap_6_0::Entry;
+
+// Spreads the bits of a hash (many classes hash to small or aligned numbers).
+inline std::uint64_t mix(unsigned long h) {
+    return static_cast<std::uint64_t>(h) * 0x9E3779B97F4A7C15u;
+}
+inline unsigned char tagOf(std::uint64_t m) {
+    return static_cast<unsigned char>(0x80 | (m & 0x7F));
+}
+
+}  // namespace
+
+struct ZHashKeyMap_6_0::Table {
+    unsigned int count;        // live entries
+    unsigned int used;         // slots taken, emptied ones included
+    unsigned int capacity;     // slots
+    unsigned char indexBits;   // log2 of the index's places; 0: no index
+    unsigned char indexWidth;  // bytes per index place
+    unsigned char owns;
+    unsigned char unused;
+
+    Slot* slots() { return reinterpret_cast<Slot*>(this + 1); }
+    unsigned char* tags() { return reinterpret_cast<unsigned char*>(slots() + capacity); }
+    unsigned char* index() { return tags() + ((capacity + 3) & ~3u); }
+    std::size_t places() const { return indexBits ? std::size_t{1} << indexBits : 0; }
+
+    std::size_t at(std::size_t place) {
+        switch (indexWidth) {
+            case 1:
+                return index()[place];
+            case 2:
+                return reinterpret_cast<std::uint16_t*>(index())[place];
+            default:
+                return reinterpret_cast<std::uint32_t*>(index())[place];
+        }
+    }
+    void put(std::size_t place, std::size_t slot) {
+        switch (indexWidth) {
+            case 1:
+                index()[place] = static_cast<unsigned char>(slot + 1);
+                break;
+            case 2:
+                reinterpret_cast<std::uint16_t*>(index())[place] =
+                    static_cast<std::uint16_t>(slot + 1);
+                break;
+            default:
+                reinterpret_cast<std::uint32_t*>(index())[place] =
+                    static_cast<std::uint32_t>(slot + 1);
+                break;
+        }
+    }
+    // The first place to probe for a mixed hash.
+    std::size_t home(std::uint64_t m) const {
+        return static_cast<std::size_t>(m >> (64 - indexBits));
+    }
+    // Enters slot `slot` under mixed hash `m` in the index (there is one).
+    void link(std::size_t slot, std::uint64_t m) {
+        const std::size_t mask = places() - 1;
+        std::size_t place = home(m);
+        while (at(place) != 0) place = (place + 1) & mask;
+        put(place, slot);
+    }
+
+    // A new, empty table of `capacity` slots; null when memory is exhausted.
+    static Table* make(unsigned long capacity, bool owns) {
+        unsigned char bits = 0;
+        unsigned char width = 0;
+        if (capacity > kLinear) {
+            // At most two thirds of the places are taken.
+            while ((std::size_t{1} << bits) < capacity + capacity / 2) ++bits;
+            width = capacity < 0xFF ? 1 : capacity < 0xFFFF ? 2 : 4;
+        }
+        const std::size_t bytes = sizeof(Table) + capacity * sizeof(Slot) +
+                                  ((capacity + 3) & ~3ul) +
+                                  (bits ? (std::size_t{1} << bits) * width : 0);
+        auto* t = static_cast<Table*>(allocateMemory(bytes));
+        if (t == nullptr) return nullptr;
+        *t = Table{0, 0, static_cast<unsigned int>(capacity), bits, width, owns, 0};
+        std::memset(t->tags(), 0, bytes - sizeof(Table) - capacity * sizeof(Slot));
+        return t;
+    }
 };
 
-// Each node is one block of the object allocator (no malloc call, no header), released as
-// soon as its entry goes. NodeBlock, the earlier carving of nodes out of malloc'ed blocks, is
-// no longer used: blocks_ stays null.
-ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::allocateNode() {
-    auto* n = static_cast<Node*>(allocateMemory(sizeof(Node)));
-    if (n == nullptr) outOfMemory();
-    return n;
+static_assert(sizeof(void*) == sizeof(unsigned long), "state_ holds a table's address");
+
+ZHashKeyMap_6_0::Table* ZHashKeyMap_6_0::table() const {
+    return (state_ & kNoTable) ? nullptr : reinterpret_cast<Table*>(state_);
 }
 
-void ZHashKeyMap_6_0::releaseNode(Node* n) { releaseMemory(n); }
-
-void ZHashKeyMap_6_0::releaseBlocks() { blocks_ = nullptr; }
-
-// The bucket array is allocated by the first insertion, with at least kFirstBuckets buckets:
-// most maps (the subtrees of map entries above all) are made and copied while empty and stay
-// so, and a map that is filled then skips the first few doublings.
-ZHashKeyMap_6_0::ZHashKeyMap_6_0(unsigned long buckets, int owns) : owns_(owns ? 1 : 0) {
-    bucketCount_ = buckets == 0 ? 1 : buckets;
-    if (bucketCount_ > ~0ul / sizeof(Node*)) outOfMemory();
-}
+ZHashKeyMap_6_0::ZHashKeyMap_6_0(unsigned long buckets, int owns)
+    : state_(kNoTable | (owns ? kStateOwns : 0) |
+             ((buckets == 0             ? 1
+               : buckets < kMaxCapacity ? buckets
+                                        : kMaxCapacity)
+              << 2)) {}
 
 ZHashKeyMap_6_0::ZHashKeyMap_6_0(const ZHashKeyMap_6_0& other)
-    : ZHashKeyMap_6_0(other.bucketCount_, other.owns_) {
-    // The delegated constructor has completed, so on an exception the destructor frees
-    // what was copied so far.
+    : state_(kNoTable | (other.ownsEntries() ? kStateOwns : 0) | (1ul << 2)) {
+    // The delegated state is complete, so on an exception the destructor frees what was
+    // copied so far.
     copyFrom(other);
 }
 
 ZHashKeyMap_6_0& ZHashKeyMap_6_0::operator=(const ZHashKeyMap_6_0& other) {
     if (this == &other) return *this;
     ZHashKeyMap_6_0 copy(other);
-    std::swap(buckets_, copy.buckets_);
-    std::swap(bucketCount_, copy.bucketCount_);
-    std::swap(size_, copy.size_);
-    std::swap(first_, copy.first_);
-    std::swap(last_, copy.last_);
-    std::swap(owns_, copy.owns_);
-    std::swap(blocks_, copy.blocks_);
+    std::swap(state_, copy.state_);
     return *this;
 }
 
 ZHashKeyMap_6_0::~ZHashKeyMap_6_0() {
     destroyAll();
-    releaseMemory(buckets_);
+    releaseMemory(table());
+}
+
+bool ZHashKeyMap_6_0::ownsEntries() const {
+    const Table* t = table();
+    return t ? t->owns != 0 : (state_ & kStateOwns) != 0;
 }
 
 void ZHashKeyMap_6_0::copyFrom(const ZHashKeyMap_6_0& other) {
-    for (Node* n = other.first_; n != nullptr; n = n->next) putEntry(*n->key, *n->value);
+    Table* from = other.table();
+    if (from == nullptr || from->count == 0) return;
+    reserve(from->count);  // a copy is exactly as large as it needs
+    for (unsigned int i = 0; i < from->used; ++i) {
+        if (from->tags()[i] == 0) continue;
+        putEntry(*from->slots()[i].key, *from->slots()[i].value);
+    }
 }
 
 void ZHashKeyMap_6_0::destroyAll() {
-    Node* n = first_;
-    first_ = last_ = nullptr;
-    size_ = 0;
-    if (buckets_ != nullptr) std::memset(buckets_, 0, bucketCount_ * sizeof(Node*));
-    while (n != nullptr) {
-        Node* next = n->next;
-        if (owns_) {
+    Table* t = table();
+    if (t == nullptr) return;
+    // Detach first: a destructor must not see a half-emptied map.
+    const unsigned int used = t->used;
+    const bool owns = t->owns != 0;
+    Slot* slots = t->slots();
+    unsigned char* tags = t->tags();
+    t->count = 0;
+    t->used = 0;
+    for (unsigned int i = 0; i < used; ++i) {
+        if (tags[i] == 0) continue;
+        tags[i] = 0;
+        const Slot slot = slots[i];
+        if (owns) {
             // A set stores one object as both key and value only when it does not own them.
-            if (n->value != n->key) delete n->value;
-            delete n->key;
+            if (slot.value != slot.key) delete slot.value;
+            delete slot.key;
         }
-        releaseNode(n);
-        n = next;
     }
-    releaseBlocks();
+    if (t->indexBits) std::memset(t->index(), 0, t->places() * t->indexWidth);
 }
 
 unsigned long ZHashKeyMap_6_0::hash() const {
     // Independent of order: equal maps hash alike whatever order they were filled in.
-    unsigned long h = size_;
-    for (Node* n = first_; n != nullptr; n = n->next) h += n->hash * 31 + n->value->hash();
+    Table* t = table();
+    unsigned long h = t ? t->count : 0;
+    if (t == nullptr) return h;
+    for (unsigned int i = 0; i < t->used; ++i) {
+        if (t->tags()[i] == 0) continue;
+        h += t->slots()[i].key->hash() * 31 + t->slots()[i].value->hash();
+    }
     return h;
 }
 
@@ -263,147 +393,209 @@ bool ZHashKeyMap_6_0::equals(const ZObject_6_0& other) const {
     if (this == &other) return true;
     const auto* map = dynamic_cast<const ZHashKeyMap_6_0*>(&other);
     if (map == nullptr || map->size() != size()) return false;
-    for (Node* n = first_; n != nullptr; n = n->next) {
-        ZObject_6_0* v = map->getEntry(*n->key);
-        if (v == nullptr || !n->value->equals(*v)) return false;
+    Table* t = table();
+    if (t == nullptr) return true;
+    for (unsigned int i = 0; i < t->used; ++i) {
+        if (t->tags()[i] == 0) continue;
+        ZObject_6_0* v = map->getEntry(*t->slots()[i].key);
+        if (v == nullptr || !t->slots()[i].value->equals(*v)) return false;
     }
     return true;
 }
 
-ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::find(const ZObject_6_0& key, unsigned long h) const {
-    if (buckets_ == nullptr) return nullptr;  // nothing was ever inserted
-    for (Node* n = buckets_[h % bucketCount_]; n != nullptr; n = n->chain)
-        if (n->hash == h && n->key->equals(key)) return n;
-    return nullptr;
-}
-
-void ZHashKeyMap_6_0::grow() {
-    unsigned long count = bucketCount_ * 2;
-    if (count < bucketCount_ || count > ~0ul / sizeof(Node*)) return;  // stay as we are
-    auto** fresh = static_cast<Node**>(allocateMemory(count * sizeof(Node*)));
-    if (fresh == nullptr) return;  // a full table is slower, not wrong
-    std::memset(fresh, 0, count * sizeof(Node*));
-    for (Node* n = first_; n != nullptr; n = n->next) {
-        Node** slot = &fresh[n->hash % count];
-        n->chain = *slot;
-        *slot = n;
+// The slot of the entry whose key equals `key` (hash `h`), or ~0ul.
+unsigned long ZHashKeyMap_6_0::find(const ZObject_6_0& key, unsigned long h) const {
+    Table* t = table();
+    if (t == nullptr || t->count == 0) return ~0ul;
+    const std::uint64_t m = mix(h);
+    const unsigned char tag = tagOf(m);
+    const unsigned char* tags = t->tags();
+    Slot* slots = t->slots();
+    if (t->indexBits == 0) {
+        for (unsigned int i = 0; i < t->used; ++i)
+            if (tags[i] == tag && slots[i].key->equals(key)) return i;
+        return ~0ul;
     }
-    releaseMemory(buckets_);
-    buckets_ = fresh;
-    bucketCount_ = count;
+    const std::size_t mask = t->places() - 1;
+    for (std::size_t place = t->home(m);; place = (place + 1) & mask) {
+        const std::size_t entry = t->at(place);
+        if (entry == 0) return ~0ul;
+        const std::size_t i = entry - 1;
+        if (tags[i] == tag && slots[i].key->equals(key)) return i;
+    }
 }
 
-bool ZHashKeyMap_6_0::isEmpty() const { return size_ == 0; }
-unsigned long ZHashKeyMap_6_0::size() const { return size_; }
+// Rebuilds the table with `capacity` slots (at least the live entries), keeping the listing
+// order and dropping emptied slots. Throws ZOutOfMemoryException_6_0; the map is unchanged
+// then.
+void ZHashKeyMap_6_0::rebuild(unsigned long capacity) {
+    Table* old = table();
+    const bool owns = old ? old->owns != 0 : (state_ & kStateOwns) != 0;
+    if (capacity > kMaxCapacity) outOfMemory();
+    Table* fresh = Table::make(capacity, owns);
+    if (fresh == nullptr) outOfMemory();
+    if (old != nullptr) {
+        for (unsigned int i = 0; i < old->used; ++i) {
+            if (old->tags()[i] == 0) continue;
+            const unsigned int at = fresh->used++;
+            fresh->slots()[at] = old->slots()[i];
+            fresh->tags()[at] = old->tags()[i];
+            // The index needs the whole hash, which only the tag's bits of are kept.
+            if (fresh->indexBits) fresh->link(at, mix(old->slots()[i].key->hash()));
+        }
+        fresh->count = old->count;
+        releaseMemory(old);
+    }
+    state_ = reinterpret_cast<unsigned long>(fresh);
+}
+
+// Makes sure that `count` more entries fit: a full table is rebuilt, at twice its capacity
+// (or as much as the entries need) when more than half of it would hold entries, otherwise
+// at the same capacity, which reclaims the slots of removed entries.
+void ZHashKeyMap_6_0::makeRoom(unsigned long count) {
+    Table* t = table();
+    if (t == nullptr) {
+        const unsigned long least = state_ >> 2;
+        rebuild(count > least ? count : least);
+        return;
+    }
+    if (count <= t->capacity - t->used) return;
+    const unsigned long need = t->count + count;
+    unsigned long capacity = t->capacity;
+    if (need > capacity / 2) capacity = need > capacity * 2 ? need : capacity * 2;
+    rebuild(capacity);
+}
+
+void ZHashKeyMap_6_0::reserve(unsigned long count) {
+    Table* t = table();
+    const unsigned long live = t ? t->count : 0;
+    if (count <= live) return;
+    makeRoom(count - live);
+}
+
+// Stores `key` and `value` (already clones when the map owns) in a new slot; the room is there.
+unsigned long ZHashKeyMap_6_0::insert(ZObject_6_0* key, ZObject_6_0* value, unsigned long h) {
+    Table* t = table();
+    const std::uint64_t m = mix(h);
+    const unsigned int at = t->used++;
+    t->slots()[at] = Slot{key, value};
+    t->tags()[at] = tagOf(m);
+    if (t->indexBits) t->link(at, m);
+    ++t->count;
+    return at;
+}
+
+bool ZHashKeyMap_6_0::isEmpty() const { return size() == 0; }
+
+unsigned long ZHashKeyMap_6_0::size() const {
+    Table* t = table();
+    return t ? t->count : 0;
+}
 
 bool ZHashKeyMap_6_0::contains(const ZObject_6_0& key) const {
-    return find(key, key.hash()) != nullptr;
+    return find(key, key.hash()) != ~0ul;
 }
 
 ZObject_6_0* ZHashKeyMap_6_0::getEntry(const ZObject_6_0& key) const {
-    Node* n = find(key, key.hash());
-    return n ? n->value : nullptr;
+    const unsigned long i = find(key, key.hash());
+    return i != ~0ul ? table()->slots()[i].value : nullptr;
 }
 
 ZObject_6_0* ZHashKeyMap_6_0::getKey(const ZObject_6_0& key) const {
-    Node* n = find(key, key.hash());
-    return n ? n->key : nullptr;
+    const unsigned long i = find(key, key.hash());
+    return i != ~0ul ? table()->slots()[i].key : nullptr;
 }
 
 void ZHashKeyMap_6_0::putEntry(const ZObject_6_0& key, const ZObject_6_0& value) {
-    unsigned long h = key.hash();
-    Node* existing = find(key, h);
-    if (existing != nullptr) {
-        ZObject_6_0* fresh = owns_ ? value.clone() : const_cast<ZObject_6_0*>(&value);
-        ZObject_6_0* old = existing->value;
-        existing->value = fresh;
-        if (owns_ && old != existing->key) delete old;
+    const unsigned long h = key.hash();
+    const bool owns = ownsEntries();
+    const unsigned long existing = find(key, h);
+    if (existing != ~0ul) {
+        Slot& slot = table()->slots()[existing];
+        ZObject_6_0* fresh = owns ? value.clone() : const_cast<ZObject_6_0*>(&value);
+        ZObject_6_0* old = slot.value;
+        slot.value = fresh;
+        if (owns && old != slot.key) delete old;
         return;
     }
-    insert(key, value, h);
+    makeRoom(1);
+    CloneGuard k{owns ? key.clone() : const_cast<ZObject_6_0*>(&key), owns};
+    CloneGuard v{owns ? value.clone() : const_cast<ZObject_6_0*>(&value), owns};
+    insert(k.object, v.object, h);
+    k.owned = v.owned = false;
 }
 
 ZObject_6_0* ZHashKeyMap_6_0::getOrPutEntry(const ZObject_6_0& key, const ZObject_6_0& value) {
-    unsigned long h = key.hash();
-    if (Node* existing = find(key, h)) return existing->value;
-    return insert(key, value, h)->value;
-}
-
-ZHashKeyMap_6_0::Node* ZHashKeyMap_6_0::insert(const ZObject_6_0& key, const ZObject_6_0& value,
-                                               unsigned long h) {
-    if (buckets_ == nullptr) {
-        unsigned long count = bucketCount_ > kFirstBuckets ? bucketCount_ : kFirstBuckets;
-        auto** fresh = static_cast<Node**>(allocateMemory(count * sizeof(Node*)));
-        if (fresh == nullptr) outOfMemory();
-        std::memset(fresh, 0, count * sizeof(Node*));
-        buckets_ = fresh;
-        bucketCount_ = count;
-    }
-    CloneGuard k{owns_ ? key.clone() : const_cast<ZObject_6_0*>(&key), owns_ != 0};
-    CloneGuard v{owns_ ? value.clone() : const_cast<ZObject_6_0*>(&value), owns_ != 0};
-    Node* n = allocateNode();
-    *n = Node{k.object, v.object, h, nullptr, last_, nullptr};
+    const unsigned long h = key.hash();
+    const unsigned long existing = find(key, h);
+    if (existing != ~0ul) return table()->slots()[existing].value;
+    const bool owns = ownsEntries();
+    makeRoom(1);
+    CloneGuard k{owns ? key.clone() : const_cast<ZObject_6_0*>(&key), owns};
+    CloneGuard v{owns ? value.clone() : const_cast<ZObject_6_0*>(&value), owns};
+    const unsigned long at = insert(k.object, v.object, h);
     k.owned = v.owned = false;
-    link(n);
-    if (size_ > bucketCount_ - bucketCount_ / 4) grow();
-    return n;
+    return table()->slots()[at].value;
 }
 
-void ZHashKeyMap_6_0::link(Node* n) {
-    Node** slot = &buckets_[n->hash % bucketCount_];
-    n->chain = *slot;
-    *slot = n;
-    if (last_ != nullptr)
-        last_->next = n;
-    else
-        first_ = n;
-    last_ = n;
-    ++size_;
-}
-
-void ZHashKeyMap_6_0::unlink(Node* n) {
-    for (Node** p = &buckets_[n->hash % bucketCount_]; *p != nullptr; p = &(*p)->chain) {
-        if (*p == n) {
-            *p = n->chain;
-            break;
-        }
-    }
-    if (n->prev)
-        n->prev->next = n->next;
-    else
-        first_ = n->next;
-    if (n->next)
-        n->next->prev = n->prev;
-    else
-        last_ = n->prev;
-    --size_;
+ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwnedKey(ZObject_6_0* key, const ZObject_6_0& value) {
+    CloneGuard k{key, true};
+    const unsigned long h = key->hash();
+    const unsigned long existing = find(*key, h);
+    if (existing != ~0ul) return table()->slots()[existing].value;
+    makeRoom(1);
+    CloneGuard v{value.clone(), true};
+    const unsigned long at = insert(key, v.object, h);
+    k.owned = v.owned = false;
+    return table()->slots()[at].value;
 }
 
 void ZHashKeyMap_6_0::putAll(const ZHashKeyMap_6_0& other) {
     if (&other == this) return;  // every key is already here with its own value
-    for (Node* n = other.first_; n != nullptr; n = n->next) putEntry(*n->key, *n->value);
+    Table* from = other.table();
+    if (from == nullptr) return;
+    for (unsigned int i = 0; i < from->used; ++i) {
+        if (from->tags()[i] == 0) continue;
+        putEntry(*from->slots()[i].key, *from->slots()[i].value);
+    }
 }
 
 bool ZHashKeyMap_6_0::removeEntry(const ZObject_6_0& key) {
-    Node* n = find(key, key.hash());
-    if (n == nullptr) return false;
-    unlink(n);
-    if (owns_) {
-        if (n->value != n->key) delete n->value;
-        delete n->key;
+    const unsigned long i = find(key, key.hash());
+    if (i == ~0ul) return false;
+    Table* t = table();
+    const Slot slot = t->slots()[i];
+    // The slot stays taken in the index, so that probes go on past it, until a rebuild.
+    t->tags()[i] = 0;
+    t->slots()[i] = Slot{nullptr, nullptr};
+    --t->count;
+    if (t->owns) {
+        if (slot.value != slot.key) delete slot.value;
+        delete slot.key;
     }
-    releaseNode(n);
     return true;
 }
 
 void ZHashKeyMap_6_0::removeAll() { destroyAll(); }
 
+const ZHashKeyMap_6_0::Entry* ZHashKeyMap_6_0::entries(unsigned long& count) const {
+    Table* t = table();
+    count = t ? t->used : 0;
+    return t ? t->slots() : nullptr;
+}
+
 void ZHashKeyMap_6_0::listKeys(ZArrayList_6_0& out) const {
-    for (Node* n = first_; n != nullptr; n = n->next) out.add(*n->key);
+    Table* t = table();
+    if (t == nullptr) return;
+    for (unsigned int i = 0; i < t->used; ++i)
+        if (t->tags()[i] != 0) out.add(*t->slots()[i].key);
 }
 
 void ZHashKeyMap_6_0::listObjects(ZArrayList_6_0& out) const {
-    for (Node* n = first_; n != nullptr; n = n->next) out.add(*n->value);
+    Table* t = table();
+    if (t == nullptr) return;
+    for (unsigned int i = 0; i < t->used; ++i)
+        if (t->tags()[i] != 0) out.add(*t->slots()[i].value);
 }
 
 // ---- ZHashMap_6_0

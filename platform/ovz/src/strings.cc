@@ -11,6 +11,7 @@
 #include <wctype.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -142,14 +143,35 @@ locale_t utf8Locale() {
 ZAbstractString_6_0::~ZAbstractString_6_0() = default;
 
 unsigned long ZAbstractString_6_0::hash() const {
-    // FNV-1a over the bytes: the same for every string class holding the same bytes.
-    unsigned long h = 14695981039346656037ul;
+    // Over the bytes only, so the same for every string class holding the same bytes: eight
+    // bytes at a time (the last word overlapping the one before when the length is no
+    // multiple of eight), each mixed in with a multiply, then a final avalanche.
     const unsigned char* p = reinterpret_cast<const unsigned char*>(getChars());
-    for (std::size_t i = 0, n = length(); i < n; ++i) {
-        h ^= p[i];
-        h *= 1099511628211ul;
+    std::size_t n = length();
+    std::uint64_t h = 0x9E3779B97F4A7C15u ^ n;
+    const auto take = [&h](std::uint64_t w) {
+        h = (h ^ w) * 0xFF51AFD7ED558CCDu;
+        h ^= h >> 29;
+    };
+    if (n >= 8) {
+        std::uint64_t w;
+        for (std::size_t at = 0; at + 8 <= n; at += 8) {
+            std::memcpy(&w, p + at, 8);
+            take(w);
+        }
+        if (n % 8) {
+            std::memcpy(&w, p + n - 8, 8);
+            take(w);
+        }
+    } else if (n) {
+        std::uint64_t w = 0;
+        for (std::size_t i = 0; i < n; ++i) w |= std::uint64_t{p[i]} << (8 * i);
+        take(w);
     }
-    return h;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53u;
+    h ^= h >> 33;
+    return static_cast<unsigned long>(h);
 }
 
 int ZAbstractString_6_0::compare(const ZObject_6_0& other) const {
@@ -188,7 +210,6 @@ const char* ZAbstractString_6_0::c_str() const {
 
 namespace {
 
-constexpr unsigned int kOnHeap = 0x80000000u;
 // An inline text starts right after length_, which follows the virtual table pointer.
 static_assert(sizeof(ZAbstractMutableString_6_0) == sizeof(void*) + sizeof(unsigned int) + 12,
               "room_ must follow length_ and end the object");
@@ -376,6 +397,9 @@ ZUTF8String_6_0& ZUTF8String_6_0::operator+=(const ZAbstractString_6_0& other) {
 
 ZObject_6_0* ZUTF8String_6_0::clone() const {
     return makeWithText<ZUTF8String_6_0>(getChars(), length());
+}
+ZUTF8String_6_0* ZUTF8String_6_0::newWithBytes(const char* bytes, std::size_t n) {
+    return makeWithText<ZUTF8String_6_0>(bytes, n);
 }
 ZCodeSet_6_0 ZUTF8String_6_0::codeSet() const { return ZCODESET_UTF8; }
 void ZUTF8String_6_0::assignUTF8(const char* utf8) { assign(utf8); }

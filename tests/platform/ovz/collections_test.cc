@@ -505,7 +505,9 @@ TEST(CollectionsNodeReuse, RemovalsAndInsertionsInterleaved) {
                           {"every second of 10", 10, 2},
                           {"all of 7", 7, 1},
                           {"every third of 3000", 3000, 3},
-                          {"every key of 2100", 2100, 1}};
+                          {"every key of 2100", 2100, 1},
+                          // Past the sizes whose index places take one and two bytes.
+                          {"every fifth of 70000", 70000, 5}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ZHashKeyMap_6_0 map(1, 1);
@@ -625,6 +627,63 @@ TEST(CollectionsListStorage, NonOwningListsKeepTheAddresses) {
             EXPECT_EQ(assigned.get(i), objects[i].get());
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Room made ahead and objects handed over instead of cloned: the decoders that know how many
+// entries and elements they will add use these to allocate once and copy nothing twice.
+TEST_F(ListTest, EnsureCapacityAndAddOwnedKeepOrderAndOwnership) {
+    for (unsigned long room : {0ul, 1ul, 2ul, 5ul, 40ul}) {
+        SCOPED_TRACE(room);
+        {
+            ZArrayList_6_0 list(1, 1);
+            list.add(Counted(100));
+            list.ensureCapacity(room);
+            for (int i = 0; i < 6; ++i) list.addOwned(new Counted(i));
+            EXPECT_EQ(Counted::clones, 1);  // only the add cloned
+            ASSERT_EQ(list.size(), 7u);
+            EXPECT_EQ(idAt(list, 0), 100);
+            for (int i = 0; i < 6; ++i) EXPECT_EQ(idAt(list, i + 1), i);
+            list.remove(3);
+            EXPECT_EQ(idAt(list, 3), 3);
+        }
+        EXPECT_EQ(Counted::live, 0);  // the owning list deleted what it was handed
+        Counted::clones = 0;
+    }
+    Counted kept(7);
+    ZArrayList_6_0 borrowed(1, 0);
+    borrowed.addOwned(&kept);
+    EXPECT_EQ(borrowed.get(0), &kept);  // a non-owning list stores the address
+}
+
+TEST_F(MapTest, ReserveAndOwnedKeysKeepOrderAndOwnership) {
+    {
+        ZHashKeyMap_6_0 map(1, 1);
+        map.reserve(30);
+        for (int i = 0; i < 30; ++i) {
+            auto* key = new ZUTF8String_6_0(Name(i).c_str());
+            ZObject_6_0* value = map.getOrPutOwnedKey(key, Counted(i));
+            EXPECT_EQ(map.getKey(ZUTF8ConstString_6_0(Name(i).c_str())), key);  // not a clone
+            EXPECT_EQ(dynamic_cast<Counted*>(value)->id(), i);
+        }
+        // A key already there: the new key object is deleted, the stored value comes back.
+        auto* again = new Counted(5);
+        ZHashKeyMap_6_0 counted(1, 1);
+        counted.putEntry(Counted(5), Counted(50));
+        const int live = Counted::live;
+        ZObject_6_0* stored = counted.getOrPutOwnedKey(again, Counted(51));
+        EXPECT_EQ(dynamic_cast<Counted*>(stored)->id(), 50);
+        EXPECT_EQ(Counted::live, live - 1);
+        std::vector<std::string> expected;
+        for (int i = 0; i < 30; ++i) expected.push_back(Name(i));
+        EXPECT_EQ(Keys(map), expected);
+        map.reserve(5);  // less than it holds: nothing changes
+        EXPECT_EQ(Keys(map), expected);
+    }
+    EXPECT_EQ(Counted::live, 0);
 }
 
 }  // namespace

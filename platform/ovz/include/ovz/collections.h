@@ -57,31 +57,53 @@ public:
     // Whether the list holds no element.
     bool isEmpty() const { return size_ == 0; }
     // Whether the list owns (clones and deletes) its elements.
-    bool ownsElements() const { return owns_ != 0; }
+    bool ownsElements() const { return (state_ & kOwns) != 0; }
+    // The elements in index order, read in place (size() of them). Valid while the list is
+    // unchanged.
+    ZObject_6_0* const* elements() const { return (state_ & kArray) ? room_.array : &room_.one; }
     // Index of the first element equal to `element` (equals), or size() when none is.
     unsigned long indexOf(const ZObject_6_0& element) const;
 
-private:
-    // Elements a list holds in itself before it allocates an array.
-    static constexpr unsigned long kInlineRoom = 3;
+    // Makes room for `capacity` elements in all, so that adds up to that many allocate
+    // nothing. Throws ZOutOfMemoryException_6_0 when memory runs out.
+    void ensureCapacity(unsigned long capacity);
+    // Appends `element` itself instead of a clone: an owning list takes it over and deletes
+    // it as its own (also when this call throws); a non-owning list stores the address, as
+    // add does. REQUIRES: `element` is not null.
+    void addOwned(ZObject_6_0* element);
 
+private:
+    // state_: whether the list owns its elements, whether they are in an array of their own,
+    // and the capacity of that array (without one: the least capacity of the first array).
+    static constexpr unsigned int kOwns = 1u << 31;
+    static constexpr unsigned int kArray = 1u << 30;
+    static constexpr unsigned int kRoomMask = kArray - 1;
+
+    ZObject_6_0** items() const;  // room_.array, or the element held in room_.one
+    unsigned long capacity() const;
     void reserve(unsigned long capacity);
-    void releaseArray();  // frees a malloc'd array and goes back to the inline room
+    void releaseArray();  // frees the array and goes back to the room in the list itself
     ZObject_6_0* store(const ZObject_6_0& element) const;
     void dispose(ZObject_6_0* element) const;
+    void makeRoomForOne();
 
-    ZObject_6_0** items_ = inline_;  // inline_ or a malloc'd array
-    unsigned long size_ = 0;
-    unsigned long capacity_ = kInlineRoom;
-    int owns_;
-    unsigned long initialCapacity_;  // least room of the first array
-    ZObject_6_0* inline_[kInlineRoom];
+    // Where the elements are: a list holds its first element in itself (most lists, the value
+    // lists of map entries above all, hold one element or none), more in an array.
+    union Room {
+        ZObject_6_0** array;
+        ZObject_6_0* one;
+    };
+    Room room_ = {nullptr};
+    unsigned int size_ = 0;
+    unsigned int state_;
 };
 
 // A hash map from key objects to value objects. Keys are placed by their hash() and matched
 // with equals(), so any string class finds a key stored as another string class of the same
-// bytes. The table grows (doubling, rehashing) whenever it holds more than 3/4 entries per
-// bucket, so look-up stays O(1) on average whatever the initial bucket count.
+// bytes. Entries sit in one array in listing order, with an index by hash beside them once
+// there are more than a few; the array doubles when it is full, so look-up stays O(1) on
+// average whatever the initial bucket count, which is only the least capacity of the first
+// array.
 //
 // listKeys and listObjects report entries in insertion order (a replaced value keeps its
 // key's place); the order of an unchanged map is the same on every call.
@@ -135,30 +157,41 @@ public:
     // under `key` as putEntry does (clones of both when owning). One look-up where
     // getEntry, putEntry and getEntry again would take three.
     ZObject_6_0* getOrPutEntry(const ZObject_6_0& key, const ZObject_6_0& value);
+    // getOrPutEntry with a key object that the map takes over: when an equal key is stored,
+    // `key` is deleted and the stored value returned; otherwise `key` itself is stored (no
+    // clone) with a clone of `value`. `key` is deleted also when this call throws.
+    // REQUIRES: the map owns its entries; `key` is not null.
+    ZObject_6_0* getOrPutOwnedKey(ZObject_6_0* key, const ZObject_6_0& value);
+    // Makes room for `count` entries in all, so that insertions up to that many allocate
+    // nothing but their clones. Throws ZOutOfMemoryException_6_0 when memory runs out.
+    void reserve(unsigned long count);
     // Whether the map owns (clones and deletes) its keys and values.
-    bool ownsEntries() const { return owns_ != 0; }
+    bool ownsEntries() const;
+
+    // One entry as the map keeps it (see entries()).
+    struct Entry {
+        ZObject_6_0* key;
+        ZObject_6_0* value;
+    };
+    // The entries in listing order, read in place: `count` pairs, of which those of removed
+    // entries hold two nulls (null when the map never held an entry). Valid while the map is
+    // unchanged. For code that walks maps often, such as encoders; listKeys and listObjects
+    // give the same without the gaps.
+    const Entry* entries(unsigned long& count) const;
 
 private:
-    struct Node;       // one entry: key, value, hash, bucket chain, listing order
-    struct NodeBlock;  // a block of nodes (see collections.cc)
-    Node* allocateNode();
-    void releaseNode(Node* node);
-    void releaseBlocks();
-    Node* find(const ZObject_6_0& key, unsigned long h) const;
-    Node* insert(const ZObject_6_0& key, const ZObject_6_0& value, unsigned long h);
-    void link(Node* node);
-    void unlink(Node* node);
-    void grow();
+    struct Table;  // the entries, their hash tags and the index (see collections.cc)
+    Table* table() const;
+    unsigned long find(const ZObject_6_0& key, unsigned long h) const;
+    unsigned long insert(ZObject_6_0* key, ZObject_6_0* value, unsigned long h);
+    void makeRoom(unsigned long count);
+    void rebuild(unsigned long capacity);
     void destroyAll();
     void copyFrom(const ZHashKeyMap_6_0& other);
 
-    Node** buckets_ = nullptr;  // allocated by the first insertion
-    unsigned long bucketCount_ = 0;
-    unsigned long size_ = 0;
-    Node* first_ = nullptr;  // listing order
-    Node* last_ = nullptr;
-    int owns_;
-    NodeBlock* blocks_ = nullptr;  // newest first
+    // The Table, made by the first insertion; until then (low bit set) whether the map owns
+    // its entries and the least capacity of its first table.
+    unsigned long state_;
 };
 
 // A hash map with the same interface, also usable as a set: add(element) stores the element

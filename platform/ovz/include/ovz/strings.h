@@ -114,6 +114,17 @@ public:
     // Empties the string and releases its buffer.
     void clear();
 
+    // c_str() and length() in one call that the compiler can inline, for code that reads
+    // many strings (encoders): the text, never null, with its byte count in `n`.
+    const char* bytes(std::size_t& n) const {
+        n = length_ & ~kOnHeap;
+        if (n == 0) return "";
+        if (!(length_ & kOnHeap)) return reinterpret_cast<const char*>(room_);
+        const char* heap;
+        __builtin_memcpy(&heap, room_, sizeof heap);
+        return heap;
+    }
+
 protected:
     ZAbstractMutableString_6_0() = default;
     // A string of the bytes of `text` (null: empty).
@@ -142,7 +153,8 @@ private:
     char* text() const;            // where the bytes are (never null)
     std::size_t capacity() const;  // room for bytes and NUL at text()
 
-    // The byte count, and in its top bit whether the text is in a malloc'd buffer.
+    // The byte count, and in its top bit (kOnHeap) whether the text is in a malloc'd buffer.
+    static constexpr unsigned int kOnHeap = 0x80000000u;
     unsigned int length_ = 0;
     // The text itself (a text in the object, or the first bytes of one behind it), or, for a
     // text in a malloc'd buffer, that buffer's address and capacity. Kept as bytes, so that
@@ -175,6 +187,12 @@ public:
     ZCodeSet_6_0 codeSet() const override;
     void assignUTF8(const char* utf8) override;
     void assignLocal(const char* local) override;
+
+    // A new string (ZObject_6_0::operator new) of the `n` bytes at `bytes`, which need not be
+    // followed by a NUL, made as a clone is (its text in the object's own allocation); the
+    // caller owns it. What a clone of a view over those bytes would give, without the view.
+    // REQUIRES: none of the `n` bytes is NUL. Throws ZOutOfMemoryException_6_0.
+    static ZUTF8String_6_0* newWithBytes(const char* bytes, std::size_t n);
 
     // Upper-cases the text in place, character by character with towupper in a UTF-8
     // locale (independent of the process locale). Invalid bytes are left as they are. The
