@@ -9,14 +9,17 @@
 //                                subtrees SEQUENCE OF NameValue }
 //
 // Decoding is exactly as strict as the codec and reports the same status for any input: a
-// first pass checks the whole input with the codec's rules, in the codec's order, and only
-// input found valid is added to the map, so a refused input leaves the map unchanged. The
-// second pass adds each record as addNameValue(record) would add the codec's record for it.
+// first pass checks the whole input with the codec's rules, in the codec's order, and counts
+// each record's values and children; only input found valid is added to the map, so a refused
+// input leaves the map unchanged. The second pass adds each record as addNameValue(record)
+// would add the codec's record for it, making every key and value straight from its bytes and
+// giving each list and map room for what it receives before it receives it.
 //
-// Encoding makes the bytes ovAsnEncodeObj makes for the record tree of encodeMap: a first
-// pass lists the records in order and sizes them (with the codec's depth and size limits,
-// checked in the codec's order), the second writes them front to back into one buffer of
-// exactly that size.
+// Encoding makes the bytes ovAsnEncodeObj makes for the record tree of encodeMap in one walk
+// of the map, last record first, writing from the end of the encoding to its start, so that
+// every length is known by the time its header is written. A map the codec would refuse
+// (nesting past its limit, 4 GiB or more) is walked again in the codec's order to give the
+// codec's status.
 
 #include <ovutil/NameValueMap.h>
 
@@ -25,10 +28,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <typeinfo>
-#include <vector>
 
 #include "internal/NameValueMapText.h"
+#include "internal/objectlib.h"
 
 namespace {
 
@@ -41,6 +45,8 @@ struct Text {
     char const* data;
     std::size_t size;
 };
+
+class BackWriter;
 
 // ---- Reading ----------------------------------------------------------------------------
 
@@ -75,7 +81,7 @@ __attribute__((always_inline)) inline unsigned long readHeader(unsigned char con
 }
 
 // The header of an element already found valid; p moves to its content.
-std::uint32_t skipHeader(unsigned char const*& p) {
+inline std::uint32_t skipHeader(unsigned char const*& p) {
     unsigned char const first = p[1];
     p += 2;
     if (first < 0x80) return first;
@@ -84,18 +90,72 @@ std::uint32_t skipHeader(unsigned char const*& p) {
     return v;
 }
 
-// First pass: checks, and finds the longest text (the second pass copies each text out to
-// NUL-terminate it, into room made once for the longest).
+// True when one of the `n` bytes at p is NUL: eight at a time, since most texts are short
+// and a call to memchr costs more than checking one of them.
+inline bool holdsNul(unsigned char const* p, std::uint32_t n) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighs = 0x8080808080808080u;
+    auto const zeroIn = [](unsigned char const* at) {
+        std::uint64_t w;
+        std::memcpy(&w, at, 8);
+        return ((w - kOnes) & ~w & kHighs) != 0;
+    };
+    if (n >= 8) {
+        for (std::uint32_t at = 0; at + 8 <= n; at += 8)
+            if (zeroIn(p + at)) return true;
+        return n % 8 != 0 && zeroIn(p + n - 8);
+    }
+    for (std::uint32_t i = 0; i < n; ++i)
+        if (p[i] == 0) return true;
+    return false;
+}
+
+// The counts the first pass hands the second, two per record in input order (its values,
+// then its children), on the stack while they are few. No exception: false when memory runs
+// out.
+class Counts {
+public:
+    Counts() = default;
+    Counts(Counts const&) = delete;
+    Counts& operator=(Counts const&) = delete;
+    ~Counts() {
+        if (data_ != inline_) std::free(data_);
+    }
+
+    // Room for one record's two counts; its place, or ~0 when memory runs out.
+    std::size_t add() {
+        if (size_ + 2 > capacity_) {
+            std::size_t const capacity = capacity_ * 2;
+            void* p = data_ == inline_ ? std::malloc(capacity * sizeof(std::uint32_t))
+                                       : std::realloc(data_, capacity * sizeof(std::uint32_t));
+            if (p == nullptr) return ~std::size_t{0};
+            if (data_ == inline_) std::memcpy(p, inline_, size_ * sizeof(std::uint32_t));
+            data_ = static_cast<std::uint32_t*>(p);
+            capacity_ = capacity;
+        }
+        size_ += 2;
+        return size_ - 2;
+    }
+    std::uint32_t* at(std::size_t place) { return data_ + place; }
+    std::uint32_t const* begin() const { return data_; }
+
+private:
+    std::uint32_t inline_[512];
+    std::uint32_t* data_ = inline_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = sizeof inline_ / sizeof inline_[0];
+};
+
+// First pass: checks with the codec's rules, in its order, and counts.
 class Checker {
 public:
-    std::uint32_t longestLength = 0;
+    Counts counts;
 
     unsigned long text(unsigned char const*& p, unsigned char const* end) {
         std::uint32_t n;
         if (unsigned long const st = readHeader(p, end, kUtf8String, n)) return st;
         // The map's texts are C strings: a NUL inside would cut them short unnoticed.
-        if (n != 0 && std::memchr(p, 0, n) != nullptr) return OV_ASN_E_TEXT;
-        if (n > longestLength) longestLength = n;
+        if (holdsNul(p, n)) return OV_ASN_E_TEXT;
         p += n;
         return OV_ASN_OK;
     }
@@ -108,46 +168,21 @@ public:
         if (unsigned long const st = text(p, recordEnd)) return st;
 
         if (unsigned long const st = readHeader(p, recordEnd, kSequence, n)) return st;
-        for (unsigned char const* const valuesEnd = p + n; p < valuesEnd;) {
+        std::uint32_t values = 0;
+        for (unsigned char const* const valuesEnd = p + n; p < valuesEnd; ++values) {
             if (unsigned long const st = text(p, valuesEnd)) return st;
         }
         if (unsigned long const st = readHeader(p, recordEnd, kSequence, n)) return st;
-        for (unsigned char const* const subtreesEnd = p + n; p < subtreesEnd;) {
+        std::size_t const place = counts.add();
+        if (place == ~std::size_t{0}) return OV_ASN_E_NOMEM;
+        counts.at(place)[0] = values;
+        std::uint32_t children = 0;
+        for (unsigned char const* const subtreesEnd = p + n; p < subtreesEnd; ++children) {
             if (unsigned long const st = record(p, subtreesEnd, level + 1)) return st;
         }
+        counts.at(place)[1] = children;
         return p == recordEnd ? OV_ASN_OK : OV_ASN_E_TRAILING;
     }
-};
-
-// Room for one text and its NUL: on the stack for the usual short texts, else malloc'ed.
-class TextBuffer {
-public:
-    TextBuffer() = default;
-    TextBuffer(TextBuffer const&) = delete;
-    TextBuffer& operator=(TextBuffer const&) = delete;
-    ~TextBuffer() { std::free(heap_); }
-
-    bool reserve(std::size_t n) {
-        if (n <= sizeof inline_) return true;
-        heap_ = static_cast<char*>(std::malloc(n));
-        buffer_ = heap_;
-        return heap_ != nullptr;
-    }
-
-    // The UTF8String at p (already checked, so free of NUL bytes) as a C string, valid until
-    // the next call; p moves past it.
-    char const* take(unsigned char const*& p) {
-        std::uint32_t const n = skipHeader(p);
-        if (n != 0) std::memcpy(buffer_, p, n);
-        buffer_[n] = '\0';
-        p += n;
-        return buffer_;
-    }
-
-private:
-    char inline_[256];
-    char* heap_ = nullptr;
-    char* buffer_ = inline_;
 };
 
 }  // namespace
@@ -156,35 +191,47 @@ private:
 // entries) that the library does not export.
 class __attribute__((visibility("hidden"))) NameValueMap::Wire {
 public:
-    // Adds the record at p (already checked) to `map`, as addNameValue(record) adds the
-    // codec's record: its values under its name, then each child to the name's subtree. A
-    // record that holds neither values nor children adds nothing.
-    static void addRecord(NameValueMap& map, unsigned char const*& p, TextBuffer& text) {
-        skipHeader(p);
-        unsigned char const* name = p;
-        std::uint32_t const nameLength = skipHeader(p);
-        p += nameLength;
-        std::uint32_t valuesLength = skipHeader(p);
-        unsigned char const* values = p;
-        p += valuesLength;
-        std::uint32_t const subtreesLength = skipHeader(p);
-        if (valuesLength == 0 && subtreesLength == 0) return;
-
-        // The map and the list store clones of the views: ZUTF8String_6_0 objects, as
-        // findOrCreateEntry and addString store.
-        NameValueEntry* entry = map.findOrCreateEntry(text.take(name));
-        for (unsigned char const* const valuesEnd = values + valuesLength; values < valuesEnd;) {
-            entry->values.add(ZUTF8ConstString_6_0(text.take(values)));
+    // Adds the record at p (already checked, with its counts next at `counts`) to `map`, as
+    // addNameValue(record) adds the codec's record: its values under its name, then each
+    // child to the name's subtree. A record that holds neither values nor children adds
+    // nothing.
+    static void addRecord(NameValueMap& map, unsigned char const*& p,
+                          std::uint32_t const*& counts) {
+        std::uint32_t const nvalues = counts[0];
+        std::uint32_t const nchildren = counts[1];
+        counts += 2;
+        std::uint32_t const recordLength = skipHeader(p);
+        if (nvalues == 0 && nchildren == 0) {
+            p += recordLength;
+            return;
         }
-        for (unsigned char const* const subtreesEnd = p + subtreesLength; p < subtreesEnd;) {
-            addRecord(entry->subtree, p, text);
+        std::uint32_t const nameLength = skipHeader(p);
+        char const* const name = reinterpret_cast<char const*>(p);
+        p += nameLength;
+        // The key and the values are the ZUTF8String_6_0 objects that findOrCreateEntry and
+        // addString store, made straight from their bytes.
+        auto* entry = static_cast<NameValueEntry*>(ovutil_internal::getOrPutOwnedKey(
+            map.map_, ovutil_internal::newString(name, nameLength), ovutil_internal::emptyEntry()));
+        skipHeader(p);
+        if (nvalues != 0) {
+            ovutil_internal::reserveElements(entry->values, entry->values.size() + nvalues);
+            for (std::uint32_t i = 0; i < nvalues; ++i) {
+                std::uint32_t const n = skipHeader(p);
+                ovutil_internal::addOwned(
+                    entry->values, ovutil_internal::newString(reinterpret_cast<char const*>(p), n));
+                p += n;
+            }
+        }
+        skipHeader(p);
+        if (nchildren != 0) {
+            NameValueMap& subtree = entry->subtree;
+            ovutil_internal::reserveEntries(subtree.map_, subtree.map_.size() + nchildren);
+            for (std::uint32_t i = 0; i < nchildren; ++i) addRecord(subtree, p, counts);
         }
     }
 
-    struct Item;
-    struct Plan;
-    static unsigned long size(NameValueMap const& map, int level, std::uint64_t& total, Plan& plan);
-    static unsigned char* write(unsigned char* p, Item const*& item, Text const*& text);
+    static bool write(NameValueMap const& map, int level, BackWriter& out, unsigned long& status);
+    static unsigned long codecStatus(NameValueMap const& map, int level, std::uint64_t& total);
 };
 
 void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
@@ -203,21 +250,19 @@ void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
     unsigned char const* const first = p;
     unsigned char const* const listEnd = p + n;
     Checker checker;
-    while (p < listEnd) {
+    unsigned long records = 0;
+    for (; p < listEnd; ++records) {
         if ((status = checker.record(p, listEnd, 0)) != OV_ASN_OK) return;
     }
     if (p != end) {
         status = OV_ASN_E_TRAILING;
         return;
     }
-    TextBuffer text;
-    if (!text.reserve(std::size_t{checker.longestLength} + 1)) {
-        status = OV_ASN_E_NOMEM;
-        return;
-    }
     status = OV_ASN_OK;
     // Object-library exceptions pass through; what was added before stays in the map.
-    for (p = first; p < listEnd;) Wire::addRecord(*this, p, text);
+    ovutil_internal::reserveEntries(map_, map_.size() + records);
+    std::uint32_t const* counts = checker.counts.begin();
+    for (p = first; p < listEnd;) Wire::addRecord(*this, p, counts);
 }
 
 // ---- Writing ----------------------------------------------------------------------------
@@ -246,11 +291,13 @@ bool addElement(std::uint64_t& total, std::uint64_t content, unsigned long& stat
 
 // The bytes of a key or value: a string's text, "" for anything else (as the codec writes
 // the NULL text that encodeMap gives such a value).
-Text textOf(ZObject_6_0 const* object) {
+inline Text textOf(ZObject_6_0 const* object) {
     if (object != nullptr) {
         if (typeid(*object) == typeid(ZUTF8String_6_0)) {
-            auto const* s = static_cast<ZUTF8String_6_0 const*>(object);
-            return {s->c_str(), s->length()};
+            Text text;
+            text.data =
+                ovutil_internal::bytesOf(*static_cast<ZUTF8String_6_0 const*>(object), text.size);
+            return text;
         }
         if (auto const* s = dynamic_cast<ZAbstractString_6_0 const*>(object)) {
             return {s->c_str(), s->length()};
@@ -259,125 +306,167 @@ Text textOf(ZObject_6_0 const* object) {
     return {"", 0};
 }
 
-unsigned char* putHeader(unsigned char* p, unsigned char tag, std::uint32_t length) {
-    *p++ = tag;
-    if (length < 0x80) {
-        *p++ = static_cast<unsigned char>(length);
-        return p;
+// DER written from the last byte to the first, so that each element's length is known when
+// its header is written: one walk of the map, every text read once. The bytes grow towards
+// the front of a buffer that lives on the stack while it is small.
+class BackWriter {
+public:
+    BackWriter() = default;
+    BackWriter(BackWriter const&) = delete;
+    BackWriter& operator=(BackWriter const&) = delete;
+    ~BackWriter() {
+        if (begin_ != inline_) std::free(begin_);
     }
-    unsigned const n = length > 0xFFFFFF ? 4 : length > 0xFFFF ? 3 : length > 0xFF ? 2 : 1;
-    *p++ = static_cast<unsigned char>(0x80 | n);
-    for (unsigned i = n; i-- > 0;) *p++ = static_cast<unsigned char>(length >> (8 * i));
-    return p;
-}
 
-unsigned char* putText(unsigned char* p, Text text) {
-    p = putHeader(p, kUtf8String, static_cast<std::uint32_t>(text.size));
-    if (text.size != 0) std::memcpy(p, text.data, text.size);
-    return p + text.size;
-}
+    // Bytes written so far.
+    std::uint64_t size() const { return static_cast<std::uint64_t>(end_ - p_); }
+    unsigned char const* data() const { return p_; }
+
+    // Room for `n` more bytes in front; false when the encoding would pass what a buffer can
+    // hold (status OV_ASN_E_TOO_LARGE) or memory runs out (OV_ASN_E_NOMEM).
+    bool reserve(std::uint64_t n, unsigned long& status) {
+        if (static_cast<std::uint64_t>(p_ - begin_) >= n) return true;
+        if (size() + n > kMaxBuffer) {
+            status = OV_ASN_E_TOO_LARGE;
+            return false;
+        }
+        std::uint64_t capacity = static_cast<std::uint64_t>(end_ - begin_) * 2;
+        if (capacity < size() + n) capacity = size() + n;
+        if (capacity > kMaxBuffer + 16) capacity = kMaxBuffer + 16;
+        auto* fresh = static_cast<unsigned char*>(std::malloc(capacity));
+        if (fresh == nullptr) {
+            status = OV_ASN_E_NOMEM;
+            return false;
+        }
+        std::uint64_t const used = size();
+        unsigned char* const freshEnd = fresh + capacity;
+        std::memcpy(freshEnd - used, p_, used);
+        if (begin_ != inline_) std::free(begin_);
+        begin_ = fresh;
+        end_ = freshEnd;
+        p_ = freshEnd - used;
+        return true;
+    }
+
+    // The header of an element whose content is the `length` bytes in front of which it goes.
+    // REQUIRES: room for 6 bytes.
+    void putHeader(unsigned char tag, std::uint32_t length) {
+        if (length < 0x80) {
+            *--p_ = static_cast<unsigned char>(length);
+        } else {
+            unsigned char n = 0;
+            for (std::uint32_t rest = length; rest != 0; rest >>= 8, ++n) {
+                *--p_ = static_cast<unsigned char>(rest);
+            }
+            *--p_ = static_cast<unsigned char>(0x80 | n);
+        }
+        *--p_ = tag;
+    }
+
+    // A UTF8String of `text`.
+    bool putText(Text text, unsigned long& status) {
+        if (!reserve(text.size + 6, status)) return false;
+        p_ -= text.size;
+        if (text.size != 0) std::memcpy(p_, text.data, text.size);
+        putHeader(kUtf8String, static_cast<std::uint32_t>(text.size));
+        return true;
+    }
+
+    // A SEQUENCE header in front of what was written since size() was `mark`.
+    bool closeSequence(std::uint64_t mark, unsigned long& status) {
+        if (!reserve(6, status)) return false;
+        putHeader(kSequence, static_cast<std::uint32_t>(size() - mark));
+        return true;
+    }
+
+private:
+    unsigned char inline_[8192];
+    unsigned char* begin_ = inline_;
+    unsigned char* end_ = inline_ + sizeof inline_;
+    unsigned char* p_ = end_;
+};
 
 }  // namespace
 
-// One record, in the order the records are written (each followed by its children). Its
-// texts (name, then values) are the next 1 + values of the list of texts.
-struct NameValueMap::Wire::Item {
-    std::uint32_t content;   // bytes inside the record's SEQUENCE
-    std::uint32_t values;    // bytes inside its values SEQUENCE
-    std::uint32_t subtrees;  // bytes inside its subtrees SEQUENCE
-    std::uint32_t nvalues;   // its values
-    std::uint32_t children;  // records of its subtree
-};
-
-// What the first pass hands the second: the records and their texts, in writing order.
-// `keys` and `entries` are non-owning lists shared by the whole encode: each map appends its
-// keys and entries behind those of the maps listed before.
-struct NameValueMap::Wire::Plan {
-    std::vector<Item> items;
-    std::vector<Text> texts;
-    ZArrayList_6_0 keys{64, 0};
-    ZArrayList_6_0 entries{64, 0};
-};
-
-// Lists the records of `map` (at `level`) and below into `plan` and adds their sizes to
-// `total`, with the checks of the codec in its order.
-unsigned long NameValueMap::Wire::size(NameValueMap const& map, int level, std::uint64_t& total,
-                                       Plan& plan) {
-    unsigned long const first = plan.keys.size();
-    map.map_.listKeys(plan.keys);
-    map.map_.listObjects(plan.entries);
-    unsigned long const last = plan.keys.size();
-    unsigned long status = OV_ASN_OK;
-    for (unsigned long i = first; i < last; ++i) {
-        if (level > OV_ASN_MAX_DEPTH) return OV_ASN_E_DEPTH;
-        auto const* entry = static_cast<NameValueEntry const*>(plan.entries.get(i));
+// Writes the records of `map` (at `level`), last to first, each after its children.
+bool NameValueMap::Wire::write(NameValueMap const& map, int level, BackWriter& out,
+                               unsigned long& status) {
+    unsigned long count = 0;
+    ZHashKeyMap_6_0::Entry const* entries = ovutil_internal::entriesOf(map.map_, count);
+    for (unsigned long i = count; i-- > 0;) {
+        if (entries[i].key == nullptr) continue;  // a removed entry's place
+        if (level > OV_ASN_MAX_DEPTH) {
+            status = OV_ASN_E_DEPTH;
+            return false;
+        }
+        auto const* entry = static_cast<NameValueEntry const*>(entries[i].value);
+        std::uint64_t const recordMark = out.size();
+        std::uint64_t mark = out.size();
+        if (entry->subtree.map_.size() != 0 && !write(entry->subtree, level + 1, out, status)) {
+            return false;
+        }
+        if (!out.closeSequence(mark, status)) return false;
+        mark = out.size();
         ZArrayList_6_0 const& values = entry->values;
-        unsigned long const nvalues = values.size();
-        if (nvalues > UINT_MAX) return OV_ASN_E_TOO_LARGE;
-        std::size_t const at = plan.items.size();
-        plan.items.push_back(Item{0, 0, 0, static_cast<std::uint32_t>(nvalues), 0});
+        ZObject_6_0* const* elements = ovutil_internal::elementsOf(values);
+        for (unsigned long v = values.size(); v-- > 0;) {
+            if (!out.putText(textOf(elements[v]), status)) return false;
+        }
+        if (!out.closeSequence(mark, status) || !out.putText(textOf(entries[i].key), status) ||
+            !out.closeSequence(recordMark, status)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The status the codec gives for the record tree of `map`: its sizing pass, in its order
+// (depth before the texts of a record, texts in order, children after the values).
+unsigned long NameValueMap::Wire::codecStatus(NameValueMap const& map, int level,
+                                              std::uint64_t& total) {
+    unsigned long status = OV_ASN_OK;
+    unsigned long count = 0;
+    ZHashKeyMap_6_0::Entry const* entries = ovutil_internal::entriesOf(map.map_, count);
+    for (unsigned long i = 0; i < count; ++i) {
+        if (entries[i].key == nullptr) continue;
+        if (level > OV_ASN_MAX_DEPTH) return OV_ASN_E_DEPTH;
+        auto const* entry = static_cast<NameValueEntry const*>(entries[i].value);
         std::uint64_t content = 0;
-        Text const name = textOf(plan.keys.get(i));
-        plan.texts.push_back(name);
-        if (!addElement(content, name.size, status)) return status;
+        if (!addElement(content, textOf(entries[i].key).size, status)) return status;
         std::uint64_t valueBytes = 0;
-        for (unsigned long v = 0; v < nvalues; ++v) {
-            Text const value = textOf(values.get(v));
-            plan.texts.push_back(value);
-            if (!addElement(valueBytes, value.size, status)) return status;
+        ZObject_6_0* const* elements = ovutil_internal::elementsOf(entry->values);
+        for (unsigned long v = 0; v < entry->values.size(); ++v) {
+            if (!addElement(valueBytes, textOf(elements[v]).size, status)) return status;
         }
         if (!addElement(content, valueBytes, status)) return status;
         std::uint64_t subtrees = 0;
         if (entry->subtree.map_.size() != 0) {
-            status = size(entry->subtree, level + 1, subtrees, plan);
+            status = codecStatus(entry->subtree, level + 1, subtrees);
             if (status != OV_ASN_OK) return status;
         }
-        if (!addElement(content, subtrees, status)) return status;
-        if (!addElement(total, content, status)) return status;
-        Item& item = plan.items[at];
-        item.content = static_cast<std::uint32_t>(content);
-        item.values = static_cast<std::uint32_t>(valueBytes);
-        item.subtrees = static_cast<std::uint32_t>(subtrees);
-        item.children = static_cast<std::uint32_t>(entry->subtree.map_.size());
+        if (!addElement(content, subtrees, status) || !addElement(total, content, status)) {
+            return status;
+        }
     }
     return OV_ASN_OK;
 }
 
-// Writes the record at `item` and its children; `item` and `text` move past them.
-unsigned char* NameValueMap::Wire::write(unsigned char* p, Item const*& item, Text const*& text) {
-    Item const& record = *item++;
-    p = putHeader(p, kSequence, record.content);
-    p = putText(p, *text++);
-    p = putHeader(p, kSequence, record.values);
-    for (std::uint32_t v = 0; v < record.nvalues; ++v) p = putText(p, *text++);
-    p = putHeader(p, kSequence, record.subtrees);
-    for (std::uint32_t c = 0; c < record.children; ++c) p = write(p, item, text);
-    return p;
-}
-
 void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
-    std::uint64_t content = 0;
-    std::uint64_t total = 0;
-    try {
-        // The lists and vectors only lend the map's own objects and texts.
-        Wire::Plan plan;
-        plan.items.reserve(map_.size() < 32 ? 32 : map_.size());
-        plan.texts.reserve(plan.items.capacity() * 4);
-        status = Wire::size(*this, 0, content, plan);
-        if (status != OV_ASN_OK || !addElement(total, content, status)) return;
-
-        // The codec's own allocation, so that ov_asn_buffer_free releases it.
-        ov_asn_buffer_t made = {0, nullptr};
-        status = ov_asn_buffer_alloc(made, static_cast<unsigned int>(total));
-        if (status != OV_ASN_OK) return;
-        unsigned char* p = putHeader(made.data, kSequence, static_cast<std::uint32_t>(content));
-        Wire::Item const* item = plan.items.data();
-        Text const* text = plan.texts.data();
-        for (Wire::Item const* const end = item + plan.items.size(); item != end;) {
-            p = Wire::write(p, item, text);
+    status = OV_ASN_OK;
+    BackWriter writer;
+    if (!Wire::write(*this, 0, writer, status) || !writer.closeSequence(0, status)) {
+        // Of several faults the codec reports the first of its own walk, front to back.
+        if (status != OV_ASN_E_NOMEM) {
+            std::uint64_t total = 0;
+            unsigned long const first = Wire::codecStatus(*this, 0, total);
+            if (first != OV_ASN_OK) status = first;
         }
-        out = made;
-    } catch (...) {
-        status = OV_ASN_E_NOMEM;  // listing the records ran out of memory; nothing was made
+        return;
     }
+    // The codec's own allocation, so that ov_asn_buffer_free releases it.
+    ov_asn_buffer_t made = {0, nullptr};
+    status = ov_asn_buffer_alloc(made, static_cast<unsigned int>(writer.size()));
+    if (status != OV_ASN_OK) return;
+    std::memcpy(made.data, writer.data(), made.length);
+    out = made;
 }

@@ -31,6 +31,46 @@ inline ZObject_6_0* getOrPutEntry(ZHashKeyMap_6_0& map, const ZObject_6_0& key,
     return map.getOrPutEntry(key, value);
 }
 
+// getOrPutEntry with a key object that the owning map takes over (stored itself when absent,
+// deleted when an equal key is there, and deleted on an exception). (Promised interface:
+// getOrPutEntry(*key, value), then delete key.)
+inline ZObject_6_0* getOrPutOwnedKey(ZHashKeyMap_6_0& map, ZObject_6_0* key,
+                                     const ZObject_6_0& value) {
+    return map.getOrPutOwnedKey(key, value);
+}
+
+// Appends `element` itself to an owning list, which takes it over (and deletes it on an
+// exception). (Promised interface: add(*element), then delete element.)
+inline void addOwned(ZArrayList_6_0& list, ZObject_6_0* element) { list.addOwned(element); }
+
+// Room for `count` entries in all, or `count` elements in all: a decoder that knows what it
+// will add allocates once. (Promised interface: nothing; the collections grow as they fill.)
+inline void reserveEntries(ZHashKeyMap_6_0& map, unsigned long count) { map.reserve(count); }
+inline void reserveElements(ZArrayList_6_0& list, unsigned long count) {
+    list.ensureCapacity(count);
+}
+
+// A new ZUTF8String_6_0 of the `n` bytes at `bytes` (no NUL among them, none needed after
+// them); the caller owns it. (Promised interface: a ZUTF8String_6_0 made from a NUL-terminated
+// copy of the bytes.)
+inline ZUTF8String_6_0* newString(const char* bytes, std::size_t n) {
+    return ZUTF8String_6_0::newWithBytes(bytes, n);
+}
+
+// The entries of a map in listing order, read in place: `count` (key, value) pairs, those of
+// removed entries two nulls. Valid while the map is unchanged. (Promised interface: listKeys
+// and listObjects into non-owning lists.)
+inline const ZHashKeyMap_6_0::Entry* entriesOf(const ZHashKeyMap_6_0& map, unsigned long& count) {
+    return map.entries(count);
+}
+
+// The elements of a list in index order, read in place. (Promised interface: get(i).)
+inline ZObject_6_0* const* elementsOf(const ZArrayList_6_0& list) { return list.elements(); }
+
+// The text of a string, never null, and its byte count. (Promised interface: getChars(), with
+// null read as "", and length().)
+inline const char* bytesOf(const ZUTF8String_6_0& text, std::size_t& n) { return text.bytes(n); }
+
 }  // namespace ovutil_internal
 
 #endif  // OVUTIL_INTERNAL_OBJECTLIB_H
