@@ -191,6 +191,9 @@ public:
 // entries) that the library does not export.
 class __attribute__((visibility("hidden"))) NameValueMap::Wire {
 public:
+    // The most values of a record that are added in one call.
+    static constexpr std::uint32_t kBatch = 64;
+
     // Adds the record at p (already checked, with its counts next at `counts`) to `map`, as
     // addNameValue(record) adds the codec's record: its values under its name, then each
     // child to the name's subtree. A record that holds neither values nor children adds
@@ -213,7 +216,16 @@ public:
         auto* entry = static_cast<NameValueEntry*>(ovutil_internal::getOrPutOwnedKey(
             map.map_, ovutil_internal::newString(name, nameLength), ovutil_internal::emptyEntry()));
         skipHeader(p);
-        if (nvalues != 0) {
+        if (nvalues != 0 && nvalues <= kBatch) {
+            // In one call, so that the list can keep them all in one allocation.
+            ZArrayList_6_0::Text texts[kBatch];
+            for (std::uint32_t i = 0; i < nvalues; ++i) {
+                std::uint32_t const n = skipHeader(p);
+                texts[i] = {reinterpret_cast<char const*>(p), n};
+                p += n;
+            }
+            ovutil_internal::addTexts(entry->values, texts, nvalues);
+        } else if (nvalues != 0) {
             ovutil_internal::reserveElements(entry->values, entry->values.size() + nvalues);
             for (std::uint32_t i = 0; i < nvalues; ++i) {
                 std::uint32_t const n = skipHeader(p);

@@ -7,6 +7,18 @@
 #include <utility>
 
 #include <ovz/exceptions.h>
+#include <ovz/strings.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define OVZ_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OVZ_ASAN 1
+#endif
+#endif
+#ifdef OVZ_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace {
 
@@ -31,8 +43,14 @@ struct CloneGuard {
 
 // ---- ZArrayList_6_0
 //
-// A list holds its first element in room_.one; the array is allocated when the list outgrows that
-// room, with room for at least the capacity given to the constructor (and then doubles).
+// A list holds its first element in room_.one; the array is allocated when the list outgrows
+// that room, with room for at least the capacity given to the constructor (and then doubles).
+//
+// A packed list (kPacked, made by addTexts) has one allocation: the array, then the strings
+// that addTexts made, one after the other. All its elements are such strings: they are ended
+// in place, never deleted, and the allocation goes when the array does. Whatever would put
+// another object into a packed list (add, set, a larger array) first moves its elements out
+// to objects of their own (clones), and the list is an ordinary one from then on.
 
 namespace {
 
@@ -83,12 +101,53 @@ unsigned long ZArrayList_6_0::capacity() const {
     return (state_ & kArray) ? state_ & kRoomMask : 1;
 }
 
+namespace {
+
+// The bytes a string made by addTexts takes in a packed list's allocation.
+inline std::size_t packedSize(std::size_t length) {
+    return (ZUTF8String_6_0::sizeWithBytes(length) + 7) & ~std::size_t{7};
+}
+
+// Ends a string held in a packed list's allocation. Under AddressSanitizer the object's own
+// bytes (every such string takes at least those) are then poisoned, so that a use after its
+// removal is reported as for an object of its own.
+inline void endInPlace(ZObject_6_0* element) {
+    element->~ZObject_6_0();
+#ifdef OVZ_ASAN
+    __asan_poison_memory_region(element, sizeof(ZUTF8String_6_0));
+#endif
+}
+
+}  // namespace
+
 void ZArrayList_6_0::releaseArray() {
     if (state_ & kArray) {
         releaseMemory(room_.array);
         state_ &= kOwns;  // the first array of a list that was emptied gets the least room
     }
     room_.one = nullptr;
+}
+
+// Gives the elements of a packed list objects of their own and the list an ordinary array
+// of `capacity`. On an exception the list is unchanged.
+void ZArrayList_6_0::unpack(unsigned long capacity) {
+    if (capacity < size_) capacity = size_;
+    if (capacity > kRoomMask) outOfMemory();
+    auto** fresh = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
+    if (fresh == nullptr) outOfMemory();
+    ZObject_6_0** packed = room_.array;
+    unsigned int made = 0;
+    try {
+        for (; made < size_; ++made) fresh[made] = packed[made]->clone();
+    } catch (...) {
+        for (unsigned int i = 0; i < made; ++i) delete fresh[i];
+        releaseMemory(fresh);
+        throw;
+    }
+    for (unsigned int i = 0; i < size_; ++i) endInPlace(packed[i]);
+    releaseMemory(packed);
+    room_.array = fresh;
+    state_ = (state_ & kOwns) | kArray | static_cast<unsigned int>(capacity);
 }
 
 unsigned long ZArrayList_6_0::hash() const {
@@ -112,6 +171,10 @@ bool ZArrayList_6_0::equals(const ZObject_6_0& other) const {
 
 void ZArrayList_6_0::reserve(unsigned long capacity) {
     if (capacity <= this->capacity()) return;
+    if (state_ & kPacked) {
+        unpack(capacity);
+        return;
+    }
     if (capacity > kRoomMask) outOfMemory();
     auto** p = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
     if (p == nullptr) outOfMemory();
@@ -129,11 +192,19 @@ ZObject_6_0* ZArrayList_6_0::store(const ZObject_6_0& element) const {
 }
 
 void ZArrayList_6_0::dispose(ZObject_6_0* element) const {
-    if (state_ & kOwns) delete element;
+    if (!(state_ & kOwns)) return;
+    if (state_ & kPacked)
+        endInPlace(element);  // its memory is the list's array
+    else
+        delete element;
 }
 
 void ZArrayList_6_0::makeRoomForOne() {
     const unsigned long room = capacity();
+    if (state_ & kPacked) {
+        unpack(size_ < room ? room : room * 2);  // another object is to join
+        return;
+    }
     if (size_ < room) return;
     if (state_ & kArray) {
         reserve(room * 2);
@@ -144,8 +215,11 @@ void ZArrayList_6_0::makeRoomForOne() {
 }
 
 void ZArrayList_6_0::add(const ZObject_6_0& element) {
+    // The clone first: `element` may be one of this list's own, which making room may end.
+    CloneGuard stored{store(element), (state_ & kOwns) != 0};
     makeRoomForOne();
-    items()[size_] = store(element);
+    stored.owned = false;
+    items()[size_] = stored.object;
     ++size_;
 }
 
@@ -157,6 +231,35 @@ void ZArrayList_6_0::addOwned(ZObject_6_0* element) {
     ++size_;
 }
 
+void ZArrayList_6_0::addTexts(const Text* texts, unsigned long n) {
+    if (n == 0) return;
+    if (size_ != 0 || (state_ & kArray) || n < 2 || n > kRoomMask) {
+        // Objects of their own: the list already has storage, or one text needs none.
+        ensureCapacity(size_ + n);
+        for (unsigned long i = 0; i < n; ++i)
+            addOwned(ZUTF8String_6_0::newWithBytes(texts[i].data, texts[i].size));
+        return;
+    }
+    // One allocation: the array, then each string (8-byte aligned, as the allocator aligns
+    // its blocks).
+    std::size_t bytes = n * sizeof(ZObject_6_0*);
+    for (unsigned long i = 0; i < n; ++i) {
+        const std::size_t size = packedSize(texts[i].size);
+        if (size > ~std::size_t{0} - bytes) outOfMemory();
+        bytes += size;
+    }
+    auto** array = static_cast<ZObject_6_0**>(allocateMemory(bytes));
+    if (array == nullptr) outOfMemory();
+    char* at = reinterpret_cast<char*>(array + n);
+    for (unsigned long i = 0; i < n; ++i) {
+        array[i] = ZUTF8String_6_0::placeWithBytes(at, texts[i].data, texts[i].size);
+        at += packedSize(texts[i].size);
+    }
+    room_.array = array;
+    size_ = static_cast<unsigned int>(n);
+    state_ = (state_ & kOwns) | kArray | kPacked | static_cast<unsigned int>(n);
+}
+
 ZObject_6_0* ZArrayList_6_0::get(unsigned long index) const {
     return index < size_ ? items()[index] : nullptr;
 }
@@ -165,10 +268,12 @@ void ZArrayList_6_0::set(unsigned long index, const ZObject_6_0& element) {
     if (index >= size_)
         ZInvalidParameterException_6_0("list index out of range")
             .throwException(__FILE__, __LINE__);
-    ZObject_6_0* replacement = store(element);
+    CloneGuard replacement{store(element), (state_ & kOwns) != 0};
+    if (state_ & kPacked) unpack(capacity());  // the replacement is not one of its strings
+    replacement.owned = false;
     ZObject_6_0** elements = items();
     ZObject_6_0* old = elements[index];
-    elements[index] = replacement;
+    elements[index] = replacement.object;
     dispose(old);
 }
 

@@ -213,13 +213,14 @@ namespace {
 // An inline text starts right after length_, which follows the virtual table pointer.
 static_assert(sizeof(ZAbstractMutableString_6_0) == sizeof(void*) + sizeof(unsigned int) + 12,
               "room_ must follow length_ and end the object");
+static_assert(sizeof(void*) == 8, "a heap buffer's address is kept at an 8-byte boundary");
 constexpr std::size_t kMaxLength = 0x7FFFFFFEu;
 
-// The heap buffer's address and capacity, as room_ keeps them.
-struct HeapText {
-    char* data;
-    unsigned int capacity;
-};
+// Where room_ keeps a heap buffer's capacity and address. The address sits at an 8-byte
+// boundary of the object (room_ starts 4 bytes short of one), so that tools which scan
+// memory for pointers, LeakSanitizer among them, see the buffer as reachable.
+constexpr std::size_t kHeapCapacityAt = 0;
+constexpr std::size_t kHeapDataAt = sizeof(unsigned int);
 
 }  // namespace
 
@@ -242,14 +243,14 @@ char* ZAbstractMutableString_6_0::text() const {
     auto* room = const_cast<unsigned char*>(room_);
     if (!(length_ & kOnHeap)) return reinterpret_cast<char*>(room);
     char* data;
-    std::memcpy(&data, room, sizeof data);
+    std::memcpy(&data, room + kHeapDataAt, sizeof data);
     return data;
 }
 
 std::size_t ZAbstractMutableString_6_0::capacity() const {
     if (length_ & kOnHeap) {
         unsigned int capacity;
-        std::memcpy(&capacity, room_ + sizeof(char*), sizeof capacity);
+        std::memcpy(&capacity, room_ + kHeapCapacityAt, sizeof capacity);
         return capacity;
     }
     const std::size_t n = length_;
@@ -262,24 +263,34 @@ void ZAbstractMutableString_6_0::releaseHeapBuffer() {
 }
 
 template <class S>
-S* ZAbstractMutableString_6_0::makeWithText(const char* text, std::size_t n) {
+std::size_t ZAbstractMutableString_6_0::sizeWithText(std::size_t n) {
     // The text starts at room_ and runs on past the object's end, which is where room_ ends
     // only when S adds no members.
     static_assert(sizeof(S) == sizeof(ZAbstractMutableString_6_0), "S must add no members");
-    static_assert(std::is_nothrow_default_constructible_v<S>, "S() must not throw");
-    if (text == nullptr || n == 0) return new S();  // empty: no buffer, getChars() is null
-    if (n > kMaxLength) outOfMemory();
     constexpr std::size_t kHeader = sizeof(S) - sizeof(room_);
-    const std::size_t size = kHeader + n + 1 > sizeof(S) ? kHeader + n + 1 : sizeof(S);
-    void* block = ZObject_6_0::operator new(size);  // throws when out of memory
-    S* s = ::new (block) S();
+    return kHeader + n + 1 > sizeof(S) ? kHeader + n + 1 : sizeof(S);
+}
+
+template <class S>
+S* ZAbstractMutableString_6_0::placeWithText(void* memory, const char* text, std::size_t n) {
+    static_assert(std::is_nothrow_default_constructible_v<S>, "S() must not throw");
+    S* s = ::new (memory) S();
+    if (text == nullptr || n == 0) return s;  // empty: getChars() is null
     ZAbstractMutableString_6_0* base = s;
     char* room = reinterpret_cast<char*>(base->room_);
     std::memcpy(room, text, n);
     room[n] = '\0';
     base->length_ = static_cast<unsigned int>(n);
-    // `delete s` runs the destructors and ZObject_6_0::operator delete frees the block.
     return s;
+}
+
+template <class S>
+S* ZAbstractMutableString_6_0::makeWithText(const char* text, std::size_t n) {
+    if (text == nullptr || n == 0) return new S();  // empty: no buffer, getChars() is null
+    if (n > kMaxLength) outOfMemory();
+    void* block = ZObject_6_0::operator new(sizeWithText<S>(n));  // throws when out of memory
+    // `delete s` runs the destructors and ZObject_6_0::operator delete frees the block.
+    return placeWithText<S>(block, text, n);
 }
 
 const char* ZAbstractMutableString_6_0::getChars() const { return length() ? text() : nullptr; }
@@ -304,9 +315,9 @@ void ZAbstractMutableString_6_0::reserveFor(std::size_t extra) {
         std::memcpy(p, room_, n);
         p[n] = '\0';
     }
-    const HeapText heap{p, static_cast<unsigned int>(cap)};
-    std::memcpy(room_, &heap.data, sizeof heap.data);
-    std::memcpy(room_ + sizeof heap.data, &heap.capacity, sizeof heap.capacity);
+    const auto capacity = static_cast<unsigned int>(cap);
+    std::memcpy(room_ + kHeapCapacityAt, &capacity, sizeof capacity);
+    std::memcpy(room_ + kHeapDataAt, &p, sizeof p);
     length_ = static_cast<unsigned int>(n) | kOnHeap;
 }
 
@@ -400,6 +411,14 @@ ZObject_6_0* ZUTF8String_6_0::clone() const {
 }
 ZUTF8String_6_0* ZUTF8String_6_0::newWithBytes(const char* bytes, std::size_t n) {
     return makeWithText<ZUTF8String_6_0>(bytes, n);
+}
+std::size_t ZUTF8String_6_0::sizeWithBytes(std::size_t n) {
+    if (n > kMaxLength) outOfMemory();
+    return sizeWithText<ZUTF8String_6_0>(n);
+}
+ZUTF8String_6_0* ZUTF8String_6_0::placeWithBytes(void* memory, const char* bytes,
+                                                 std::size_t n) noexcept {
+    return placeWithText<ZUTF8String_6_0>(memory, bytes, n);
 }
 ZCodeSet_6_0 ZUTF8String_6_0::codeSet() const { return ZCODESET_UTF8; }
 void ZUTF8String_6_0::assignUTF8(const char* utf8) { assign(utf8); }

@@ -43,6 +43,13 @@ inline ZObject_6_0* getOrPutOwnedKey(ZHashKeyMap_6_0& map, ZObject_6_0* key,
 // exception). (Promised interface: add(*element), then delete element.)
 inline void addOwned(ZArrayList_6_0& list, ZObject_6_0* element) { list.addOwned(element); }
 
+// Appends new ZUTF8String_6_0 objects holding `n` texts (no NUL in them) to an owning list,
+// which may keep them in its own storage. (Promised interface: add() of a ZUTF8ConstString_6_0
+// over a NUL-terminated copy of each text.)
+inline void addTexts(ZArrayList_6_0& list, const ZArrayList_6_0::Text* texts, unsigned long n) {
+    list.addTexts(texts, n);
+}
+
 // Room for `count` entries in all, or `count` elements in all: a decoder that knows what it
 // will add allocates once. (Promised interface: nothing; the collections grow as they fill.)
 inline void reserveEntries(ZHashKeyMap_6_0& map, unsigned long count) { map.reserve(count); }

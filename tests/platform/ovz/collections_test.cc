@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 // Huge requests must come back as null (or as the library's exception), not abort the test.
@@ -684,6 +686,103 @@ TEST_F(MapTest, ReserveAndOwnedKeysKeepOrderAndOwnership) {
         EXPECT_EQ(Keys(map), expected);
     }
     EXPECT_EQ(Counted::live, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Texts appended with addTexts to an empty list live in the list's own allocation. Every
+// operation on such a list must keep the texts, their order and the list's ownership, also
+// an add or set whose argument is one of the list's own elements (which the list moves to
+// objects of their own before anything else joins them).
+TEST(CollectionsPackedTexts, EveryOperationKeepsTheTexts) {
+    const std::vector<std::string> texts = {"", "a", "eleven byte", "twelve bytes",
+                                            std::string(300, 'x')};
+    std::vector<ZArrayList_6_0::Text> views;
+    for (const std::string& t : texts) views.push_back({t.data(), t.size()});
+    struct Case {
+        const char* name;
+        void (*change)(ZArrayList_6_0&, std::vector<std::string>&);
+    };
+    const Case cases[] = {
+        {"nothing", [](ZArrayList_6_0&, std::vector<std::string>&) {}},
+        {"remove the first",
+         [](ZArrayList_6_0& l, std::vector<std::string>& e) {
+             l.remove(0);
+             e.erase(e.begin());
+         }},
+        {"remove all, then add",
+         [](ZArrayList_6_0& l, std::vector<std::string>& e) {
+             l.removeAll();
+             l.add(ZUTF8ConstString_6_0("new"));
+             e = {"new"};
+         }},
+        {"add one of its own",
+         [](ZArrayList_6_0& l, std::vector<std::string>& e) {
+             l.add(*l.get(2));
+             e.push_back(e[2]);
+         }},
+        {"set one of its own over another",
+         [](ZArrayList_6_0& l, std::vector<std::string>& e) {
+             l.set(0, *l.get(4));
+             e[0] = e[4];
+         }},
+        {"set an element to itself",
+         [](ZArrayList_6_0& l, std::vector<std::string>&) { l.set(3, *l.get(3)); }},
+        {"add an owned object",
+         [](ZArrayList_6_0& l, std::vector<std::string>& e) {
+             l.addOwned(new ZUTF8String_6_0("owned"));
+             e.push_back("owned");
+         }},
+        {"more room",
+         [](ZArrayList_6_0& l, std::vector<std::string>&) { l.ensureCapacity(100); }},
+        {"more texts",
+         [](ZArrayList_6_0& l, std::vector<std::string>& e) {
+             const ZArrayList_6_0::Text more[] = {{"x", 1}, {"yz", 2}};
+             l.addTexts(more, 2);
+             e.push_back("x");
+             e.push_back("yz");
+         }},
+        {"a text changed in place",
+         [](ZArrayList_6_0& l, std::vector<std::string>& e) {
+             static_cast<ZUTF8String_6_0*>(l.get(1))->append(" and more than fits");
+             e[1] += " and more than fits";
+         }},
+        {"assigned from another list",
+         [](ZArrayList_6_0& l, std::vector<std::string>& e) {
+             ZArrayList_6_0 other(1, 1);
+             other.add(ZUTF8ConstString_6_0("other"));
+             l = other;
+             e = {"other"};
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZArrayList_6_0 list(1, 1);
+        list.addTexts(views.data(), views.size());
+        std::vector<std::string> expected = texts;
+        EXPECT_EQ(Texts(list), expected);
+        for (unsigned long i = 0; i < list.size(); ++i)
+            EXPECT_EQ(typeid(*list.get(i)), typeid(ZUTF8String_6_0));
+        ZArrayList_6_0 before(list);
+        c.change(list, expected);
+        EXPECT_EQ(Texts(list), expected);
+        EXPECT_EQ(Texts(before), texts);  // a copy owns clones of its own
+        ZArrayList_6_0 after(list);
+        EXPECT_TRUE(after.equals(list));
+        EXPECT_EQ(
+            list.indexOf(ZUTF8ConstString_6_0(expected.back().c_str())),
+            static_cast<unsigned long>(
+                std::find(expected.begin(), expected.end(), expected.back()) - expected.begin()));
+    }
+    // A list that already holds something makes objects of their own, in order.
+    ZArrayList_6_0 list(1, 1);
+    list.add(ZUTF8ConstString_6_0("first"));
+    list.addTexts(views.data(), views.size());
+    std::vector<std::string> expected = {"first"};
+    expected.insert(expected.end(), texts.begin(), texts.end());
+    EXPECT_EQ(Texts(list), expected);
 }
 
 }  // namespace

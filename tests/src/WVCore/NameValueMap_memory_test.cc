@@ -82,4 +82,32 @@ TEST(NameValueMapMemory, UseOfARemovedValueIsReportedUnderAddressSanitizer) {
 #endif
 }
 
+// Decoded values may share one allocation with their list; a removed one must still be
+// reported when it is used afterwards.
+TEST(NameValueMapMemory, UseOfARemovedDecodedValueIsReportedUnderAddressSanitizer) {
+#ifndef NVM_TEST_ASAN
+    GTEST_SKIP() << "only an AddressSanitizer build can observe a use after removal";
+#else
+    NameValueMap source;
+    source.addString("n", "a value that is removed");
+    source.addString("n", "a value that stays");
+    ov_asn_buffer_t wire = {0, nullptr};
+    unsigned long status = 1;
+    source.encode(wire, status);
+    ASSERT_EQ(status, 0u);
+    EXPECT_DEATH(
+        {
+            NameValueMap map;
+            unsigned long decoded = 1;
+            map.decode(wire, decoded);
+            char const* text = map.getString("n", 0)->getChars();
+            map.removeValue("n", 0);
+            volatile char c = text[0];
+            (void)c;
+        },
+        "use-after-poison|heap-use-after-free");
+    ov_asn_buffer_free(wire);
+#endif
+}
+
 }  // namespace

@@ -71,13 +71,26 @@ public:
     // it as its own (also when this call throws); a non-owning list stores the address, as
     // add does. REQUIRES: `element` is not null.
     void addOwned(ZObject_6_0* element);
+    // The bytes of one text for addTexts.
+    struct Text {
+        const char* data;
+        std::size_t size;
+    };
+    // Appends `n` new ZUTF8String_6_0 objects holding the texts, as adds of views over them
+    // would. A list that holds nothing yet makes them all in one allocation with its array:
+    // elements held in the list's own storage, which remove and removeAll end in place; an
+    // add or set to such a list first moves them out to objects of their own.
+    // REQUIRES: an owning list; no text holds a NUL byte. Throws ZOutOfMemoryException_6_0.
+    void addTexts(const Text* texts, unsigned long n);
 
 private:
     // state_: whether the list owns its elements, whether they are in an array of their own,
-    // and the capacity of that array (without one: the least capacity of the first array).
+    // whether that array's allocation also holds elements (addTexts), and the capacity of the
+    // array (without one: the least capacity of the first array).
     static constexpr unsigned int kOwns = 1u << 31;
     static constexpr unsigned int kArray = 1u << 30;
-    static constexpr unsigned int kRoomMask = kArray - 1;
+    static constexpr unsigned int kPacked = 1u << 29;
+    static constexpr unsigned int kRoomMask = kPacked - 1;
 
     ZObject_6_0** items() const;  // room_.array, or the element held in room_.one
     unsigned long capacity() const;
@@ -86,6 +99,7 @@ private:
     ZObject_6_0* store(const ZObject_6_0& element) const;
     void dispose(ZObject_6_0* element) const;
     void makeRoomForOne();
+    void unpack(unsigned long capacity);  // a packed list's strings to objects of their own
 
     // Where the elements are: a list holds its first element in itself (most lists, the value
     // lists of map entries above all, hold one element or none), more in an array.

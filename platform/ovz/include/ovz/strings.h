@@ -121,7 +121,7 @@ public:
         if (n == 0) return "";
         if (!(length_ & kOnHeap)) return reinterpret_cast<const char*>(room_);
         const char* heap;
-        __builtin_memcpy(&heap, room_, sizeof heap);
+        __builtin_memcpy(&heap, room_ + sizeof(unsigned int), sizeof heap);  // see strings.cc
         return heap;
     }
 
@@ -146,6 +146,11 @@ private:
     // members to this class. Defined in strings.cc, the only place that uses it.
     template <class S>
     static S* makeWithText(const char* text, std::size_t n);
+    // The bytes such an object takes, and the object made in memory the caller provides.
+    template <class S>
+    static std::size_t sizeWithText(std::size_t n);
+    template <class S>
+    static S* placeWithText(void* memory, const char* text, std::size_t n);
 
     void reserveFor(std::size_t extra);
     void assign(const char* text, std::size_t n);
@@ -157,8 +162,9 @@ private:
     static constexpr unsigned int kOnHeap = 0x80000000u;
     unsigned int length_ = 0;
     // The text itself (a text in the object, or the first bytes of one behind it), or, for a
-    // text in a malloc'd buffer, that buffer's address and capacity. Kept as bytes, so that
-    // the text starts right after length_ (read and written only in strings.cc).
+    // text in a malloc'd buffer, that buffer's capacity and then its address (at an 8-byte
+    // boundary of the object). Kept as bytes, so that the text starts right after length_
+    // (read here by bytes() and otherwise only in strings.cc).
     unsigned char room_[12];
 };
 
@@ -193,6 +199,12 @@ public:
     // caller owns it. What a clone of a view over those bytes would give, without the view.
     // REQUIRES: none of the `n` bytes is NUL. Throws ZOutOfMemoryException_6_0.
     static ZUTF8String_6_0* newWithBytes(const char* bytes, std::size_t n);
+    // The same made in memory that the caller provides, for collections that keep strings in
+    // storage of their own: sizeWithBytes(n) bytes, aligned as ZObject_6_0::operator new
+    // aligns. The caller ends the object with its destructor (not delete) and then reuses or
+    // frees the memory. sizeWithBytes throws ZOutOfMemoryException_6_0 for a text too long.
+    static std::size_t sizeWithBytes(std::size_t n);
+    static ZUTF8String_6_0* placeWithBytes(void* memory, const char* bytes, std::size_t n) noexcept;
 
     // Upper-cases the text in place, character by character with towupper in a UTF-8
     // locale (independent of the process locale). Invalid bytes are left as they are. The
