@@ -16,7 +16,7 @@
 #include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
 
-#include "AttrlistBatch.h"
+#include "internal/AttrlistBatch.h"
 #include "internal/objectlib.h"
 #include "internal/NameValueMapText.h"
 
@@ -38,7 +38,7 @@ void NameValueMap::toAttrlist(attrlist_s_t& out) const { toAttrlistInternal(out,
 void NameValueMap::toAttrlistInternal(attrlist_s_t& out, char const* prefix) const try {
     // One batch for the whole tree: the names come in the map's listing order, which is not
     // the list's, and one attrlist_add_entry per value would move the list for each new name.
-    ovutil_attrlist::Batch batch(out);
+    ovutil_internal::attrlist::Batch batch(out);
     auto collect = [&batch](auto& self, NameValueMap const& map, char const* base) -> void {
         ZArrayList_6_0 names(10, 0);
         map.getNames(names);

@@ -15,7 +15,8 @@
 #include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
 
-#include "AttrlistBatch.h"
+#include "internal/AttrlistBatch.h"
+#include "internal/logging.h"
 
 namespace {
 
@@ -42,10 +43,7 @@ ZUTF8String_6_0 const& emptyString() {
 
 // The debug line of a throw site, then the exception; `line` is the line of the throw.
 [[noreturn]] void throwInvalidParameter(int line, char const* what) {
-    if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8) {
-        ov_svc__debug_withfile(ov_ras_svc_handle, kSourceFile, line, 3, 9,
-                               "%s Exception thrown. \n", "ZInvalidParameterException");
-    }
+    ovutil_internal::traceThrown(kSourceFile, line, "ZInvalidParameterException");
     ZInvalidParameterException_6_0(what).throwException(kSourceFile, line);
 }
 
@@ -625,7 +623,7 @@ void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
     std::string typeKey;
     // The records go to the list as one batch: the same list as one attrlist_add_entry per
     // record, without a search and a move of the list for each when names arrive unsorted.
-    ovutil_attrlist::Batch batch(list);
+    ovutil_internal::attrlist::Batch batch(list);
     for (unsigned long i = 0; i < names->size(); ++i) {
         char const* attrName = textAt(names, i);
         valueKey.assign(base).append(attrName);
@@ -733,10 +731,7 @@ void OVObject::traceDump(dce_svc_handle_s_t* handle, char const* file, int line,
         // The text is data: it goes in as an insert, never as the format.
         ov_svc__debug_utf8_withfile(handle, file, line, sub, wanted, "%s", text.c_str());
     } catch (...) {
-        if (ov_svc_debug_level(ov_ras_svc_handle, 3) > 8) {
-            ov_svc__debug_withfile(ov_ras_svc_handle, kSourceFile, __LINE__, 3, 9,
-                                   "%s Exception caught. \n", "Unspecified");
-        }
+        ovutil_internal::traceCaught(kSourceFile, __LINE__, "Unspecified");
         ov_svc__debug_utf8_withfile(handle, file, line, sub, wanted, "Bad textPrefix, %s",
                                     textPrefix != nullptr ? textPrefix : "");
     }

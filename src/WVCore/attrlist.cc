@@ -16,7 +16,7 @@
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
 
-#include "AttrlistBatch.h"
+#include "internal/AttrlistBatch.h"
 #include "internal/objectlib.h"
 
 namespace {
@@ -313,7 +313,7 @@ void attr_free_value_pobj(value_s_t value) {
 
 // ---- Batch ----
 
-namespace ovutil_attrlist {
+namespace ovutil_internal::attrlist {
 
 Batch::Batch(attrlist_s_t& list) : list_(list) {}
 
@@ -502,4 +502,4 @@ void Batch::commit() {
     release();
 }
 
-}  // namespace ovutil_attrlist
+}  // namespace ovutil_internal::attrlist

@@ -11,8 +11,8 @@
 // only in case (whose name stays as first given, by the list or by the earliest value of
 // the batch), values in the order they were added, arrays of exactly `count` and `nvalues`
 // records.
-#ifndef OVUTIL_SRC_WVCORE_ATTRLISTBATCH_H
-#define OVUTIL_SRC_WVCORE_ATTRLISTBATCH_H
+#ifndef OVUTIL_WVCORE_INTERNAL_ATTRLISTBATCH_H
+#define OVUTIL_WVCORE_INTERNAL_ATTRLISTBATCH_H
 
 #include <cstddef>
 #include <string>
@@ -21,7 +21,7 @@
 
 #include <ovutil/attrlist.h>
 
-namespace ovutil_attrlist {
+namespace ovutil_internal::attrlist {
 
 class Batch {
 public:
@@ -85,6 +85,6 @@ private:
     bool lastNameValid_ = false;
 };
 
-}  // namespace ovutil_attrlist
+}  // namespace ovutil_internal::attrlist
 
-#endif  // OVUTIL_SRC_WVCORE_ATTRLISTBATCH_H
+#endif  // OVUTIL_WVCORE_INTERNAL_ATTRLISTBATCH_H
