@@ -37,12 +37,15 @@ function(ov_add_library name)
   set_property(GLOBAL APPEND PROPERTY OV_LIBRARIES ${name})
 endfunction()
 
-# ov_add_test(<name> SOURCES ... [LINK ...] [THREADS])
-# A GoogleTest executable run by CTest, labelled "unit", or "threads" when it starts threads
-# (CI also runs those under ThreadSanitizer: ctest -L threads).
-function(ov_add_test name)
+# ov_add_test(<file> [SOURCES ...] [LINK ...] [THREADS])
+# One test program per test file, named after it: getpath_test.cc builds getpath_test.
+# SOURCES adds sources that hold no tests of their own. CTest names each test
+# "<program>.<Suite>.<Test>", so `ctest -R getpath_test` runs the tests of getpath_test.cc.
+# THREADS labels the tests "threads" (the ThreadSanitizer build runs those), else "unit".
+function(ov_add_test file)
   cmake_parse_arguments(A "THREADS" "" "SOURCES;LINK" ${ARGN})
-  add_executable(${name} ${A_SOURCES})
+  get_filename_component(name ${file} NAME_WE)
+  add_executable(${name} ${file} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LINK} GTest::gtest GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   # One label per test: gtest_discover_tests hands properties on as a flat list, which
@@ -52,6 +55,7 @@ function(ov_add_test name)
     set(label threads)
   endif()
   gtest_discover_tests(${name}
+    TEST_PREFIX "${name}."
     PROPERTIES LABELS ${label}
     DISCOVERY_TIMEOUT 60)
 endfunction()
