@@ -101,17 +101,17 @@ namespace {
 
 using ovbench::Node;
 
-void Fill(NameValueMap& map, std::vector<Node> const& nodes) {
-    for (Node const& node : nodes) {
-        for (auto const& value : node.values) map.addString(node.name.c_str(), value.c_str());
+void Fill(NameValueMap& map, const std::vector<Node>& nodes) {
+    for (const Node& node : nodes) {
+        for (const auto& value : node.values) map.addString(node.name.c_str(), value.c_str());
         if (!node.subtrees.empty()) Fill(*map.addSubtree(node.name.c_str()), node.subtrees);
     }
 }
 
-void FillMessage(ovbench::NameValue* m, Node const& n) {
+void FillMessage(ovbench::NameValue* m, const Node& n) {
     m->set_name(n.name);
-    for (auto const& v : n.values) m->add_values(v);
-    for (auto const& s : n.subtrees) FillMessage(m->add_subtrees(), s);
+    for (const auto& v : n.values) m->add_values(v);
+    for (const auto& s : n.subtrees) FillMessage(m->add_subtrees(), s);
 }
 
 struct Fixture {
@@ -120,7 +120,7 @@ struct Fixture {
         unsigned long status = 0;
         map.encode(wire, status);
         if (status != OV_ASN_OK) abort();
-        for (auto const& n : nodes) FillMessage(message.add_entries(), n);
+        for (const auto& n : nodes) FillMessage(message.add_entries(), n);
         protoWire = message.SerializeAsString();
     }
     ~Fixture() { ov_asn_buffer_free(wire); }
@@ -137,13 +137,13 @@ Fixture& Shared() {
 }
 
 // The equivalent record tree, built once; it borrows the texts of the shared nodes.
-namevalueList_s_t const& SharedTree() {
+const namevalueList_s_t& SharedTree() {
     static ovbench::Records* records = new ovbench::Records(Shared().nodes);
     return records->list;
 }
 
 void BM_MapEncode(benchmark::State& state) {
-    NameValueMap const& map = Shared().map;
+    const NameValueMap& map = Shared().map;
     for (auto _ : state) {
         ov_asn_buffer_t out = {0, nullptr};
         unsigned long status = 0;
@@ -154,7 +154,7 @@ void BM_MapEncode(benchmark::State& state) {
 }
 
 void BM_CodecEncode(benchmark::State& state) {
-    namevalueList_s_t const& tree = SharedTree();
+    const namevalueList_s_t& tree = SharedTree();
     for (auto _ : state) {
         ov_asn_buffer_t out = {0, nullptr};
         benchmark::DoNotOptimize(ovAsnEncodeObj(out, tree));
@@ -163,7 +163,7 @@ void BM_CodecEncode(benchmark::State& state) {
 }
 
 void BM_ProtobufSerialize(benchmark::State& state) {
-    ovbench::NameValueList const& message = Shared().message;
+    const ovbench::NameValueList& message = Shared().message;
     for (auto _ : state) {
         std::string out;
         message.SerializeToString(&out);
@@ -182,7 +182,7 @@ void BM_MapDecode(benchmark::State& state) {
 }
 
 void BM_CodecDecode(benchmark::State& state) {
-    ov_asn_buffer_t const wire = Shared().wire;
+    const ov_asn_buffer_t wire = Shared().wire;
     for (auto _ : state) {
         namevalueList_s_t list = {0, nullptr};
         benchmark::DoNotOptimize(ovAsnDecodeObj(wire, list));
@@ -191,7 +191,7 @@ void BM_CodecDecode(benchmark::State& state) {
 }
 
 void BM_ProtobufParse(benchmark::State& state) {
-    std::string const& wire = Shared().protoWire;
+    const std::string& wire = Shared().protoWire;
     for (auto _ : state) {
         ovbench::NameValueList list;
         if (!list.ParseFromString(wire)) state.SkipWithError("parse failed");
@@ -200,7 +200,7 @@ void BM_ProtobufParse(benchmark::State& state) {
 }
 
 void BM_MapRoundTrip(benchmark::State& state) {
-    NameValueMap const& source = Shared().map;
+    const NameValueMap& source = Shared().map;
     for (auto _ : state) {
         ov_asn_buffer_t out = {0, nullptr};
         unsigned long status = 0;
@@ -213,7 +213,7 @@ void BM_MapRoundTrip(benchmark::State& state) {
 }
 
 void BM_CodecRoundTrip(benchmark::State& state) {
-    namevalueList_s_t const& tree = SharedTree();
+    const namevalueList_s_t& tree = SharedTree();
     for (auto _ : state) {
         ov_asn_buffer_t out = {0, nullptr};
         ovAsnEncodeObj(out, tree);
@@ -230,7 +230,7 @@ void BM_CodecRoundTrip(benchmark::State& state) {
 void ProbeHeapPerValue() {
     constexpr int kWarmUp = 200;
     constexpr int kCopies = 2000;
-    double const perCopy = static_cast<double>(ovbench::countValues(Shared().nodes));
+    const double perCopy = static_cast<double>(ovbench::countValues(Shared().nodes));
     ov_asn_buffer_t wire = Shared().wire;
     std::vector<NameValueMap*> maps;
     maps.reserve(kWarmUp + kCopies);
@@ -255,7 +255,7 @@ void ProbeHeapPerValue() {
                 static_cast<double>(afterTrees - treesBefore) / (perCopy * kCopies), perCopy);
 }
 
-std::string Tlv(unsigned char tag, std::string const& content) {
+std::string Tlv(unsigned char tag, const std::string& content) {
     std::string out(1, static_cast<char>(tag));
     size_t n = content.size();
     if (n < 0x80) {
@@ -269,8 +269,8 @@ std::string Tlv(unsigned char tag, std::string const& content) {
     return out + content;
 }
 
-std::string Record(std::string const& name, std::string const& values,
-                   std::string const& children = "") {
+std::string Record(const std::string& name, const std::string& values,
+                   const std::string& children = "") {
     return Tlv(0x30, Tlv(0x0C, name) + Tlv(0x30, values) + Tlv(0x30, children));
 }
 
@@ -324,14 +324,14 @@ void ProbeHostile(int shape) {
     long long before = HeapInUse();
     maps[1].decode(wire, status);
     maps[2].decode(wire, status);
-    double const mapRatio =
+    const double mapRatio =
         static_cast<double>(HeapInUse() - before) / (2.0 * static_cast<double>(input.size()));
     namevalueList_s_t trees[3] = {};
     ovAsnDecodeObj(wire, trees[0]);
     before = HeapInUse();
     ovAsnDecodeObj(wire, trees[1]);
     ovAsnDecodeObj(wire, trees[2]);
-    double const treeRatio =
+    const double treeRatio =
         static_cast<double>(HeapInUse() - before) / (2.0 * static_cast<double>(input.size()));
     for (auto& tree : trees) ovAsnFreeObj(tree);
     std::printf("map=%f tree=%f input=%f\n", mapRatio, treeRatio,
@@ -339,7 +339,7 @@ void ProbeHostile(int shape) {
 }
 
 // Runs this binary again with `probe` and reads back the key=value pairs it prints.
-std::map<std::string, double> RunProbe(std::string const& probe) {
+std::map<std::string, double> RunProbe(const std::string& probe) {
     std::map<std::string, double> out;
     int fds[2];
     if (pipe(fds) != 0) return out;

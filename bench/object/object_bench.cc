@@ -35,12 +35,12 @@ namespace {
 
 using ovbench::Node;
 
-void FillRequest(OVObject& object, std::vector<Node> const& nodes) {
-    for (Node const& node : nodes) {
-        for (auto const& value : node.values)
+void FillRequest(OVObject& object, const std::vector<Node>& nodes) {
+    for (const Node& node : nodes) {
+        for (const auto& value : node.values)
             object.addStringValue(node.name.c_str(), value.c_str(), nullptr);
-        for (Node const& sub : node.subtrees) {
-            for (auto const& value : sub.values) {
+        for (const Node& sub : node.subtrees) {
+            for (const auto& value : sub.values) {
                 object.addStringValue(sub.name.c_str(), value.c_str(), node.name.c_str());
             }
         }
@@ -100,7 +100,7 @@ Fixture& Shared() {
 // ---- Whole object on the wire ----
 
 void BM_ObjectRoundTrip(benchmark::State& state) {
-    OVObject const& source = Shared().object;
+    const OVObject& source = Shared().object;
     for (auto _ : state) {
         ov_asn_buffer_t wire = {0, nullptr};
         unsigned long status = 0;
@@ -113,7 +113,7 @@ void BM_ObjectRoundTrip(benchmark::State& state) {
 }
 
 void BM_MapRoundTrip(benchmark::State& state) {
-    NameValueMap const& source = Shared().map;
+    const NameValueMap& source = Shared().map;
     for (auto _ : state) {
         ov_asn_buffer_t wire = {0, nullptr};
         unsigned long status = 0;
@@ -128,7 +128,7 @@ void BM_MapRoundTrip(benchmark::State& state) {
 // ---- Nested object ----
 
 void BM_NestedObjectWriteRead(benchmark::State& state) {
-    OVObject const& nested = Shared().request;
+    const OVObject& nested = Shared().request;
     OVObject holder("holder");
     for (auto _ : state) {
         holder.setObjectValue("nested", nested, 0, nullptr);
@@ -161,7 +161,7 @@ void BM_NestedFloorCodecAndBase64(benchmark::State& state) {
 // tree (map encode, base64 encode, base64 decode, map decode into an empty map), so that
 // what the object adds over its map reads apart from what the map adds over the codec.
 void BM_NestedMapCodecAndBase64(benchmark::State& state) {
-    NameValueMap const& source = Shared().request.map;
+    const NameValueMap& source = Shared().request.map;
     for (auto _ : state) {
         ov_asn_buffer_t wire = {0, nullptr};
         unsigned long status = 0;
@@ -195,7 +195,7 @@ void BM_AttrListFlattenRebuild(benchmark::State& state) {
 }
 
 void BM_AttrListDup(benchmark::State& state) {
-    attrlist_s_t const& list = Shared().attrs.list;
+    const attrlist_s_t& list = Shared().attrs.list;
     for (auto _ : state) {
         attrlist_s_t* copy = attrlist_dup(&list);
         benchmark::DoNotOptimize(copy);
@@ -210,7 +210,7 @@ void BM_AttrListDup(benchmark::State& state) {
 // per-item time at 8n against n.
 
 // n distinct names in ascending order, the same on every call.
-std::vector<std::string> const& AscendingNames(int n) {
+const std::vector<std::string>& AscendingNames(int n) {
     static std::map<int, std::vector<std::string>> made;  // benchmarks run one at a time
     auto& names = made[n];
     if (names.empty()) {
@@ -224,11 +224,11 @@ std::vector<std::string> const& AscendingNames(int n) {
 }
 
 // n attributes named in ascending order, one text value each, built once per size.
-attrlist_s_t const& AscendingList(int n) {
+const attrlist_s_t& AscendingList(int n) {
     static std::map<int, attrlist_s_t> made;
     attrlist_s_t& list = made[n];
     if (list.count == 0) {
-        for (std::string const& name : AscendingNames(n)) {
+        for (const std::string& name : AscendingNames(n)) {
             value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(name.c_str()), 0, nullptr};
             attrlist_add_entry(&list, const_cast<char*>(name.c_str()), &value);
         }
@@ -246,11 +246,11 @@ void PerItem(benchmark::State& state, int64_t itemsPerIteration) {
 
 // What every rebuild of a list does: attributes added in ascending order of their names.
 void BM_AttrListAddEntryAscending(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
-    std::vector<std::string> const& names = AscendingNames(n);
+    const int n = static_cast<int>(state.range(0));
+    const std::vector<std::string>& names = AscendingNames(n);
     for (auto _ : state) {
         attrlist_s_t* list = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
-        for (std::string const& name : names) {
+        for (const std::string& name : names) {
             value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(name.c_str()), 0, nullptr};
             attrlist_add_entry(list, const_cast<char*>(name.c_str()), &value);
         }
@@ -263,13 +263,13 @@ BENCHMARK(BM_AttrListAddEntryAscending)->Apply(ManySizes);
 
 // Every name of the list looked up once, in ascending order, with other case.
 void BM_AttrListFindEntry(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(state.range(0));
     attrlist_s_t& list = const_cast<attrlist_s_t&>(AscendingList(n));
     std::vector<std::string> probes = AscendingNames(n);
     for (std::string& probe : probes) probe[0] = 'A';
     for (auto _ : state) {
         unsigned long found = 0;
-        for (std::string const& probe : probes) found += attrlist_find_entry(&list, probe.c_str());
+        for (const std::string& probe : probes) found += attrlist_find_entry(&list, probe.c_str());
         benchmark::DoNotOptimize(found);
     }
     PerItem(state, n);
@@ -278,8 +278,8 @@ BENCHMARK(BM_AttrListFindEntry)->Apply(ManySizes);
 
 // The linear peer of the two above: a deep copy of the same list, released again.
 void BM_AttrListDupPeer(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
-    attrlist_s_t const& list = AscendingList(n);
+    const int n = static_cast<int>(state.range(0));
+    const attrlist_s_t& list = AscendingList(n);
     for (auto _ : state) {
         attrlist_s_t* copy = attrlist_dup(&list);
         benchmark::DoNotOptimize(copy);
@@ -292,7 +292,7 @@ BENCHMARK(BM_AttrListDupPeer)->Apply(ManySizes);
 // n attributes of the benchmark's shape (a text, a number and a 16-byte buffer each),
 // flattened into an object and rebuilt, beside attrlist_dup of the same list. Items are
 // attributes.
-AttrList const& SizedAttrList(int n) {
+const AttrList& SizedAttrList(int n) {
     static std::map<int, AttrList*> made;
     AttrList*& list = made[n];
     if (list == nullptr) list = new AttrList(n);
@@ -300,7 +300,7 @@ AttrList const& SizedAttrList(int n) {
 }
 
 void BM_AttrListFlattenRebuildSized(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(state.range(0));
     attrlist_s_t& list = const_cast<AttrList&>(SizedAttrList(n)).list;
     for (auto _ : state) {
         OVObject flat;
@@ -315,8 +315,8 @@ void BM_AttrListFlattenRebuildSized(benchmark::State& state) {
 BENCHMARK(BM_AttrListFlattenRebuildSized)->Apply(ManySizes);
 
 void BM_AttrListDupSized(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
-    attrlist_s_t const& list = SizedAttrList(n).list;
+    const int n = static_cast<int>(state.range(0));
+    const attrlist_s_t& list = SizedAttrList(n).list;
     for (auto _ : state) {
         attrlist_s_t* copy = attrlist_dup(&list);
         benchmark::DoNotOptimize(copy);
@@ -329,14 +329,14 @@ BENCHMARK(BM_AttrListDupSized)->Apply(ManySizes);
 // A flattened list whose names arrive in descending order (as a peer may send them): every
 // attribute the rebuild makes sorts before all it made so far. Beside attrlist_dup of the
 // list it gives.
-OVObject const& ReversedFlatList(int n) {
+const OVObject& ReversedFlatList(int n) {
     static std::map<int, OVObject*> made;
     OVObject*& object = made[n];
     if (object == nullptr) {
         object = new OVObject;
-        std::vector<std::string> const& names = AscendingNames(n);
+        const std::vector<std::string>& names = AscendingNames(n);
         for (int i = n - 1; i >= 0; --i) {
-            std::string const& name = names[static_cast<size_t>(i)];
+            const std::string& name = names[static_cast<size_t>(i)];
             object->addStringValue("attrlistnames", name.c_str(), nullptr);
             object->addStringValue(name.c_str(), name.c_str(), nullptr);
             object->addIntegerValue((name + "attrlistvaltype").c_str(), ATTR_VALUE_STRING, nullptr);
@@ -346,8 +346,8 @@ OVObject const& ReversedFlatList(int n) {
 }
 
 void BM_AttrListRebuildReversed(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
-    OVObject const& flat = ReversedFlatList(n);
+    const int n = static_cast<int>(state.range(0));
+    const OVObject& flat = ReversedFlatList(n);
     for (auto _ : state) {
         attrlist_s_t* back = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
         flat.attrListValue_internal("", *back, nullptr);
@@ -359,7 +359,7 @@ void BM_AttrListRebuildReversed(benchmark::State& state) {
 BENCHMARK(BM_AttrListRebuildReversed)->Apply(ManySizes);
 
 // A map of n names, in the shuffled order its hash map lists them, to an attribute list.
-NameValueMap const& ShuffledMap(int n) {
+const NameValueMap& ShuffledMap(int n) {
     static std::map<int, NameValueMap*> made;
     NameValueMap*& map = made[n];
     if (map == nullptr) {
@@ -367,14 +367,14 @@ NameValueMap const& ShuffledMap(int n) {
         std::vector<std::string> names = AscendingNames(n);
         std::mt19937 rng(19);
         std::shuffle(names.begin(), names.end(), rng);
-        for (std::string const& name : names) map->addString(name.c_str(), name.c_str());
+        for (const std::string& name : names) map->addString(name.c_str(), name.c_str());
     }
     return *map;
 }
 
 void BM_MapToAttrlistShuffled(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
-    NameValueMap const& map = ShuffledMap(n);
+    const int n = static_cast<int>(state.range(0));
+    const NameValueMap& map = ShuffledMap(n);
     for (auto _ : state) {
         attrlist_s_t* list = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
         map.toAttrlist(*list);
@@ -388,7 +388,7 @@ BENCHMARK(BM_MapToAttrlistShuffled)->Apply(ManySizes);
 // n texts under one name; every iteration replaces them by n others.
 struct StringArray {
     explicit StringArray(int n) : texts(static_cast<unsigned long>(n), 1) {
-        for (std::string const& name : AscendingNames(n)) {
+        for (const std::string& name : AscendingNames(n)) {
             texts.add(ZUTF8String_6_0(name.c_str()));
             object.addStringValue("arr", name.c_str(), nullptr);
         }
@@ -402,7 +402,7 @@ void StringArraySizes(benchmark::internal::Benchmark* b) {
 }
 
 void BM_SetStringArrayValue(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(state.range(0));
     StringArray fixture(n);
     for (auto _ : state) {
         fixture.object.setStringArrayValue("arr", fixture.texts, nullptr);
@@ -414,7 +414,7 @@ BENCHMARK(BM_SetStringArrayValue)->Apply(StringArraySizes);
 
 // The linear peer: the same replacement as deleteName, then addStringArrayValue.
 void BM_DeleteNameAddStringArrayPeer(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(state.range(0));
     StringArray fixture(n);
     for (auto _ : state) {
         fixture.object.deleteName("arr", nullptr);
@@ -427,7 +427,7 @@ BENCHMARK(BM_DeleteNameAddStringArrayPeer)->Apply(StringArraySizes);
 
 // The n texts read into an owning list, beside the floor of copying the name's value list.
 void BM_StringArrayValue(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(state.range(0));
     StringArray fixture(n);
     for (auto _ : state) {
         ZArrayList_6_0 out(10, 1);
@@ -439,9 +439,9 @@ void BM_StringArrayValue(benchmark::State& state) {
 BENCHMARK(BM_StringArrayValue)->Apply(StringArraySizes);
 
 void BM_ValueListCopyFloor(benchmark::State& state) {
-    int const n = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(state.range(0));
     StringArray fixture(n);
-    ZArrayList_6_0 const& values = *fixture.object.map.getValues("arr");
+    const ZArrayList_6_0& values = *fixture.object.map.getValues("arr");
     for (auto _ : state) {
         ZArrayList_6_0 out(values);
         benchmark::DoNotOptimize(out.size());

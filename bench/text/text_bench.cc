@@ -150,7 +150,7 @@ BENCHMARK(BM_Memchr)->Apply(texts);
 // sizes from 1k to 100k bytes each, per byte of text and list, beside strlen over the same
 // bytes. Each byte of either should cost the same at every size.
 
-std::string cycleOf(std::string const& alphabet, std::size_t n) {
+std::string cycleOf(const std::string& alphabet, std::size_t n) {
     std::string s;
     s.reserve(n);
     while (s.size() < n) s += alphabet[s.size() % alphabet.size()];
@@ -167,7 +167,7 @@ struct LongLists {
     std::string allowed;  // every byte of the text, at its end
 };
 
-LongLists const& longLists(benchmark::State const& state) {
+const LongLists& longLists(const benchmark::State& state) {
     static std::map<int64_t, LongLists*> made;
     LongLists*& lists = made[state.range(0)];
     if (lists == nullptr) lists = new LongLists(static_cast<std::size_t>(state.range(0)));
@@ -179,7 +179,7 @@ void longSizes(benchmark::internal::Benchmark* b) {
 }
 
 void BM_Utf8ValidcharsLongReject(benchmark::State& state) {
-    LongLists const& lists = longLists(state);
+    const LongLists& lists = longLists(state);
     for (auto _ : state)
         benchmark::DoNotOptimize(utf8_validchars(lists.text.c_str(), lists.others.c_str()));
     if (utf8_validchars(lists.text.c_str(), lists.others.c_str()) != 1)
@@ -189,7 +189,7 @@ void BM_Utf8ValidcharsLongReject(benchmark::State& state) {
 BENCHMARK(BM_Utf8ValidcharsLongReject)->Apply(longSizes);
 
 void BM_CheckChars2LongAllowed(benchmark::State& state) {
-    LongLists const& lists = longLists(state);
+    const LongLists& lists = longLists(state);
     for (auto _ : state)
         benchmark::DoNotOptimize(wv_mbs_checkchars2(lists.text.c_str(), lists.allowed.c_str()));
     if (wv_mbs_checkchars2(lists.text.c_str(), lists.allowed.c_str()) != 1)
@@ -199,7 +199,7 @@ void BM_CheckChars2LongAllowed(benchmark::State& state) {
 BENCHMARK(BM_CheckChars2LongAllowed)->Apply(longSizes);
 
 void BM_StrlenLongFloor(benchmark::State& state) {
-    LongLists const& lists = longLists(state);
+    const LongLists& lists = longLists(state);
     for (auto _ : state) {
         const char* t = lists.text.c_str();
         const char* o = lists.others.c_str();

@@ -25,7 +25,7 @@ void Check(bool ok) {
     if (!ok) abort();
 }
 
-std::string Upper(std::string const& text) {
+std::string Upper(const std::string& text) {
     ZUTF8String_6_0 s(text.c_str());
     s.upper();
     return s.c_str();
@@ -37,7 +37,7 @@ struct Attribute {
     std::vector<std::string> values;
 };
 
-void Flatten(NameValueMap const& map, std::string const& prefix, std::vector<Attribute>& out) {
+void Flatten(const NameValueMap& map, const std::string& prefix, std::vector<Attribute>& out) {
     ZArrayList_6_0 names(10, 0);
     map.getNames(names);
     for (unsigned long i = 0; i < names.size(); ++i) {
@@ -59,11 +59,11 @@ void Flatten(NameValueMap const& map, std::string const& prefix, std::vector<Att
     }
 }
 
-bool SameList(attrlist_s_t const& a, attrlist_s_t const& b) {
+bool SameList(const attrlist_s_t& a, const attrlist_s_t& b) {
     if (a.count != b.count) return false;
     for (unsigned int i = 0; i < a.count; ++i) {
-        attr_s_t const& x = a.attrs[i];
-        attr_s_t const& y = b.attrs[i];
+        const attr_s_t& x = a.attrs[i];
+        const attr_s_t& y = b.attrs[i];
         if (std::strcmp(x.name, y.name) != 0 || x.nvalues != y.nvalues) return false;
         for (unsigned int v = 0; v < x.nvalues; ++v) {
             if (x.values[v].type != y.values[v].type ||
@@ -82,7 +82,7 @@ void FreeList(attrlist_s_t& list) {
 
 // Commands, one byte each, with texts taken from the input: 'v' adds a value, 's' goes into
 // the subtree of the current name, 'u' goes back up, anything else sets the current name.
-void Build(NameValueMap& root, uint8_t const* data, size_t size) {
+void Build(NameValueMap& root, const uint8_t* data, size_t size) {
     std::vector<NameValueMap*> path{&root};
     std::string name = "n";
     auto text = [&](size_t& i) {
@@ -92,7 +92,7 @@ void Build(NameValueMap& root, uint8_t const* data, size_t size) {
         return t;
     };
     for (size_t i = 0; i < size && path.size() < 16;) {
-        uint8_t const op = data[i++];
+        const uint8_t op = data[i++];
         if (op == 'v') {
             path.back()->addString(name.c_str(), text(i).c_str());
         } else if (op == 's') {
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     map.toAttrlist(list);
     Check(list.count == expected.size());
     for (unsigned int i = 0; i < list.count; ++i) {
-        attr_s_t const& attr = list.attrs[i];
+        const attr_s_t& attr = list.attrs[i];
         Check(expected[i].name == attr.name);
         Check(attr.nvalues == expected[i].values.size());
         for (unsigned int v = 0; v < attr.nvalues; ++v) {
@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     back.getNames(names);
     Check(names.size() == list.count);
     for (unsigned int i = 0; i < list.count; ++i) {
-        char const* name = static_cast<ZAbstractString_6_0*>(names.get(i))->c_str();
+        const char* name = static_cast<ZAbstractString_6_0*>(names.get(i))->c_str();
         Check(std::strcmp(name, list.attrs[i].name) == 0);
         Check(back.getValueCount(name) == list.attrs[i].nvalues);
         Check(back.getSubtreeCount(name) == 0);

@@ -20,22 +20,22 @@
 namespace {
 
 // Same names in the same order, same value classes and bytes, same subtrees.
-bool Same(NameValueMap const& a, NameValueMap const& b) {
+bool Same(const NameValueMap& a, const NameValueMap& b) {
     ZArrayList_6_0 na(10, 0), nb(10, 0);
     a.getNames(na);
     b.getNames(nb);
     if (na.size() != nb.size()) return false;
     for (unsigned long i = 0; i < na.size(); ++i) {
-        auto const* ka = static_cast<ZAbstractString_6_0 const*>(na.get(i));
-        auto const* kb = static_cast<ZAbstractString_6_0 const*>(nb.get(i));
+        const auto* ka = static_cast<const ZAbstractString_6_0*>(na.get(i));
+        const auto* kb = static_cast<const ZAbstractString_6_0*>(nb.get(i));
         if (typeid(*ka) != typeid(*kb) || !ka->equals(*kb)) return false;
-        char const* name = ka->c_str();
-        ZArrayList_6_0 const* va = a.getValues(name);
-        ZArrayList_6_0 const* vb = b.getValues(name);
+        const char* name = ka->c_str();
+        const ZArrayList_6_0* va = a.getValues(name);
+        const ZArrayList_6_0* vb = b.getValues(name);
         if (va == nullptr || vb == nullptr || va->size() != vb->size()) return false;
         for (unsigned long v = 0; v < va->size(); ++v) {
-            ZObject_6_0 const* x = va->get(v);
-            ZObject_6_0 const* y = vb->get(v);
+            const ZObject_6_0* x = va->get(v);
+            const ZObject_6_0* y = vb->get(v);
             if (typeid(*x) != typeid(ZUTF8String_6_0) || typeid(*y) != typeid(ZUTF8String_6_0))
                 return false;
             if (!x->equals(*y)) return false;
@@ -46,7 +46,7 @@ bool Same(NameValueMap const& a, NameValueMap const& b) {
 }
 
 // The reference decode: the codec's tree, added record by record.
-unsigned long ReferenceDecode(ov_asn_buffer_t const& in, NameValueMap& map) {
+unsigned long ReferenceDecode(const ov_asn_buffer_t& in, NameValueMap& map) {
     namevalueList_s_t list = {0, nullptr};
     unsigned long status = ovAsnDecodeObj(in, list);
     if (status != OV_ASN_OK) return status;
@@ -56,7 +56,7 @@ unsigned long ReferenceDecode(ov_asn_buffer_t const& in, NameValueMap& map) {
 }
 
 // The reference encode: encodeMap for each name, then the codec.
-unsigned long ReferenceEncode(NameValueMap const& map, ov_asn_buffer_t& out) {
+unsigned long ReferenceEncode(const NameValueMap& map, ov_asn_buffer_t& out) {
     ZArrayList_6_0 names(10, 0);
     map.getNames(names);
     std::vector<namevalue_s_t> records(names.size());
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned long status = 99;
     direct.decode(in, status);
     NameValueMap reference;
-    unsigned long const expected = ReferenceDecode(in, reference);
+    const unsigned long expected = ReferenceDecode(in, reference);
     Check(status == expected);
     if (status != OV_ASN_OK) {
         ZArrayList_6_0 names(10, 0);
@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ov_asn_buffer_t mine = {0, nullptr};
     ov_asn_buffer_t theirs = {0, nullptr};
     direct.encode(mine, status);
-    unsigned long const referenceStatus = ReferenceEncode(direct, theirs);
+    const unsigned long referenceStatus = ReferenceEncode(direct, theirs);
     Check(status == referenceStatus);
     if (status == OV_ASN_OK) {
         Check(mine.length == theirs.length &&

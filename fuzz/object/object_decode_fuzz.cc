@@ -30,16 +30,16 @@ namespace {
 
 // A map's content, flattened into one comparable text: names in listing order with their
 // values and, recursively, their subtrees.
-void Describe(NameValueMap const& map, std::string& out) {
+void Describe(const NameValueMap& map, std::string& out) {
     ZArrayList_6_0 names(10, 0);
     map.getNames(names);
     out += '{';
     for (unsigned long i = 0; i < names.size(); ++i) {
-        char const* name = static_cast<ZAbstractString_6_0 const*>(names.get(i))->c_str();
+        const char* name = static_cast<const ZAbstractString_6_0*>(names.get(i))->c_str();
         out += name;
         out += '=';
         for (unsigned int v = 0; v < map.getValueCount(name); ++v) {
-            ZUTF8String_6_0 const* text = map.getString(name, v);
+            const ZUTF8String_6_0* text = map.getString(name, v);
             out += text != nullptr ? text->c_str() : "<?>";
             out += '\x01';
         }
@@ -48,24 +48,24 @@ void Describe(NameValueMap const& map, std::string& out) {
     out += '}';
 }
 
-std::string Content(OVObject const& object) {
+std::string Content(const OVObject& object) {
     std::string out;
     Describe(object.map, out);
     return out;
 }
 
 // An attribute list as one comparable text.
-std::string ListText(attrlist_s_t const& list) {
+std::string ListText(const attrlist_s_t& list) {
     std::string out;
     for (unsigned int i = 0; i < list.count; ++i) {
-        attr_s_t const& attr = list.attrs[i];
+        const attr_s_t& attr = list.attrs[i];
         out += attr.name;
         out += ':';
         for (unsigned int j = 0; j < attr.nvalues; ++j) {
-            value_s_t const& v = attr.values[j];
+            const value_s_t& v = attr.values[j];
             out += std::to_string(v.type) + '/';
             if (v.string != nullptr) out += v.string;
-            if (v.data != nullptr) out.append(static_cast<char const*>(v.data), v.length);
+            if (v.data != nullptr) out.append(static_cast<const char*>(v.data), v.length);
             out += '\x02';
         }
         out += '\x03';
@@ -80,7 +80,7 @@ void FreeList(attrlist_s_t& list) {
 }
 
 // Names that the flattened layout uses for itself make a list that cannot round-trip.
-bool CollidesWithLayout(attrlist_s_t const& list) {
+bool CollidesWithLayout(const attrlist_s_t& list) {
     for (unsigned int i = 0; i < list.count; ++i) {
         if (strstr(list.attrs[i].name, "attrlist") != nullptr) return true;
     }
@@ -90,14 +90,14 @@ bool CollidesWithLayout(attrlist_s_t const& list) {
 // The rebuild as its steps read: every record of the flattened names, read with the
 // object's own readers, handed to attrlist_add_entry one by one. Returns whether the list
 // refused a record (the run stops there).
-bool RebuildOneByOne(OVObject const& object, char const* scope, attrlist_s_t& list) {
-    unsigned int const names = object.length("attrlistnames", scope);
+bool RebuildOneByOne(const OVObject& object, const char* scope, attrlist_s_t& list) {
+    const unsigned int names = object.length("attrlistnames", scope);
     for (unsigned int i = 0; i < names; ++i) {
         std::string const name = object.getStringValue("attrlistnames", i, scope).c_str();
         std::string const typeKey = name + "attrlistvaltype";
         unsigned int next = 0;  // value entries exist for types 2-5 only
         for (unsigned int j = 0; j < object.length(typeKey.c_str(), scope); ++j) {
-            unsigned int const type = object.integerValue(typeKey.c_str(), j, scope);
+            const unsigned int type = object.integerValue(typeKey.c_str(), j, scope);
             value_s_t record = {type, nullptr, 0, nullptr};
             char* bytes = nullptr;
             unsigned int number = 0;
@@ -129,7 +129,7 @@ bool RebuildOneByOne(OVObject const& object, char const* scope, attrlist_s_t& li
 // Rebuilds the list flattened in `scope`: it must be the list that one attrlist_add_entry
 // per record leaves, refusals included, whatever the order of the names; and it must
 // survive another round.
-void CheckRebuild(OVObject const& object, char const* scope) {
+void CheckRebuild(const OVObject& object, const char* scope) {
     attrlist_s_t list = {0, nullptr};
     bool refused = false;
     try {
@@ -154,11 +154,11 @@ void CheckRebuild(OVObject const& object, char const* scope) {
 }
 
 // Every reader on every value of `name` in `scope`.
-void ReadEverything(OVObject const& object, char const* name, char const* scope) {
+void ReadEverything(const OVObject& object, const char* name, const char* scope) {
     unsigned int count = object.length(name, scope);
     (void)object.exist(name, scope);
     for (unsigned int i = 0; i <= count; ++i) {
-        ZUTF8String_6_0 const& text = object.getStringValue(name, i, scope);
+        const ZUTF8String_6_0& text = object.getStringValue(name, i, scope);
         if (i == count && !text.isEmpty()) abort();
         (void)object.integerValue(name, i, scope);
         (void)object.booleanValue(name, i, scope);
@@ -216,13 +216,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ZArrayList_6_0 names(10, 0);
     object.map.getNames(names);
     for (unsigned long i = 0; i < names.size(); ++i) {
-        char const* name = static_cast<ZAbstractString_6_0 const*>(names.get(i))->c_str();
+        const char* name = static_cast<const ZAbstractString_6_0*>(names.get(i))->c_str();
         ReadEverything(object, name, nullptr);
-        NameValueMap const* scope = object.map.getSubtree(name);
+        const NameValueMap* scope = object.map.getSubtree(name);
         ZArrayList_6_0 scoped(10, 0);
         scope->getNames(scoped);
         for (unsigned long k = 0; k < scoped.size(); ++k) {
-            ReadEverything(object, static_cast<ZAbstractString_6_0 const*>(scoped.get(k))->c_str(),
+            ReadEverything(object, static_cast<const ZAbstractString_6_0*>(scoped.get(k))->c_str(),
                            name);
         }
         CheckRebuild(object, name);

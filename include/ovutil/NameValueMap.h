@@ -75,16 +75,16 @@ public:
     /// An empty map.
     NameValueMap();
     /// A deep copy: entries, values and subtrees are cloned.
-    NameValueMap(NameValueMap const& other);
+    NameValueMap(const NameValueMap& other);
     /// An empty map, then addNameValue(attr) for each attribute of `list` in index order.
-    explicit NameValueMap(attrlist_s_t const& list);
+    explicit NameValueMap(const attrlist_s_t& list);
     /// An empty map, then addNameValue(record).
-    explicit NameValueMap(namevalue_s_t const& record);
+    explicit NameValueMap(const namevalue_s_t& record);
     /// Deletes every entry with its values and subtree.
     ~NameValueMap() override;
     /// Replaces this map's content by a deep copy of `other`'s; nothing happens for
     /// self-assignment. On an exception this map is unchanged.
-    NameValueMap& operator=(NameValueMap const& other);
+    NameValueMap& operator=(const NameValueMap& other);
 
     /// A new map (ZObject_6_0::operator new) copy-constructed from this one; caller deletes it.
     ZObject_6_0* clone() const override;
@@ -114,21 +114,21 @@ public:
     /// elements (constructed with owns 0). Valid while the map is unchanged.
     void getNames(ZArrayList_6_0& out) const;
     /// The name's value list, or NULL when the name has no entry.
-    ZArrayList_6_0* getValues(char const* name) const;
+    ZArrayList_6_0* getValues(const char* name) const;
     /// The value at `index`, or NULL when the name has no entry or `index` is past the end.
-    ZObject_6_0* getValue(char const* name, unsigned int index) const;
+    ZObject_6_0* getValue(const char* name, unsigned int index) const;
     /// getValue as a string; NULL also when the value is not a ZUTF8String_6_0.
-    ZUTF8String_6_0* getString(char const* name, unsigned int index) const;
+    ZUTF8String_6_0* getString(const char* name, unsigned int index) const;
     /// The number of values of the name; 0 when it has no entry.
-    unsigned int getValueCount(char const* name) const;
+    unsigned int getValueCount(const char* name) const;
     /// The number of values of all names of this map; values inside subtrees are not counted.
     unsigned int getValueCount() const;
     /// The name's subtree (possibly empty), or NULL when the name has no entry.
-    NameValueMap* getSubtree(char const* name) const;
+    NameValueMap* getSubtree(const char* name) const;
     /// The number of names in the name's subtree; 0 when the name has no entry.
-    unsigned int getSubtreeCount(char const* name) const;
+    unsigned int getSubtreeCount(const char* name) const;
     /// True when the name has at least one value or at least one name in its subtree.
-    bool exist(char const* name) const;
+    bool exist(const char* name) const;
     ///@}
 
     /// @name Writing
@@ -138,39 +138,39 @@ public:
 
     /// Replaces the value at `index` by a clone of `value` when `index` is below the value
     /// count; otherwise appends the clone, whatever `index` is.
-    void setValue(char const* name, unsigned int index, ZObject_6_0 const* value);
+    void setValue(const char* name, unsigned int index, const ZObject_6_0* value);
     /// Appends a clone of `value`.
-    void addValue(char const* name, ZObject_6_0 const* value);
+    void addValue(const char* name, const ZObject_6_0* value);
     /// The name's subtree; an existing subtree is returned unchanged. It stays the map's.
-    NameValueMap* addSubtree(char const* name);
+    NameValueMap* addSubtree(const char* name);
 
     /// setValue with: the text `value` (NULL stores ""); the base64 text of `length` bytes at
     /// `data` (NULL data stores ""); the decimal text of `value`; "true" or "false".
-    void setString(char const* name, char const* value, unsigned int index);
+    void setString(const char* name, const char* value, unsigned int index);
     /// setString(name, value, index) with the arguments in the other order.
-    void setString(char const* name, unsigned int index, char const* value);
+    void setString(const char* name, unsigned int index, const char* value);
     /// setValue with the base64 text of `length` bytes at `data` (NULL data stores "").
-    void setString(char const* name, char const* data, unsigned int length, unsigned int index);
+    void setString(const char* name, const char* data, unsigned int length, unsigned int index);
     /// setValue with the decimal text of `value`.
-    void setString(char const* name, unsigned int value, unsigned int index);
+    void setString(const char* name, unsigned int value, unsigned int index);
     /// setValue with "true" (`flag` non-zero) or "false".
-    void setString(char const* name, int flag, unsigned int index);
+    void setString(const char* name, int flag, unsigned int index);
     /// addValue with the same texts.
-    void addString(char const* name, char const* value);
+    void addString(const char* name, const char* value);
     /// addValue with the base64 text of `length` bytes at `data` (NULL data stores "").
-    void addString(char const* name, char const* data, unsigned int length);
+    void addString(const char* name, const char* data, unsigned int length);
     /// addValue with the decimal text of `value`.
-    void addString(char const* name, unsigned int value);
+    void addString(const char* name, unsigned int value);
     /// addValue with "true" (`flag` non-zero) or "false"; an int argument such as 443 lands
     /// here and stores "true".
-    void addString(char const* name, int flag);
+    void addString(const char* name, int flag);
 
     /// Removes (and deletes) the value at `index` of the name; later values move down. The
     /// entry stays, also when no value is left. Nothing happens when the name has no entry or
     /// `index` is past the end.
-    void removeValue(char const* name, unsigned int index);
+    void removeValue(const char* name, unsigned int index);
     /// removeValue under the name the string setters use.
-    void removeString(char const* name, unsigned int index);
+    void removeString(const char* name, unsigned int index);
     /// Removes every entry.
     void removeAll();
     ///@}
@@ -188,16 +188,16 @@ public:
     /// attrlist_add_entry per value, in this order, would leave it. Throws
     /// ZOutOfMemoryException_6_0 when memory runs out; `out` then holds either none of the
     /// values or those that came before the one that could not be copied.
-    void toAttrlistInternal(attrlist_s_t& out, char const* prefix) const;
+    void toAttrlistInternal(attrlist_s_t& out, const char* prefix) const;
     /// Adds each value of `attr`, in order, under the attribute's name: ATTR_VALUE_STRING as
     /// its text, ATTR_VALUE_UINT as its decimal text, ATTR_VALUE_BUFFER and ATTR_VALUE_POBJ as
     /// the base64 text of their bytes; values of any other type, and values without the text
     /// or bytes their type needs, are skipped.
-    void addNameValue(attr_s_t const& attr);
+    void addNameValue(const attr_s_t& attr);
     /// Adds each text of `record` under its name, in order; then, for each child record,
     /// addNameValue(child) on the subtree of the record's name. The name's entry appears
     /// with its first value or child: a record that holds neither adds nothing.
-    void addNameValue(namevalue_s_t const& record);
+    void addNameValue(const namevalue_s_t& record);
 
     /// Fills `record` for the name `name` of this map. The record borrows every text: `name`
     /// is stored as given, value pointers point into this map's value objects (NULL for a
@@ -205,7 +205,7 @@ public:
     /// malloc'ed; release them with freeMap. A name without an entry gives both counts 0.
     /// When memory runs out the record is left consistent but incomplete (its counts cover
     /// only what was built), so freeMap still releases it.
-    void encodeMap(namevalue_s_t* record, char const* name) const;
+    void encodeMap(namevalue_s_t* record, const char* name) const;
     /// Releases what encodeMap allocated below `record` (not `record` itself, not the texts)
     /// and leaves it with both counts 0 and both arrays NULL.
     void freeMap(namevalue_s_t* record) const;
@@ -247,9 +247,9 @@ public:
 private:
     class Wire;  ///< the map's own wire reader and writer (NameValueMapWire.cc)
 
-    NameValueEntry* findEntry(char const* name) const;
-    NameValueEntry* findOrCreateEntry(char const* name);
-    bool buildRecord(namevalue_s_t* record, char const* name, NameValueEntry const* entry) const;
+    NameValueEntry* findEntry(const char* name) const;
+    NameValueEntry* findOrCreateEntry(const char* name);
+    bool buildRecord(namevalue_s_t* record, const char* name, const NameValueEntry* entry) const;
 
     ZHashKeyMap_6_0 map_;
 };
@@ -260,9 +260,9 @@ public:
     /// An entry with no values and an empty subtree.
     NameValueEntry();
     /// A deep copy: the values and the subtree are cloned.
-    NameValueEntry(NameValueEntry const& other);
+    NameValueEntry(const NameValueEntry& other);
     /// Replaces the values and the subtree by deep copies of those of `other`.
-    NameValueEntry& operator=(NameValueEntry const& other);
+    NameValueEntry& operator=(const NameValueEntry& other);
     /// Deletes the values and the subtree.
     ~NameValueEntry() override;
 

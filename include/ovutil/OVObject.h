@@ -94,20 +94,20 @@ public:
     OVObject();
     /// An object whose map holds only `name` as its name (setStringValue("name", name, 0,
     /// NULL)). A null `name` is stored as the empty text.
-    explicit OVObject(char const* name);
+    explicit OVObject(const char* name);
     /// A deep copy: the map is copied with every value and subtree, and is independent of
     /// `other` afterwards.
-    OVObject(OVObject const& other);
+    OVObject(const OVObject& other);
     /// Replaces the whole map (name and description included) by a deep copy of `other`'s;
     /// assignment to itself changes nothing. On an exception this object is unchanged.
-    OVObject& operator=(OVObject const& other);
+    OVObject& operator=(const OVObject& other);
     /// Destroys the map and every value in it.
     ~OVObject() override;
 
     /// Returns 0 for every object (objects are not hashed by content).
     unsigned long hash() const override;
     /// Returns 0 for every pair of objects (objects have no order).
-    int compare(ZObject_6_0 const& other) const override;
+    int compare(const ZObject_6_0& other) const override;
     /// A new OVObject (ZObject_6_0::operator new) copy-constructed from this one, which the
     /// caller deletes. A derived class that needs its own type copied overrides it.
     ZObject_6_0* clone() const override;
@@ -119,10 +119,10 @@ public:
     /// Writes this object's header into `target`: appends `name` under "name" and this
     /// object's description (through the virtual getDescription(); "" when it has none)
     /// under "description", both in `scope` of `target` (NULL: its top level). Returns 0.
-    virtual int encode(char const* name, char const* scope, OVObject& target);
+    virtual int encode(const char* name, const char* scope, OVObject& target);
     /// The counterpart of the header write; reads nothing, changes nothing, returns 0.
     /// Derived classes override it to read their own header.
-    virtual int decode(char const* name, char const* scope, OVObject& source);
+    virtual int decode(const char* name, const char* scope, OVObject& source);
     /// Encodes the map into the wire wrapper: on status 0 its `length` and `data` carry the
     /// encoding, whose bytes then belong to the holder of `object` (release them with
     /// ov_asn_buffer_free on an ov_asn_buffer_t of the same length and data); otherwise
@@ -146,14 +146,14 @@ public:
     /// when its level is above 8, then the record "Bad textPrefix, %s" through the caller's
     /// handle) and swallowed. Exceptions while rendering, or from those two writes, pass to
     /// the caller. The object is never changed.
-    virtual void traceDump(dce_svc_handle_s_t* handle, char const* file, int line, int subcomponent,
-                           int level, char const* textPrefix);
+    virtual void traceDump(dce_svc_handle_s_t* handle, const char* file, int line, int subcomponent,
+                           int level, const char* textPrefix);
     /// The object's name: getStringValue("name", 0, NULL).
-    virtual ZUTF8String_6_0 const& getName() const;
+    virtual const ZUTF8String_6_0& getName() const;
     /// Sets the object's name to the characters of `text` (index 0 of "name", top level).
     virtual OVObject& setName(ZUTF8String_6_0& text);
     /// The object's description: getStringValue("description", 0, NULL).
-    virtual ZUTF8String_6_0 const& getDescription() const;
+    virtual const ZUTF8String_6_0& getDescription() const;
     /// Sets the description to the characters of `text` (index 0 of "description").
     virtual OVObject& setDescription(ZUTF8String_6_0& text);
     ///@}
@@ -163,61 +163,61 @@ public:
 
     /// Stores the text `value` at `index` of `name` (index rule of set). A null `value` is
     /// stored as the empty text.
-    OVObject& setStringValue(char const* name, char const* value, unsigned int index = 0,
-                             char const* scope = nullptr);
+    OVObject& setStringValue(const char* name, const char* value, unsigned int index = 0,
+                             const char* scope = nullptr);
     /// Appends the text `value` to `name`. A null `value` is stored as the empty text.
-    OVObject& addStringValue(char const* name, char const* value, char const* scope = nullptr);
+    OVObject& addStringValue(const char* name, const char* value, const char* scope = nullptr);
     /// Stores the "%u" decimal text of `value` at `index` (e.g. "4294967295").
-    OVObject& setIntegerValue(char const* name, unsigned int value, unsigned int index = 0,
-                              char const* scope = nullptr);
+    OVObject& setIntegerValue(const char* name, unsigned int value, unsigned int index = 0,
+                              const char* scope = nullptr);
     /// Appends the "%u" decimal text of `value`.
-    OVObject& addIntegerValue(char const* name, unsigned int value, char const* scope = nullptr);
+    OVObject& addIntegerValue(const char* name, unsigned int value, const char* scope = nullptr);
     /// Stores "true" when `value` is not 0, else "false", at `index`.
-    OVObject& setBooleanValue(char const* name, unsigned int value, unsigned int index = 0,
-                              char const* scope = nullptr);
+    OVObject& setBooleanValue(const char* name, unsigned int value, unsigned int index = 0,
+                              const char* scope = nullptr);
     /// Appends "true" or "false".
-    OVObject& addBooleanValue(char const* name, unsigned int value, char const* scope = nullptr);
+    OVObject& addBooleanValue(const char* name, unsigned int value, const char* scope = nullptr);
     /// Stores the base64 text of the `length` bytes at `data` at `index`; no bytes (length
     /// 0 or NULL data) store the empty text. Zero bytes inside the buffer are kept.
-    OVObject& setBufferValue(char const* name, char const* data, unsigned int length,
-                             unsigned int index = 0, char const* scope = nullptr);
+    OVObject& setBufferValue(const char* name, const char* data, unsigned int length,
+                             unsigned int index = 0, const char* scope = nullptr);
     /// Appends the base64 text of the `length` bytes at `data`.
-    OVObject& addBufferValue(char const* name, char const* data, unsigned int length,
-                             char const* scope = nullptr);
+    OVObject& addBufferValue(const char* name, const char* data, unsigned int length,
+                             const char* scope = nullptr);
     /// Stores `value` as a nested object at `index`: the base64 text of the encoding made
     /// by `value`'s virtual encode(ov_asn_buffer_t&, unsigned long&) const. `value` may be
     /// this object (its encoding is taken before anything is stored).
     /// Throws ZInvalidParameterException_6_0 (after the debug line) for a null `name` or
     /// when that encoding reports a non-zero status; nothing is stored then.
-    OVObject& setObjectValue(char const* name, OVObject const& value, unsigned int index = 0,
-                             char const* scope = nullptr);
+    OVObject& setObjectValue(const char* name, const OVObject& value, unsigned int index = 0,
+                             const char* scope = nullptr);
     /// Appends `value` as a nested object; throws as setObjectValue does.
-    OVObject& addObjectValue(char const* name, OVObject const& value, char const* scope = nullptr);
+    OVObject& addObjectValue(const char* name, const OVObject& value, const char* scope = nullptr);
     /// Replaces every value of `name` by the characters of the list's strings
     /// (ZAbstractString_6_0 elements; other elements are skipped), in list order. The list
     /// may hold the object's own strings (e.g. filled by stringArrayValue): they are copied
     /// before the old values go. Linear in the old and the new values. A list without
     /// strings only deletes: with a scope that has no entry it creates nothing. Throws
     /// ZOutOfMemoryException_6_0, before anything changed, when the copies cannot be made.
-    OVObject& setStringArrayValue(char const* name, ZArrayList_6_0 const& list,
-                                  char const* scope = nullptr);
+    OVObject& setStringArrayValue(const char* name, const ZArrayList_6_0& list,
+                                  const char* scope = nullptr);
     /// Appends the characters of the list's strings (other elements are skipped), in list
     /// order; the elements present when the call starts are appended. A list without
     /// strings creates nothing, not even the entry of a scope that has none.
-    OVObject& addStringArrayValue(char const* name, ZArrayList_6_0 const& list,
-                                  char const* scope = nullptr);
+    OVObject& addStringArrayValue(const char* name, const ZArrayList_6_0& list,
+                                  const char* scope = nullptr);
     /// Deletes every value of `name` (deleteName(name, scope)), then addObjectArrayValue.
     /// Throws ZInvalidParameterException_6_0 for a null `name`, even with an empty list; an
     /// element that fails throws as addObjectValue does, after the old values were deleted
     /// and the elements before it stored.
-    OVObject& setObjectArrayValue(char const* name, ZArrayList_6_0 const& list,
-                                  char const* scope = nullptr);
+    OVObject& setObjectArrayValue(const char* name, const ZArrayList_6_0& list,
+                                  const char* scope = nullptr);
     /// addObjectValue(name, element, scope) for each element in list order. The elements
     /// must be OVObjects: an element of another class throws ZInvalidParameterException_6_0
     /// (after the debug line), as a null `name` does at the first element; the elements
     /// before the failing one stay stored. An empty list does nothing.
-    OVObject& addObjectArrayValue(char const* name, ZArrayList_6_0 const& list,
-                                  char const* scope = nullptr);
+    OVObject& addObjectArrayValue(const char* name, const ZArrayList_6_0& list,
+                                  const char* scope = nullptr);
     ///@}
 
     /// @name Reads: nothing found gives the default named; none throws unless stated
@@ -227,35 +227,35 @@ public:
     /// not a ZUTF8String_6_0), the one shared empty string, which lives until the process
     /// ends. The result belongs to the object (see Ownership); its getChars() may be null
     /// for an empty text, c_str() never is.
-    ZUTF8String_6_0 const& getStringValue(char const* name, unsigned int index = 0,
-                                          char const* scope = nullptr) const;
+    const ZUTF8String_6_0& getStringValue(const char* name, unsigned int index = 0,
+                                          const char* scope = nullptr) const;
     /// strtoul(text, NULL, 10) of the string read, as an unsigned int: "12abc" gives 12,
     /// text without a leading digit gives 0; 0 when nothing is found.
-    unsigned int integerValue(char const* name, unsigned int index = 0,
-                              char const* scope = nullptr) const;
+    unsigned int integerValue(const char* name, unsigned int index = 0,
+                              const char* scope = nullptr) const;
     /// True exactly when the string read equals "true" (byte for byte); false when nothing
     /// is found.
-    bool booleanValue(char const* name, unsigned int index = 0, char const* scope = nullptr) const;
+    bool booleanValue(const char* name, unsigned int index = 0, const char* scope = nullptr) const;
     /// The base64 decoding of the string read: `data` receives a new malloc'ed buffer that
     /// the caller releases with free, `length` its byte count. Nothing found, or the empty
     /// text, gives `data` NULL and `length` 0. Text that is not base64 gives what the
     /// lenient decoder makes of it (see mime64.h). Throws ZOutOfMemoryException_6_0 when the
     /// buffer cannot be allocated (or the text is longer than the decoder takes, INT_MAX).
-    void bufferValue(char const* name, char*& data, unsigned int& length, unsigned int index = 0,
-                     char const* scope = nullptr) const;
+    void bufferValue(const char* name, char*& data, unsigned int& length, unsigned int index = 0,
+                     const char* scope = nullptr) const;
     /// Decodes the nested object stored at `index` of `name` and adds its names and values
     /// to `value` (decoding appends to what `value` holds, name by name). Nothing found
     /// leaves `value` unchanged. Throws ZInvalidParameterException_6_0 (after the debug line)
     /// when the codec refuses the stored bytes; `value` is unchanged then.
-    void objectValue(char const* name, OVObject& value, unsigned int index = 0,
-                     char const* scope = nullptr) const;
+    void objectValue(const char* name, OVObject& value, unsigned int index = 0,
+                     const char* scope = nullptr) const;
     /// Hands every value of `name`, in index order, to `list.add`: an owning list keeps
     /// copies; a non-owning list keeps the object's own string objects (valid as long as
     /// getStringValue's results are). Nothing found leaves `list` unchanged. The values
     /// present when the call starts are handed over: `list` may be the name's own value
     /// list, which then holds each value twice.
-    void stringArrayValue(char const* name, ZArrayList_6_0& list,
-                          char const* scope = nullptr) const;
+    void stringArrayValue(const char* name, ZArrayList_6_0& list,
+                          const char* scope = nullptr) const;
     ///@}
 
     /// @name Counts, existence, deletion
@@ -266,20 +266,20 @@ public:
     unsigned int length() const;
     /// The number of values of `name` in the target map; 0 for a null name or a missing
     /// scope entry or name.
-    unsigned int length(char const* name, char const* scope = nullptr) const;
+    unsigned int length(const char* name, const char* scope = nullptr) const;
     /// True when `name` holds at least one value or a non-empty subtree in the target map;
     /// false for a missing scope entry. Throws ZInvalidParameterException_6_0 (after the
     /// debug line) for a null `name`.
-    bool exist(char const* name, char const* scope = nullptr) const;
+    bool exist(const char* name, const char* scope = nullptr) const;
     /// Removes the value at `index` of `name`; later values move down by one. An index past
     /// the end, a null name or a missing scope entry change nothing.
-    OVObject& deleteValue(char const* name, unsigned int index = 0, char const* scope = nullptr);
+    OVObject& deleteValue(const char* name, unsigned int index = 0, const char* scope = nullptr);
     /// The same as deleteValue(name, index, scope).
-    OVObject& deleteName(char const* name, unsigned int index, char const* scope);
+    OVObject& deleteName(const char* name, unsigned int index, const char* scope);
     /// Removes every value of `name`, from the last index down to 0. The name itself (and
     /// its subtree) stays in the map, listed with no values. A null name or a missing scope
     /// entry change nothing.
-    OVObject& deleteName(char const* name, char const* scope);
+    OVObject& deleteName(const char* name, const char* scope);
     ///@}
 
     /// @name Whole-object encoding (the map's, see NameValueMap.h)
@@ -290,7 +290,7 @@ public:
     /// added. `buffer` stays the caller's; nothing is thrown for a bad status.
     void decode(ov_asn_buffer_t& buffer, unsigned long& status);
     /// The same for `length` bytes at `data`, which stay the caller's and are not changed.
-    void decode(unsigned int length, unsigned char const* data, unsigned long& status);
+    void decode(unsigned int length, const unsigned char* data, unsigned long& status);
     /// The same for the encoding carried by the wrapper (its `length` and `data`).
     void decode(wvobj_t& object, unsigned long& status);
     /// Prepares a wrapper: `type` = `type`, `length` 0 and `data` NULL; `reserved1` and
@@ -305,11 +305,11 @@ public:
     /// level of this object: the subtree of `scope` (nothing when that entry is missing) or,
     /// for a NULL scope, the top level. Values are copied as their stored text whatever kind
     /// they were written as; subtrees are not copied. `target` may be this object.
-    void getNameValues(OVObject& target, char const* scope) const;
+    void getNameValues(OVObject& target, const char* scope) const;
     /// When `scope` is not NULL and its subtree holds at least one name, replaces `target`'s
     /// whole map (its name and description included) by a deep copy of that subtree;
     /// otherwise does nothing. `target` may be this object.
-    void getAllScope(OVObject& target, char const* scope) const;
+    void getAllScope(OVObject& target, const char* scope) const;
     ///@}
 
     /// @name Attribute-list values
@@ -329,7 +329,7 @@ public:
     /// types other than 2-5 get a type entry but no value entry. REQUIRES: a type-5 value
     /// points at 4 readable bytes; one whose `data` is NULL is skipped whole (no type entry
     /// either, so the two keys stay in step). `list` is only read.
-    OVObject& addAttrListValue_internal(char const* prefix, attrlist_s_t& list, char const* scope);
+    OVObject& addAttrListValue_internal(const char* prefix, attrlist_s_t& list, const char* scope);
     /// Rebuilds the attributes flattened with `prefix` in `scope` and adds them to `list`:
     /// the list ends as one attrlist_add_entry per record, in order, would leave it (names
     /// join existing attributes as the list's rules say), in O(n log n) whatever the order
@@ -345,28 +345,28 @@ public:
     /// what attrlist_add_entry throws (ZOutOfMemoryException_6_0, also for a value the list
     /// refuses to hold, such as a buffer of 0 bytes); the records before a refused one are
     /// added to `list`. When memory runs out, `list` holds either those or none of them.
-    void attrListValue_internal(char const* prefix, attrlist_s_t& list, char const* scope) const;
+    void attrListValue_internal(const char* prefix, attrlist_s_t& list, const char* scope) const;
     /// Deprecated in-place layout: the same as addAttrListValue_internal.
-    OVObject& v417_addAttrListValue_deprecated(char const* prefix, attrlist_s_t& list,
-                                               char const* scope);
+    OVObject& v417_addAttrListValue_deprecated(const char* prefix, attrlist_s_t& list,
+                                               const char* scope);
     /// Deprecated in-place layout: the same as attrListValue_internal.
-    void v417_attrListValue_deprecated(char const* prefix, attrlist_s_t& list,
-                                       char const* scope) const;
+    void v417_attrListValue_deprecated(const char* prefix, attrlist_s_t& list,
+                                       const char* scope) const;
     /// Stores `list` as a nested object at `index` of `name`: a new object receives the list
     /// flattened with the prefix "" in `scope`, and is stored with setObjectValue(name, it,
     /// index, scope). Throws ZInvalidParameterException_6_0 (after the debug line) for a
     /// null `name` before anything is flattened, and as setObjectValue does.
-    OVObject& setAttrListValue(char const* name, attrlist_s_t const& list, unsigned int index = 0,
-                               char const* scope = nullptr);
+    OVObject& setAttrListValue(const char* name, const attrlist_s_t& list, unsigned int index = 0,
+                               const char* scope = nullptr);
     /// The same, appended with addObjectValue.
-    OVObject& addAttrListValue(char const* name, attrlist_s_t const& list,
-                               char const* scope = nullptr);
+    OVObject& addAttrListValue(const char* name, const attrlist_s_t& list,
+                               const char* scope = nullptr);
     /// Reads the nested object at `index` of `name` and adds the attribute list flattened
     /// in it (prefix "", `scope` inside the nested object) to `list`. A missing value adds
     /// nothing. Throws as objectValue and attrListValue_internal do; a refused nested
     /// object adds nothing to `list`.
-    void attrListValue(char const* name, attrlist_s_t& list, unsigned int index = 0,
-                       char const* scope = nullptr) const;
+    void attrListValue(const char* name, attrlist_s_t& list, unsigned int index = 0,
+                       const char* scope = nullptr) const;
 
     /// Every value of the object, its name and description included. Reading it directly
     /// (names, counts, rendering) is fine; write through the operations above so that the
@@ -375,9 +375,9 @@ public:
     ///@}
 
 private:
-    NameValueMap* writeTarget(char const* scope);
-    NameValueMap const* readTarget(char const* scope) const;
-    NameValueMap* changeTarget(char const* scope);
+    NameValueMap* writeTarget(const char* scope);
+    const NameValueMap* readTarget(const char* scope) const;
+    NameValueMap* changeTarget(const char* scope);
 };
 
 #endif  // OVUTIL_OVOBJECT_H

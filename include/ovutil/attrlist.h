@@ -69,7 +69,7 @@ typedef struct attrlist_s_t {
  * list's `count` when there is none (and for a NULL name). Returns 0 for a NULL list.
  * Throws ZOutOfMemoryException_6_0 when memory runs out while upper-casing.
  */
-OVUTIL_EXPORT unsigned int attrlist_find_entry(attrlist_s_t* list, char const* name);
+OVUTIL_EXPORT unsigned int attrlist_find_entry(attrlist_s_t* list, const char* name);
 
 /**
  * Adds a copy of `value` under `name`: to the attribute of that name (case ignored) when the
@@ -115,20 +115,20 @@ OVUTIL_EXPORT void attrlist_delete(attrlist_s_t** list);
  * NULL for a NULL list, and NULL when any part of the copy fails (memory, or a value that
  * cannot be copied); nothing of a failed copy is left allocated. Throws nothing.
  */
-OVUTIL_EXPORT attrlist_s_t* attrlist_dup(attrlist_s_t const* list);
+OVUTIL_EXPORT attrlist_s_t* attrlist_dup(const attrlist_s_t* list);
 
 /**
  * Stores in `to->data` a new copy of the codec buffer (`from->length`, `from->data`) of an
  * ATTR_VALUE_POBJ value and sets `to->length` to its length; on failure `to->data` is NULL
  * and `to->length` 0. Nothing else of `to` is touched.
  */
-OVUTIL_EXPORT void attrlist_copy_value_pobj(value_s_t const* from, value_s_t* to);
+OVUTIL_EXPORT void attrlist_copy_value_pobj(const value_s_t* from, value_s_t* to);
 
 /** Releases the codec buffer (`length`, `data`) of an ATTR_VALUE_POBJ value. */
 OVUTIL_EXPORT void attr_free_value_pobj(value_s_t value);
 
 /** A malloc'ed copy of `text` that the caller frees; NULL for NULL or when memory runs out. */
-OVUTIL_EXPORT char* loc_strdup(char const* text);
+OVUTIL_EXPORT char* loc_strdup(const char* text);
 
 #ifdef __cplusplus
 }

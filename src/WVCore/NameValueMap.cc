@@ -24,7 +24,7 @@ const char kSourceFile[] = "src/WVCore/NameValueMap";
 // The model of every new entry (see findOrCreateEntry): made once under pthread_once, never
 // destroyed.
 pthread_once_t emptyEntry_once = PTHREAD_ONCE_INIT;
-NameValueEntry const* emptyEntry_ = nullptr;
+const NameValueEntry* emptyEntry_ = nullptr;
 
 // The text form of an unsigned number, "%u".
 struct DecimalText {
@@ -32,20 +32,20 @@ struct DecimalText {
     char text[16];
 };
 
-char const* flagText(int flag) { return flag != 0 ? "true" : "false"; }
+const char* flagText(int flag) { return flag != 0 ? "true" : "false"; }
 
 // The base64 text of `length` bytes at `data`, owned by the object and released with free.
 class Base64Text {
 public:
-    Base64Text(char const* data, unsigned int length)
-        : text_(mime64_new_encode(reinterpret_cast<unsigned char const*>(data),
+    Base64Text(const char* data, unsigned int length)
+        : text_(mime64_new_encode(reinterpret_cast<const unsigned char*>(data),
                                   data != nullptr ? length : 0)) {
         if (text_ == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
     }
     ~Base64Text() { free(text_); }
-    Base64Text(Base64Text const&) = delete;
-    Base64Text& operator=(Base64Text const&) = delete;
-    char const* get() const { return text_; }
+    Base64Text(const Base64Text&) = delete;
+    Base64Text& operator=(const Base64Text&) = delete;
+    const char* get() const { return text_; }
 
 private:
     char* text_;
@@ -56,8 +56,8 @@ private:
 // ---- NameValueEntry ----
 
 NameValueEntry::NameValueEntry() : values(1, 1) {}
-NameValueEntry::NameValueEntry(NameValueEntry const& other) = default;
-NameValueEntry& NameValueEntry::operator=(NameValueEntry const& other) = default;
+NameValueEntry::NameValueEntry(const NameValueEntry& other) = default;
+NameValueEntry& NameValueEntry::operator=(const NameValueEntry& other) = default;
 NameValueEntry::~NameValueEntry() = default;
 
 ZObject_6_0* NameValueEntry::clone() const {
@@ -71,18 +71,18 @@ ZObject_6_0* NameValueEntry::clone() const {
 
 NameValueMap::NameValueMap() : map_(1, 1) {}
 
-NameValueMap::NameValueMap(NameValueMap const& other) : ZObject_6_0(other), map_(other.map_) {}
+NameValueMap::NameValueMap(const NameValueMap& other) : ZObject_6_0(other), map_(other.map_) {}
 
-NameValueMap::NameValueMap(attrlist_s_t const& list) : map_(1, 1) {
+NameValueMap::NameValueMap(const attrlist_s_t& list) : map_(1, 1) {
     if (list.attrs == nullptr) return;
     for (unsigned int i = 0; i < list.count; ++i) addNameValue(list.attrs[i]);
 }
 
-NameValueMap::NameValueMap(namevalue_s_t const& record) : map_(1, 1) { addNameValue(record); }
+NameValueMap::NameValueMap(const namevalue_s_t& record) : map_(1, 1) { addNameValue(record); }
 
 NameValueMap::~NameValueMap() = default;
 
-NameValueMap& NameValueMap::operator=(NameValueMap const& other) {
+NameValueMap& NameValueMap::operator=(const NameValueMap& other) {
     if (this != &other) map_ = other.map_;
     return *this;
 }
@@ -91,17 +91,17 @@ ZObject_6_0* NameValueMap::clone() const { return new NameValueMap(*this); }
 
 // ---- Entries ----
 
-NameValueEntry* NameValueMap::findEntry(char const* name) const {
+NameValueEntry* NameValueMap::findEntry(const char* name) const {
     return static_cast<NameValueEntry*>(map_.getEntry(ZUTF8ConstString_6_0(name)));
 }
 
 // Made once under emptyEntry_once and never freed: maps of every thread clone it.
-NameValueEntry const& ovutil_internal::emptyEntry() {
+const NameValueEntry& ovutil_internal::emptyEntry() {
     pthread_once(&emptyEntry_once, [] { emptyEntry_ = new NameValueEntry; });
     return *emptyEntry_;
 }
 
-NameValueEntry* NameValueMap::findOrCreateEntry(char const* name) {
+NameValueEntry* NameValueMap::findOrCreateEntry(const char* name) {
     // When the name is absent the owning map stores clones of both: the view's clone is an
     // owning ZUTF8String_6_0, the entry's a fresh empty entry (whose list and subtree
     // allocate nothing until they are filled). One empty entry serves as the model for every
@@ -114,21 +114,21 @@ NameValueEntry* NameValueMap::findOrCreateEntry(char const* name) {
 
 void NameValueMap::getNames(ZArrayList_6_0& out) const { map_.listKeys(out); }
 
-ZArrayList_6_0* NameValueMap::getValues(char const* name) const {
+ZArrayList_6_0* NameValueMap::getValues(const char* name) const {
     NameValueEntry* entry = findEntry(name);
     return entry != nullptr ? &entry->values : nullptr;
 }
 
-ZObject_6_0* NameValueMap::getValue(char const* name, unsigned int index) const {
+ZObject_6_0* NameValueMap::getValue(const char* name, unsigned int index) const {
     NameValueEntry* entry = findEntry(name);
     return entry != nullptr ? entry->values.get(index) : nullptr;
 }
 
-ZUTF8String_6_0* NameValueMap::getString(char const* name, unsigned int index) const {
+ZUTF8String_6_0* NameValueMap::getString(const char* name, unsigned int index) const {
     return dynamic_cast<ZUTF8String_6_0*>(getValue(name, index));
 }
 
-unsigned int NameValueMap::getValueCount(char const* name) const {
+unsigned int NameValueMap::getValueCount(const char* name) const {
     NameValueEntry* entry = findEntry(name);
     return entry != nullptr ? static_cast<unsigned int>(entry->values.size()) : 0;
 }
@@ -143,24 +143,24 @@ unsigned int NameValueMap::getValueCount() const {
     return static_cast<unsigned int>(total);
 }
 
-NameValueMap* NameValueMap::getSubtree(char const* name) const {
+NameValueMap* NameValueMap::getSubtree(const char* name) const {
     NameValueEntry* entry = findEntry(name);
     return entry != nullptr ? &entry->subtree : nullptr;
 }
 
-unsigned int NameValueMap::getSubtreeCount(char const* name) const {
+unsigned int NameValueMap::getSubtreeCount(const char* name) const {
     NameValueEntry* entry = findEntry(name);
     return entry != nullptr ? static_cast<unsigned int>(entry->subtree.map_.size()) : 0;
 }
 
-bool NameValueMap::exist(char const* name) const {
+bool NameValueMap::exist(const char* name) const {
     NameValueEntry* entry = findEntry(name);
     return entry != nullptr && (entry->values.size() != 0 || entry->subtree.map_.size() != 0);
 }
 
 // ---- Writing ----
 
-void NameValueMap::setValue(char const* name, unsigned int index, ZObject_6_0 const* value) {
+void NameValueMap::setValue(const char* name, unsigned int index, const ZObject_6_0* value) {
     NameValueEntry* entry = findOrCreateEntry(name);
     if (value == nullptr) return;
     if (index < entry->values.size()) {
@@ -170,64 +170,64 @@ void NameValueMap::setValue(char const* name, unsigned int index, ZObject_6_0 co
     }
 }
 
-void NameValueMap::addValue(char const* name, ZObject_6_0 const* value) {
+void NameValueMap::addValue(const char* name, const ZObject_6_0* value) {
     NameValueEntry* entry = findOrCreateEntry(name);
     if (value == nullptr) return;
     entry->values.add(*value);
 }
 
-NameValueMap* NameValueMap::addSubtree(char const* name) {
+NameValueMap* NameValueMap::addSubtree(const char* name) {
     return &findOrCreateEntry(name)->subtree;
 }
 
 // The string variants hand the map a view over their text; the owning list keeps the view's
 // clone, an owning ZUTF8String_6_0, which is exactly what the map stores for a string.
 
-void NameValueMap::setString(char const* name, char const* value, unsigned int index) {
+void NameValueMap::setString(const char* name, const char* value, unsigned int index) {
     ZUTF8ConstString_6_0 text(value);
     setValue(name, index, &text);
 }
 
-void NameValueMap::setString(char const* name, unsigned int index, char const* value) {
+void NameValueMap::setString(const char* name, unsigned int index, const char* value) {
     setString(name, value, index);
 }
 
-void NameValueMap::setString(char const* name, char const* data, unsigned int length,
+void NameValueMap::setString(const char* name, const char* data, unsigned int length,
                              unsigned int index) {
     Base64Text text(data, length);
     setString(name, text.get(), index);
 }
 
-void NameValueMap::setString(char const* name, unsigned int value, unsigned int index) {
+void NameValueMap::setString(const char* name, unsigned int value, unsigned int index) {
     setString(name, DecimalText(value).text, index);
 }
 
-void NameValueMap::setString(char const* name, int flag, unsigned int index) {
+void NameValueMap::setString(const char* name, int flag, unsigned int index) {
     setString(name, flagText(flag), index);
 }
 
-void NameValueMap::addString(char const* name, char const* value) {
+void NameValueMap::addString(const char* name, const char* value) {
     ZUTF8ConstString_6_0 text(value);
     addValue(name, &text);
 }
 
-void NameValueMap::addString(char const* name, char const* data, unsigned int length) {
+void NameValueMap::addString(const char* name, const char* data, unsigned int length) {
     Base64Text text(data, length);
     addString(name, text.get());
 }
 
-void NameValueMap::addString(char const* name, unsigned int value) {
+void NameValueMap::addString(const char* name, unsigned int value) {
     addString(name, DecimalText(value).text);
 }
 
-void NameValueMap::addString(char const* name, int flag) { addString(name, flagText(flag)); }
+void NameValueMap::addString(const char* name, int flag) { addString(name, flagText(flag)); }
 
-void NameValueMap::removeValue(char const* name, unsigned int index) {
+void NameValueMap::removeValue(const char* name, unsigned int index) {
     NameValueEntry* entry = findEntry(name);
     if (entry == nullptr || index >= entry->values.size()) return;
     entry->values.remove(index);
 }
 
-void NameValueMap::removeString(char const* name, unsigned int index) { removeValue(name, index); }
+void NameValueMap::removeString(const char* name, unsigned int index) { removeValue(name, index); }
 
 void NameValueMap::removeAll() { map_.removeAll(); }

@@ -25,7 +25,7 @@ namespace {
 constexpr char kSourceFile[] = "src/WVCore/NameValueMap";
 
 // The text of a stored value; "" for an empty string, NULL for an object that is no string.
-char const* valueText(ZObject_6_0 const* value) {
+const char* valueText(const ZObject_6_0* value) {
     return ovutil_internal::valueText(value, nullptr);
 }
 
@@ -35,21 +35,21 @@ char const* valueText(ZObject_6_0 const* value) {
 
 void NameValueMap::toAttrlist(attrlist_s_t& out) const { toAttrlistInternal(out, nullptr); }
 
-void NameValueMap::toAttrlistInternal(attrlist_s_t& out, char const* prefix) const try {
+void NameValueMap::toAttrlistInternal(attrlist_s_t& out, const char* prefix) const try {
     // One batch for the whole tree: the names come in the map's listing order, which is not
     // the list's, and one attrlist_add_entry per value would move the list for each new name.
     ovutil_internal::attrlist::Batch batch(out);
-    auto collect = [&batch](auto& self, NameValueMap const& map, char const* base) -> void {
+    auto collect = [&batch](auto& self, const NameValueMap& map, const char* base) -> void {
         ZArrayList_6_0 names(10, 0);
         map.getNames(names);
         std::string fullName;
         for (unsigned long i = 0; i < names.size(); ++i) {
-            auto const* key = static_cast<ZAbstractString_6_0 const*>(names.get(i));
+            const auto* key = static_cast<const ZAbstractString_6_0*>(names.get(i));
             fullName.assign(base != nullptr ? base : "");
             fullName.append(ovutil_internal::textOf(*key));
-            auto const* entry = static_cast<NameValueEntry const*>(map.map_.getEntry(*key));
+            const auto* entry = static_cast<const NameValueEntry*>(map.map_.getEntry(*key));
             for (unsigned long v = 0; v < entry->values.size(); ++v) {
-                char const* text = valueText(entry->values.get(v));
+                const char* text = valueText(entry->values.get(v));
                 if (text == nullptr) continue;
                 // The batch copies the text; the record only lends it.
                 value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr};
@@ -60,16 +60,16 @@ void NameValueMap::toAttrlistInternal(attrlist_s_t& out, char const* prefix) con
     };
     collect(collect, *this, prefix);
     batch.commit();
-} catch (std::bad_alloc const&) {
+} catch (const std::bad_alloc&) {
     // The full names are built in std::strings: running out of memory there is reported as
     // the list reports it.
     ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
 }
 
-void NameValueMap::addNameValue(attr_s_t const& attr) {
+void NameValueMap::addNameValue(const attr_s_t& attr) {
     if (attr.values == nullptr) return;
     for (unsigned int i = 0; i < attr.nvalues; ++i) {
-        value_s_t const& value = attr.values[i];
+        const value_s_t& value = attr.values[i];
         switch (value.type) {
             case ATTR_VALUE_STRING:
                 if (value.string != nullptr) addString(attr.name, value.string);
@@ -77,13 +77,13 @@ void NameValueMap::addNameValue(attr_s_t const& attr) {
             case ATTR_VALUE_UINT:
                 // A number needs its four bytes; anything shorter is not one.
                 if (value.data != nullptr && value.length >= sizeof(unsigned int)) {
-                    addString(attr.name, *static_cast<unsigned int const*>(value.data));
+                    addString(attr.name, *static_cast<const unsigned int*>(value.data));
                 }
                 break;
             case ATTR_VALUE_BUFFER:
             case ATTR_VALUE_POBJ:
                 if (value.data != nullptr || value.length == 0) {
-                    addString(attr.name, static_cast<char const*>(value.data), value.length);
+                    addString(attr.name, static_cast<const char*>(value.data), value.length);
                 }
                 break;
             default:
@@ -92,7 +92,7 @@ void NameValueMap::addNameValue(attr_s_t const& attr) {
     }
 }
 
-void NameValueMap::addNameValue(namevalue_s_t const& record) {
+void NameValueMap::addNameValue(const namevalue_s_t& record) {
     // addString per text, then addSubtree and the child per child record: the entry appears
     // with the first value or child, so a record that holds neither adds nothing. One look-up
     // serves the whole record.
@@ -114,8 +114,8 @@ void NameValueMap::addNameValue(namevalue_s_t const& record) {
 
 // ---- Record tree ----
 
-bool NameValueMap::buildRecord(namevalue_s_t* record, char const* name,
-                               NameValueEntry const* entry) const {
+bool NameValueMap::buildRecord(namevalue_s_t* record, const char* name,
+                               const NameValueEntry* entry) const {
     record->name = const_cast<char*>(name);
     record->nvalues = 0;
     record->values = nullptr;
@@ -135,7 +135,7 @@ bool NameValueMap::buildRecord(namevalue_s_t* record, char const* name,
         record->nvalues = static_cast<unsigned int>(nvalues);
     }
 
-    NameValueMap const& subtree = entry->subtree;
+    const NameValueMap& subtree = entry->subtree;
     ZArrayList_6_0 names(10, 0);
     subtree.getNames(names);
     unsigned long nsubtrees = names.size();
@@ -150,14 +150,14 @@ bool NameValueMap::buildRecord(namevalue_s_t* record, char const* name,
         // Counted before it is filled, so that freeMap reaches whatever it holds.
         children[i] = child;
         record->nsubtrees = static_cast<unsigned int>(i + 1);
-        auto const* key = static_cast<ZAbstractString_6_0 const*>(names.get(i));
-        auto const* childEntry = static_cast<NameValueEntry const*>(subtree.map_.getEntry(*key));
+        const auto* key = static_cast<const ZAbstractString_6_0*>(names.get(i));
+        const auto* childEntry = static_cast<const NameValueEntry*>(subtree.map_.getEntry(*key));
         if (!subtree.buildRecord(child, key->getChars(), childEntry)) return false;
     }
     return true;
 }
 
-void NameValueMap::encodeMap(namevalue_s_t* record, char const* name) const {
+void NameValueMap::encodeMap(namevalue_s_t* record, const char* name) const {
     if (record == nullptr) return;
     buildRecord(record, name, findEntry(name));
 }

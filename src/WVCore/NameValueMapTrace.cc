@@ -33,7 +33,7 @@ void appendNumber(ZUTF8String_6_0& out, unsigned long number) {
 }
 
 // The text of a stored value; a value that is not a string renders as "".
-char const* valueText(ZObject_6_0 const* value) { return ovutil_internal::valueText(value, ""); }
+const char* valueText(const ZObject_6_0* value) { return ovutil_internal::valueText(value, ""); }
 
 }  // namespace
 
@@ -58,8 +58,8 @@ void NameValueMap::buildTraceBuf(ZUTF8String_6_0& out, int level) const {
     out.append("\n");
 
     for (unsigned long i = 0; i < names.size(); ++i) {
-        auto const* key = static_cast<ZAbstractString_6_0 const*>(names.get(i));
-        auto const* entry = static_cast<NameValueEntry const*>(map_.getEntry(*key));
+        const auto* key = static_cast<const ZAbstractString_6_0*>(names.get(i));
+        const auto* entry = static_cast<const NameValueEntry*>(map_.getEntry(*key));
         if (entry->subtree.map_.size() != 0) {
             out.append("\t");
             out.append(*key);
@@ -82,7 +82,7 @@ void NameValueMap::buildTraceBuf(ZUTF8String_6_0& out, int level) const {
                 out.append(masked ? kMask : valueText(entry->values.get(v)));
             }
         } else if (count == 1) {
-            char const* text = valueText(entry->values.get(0));
+            const char* text = valueText(entry->values.get(0));
             if (masked) {
                 out.append(kMask);
             } else if (ovutil_internal::textEquals(*key, kSignonUser) &&

@@ -42,7 +42,7 @@ constexpr std::uint64_t kMaxBuffer = UINT_MAX;
 
 // The bytes of one text to write.
 struct Text {
-    char const* data;
+    const char* data;
     std::size_t size;
 };
 
@@ -53,21 +53,21 @@ class BackWriter;
 // Reads the header of the element at p, which must carry `tag` and end by `end`. On success p
 // is at the first content byte and `length` is the content length. The codec's checks, in
 // its order, so that both give the same status.
-__attribute__((always_inline)) inline unsigned long readHeader(unsigned char const*& p,
-                                                               unsigned char const* end,
+__attribute__((always_inline)) inline unsigned long readHeader(const unsigned char*& p,
+                                                               const unsigned char* end,
                                                                unsigned char tag,
                                                                std::uint32_t& length) {
     if (p == end) return OV_ASN_E_TRUNCATED;
     if (*p != tag) return OV_ASN_E_TAG;
     if (end - p < 2) return OV_ASN_E_TRUNCATED;
-    unsigned char const first = p[1];
+    const unsigned char first = p[1];
     p += 2;
     if (first < 0x80) {
         length = first;
     } else {
         // 0x80 is the indefinite form, 0xFF is reserved; more than 4 length bytes cannot
         // describe anything that fits in a buffer without a leading zero.
-        unsigned const n = first & 0x7Fu;
+        const unsigned n = first & 0x7Fu;
         if (n == 0 || n > 4) return OV_ASN_E_LENGTH;
         if (end - p < static_cast<std::ptrdiff_t>(n)) return OV_ASN_E_TRUNCATED;
         if (p[0] == 0) return OV_ASN_E_LENGTH;
@@ -81,8 +81,8 @@ __attribute__((always_inline)) inline unsigned long readHeader(unsigned char con
 }
 
 // The header of an element already found valid; p moves to its content.
-inline std::uint32_t skipHeader(unsigned char const*& p) {
-    unsigned char const first = p[1];
+inline std::uint32_t skipHeader(const unsigned char*& p) {
+    const unsigned char first = p[1];
     p += 2;
     if (first < 0x80) return first;
     std::uint32_t v = 0;
@@ -92,10 +92,10 @@ inline std::uint32_t skipHeader(unsigned char const*& p) {
 
 // True when one of the `n` bytes at p is NUL: eight at a time, since most texts are short
 // and a call to memchr costs more than checking one of them.
-inline bool holdsNul(unsigned char const* p, std::uint32_t n) {
+inline bool holdsNul(const unsigned char* p, std::uint32_t n) {
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
     constexpr std::uint64_t kHighs = 0x8080808080808080u;
-    auto const zeroIn = [](unsigned char const* at) {
+    const auto zeroIn = [](const unsigned char* at) {
         std::uint64_t w;
         std::memcpy(&w, at, 8);
         return ((w - kOnes) & ~w & kHighs) != 0;
@@ -116,8 +116,8 @@ inline bool holdsNul(unsigned char const* p, std::uint32_t n) {
 class Counts {
 public:
     Counts() = default;
-    Counts(Counts const&) = delete;
-    Counts& operator=(Counts const&) = delete;
+    Counts(const Counts&) = delete;
+    Counts& operator=(const Counts&) = delete;
     ~Counts() {
         if (data_ != inline_) std::free(data_);
     }
@@ -137,7 +137,7 @@ public:
         return size_ - 2;
     }
     std::uint32_t* at(std::size_t place) { return data_ + place; }
-    std::uint32_t const* begin() const { return data_; }
+    const std::uint32_t* begin() const { return data_; }
 
 private:
     std::uint32_t inline_[512];
@@ -151,34 +151,34 @@ class Checker {
 public:
     Counts counts;
 
-    unsigned long text(unsigned char const*& p, unsigned char const* end) {
+    unsigned long text(const unsigned char*& p, const unsigned char* end) {
         std::uint32_t n;
-        if (unsigned long const st = readHeader(p, end, kUtf8String, n)) return st;
+        if (const unsigned long st = readHeader(p, end, kUtf8String, n)) return st;
         // The map's texts are C strings: a NUL inside would cut them short unnoticed.
         if (holdsNul(p, n)) return OV_ASN_E_TEXT;
         p += n;
         return OV_ASN_OK;
     }
 
-    unsigned long record(unsigned char const*& p, unsigned char const* end, int level) {
+    unsigned long record(const unsigned char*& p, const unsigned char* end, int level) {
         if (level > OV_ASN_MAX_DEPTH) return OV_ASN_E_DEPTH;
         std::uint32_t n;
-        if (unsigned long const st = readHeader(p, end, kSequence, n)) return st;
-        unsigned char const* const recordEnd = p + n;
-        if (unsigned long const st = text(p, recordEnd)) return st;
+        if (const unsigned long st = readHeader(p, end, kSequence, n)) return st;
+        const unsigned char* const recordEnd = p + n;
+        if (const unsigned long st = text(p, recordEnd)) return st;
 
-        if (unsigned long const st = readHeader(p, recordEnd, kSequence, n)) return st;
+        if (const unsigned long st = readHeader(p, recordEnd, kSequence, n)) return st;
         std::uint32_t values = 0;
-        for (unsigned char const* const valuesEnd = p + n; p < valuesEnd; ++values) {
-            if (unsigned long const st = text(p, valuesEnd)) return st;
+        for (const unsigned char* const valuesEnd = p + n; p < valuesEnd; ++values) {
+            if (const unsigned long st = text(p, valuesEnd)) return st;
         }
-        if (unsigned long const st = readHeader(p, recordEnd, kSequence, n)) return st;
+        if (const unsigned long st = readHeader(p, recordEnd, kSequence, n)) return st;
         std::size_t const place = counts.add();
         if (place == ~std::size_t{0}) return OV_ASN_E_NOMEM;
         counts.at(place)[0] = values;
         std::uint32_t children = 0;
-        for (unsigned char const* const subtreesEnd = p + n; p < subtreesEnd; ++children) {
-            if (unsigned long const st = record(p, subtreesEnd, level + 1)) return st;
+        for (const unsigned char* const subtreesEnd = p + n; p < subtreesEnd; ++children) {
+            if (const unsigned long st = record(p, subtreesEnd, level + 1)) return st;
         }
         counts.at(place)[1] = children;
         return p == recordEnd ? OV_ASN_OK : OV_ASN_E_TRAILING;
@@ -198,8 +198,8 @@ public:
     // addNameValue(record) adds the codec's record: its values under its name, then each
     // child to the name's subtree. A record that holds neither values nor children adds
     // nothing.
-    static void addRecord(NameValueMap& map, unsigned char const*& p,
-                          std::uint32_t const*& counts) {
+    static void addRecord(NameValueMap& map, const unsigned char*& p,
+                          const std::uint32_t*& counts) {
         std::uint32_t const nvalues = counts[0];
         std::uint32_t const nchildren = counts[1];
         counts += 2;
@@ -209,7 +209,7 @@ public:
             return;
         }
         std::uint32_t const nameLength = skipHeader(p);
-        char const* const name = reinterpret_cast<char const*>(p);
+        const char* const name = reinterpret_cast<const char*>(p);
         p += nameLength;
         // The key and the values are the ZUTF8String_6_0 objects that findOrCreateEntry and
         // addString store, made straight from their bytes.
@@ -221,7 +221,7 @@ public:
             ZArrayList_6_0::Text texts[kBatch];
             for (std::uint32_t i = 0; i < nvalues; ++i) {
                 std::uint32_t const n = skipHeader(p);
-                texts[i] = {reinterpret_cast<char const*>(p), n};
+                texts[i] = {reinterpret_cast<const char*>(p), n};
                 p += n;
             }
             ovutil_internal::addTexts(entry->values, texts, nvalues);
@@ -230,7 +230,7 @@ public:
             for (std::uint32_t i = 0; i < nvalues; ++i) {
                 std::uint32_t const n = skipHeader(p);
                 ovutil_internal::addOwned(
-                    entry->values, ovutil_internal::newString(reinterpret_cast<char const*>(p), n));
+                    entry->values, ovutil_internal::newString(reinterpret_cast<const char*>(p), n));
                 p += n;
             }
         }
@@ -242,8 +242,8 @@ public:
         }
     }
 
-    static bool write(NameValueMap const& map, int level, BackWriter& out, unsigned long& status);
-    static unsigned long codecStatus(NameValueMap const& map, int level, std::uint64_t& total);
+    static bool write(const NameValueMap& map, int level, BackWriter& out, unsigned long& status);
+    static unsigned long codecStatus(const NameValueMap& map, int level, std::uint64_t& total);
 };
 
 void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
@@ -255,12 +255,12 @@ void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
         status = OV_ASN_E_INVALID;
         return;
     }
-    unsigned char const* p = in.data;
-    unsigned char const* const end = p + in.length;
+    const unsigned char* p = in.data;
+    const unsigned char* const end = p + in.length;
     std::uint32_t n;
     if ((status = readHeader(p, end, kSequence, n)) != OV_ASN_OK) return;
-    unsigned char const* const first = p;
-    unsigned char const* const listEnd = p + n;
+    const unsigned char* const first = p;
+    const unsigned char* const listEnd = p + n;
     Checker checker;
     unsigned long records = 0;
     for (; p < listEnd; ++records) {
@@ -273,7 +273,7 @@ void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
     status = OV_ASN_OK;
     // Object-library exceptions pass through; what was added before stays in the map.
     ovutil_internal::reserveEntries(map_, map_.size() + records);
-    std::uint32_t const* counts = checker.counts.begin();
+    const std::uint32_t* counts = checker.counts.begin();
     for (p = first; p < listEnd;) Wire::addRecord(*this, p, counts);
 }
 
@@ -303,15 +303,15 @@ bool addElement(std::uint64_t& total, std::uint64_t content, unsigned long& stat
 
 // The bytes of a key or value: a string's text, "" for anything else (as the codec writes
 // the NULL text that encodeMap gives such a value).
-inline Text textOf(ZObject_6_0 const* object) {
+inline Text textOf(const ZObject_6_0* object) {
     if (object != nullptr) {
         if (typeid(*object) == typeid(ZUTF8String_6_0)) {
             Text text;
             text.data =
-                ovutil_internal::bytesOf(*static_cast<ZUTF8String_6_0 const*>(object), text.size);
+                ovutil_internal::bytesOf(*static_cast<const ZUTF8String_6_0*>(object), text.size);
             return text;
         }
-        if (auto const* s = dynamic_cast<ZAbstractString_6_0 const*>(object)) {
+        if (const auto* s = dynamic_cast<const ZAbstractString_6_0*>(object)) {
             return {s->c_str(), s->length()};
         }
     }
@@ -324,15 +324,15 @@ inline Text textOf(ZObject_6_0 const* object) {
 class BackWriter {
 public:
     BackWriter() = default;
-    BackWriter(BackWriter const&) = delete;
-    BackWriter& operator=(BackWriter const&) = delete;
+    BackWriter(const BackWriter&) = delete;
+    BackWriter& operator=(const BackWriter&) = delete;
     ~BackWriter() {
         if (begin_ != inline_) std::free(begin_);
     }
 
     // Bytes written so far.
     std::uint64_t size() const { return static_cast<std::uint64_t>(end_ - p_); }
-    unsigned char const* data() const { return p_; }
+    const unsigned char* data() const { return p_; }
 
     // Room for `n` more bytes in front; false when the encoding would pass what a buffer can
     // hold (status OV_ASN_E_TOO_LARGE) or memory runs out (OV_ASN_E_NOMEM).
@@ -401,17 +401,17 @@ private:
 }  // namespace
 
 // Writes the records of `map` (at `level`), last to first, each after its children.
-bool NameValueMap::Wire::write(NameValueMap const& map, int level, BackWriter& out,
+bool NameValueMap::Wire::write(const NameValueMap& map, int level, BackWriter& out,
                                unsigned long& status) {
     unsigned long count = 0;
-    ZHashKeyMap_6_0::Entry const* entries = ovutil_internal::entriesOf(map.map_, count);
+    const ZHashKeyMap_6_0::Entry* entries = ovutil_internal::entriesOf(map.map_, count);
     for (unsigned long i = count; i-- > 0;) {
         if (entries[i].key == nullptr) continue;  // a removed entry's place
         if (level > OV_ASN_MAX_DEPTH) {
             status = OV_ASN_E_DEPTH;
             return false;
         }
-        auto const* entry = static_cast<NameValueEntry const*>(entries[i].value);
+        const auto* entry = static_cast<const NameValueEntry*>(entries[i].value);
         std::uint64_t const recordMark = out.size();
         std::uint64_t mark = out.size();
         if (entry->subtree.map_.size() != 0 && !write(entry->subtree, level + 1, out, status)) {
@@ -419,7 +419,7 @@ bool NameValueMap::Wire::write(NameValueMap const& map, int level, BackWriter& o
         }
         if (!out.closeSequence(mark, status)) return false;
         mark = out.size();
-        ZArrayList_6_0 const& values = entry->values;
+        const ZArrayList_6_0& values = entry->values;
         ZObject_6_0* const* elements = ovutil_internal::elementsOf(values);
         for (unsigned long v = values.size(); v-- > 0;) {
             if (!out.putText(textOf(elements[v]), status)) return false;
@@ -434,15 +434,15 @@ bool NameValueMap::Wire::write(NameValueMap const& map, int level, BackWriter& o
 
 // The status the codec gives for the record tree of `map`: its sizing pass, in its order
 // (depth before the texts of a record, texts in order, children after the values).
-unsigned long NameValueMap::Wire::codecStatus(NameValueMap const& map, int level,
+unsigned long NameValueMap::Wire::codecStatus(const NameValueMap& map, int level,
                                               std::uint64_t& total) {
     unsigned long status = OV_ASN_OK;
     unsigned long count = 0;
-    ZHashKeyMap_6_0::Entry const* entries = ovutil_internal::entriesOf(map.map_, count);
+    const ZHashKeyMap_6_0::Entry* entries = ovutil_internal::entriesOf(map.map_, count);
     for (unsigned long i = 0; i < count; ++i) {
         if (entries[i].key == nullptr) continue;
         if (level > OV_ASN_MAX_DEPTH) return OV_ASN_E_DEPTH;
-        auto const* entry = static_cast<NameValueEntry const*>(entries[i].value);
+        const auto* entry = static_cast<const NameValueEntry*>(entries[i].value);
         std::uint64_t content = 0;
         if (!addElement(content, textOf(entries[i].key).size, status)) return status;
         std::uint64_t valueBytes = 0;
@@ -470,7 +470,7 @@ void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
         // Of several faults the codec reports the first of its own walk, front to back.
         if (status != OV_ASN_E_NOMEM) {
             std::uint64_t total = 0;
-            unsigned long const first = Wire::codecStatus(*this, 0, total);
+            const unsigned long first = Wire::codecStatus(*this, 0, total);
             if (first != OV_ASN_OK) status = first;
         }
         return;

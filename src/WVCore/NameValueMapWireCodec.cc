@@ -18,8 +18,8 @@ namespace {
 class RecordList {
 public:
     RecordList() = default;
-    RecordList(RecordList const&) = delete;
-    RecordList& operator=(RecordList const&) = delete;
+    RecordList(const RecordList&) = delete;
+    RecordList& operator=(const RecordList&) = delete;
     ~RecordList() {
         for (unsigned int i = 0; i < list.count; ++i) {
             if (list.entries[i] == nullptr) continue;
@@ -29,15 +29,15 @@ public:
         free(list.entries);
     }
 
-    NameValueMap const* owner = nullptr;
+    const NameValueMap* owner = nullptr;
     namevalueList_s_t list = {0, nullptr};
 };
 
 // A tree filled by ovAsnDecodeObj, released whatever happens.
 struct DecodedTree {
     DecodedTree() = default;
-    DecodedTree(DecodedTree const&) = delete;
-    DecodedTree& operator=(DecodedTree const&) = delete;
+    DecodedTree(const DecodedTree&) = delete;
+    DecodedTree& operator=(const DecodedTree&) = delete;
     ~DecodedTree() { ovAsnFreeObj(list); }
     namevalueList_s_t list = {0, nullptr};
 };
@@ -50,7 +50,7 @@ void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
         ZArrayList_6_0 entries(10, 0);
         map_.listKeys(names);
         map_.listObjects(entries);
-        unsigned long const count = names.size();
+        const unsigned long count = names.size();
         if (count > UINT_MAX) {
             status = OV_ASN_E_TOO_LARGE;
             return;
@@ -73,10 +73,10 @@ void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
                 return;
             }
             records.list.entries[i] = record;
-            auto const* name = static_cast<ZAbstractString_6_0 const*>(names.get(i));
+            const auto* name = static_cast<const ZAbstractString_6_0*>(names.get(i));
             // A tree cut short by exhausted memory would encode as a smaller map: refused.
             if (!buildRecord(record, name->c_str(),
-                             static_cast<NameValueEntry const*>(entries.get(i)))) {
+                             static_cast<const NameValueEntry*>(entries.get(i)))) {
                 status = OV_ASN_E_NOMEM;
                 return;
             }

@@ -32,17 +32,17 @@ const char kTypeSuffix[] = "attrlistvaltype";
 // process exits.
 pthread_once_t emptyOnce = PTHREAD_ONCE_INIT;
 alignas(ZUTF8String_6_0) unsigned char emptyStorage[sizeof(ZUTF8String_6_0)];
-ZUTF8String_6_0 const* empty = nullptr;
+const ZUTF8String_6_0* empty = nullptr;
 
 void createEmpty() { empty = ::new (static_cast<void*>(emptyStorage)) ZUTF8String_6_0(); }
 
-ZUTF8String_6_0 const& emptyString() {
+const ZUTF8String_6_0& emptyString() {
     pthread_once(&emptyOnce, createEmpty);
     return *empty;
 }
 
 // The debug line of a throw site, then the exception; `line` is the line of the throw.
-[[noreturn]] void throwInvalidParameter(int line, char const* what) {
+[[noreturn]] void throwInvalidParameter(int line, const char* what) {
     ovutil_internal::traceThrown(kSourceFile, line, "ZInvalidParameterException");
     ZInvalidParameterException_6_0(what).throwException(kSourceFile, line);
 }
@@ -50,25 +50,25 @@ ZUTF8String_6_0 const& emptyString() {
 // A stored value as the string readers see it: a ZUTF8String_6_0, or null for anything
 // else. Nearly every value is exactly that class, which typeid finds without the hierarchy
 // walk of a cross-library dynamic_cast.
-ZUTF8String_6_0 const* asString(ZObject_6_0 const* value) {
+const ZUTF8String_6_0* asString(const ZObject_6_0* value) {
     if (value == nullptr) return nullptr;
     if (typeid(*value) == typeid(ZUTF8String_6_0))
-        return static_cast<ZUTF8String_6_0 const*>(value);
-    return dynamic_cast<ZUTF8String_6_0 const*>(value);
+        return static_cast<const ZUTF8String_6_0*>(value);
+    return dynamic_cast<const ZUTF8String_6_0*>(value);
 }
 
 // The text of value `index` of a value list; "" when there is none.
-char const* textAt(ZArrayList_6_0 const* values, unsigned long index) {
+const char* textAt(const ZArrayList_6_0* values, unsigned long index) {
     if (values == nullptr) return "";
-    ZUTF8String_6_0 const* text = asString(values->get(index));
+    const ZUTF8String_6_0* text = asString(values->get(index));
     return text != nullptr ? text->c_str() : "";
 }
 
-unsigned int parseUnsigned(char const* text) {
+unsigned int parseUnsigned(const char* text) {
     // Up to nine plain digits, as this library writes numbers, cannot overflow and read the
     // same without strtoul; anything else (blanks, signs, more digits) goes through it.
     unsigned int value = 0;
-    char const* digit = text;
+    const char* digit = text;
     for (; digit - text < 9 && *digit >= '0' && *digit <= '9'; ++digit)
         value = value * 10 + static_cast<unsigned int>(*digit - '0');
     if (*digit == '\0' && digit != text) return value;
@@ -92,10 +92,10 @@ struct DecimalText {
     char text[16];
 };
 
-char const* flagText(unsigned int value) { return value != 0 ? "true" : "false"; }
+const char* flagText(unsigned int value) { return value != 0 ? "true" : "false"; }
 
 // The base64 decoding of a stored text into a new malloc'ed buffer: (NULL, 0) for no text.
-void decodeBase64(ZUTF8String_6_0 const* text, char*& data, unsigned int& length) {
+void decodeBase64(const ZUTF8String_6_0* text, char*& data, unsigned int& length) {
     data = nullptr;
     length = 0;
     if (text == nullptr || text->length() == 0) return;
@@ -114,8 +114,8 @@ struct OwnedBuffer {
     OwnedBuffer(unsigned int length, char* data)
         : buffer{length, reinterpret_cast<unsigned char*>(data)} {}
     ~OwnedBuffer() { ov_asn_buffer_free(buffer); }
-    OwnedBuffer(OwnedBuffer const&) = delete;
-    OwnedBuffer& operator=(OwnedBuffer const&) = delete;
+    OwnedBuffer(const OwnedBuffer&) = delete;
+    OwnedBuffer& operator=(const OwnedBuffer&) = delete;
     ov_asn_buffer_t buffer = {0, nullptr};
 };
 
@@ -125,8 +125,8 @@ struct OwnedBytes {
     char* data = nullptr;
 };
 
-OVObject const& objectElement(ZArrayList_6_0 const& list, unsigned long index, int line) {
-    auto const* element = dynamic_cast<OVObject const*>(list.get(index));
+const OVObject& objectElement(const ZArrayList_6_0& list, unsigned long index, int line) {
+    const auto* element = dynamic_cast<const OVObject*>(list.get(index));
     if (element == nullptr) throwInvalidParameter(line, "list element is not an OVObject");
     return *element;
 }
@@ -137,11 +137,11 @@ OVObject const& objectElement(ZArrayList_6_0 const& list, unsigned long index, i
 
 OVObject::OVObject() = default;
 
-OVObject::OVObject(char const* name) { setStringValue("name", name, 0, nullptr); }
+OVObject::OVObject(const char* name) { setStringValue("name", name, 0, nullptr); }
 
-OVObject::OVObject(OVObject const& other) : ZObject_6_0(other), map(other.map) {}
+OVObject::OVObject(const OVObject& other) : ZObject_6_0(other), map(other.map) {}
 
-OVObject& OVObject::operator=(OVObject const& other) {
+OVObject& OVObject::operator=(const OVObject& other) {
     if (this != &other) map = other.map;
     return *this;
 }
@@ -150,33 +150,33 @@ OVObject::~OVObject() = default;
 
 unsigned long OVObject::hash() const { return 0; }
 
-int OVObject::compare(ZObject_6_0 const&) const { return 0; }
+int OVObject::compare(const ZObject_6_0&) const { return 0; }
 
 ZObject_6_0* OVObject::clone() const { return new OVObject(*this); }
 
 // ---- Target maps ----
 
-NameValueMap* OVObject::writeTarget(char const* scope) {
+NameValueMap* OVObject::writeTarget(const char* scope) {
     return scope != nullptr ? map.addSubtree(scope) : &map;
 }
 
-NameValueMap const* OVObject::readTarget(char const* scope) const {
+const NameValueMap* OVObject::readTarget(const char* scope) const {
     return scope != nullptr ? map.getSubtree(scope) : &map;
 }
 
-NameValueMap* OVObject::changeTarget(char const* scope) {
+NameValueMap* OVObject::changeTarget(const char* scope) {
     return scope != nullptr ? map.getSubtree(scope) : &map;
 }
 
 // ---- Name and description ----
 
-ZUTF8String_6_0 const& OVObject::getName() const { return getStringValue("name", 0, nullptr); }
+const ZUTF8String_6_0& OVObject::getName() const { return getStringValue("name", 0, nullptr); }
 
 OVObject& OVObject::setName(ZUTF8String_6_0& text) {
     return setStringValue("name", text.getChars(), 0, nullptr);
 }
 
-ZUTF8String_6_0 const& OVObject::getDescription() const {
+const ZUTF8String_6_0& OVObject::getDescription() const {
     return getStringValue("description", 0, nullptr);
 }
 
@@ -186,77 +186,77 @@ OVObject& OVObject::setDescription(ZUTF8String_6_0& text) {
 
 // ---- Writes ----
 
-OVObject& OVObject::setStringValue(char const* name, char const* value, unsigned int index,
-                                   char const* scope) {
+OVObject& OVObject::setStringValue(const char* name, const char* value, unsigned int index,
+                                   const char* scope) {
     if (name == nullptr) return *this;
     writeTarget(scope)->setString(name, value, index);
     return *this;
 }
 
-OVObject& OVObject::addStringValue(char const* name, char const* value, char const* scope) {
+OVObject& OVObject::addStringValue(const char* name, const char* value, const char* scope) {
     if (name == nullptr) return *this;
     writeTarget(scope)->addString(name, value);
     return *this;
 }
 
-OVObject& OVObject::setIntegerValue(char const* name, unsigned int value, unsigned int index,
-                                    char const* scope) {
+OVObject& OVObject::setIntegerValue(const char* name, unsigned int value, unsigned int index,
+                                    const char* scope) {
     return setStringValue(name, DecimalText(value).text, index, scope);
 }
 
-OVObject& OVObject::addIntegerValue(char const* name, unsigned int value, char const* scope) {
+OVObject& OVObject::addIntegerValue(const char* name, unsigned int value, const char* scope) {
     return addStringValue(name, DecimalText(value).text, scope);
 }
 
-OVObject& OVObject::setBooleanValue(char const* name, unsigned int value, unsigned int index,
-                                    char const* scope) {
+OVObject& OVObject::setBooleanValue(const char* name, unsigned int value, unsigned int index,
+                                    const char* scope) {
     return setStringValue(name, flagText(value), index, scope);
 }
 
-OVObject& OVObject::addBooleanValue(char const* name, unsigned int value, char const* scope) {
+OVObject& OVObject::addBooleanValue(const char* name, unsigned int value, const char* scope) {
     return addStringValue(name, flagText(value), scope);
 }
 
-OVObject& OVObject::setBufferValue(char const* name, char const* data, unsigned int length,
-                                   unsigned int index, char const* scope) {
+OVObject& OVObject::setBufferValue(const char* name, const char* data, unsigned int length,
+                                   unsigned int index, const char* scope) {
     if (name == nullptr) return *this;
     writeTarget(scope)->setString(name, data, length, index);
     return *this;
 }
 
-OVObject& OVObject::addBufferValue(char const* name, char const* data, unsigned int length,
-                                   char const* scope) {
+OVObject& OVObject::addBufferValue(const char* name, const char* data, unsigned int length,
+                                   const char* scope) {
     if (name == nullptr) return *this;
     writeTarget(scope)->addString(name, data, length);
     return *this;
 }
 
-OVObject& OVObject::setObjectValue(char const* name, OVObject const& value, unsigned int index,
-                                   char const* scope) {
+OVObject& OVObject::setObjectValue(const char* name, const OVObject& value, unsigned int index,
+                                   const char* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
     OwnedBuffer encoded;
     unsigned long status = 0;
     value.encode(encoded.buffer, status);
     if (status != 0) throwInvalidParameter(__LINE__, "nested object could not be encoded");
-    return setBufferValue(name, reinterpret_cast<char const*>(encoded.buffer.data),
+    return setBufferValue(name, reinterpret_cast<const char*>(encoded.buffer.data),
                           encoded.buffer.length, index, scope);
 }
 
-OVObject& OVObject::addObjectValue(char const* name, OVObject const& value, char const* scope) {
+OVObject& OVObject::addObjectValue(const char* name, const OVObject& value, const char* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
     OwnedBuffer encoded;
     unsigned long status = 0;
     value.encode(encoded.buffer, status);
     if (status != 0) throwInvalidParameter(__LINE__, "nested object could not be encoded");
-    return addBufferValue(name, reinterpret_cast<char const*>(encoded.buffer.data),
+    return addBufferValue(name, reinterpret_cast<const char*>(encoded.buffer.data),
                           encoded.buffer.length, scope);
 }
 
 namespace {
 
 // The text of a list element that is a string; null for any other element.
-char const* elementText(ZArrayList_6_0 const& list, unsigned long index) {
-    auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(list.get(index));
+const char* elementText(const ZArrayList_6_0& list, unsigned long index) {
+    const auto* text = dynamic_cast<const ZAbstractString_6_0*>(list.get(index));
     return text != nullptr ? text->c_str() : nullptr;
 }
 
@@ -264,11 +264,11 @@ char const* elementText(ZArrayList_6_0 const& list, unsigned long index) {
 // go: one malloc'ed block of the texts one after the other, each ending in its NUL.
 class TextCopies {
 public:
-    explicit TextCopies(ZArrayList_6_0 const& list) {
-        unsigned long const size = list.size();
+    explicit TextCopies(const ZArrayList_6_0& list) {
+        const unsigned long size = list.size();
         std::size_t bytes = 0;
         for (unsigned long i = 0; i < size; ++i) {
-            char const* text = elementText(list, i);
+            const char* text = elementText(list, i);
             if (text == nullptr) continue;
             bytes += strlen(text) + 1;
             ++count_;
@@ -278,7 +278,7 @@ public:
         if (block_ == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
         char* next = block_;
         for (unsigned long i = 0; i < size; ++i) {
-            char const* text = elementText(list, i);
+            const char* text = elementText(list, i);
             if (text == nullptr) continue;
             std::size_t length = strlen(text) + 1;
             memcpy(next, text, length);
@@ -286,12 +286,12 @@ public:
         }
     }
     ~TextCopies() { free(block_); }
-    TextCopies(TextCopies const&) = delete;
-    TextCopies& operator=(TextCopies const&) = delete;
+    TextCopies(const TextCopies&) = delete;
+    TextCopies& operator=(const TextCopies&) = delete;
 
     // Appends the texts, in list order, to `name` in `target`.
-    void appendTo(NameValueMap& target, char const* name) const {
-        char const* text = block_;
+    void appendTo(NameValueMap& target, const char* name) const {
+        const char* text = block_;
         for (unsigned long i = 0; i < count_; ++i) {
             target.addString(name, text);
             text += strlen(text) + 1;
@@ -306,44 +306,44 @@ private:
 
 }  // namespace
 
-OVObject& OVObject::setStringArrayValue(char const* name, ZArrayList_6_0 const& list,
-                                        char const* scope) {
+OVObject& OVObject::setStringArrayValue(const char* name, const ZArrayList_6_0& list,
+                                        const char* scope) {
     if (name == nullptr) return *this;
     // The list may hold (or be) the very strings that are replaced: copy the texts first,
     // then delete the old values from the last (no value moves), then append the copies.
-    TextCopies const texts(list);
+    const TextCopies texts(list);
     deleteName(name, scope);
     // Nothing to store creates nothing, not even the scope's entry.
     if (!texts.empty()) texts.appendTo(*writeTarget(scope), name);
     return *this;
 }
 
-OVObject& OVObject::addStringArrayValue(char const* name, ZArrayList_6_0 const& list,
-                                        char const* scope) {
+OVObject& OVObject::addStringArrayValue(const char* name, const ZArrayList_6_0& list,
+                                        const char* scope) {
     if (name == nullptr) return *this;
     // The count is taken first: the list may be the name's own value list, which grows.
-    unsigned long const count = list.size();
+    const unsigned long count = list.size();
     unsigned long first = 0;
     while (first < count && elementText(list, first) == nullptr) ++first;
     // Nothing to store creates nothing, not even the scope's entry.
     if (first == count) return *this;
     NameValueMap* target = writeTarget(scope);
     for (unsigned long i = first; i < count; ++i) {
-        char const* text = elementText(list, i);
+        const char* text = elementText(list, i);
         if (text != nullptr) target->addString(name, text);
     }
     return *this;
 }
 
-OVObject& OVObject::setObjectArrayValue(char const* name, ZArrayList_6_0 const& list,
-                                        char const* scope) {
+OVObject& OVObject::setObjectArrayValue(const char* name, const ZArrayList_6_0& list,
+                                        const char* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
     deleteName(name, scope);
     return addObjectArrayValue(name, list, scope);
 }
 
-OVObject& OVObject::addObjectArrayValue(char const* name, ZArrayList_6_0 const& list,
-                                        char const* scope) {
+OVObject& OVObject::addObjectArrayValue(const char* name, const ZArrayList_6_0& list,
+                                        const char* scope) {
     unsigned long count = list.size();
     for (unsigned long i = 0; i < count; ++i) {
         if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
@@ -354,33 +354,33 @@ OVObject& OVObject::addObjectArrayValue(char const* name, ZArrayList_6_0 const& 
 
 // ---- Reads ----
 
-ZUTF8String_6_0 const& OVObject::getStringValue(char const* name, unsigned int index,
-                                                char const* scope) const {
+const ZUTF8String_6_0& OVObject::getStringValue(const char* name, unsigned int index,
+                                                const char* scope) const {
     if (name != nullptr) {
-        NameValueMap const* target = readTarget(scope);
+        const NameValueMap* target = readTarget(scope);
         if (target != nullptr) {
-            ZUTF8String_6_0 const* text = target->getString(name, index);
+            const ZUTF8String_6_0* text = target->getString(name, index);
             if (text != nullptr) return *text;
         }
     }
     return emptyString();
 }
 
-unsigned int OVObject::integerValue(char const* name, unsigned int index, char const* scope) const {
+unsigned int OVObject::integerValue(const char* name, unsigned int index, const char* scope) const {
     return parseUnsigned(getStringValue(name, index, scope).c_str());
 }
 
-bool OVObject::booleanValue(char const* name, unsigned int index, char const* scope) const {
+bool OVObject::booleanValue(const char* name, unsigned int index, const char* scope) const {
     return getStringValue(name, index, scope).equals("true");
 }
 
-void OVObject::bufferValue(char const* name, char*& data, unsigned int& length, unsigned int index,
-                           char const* scope) const {
+void OVObject::bufferValue(const char* name, char*& data, unsigned int& length, unsigned int index,
+                           const char* scope) const {
     decodeBase64(&getStringValue(name, index, scope), data, length);
 }
 
-void OVObject::objectValue(char const* name, OVObject& value, unsigned int index,
-                           char const* scope) const {
+void OVObject::objectValue(const char* name, OVObject& value, unsigned int index,
+                           const char* scope) const {
     char* data = nullptr;
     unsigned int length = 0;
     bufferValue(name, data, length, index, scope);
@@ -392,17 +392,17 @@ void OVObject::objectValue(char const* name, OVObject& value, unsigned int index
     if (status != 0) throwInvalidParameter(__LINE__, "nested object could not be decoded");
 }
 
-void OVObject::stringArrayValue(char const* name, ZArrayList_6_0& list, char const* scope) const {
+void OVObject::stringArrayValue(const char* name, ZArrayList_6_0& list, const char* scope) const {
     if (name == nullptr) return;
-    NameValueMap const* target = readTarget(scope);
+    const NameValueMap* target = readTarget(scope);
     if (target == nullptr) return;
-    ZArrayList_6_0 const* values = target->getValues(name);
+    const ZArrayList_6_0* values = target->getValues(name);
     if (values == nullptr) return;
     // The count is taken once: `list` may be this very value list, which grows as it is
     // added to; reading it into itself then doubles it.
-    unsigned long const count = values->size();
+    const unsigned long count = values->size();
     for (unsigned long i = 0; i < count; ++i) {
-        ZUTF8String_6_0 const* text = asString(values->get(i));
+        const ZUTF8String_6_0* text = asString(values->get(i));
         list.add(text != nullptr ? *text : emptyString());
     }
 }
@@ -411,30 +411,30 @@ void OVObject::stringArrayValue(char const* name, ZArrayList_6_0& list, char con
 
 unsigned int OVObject::length() const { return map.getValueCount(); }
 
-unsigned int OVObject::length(char const* name, char const* scope) const {
+unsigned int OVObject::length(const char* name, const char* scope) const {
     if (name == nullptr) return 0;
-    NameValueMap const* target = readTarget(scope);
+    const NameValueMap* target = readTarget(scope);
     return target != nullptr ? target->getValueCount(name) : 0;
 }
 
-bool OVObject::exist(char const* name, char const* scope) const {
+bool OVObject::exist(const char* name, const char* scope) const {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
-    NameValueMap const* target = readTarget(scope);
+    const NameValueMap* target = readTarget(scope);
     return target != nullptr && target->exist(name);
 }
 
-OVObject& OVObject::deleteValue(char const* name, unsigned int index, char const* scope) {
+OVObject& OVObject::deleteValue(const char* name, unsigned int index, const char* scope) {
     if (name == nullptr) return *this;
     NameValueMap* target = changeTarget(scope);
     if (target != nullptr) target->removeValue(name, index);
     return *this;
 }
 
-OVObject& OVObject::deleteName(char const* name, unsigned int index, char const* scope) {
+OVObject& OVObject::deleteName(const char* name, unsigned int index, const char* scope) {
     return deleteValue(name, index, scope);
 }
 
-OVObject& OVObject::deleteName(char const* name, char const* scope) {
+OVObject& OVObject::deleteName(const char* name, const char* scope) {
     if (name == nullptr) return *this;
     NameValueMap* target = changeTarget(scope);
     if (target == nullptr) return *this;
@@ -454,7 +454,7 @@ void OVObject::decode(ov_asn_buffer_t& buffer, unsigned long& status) {
     map.decode(buffer, status);
 }
 
-void OVObject::decode(unsigned int length, unsigned char const* data, unsigned long& status) {
+void OVObject::decode(unsigned int length, const unsigned char* data, unsigned long& status) {
     // The codec only reads the bytes; the buffer record is a view over the caller's.
     ov_asn_buffer_t buffer = {length, const_cast<unsigned char*>(data)};
     map.decode(buffer, status);
@@ -470,40 +470,40 @@ void OVObject::init_wvobj(wvobj_t& object, unsigned int type) {
 
 // ---- Header and copies between objects ----
 
-int OVObject::encode(char const* name, char const* scope, OVObject& target) {
+int OVObject::encode(const char* name, const char* scope, OVObject& target) {
     target.addStringValue("name", name, scope);
     target.addStringValue("description", getDescription().c_str(), scope);
     return 0;
 }
 
-int OVObject::decode(char const*, char const*, OVObject&) { return 0; }
+int OVObject::decode(const char*, const char*, OVObject&) { return 0; }
 
-void OVObject::getNameValues(OVObject& target, char const* scope) const {
+void OVObject::getNameValues(OVObject& target, const char* scope) const {
     if (&target == this) {
         // Appending to the level being read would change it under the reader: read a copy.
-        OVObject const source(*this);
+        const OVObject source(*this);
         source.getNameValues(target, scope);
         return;
     }
-    NameValueMap const* level = readTarget(scope);
+    const NameValueMap* level = readTarget(scope);
     if (level == nullptr) return;
     ZArrayList_6_0 names(10, 0);
     level->getNames(names);
     for (unsigned long i = 0; i < names.size(); ++i) {
-        char const* name = static_cast<ZAbstractString_6_0 const*>(names.get(i))->c_str();
-        ZArrayList_6_0 const* values = level->getValues(name);
+        const char* name = static_cast<const ZAbstractString_6_0*>(names.get(i))->c_str();
+        const ZArrayList_6_0* values = level->getValues(name);
         unsigned long count = values != nullptr ? values->size() : 0;
         for (unsigned long k = 0; k < count; ++k)
             target.addStringValue(name, textAt(values, k), nullptr);
     }
 }
 
-void OVObject::getAllScope(OVObject& target, char const* scope) const {
+void OVObject::getAllScope(OVObject& target, const char* scope) const {
     if (scope == nullptr || map.getSubtreeCount(scope) == 0) return;
-    NameValueMap const* subtree = map.getSubtree(scope);
+    const NameValueMap* subtree = map.getSubtree(scope);
     if (&target == this) {
         // The subtree lives inside the map it replaces: copy it out first.
-        NameValueMap const copy(*subtree);
+        const NameValueMap copy(*subtree);
         target.map = copy;
     } else {
         target.map = *subtree;
@@ -519,9 +519,9 @@ namespace {
 // the entry's value list. Each append stores what addString stores.
 class Appender {
 public:
-    Appender(NameValueMap& target, std::string const& name) : target_(target), name_(name) {}
+    Appender(NameValueMap& target, const std::string& name) : target_(target), name_(name) {}
 
-    void text(char const* text) {
+    void text(const char* text) {
         if (values_ != nullptr) {
             values_->add(ZUTF8ConstString_6_0(text));
         } else if (!made_) {
@@ -533,8 +533,8 @@ public:
         }
     }
     void number(unsigned int value) { text(DecimalText(value).text); }
-    void bytes(void const* data, unsigned int length) {
-        char* base64 = mime64_new_encode(static_cast<unsigned char const*>(data),
+    void bytes(const void* data, unsigned int length) {
+        char* base64 = mime64_new_encode(static_cast<const unsigned char*>(data),
                                          data != nullptr ? length : 0);
         if (base64 == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
         try {
@@ -548,15 +548,15 @@ public:
 
 private:
     NameValueMap& target_;
-    std::string const& name_;
+    const std::string& name_;
     bool made_ = false;
     ZArrayList_6_0* values_ = nullptr;
 };
 
 }  // namespace
 
-OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& list,
-                                              char const* scope) try {
+OVObject& OVObject::addAttrListValue_internal(const char* prefix, attrlist_s_t& list,
+                                              const char* scope) try {
     if (list.count == 0 || list.attrs == nullptr) return *this;
     NameValueMap* target = writeTarget(scope);
     std::string const base = prefix != nullptr ? prefix : "";
@@ -568,8 +568,8 @@ OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& 
     // appender then holds the same value list, and the texts land in the order written.
     Appender names(*target, namesKey);
     for (unsigned int i = 0; i < list.count; ++i) {
-        attr_s_t const& attr = list.attrs[i];
-        char const* attrName = attr.name != nullptr ? attr.name : "";
+        const attr_s_t& attr = list.attrs[i];
+        const char* attrName = attr.name != nullptr ? attr.name : "";
         names.text(attrName);
         if (attr.values == nullptr) continue;
         valueKey.assign(base).append(attrName);
@@ -577,7 +577,7 @@ OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& 
         Appender values(*target, valueKey);
         Appender types(*target, typeKey);
         for (unsigned int j = 0; j < attr.nvalues; ++j) {
-            value_s_t const& value = attr.values[j];
+            const value_s_t& value = attr.values[j];
             switch (value.type) {
                 case ATTR_VALUE_STRING:
                     types.number(value.type);
@@ -606,18 +606,18 @@ OVObject& OVObject::addAttrListValue_internal(char const* prefix, attrlist_s_t& 
         }
     }
     return *this;
-} catch (std::bad_alloc const&) {
+} catch (const std::bad_alloc&) {
     // The keys are built in std::strings: running out of memory there is reported as
     // everywhere else in this class.
     ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
 }
 
-void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
-                                      char const* scope) const try {
-    NameValueMap const* source = readTarget(scope);
+void OVObject::attrListValue_internal(const char* prefix, attrlist_s_t& list,
+                                      const char* scope) const try {
+    const NameValueMap* source = readTarget(scope);
     if (source == nullptr) return;
     std::string const base = prefix != nullptr ? prefix : "";
-    ZArrayList_6_0 const* names = source->getValues((base + kNamesKey).c_str());
+    const ZArrayList_6_0* names = source->getValues((base + kNamesKey).c_str());
     if (names == nullptr) return;
     std::string valueKey;
     std::string typeKey;
@@ -625,12 +625,12 @@ void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
     // record, without a search and a move of the list for each when names arrive unsorted.
     ovutil_internal::attrlist::Batch batch(list);
     for (unsigned long i = 0; i < names->size(); ++i) {
-        char const* attrName = textAt(names, i);
+        const char* attrName = textAt(names, i);
         valueKey.assign(base).append(attrName);
         typeKey.assign(valueKey).append(kTypeSuffix);
-        ZArrayList_6_0 const* types = source->getValues(typeKey.c_str());
+        const ZArrayList_6_0* types = source->getValues(typeKey.c_str());
         if (types == nullptr) continue;
-        ZArrayList_6_0 const* values = source->getValues(valueKey.c_str());
+        const ZArrayList_6_0* values = source->getValues(valueKey.c_str());
         // The writer stores a value entry only for types 2-5, so only those advance the
         // value index; reading entry j for type j would shift every value after another
         // type onto its neighbour's entry.
@@ -676,24 +676,24 @@ void OVObject::attrListValue_internal(char const* prefix, attrlist_s_t& list,
         }
     }
     batch.commit();
-} catch (std::bad_alloc const&) {
+} catch (const std::bad_alloc&) {
     // The keys are built in std::strings: running out of memory there is reported as
     // everywhere else in this class.
     ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
 }
 
-OVObject& OVObject::v417_addAttrListValue_deprecated(char const* prefix, attrlist_s_t& list,
-                                                     char const* scope) {
+OVObject& OVObject::v417_addAttrListValue_deprecated(const char* prefix, attrlist_s_t& list,
+                                                     const char* scope) {
     return addAttrListValue_internal(prefix, list, scope);
 }
 
-void OVObject::v417_attrListValue_deprecated(char const* prefix, attrlist_s_t& list,
-                                             char const* scope) const {
+void OVObject::v417_attrListValue_deprecated(const char* prefix, attrlist_s_t& list,
+                                             const char* scope) const {
     attrListValue_internal(prefix, list, scope);
 }
 
-OVObject& OVObject::setAttrListValue(char const* name, attrlist_s_t const& list, unsigned int index,
-                                     char const* scope) {
+OVObject& OVObject::setAttrListValue(const char* name, const attrlist_s_t& list, unsigned int index,
+                                     const char* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
     OVObject nested;
     // The flattening only reads the list.
@@ -701,16 +701,16 @@ OVObject& OVObject::setAttrListValue(char const* name, attrlist_s_t const& list,
     return setObjectValue(name, nested, index, scope);
 }
 
-OVObject& OVObject::addAttrListValue(char const* name, attrlist_s_t const& list,
-                                     char const* scope) {
+OVObject& OVObject::addAttrListValue(const char* name, const attrlist_s_t& list,
+                                     const char* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
     OVObject nested;
     nested.addAttrListValue_internal("", const_cast<attrlist_s_t&>(list), scope);
     return addObjectValue(name, nested, scope);
 }
 
-void OVObject::attrListValue(char const* name, attrlist_s_t& list, unsigned int index,
-                             char const* scope) const {
+void OVObject::attrListValue(const char* name, attrlist_s_t& list, unsigned int index,
+                             const char* scope) const {
     OVObject nested;
     objectValue(name, nested, index, scope);
     nested.attrListValue_internal("", list, scope);
@@ -718,11 +718,11 @@ void OVObject::attrListValue(char const* name, attrlist_s_t& list, unsigned int 
 
 // ---- Trace ----
 
-void OVObject::traceDump(dce_svc_handle_s_t* handle, char const* file, int line, int subcomponent,
-                         int level, char const* textPrefix) {
+void OVObject::traceDump(dce_svc_handle_s_t* handle, const char* file, int line, int subcomponent,
+                         int level, const char* textPrefix) {
     if (handle == nullptr) return;
-    unsigned int const sub = static_cast<unsigned int>(subcomponent);
-    unsigned int const wanted = static_cast<unsigned int>(level);
+    const unsigned int sub = static_cast<unsigned int>(subcomponent);
+    const unsigned int wanted = static_cast<unsigned int>(level);
     if (ov_svc_debug_level(handle, sub) < wanted) return;
 
     ZUTF8String_6_0 text(textPrefix);

@@ -30,7 +30,7 @@ const char kSourceFile[] = "src/WVCore/attrlist";
 // The name as the list compares it: upper-cased UTF-8. Upper-casing may run out of memory
 // inside the string class as std::bad_alloc; the operations promise the object library's
 // out-of-memory exception instead.
-ZUTF8String_6_0 upperKey(char const* name) {
+ZUTF8String_6_0 upperKey(const char* name) {
     try {
         ZUTF8String_6_0 key(name);
         key.upper();
@@ -53,7 +53,7 @@ void releaseValue(value_s_t& value) {
 // Copies `from` into the empty record `to`. Returns false when the copy holds neither text
 // nor bytes, or when bytes that `from` has could not be copied; `to` then owns nothing.
 // A value that claims bytes without a pointer to them is refused rather than read.
-bool copyValue(value_s_t const& from, value_s_t& to) {
+bool copyValue(const value_s_t& from, value_s_t& to) {
     to.type = from.type;
     to.length = from.length;
     to.data = nullptr;
@@ -91,9 +91,9 @@ bool copyValue(value_s_t const& from, value_s_t& to) {
 // attribute of that name would be inserted. A binary search, so only the names it probes
 // are upper-cased; the last attribute is probed first, since lists are mostly built in
 // ascending order of their names.
-unsigned int locate(attrlist_s_t const& list, char const* key, bool& found) {
+unsigned int locate(const attrlist_s_t& list, const char* key, bool& found) {
     found = false;
-    unsigned int const count = list.count;
+    const unsigned int count = list.count;
     if (count == 0 || list.attrs == nullptr) return 0;
     auto order = [&](unsigned int i) {
         return strcmp(key, ovutil_internal::textOf(upperKey(list.attrs[i].name)));
@@ -131,12 +131,12 @@ void freeAttrlistRecords(attrlist_s_t* list, unsigned int built) {
 
 extern "C" {
 
-char* loc_strdup(char const* text) {
+char* loc_strdup(const char* text) {
     if (text == nullptr) return nullptr;
     return strdup(text);
 }
 
-unsigned int attrlist_find_entry(attrlist_s_t* list, char const* name) {
+unsigned int attrlist_find_entry(attrlist_s_t* list, const char* name) {
     if (list == nullptr) return 0;
     if (name == nullptr || list->attrs == nullptr) return list->count;
     bool found = false;
@@ -242,7 +242,7 @@ void attrlist_delete(attrlist_s_t** list) {
     *list = nullptr;
 }
 
-attrlist_s_t* attrlist_dup(attrlist_s_t const* list) {
+attrlist_s_t* attrlist_dup(const attrlist_s_t* list) {
     if (list == nullptr) return nullptr;
     auto* copy = static_cast<attrlist_s_t*>(malloc(sizeof(attrlist_s_t)));
     if (copy == nullptr) return nullptr;
@@ -261,7 +261,7 @@ attrlist_s_t* attrlist_dup(attrlist_s_t const* list) {
     // `built` counts the attribute records that own something and must be released when a
     // later part of the copy fails.
     for (unsigned int i = 0; i < list->count; ++i) {
-        attr_s_t const& from = list->attrs[i];
+        const attr_s_t& from = list->attrs[i];
         attr_s_t& to = copy->attrs[i];
         to.name = loc_strdup(from.name);
         to.nvalues = 0;
@@ -289,7 +289,7 @@ attrlist_s_t* attrlist_dup(attrlist_s_t const* list) {
     return copy;
 }
 
-void attrlist_copy_value_pobj(value_s_t const* from, value_s_t* to) {
+void attrlist_copy_value_pobj(const value_s_t* from, value_s_t* to) {
     if (from == nullptr || to == nullptr) return;
     ov_asn_buffer_t source = {from->length, static_cast<unsigned char*>(from->data)};
     ov_asn_buffer_t target = {0, nullptr};
@@ -328,10 +328,10 @@ void Batch::release() {
     lastNameValid_ = false;
 }
 
-void Batch::startRun(char const* name) {
+void Batch::startRun(const char* name) {
     lastNameValid_ = false;
-    ZUTF8String_6_0 const upper = upperKey(name);
-    char const* key = ovutil_internal::textOf(upper);
+    const ZUTF8String_6_0 upper = upperKey(name);
+    const char* key = ovutil_internal::textOf(upper);
     std::size_t const length = strlen(key);
     char* copy = loc_strdup(name);
     if (copy == nullptr) throw std::bad_alloc();
@@ -348,7 +348,7 @@ void Batch::startRun(char const* name) {
     lastNameValid_ = true;
 }
 
-void Batch::store(char const* name, value_s_t value) {
+void Batch::store(const char* name, value_s_t value) {
     try {
         if (!lastNameValid_ || lastName_ != name) startRun(name);
         values_.push_back(value);
@@ -359,7 +359,7 @@ void Batch::store(char const* name, value_s_t value) {
     runs_.back().end = values_.size();
 }
 
-void Batch::add(char const* name, value_s_t const* value) {
+void Batch::add(const char* name, const value_s_t* value) {
     if (name == nullptr || value == nullptr) return;
     value_s_t copy;
     if (!copyValue(*value, copy)) {
@@ -368,12 +368,12 @@ void Batch::add(char const* name, value_s_t const* value) {
     }
     try {
         store(name, copy);
-    } catch (std::bad_alloc const&) {
+    } catch (const std::bad_alloc&) {
         throwOutOfMemory(__LINE__);
     }
 }
 
-void Batch::adopt(char const* name, value_s_t value) {
+void Batch::adopt(const char* name, value_s_t value) {
     // What copyValue would have made of it: no bytes for a length of 0; refused with
     // neither text nor bytes, or with bytes claimed but absent.
     if (value.length == 0) {
@@ -391,7 +391,7 @@ void Batch::adopt(char const* name, value_s_t value) {
     }
     try {
         store(name, value);
-    } catch (std::bad_alloc const&) {
+    } catch (const std::bad_alloc&) {
         throwOutOfMemory(__LINE__);
     }
 }
@@ -402,7 +402,7 @@ void Batch::commit() {
         release();
         return;
     }
-    unsigned int const count = list_.count;
+    const unsigned int count = list_.count;
     std::vector<std::size_t> order;  // runs that hold values, by upper-cased name
     std::vector<Group> groups;
     std::size_t fresh = 0;  // groups that make new attributes
@@ -429,7 +429,7 @@ void Batch::commit() {
         // (locate may throw the object library's out-of-memory exception: before any of the
         // arrays below exists.)
         for (std::size_t i = 0; i < order.size();) {
-            Run const& run = runs_[order[i]];
+            const Run& run = runs_[order[i]];
             Group group = {i, 0, 0, 0, false};
             for (; i < order.size() && keyOf(runs_[order[i]]) == keyOf(run); ++i) {
                 ++group.runs;
@@ -441,7 +441,7 @@ void Batch::commit() {
         }
         if (fresh > UINT_MAX - count) throw std::bad_alloc();
         arrays.reserve(groups.size());
-        for (Group const& group : groups) {
+        for (const Group& group : groups) {
             std::size_t held = group.joins ? list_.attrs[group.position].nvalues : 0;
             if (group.values > UINT_MAX - held) throw std::bad_alloc();
             arrays.push_back(
@@ -452,7 +452,7 @@ void Batch::commit() {
             attrs = static_cast<attr_s_t*>(malloc((count + fresh) * sizeof(attr_s_t)));
             if (attrs == nullptr) throw std::bad_alloc();
         }
-    } catch (std::bad_alloc const&) {
+    } catch (const std::bad_alloc&) {
         for (value_s_t* array : arrays) free(array);
         free(attrs);
         throwOutOfMemory(__LINE__);
@@ -462,16 +462,16 @@ void Batch::commit() {
     unsigned int from = 0;  // the next attribute of the old array to move to the new one
     std::size_t to = 0;
     for (std::size_t g = 0; g < groups.size(); ++g) {
-        Group const& group = groups[g];
+        const Group& group = groups[g];
         value_s_t* values = arrays[g];
         std::size_t filled = 0;
         if (group.joins) {
-            attr_s_t const& attr = list_.attrs[group.position];
+            const attr_s_t& attr = list_.attrs[group.position];
             if (attr.nvalues != 0) memcpy(values, attr.values, attr.nvalues * sizeof(value_s_t));
             filled = attr.nvalues;
         }
         for (std::size_t k = group.first; k < group.first + group.runs; ++k) {
-            Run const& run = runs_[order[k]];
+            const Run& run = runs_[order[k]];
             memcpy(values + filled, values_.data() + run.begin,
                    (run.end - run.begin) * sizeof(value_s_t));
             filled += run.end - run.begin;

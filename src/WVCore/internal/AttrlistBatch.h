@@ -30,8 +30,8 @@ public:
     explicit Batch(attrlist_s_t& list);
     // Releases the copies of values that were not committed; the list keeps what was.
     ~Batch();
-    Batch(Batch const&) = delete;
-    Batch& operator=(Batch const&) = delete;
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
 
     // Takes a copy of `value` under `name`, as attrlist_add_entry does; a NULL name or value
     // is ignored. A value that attrlist_add_value would refuse (it would hold neither text
@@ -39,13 +39,13 @@ public:
     // throws ZOutOfMemoryException_6_0: the list is then where the same run of
     // attrlist_add_entry calls would have stopped. Throws ZOutOfMemoryException_6_0 when
     // memory runs out otherwise (the list is unchanged).
-    void add(char const* name, value_s_t const* value);
+    void add(const char* name, const value_s_t* value);
 
     // As add, but takes `value` itself instead of a copy: its `string` and `data`, both
     // from malloc (or NULL), belong to the batch from the call on, also when it throws; a
     // NULL name releases them. REQUIRES: `value.type` is not ATTR_VALUE_POBJ (the bytes of
     // an encoded object are copied through the codec's buffer copy: use add).
-    void adopt(char const* name, value_s_t value);
+    void adopt(const char* name, value_s_t value);
 
     // Installs every value taken since the last commit. Throws ZOutOfMemoryException_6_0,
     // leaving the list unchanged and the values still held, when memory runs out.
@@ -70,11 +70,11 @@ private:
         bool joins;             // whether the list has an attribute of that name
     };
 
-    std::string_view keyOf(Run const& run) const { return {keys_.data() + run.key, run.length}; }
-    void startRun(char const* name);
+    std::string_view keyOf(const Run& run) const { return {keys_.data() + run.key, run.length}; }
+    void startRun(const char* name);
     // Stores a value that holds text or data under `name`; on an exception `value` is
     // released.
-    void store(char const* name, value_s_t value);
+    void store(const char* name, value_s_t value);
     void release();
 
     attrlist_s_t& list_;

@@ -16,18 +16,18 @@ namespace ovutil_internal {
 // The UTF-8 text of a stored value ("" for an empty string), or `other` for an object that
 // is no string. Nearly every value is a ZUTF8String_6_0, which the exact type test finds
 // without the hierarchy walk of a cross-library dynamic_cast.
-inline char const* valueText(ZObject_6_0 const* value, char const* other) {
+inline const char* valueText(const ZObject_6_0* value, const char* other) {
     if (value == nullptr) return other;
     if (typeid(*value) == typeid(ZUTF8String_6_0)) {
-        return textOf(*static_cast<ZUTF8String_6_0 const*>(value));
+        return textOf(*static_cast<const ZUTF8String_6_0*>(value));
     }
-    auto const* text = dynamic_cast<ZAbstractString_6_0 const*>(value);
+    const auto* text = dynamic_cast<const ZAbstractString_6_0*>(value);
     return text != nullptr ? textOf(*text) : other;
 }
 
 // An empty entry, the model that a map clones for every name it adds. It is only read, so
 // threads working on different maps share it safely.
-NameValueEntry const& emptyEntry();
+const NameValueEntry& emptyEntry();
 
 }  // namespace ovutil_internal
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-std::string Render(NameValueMap const& map, char const* already = "") {
+std::string Render(const NameValueMap& map, const char* already = "") {
     ZUTF8String_6_0 out(already);
     map.buildTraceBuf(out, 0);
     return out.c_str();
@@ -34,9 +34,9 @@ TEST(NameValueMapTrace, RendersTheWorkedExample) {
 
 TEST(NameValueMapTrace, RenderingRules) {
     struct Case {
-        char const* label;
+        const char* label;
         void (*fill)(NameValueMap&);
-        char const* expected;
+        const char* expected;
     } const cases[] = {
         {"empty map", [](NameValueMap&) {}, "\tnumber of entries = 0\n"},
         {"masked single values",
@@ -118,7 +118,7 @@ TEST(NameValueMapTrace, RenderingRules) {
          "\tnum values = 0\tempty = \n"
          "\tnum values = 0\temptied = \n"},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         NameValueMap map;
         c.fill(map);

@@ -19,7 +19,7 @@ namespace {
 
 // DER of the wire module, written independently of the codec so that hostile and
 // hand-shaped inputs can be made.
-std::string Tlv(unsigned char tag, std::string const& content) {
+std::string Tlv(unsigned char tag, const std::string& content) {
     std::string out(1, static_cast<char>(tag));
     size_t n = content.size();
     if (n < 0x80) {
@@ -33,14 +33,14 @@ std::string Tlv(unsigned char tag, std::string const& content) {
     return out + content;
 }
 
-std::string Record(std::string const& name, std::vector<std::string> const& values,
-                   std::string const& children = "") {
+std::string Record(const std::string& name, const std::vector<std::string>& values,
+                   const std::string& children = "") {
     std::string texts;
-    for (auto const& v : values) texts += Tlv(0x0C, v);
+    for (const auto& v : values) texts += Tlv(0x0C, v);
     return Tlv(0x30, Tlv(0x0C, name) + Tlv(0x30, texts) + Tlv(0x30, children));
 }
 
-std::string List(std::string const& records) { return Tlv(0x30, records); }
+std::string List(const std::string& records) { return Tlv(0x30, records); }
 
 // A chain of records n -> n -> ... whose deepest record sits at `level`.
 std::string Chain(int level) {
@@ -49,12 +49,12 @@ std::string Chain(int level) {
     return List(record);
 }
 
-ov_asn_buffer_t View(std::string const& bytes) {
+ov_asn_buffer_t View(const std::string& bytes) {
     return {static_cast<unsigned int>(bytes.size()),
             reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data()))};
 }
 
-std::string Encode(NameValueMap const& map, unsigned long& status) {
+std::string Encode(const NameValueMap& map, unsigned long& status) {
     ov_asn_buffer_t out = {0, nullptr};
     status = 99;
     map.encode(out, status);
@@ -66,7 +66,7 @@ std::string Encode(NameValueMap const& map, unsigned long& status) {
     return bytes;
 }
 
-unsigned long Decode(NameValueMap& map, std::string const& bytes) {
+unsigned long Decode(NameValueMap& map, const std::string& bytes) {
     ov_asn_buffer_t in = View(bytes);
     unsigned long status = 99;
     map.decode(in, status);
@@ -74,7 +74,7 @@ unsigned long Decode(NameValueMap& map, std::string const& bytes) {
 }
 
 // The codec's status for `bytes`.
-unsigned long CodecStatus(std::string const& bytes) {
+unsigned long CodecStatus(const std::string& bytes) {
     namevalueList_s_t list = {0, nullptr};
     unsigned long status = ovAsnDecodeObj(View(bytes), list);
     ovAsnFreeObj(list);
@@ -82,7 +82,7 @@ unsigned long CodecStatus(std::string const& bytes) {
 }
 
 // What the codec makes of the record tree that encodeMap builds for each name of `map`.
-std::string CodecBytesOf(NameValueMap const& map) {
+std::string CodecBytesOf(const NameValueMap& map) {
     ZArrayList_6_0 names(10, 0);
     map.getNames(names);
     std::vector<namevalue_s_t> records(names.size());
@@ -112,7 +112,7 @@ void Nest(NameValueMap& map, int levels) {
 
 TEST(NameValueMapCodec, RoundTripsKeepEveryNameValueAndSubtree) {
     struct Case {
-        char const* label;
+        const char* label;
         void (*fill)(NameValueMap&);
     } const cases[] = {
         {"empty map", [](NameValueMap&) {}},
@@ -146,7 +146,7 @@ TEST(NameValueMapCodec, RoundTripsKeepEveryNameValueAndSubtree) {
          }},
         {"deepest subtree the codec carries", [](NameValueMap& m) { Nest(m, OV_ASN_MAX_DEPTH); }},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         NameValueMap map;
         c.fill(map);
@@ -208,14 +208,14 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
     for (size_t n = 0; n < good.size(); ++n) {
         SCOPED_TRACE("truncated to " + std::to_string(n));
         std::string const bytes = good.substr(0, n);
-        unsigned long const status = Decode(map, bytes);
+        const unsigned long status = Decode(map, bytes);
         EXPECT_NE(status, OV_ASN_OK);
         EXPECT_EQ(status, CodecStatus(bytes));
         EXPECT_EQ(ContentOf(map), before);
     }
 
     struct Case {
-        char const* label;
+        const char* label;
         std::string bytes;
     } const cases[] = {
         {"trailing byte", good + '\0'},
@@ -237,9 +237,9 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
         {"too deep, then damaged", Chain(OV_ASN_MAX_DEPTH + 1) + "x"},
         {"damaged after a valid record", List(Record("ok", {"1"}) + Tlv(0x31, ""))},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        unsigned long const status = Decode(map, c.bytes);
+        const unsigned long status = Decode(map, c.bytes);
         EXPECT_NE(status, OV_ASN_OK);
         EXPECT_EQ(status, CodecStatus(c.bytes));
         EXPECT_EQ(ContentOf(map), before);
@@ -259,7 +259,7 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
 // addNameValue adds nothing for it: such names are encoded, but a peer lists them no more.
 TEST(NameValueMapCodec, RecordsThatHoldNothingAddNoName) {
     struct Case {
-        char const* label;
+        const char* label;
         std::string bytes;
         std::vector<std::string> names;    // top-level names after decoding, in order
         std::vector<std::string> subtree;  // names in the subtree of the first of them
@@ -276,7 +276,7 @@ TEST(NameValueMapCodec, RecordsThatHoldNothingAddNoName) {
          {"p"},
          {"d"}},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         NameValueMap map;
         ASSERT_EQ(Decode(map, c.bytes), OV_ASN_OK);
@@ -408,7 +408,7 @@ TEST(NameValueMapRecords, EncodeMapBorrowsTextsAndFreeMapResetsTheRecord) {
     EXPECT_EQ(empty.subtrees, nullptr);
 }
 
-std::vector<std::string> AttrTexts(attrlist_s_t const& list, char const* name) {
+std::vector<std::string> AttrTexts(const attrlist_s_t& list, const char* name) {
     std::vector<std::string> texts;
     unsigned int i = attrlist_find_entry(const_cast<attrlist_s_t*>(&list), name);
     if (i == list.count) return texts;
@@ -453,7 +453,7 @@ TEST(NameValueMapAttrlist, ToAttrlistFlattensSubtreesByConcatenation) {
 }
 
 // Every attribute of a list: its name and its texts.
-std::vector<std::pair<std::string, std::vector<std::string>>> AllTexts(attrlist_s_t const& list) {
+std::vector<std::pair<std::string, std::vector<std::string>>> AllTexts(const attrlist_s_t& list) {
     std::vector<std::pair<std::string, std::vector<std::string>>> out;
     for (unsigned int i = 0; i < list.count; ++i) {
         std::vector<std::string> texts;
@@ -466,12 +466,12 @@ std::vector<std::pair<std::string, std::vector<std::string>>> AllTexts(attrlist_
 
 // One attrlist_add_entry per value, in the map's listing order, each name's subtree right
 // after its values: what toAttrlistInternal must leave.
-void AddOneByOne(NameValueMap const& map, std::string const& prefix, attrlist_s_t& out) {
+void AddOneByOne(const NameValueMap& map, const std::string& prefix, attrlist_s_t& out) {
     ZArrayList_6_0 names(10, 0);
     map.getNames(names);
     for (unsigned long i = 0; i < names.size(); ++i) {
         std::string name = prefix + static_cast<ZAbstractString_6_0*>(names.get(i))->c_str();
-        char const* key = static_cast<ZAbstractString_6_0*>(names.get(i))->c_str();
+        const char* key = static_cast<ZAbstractString_6_0*>(names.get(i))->c_str();
         for (unsigned int v = 0; v < map.getValueCount(key); ++v) {
             value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(map.getString(key, v)->c_str()),
                                0, nullptr};
@@ -497,9 +497,9 @@ TEST(NameValueMapAttrlist, ToAttrlistLeavesWhatOneAddEntryPerValueLeaves) {
     map.addSubtree("k10")->addString("03s", "meets k1003s");
 
     struct Case {
-        char const* label;
-        std::vector<std::pair<char const*, char const*>> before;
-        char const* prefix;
+        const char* label;
+        std::vector<std::pair<const char*, const char*>> before;
+        const char* prefix;
     } const cases[] = {
         {"into an empty list", {}, nullptr},
         {"into a list holding some names",
@@ -507,11 +507,11 @@ TEST(NameValueMapAttrlist, ToAttrlistLeavesWhatOneAddEntryPerValueLeaves) {
          nullptr},
         {"with a prefix", {{"p.K1010", "old"}}, "p."},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         attrlist_s_t* expected = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
         attrlist_s_t* actual = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
-        for (auto const& [name, text] : c.before) {
+        for (const auto& [name, text] : c.before) {
             value_s_t value = {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr};
             attrlist_add_entry(expected, const_cast<char*>(name), &value);
             attrlist_add_entry(actual, const_cast<char*>(name), &value);
@@ -530,7 +530,7 @@ TEST(NameValueMapAttrlist, AttributeValuesBecomeTextByType) {
     // An encoded object as a POBJ value: its bytes travel as base64 and decode back.
     std::string object = List(Record("inner", {"v"}));
     struct Case {
-        char const* label;
+        const char* label;
         value_s_t value;
         std::vector<std::string> texts;
     } const cases[] = {
@@ -546,7 +546,7 @@ TEST(NameValueMapAttrlist, AttributeValuesBecomeTextByType) {
         {"string without text skipped", {ATTR_VALUE_STRING, nullptr, 0, nullptr}, {}},
         {"short number skipped", {ATTR_VALUE_UINT, nullptr, 2, &number}, {}},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         value_s_t values[] = {c.value};
         attr_s_t attr = {const_cast<char*>("n"), 1, values};

@@ -16,15 +16,15 @@ struct MapContent {
     struct Entry {
         std::vector<std::string> values;
         std::shared_ptr<MapContent> subtree;
-        bool operator==(Entry const& o) const {
+        bool operator==(const Entry& o) const {
             return values == o.values && *subtree == *o.subtree;
         }
     };
     std::map<std::string, Entry> names;
-    bool operator==(MapContent const& o) const { return names == o.names; }
+    bool operator==(const MapContent& o) const { return names == o.names; }
 };
 
-inline MapContent ContentOf(NameValueMap const& map) {
+inline MapContent ContentOf(const NameValueMap& map) {
     MapContent content;
     ZArrayList_6_0 names(10, 0);
     map.getNames(names);
@@ -42,9 +42,9 @@ inline MapContent ContentOf(NameValueMap const& map) {
 }
 
 // A map's content on one line, for failure messages: name=[v,...]{subtree}.
-inline std::string Describe(MapContent const& content) {
+inline std::string Describe(const MapContent& content) {
     std::string out;
-    for (auto const& [name, entry] : content.names) {
+    for (const auto& [name, entry] : content.names) {
         out += name + "=[";
         for (size_t i = 0; i < entry.values.size(); ++i) out += (i ? "," : "") + entry.values[i];
         out += "]";
@@ -54,7 +54,7 @@ inline std::string Describe(MapContent const& content) {
     return out;
 }
 
-inline ::testing::AssertionResult SameContent(NameValueMap const& a, NameValueMap const& b) {
+inline ::testing::AssertionResult SameContent(const NameValueMap& a, const NameValueMap& b) {
     MapContent ca = ContentOf(a), cb = ContentOf(b);
     if (ca == cb) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << Describe(ca) << "\n  differs from\n" << Describe(cb);

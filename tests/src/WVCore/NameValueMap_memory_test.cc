@@ -31,7 +31,7 @@ TEST(NameValueMapMemory, BlocksOfEverySizeAreDistinctAlignedAndKeepTheirBytes) {
     for (size_t size = 0; size <= 600; size += (size < 300 ? 1 : 7)) {
         for (int copy = 0; copy < 5; ++copy) {
             auto* p = static_cast<unsigned char*>(ZObject_6_0::operator new(size));
-            auto const address = reinterpret_cast<std::uintptr_t>(p);
+            const auto address = reinterpret_cast<std::uintptr_t>(p);
             ASSERT_EQ(address % 8, 0u) << size;
             // A size that is a multiple of 16 may hold a type that needs 16.
             if (size % 16 == 0) {
@@ -43,7 +43,7 @@ TEST(NameValueMapMemory, BlocksOfEverySizeAreDistinctAlignedAndKeepTheirBytes) {
         }
     }
     std::set<unsigned char*> distinct;
-    for (Block const& b : blocks) {
+    for (const Block& b : blocks) {
         distinct.insert(b.p);
         for (size_t i = 0; i < b.size; ++i)
             ASSERT_EQ(b.p[i], b.fill) << "size " << b.size << " byte " << i;
@@ -73,7 +73,7 @@ TEST(NameValueMapMemory, UseOfARemovedValueIsReportedUnderAddressSanitizer) {
         {
             NameValueMap map;
             map.addString("n", "a value that is removed");
-            char const* text = map.getString("n", 0)->getChars();
+            const char* text = map.getString("n", 0)->getChars();
             map.removeValue("n", 0);
             volatile char c = text[0];
             (void)c;
@@ -100,7 +100,7 @@ TEST(NameValueMapMemory, UseOfARemovedDecodedValueIsReportedUnderAddressSanitize
             NameValueMap map;
             unsigned long decoded = 1;
             map.decode(wire, decoded);
-            char const* text = map.getString("n", 0)->getChars();
+            const char* text = map.getString("n", 0)->getChars();
             map.removeValue("n", 0);
             volatile char c = text[0];
             (void)c;

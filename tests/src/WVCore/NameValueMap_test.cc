@@ -14,12 +14,12 @@
 
 namespace {
 
-std::string Text(NameValueMap const& map, char const* name, unsigned int index) {
+std::string Text(const NameValueMap& map, const char* name, unsigned int index) {
     ZUTF8String_6_0* s = map.getString(name, index);
     return s != nullptr ? s->c_str() : "<null>";
 }
 
-bool Listed(NameValueMap const& map, char const* name) {
+bool Listed(const NameValueMap& map, const char* name) {
     ZArrayList_6_0 names(10, 0);
     map.getNames(names);
     return names.indexOf(ZUTF8ConstString_6_0(name)) < names.size();
@@ -91,9 +91,9 @@ TEST(NameValueMap, NamesAreCaseSensitive) {
 
 TEST(NameValueMap, TextFormsOfTheStringVariants) {
     struct Case {
-        char const* label;
+        const char* label;
         void (*write)(NameValueMap&);
-        char const* expected;
+        const char* expected;
     } const cases[] = {
         {"set flag 0", [](NameValueMap& m) { m.setString("n", 0, 1u); }, "false"},
         {"set flag 5", [](NameValueMap& m) { m.setString("n", 5, 1u); }, "true"},
@@ -106,11 +106,11 @@ TEST(NameValueMap, TextFormsOfTheStringVariants) {
         {"add no bytes", [](NameValueMap& m) { m.addString("n", "\x01", 0u); }, ""},
         {"add NULL bytes", [](NameValueMap& m) { m.addString("n", nullptr, 4u); }, ""},
         {"add NULL text",
-         [](NameValueMap& m) { m.addString("n", static_cast<char const*>(nullptr)); }, ""},
+         [](NameValueMap& m) { m.addString("n", static_cast<const char*>(nullptr)); }, ""},
         {"add binary bytes", [](NameValueMap& m) { m.addString("n", "\xDE\xAD\xBE\xEF", 4u); },
          "3q2+7w=="},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         NameValueMap map;
         map.addString("n", "before");
@@ -155,20 +155,20 @@ protected:
 TEST_F(MapCopyTest, CopiesAreDeepAndIndependentBothWays) {
     MapContent before = ContentOf(original_);
     struct Case {
-        char const* label;
-        NameValueMap* (*make)(NameValueMap const&);
+        const char* label;
+        NameValueMap* (*make)(const NameValueMap&);
     } const cases[] = {
-        {"copy constructor", [](NameValueMap const& m) { return new NameValueMap(m); }},
-        {"clone", [](NameValueMap const& m) { return static_cast<NameValueMap*>(m.clone()); }},
+        {"copy constructor", [](const NameValueMap& m) { return new NameValueMap(m); }},
+        {"clone", [](const NameValueMap& m) { return static_cast<NameValueMap*>(m.clone()); }},
         {"assignment",
-         [](NameValueMap const& m) {
+         [](const NameValueMap& m) {
              auto* target = new NameValueMap;
              target->addString("old", "gone");
              *target = m;
              return target;
          }},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         NameValueMap* copy = c.make(original_);
         EXPECT_TRUE(SameContent(*copy, original_));
@@ -211,7 +211,7 @@ std::string Numbered(const char* prefix, int n) {
     return out;
 }
 
-std::vector<std::string> NamesInOrder(NameValueMap const& map) {
+std::vector<std::string> NamesInOrder(const NameValueMap& map) {
     ZArrayList_6_0 names(10, 0);
     map.getNames(names);
     std::vector<std::string> out;
@@ -221,7 +221,7 @@ std::vector<std::string> NamesInOrder(NameValueMap const& map) {
 }
 
 // Every key and value of the map and its subtrees is a ZUTF8String_6_0; order is compared too.
-void ExpectSameStructure(NameValueMap const& a, NameValueMap const& b) {
+void ExpectSameStructure(const NameValueMap& a, const NameValueMap& b) {
     ASSERT_EQ(NamesInOrder(a), NamesInOrder(b));
     ZArrayList_6_0 names(10, 0);
     a.getNames(names);
@@ -318,7 +318,7 @@ struct RecordNode {
     std::vector<namevalue_s_t*> childPointers;
     namevalue_s_t record{};
 
-    namevalue_s_t const& Build() {
+    const namevalue_s_t& Build() {
         valuePointers.assign(values.size(), nullptr);
         for (size_t i = 0; i < values.size(); ++i) valuePointers[i] = const_cast<char*>(values[i]);
         childRecords.clear();
@@ -336,9 +336,9 @@ struct RecordNode {
 // What addNameValue(record) does, by hand: addString per text, then per child addSubtree on
 // the record's name and the child. A record that holds neither values nor children adds
 // nothing, not even its name.
-void AddByHand(NameValueMap& map, RecordNode const& node) {
+void AddByHand(NameValueMap& map, const RecordNode& node) {
     for (const char* v : node.values) map.addString(node.name.c_str(), v);
-    for (RecordNode const& child : node.children)
+    for (const RecordNode& child : node.children)
         AddByHand(*map.addSubtree(node.name.c_str()), child);
 }
 

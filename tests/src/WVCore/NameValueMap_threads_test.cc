@@ -44,13 +44,13 @@ struct Sample {
     MapContent content;
 };
 
-Sample const& TheSample() {
-    static Sample const* sample = new Sample;
+const Sample& TheSample() {
+    static const Sample* sample = new Sample;
     return *sample;
 }
 
 std::unique_ptr<NameValueMap> Decoded() {
-    std::string const& wire = TheSample().wire;
+    const std::string& wire = TheSample().wire;
     ov_asn_buffer_t in = {static_cast<unsigned int>(wire.size()),
                           reinterpret_cast<unsigned char*>(const_cast<char*>(wire.data()))};
     auto map = std::make_unique<NameValueMap>();
@@ -132,7 +132,7 @@ TEST(NameValueMapThreads, ObjectsOutliveTheThreadsThatMadeThem) {
             });
         }
         for (auto& t : threads) t.join();
-        for (auto const& map : survivors) ASSERT_EQ(ContentOf(*map), TheSample().content);
+        for (const auto& map : survivors) ASSERT_EQ(ContentOf(*map), TheSample().content);
     }
     survivors.clear();  // freed by a thread that made none of them
 }

@@ -45,7 +45,7 @@ TEST(OVObjectAttrList, FlattensToTheFixedKeysAndRebuildsTheList) {
 
     objtest::List back;
     o.attrListValue_internal("", back.list, nullptr);
-    std::vector<Attribute> const expected = {
+    const std::vector<Attribute> expected = {
         {"a", {{5, NumberBytes(7)}, {5, NumberBytes(8)}}},
         {"b", {{4, "x"}}},
     };
@@ -65,8 +65,8 @@ TEST(OVObjectAttrList, FlattensToTheFixedKeysAndRebuildsTheList) {
 TEST(OVObjectAttrList, FlattenedNamesAreMadeInTheOrderTheyAreWritten) {
     // The order in which names appear is the order the map lists and encodes them in.
     struct Case {
-        char const* label;
-        std::vector<std::pair<char const*, std::vector<char const*>>> attributes;
+        const char* label;
+        std::vector<std::pair<const char*, std::vector<const char*>>> attributes;
         Strings names;           // in the map's listing order
         Strings namesKeyValues;  // the values of "attrlistnames"
     } const cases[] = {
@@ -81,11 +81,11 @@ TEST(OVObjectAttrList, FlattenedNamesAreMadeInTheOrderTheyAreWritten) {
          {"attrlistnames", "attrlistnamesattrlistvaltype", "battrlistvaltype", "b"},
          {"attrlistnames", "x", "b"}},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         objtest::List list;
-        for (auto const& [name, texts] : c.attributes)
-            for (char const* text : texts) list.AddText(name, text);
+        for (const auto& [name, texts] : c.attributes)
+            for (const char* text : texts) list.AddText(name, text);
         OVObject o;
         o.addAttrListValue_internal("", list.list, nullptr);
         ZArrayList_6_0 listed(10, 0);
@@ -106,10 +106,10 @@ struct Record {
 
 // The list that one attrlist_add_entry per record leaves, into a list that first holds
 // `before`, and whether the run stopped on a refused record.
-std::pair<std::vector<Attribute>, bool> AddedOneByOne(std::vector<Record> const& before,
-                                                      std::vector<Record> const& records) {
+std::pair<std::vector<Attribute>, bool> AddedOneByOne(const std::vector<Record>& before,
+                                                      const std::vector<Record>& records) {
     objtest::List list;
-    auto add = [&list](Record const& r) {
+    auto add = [&list](const Record& r) {
         unsigned int number = 0;
         value_s_t v = {r.value.type, nullptr, 0, nullptr};
         if (r.value.type == ATTR_VALUE_STRING) {
@@ -124,22 +124,22 @@ std::pair<std::vector<Attribute>, bool> AddedOneByOne(std::vector<Record> const&
         }
         attrlist_add_entry(&list.list, const_cast<char*>(r.name.c_str()), &v);
     };
-    for (Record const& r : before) add(r);
+    for (const Record& r : before) add(r);
     bool refused = false;
     try {
-        for (Record const& r : records) add(r);
-    } catch (ZOutOfMemoryException_6_0 const&) {
+        for (const Record& r : records) add(r);
+    } catch (const ZOutOfMemoryException_6_0&) {
         refused = true;
     }
     return {ListContent(list.list), refused};
 }
 
 // A list's content as readable text: "name: type:content, ...; ..." (bytes in hex).
-std::string Describe(std::vector<Attribute> const& list) {
+std::string Describe(const std::vector<Attribute>& list) {
     std::string out;
-    for (Attribute const& a : list) {
+    for (const Attribute& a : list) {
         out += a.first + ":";
-        for (Value const& v : a.second) {
+        for (const Value& v : a.second) {
             out += " " + std::to_string(v.type) + ":";
             if (v.type == ATTR_VALUE_STRING) {
                 out += v.content;
@@ -171,7 +171,7 @@ TEST(OVObjectAttrList, RebuildLeavesTheListOneAddEntryPerRecordWouldLeave) {
             {name, {{ATTR_VALUE_STRING, name}, {ATTR_VALUE_UINT, NumberBytes(i)}}});
     }
     struct Case {
-        char const* label;
+        const char* label;
         std::vector<Record> before;
         std::vector<Flat> names;  // in the order of "attrlistnames"
     } const cases[] = {
@@ -190,18 +190,18 @@ TEST(OVObjectAttrList, RebuildLeavesTheListOneAddEntryPerRecordWouldLeave) {
          {{"k", {4, "old"}}},
          {{"y", {{4, "y"}}}, {"K", {{4, "k"}}}, {"e", {{2, ""}, {4, "after"}}}, {"d", {{4, "d"}}}}},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         OVObject flat;
         std::vector<Record> records;
-        for (Flat const& f : c.names) {
+        for (const Flat& f : c.names) {
             flat.addStringValue("attrlistnames", f.name.c_str(), nullptr);
         }
         std::vector<std::string> written;
-        for (Flat const& f : c.names) {
+        for (const Flat& f : c.names) {
             if (std::find(written.begin(), written.end(), f.name) != written.end()) continue;
             written.push_back(f.name);
-            for (Value const& v : f.values) {
+            for (const Value& v : f.values) {
                 flat.addIntegerValue((f.name + "attrlistvaltype").c_str(), v.type, nullptr);
                 if (v.type == ATTR_VALUE_STRING) {
                     flat.addStringValue(f.name.c_str(), v.content.c_str(), nullptr);
@@ -217,19 +217,19 @@ TEST(OVObjectAttrList, RebuildLeavesTheListOneAddEntryPerRecordWouldLeave) {
         }
         // Every entry of a name reads all the values stored under that name: those given
         // with its first entry.
-        for (Flat const& f : c.names) {
+        for (const Flat& f : c.names) {
             auto stored = std::find_if(c.names.begin(), c.names.end(),
-                                       [&f](Flat const& g) { return g.name == f.name; });
-            for (Value const& v : stored->values) records.push_back({f.name, v});
+                                       [&f](const Flat& g) { return g.name == f.name; });
+            for (const Value& v : stored->values) records.push_back({f.name, v});
         }
-        auto const expected = AddedOneByOne(c.before, records);
+        const auto expected = AddedOneByOne(c.before, records);
 
         objtest::List list;
-        for (Record const& r : c.before) list.AddText(r.name.c_str(), r.value.content.c_str());
+        for (const Record& r : c.before) list.AddText(r.name.c_str(), r.value.content.c_str());
         bool refused = false;
         try {
             flat.attrListValue_internal("", list.list, nullptr);
-        } catch (ZOutOfMemoryException_6_0 const&) {
+        } catch (const ZOutOfMemoryException_6_0&) {
             refused = true;
         }
         EXPECT_EQ(refused, expected.second);
@@ -250,7 +250,7 @@ TEST(OVObjectAttrList, EveryCarriedTypeRoundTrips) {
     list.AddNumber("Mixed", 5);
     list.AddBytes("Mixed", ATTR_VALUE_BUFFER, "b");
 
-    for (char const* scope : {static_cast<char const*>(nullptr), "s"}) {
+    for (const char* scope : {static_cast<const char*>(nullptr), "s"}) {
         SCOPED_TRACE(scope ? scope : "top level");
         OVObject o("keep");
         o.v417_addAttrListValue_deprecated("pre.", list.list, scope);
@@ -269,7 +269,7 @@ TEST(OVObjectAttrList, ValuesAfterAnotherTypeStayOnTheirOwnEntries) {
     // Types outside 2-5 have a type entry and no value entry. The rebuild reads value
     // entries with an index of its own, so the values after such a type are read back.
     struct Case {
-        char const* label;
+        const char* label;
         std::vector<Value> values;  // as held by the list
         Strings typeEntries;
         Strings valueEntries;
@@ -283,10 +283,10 @@ TEST(OVObjectAttrList, ValuesAfterAnotherTypeStayOnTheirOwnEntries) {
          {{5, NumberBytes(3)}, {4, "t"}, {2, "\x01"}}},
         {"only other types", {{6, "a"}, {1, "b"}}, {"6", "1"}, {}, {}},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         objtest::List list;
-        for (Value const& v : c.values) {
+        for (const Value& v : c.values) {
             if (v.type == ATTR_VALUE_STRING) {
                 list.AddText("a", v.content.c_str());
             } else {
@@ -360,7 +360,7 @@ TEST(OVObjectAttrList, NestedLayoutStoresTheListAsANestedObject) {
     EXPECT_EQ(Names(*scoped.map.getSubtree("s")),
               (Strings{"attrlistnames", "cn", "cnattrlistvaltype"}));
 
-    std::vector<Attribute> const expected = {{"cn", {{4, "x"}}}};
+    const std::vector<Attribute> expected = {{"cn", {{4, "x"}}}};
     objtest::List back;
     o.attrListValue("attrs", back.list, 0, nullptr);
     EXPECT_EQ(ListContent(back.list), expected);

@@ -18,8 +18,8 @@ using objtest::Names;
 using objtest::Values;
 using Strings = std::vector<std::string>;
 
-std::string Bytes(ov_asn_buffer_t const& buffer) {
-    return std::string(reinterpret_cast<char const*>(buffer.data), buffer.length);
+std::string Bytes(const ov_asn_buffer_t& buffer) {
+    return std::string(reinterpret_cast<const char*>(buffer.data), buffer.length);
 }
 
 OVObject Sample() {
@@ -32,7 +32,7 @@ OVObject Sample() {
 }
 
 TEST(OVObjectEncoding, TheObjectEncodesAsItsMap) {
-    OVObject const o = Sample();
+    const OVObject o = Sample();
     ov_asn_buffer_t fromObject = {0, nullptr};
     ov_asn_buffer_t fromMap = {0, nullptr};
     unsigned long objectStatus = 99, mapStatus = 99;
@@ -63,11 +63,11 @@ TEST(OVObjectEncoding, TheObjectEncodesAsItsMap) {
     EXPECT_EQ(objectStatus, OV_ASN_OK);
     std::string const bytes = Bytes(fromMap);
     viaBytes.decode(static_cast<unsigned int>(bytes.size()),
-                    reinterpret_cast<unsigned char const*>(bytes.data()), objectStatus);
+                    reinterpret_cast<const unsigned char*>(bytes.data()), objectStatus);
     EXPECT_EQ(objectStatus, OV_ASN_OK);
     viaWrapper.decode(wire, objectStatus);
     EXPECT_EQ(objectStatus, OV_ASN_OK);
-    for (OVObject const* back : {&viaBuffer, &viaBytes, &viaWrapper}) {
+    for (const OVObject* back : {&viaBuffer, &viaBytes, &viaWrapper}) {
         EXPECT_TRUE(SameContent(back->map, o.map));
     }
     EXPECT_EQ(Bytes(fromObject), bytes) << "decoding leaves the caller's bytes alone";
@@ -79,7 +79,7 @@ TEST(OVObjectEncoding, TheObjectEncodesAsItsMap) {
 }
 
 TEST(OVObjectEncoding, DecodingAppendsAndARefusedDecodeAddsNothing) {
-    OVObject const source = Sample();
+    const OVObject source = Sample();
     ov_asn_buffer_t encoded = {0, nullptr};
     unsigned long status = 99;
     source.encode(encoded, status);
@@ -92,19 +92,19 @@ TEST(OVObjectEncoding, DecodingAppendsAndARefusedDecodeAddsNothing) {
     EXPECT_EQ(Values(o.map, "name"), (Strings{"mine", "sample"}));
     EXPECT_EQ(Values(o.map, "port"), (Strings{"80", "443"}));
 
-    MapContent const before = ContentOf(o.map);
+    const MapContent before = ContentOf(o.map);
     std::string const refused[] = {
         std::string(),                                 // no bytes
         "\x31\x00",                                    // wrong tag
         Bytes(encoded).substr(0, encoded.length - 1),  // truncated
         Bytes(encoded) + '\0',                         // trailing byte
     };
-    for (std::string const& bytes : refused) {
+    for (const std::string& bytes : refused) {
         SCOPED_TRACE(bytes.size());
         std::string const copy = bytes;
         status = OV_ASN_OK;
         o.decode(static_cast<unsigned int>(bytes.size()),
-                 reinterpret_cast<unsigned char const*>(bytes.data()), status);
+                 reinterpret_cast<const unsigned char*>(bytes.data()), status);
         EXPECT_NE(status, OV_ASN_OK);
         EXPECT_EQ(bytes, copy);
         EXPECT_EQ(ContentOf(o.map), before);
@@ -124,7 +124,7 @@ TEST(OVObjectEncoding, DecodingAppendsAndARefusedDecodeAddsNothing) {
 // An object whose description comes from its class, not from its map.
 class Described : public OVObject {
 public:
-    ZUTF8String_6_0 const& getDescription() const override { return text_; }
+    const ZUTF8String_6_0& getDescription() const override { return text_; }
 
 private:
     ZUTF8String_6_0 text_{"from the class"};
@@ -142,7 +142,7 @@ TEST(OVObjectEncoding, TheHeaderAppendsNameAndDescription) {
     EXPECT_EQ(Values(target.map, "name", "s"), Strings{"d"});
     EXPECT_EQ(Values(target.map, "description", "s"), Strings{"from the class"});
 
-    MapContent const before = ContentOf(target.map);
+    const MapContent before = ContentOf(target.map);
     EXPECT_EQ(plain.decode("hdr", nullptr, target), 0);
     EXPECT_EQ(ContentOf(target.map), before);
 }
@@ -188,8 +188,8 @@ TEST(OVObjectEncoding, GetAllScopeReplacesTheTargetWithAPopulatedScope) {
     OVObject target("t");
     ZUTF8String_6_0 description("d");
     target.setDescription(description);
-    MapContent const before = ContentOf(target.map);
-    for (char const* scope : {static_cast<char const*>(nullptr), "missing", "s2"}) {
+    const MapContent before = ContentOf(target.map);
+    for (const char* scope : {static_cast<const char*>(nullptr), "missing", "s2"}) {
         o.getAllScope(target, scope);
         EXPECT_EQ(ContentOf(target.map), before) << (scope ? scope : "null");
     }

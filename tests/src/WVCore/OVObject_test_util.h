@@ -18,9 +18,9 @@
 namespace objtest {
 
 // The value texts of `name` in `map` (or in the subtree of `scope`), in index order.
-inline std::vector<std::string> Values(NameValueMap const& map, char const* name,
-                                       char const* scope = nullptr) {
-    NameValueMap const* level = scope != nullptr ? map.getSubtree(scope) : &map;
+inline std::vector<std::string> Values(const NameValueMap& map, const char* name,
+                                       const char* scope = nullptr) {
+    const NameValueMap* level = scope != nullptr ? map.getSubtree(scope) : &map;
     std::vector<std::string> out;
     if (level == nullptr) return out;
     for (unsigned int i = 0; i < level->getValueCount(name); ++i) {
@@ -31,9 +31,9 @@ inline std::vector<std::string> Values(NameValueMap const& map, char const* name
 }
 
 // The names listed at one level of a map, sorted.
-inline std::vector<std::string> Names(NameValueMap const& map) {
+inline std::vector<std::string> Names(const NameValueMap& map) {
     std::vector<std::string> out;
-    for (auto const& [name, entry] : ContentOf(map).names) out.push_back(name);
+    for (const auto& [name, entry] : ContentOf(map).names) out.push_back(name);
     return out;
 }
 
@@ -45,8 +45,8 @@ public:
         ov_svc_set_debug_level(handle_, subcomp_, level);
     }
     ~DebugLevel() { ov_svc_set_debug_level(handle_, subcomp_, previous_); }
-    DebugLevel(DebugLevel const&) = delete;
-    DebugLevel& operator=(DebugLevel const&) = delete;
+    DebugLevel(const DebugLevel&) = delete;
+    DebugLevel& operator=(const DebugLevel&) = delete;
 
 private:
     dce_svc_handle_t handle_;
@@ -58,22 +58,22 @@ private:
 struct Value {
     unsigned int type;
     std::string content;  // the text for type 4, the bytes otherwise
-    bool operator==(Value const& o) const { return type == o.type && content == o.content; }
+    bool operator==(const Value& o) const { return type == o.type && content == o.content; }
 };
 using Attribute = std::pair<std::string, std::vector<Value>>;
 
-inline std::vector<Attribute> ListContent(attrlist_s_t const& list) {
+inline std::vector<Attribute> ListContent(const attrlist_s_t& list) {
     std::vector<Attribute> out;
     for (unsigned int i = 0; i < list.count; ++i) {
-        attr_s_t const& attr = list.attrs[i];
+        const attr_s_t& attr = list.attrs[i];
         Attribute a{attr.name, {}};
         for (unsigned int j = 0; j < attr.nvalues; ++j) {
-            value_s_t const& v = attr.values[j];
+            const value_s_t& v = attr.values[j];
             if (v.type == ATTR_VALUE_STRING) {
                 a.second.push_back({v.type, v.string != nullptr ? v.string : "<null>"});
             } else {
                 a.second.push_back(
-                    {v.type, std::string(static_cast<char const*>(v.data), v.length)});
+                    {v.type, std::string(static_cast<const char*>(v.data), v.length)});
             }
         }
         out.push_back(a);
@@ -83,29 +83,29 @@ inline std::vector<Attribute> ListContent(attrlist_s_t const& list) {
 
 // The 4 host-order bytes of a number, as ListContent shows a type-5 value.
 inline std::string NumberBytes(unsigned int n) {
-    return std::string(reinterpret_cast<char const*>(&n), sizeof n);
+    return std::string(reinterpret_cast<const char*>(&n), sizeof n);
 }
 
 // An attribute list that releases itself.
 struct List {
     List() = default;
     ~List() { Clear(); }
-    List(List const&) = delete;
-    List& operator=(List const&) = delete;
+    List(const List&) = delete;
+    List& operator=(const List&) = delete;
     void Clear() {
         for (unsigned int i = 0; i < list.count; ++i) attr_free(&list.attrs[i]);
         free(list.attrs);
         list = {0, nullptr};
     }
-    void AddText(char const* name, char const* text) {
+    void AddText(const char* name, const char* text) {
         value_s_t v = {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr};
         attrlist_add_entry(&list, const_cast<char*>(name), &v);
     }
-    void AddNumber(char const* name, unsigned int n) {
+    void AddNumber(const char* name, unsigned int n) {
         value_s_t v = {ATTR_VALUE_UINT, nullptr, sizeof n, &n};
         attrlist_add_entry(&list, const_cast<char*>(name), &v);
     }
-    void AddBytes(char const* name, unsigned int type, std::string const& bytes) {
+    void AddBytes(const char* name, unsigned int type, const std::string& bytes) {
         value_s_t v = {type, nullptr, static_cast<unsigned int>(bytes.size()),
                        const_cast<char*>(bytes.data())};
         attrlist_add_entry(&list, const_cast<char*>(name), &v);

@@ -15,7 +15,7 @@ namespace {
 TEST(OVObjectThreads, FirstEmptyReadsFromManyThreadsShareOneString) {
     constexpr int kThreads = 8;
     std::vector<OVObject> objects(kThreads);
-    std::vector<ZUTF8String_6_0 const*> seen(kThreads, nullptr);
+    std::vector<const ZUTF8String_6_0*> seen(kThreads, nullptr);
     std::vector<size_t> lengths(kThreads, 99);
     std::latch start(kThreads);
     std::vector<std::thread> threads;
@@ -23,7 +23,7 @@ TEST(OVObjectThreads, FirstEmptyReadsFromManyThreadsShareOneString) {
         threads.emplace_back([&, t] {
             start.arrive_and_wait();
             // Alternate the readers that fall back to the empty string.
-            ZUTF8String_6_0 const& empty = t % 2 == 0
+            const ZUTF8String_6_0& empty = t % 2 == 0
                                                ? objects[t].getStringValue("missing", 0, nullptr)
                                                : objects[t].getName();
             seen[t] = &empty;

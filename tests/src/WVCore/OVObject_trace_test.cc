@@ -18,7 +18,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-std::string Render(OVObject const& o, char const* prefix) {
+std::string Render(const OVObject& o, const char* prefix) {
     ZUTF8String_6_0 text(prefix);
     o.map.buildTraceBuf(text, 0);
     return text.c_str();
@@ -32,17 +32,17 @@ TEST(OVObjectTrace, WritesOnlyAtAnEnabledLevel) {
         int level;
         bool written;
     } const cases[] = {{1, true}, {5, true}, {6, false}, {9, false}, {-1, false}};
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.level);
         ovsvc::CaptureSink capture;
         o.traceDump(wvcore_svc_handle, "caller/file", 42, 3, c.level, "prefix ");
-        auto const records = capture.records();
+        const auto records = capture.records();
         if (!c.written) {
             EXPECT_TRUE(records.empty());
             continue;
         }
         ASSERT_EQ(records.size(), 1u);
-        auto const& r = records[0];
+        const auto& r = records[0];
         EXPECT_TRUE(r.is_debug);
         EXPECT_EQ(r.handle, wvcore_svc_handle);
         EXPECT_EQ(r.file, "caller/file");
@@ -63,7 +63,7 @@ TEST(OVObjectTrace, PercentSignsArePrintedAsTheyStand) {
     o.addStringValue("v%x", "%n and %s and %%", nullptr);
     ovsvc::CaptureSink capture;
     o.traceDump(wvcore_svc_handle, "f", 1, 3, 9, "50% of %s: ");
-    auto const records = capture.records();
+    const auto records = capture.records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text, Render(o, "50% of %s: "));
     EXPECT_NE(records[0].text.find("%n and %s and %%"), std::string::npos);
@@ -73,7 +73,7 @@ TEST(OVObjectTrace, PercentSignsArePrintedAsTheyStand) {
 // A capture sink that fails the first record it sees, as a broken log route would, and
 // records the rest.
 struct FailingSink {
-    static void Receive(void* context, ov_svc_record_t const* record) {
+    static void Receive(void* context, const ov_svc_record_t* record) {
         auto* self = static_cast<FailingSink*>(context);
         if (!self->failed) {
             self->failed = true;
@@ -95,7 +95,7 @@ TEST(OVObjectTrace, AFailingWriteIsReportedAndSwallowed) {
         SCOPED_TRACE(rasLevel);
         objtest::DebugLevel ras(ov_ras_svc_handle, 3, rasLevel);
         OVObject o("o");
-        MapContent const before = ContentOf(o.map);
+        const MapContent before = ContentOf(o.map);
         FailingSink sink;
         ov_svc_capture_fn previous = nullptr;
         void* previousContext = nullptr;

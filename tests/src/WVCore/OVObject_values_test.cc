@@ -22,8 +22,8 @@ using objtest::Names;
 using objtest::Values;
 using Strings = std::vector<std::string>;
 
-std::string Buffer(OVObject const& object, char const* name, unsigned int index = 0,
-                   char const* scope = nullptr) {
+std::string Buffer(const OVObject& object, const char* name, unsigned int index = 0,
+                   const char* scope = nullptr) {
     char* data = reinterpret_cast<char*>(1);
     unsigned int length = 99;
     object.bufferValue(name, data, length, index, scope);
@@ -66,7 +66,7 @@ TEST(OVObjectValues, TheWorkedExampleLaysOutTheMap) {
     EXPECT_EQ(Values(o.map, "conn"), Strings{});
     EXPECT_EQ(Names(*o.map.getSubtree("conn")), Strings{"host"});
     EXPECT_EQ(Values(o.map, "host", "conn"), (Strings{"h1", "h2"}));
-    for (char const* name : {"name", "port", "secure", "key"}) {
+    for (const char* name : {"name", "port", "secure", "key"}) {
         EXPECT_EQ(o.map.getSubtreeCount(name), 0u) << name;
     }
 
@@ -86,8 +86,8 @@ TEST(OVObjectValues, SetReplacesBelowTheCountAndAppendsAtOrPastIt) {
         {0, 0, 0, 1}, {0, 7, 0, 1}, {2, 7, 2, 3}, {2, 2, 2, 3},
         {2, 1, 1, 2}, {8, 7, 7, 8}, {8, 8, 8, 9}, {3, 4294967295u, 3, 4},
     };
-    for (char const* scope : {static_cast<char const*>(nullptr), "s"}) {
-        for (Case const& c : cases) {
+    for (const char* scope : {static_cast<const char*>(nullptr), "s"}) {
+        for (const Case& c : cases) {
             SCOPED_TRACE(std::to_string(c.existing) + " values, set at " + std::to_string(c.index) +
                          (scope ? " in scope s" : ""));
             OVObject o;
@@ -112,7 +112,7 @@ TEST(OVObjectValues, EveryKindReadsBackAsWritten) {
         EXPECT_EQ(o.integerValue("n", 0, nullptr), n);
     }
     struct Parse {
-        char const* text;
+        const char* text;
         unsigned int value;
     } const parses[] = {{"12abc", 12},
                         {"abc", 0},
@@ -127,7 +127,7 @@ TEST(OVObjectValues, EveryKindReadsBackAsWritten) {
                         {"4294967296", 0},
                         {"-1", 4294967295u},
                         {"99999999999999999999", 4294967295u}};
-    for (Parse const& p : parses) {
+    for (const Parse& p : parses) {
         SCOPED_TRACE(p.text);
         o.setStringValue("t", p.text, 0, nullptr);
         EXPECT_EQ(o.integerValue("t", 0, nullptr), p.value);
@@ -141,7 +141,7 @@ TEST(OVObjectValues, EveryKindReadsBackAsWritten) {
     o.setBooleanValue("b", 0, 0, nullptr);
     EXPECT_EQ(Values(o.map, "b"), Strings{"false"});
     EXPECT_FALSE(o.booleanValue("b", 0, nullptr));
-    for (char const* text : {"yes", "TRUE", "true ", "1"}) {
+    for (const char* text : {"yes", "TRUE", "true ", "1"}) {
         o.setStringValue("b", text, 0, nullptr);
         EXPECT_FALSE(o.booleanValue("b", 0, nullptr)) << text;
     }
@@ -161,7 +161,7 @@ TEST(OVObjectValues, EveryKindReadsBackAsWritten) {
 
     // Strings are stored objects: the same one is returned until it is replaced.
     o.setStringValue("s", "first", 0, nullptr);
-    ZUTF8String_6_0 const& first = o.getStringValue("s", 0, nullptr);
+    const ZUTF8String_6_0& first = o.getStringValue("s", 0, nullptr);
     EXPECT_EQ(&first, &o.getStringValue("s", 0, nullptr));
     EXPECT_STREQ(first.c_str(), "first");
 }
@@ -204,7 +204,7 @@ TEST(OVObjectValues, CopiesAreDeepAndIndependent) {
 
     source.setStringValue("a", "changed", 0, nullptr);
     source.addStringValue("b", "3", "s");
-    for (OVObject const* o : {&copy, clone, &assigned}) {
+    for (const OVObject* o : {&copy, clone, &assigned}) {
         EXPECT_EQ(Names(o->map), (Strings{"a", "name", "s"}));
         EXPECT_EQ(Values(o->map, "a"), Strings{"1"});
         EXPECT_EQ(Values(o->map, "b", "s"), Strings{"2"});
@@ -234,7 +234,7 @@ TEST(OVObjectValues, WritesCreateTheScopeAndNothingElseDoes) {
     // Nothing that reads, counts, tests or deletes creates the scope it names.
     OVObject target;
     objtest::List list;
-    std::vector<std::pair<char const*, std::function<void()>>> const readers = {
+    const std::vector<std::pair<const char*, std::function<void()>>> readers = {
         {"getStringValue", [&] { EXPECT_STREQ(o.getStringValue("v", 0, "missing").c_str(), ""); }},
         {"integerValue", [&] { EXPECT_EQ(o.integerValue("v", 0, "missing"), 0u); }},
         {"booleanValue", [&] { EXPECT_FALSE(o.booleanValue("v", 0, "missing")); }},
@@ -255,8 +255,8 @@ TEST(OVObjectValues, WritesCreateTheScopeAndNothingElseDoes) {
         {"getNameValues", [&] { o.getNameValues(target, "missing"); }},
         {"getAllScope", [&] { o.getAllScope(target, "missing"); }},
     };
-    MapContent const before = ContentOf(o.map);
-    for (auto const& [label, read] : readers) {
+    const MapContent before = ContentOf(o.map);
+    for (const auto& [label, read] : readers) {
         SCOPED_TRACE(label);
         read();
         EXPECT_EQ(ContentOf(o.map), before);
@@ -267,14 +267,14 @@ TEST(OVObjectValues, WritesCreateTheScopeAndNothingElseDoes) {
 
 TEST(OVObjectValues, DeletesRemoveValuesButKeepTheName) {
     OVObject o;
-    for (char const* v : {"x", "y", "z"}) o.addStringValue("a", v, nullptr);
+    for (const char* v : {"x", "y", "z"}) o.addStringValue("a", v, nullptr);
     o.deleteValue("a", 0, nullptr);
     EXPECT_EQ(Values(o.map, "a"), (Strings{"y", "z"}));
     o.deleteName("a", 5u, nullptr);  // past the end: nothing
     o.deleteName("a", 1u, nullptr);
     EXPECT_EQ(Values(o.map, "a"), Strings{"y"});
 
-    for (char const* v : {"1", "2", "3"}) o.addStringValue("b", v, "s");
+    for (const char* v : {"1", "2", "3"}) o.addStringValue("b", v, "s");
     o.deleteName("b", "s");
     EXPECT_FALSE(o.exist("b", "s"));
     EXPECT_EQ(o.length("b", "s"), 0u);
@@ -284,7 +284,7 @@ TEST(OVObjectValues, DeletesRemoveValuesButKeepTheName) {
 
 TEST(OVObjectValues, StringArraysKeepListOrder) {
     ZArrayList_6_0 list(4, 1);
-    for (char const* s : {"one", "", "three"}) list.add(ZUTF8String_6_0(s));
+    for (const char* s : {"one", "", "three"}) list.add(ZUTF8String_6_0(s));
     list.add(OVObject("not a string"));
 
     OVObject o;
@@ -318,9 +318,9 @@ TEST(OVObjectValues, SetStringArrayValueReplacesTheValuesWhateverTheListHolds) {
     // The list may be the name's own value list, hold the object's own strings in another
     // order, or hold more or fewer texts than the name; the old values go only after the
     // new texts were taken.
-    Strings const old = {"o0", "o1", "o2", "o3"};
+    const Strings old = {"o0", "o1", "o2", "o3"};
     struct Case {
-        char const* label;
+        const char* label;
         std::function<void(OVObject&, ZArrayList_6_0&)> fill;  // list of the case
         int owns;
         Strings expected;
@@ -350,10 +350,10 @@ TEST(OVObjectValues, SetStringArrayValueReplacesTheValuesWhateverTheListHolds) {
              return all;
          }()},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         OVObject o;
-        for (std::string const& text : old) o.addStringValue("arr", text.c_str(), "s");
+        for (const std::string& text : old) o.addStringValue("arr", text.c_str(), "s");
         o.addStringValue("other", "kept", "s");
         ZArrayList_6_0 list(4, c.owns);
         c.fill(o, list);
@@ -364,7 +364,7 @@ TEST(OVObjectValues, SetStringArrayValueReplacesTheValuesWhateverTheListHolds) {
 
     // The name's own value list, handed over as the list itself.
     OVObject o;
-    for (std::string const& text : old) o.addStringValue("arr", text.c_str(), nullptr);
+    for (const std::string& text : old) o.addStringValue("arr", text.c_str(), nullptr);
     o.setStringArrayValue("arr", *o.map.getValues("arr"), nullptr);
     EXPECT_EQ(Values(o.map, "arr"), old);
     // Read into itself: the values present at the start are appended once, and the read ends.
@@ -379,16 +379,16 @@ TEST(OVObjectValues, StringArraysWithoutStringsCreateNothing) {
     ZArrayList_6_0 noStrings(1, 1);
     noStrings.add(OVObject("not a string"));
     struct Case {
-        char const* label;
+        const char* label;
         bool set;
-        ZArrayList_6_0 const* list;
+        const ZArrayList_6_0* list;
     } const cases[] = {
         {"set, empty list", true, &empty},
         {"add, empty list", false, &empty},
         {"set, no strings in the list", true, &noStrings},
         {"add, no strings in the list", false, &noStrings},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         OVObject o("o");
         o.addStringValue("arr", "top", nullptr);
@@ -399,7 +399,7 @@ TEST(OVObjectValues, StringArraysWithoutStringsCreateNothing) {
         ZUTF8String_6_0 traceBefore;
         o.map.buildTraceBuf(traceBefore, 0);
 
-        for (char const* scope : {"missing", "arr"}) {
+        for (const char* scope : {"missing", "arr"}) {
             if (c.set) {
                 o.setStringArrayValue("arr", *c.list, scope);
             } else {
@@ -470,7 +470,7 @@ TEST(OVObjectValues, NestedObjectsRoundTripAndAppendToTheTarget) {
 
     // Nothing stored (or the empty text) leaves the target as it was.
     outer.addStringValue("blank", "", nullptr);
-    MapContent const before = ContentOf(target.map);
+    const MapContent before = ContentOf(target.map);
     outer.objectValue("missing", target, 0, nullptr);
     outer.objectValue("blank", target, 0, nullptr);
     outer.objectValue("child", target, 9, nullptr);
@@ -504,17 +504,23 @@ TEST(OVObjectValues, RefusedArgumentsThrowAfterTheDebugLine) {
     objtest::List list;
     list.AddText("cn", "x");
 
-    std::vector<std::pair<char const*, std::function<void(OVObject&)>>> const cases = {
+    const std::vector<std::pair<const char*, std::function<void(OVObject&)>>> cases = {
         {"exist", [](OVObject& o) { o.exist(nullptr, nullptr); }},
         {"setObjectValue", [](OVObject& o) { o.setObjectValue(nullptr, OVObject(), 0, nullptr); }},
         {"addObjectValue", [](OVObject& o) { o.addObjectValue(nullptr, OVObject(), "s"); }},
-        {"setObjectArrayValue, empty list", [&](OVObject& o) { o.setObjectArrayValue(nullptr, none, nullptr); }},
-        {"addObjectArrayValue", [&](OVObject& o) { o.addObjectArrayValue(nullptr, oneObject, nullptr); }},
-        {"addObjectArrayValue, not an object", [&](OVObject& o) { o.addObjectArrayValue("x", notObjects, nullptr); }},
-        {"setAttrListValue", [&](OVObject& o) { o.setAttrListValue(nullptr, list.list, 0, nullptr); }},
+        {"setObjectArrayValue, empty list",
+         [&](OVObject& o) { o.setObjectArrayValue(nullptr, none, nullptr); }},
+        {"addObjectArrayValue",
+         [&](OVObject& o) { o.addObjectArrayValue(nullptr, oneObject, nullptr); }},
+        {"addObjectArrayValue, not an object",
+         [&](OVObject& o) { o.addObjectArrayValue("x", notObjects, nullptr); }},
+        {"setAttrListValue",
+         [&](OVObject& o) { o.setAttrListValue(nullptr, list.list, 0, nullptr); }},
         {"addAttrListValue", [&](OVObject& o) { o.addAttrListValue(nullptr, list.list, nullptr); }},
-        {"nested encoding refused", [](OVObject& o) { o.setObjectValue("x", Unencodable(), 0, nullptr); }},
-        {"nested encoding refused, add", [](OVObject& o) { o.addObjectValue("x", Unencodable(), "s"); }},
+        {"nested encoding refused",
+         [](OVObject& o) { o.setObjectValue("x", Unencodable(), 0, nullptr); }},
+        {"nested encoding refused, add",
+         [](OVObject& o) { o.addObjectValue("x", Unencodable(), "s"); }},
         {"nested decoding refused",
          [](OVObject& o) {
              OVObject target;
@@ -523,11 +529,11 @@ TEST(OVObjectValues, RefusedArgumentsThrowAfterTheDebugLine) {
     };
     for (unsigned int level : {9u, 8u}) {
         objtest::DebugLevel debug(ov_ras_svc_handle, 3, level);
-        for (auto const& [label, operation] : cases) {
+        for (const auto& [label, operation] : cases) {
             SCOPED_TRACE(std::string(label) + ", ras:3 level " + std::to_string(level));
             OVObject o("kept");
             o.addBufferValue("junk", "not DER", 7, nullptr);
-            MapContent const before = ContentOf(o.map);
+            const MapContent before = ContentOf(o.map);
             ovsvc::CaptureSink capture;
             int thrownAt = 0;
             try {
@@ -538,7 +544,7 @@ TEST(OVObjectValues, RefusedArgumentsThrowAfterTheDebugLine) {
                 thrownAt = e.sourceLine();
             }
             EXPECT_EQ(ContentOf(o.map), before);
-            auto const records = capture.debugRecords();
+            const auto records = capture.debugRecords();
             if (level == 8) {
                 EXPECT_TRUE(records.empty());
                 continue;
@@ -564,7 +570,7 @@ TEST(OVObjectValues, ANullNameIsQuietEverywhereElse) {
 
     OVObject o("kept");
     o.addStringValue("x", "1", nullptr);
-    MapContent const before = ContentOf(o.map);
+    const MapContent before = ContentOf(o.map);
     ovsvc::CaptureSink capture;
     o.setStringValue(nullptr, "v", 0, nullptr)
         .addStringValue(nullptr, "v", "s")

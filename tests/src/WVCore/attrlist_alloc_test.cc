@@ -129,12 +129,12 @@ TEST(AttrlistAlloc, ManyValuesAtOnceRaiseTheObjectLibraryExceptionAndLeaveAFirst
     }
     const struct {
         const char* what;
-        void (*operation)(OVObject const&, NameValueMap const&, attrlist_s_t*);
+        void (*operation)(const OVObject&, const NameValueMap&, attrlist_s_t*);
     } cases[] = {
-        {"rebuild", [](OVObject const& o, NameValueMap const&,
+        {"rebuild", [](const OVObject& o, const NameValueMap&,
                        attrlist_s_t* l) { o.attrListValue_internal("", *l, nullptr); }},
         {"toAttrlist",
-         [](OVObject const&, NameValueMap const& m, attrlist_s_t* l) { m.toAttrlist(*l); }},
+         [](const OVObject&, const NameValueMap& m, attrlist_s_t* l) { m.toAttrlist(*l); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -20,7 +20,7 @@
 
 namespace {
 
-value_s_t StringValue(char const* text) {
+value_s_t StringValue(const char* text) {
     return {ATTR_VALUE_STRING, const_cast<char*>(text), 0, nullptr};
 }
 
@@ -28,13 +28,13 @@ value_s_t BytesValue(unsigned int type, void* bytes, unsigned int length) {
     return {type, nullptr, length, bytes};
 }
 
-std::vector<std::string> Names(attrlist_s_t const* list) {
+std::vector<std::string> Names(const attrlist_s_t* list) {
     std::vector<std::string> names;
     for (unsigned int i = 0; i < list->count; ++i) names.emplace_back(list->attrs[i].name);
     return names;
 }
 
-std::vector<std::string> Texts(attr_s_t const& attr) {
+std::vector<std::string> Texts(const attr_s_t& attr) {
     std::vector<std::string> texts;
     for (unsigned int i = 0; i < attr.nvalues; ++i) texts.emplace_back(attr.values[i].string);
     return texts;
@@ -46,7 +46,7 @@ protected:
     void SetUp() override { list_ = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t))); }
     void TearDown() override { attrlist_delete(&list_); }
 
-    void Add(char const* name, char const* text) {
+    void Add(const char* name, const char* text) {
         value_s_t value = StringValue(text);
         attrlist_add_entry(list_, const_cast<char*>(name), &value);
     }
@@ -67,8 +67,8 @@ TEST_F(AttrlistTest, FindEntryIgnoresCaseAndReportsCountWhenAbsent) {
 
 TEST(AttrlistOrder, SortsByUpperCasedNameAndMergesCaseVariants) {
     struct Case {
-        char const* label;
-        std::vector<char const*> added;
+        const char* label;
+        std::vector<const char*> added;
         std::vector<std::string> names;
         std::vector<unsigned int> counts;
     } const cases[] = {
@@ -83,10 +83,10 @@ TEST(AttrlistOrder, SortsByUpperCasedNameAndMergesCaseVariants) {
          {"zeta", "\xC3\xA4rger"},
          {1, 2}},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         attrlist_s_t* list = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
-        for (char const* name : c.added) {
+        for (const char* name : c.added) {
             value_s_t value = StringValue(name);
             attrlist_add_entry(list, const_cast<char*>(name), &value);
         }
@@ -102,9 +102,9 @@ TEST(AttrlistOrder, SortsByUpperCasedNameAndMergesCaseVariants) {
 // What a list must hold after a run of adds, worked out without the list: attributes by
 // upper-cased name, each named as first given, with its values in the order added.
 std::vector<std::pair<std::string, std::vector<std::string>>> Expected(
-    std::vector<std::pair<std::string, std::string>> const& adds) {
+    const std::vector<std::pair<std::string, std::string>>& adds) {
     std::map<std::string, std::pair<std::string, std::vector<std::string>>> byKey;
-    for (auto const& [name, text] : adds) {
+    for (const auto& [name, text] : adds) {
         ZUTF8String_6_0 key(name.c_str());
         key.upper();
         auto& attr = byKey[key.c_str()];
@@ -112,11 +112,11 @@ std::vector<std::pair<std::string, std::vector<std::string>>> Expected(
         attr.second.push_back(text);
     }
     std::vector<std::pair<std::string, std::vector<std::string>>> out;
-    for (auto const& [key, attr] : byKey) out.push_back(attr);
+    for (const auto& [key, attr] : byKey) out.push_back(attr);
     return out;
 }
 
-std::vector<std::pair<std::string, std::vector<std::string>>> Content(attrlist_s_t const* list) {
+std::vector<std::pair<std::string, std::vector<std::string>>> Content(const attrlist_s_t* list) {
     std::vector<std::pair<std::string, std::vector<std::string>>> out;
     for (unsigned int i = 0; i < list->count; ++i)
         out.emplace_back(list->attrs[i].name, Texts(list->attrs[i]));
@@ -137,7 +137,7 @@ TEST(AttrlistOrder, AnyOrderOfAddsGivesTheSortedMergedListAndEveryNameIsFound) {
     }
     for (int i = 0; i < 40; i += 3) outwards.push_back("NAME" + std::to_string(100 + i));
     struct Case {
-        char const* label;
+        const char* label;
         std::vector<std::string> names;
     } const cases[] = {
         {"ascending", ascending},
@@ -147,7 +147,7 @@ TEST(AttrlistOrder, AnyOrderOfAddsGivesTheSortedMergedListAndEveryNameIsFound) {
         {"case variants and multibyte names",
          {"\xC3\xA4x", "b", "\xC3\x84X", "A", "B", "a", "\xC3\xA4", "_", "Z", "z"}},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         attrlist_s_t* list = static_cast<attrlist_s_t*>(calloc(1, sizeof(attrlist_s_t)));
         std::vector<std::pair<std::string, std::string>> adds;
@@ -157,7 +157,7 @@ TEST(AttrlistOrder, AnyOrderOfAddsGivesTheSortedMergedListAndEveryNameIsFound) {
             attrlist_add_entry(list, const_cast<char*>(c.names[i].c_str()), &value);
             adds.emplace_back(c.names[i], text);
         }
-        auto const expected = Expected(adds);
+        const auto expected = Expected(adds);
         EXPECT_EQ(Content(list), expected);
 
         // Every name is found at its index, in any case; names between, before and after
@@ -195,7 +195,7 @@ TEST_F(AttrlistTest, ValuesAreCopiedInOrderAndStayTheCallersAfterwards) {
     number = 7;
 
     ASSERT_EQ(list_->count, 1u);
-    attr_s_t const& attr = list_->attrs[0];
+    const attr_s_t& attr = list_->attrs[0];
     ASSERT_EQ(attr.nvalues, 3u);
     EXPECT_STREQ(attr.values[0].string, "first");
     EXPECT_EQ(attr.values[0].data, nullptr);
@@ -233,8 +233,8 @@ TEST_F(AttrlistTest, RefusedValuesLeaveTheListAsItWas) {
     value_s_t* valuesBefore = list_->attrs[0].values;
 
     struct Case {
-        char const* label;
-        char const* name;
+        const char* label;
+        const char* name;
         value_s_t value;
     } const cases[] = {
         {"new attribute, string NULL", "other", StringValue(nullptr)},
@@ -244,7 +244,7 @@ TEST_F(AttrlistTest, RefusedValuesLeaveTheListAsItWas) {
         {"bytes claimed without data", "keep", BytesValue(ATTR_VALUE_BUFFER, nullptr, 8)},
         {"object claimed without data", "other", BytesValue(ATTR_VALUE_POBJ, nullptr, 8)},
     };
-    for (Case const& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         value_s_t value = c.value;
         EXPECT_THROW(attrlist_add_entry(list_, const_cast<char*>(c.name), &value),
@@ -309,8 +309,8 @@ TEST_F(AttrlistTest, DupIsDeepAndIndependent) {
     ASSERT_NE(copy, nullptr);
     ASSERT_EQ(Names(copy), Names(list_));
     for (unsigned int i = 0; i < copy->count; ++i) {
-        attr_s_t const& from = list_->attrs[i];
-        attr_s_t const& to = copy->attrs[i];
+        const attr_s_t& from = list_->attrs[i];
+        const attr_s_t& to = copy->attrs[i];
         SCOPED_TRACE(from.name);
         EXPECT_NE(to.name, from.name);
         ASSERT_EQ(to.nvalues, from.nvalues);
