@@ -76,7 +76,7 @@ private:
 };
 
 // Bytes taken by the tag and the DER length of an element whose content is `content` bytes.
-constexpr std::uint64_t header_size(std::uint64_t content) {
+constexpr std::uint64_t headerSize(std::uint64_t content) {
     if (content < 0x80) return 2;
     if (content <= 0xFF) return 3;
     if (content <= 0xFFFF) return 4;
@@ -87,8 +87,8 @@ constexpr std::uint64_t header_size(std::uint64_t content) {
 // ---- Encoding, sizing pass --------------------------------------------------------------
 
 // Each step keeps the running total at or below kMaxBuffer, so no sum can wrap.
-inline bool add_element(std::uint64_t& total, std::uint64_t content, unsigned long& status) {
-    total += header_size(content) + content;
+inline bool addElement(std::uint64_t& total, std::uint64_t content, unsigned long& status) {
+    total += headerSize(content) + content;
     if (total > kMaxBuffer) {
         status = OV_ASN_E_TOO_LARGE;
         return false;
@@ -96,23 +96,23 @@ inline bool add_element(std::uint64_t& total, std::uint64_t content, unsigned lo
     return true;
 }
 
-inline bool size_text(const char* text, std::uint32_t& length, std::uint64_t& total,
-                      unsigned long& status) {
+inline bool sizeText(const char* text, std::uint32_t& length, std::uint64_t& total,
+                     unsigned long& status) {
     const std::uint64_t n = text ? std::strlen(text) : 0;
     if (n > kMaxBuffer) {
         status = OV_ASN_E_TOO_LARGE;
         return false;
     }
     length = static_cast<std::uint32_t>(n);
-    return add_element(total, n, status);
+    return addElement(total, n, status);
 }
 
 // A record's entry in the side list: the content lengths of the record and of its two
 // fields, the name's length, then one length per value. Its children's entries follow.
 enum RecordSlot { kContent, kValues, kSubtrees, kName, kFirstValue };
 
-bool size_record(const namevalue_s_t* record, int level, std::uint64_t& total, Numbers& lengths,
-                 unsigned long& status) {
+bool sizeRecord(const namevalue_s_t* record, int level, std::uint64_t& total, Numbers& lengths,
+                unsigned long& status) {
     if (!record || (record->nvalues && !record->values) ||
         (record->nsubtrees && !record->subtrees)) {
         status = OV_ASN_E_INVALID;
@@ -131,25 +131,25 @@ bool size_record(const namevalue_s_t* record, int level, std::uint64_t& total, N
     // its place.
     const std::size_t at = static_cast<std::size_t>(slot - lengths.data());
     std::uint64_t content = 0;
-    if (!size_text(record->name, slot[kName], content, status)) return false;
+    if (!sizeText(record->name, slot[kName], content, status)) return false;
     std::uint64_t values = 0;
     for (unsigned int i = 0; i < record->nvalues; ++i)
-        if (!size_text(record->values[i], slot[kFirstValue + i], values, status)) return false;
-    if (!add_element(content, values, status)) return false;
+        if (!sizeText(record->values[i], slot[kFirstValue + i], values, status)) return false;
+    if (!addElement(content, values, status)) return false;
     std::uint64_t subtrees = 0;
     for (unsigned int i = 0; i < record->nsubtrees; ++i)
-        if (!size_record(record->subtrees[i], level + 1, subtrees, lengths, status)) return false;
-    if (!add_element(content, subtrees, status)) return false;
+        if (!sizeRecord(record->subtrees[i], level + 1, subtrees, lengths, status)) return false;
+    if (!addElement(content, subtrees, status)) return false;
     slot = lengths.data() + at;
     slot[kContent] = static_cast<std::uint32_t>(content);
     slot[kValues] = static_cast<std::uint32_t>(values);
     slot[kSubtrees] = static_cast<std::uint32_t>(subtrees);
-    return add_element(total, content, status);
+    return addElement(total, content, status);
 }
 
 // ---- Encoding, writing pass: front to back, every length known --------------------------
 
-inline unsigned char* put_header(unsigned char* p, unsigned char tag, std::uint32_t length) {
+inline unsigned char* putHeader(unsigned char* p, unsigned char tag, std::uint32_t length) {
     *p++ = tag;
     if (length < 0x80) {
         *p++ = static_cast<unsigned char>(length);
@@ -164,7 +164,7 @@ inline unsigned char* put_header(unsigned char* p, unsigned char tag, std::uint3
 // Copies `n` bytes. Texts are mostly short, and an out-of-line memcpy call costs more than
 // copying one of them in a few 16-byte moves (the last one overlapping the one before) or two
 // overlapping words.
-inline void copy_bytes(unsigned char* to, const char* from, std::uint32_t n) {
+inline void copyBytes(unsigned char* to, const char* from, std::uint32_t n) {
     const auto copy = [&](std::uint32_t at, auto word) {
         std::memcpy(&word, from + at, sizeof word);
         std::memcpy(to + at, &word, sizeof word);
@@ -185,24 +185,24 @@ inline void copy_bytes(unsigned char* to, const char* from, std::uint32_t n) {
     }
 }
 
-inline unsigned char* put_text(unsigned char* p, const char* text, std::uint32_t n) {
-    p = put_header(p, kUtf8String, n);
-    copy_bytes(p, text, n);
+inline unsigned char* putText(unsigned char* p, const char* text, std::uint32_t n) {
+    p = putHeader(p, kUtf8String, n);
+    copyBytes(p, text, n);
     return p + n;
 }
 
-unsigned char* put_record(unsigned char* p, const namevalue_s_t* record,
-                          const std::uint32_t*& lengths) {
+unsigned char* putRecord(unsigned char* p, const namevalue_s_t* record,
+                         const std::uint32_t*& lengths) {
     const std::uint32_t* slot = lengths;
     lengths += kFirstValue + record->nvalues;
-    p = put_header(p, kSequence, slot[kContent]);
-    p = put_text(p, record->name, slot[kName]);
-    p = put_header(p, kSequence, slot[kValues]);
+    p = putHeader(p, kSequence, slot[kContent]);
+    p = putText(p, record->name, slot[kName]);
+    p = putHeader(p, kSequence, slot[kValues]);
     for (unsigned int i = 0; i < record->nvalues; ++i)
-        p = put_text(p, record->values[i], slot[kFirstValue + i]);
-    p = put_header(p, kSequence, slot[kSubtrees]);
+        p = putText(p, record->values[i], slot[kFirstValue + i]);
+    p = putHeader(p, kSequence, slot[kSubtrees]);
     for (unsigned int i = 0; i < record->nsubtrees; ++i)
-        p = put_record(p, record->subtrees[i], lengths);
+        p = putRecord(p, record->subtrees[i], lengths);
     return p;
 }
 
@@ -210,8 +210,8 @@ unsigned char* put_record(unsigned char* p, const namevalue_s_t* record,
 
 // Reads the header of the element at p, which must carry `tag` and end by `end`. On success p
 // is at the first content byte and `length` is the content length.
-inline unsigned long read_header(const unsigned char*& p, const unsigned char* end,
-                                 unsigned char tag, std::uint32_t& length) {
+inline unsigned long readHeader(const unsigned char*& p, const unsigned char* end,
+                                unsigned char tag, std::uint32_t& length) {
     if (p == end) return OV_ASN_E_TRUNCATED;
     if (*p != tag) return OV_ASN_E_TAG;
     if (end - p < 2) return OV_ASN_E_TRUNCATED;
@@ -236,44 +236,44 @@ inline unsigned long read_header(const unsigned char*& p, const unsigned char* e
 }
 
 // True when one of the `n` bytes at p is NUL.
-inline bool holds_nul(const unsigned char* p, std::uint32_t n) { return n && std::memchr(p, 0, n); }
+inline bool holdsNul(const unsigned char* p, std::uint32_t n) { return n && std::memchr(p, 0, n); }
 
 // What the building pass needs: the sizes of the allocation's three parts, and per record (in
 // input order) its number of values and of children.
 struct Tally {
     std::uint64_t pointers = 0;
     std::uint64_t records = 0;
-    std::uint64_t text_bytes = 0;
+    std::uint64_t textBytes = 0;
     Numbers counts;  // two per record: values, children
 };
 
 // Checks the record at p with every rule of the wire form but one: a NUL byte inside a text
 // is left to the building pass, which looks at every text byte anyway as it copies it. With
 // `tally` null it applies that rule too and only checks (see ovAsnDecodeObj).
-unsigned long check_record(const unsigned char*& p, const unsigned char* end, int level,
-                           Tally* tally) {
+unsigned long checkRecord(const unsigned char*& p, const unsigned char* end, int level,
+                          Tally* tally) {
     if (level > OV_ASN_MAX_DEPTH) return OV_ASN_E_DEPTH;
     std::uint32_t n;
-    if (const unsigned long st = read_header(p, end, kSequence, n)) return st;
-    const unsigned char* const record_end = p + n;
-    std::uint64_t text_bytes = 0;
+    if (const unsigned long st = readHeader(p, end, kSequence, n)) return st;
+    const unsigned char* const recordEnd = p + n;
+    std::uint64_t textBytes = 0;
     const auto text = [&](const unsigned char* fence) -> unsigned long {
         std::uint32_t length;
-        if (const unsigned long st = read_header(p, fence, kUtf8String, length)) return st;
+        if (const unsigned long st = readHeader(p, fence, kUtf8String, length)) return st;
         // Callers read the texts as C strings: a NUL inside would cut them short unnoticed.
-        if (!tally && holds_nul(p, length)) return OV_ASN_E_TEXT;
+        if (!tally && holdsNul(p, length)) return OV_ASN_E_TEXT;
         p += length;
-        text_bytes += std::uint64_t{length} + 1;
+        textBytes += std::uint64_t{length} + 1;
         return OV_ASN_OK;
     };
-    if (const unsigned long st = text(record_end)) return st;
+    if (const unsigned long st = text(recordEnd)) return st;
 
-    if (const unsigned long st = read_header(p, record_end, kSequence, n)) return st;
+    if (const unsigned long st = readHeader(p, recordEnd, kSequence, n)) return st;
     std::uint32_t values = 0;
-    for (const unsigned char* const values_end = p + n; p < values_end; ++values)
-        if (const unsigned long st = text(values_end)) return st;
+    for (const unsigned char* const valuesEnd = p + n; p < valuesEnd; ++values)
+        if (const unsigned long st = text(valuesEnd)) return st;
 
-    if (const unsigned long st = read_header(p, record_end, kSequence, n)) return st;
+    if (const unsigned long st = readHeader(p, recordEnd, kSequence, n)) return st;
     std::size_t at = 0;
     if (tally) {
         std::uint32_t* counts = tally->counts.append(2);
@@ -282,31 +282,31 @@ unsigned long check_record(const unsigned char*& p, const unsigned char* end, in
         at = static_cast<std::size_t>(counts - tally->counts.data());
     }
     std::uint32_t children = 0;
-    for (const unsigned char* const subtrees_end = p + n; p < subtrees_end; ++children)
-        if (const unsigned long st = check_record(p, subtrees_end, level + 1, tally)) return st;
+    for (const unsigned char* const subtreesEnd = p + n; p < subtreesEnd; ++children)
+        if (const unsigned long st = checkRecord(p, subtreesEnd, level + 1, tally)) return st;
 
-    if (p != record_end) return OV_ASN_E_TRAILING;
+    if (p != recordEnd) return OV_ASN_E_TRAILING;
     if (tally) {
         // Found again by its place: the children's counts may have moved the list.
         tally->counts.data()[at + 1] = children;
         tally->pointers += std::uint64_t{values} + children;
-        tally->text_bytes += text_bytes;
+        tally->textBytes += textBytes;
         ++tally->records;
     }
     return OV_ASN_OK;
 }
 
 // Checks the records between p and end with every rule; the status of the first fault.
-unsigned long check_records(const unsigned char* p, const unsigned char* end, Tally* tally,
-                            std::uint64_t& count) {
+unsigned long checkRecords(const unsigned char* p, const unsigned char* end, Tally* tally,
+                           std::uint64_t& count) {
     for (count = 0; p < end; ++count)
-        if (const unsigned long st = check_record(p, end, 0, tally)) return st;
+        if (const unsigned long st = checkRecord(p, end, 0, tally)) return st;
     return OV_ASN_OK;
 }
 
 // ---- Decoding, building pass: the tree from input whose structure is valid ---------------
 
-inline std::uint32_t skip_header(const unsigned char*& p) {
+inline std::uint32_t skipHeader(const unsigned char*& p) {
     const unsigned char first = p[1];
     p += 2;
     if (first < 0x80) return first;
@@ -317,7 +317,7 @@ inline std::uint32_t skip_header(const unsigned char*& p) {
 
 // True when one of the bytes of `w` is 0.
 template <typename Word>
-inline bool has_zero_byte(Word w) {
+inline bool hasZeroByte(Word w) {
     constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
     constexpr Word kHighs = kOnes << 7;
     return ((w - kOnes) & ~w & kHighs) != 0;
@@ -325,10 +325,10 @@ inline bool has_zero_byte(Word w) {
 
 // Copies the word at `from` to `to`; false, copying nothing, when one of its bytes is NUL.
 template <typename Word>
-inline bool copy_word(char* to, const unsigned char* from) {
+inline bool copyWord(char* to, const unsigned char* from) {
     Word w;
     std::memcpy(&w, from, sizeof w);
-    if (has_zero_byte(w)) return false;
+    if (hasZeroByte(w)) return false;
     std::memcpy(to, &w, sizeof w);
     return true;
 }
@@ -337,7 +337,7 @@ inline bool copy_word(char* to, const unsigned char* from) {
 // NUL. The copy is the only pass over a text's bytes, so it also makes the text check. A
 // length that is no multiple of the width is finished with a last word that overlaps the one
 // before it, instead of byte by byte.
-inline bool copy_text(char* to, const unsigned char* from, std::uint32_t n) {
+inline bool copyText(char* to, const unsigned char* from, std::uint32_t n) {
 #if defined(__SSE2__)
     if (n >= 16) {
         const __m128i zero = _mm_setzero_si128();
@@ -354,16 +354,16 @@ inline bool copy_text(char* to, const unsigned char* from, std::uint32_t n) {
 #else
     if (n >= 16) {
         for (std::uint32_t at = 0; at + 8 <= n; at += 8)
-            if (!copy_word<std::uint64_t>(to + at, from + at)) return false;
-        return n % 8 == 0 || copy_word<std::uint64_t>(to + n - 8, from + n - 8);
+            if (!copyWord<std::uint64_t>(to + at, from + at)) return false;
+        return n % 8 == 0 || copyWord<std::uint64_t>(to + n - 8, from + n - 8);
     }
 #endif
     if (n >= 8)
-        return copy_word<std::uint64_t>(to, from) &&
-               copy_word<std::uint64_t>(to + n - 8, from + n - 8);
+        return copyWord<std::uint64_t>(to, from) &&
+               copyWord<std::uint64_t>(to + n - 8, from + n - 8);
     if (n >= 4)
-        return copy_word<std::uint32_t>(to, from) &&
-               copy_word<std::uint32_t>(to + n - 4, from + n - 4);
+        return copyWord<std::uint32_t>(to, from) &&
+               copyWord<std::uint32_t>(to + n - 4, from + n - 4);
     for (std::uint32_t i = 0; i < n; ++i) {
         if (from[i] == 0) return false;
         to[i] = static_cast<char>(from[i]);
@@ -378,16 +378,16 @@ struct Arena {
     char* texts;
 
     template <typename T>
-    T** take_pointers(unsigned int n) {
+    T** takePointers(unsigned int n) {
         T** slots = reinterpret_cast<T**>(pointers);
         pointers += sizeof(T*) * n;
         return slots;
     }
     // The text at p as a NUL-terminated copy; null when it holds a NUL byte.
-    char* take_text(const unsigned char*& p) {
-        const std::uint32_t n = skip_header(p);
+    char* takeText(const unsigned char*& p) {
+        const std::uint32_t n = skipHeader(p);
         char* text = texts;
-        if (!copy_text(text, p, n)) return nullptr;
+        if (!copyText(text, p, n)) return nullptr;
         text[n] = '\0';
         p += n;
         texts += n + 1;
@@ -396,25 +396,25 @@ struct Arena {
 };
 
 // Builds the record at p; false when a text holds a NUL byte.
-bool build_record(const unsigned char*& p, Arena& arena, const std::uint32_t*& counts,
-                  namevalue_s_t* record) {
+bool buildRecord(const unsigned char*& p, Arena& arena, const std::uint32_t*& counts,
+                 namevalue_s_t* record) {
     const std::uint32_t nvalues = counts[0];
     const std::uint32_t nsubtrees = counts[1];
     counts += 2;
-    skip_header(p);
-    if (!(record->name = arena.take_text(p))) return false;
-    skip_header(p);
+    skipHeader(p);
+    if (!(record->name = arena.takeText(p))) return false;
+    skipHeader(p);
     record->nvalues = nvalues;
-    record->values = nvalues ? arena.take_pointers<char>(nvalues) : nullptr;
+    record->values = nvalues ? arena.takePointers<char>(nvalues) : nullptr;
     for (unsigned int i = 0; i < nvalues; ++i)
-        if (!(record->values[i] = arena.take_text(p))) return false;
-    skip_header(p);
+        if (!(record->values[i] = arena.takeText(p))) return false;
+    skipHeader(p);
     record->nsubtrees = nsubtrees;
-    record->subtrees = nsubtrees ? arena.take_pointers<namevalue_s_t>(nsubtrees) : nullptr;
+    record->subtrees = nsubtrees ? arena.takePointers<namevalue_s_t>(nsubtrees) : nullptr;
     for (unsigned int i = 0; i < nsubtrees; ++i) {
         namevalue_s_t* child = arena.records++;
         record->subtrees[i] = child;
-        if (!build_record(p, arena, counts, child)) return false;
+        if (!buildRecord(p, arena, counts, child)) return false;
     }
     return true;
 }
@@ -429,15 +429,15 @@ unsigned long ovAsnEncodeObj(ov_asn_buffer_t* out, const namevalueList_s_t* list
     Numbers lengths;
     std::uint64_t content = 0;
     for (unsigned int i = 0; i < list->count; ++i)
-        if (!size_record(list->entries[i], 0, content, lengths, status)) return status;
+        if (!sizeRecord(list->entries[i], 0, content, lengths, status)) return status;
     std::uint64_t total = 0;
-    if (!add_element(total, content, status)) return status;
+    if (!addElement(total, content, status)) return status;
 
     unsigned char* const data = static_cast<unsigned char*>(std::malloc(total));
     if (!data) return OV_ASN_E_NOMEM;
-    unsigned char* p = put_header(data, kSequence, static_cast<std::uint32_t>(content));
+    unsigned char* p = putHeader(data, kSequence, static_cast<std::uint32_t>(content));
     const std::uint32_t* next = lengths.data();
-    for (unsigned int i = 0; i < list->count; ++i) p = put_record(p, list->entries[i], next);
+    for (unsigned int i = 0; i < list->count; ++i) p = putRecord(p, list->entries[i], next);
     out->length = static_cast<unsigned int>(total);
     out->data = data;
     return OV_ASN_OK;
@@ -454,41 +454,41 @@ unsigned long ovAsnDecodeObj(const ov_asn_buffer_t* in, namevalueList_s_t* list)
     const unsigned char* p = in->data;
     const unsigned char* const end = p + in->length;
     std::uint32_t n;
-    if (const unsigned long st = read_header(p, end, kSequence, n)) return st;
+    if (const unsigned long st = readHeader(p, end, kSequence, n)) return st;
     const unsigned char* const first = p;
-    const unsigned char* const list_end = p + n;
+    const unsigned char* const listEnd = p + n;
     Tally tally;
     std::uint64_t count = 0;
-    if (const unsigned long st = check_records(first, list_end, &tally, count)) {
+    if (const unsigned long st = checkRecords(first, listEnd, &tally, count)) {
         // The status is that of the first fault in input order, a NUL in a text included:
         // the refused input is checked again with that rule too. (Only a tally that ran out
         // of memory stops at no fault of the input.)
-        const unsigned long strict = check_records(first, list_end, nullptr, count);
+        const unsigned long strict = checkRecords(first, listEnd, nullptr, count);
         return strict != OV_ASN_OK ? strict : st;
     }
-    if (list_end != end) {
-        const unsigned long st = check_records(first, list_end, nullptr, count);
+    if (listEnd != end) {
+        const unsigned long st = checkRecords(first, listEnd, nullptr, count);
         return st != OV_ASN_OK ? st : OV_ASN_E_TRAILING;
     }
     if (count == 0) return OV_ASN_OK;
 
     tally.pointers += count;
-    const std::uint64_t pointer_bytes = tally.pointers * sizeof(void*);
-    const std::uint64_t record_bytes = tally.records * sizeof(namevalue_s_t);
-    const std::uint64_t size = pointer_bytes + record_bytes + tally.text_bytes;
+    const std::uint64_t pointerBytes = tally.pointers * sizeof(void*);
+    const std::uint64_t recordBytes = tally.records * sizeof(namevalue_s_t);
+    const std::uint64_t size = pointerBytes + recordBytes + tally.textBytes;
     if (size > SIZE_MAX) return OV_ASN_E_NOMEM;
     unsigned char* const block = static_cast<unsigned char*>(std::malloc(size));
     if (!block) return OV_ASN_E_NOMEM;
 
-    Arena arena{block, reinterpret_cast<namevalue_s_t*>(block + pointer_bytes),
-                reinterpret_cast<char*>(block + pointer_bytes + record_bytes)};
+    Arena arena{block, reinterpret_cast<namevalue_s_t*>(block + pointerBytes),
+                reinterpret_cast<char*>(block + pointerBytes + recordBytes)};
     // The entries array comes first, so that it is the address of the whole block.
-    namevalue_s_t** entries = arena.take_pointers<namevalue_s_t>(static_cast<unsigned int>(count));
+    namevalue_s_t** entries = arena.takePointers<namevalue_s_t>(static_cast<unsigned int>(count));
     const std::uint32_t* counts = tally.counts.data();
     p = first;
     for (unsigned int i = 0; i < count; ++i) {
         entries[i] = arena.records++;
-        if (!build_record(p, arena, counts, entries[i])) {
+        if (!buildRecord(p, arena, counts, entries[i])) {
             // The structure is valid throughout, so a NUL in a text is the first fault.
             std::free(block);
             return OV_ASN_E_TEXT;
