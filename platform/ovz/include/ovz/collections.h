@@ -73,8 +73,8 @@ public:
     void addOwned(ZObject_6_0* element);
     // The bytes of one text for addTexts.
     struct Text {
-        const char* data;
-        std::size_t size;
+        const char* data;  // the first byte
+        std::size_t size;  // the byte count
     };
     // Appends `n` new ZUTF8String_6_0 objects holding the texts, as adds of views over them
     // would. A list that holds nothing yet makes them all in one allocation with its array:
@@ -184,8 +184,8 @@ public:
 
     // One entry as the map keeps it (see entries()).
     struct Entry {
-        ZObject_6_0* key;
-        ZObject_6_0* value;
+        ZObject_6_0* key;    // null for a removed entry
+        ZObject_6_0* value;  // null for a removed entry
     };
     // The entries in listing order, read in place: `count` pairs, of which those of removed
     // entries hold two nulls (null when the map never held an entry). Valid while the map is

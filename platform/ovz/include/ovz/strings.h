@@ -204,6 +204,7 @@ public:
     // aligns. The caller ends the object with its destructor (not delete) and then reuses or
     // frees the memory. sizeWithBytes throws ZOutOfMemoryException_6_0 for a text too long.
     static std::size_t sizeWithBytes(std::size_t n);
+    // The string of the `n` bytes at `bytes`, made in the sizeWithBytes(n) bytes at `memory`.
     static ZUTF8String_6_0* placeWithBytes(void* memory, const char* bytes, std::size_t n) noexcept;
 
     // Upper-cases the text in place, character by character with towupper in a UTF-8
