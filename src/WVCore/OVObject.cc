@@ -17,6 +17,7 @@
 
 #include "internal/AttrlistBatch.h"
 #include "internal/logging.h"
+#include "internal/objectlib.h"
 
 namespace {
 
@@ -523,13 +524,13 @@ public:
 
     void text(const char* text) {
         if (values_ != nullptr) {
-            values_->add(ZUTF8ConstString_6_0(text));
+            append(text);
         } else if (!made_) {
             target_.addString(name_.c_str(), text);
             made_ = true;
         } else {
             values_ = target_.getValues(name_.c_str());
-            values_->add(ZUTF8ConstString_6_0(text));
+            append(text);
         }
     }
     void number(unsigned int value) { text(DecimalText(value).text); }
@@ -547,6 +548,12 @@ public:
     }
 
 private:
+    // What add(ZUTF8ConstString_6_0(text)) stores, made once instead of a view and its clone.
+    void append(const char* text) {
+        ovutil_internal::addOwned(
+            *values_, ovutil_internal::newString(text, text != nullptr ? strlen(text) : 0));
+    }
+
     NameValueMap& target_;
     const std::string& name_;
     bool made_ = false;

@@ -432,6 +432,16 @@ void ZUTF8String_6_0::upper() {
     std::size_t n = length();
     if (n == 0) return;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(getChars());
+    // An ASCII text (names nearly always are) is upper-cased in place: in the UTF-8 locales
+    // used below, towupper maps 'a'..'z' and nothing else of ASCII.
+    std::size_t ascii = 0;
+    while (ascii < n && p[ascii] < 0x80) ++ascii;
+    if (ascii == n) {
+        char* t = text();
+        for (std::size_t i = 0; i < n; ++i)
+            if (t[i] >= 'a' && t[i] <= 'z') t[i] = static_cast<char>(t[i] - 'a' + 'A');
+        return;
+    }
     locale_t loc = utf8Locale();
     std::string out;
     out.reserve(n);

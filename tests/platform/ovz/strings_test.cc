@@ -142,6 +142,8 @@ TEST(Strings, UpperCasesUTF8CharactersAndLeavesInvalidBytes) {
         {"a\xc3", "A\xc3"},                  // truncated character stays
         {"\xed\xa0\x80x", "\xed\xa0\x80X"},  // surrogate bytes stay
         {"ALREADY", "ALREADY"},
+        {"`az{@AZ[ 0-9_~", "`AZ{@AZ[ 0-9_~"},  // ASCII: only a..z change
+        {"a name longer than the object's own room", "A NAME LONGER THAN THE OBJECT'S OWN ROOM"},
         {"", ""},
     };
     for (const auto& c : cases) {
