@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <typeinfo>
 
@@ -212,9 +213,12 @@ public:
         const char* const name = reinterpret_cast<const char*>(p);
         p += nameLength;
         // The key and the values are the ZUTF8String_6_0 objects that findOrCreateEntry and
-        // addString store, made straight from their bytes.
-        auto* entry = static_cast<NameValueEntry*>(ovutil_internal::getOrPutOwnedKey(
-            map.map_, ovutil_internal::newString(name, nameLength), ovutil_internal::emptyEntry()));
+        // addString store, made straight from their bytes; the entry is a new empty one, as
+        // findOrCreateEntry's clone of the empty model would be.
+        std::unique_ptr<ZObject_6_0> fresh(new NameValueEntry);
+        ZObject_6_0* const key = ovutil_internal::newString(name, nameLength);
+        auto* entry = static_cast<NameValueEntry*>(
+            ovutil_internal::getOrPutOwned(map.map_, key, fresh.release()));
         skipHeader(p);
         if (nvalues != 0 && nvalues <= kBatch) {
             // In one call, so that the list can keep them all in one allocation.

@@ -112,7 +112,8 @@ inline std::size_t packedSize(std::size_t length) {
 // bytes (every such string takes at least those) are then poisoned, so that a use after its
 // removal is reported as for an object of its own.
 inline void endInPlace(ZObject_6_0* element) {
-    element->~ZObject_6_0();
+    // Every element of a packed list is a string that placeWithBytes made.
+    ZUTF8String_6_0::endPlaced(static_cast<ZUTF8String_6_0*>(element));
 #ifdef OVZ_ASAN
     __asan_poison_memory_region(element, sizeof(ZUTF8String_6_0));
 #endif
@@ -651,6 +652,18 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwnedKey(ZObject_6_0* key, const ZObject_6
     makeRoom(1);
     CloneGuard v{value.clone(), true};
     const unsigned long at = insert(key, v.object, h);
+    k.owned = v.owned = false;
+    return table()->slots()[at].value;
+}
+
+ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value) {
+    CloneGuard k{key, true};
+    CloneGuard v{value, true};
+    const unsigned long h = key->hash();
+    const unsigned long existing = find(*key, h);
+    if (existing != ~0ul) return table()->slots()[existing].value;
+    makeRoom(1);
+    const unsigned long at = insert(key, value, h);
     k.owned = v.owned = false;
     return table()->slots()[at].value;
 }

@@ -39,6 +39,13 @@ inline ZObject_6_0* getOrPutOwnedKey(ZHashKeyMap_6_0& map, ZObject_6_0* key,
     return map.getOrPutOwnedKey(key, value);
 }
 
+// getOrPutOwnedKey with a value object that the owning map takes over as well (both stored
+// themselves when the key is absent, both deleted when an equal key is there or on an
+// exception). (Promised interface: getOrPutEntry(*key, *value), then delete key and value.)
+inline ZObject_6_0* getOrPutOwned(ZHashKeyMap_6_0& map, ZObject_6_0* key, ZObject_6_0* value) {
+    return map.getOrPutOwned(key, value);
+}
+
 // Appends `element` itself to an owning list, which takes it over (and deletes it on an
 // exception). (Promised interface: add(*element), then delete element.)
 inline void addOwned(ZArrayList_6_0& list, ZObject_6_0* element) { list.addOwned(element); }

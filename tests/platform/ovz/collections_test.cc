@@ -679,6 +679,15 @@ TEST_F(MapTest, ReserveAndOwnedKeysKeepOrderAndOwnership) {
         ZObject_6_0* stored = counted.getOrPutOwnedKey(again, Counted(51));
         EXPECT_EQ(dynamic_cast<Counted*>(stored)->id(), 50);
         EXPECT_EQ(Counted::live, live - 1);
+        // getOrPutOwned takes the value object too: stored itself when the key is new, both
+        // deleted when it is there.
+        auto* fresh = new Counted(52);
+        EXPECT_EQ(counted.getOrPutOwned(new Counted(6), fresh), fresh);
+        EXPECT_EQ(counted.getEntry(Counted(6)), fresh);
+        const int held = Counted::live;
+        stored = counted.getOrPutOwned(new Counted(6), new Counted(53));
+        EXPECT_EQ(stored, fresh);
+        EXPECT_EQ(Counted::live, held);
         std::vector<std::string> expected;
         for (int i = 0; i < 30; ++i) expected.push_back(Name(i));
         EXPECT_EQ(Keys(map), expected);

@@ -176,6 +176,12 @@ public:
     // clone) with a clone of `value`. `key` is deleted also when this call throws.
     // REQUIRES: the map owns its entries; `key` is not null.
     ZObject_6_0* getOrPutOwnedKey(ZObject_6_0* key, const ZObject_6_0& value);
+    // getOrPutOwnedKey with a value object that the map takes over as well: when an equal key
+    // is stored, `key` and `value` are deleted and the stored value returned; otherwise both
+    // are stored themselves. Both are deleted also when this call throws. For decoders that
+    // make a new value for nearly every key, which a clone of a model would make twice.
+    // REQUIRES: the map owns its entries; neither is null.
+    ZObject_6_0* getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value);
     // Makes room for `count` entries in all, so that insertions up to that many allocate
     // nothing but their clones. Throws ZOutOfMemoryException_6_0 when memory runs out.
     void reserve(unsigned long count);

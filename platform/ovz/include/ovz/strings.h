@@ -206,6 +206,11 @@ public:
     static std::size_t sizeWithBytes(std::size_t n);
     // The string of the `n` bytes at `bytes`, made in the sizeWithBytes(n) bytes at `memory`.
     static ZUTF8String_6_0* placeWithBytes(void* memory, const char* bytes, std::size_t n) noexcept;
+    // Ends a string that placeWithBytes made, as its destructor would (the text's heap buffer,
+    // if it grew one, is freed), without a virtual call: for collections that end many.
+    static void endPlaced(ZUTF8String_6_0* s) noexcept {
+        if (s->length_ & kOnHeap) s->releaseHeapBuffer();
+    }
 
     // Upper-cases the text in place, character by character with towupper in a UTF-8
     // locale (independent of the process locale). Invalid bytes are left as they are. The
