@@ -644,18 +644,6 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutEntry(const ZObject_6_0& key, const ZObjec
     return table()->slots()[at].value;
 }
 
-ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwnedKey(ZObject_6_0* key, const ZObject_6_0& value) {
-    CloneGuard k{key, true};
-    const unsigned long h = key->hash();
-    const unsigned long existing = find(*key, h);
-    if (existing != ~0ul) return table()->slots()[existing].value;
-    makeRoom(1);
-    CloneGuard v{value.clone(), true};
-    const unsigned long at = insert(key, v.object, h);
-    k.owned = v.owned = false;
-    return table()->slots()[at].value;
-}
-
 ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value) {
     CloneGuard k{key, true};
     CloneGuard v{value, true};

@@ -31,15 +31,7 @@ inline ZObject_6_0* getOrPutEntry(ZHashKeyMap_6_0& map, const ZObject_6_0& key,
     return map.getOrPutEntry(key, value);
 }
 
-// getOrPutEntry with a key object that the owning map takes over (stored itself when absent,
-// deleted when an equal key is there, and deleted on an exception). (Promised interface:
-// getOrPutEntry(*key, value), then delete key.)
-inline ZObject_6_0* getOrPutOwnedKey(ZHashKeyMap_6_0& map, ZObject_6_0* key,
-                                     const ZObject_6_0& value) {
-    return map.getOrPutOwnedKey(key, value);
-}
-
-// getOrPutOwnedKey with a value object that the owning map takes over as well (both stored
+// getOrPutEntry with key and value objects that the owning map takes over (both stored
 // themselves when the key is absent, both deleted when an equal key is there or on an
 // exception). (Promised interface: getOrPutEntry(*key, *value), then delete key and value.)
 inline ZObject_6_0* getOrPutOwned(ZHashKeyMap_6_0& map, ZObject_6_0* key, ZObject_6_0* value) {

@@ -38,6 +38,28 @@ void add(attrlist_s_t* list, const char* name, const char* text) {
     attrlist_add_entry(list, const_cast<char*>(name), &value);
 }
 
+// How an operation ended with every allocation from number `after` on failing.
+struct Ending {
+    bool outOfMemory = false;  // ZOutOfMemoryException_6_0
+    bool other = false;        // any other exception
+    long attempts = 0;         // allocations asked for; <= after: none failed
+};
+
+template <class Operation>
+Ending runFailingFrom(long after, Operation operation) {
+    Ending ending;
+    ovtest::FailingAllocations fail(after);
+    try {
+        operation();
+    } catch (ZOutOfMemoryException_6_0&) {
+        ending.outOfMemory = true;
+    } catch (...) {
+        ending.other = true;
+    }
+    ending.attempts = fail.attempts();
+    return ending;
+}
+
 // Every allocation of each operation in turn fails, and all after it: each time the operation
 // either completes or raises ZOutOfMemoryException_6_0 with the list unchanged; no other
 // exception leaves it.
@@ -65,26 +87,14 @@ TEST(AttrlistAlloc, OperationsRaiseTheObjectLibraryExceptionAndKeepTheList) {
             add(list, kExisting, "first");
             add(list, "zz-last-attribute-of-the-list", "last");
             const std::vector<std::string> before = contents(list);
-            bool outOfMemory = false, other = false;
-            long attempts;
-            {
-                ovtest::FailingAllocations fail(after);
-                try {
-                    c.operation(list);
-                } catch (ZOutOfMemoryException_6_0&) {
-                    outOfMemory = true;
-                } catch (...) {
-                    other = true;
-                }
-                attempts = fail.attempts();
-            }
-            EXPECT_FALSE(other);
-            if (outOfMemory) {
+            const Ending ending = runFailingFrom(after, [&] { c.operation(list); });
+            EXPECT_FALSE(ending.other);
+            if (ending.outOfMemory) {
                 EXPECT_EQ(contents(list), before);
             }
             attrlist_delete(&list);
-            if (attempts <= after) {
-                EXPECT_FALSE(outOfMemory) << "nothing failed";
+            if (ending.attempts <= after) {
+                EXPECT_FALSE(ending.outOfMemory) << "nothing failed";
                 break;
             }
         }
@@ -141,29 +151,17 @@ TEST(AttrlistAlloc, ManyValuesAtOnceRaiseTheObjectLibraryExceptionAndLeaveAFirst
         for (long after = 0;; ++after) {
             SCOPED_TRACE("allocations fail from number " + std::to_string(after));
             attrlist_s_t* list = fresh();
-            bool outOfMemory = false, other = false;
-            long attempts;
-            {
-                ovtest::FailingAllocations fail(after);
-                try {
-                    c.operation(flat, map, list);
-                } catch (ZOutOfMemoryException_6_0&) {
-                    outOfMemory = true;
-                } catch (...) {
-                    other = true;
-                }
-                attempts = fail.attempts();
-            }
-            EXPECT_FALSE(other);
-            if (outOfMemory) {
+            const Ending ending = runFailingFrom(after, [&] { c.operation(flat, map, list); });
+            EXPECT_FALSE(ending.other);
+            if (ending.outOfMemory) {
                 EXPECT_NE(std::find(firstParts.begin(), firstParts.end(), contents(list)),
                           firstParts.end());
             } else {
                 EXPECT_EQ(contents(list), firstParts.back());
             }
             attrlist_delete(&list);
-            if (attempts <= after) {
-                EXPECT_FALSE(outOfMemory) << "nothing failed";
+            if (ending.attempts <= after) {
+                EXPECT_FALSE(ending.outOfMemory) << "nothing failed";
                 break;
             }
         }

@@ -171,16 +171,11 @@ public:
     // under `key` as putEntry does (clones of both when owning). One look-up where
     // getEntry, putEntry and getEntry again would take three.
     ZObject_6_0* getOrPutEntry(const ZObject_6_0& key, const ZObject_6_0& value);
-    // getOrPutEntry with a key object that the map takes over: when an equal key is stored,
-    // `key` is deleted and the stored value returned; otherwise `key` itself is stored (no
-    // clone) with a clone of `value`. `key` is deleted also when this call throws.
-    // REQUIRES: the map owns its entries; `key` is not null.
-    ZObject_6_0* getOrPutOwnedKey(ZObject_6_0* key, const ZObject_6_0& value);
-    // getOrPutOwnedKey with a value object that the map takes over as well: when an equal key
-    // is stored, `key` and `value` are deleted and the stored value returned; otherwise both
-    // are stored themselves. Both are deleted also when this call throws. For decoders that
-    // make a new value for nearly every key, which a clone of a model would make twice.
-    // REQUIRES: the map owns its entries; neither is null.
+    // getOrPutEntry with key and value objects that the map takes over: when an equal key is
+    // stored, `key` and `value` are deleted and the stored value returned; otherwise both are
+    // stored themselves (no clones). Both are deleted also when this call throws. For
+    // decoders that make a new key and value for nearly every entry, which clones would make
+    // twice. REQUIRES: the map owns its entries; neither is null.
     ZObject_6_0* getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value);
     // Makes room for `count` entries in all, so that insertions up to that many allocate
     // nothing but their clones. Throws ZOutOfMemoryException_6_0 when memory runs out.
