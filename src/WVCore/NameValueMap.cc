@@ -10,16 +10,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
-#include <ovutil/mime64.h>
 #include <ovz/exceptions.h>
 
-#include "internal/objectlib.h"
 #include "internal/NameValueMapText.h"
+#include "internal/mime64_new.h"
+#include "internal/objectlib.h"
 
 namespace {
-
-const char kSourceFile[] = "src/WVCore/NameValueMap";
 
 // The model of every new entry (see findOrCreateEntry): made once under pthread_once, never
 // destroyed.
@@ -34,22 +33,16 @@ struct DecimalText {
 
 const char* flagText(int flag) { return flag != 0 ? "true" : "false"; }
 
-// The base64 text of `length` bytes at `data`, owned by the object and released with free.
-class Base64Text {
-public:
-    Base64Text(const char* data, unsigned int length)
-        : text_(mime64_new_encode(reinterpret_cast<const unsigned char*>(data),
-                                  data != nullptr ? length : 0)) {
-        if (text_ == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
-    }
-    ~Base64Text() { free(text_); }
-    Base64Text(const Base64Text&) = delete;
-    Base64Text& operator=(const Base64Text&) = delete;
-    const char* get() const { return text_; }
-
-private:
-    char* text_;
-};
+// A new string holding the base64 text of `length` bytes at `data` (NULL data: ""), the text
+// written straight into it.
+ZUTF8String_6_0* newBase64String(const char* data, unsigned int length) {
+    if (data == nullptr) length = 0;
+    char* text = nullptr;
+    ZUTF8String_6_0* made =
+        ovutil_internal::newStringToFill(ovutil_internal::mime64::encodedSize(length) - 1, text);
+    ovutil_internal::mime64::encodeTo(reinterpret_cast<const unsigned char*>(data), length, text);
+    return made;
+}
 
 }  // namespace
 
@@ -192,10 +185,24 @@ void NameValueMap::setString(const char* name, unsigned int index, const char* v
     setString(name, value, index);
 }
 
+void NameValueMap::storeText(const char* name, unsigned int index, bool append,
+                             ZUTF8String_6_0* text) {
+    std::unique_ptr<ZUTF8String_6_0> owned(text);
+    NameValueEntry* entry = findOrCreateEntry(name);
+    // The lists take the string over also when they throw.
+    if (!append && index < entry->values.size()) {
+        ovutil_internal::setOwned(entry->values, index, owned.release());
+    } else {
+        ovutil_internal::addOwned(entry->values, owned.release());
+    }
+}
+
+// The base64 texts are made in their strings and stored as they are: what setValue with a
+// view over the text would store, without the text's own buffer and the clone of the view.
+
 void NameValueMap::setString(const char* name, const char* data, unsigned int length,
                              unsigned int index) {
-    Base64Text text(data, length);
-    setString(name, text.get(), index);
+    storeText(name, index, false, newBase64String(data, length));
 }
 
 void NameValueMap::setString(const char* name, unsigned int value, unsigned int index) {
@@ -212,8 +219,7 @@ void NameValueMap::addString(const char* name, const char* value) {
 }
 
 void NameValueMap::addString(const char* name, const char* data, unsigned int length) {
-    Base64Text text(data, length);
-    addString(name, text.get());
+    storeText(name, 0, true, newBase64String(data, length));
 }
 
 void NameValueMap::addString(const char* name, unsigned int value) {

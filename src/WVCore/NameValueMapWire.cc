@@ -33,6 +33,7 @@
 #include <typeinfo>
 
 #include "internal/NameValueMapText.h"
+#include "internal/mime64_new.h"
 #include "internal/objectlib.h"
 
 namespace {
@@ -248,6 +249,7 @@ public:
 
     static bool write(const NameValueMap& map, int level, BackWriter& out, unsigned long& status);
     static unsigned long codecStatus(const NameValueMap& map, int level, std::uint64_t& total);
+    static bool writeAll(const NameValueMap& map, BackWriter& writer, unsigned long& status);
 };
 
 void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
@@ -467,18 +469,36 @@ unsigned long NameValueMap::Wire::codecStatus(const NameValueMap& map, int level
     return OV_ASN_OK;
 }
 
-void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
+// Writes the whole encoding of `map` into `writer`; false, with the codec's status, when
+// the codec would refuse the map.
+bool NameValueMap::Wire::writeAll(const NameValueMap& map, BackWriter& writer,
+                                  unsigned long& status) {
     status = OV_ASN_OK;
-    BackWriter writer;
-    if (!Wire::write(*this, 0, writer, status) || !writer.closeSequence(0, status)) {
-        // Of several faults the codec reports the first of its own walk, front to back.
-        if (status != OV_ASN_E_NOMEM) {
-            std::uint64_t total = 0;
-            const unsigned long first = Wire::codecStatus(*this, 0, total);
-            if (first != OV_ASN_OK) status = first;
-        }
-        return;
+    if (write(map, 0, writer, status) && writer.closeSequence(0, status)) return true;
+    // Of several faults the codec reports the first of its own walk, front to back.
+    if (status != OV_ASN_E_NOMEM) {
+        std::uint64_t total = 0;
+        const unsigned long first = codecStatus(map, 0, total);
+        if (first != OV_ASN_OK) status = first;
     }
+    return false;
+}
+
+ZUTF8String_6_0* NameValueMap::newEncodingText(const NameValueMap& value, unsigned long& status) {
+    BackWriter writer;
+    if (!Wire::writeAll(value, writer, status)) return nullptr;
+    // The base64 text straight from the bytes, into the string that will hold it.
+    const auto size = static_cast<unsigned int>(writer.size());
+    char* text = nullptr;
+    ZUTF8String_6_0* made =
+        ovutil_internal::newStringToFill(ovutil_internal::mime64::encodedSize(size) - 1, text);
+    ovutil_internal::mime64::encodeTo(writer.data(), size, text);
+    return made;
+}
+
+void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
+    BackWriter writer;
+    if (!Wire::writeAll(*this, writer, status)) return;
     // The codec's own allocation, so that ov_asn_buffer_free releases it.
     ov_asn_buffer_t made = {0, nullptr};
     status = ov_asn_buffer_alloc(made, static_cast<unsigned int>(writer.size()));

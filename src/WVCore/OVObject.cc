@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <typeinfo>
@@ -17,6 +18,7 @@
 
 #include "internal/AttrlistBatch.h"
 #include "internal/logging.h"
+#include "internal/mime64_new.h"
 #include "internal/objectlib.h"
 
 namespace {
@@ -112,8 +114,6 @@ void decodeBase64(const ZUTF8String_6_0* text, char*& data, unsigned int& length
 // A codec buffer released with ov_asn_buffer_free when the scope ends, whatever happens.
 struct OwnedBuffer {
     OwnedBuffer() = default;
-    OwnedBuffer(unsigned int length, char* data)
-        : buffer{length, reinterpret_cast<unsigned char*>(data)} {}
     ~OwnedBuffer() { ov_asn_buffer_free(buffer); }
     OwnedBuffer(const OwnedBuffer&) = delete;
     OwnedBuffer& operator=(const OwnedBuffer&) = delete;
@@ -232,25 +232,53 @@ OVObject& OVObject::addBufferValue(const char* name, const char* data, unsigned 
     return *this;
 }
 
+namespace {
+
+// The encoding of a nested object whose class is derived from OVObject: what its own encode
+// gives, into `encoded`.
+void encodeDerived(const OVObject& value, OwnedBuffer& encoded, int line) {
+    unsigned long status = 0;
+    value.encode(encoded.buffer, status);
+    if (status != 0) throwInvalidParameter(line, "nested object could not be encoded");
+}
+
+}  // namespace
+
+// A nested object is stored as the base64 text of what its (virtual) encode gives, as
+// setBufferValue / addBufferValue of those bytes would store it. For an OVObject itself, whose
+// encode is its map's, the encoding goes from the map's writer straight into the base64 text
+// of a new string, which the target map takes over.
 OVObject& OVObject::setObjectValue(const char* name, const OVObject& value, unsigned int index,
                                    const char* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
-    OwnedBuffer encoded;
+    if (typeid(value) != typeid(OVObject)) {
+        OwnedBuffer encoded;
+        encodeDerived(value, encoded, __LINE__);
+        return setBufferValue(name, reinterpret_cast<const char*>(encoded.buffer.data),
+                              encoded.buffer.length, index, scope);
+    }
     unsigned long status = 0;
-    value.encode(encoded.buffer, status);
-    if (status != 0) throwInvalidParameter(__LINE__, "nested object could not be encoded");
-    return setBufferValue(name, reinterpret_cast<const char*>(encoded.buffer.data),
-                          encoded.buffer.length, index, scope);
+    std::unique_ptr<ZUTF8String_6_0> text(NameValueMap::newEncodingText(value.map, status));
+    if (text == nullptr) throwInvalidParameter(__LINE__, "nested object could not be encoded");
+    NameValueMap* const target = writeTarget(scope);
+    target->storeText(name, index, false, text.release());  // the map takes it over
+    return *this;
 }
 
 OVObject& OVObject::addObjectValue(const char* name, const OVObject& value, const char* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
-    OwnedBuffer encoded;
+    if (typeid(value) != typeid(OVObject)) {
+        OwnedBuffer encoded;
+        encodeDerived(value, encoded, __LINE__);
+        return addBufferValue(name, reinterpret_cast<const char*>(encoded.buffer.data),
+                              encoded.buffer.length, scope);
+    }
     unsigned long status = 0;
-    value.encode(encoded.buffer, status);
-    if (status != 0) throwInvalidParameter(__LINE__, "nested object could not be encoded");
-    return addBufferValue(name, reinterpret_cast<const char*>(encoded.buffer.data),
-                          encoded.buffer.length, scope);
+    std::unique_ptr<ZUTF8String_6_0> text(NameValueMap::newEncodingText(value.map, status));
+    if (text == nullptr) throwInvalidParameter(__LINE__, "nested object could not be encoded");
+    NameValueMap* const target = writeTarget(scope);
+    target->storeText(name, 0, true, text.release());
+    return *this;
 }
 
 namespace {
@@ -382,14 +410,26 @@ void OVObject::bufferValue(const char* name, char*& data, unsigned int& length, 
 
 void OVObject::objectValue(const char* name, OVObject& value, unsigned int index,
                            const char* scope) const {
-    char* data = nullptr;
-    unsigned int length = 0;
-    bufferValue(name, data, length, index, scope);
-    // The codec releases what the base64 decoder allocated; it came from malloc.
-    OwnedBuffer bytes(length, data);
-    if (data == nullptr || length == 0) return;
+    const ZUTF8String_6_0& text = getStringValue(name, index, scope);
+    std::size_t n = 0;
+    const char* chars = ovutil_internal::bytesOf(text, n);
+    if (n == 0) return;
+    // The bytes go straight to the map's decoder: into this frame while they are few, else
+    // into a block of their own. A decoding is never longer than its text.
+    constexpr std::size_t kOnStack = 8192;
+    unsigned char onStack[kOnStack];
+    std::unique_ptr<unsigned char[]> onHeap;
+    unsigned char* bytes = onStack;
+    if (n > kOnStack) {
+        onHeap.reset(new (std::nothrow) unsigned char[n]);
+        if (onHeap == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
+        bytes = onHeap.get();
+    }
+    const std::size_t length = ovutil_internal::mime64::decodeTo(chars, n, bytes);
+    if (length == 0) return;
+    ov_asn_buffer_t wire = {static_cast<unsigned int>(length), bytes};
     unsigned long status = 0;
-    value.decode(bytes.buffer, status);
+    value.decode(wire, status);
     if (status != 0) throwInvalidParameter(__LINE__, "nested object could not be decoded");
 }
 

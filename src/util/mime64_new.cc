@@ -195,6 +195,23 @@ extern "C" {
 char* mime64_new_encode(const unsigned char* data, unsigned int length) {
     char* const out = static_cast<char*>(std::malloc(encodedSize(length)));
     if (!out) return nullptr;
+    out[ovutil_internal::mime64::encodeTo(data, length, out)] = '\0';
+    return out;
+}
+
+void mime64_new_decode(const char* text, int length, char** result, unsigned int* result_length) {
+    if (!startDecode(text, length, result, result_length)) return;
+    const std::size_t n = static_cast<std::size_t>(length);
+    unsigned char* const out = static_cast<unsigned char*>(std::malloc(n));
+    if (!out) return;
+    *result = reinterpret_cast<char*>(out);
+    *result_length = static_cast<unsigned int>(ovutil_internal::mime64::decodeTo(text, n, out));
+}
+
+}  // extern "C"
+
+std::size_t ovutil_internal::mime64::encodeTo(const unsigned char* data, unsigned int length,
+                                              char* out) {
     char* o = out;
     std::size_t i = 0;
     // Short inputs never reach a kernel: not even the choice of one is looked at. The
@@ -228,22 +245,14 @@ char* mime64_new_encode(const unsigned char* data, unsigned int length) {
         *o++ = '=';
         *o++ = '=';
     }
-    *o = '\0';
-    return out;
+    return static_cast<std::size_t>(o - out);
 }
 
-void mime64_new_decode(const char* text, int length, char** result, unsigned int* result_length) {
-    if (!startDecode(text, length, result, result_length)) return;
-    const std::size_t n = static_cast<std::size_t>(length);
-    unsigned char* const out = static_cast<unsigned char*>(std::malloc(n));
-    if (!out) return;
+std::size_t ovutil_internal::mime64::decodeTo(const char* text, std::size_t n, unsigned char* out) {
     const unsigned char* const in = reinterpret_cast<const unsigned char*>(text);
     // Short texts never reach a kernel: not even the choice of one is looked at.
     const DecodeKernel kernel = n >= 32 ? kernels()->decode : nullptr;
     unsigned char* const end = kernel != nullptr ? decodeInto<true>(in, n, out, kernel)
                                                  : decodeInto<false>(in, n, out, nullptr);
-    *result = reinterpret_cast<char*>(out);
-    *result_length = static_cast<unsigned int>(end - out);
+    return static_cast<std::size_t>(end - out);
 }
-
-}  // extern "C"

@@ -232,6 +232,19 @@ void ZArrayList_6_0::addOwned(ZObject_6_0* element) {
     ++size_;
 }
 
+void ZArrayList_6_0::setOwned(unsigned long index, ZObject_6_0* element) {
+    CloneGuard replacement{element, (state_ & kOwns) != 0};
+    if (index >= size_)
+        ZInvalidParameterException_6_0("list index out of range")
+            .throwException(__FILE__, __LINE__);
+    if (state_ & kPacked) unpack(capacity());  // the replacement is not one of its strings
+    replacement.owned = false;
+    ZObject_6_0** elements = items();
+    ZObject_6_0* old = elements[index];
+    elements[index] = element;
+    dispose(old);
+}
+
 void ZArrayList_6_0::addTexts(const Text* texts, unsigned long n) {
     if (n == 0) return;
     if (size_ != 0 || (state_ & kArray) || n < 2 || n > kRoomMask) {

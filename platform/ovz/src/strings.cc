@@ -412,6 +412,21 @@ ZObject_6_0* ZUTF8String_6_0::clone() const {
 ZUTF8String_6_0* ZUTF8String_6_0::newWithBytes(const char* bytes, std::size_t n) {
     return makeWithText<ZUTF8String_6_0>(bytes, n);
 }
+ZUTF8String_6_0* ZUTF8String_6_0::newToFill(std::size_t n, char*& text) {
+    if (n == 0) {
+        static char nothing[1] = {'\0'};
+        text = nothing;  // nothing to write; the empty string has no buffer
+        return new ZUTF8String_6_0();
+    }
+    if (n > kMaxLength) outOfMemory();
+    void* block = ZObject_6_0::operator new(sizeWithText<ZUTF8String_6_0>(n));
+    auto* s = ::new (block) ZUTF8String_6_0();
+    ZAbstractMutableString_6_0* base = s;
+    text = reinterpret_cast<char*>(base->room_);
+    text[n] = '\0';
+    base->length_ = static_cast<unsigned int>(n);
+    return s;
+}
 std::size_t ZUTF8String_6_0::sizeWithBytes(std::size_t n) {
     if (n > kMaxLength) outOfMemory();
     return sizeWithText<ZUTF8String_6_0>(n);

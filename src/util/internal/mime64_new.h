@@ -42,6 +42,18 @@ inline bool startDecode(const char* text, int length, char** result, unsigned in
     return result && result_length && text && length > 0;
 }
 
+// ---- Coding into the caller's memory (mime64_new.cc)
+
+// Writes the base64 text of the `length` bytes at `data` at `out`, which has room for
+// encodedSize(length) - 1 characters, and returns how many it wrote (no NUL is written):
+// the text mime64_new_encode returns.
+std::size_t encodeTo(const unsigned char* data, unsigned int length, char* out);
+
+// Decodes the `length` characters at `text` into `out`, which has room for `length` bytes
+// (a decoding is never longer), as mime64_new_decode decodes them, and returns how many
+// bytes it wrote.
+std::size_t decodeTo(const char* text, std::size_t length, unsigned char* out);
+
 // ---- Vector kernels
 //
 // A kernel encodes whole steps of its input and returns how many bytes it consumed (a

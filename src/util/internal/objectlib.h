@@ -42,6 +42,13 @@ inline ZObject_6_0* getOrPutOwned(ZHashKeyMap_6_0& map, ZObject_6_0* key, ZObjec
 // exception). (Promised interface: add(*element), then delete element.)
 inline void addOwned(ZArrayList_6_0& list, ZObject_6_0* element) { list.addOwned(element); }
 
+// Replaces the element at `index` (below the list's size) of an owning list by `element`
+// itself, which the list takes over (and deletes on an exception). (Promised interface:
+// set(index, *element), then delete element.)
+inline void setOwned(ZArrayList_6_0& list, unsigned long index, ZObject_6_0* element) {
+    list.setOwned(index, element);
+}
+
 // Appends new ZUTF8String_6_0 objects holding `n` texts (no NUL in them) to an owning list,
 // which may keep them in its own storage. (Promised interface: add() of a ZUTF8ConstString_6_0
 // over a NUL-terminated copy of each text.)
@@ -61,6 +68,13 @@ inline void reserveElements(ZArrayList_6_0& list, unsigned long count) {
 // copy of the bytes.)
 inline ZUTF8String_6_0* newString(const char* bytes, std::size_t n) {
     return ZUTF8String_6_0::newWithBytes(bytes, n);
+}
+
+// A new ZUTF8String_6_0 of `n` bytes that the caller writes at `text` (none of them NUL)
+// before the string is used; the caller owns it. (Promised interface: write the bytes into a
+// buffer of n + 1, end it with a NUL, and make the string from it.)
+inline ZUTF8String_6_0* newStringToFill(std::size_t n, char*& text) {
+    return ZUTF8String_6_0::newToFill(n, text);
 }
 
 // The entries of a map in listing order, read in place: `count` (key, value) pairs, those of

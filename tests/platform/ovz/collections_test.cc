@@ -659,6 +659,32 @@ TEST_F(ListTest, EnsureCapacityAndAddOwnedKeepOrderAndOwnership) {
     ZArrayList_6_0 borrowed(1, 0);
     borrowed.addOwned(&kept);
     EXPECT_EQ(borrowed.get(0), &kept);  // a non-owning list stores the address
+    Counted other(8);
+    borrowed.setOwned(0, &other);
+    EXPECT_EQ(borrowed.get(0), &other);
+    EXPECT_EQ(kept.id(), 7);  // and deletes nothing
+}
+
+TEST_F(ListTest, SetOwnedReplacesWithoutACloneAndDeletesTheOld) {
+    {
+        ZArrayList_6_0 list(2, 1);
+        list.add(Counted(1));
+        list.add(Counted(2));
+        Counted::clones = 0;
+        auto* made = new Counted(3);
+        list.setOwned(1, made);
+        EXPECT_EQ(list.get(1), made);  // the object itself
+        EXPECT_EQ(Counted::clones, 0);
+        EXPECT_EQ(Counted::live, 2);  // the replaced one is gone
+        // Past the end: the list is unchanged and the object handed over is deleted.
+        EXPECT_THROW(list.setOwned(2, new Counted(4)), ZInvalidParameterException_6_0);
+        EXPECT_EQ(Counted::live, 2);
+        ASSERT_EQ(list.size(), 2u);
+        EXPECT_EQ(idAt(list, 0), 1);
+        EXPECT_EQ(idAt(list, 1), 3);
+    }
+    EXPECT_EQ(Counted::live, 0);
+    Counted::clones = 0;
 }
 
 TEST_F(MapTest, ReserveAndOwnedKeysKeepOrderAndOwnership) {
@@ -736,6 +762,11 @@ TEST(CollectionsPackedTexts, EveryOperationKeepsTheTexts) {
          [](ZArrayList_6_0& l, std::vector<std::string>& e) {
              l.addOwned(new ZUTF8String_6_0("owned"));
              e.push_back("owned");
+         }},
+        {"replace one by an owned object",
+         [](ZArrayList_6_0& l, std::vector<std::string>& e) {
+             l.setOwned(2, new ZUTF8String_6_0("in place of"));
+             e[2] = "in place of";
          }},
         {"more room",
          [](ZArrayList_6_0& l, std::vector<std::string>&) { l.ensureCapacity(100); }},

@@ -94,6 +94,24 @@ TEST(Strings, EmptyStringsMayHaveNullCharacters) {
     EXPECT_EQ(nullView.getChars(), nullptr);
 }
 
+// A string filled by its maker equals one made from the same bytes, and grows like one.
+TEST(Strings, FilledStringsAreOrdinaryStrings) {
+    for (const std::string& text : {std::string(), std::string("eleven byte"),
+                                    std::string("twelve bytes"), std::string(5000, 'q')}) {
+        SCOPED_TRACE(text.size());
+        char* room = nullptr;
+        std::unique_ptr<ZUTF8String_6_0> filled(ZUTF8String_6_0::newToFill(text.size(), room));
+        ASSERT_NE(room, nullptr);
+        if (!text.empty()) std::memcpy(room, text.data(), text.size());
+        EXPECT_EQ(filled->length(), text.size());
+        EXPECT_STREQ(filled->c_str(), text.c_str());
+        EXPECT_TRUE(filled->equals(ZUTF8ConstString_6_0(text.c_str())));
+        EXPECT_EQ(filled->hash(), ZUTF8String_6_0(text.c_str()).hash());
+        filled->append("+more");
+        EXPECT_EQ(std::string(filled->c_str()), text + "+more");
+    }
+}
+
 TEST(Strings, FromIntIsDecimal) {
     struct Case {
         int value;

@@ -468,6 +468,17 @@ TEST(OVObjectValues, NestedObjectsRoundTripAndAppendToTheTarget) {
     outer.objectValue("self", self, 0, "s");
     EXPECT_EQ(Names(self.map), Strings{"child"});
 
+    // Texts of every size read back: short ones are decoded on the stack, long ones not.
+    for (std::size_t size : {std::size_t{10}, std::size_t{6000}, std::size_t{9000}}) {
+        SCOPED_TRACE(size);
+        OVObject big("big");
+        big.addStringValue("blob", std::string(size, 'b').c_str(), nullptr);
+        outer.setObjectValue("big", big, 0, nullptr);
+        OVObject bigBack;
+        outer.objectValue("big", bigBack, 0, nullptr);
+        EXPECT_TRUE(SameContent(bigBack.map, big.map));
+    }
+
     // Nothing stored (or the empty text) leaves the target as it was.
     outer.addStringValue("blank", "", nullptr);
     const MapContent before = ContentOf(target.map);

@@ -71,6 +71,12 @@ public:
     // it as its own (also when this call throws); a non-owning list stores the address, as
     // add does. REQUIRES: `element` is not null.
     void addOwned(ZObject_6_0* element);
+    // Replaces the element at `index` by `element` itself instead of a clone, as addOwned
+    // appends: an owning list takes it over (and deletes it also when this call throws) and
+    // deletes the old element; a non-owning list stores the address, as set does.
+    // REQUIRES: `element` is not null and is not the element at `index`. Throws
+    // ZInvalidParameterException_6_0 when index >= size(); the list is unchanged then.
+    void setOwned(unsigned long index, ZObject_6_0* element);
     // The bytes of one text for addTexts.
     struct Text {
         const char* data;  // the first byte

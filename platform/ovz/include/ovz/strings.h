@@ -199,6 +199,12 @@ public:
     // caller owns it. What a clone of a view over those bytes would give, without the view.
     // REQUIRES: none of the `n` bytes is NUL. Throws ZOutOfMemoryException_6_0.
     static ZUTF8String_6_0* newWithBytes(const char* bytes, std::size_t n);
+    // A new string of `n` bytes, made as newWithBytes makes one, whose bytes the caller writes
+    // at `text` (the NUL after them is there already): for producers that write a text
+    // straight into its string instead of into a buffer that is then copied. Until the caller
+    // has written them the bytes are undefined; none of them may be NUL.
+    // Throws ZOutOfMemoryException_6_0.
+    static ZUTF8String_6_0* newToFill(std::size_t n, char*& text);
     // The same made in memory that the caller provides, for collections that keep strings in
     // storage of their own: sizeWithBytes(n) bytes, aligned as ZObject_6_0::operator new
     // aligns. The caller ends the object with its destructor (not delete) and then reuses or
