@@ -249,7 +249,8 @@ public:
 
     static bool write(const NameValueMap& map, int level, BackWriter& out, unsigned long& status);
     static unsigned long codecStatus(const NameValueMap& map, int level, std::uint64_t& total);
-    static bool writeAll(const NameValueMap& map, BackWriter& writer, unsigned long& status);
+    __attribute__((always_inline)) static bool writeAll(const NameValueMap& map, BackWriter& writer,
+                                                        unsigned long& status);
 };
 
 void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
@@ -471,8 +472,8 @@ unsigned long NameValueMap::Wire::codecStatus(const NameValueMap& map, int level
 
 // Writes the whole encoding of `map` into `writer`; false, with the codec's status, when
 // the codec would refuse the map.
-bool NameValueMap::Wire::writeAll(const NameValueMap& map, BackWriter& writer,
-                                  unsigned long& status) {
+inline bool NameValueMap::Wire::writeAll(const NameValueMap& map, BackWriter& writer,
+                                         unsigned long& status) {
     status = OV_ASN_OK;
     if (write(map, 0, writer, status) && writer.closeSequence(0, status)) return true;
     // Of several faults the codec reports the first of its own walk, front to back.
