@@ -215,11 +215,10 @@ public:
         p += nameLength;
         // The key and the values are the ZUTF8String_6_0 objects that findOrCreateEntry and
         // addString store, made straight from their bytes; the entry is a new empty one, as
-        // findOrCreateEntry's clone of the empty model would be.
-        std::unique_ptr<ZObject_6_0> fresh(new NameValueEntry);
-        ZObject_6_0* const key = ovutil_internal::newString(name, nameLength);
+        // findOrCreateEntry's clone of the empty model would be. The map takes the entry over
+        // (and deletes it when the name is there already).
         auto* entry = static_cast<NameValueEntry*>(
-            ovutil_internal::getOrPutOwned(map.map_, key, fresh.release()));
+            ovutil_internal::getOrPutText(map.map_, name, nameLength, new NameValueEntry));
         skipHeader(p);
         if (nvalues != 0 && nvalues <= kBatch) {
             // In one call, so that the list can keep them all in one allocation.

@@ -12,6 +12,9 @@
 #include <climits>
 #include <cstdlib>
 
+#include "internal/mime64_new.h"
+#include "internal/objectlib.h"
+
 namespace {
 
 // The top-level records of one encode, released whatever happens.
@@ -85,6 +88,21 @@ void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {
     } catch (...) {
         status = OV_ASN_E_NOMEM;  // listing the names ran out of memory; nothing was made
     }
+}
+
+ZUTF8String_6_0* NameValueMap::newEncodingText(const NameValueMap& value, unsigned long& status) {
+    ov_asn_buffer_t bytes = {0, nullptr};
+    value.encode(bytes, status);
+    if (status != OV_ASN_OK) return nullptr;
+    struct Release {
+        ov_asn_buffer_t& buffer;
+        ~Release() { ov_asn_buffer_free(buffer); }
+    } release{bytes};
+    char* text = nullptr;
+    ZUTF8String_6_0* made = ovutil_internal::newStringToFill(
+        ovutil_internal::mime64::encodedSize(bytes.length) - 1, text);
+    ovutil_internal::mime64::encodeTo(bytes.data, bytes.length, text);
+    return made;
 }
 
 void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {

@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <typeinfo>
 #include <utility>
 
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
+
+#include "hash_bytes.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define OVZ_ASAN 1
@@ -327,12 +330,20 @@ unsigned long ZArrayList_6_0::indexOf(const ZObject_6_0& element) const {
 //    empty until the table is rebuilt;
 //  - tags: one byte per slot, 0x80 and 7 bits of the key's hash, 0 for an empty slot; a
 //    look-up calls equals only where the tag matches;
+//  - kinds: one byte per slot, kPlacedKey when the key is a string that getOrPutText made
+//    in the table's key store;
 //  - the index (tables of more than kLinear slots): open addressing by hash, each place
 //    holding a slot number + 1 (0: free), 1, 2 or 4 bytes wide by the table's capacity. A
 //    removed entry's place stays taken, so that probes go on past it. Small tables have no
 //    index: the tags are searched in order.
 // A full table is rebuilt: at twice the capacity, or at the same one when at most half of its
 // slots hold entries.
+//
+// The key store: blocks, chained from the table, in which getOrPutText makes its keys one
+// after the other (as a packed list makes its strings), so that a decoder's keys cost no
+// allocation of their own and no virtual destructor. Such a key is ended in place when its
+// entry goes; the blocks go when the map is emptied or dies, and pass to the new table when
+// one is rebuilt, so that keys never move.
 
 namespace {
 
@@ -351,6 +362,52 @@ inline unsigned char tagOf(std::uint64_t m) {
     return static_cast<unsigned char>(0x80 | (m & 0x7F));
 }
 
+constexpr unsigned char kPlacedKey = 1;  // a slot's kind: the key lives in the key store
+
+// A block of the key store: its header, then the keys.
+struct KeyBlock {
+    KeyBlock* next;    // the block filled before this one
+    std::size_t room;  // bytes for keys after the header
+    std::size_t used;  // bytes taken
+    char* at(std::size_t offset) { return reinterpret_cast<char*>(this + 1) + offset; }
+};
+static_assert(sizeof(KeyBlock) % 8 == 0, "keys start 8-aligned");
+
+constexpr std::size_t kFirstKeyBlock = 512 - sizeof(KeyBlock);
+constexpr std::size_t kLargestKeyBlock = (std::size_t{1} << 16) - sizeof(KeyBlock);
+
+// Ends a key made in the key store, as endInPlace ends a packed list's string.
+inline void endPlacedKey(ZObject_6_0* key) {
+    ZUTF8String_6_0::endPlaced(static_cast<ZUTF8String_6_0*>(key));
+#ifdef OVZ_ASAN
+    __asan_poison_memory_region(key, sizeof(ZUTF8String_6_0));
+#endif
+}
+
+void releaseKeyBlocks(KeyBlock* block) {
+    while (block != nullptr) {
+        KeyBlock* next = block->next;
+        releaseMemory(block);
+        block = next;
+    }
+}
+
+// Whether the stored key `key` holds exactly the `n` bytes at `bytes`: a string of those bytes,
+// as ZAbstractString_6_0::equals compares strings.
+inline bool keyHoldsBytes(const ZObject_6_0* key, const char* bytes, std::size_t n) {
+    std::size_t length;
+    const char* text;
+    if (typeid(*key) == typeid(ZUTF8String_6_0)) {
+        text = static_cast<const ZUTF8String_6_0*>(key)->bytes(length);
+    } else if (const auto* s = dynamic_cast<const ZAbstractString_6_0*>(key)) {
+        text = s->c_str();
+        length = s->length();
+    } else {
+        return false;
+    }
+    return length == n && std::memcmp(text, bytes, n) == 0;
+}
+
 }  // namespace
 
 struct ZHashKeyMap_6_0::Table {
@@ -361,10 +418,12 @@ struct ZHashKeyMap_6_0::Table {
     unsigned char indexWidth;  // bytes per index place
     unsigned char owns;
     unsigned char unused;
+    KeyBlock* keys;  // the key store's newest block; null when it has none
 
     Slot* slots() { return reinterpret_cast<Slot*>(this + 1); }
     unsigned char* tags() { return reinterpret_cast<unsigned char*>(slots() + capacity); }
-    unsigned char* index() { return tags() + ((capacity + 3) & ~3u); }
+    unsigned char* kinds() { return tags() + ((capacity + 3) & ~3u); }
+    unsigned char* index() { return kinds() + ((capacity + 3) & ~3u); }
     std::size_t places() const { return indexBits ? std::size_t{1} << indexBits : 0; }
 
     std::size_t at(std::size_t place) {
@@ -414,11 +473,11 @@ struct ZHashKeyMap_6_0::Table {
             width = capacity < 0xFF ? 1 : capacity < 0xFFFF ? 2 : 4;
         }
         const std::size_t bytes = sizeof(Table) + capacity * sizeof(Slot) +
-                                  ((capacity + 3) & ~3ul) +
+                                  2 * ((capacity + 3) & ~3ul) +
                                   (bits ? (std::size_t{1} << bits) * width : 0);
         auto* t = static_cast<Table*>(allocateMemory(bytes));
         if (t == nullptr) return nullptr;
-        *t = Table{0, 0, static_cast<unsigned int>(capacity), bits, width, owns, 0};
+        *t = Table{0, 0, static_cast<unsigned int>(capacity), bits, width, owns, 0, nullptr};
         std::memset(t->tags(), 0, bytes - sizeof(Table) - capacity * sizeof(Slot));
         return t;
     }
@@ -481,16 +540,24 @@ void ZHashKeyMap_6_0::destroyAll() {
     unsigned char* tags = t->tags();
     t->count = 0;
     t->used = 0;
+    unsigned char* kinds = t->kinds();
     for (unsigned int i = 0; i < used; ++i) {
         if (tags[i] == 0) continue;
         tags[i] = 0;
         const Slot slot = slots[i];
-        if (owns) {
+        if (kinds[i] == kPlacedKey) {
+            kinds[i] = 0;
+            delete slot.value;  // only an owning map has placed keys
+            endPlacedKey(slot.key);
+        } else if (owns) {
             // A set stores one object as both key and value only when it does not own them.
             if (slot.value != slot.key) delete slot.value;
             delete slot.key;
         }
     }
+    KeyBlock* const keys = t->keys;
+    t->keys = nullptr;
+    releaseKeyBlocks(keys);
     if (t->indexBits) std::memset(t->index(), 0, t->places() * t->indexWidth);
 }
 
@@ -559,10 +626,12 @@ void ZHashKeyMap_6_0::rebuild(unsigned long capacity) {
             const unsigned int at = fresh->used++;
             fresh->slots()[at] = old->slots()[i];
             fresh->tags()[at] = old->tags()[i];
+            fresh->kinds()[at] = old->kinds()[i];
             // The index needs the whole hash, which only the tag's bits of are kept.
             if (fresh->indexBits) fresh->link(at, mix(old->slots()[i].key->hash()));
         }
         fresh->count = old->count;
+        fresh->keys = old->keys;  // the keys stay where they are
         releaseMemory(old);
     }
     state_ = reinterpret_cast<unsigned long>(fresh);
@@ -669,6 +738,54 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value
     return table()->slots()[at].value;
 }
 
+ZObject_6_0* ZHashKeyMap_6_0::getOrPutText(const char* bytes, std::size_t n, ZObject_6_0* value) {
+    CloneGuard v{value, true};
+    const unsigned long h =
+        ovz_internal::hashBytes(reinterpret_cast<const unsigned char*>(bytes), n);
+    if (Table* t = table(); t != nullptr && t->count != 0) {
+        const std::uint64_t m = mix(h);
+        const unsigned char tag = tagOf(m);
+        const unsigned char* tags = t->tags();
+        Slot* slots = t->slots();
+        if (t->indexBits == 0) {
+            for (unsigned int i = 0; i < t->used; ++i)
+                if (tags[i] == tag && keyHoldsBytes(slots[i].key, bytes, n)) return slots[i].value;
+        } else {
+            const std::size_t mask = t->places() - 1;
+            for (std::size_t place = t->home(m);; place = (place + 1) & mask) {
+                const std::size_t entry = t->at(place);
+                if (entry == 0) break;
+                const std::size_t i = entry - 1;
+                if (tags[i] == tag && keyHoldsBytes(slots[i].key, bytes, n)) return slots[i].value;
+            }
+        }
+    }
+    makeRoom(1);
+    Table* t = table();
+    // The key's room in the store: the newest block, or a new one (each twice the size of
+    // the one before, up to kLargestKeyBlock, or as large as the key needs).
+    const std::size_t size = packedSize(n);
+    KeyBlock* block = t->keys;
+    if (block == nullptr || block->room - block->used < size) {
+        std::size_t room = block == nullptr
+                               ? kFirstKeyBlock
+                               : 2 * (block->room + sizeof(KeyBlock)) - sizeof(KeyBlock);
+        if (room > kLargestKeyBlock) room = kLargestKeyBlock;
+        if (room < size) room = size;
+        if (room > ~std::size_t{0} - sizeof(KeyBlock)) outOfMemory();
+        auto* fresh = static_cast<KeyBlock*>(allocateMemory(sizeof(KeyBlock) + room));
+        if (fresh == nullptr) outOfMemory();
+        *fresh = KeyBlock{block, room, 0};
+        t->keys = block = fresh;
+    }
+    ZObject_6_0* key = ZUTF8String_6_0::placeWithBytes(block->at(block->used), bytes, n);
+    block->used += size;
+    const unsigned long at = insert(key, value, h);
+    t->kinds()[at] = kPlacedKey;
+    v.owned = false;
+    return value;
+}
+
 void ZHashKeyMap_6_0::putAll(const ZHashKeyMap_6_0& other) {
     if (&other == this) return;  // every key is already here with its own value
     Table* from = other.table();
@@ -688,7 +805,12 @@ bool ZHashKeyMap_6_0::removeEntry(const ZObject_6_0& key) {
     t->tags()[i] = 0;
     t->slots()[i] = Slot{nullptr, nullptr};
     --t->count;
-    if (t->owns) {
+    if (t->kinds()[i] == kPlacedKey) {
+        // Its room in the key store stays taken until the map is emptied.
+        t->kinds()[i] = 0;
+        delete slot.value;
+        endPlacedKey(slot.key);
+    } else if (t->owns) {
         if (slot.value != slot.key) delete slot.value;
         delete slot.key;
     }

@@ -20,6 +20,7 @@
 
 #include <ovz/exceptions.h>
 
+#include "hash_bytes.h"
 #include "utf8.h"
 
 namespace {
@@ -143,35 +144,8 @@ locale_t utf8Locale() {
 ZAbstractString_6_0::~ZAbstractString_6_0() = default;
 
 unsigned long ZAbstractString_6_0::hash() const {
-    // Over the bytes only, so the same for every string class holding the same bytes: eight
-    // bytes at a time (the last word overlapping the one before when the length is no
-    // multiple of eight), each mixed in with a multiply, then a final avalanche.
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(getChars());
-    std::size_t n = length();
-    std::uint64_t h = 0x9E3779B97F4A7C15u ^ n;
-    const auto take = [&h](std::uint64_t w) {
-        h = (h ^ w) * 0xFF51AFD7ED558CCDu;
-        h ^= h >> 29;
-    };
-    if (n >= 8) {
-        std::uint64_t w;
-        for (std::size_t at = 0; at + 8 <= n; at += 8) {
-            std::memcpy(&w, p + at, 8);
-            take(w);
-        }
-        if (n % 8) {
-            std::memcpy(&w, p + n - 8, 8);
-            take(w);
-        }
-    } else if (n) {
-        std::uint64_t w = 0;
-        for (std::size_t i = 0; i < n; ++i) w |= std::uint64_t{p[i]} << (8 * i);
-        take(w);
-    }
-    h ^= h >> 33;
-    h *= 0xC4CEB9FE1A85EC53u;
-    h ^= h >> 33;
-    return static_cast<unsigned long>(h);
+    // Over the bytes only, so the same for every string class holding the same bytes.
+    return ovz_internal::hashBytes(reinterpret_cast<const unsigned char*>(getChars()), length());
 }
 
 int ZAbstractString_6_0::compare(const ZObject_6_0& other) const {

@@ -31,11 +31,14 @@ inline ZObject_6_0* getOrPutEntry(ZHashKeyMap_6_0& map, const ZObject_6_0& key,
     return map.getOrPutEntry(key, value);
 }
 
-// getOrPutEntry with key and value objects that the owning map takes over (both stored
-// themselves when the key is absent, both deleted when an equal key is there or on an
-// exception). (Promised interface: getOrPutEntry(*key, *value), then delete key and value.)
-inline ZObject_6_0* getOrPutOwned(ZHashKeyMap_6_0& map, ZObject_6_0* key, ZObject_6_0* value) {
-    return map.getOrPutOwned(key, value);
+// The value stored under the key given as `n` bytes (no NUL among them); when there is none,
+// `value` itself is stored under a new ZUTF8String_6_0 of the bytes, which the map may keep in
+// storage of its own. The owning map takes `value` over in every case (deleting it when the key
+// was there). (Promised interface: getOrPutEntry with a ZUTF8ConstString_6_0 over a
+// NUL-terminated copy of the bytes and *value, then delete value.)
+inline ZObject_6_0* getOrPutText(ZHashKeyMap_6_0& map, const char* bytes, std::size_t n,
+                                 ZObject_6_0* value) {
+    return map.getOrPutText(bytes, n, value);
 }
 
 // Appends `element` itself to an owning list, which takes it over (and deletes it on an

@@ -687,6 +687,64 @@ TEST_F(ListTest, SetOwnedReplacesWithoutACloneAndDeletesTheOld) {
     Counted::clones = 0;
 }
 
+// Keys made from bytes live in the map's own store: they must be found by every string class,
+// keep their addresses while the table is rebuilt, and go with their entries.
+TEST_F(MapTest, KeysMadeFromBytesBehaveAsStoredStrings) {
+    {
+        ZHashKeyMap_6_0 map(1, 1);
+        // Bytes with no NUL after them; a key longer than a block of the store; many keys, so
+        // that the table is rebuilt and the store takes several blocks.
+        const std::string longKey(70000, 'L');
+        std::vector<std::string> keys = {"", "ab", longKey};
+        for (int i = 0; i < 300; ++i) keys.push_back(Name(i));
+        std::vector<ZObject_6_0*> stored;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            std::string buffer = keys[i] + "tail";  // the bytes are not a C string
+            auto* value = new Counted(static_cast<int>(i));
+            EXPECT_EQ(map.getOrPutText(buffer.data(), keys[i].size(), value), value);
+            stored.push_back(map.getKey(ZUTF8ConstString_6_0(keys[i].c_str())));
+            ASSERT_NE(stored.back(), nullptr);
+            EXPECT_EQ(typeid(*stored.back()), typeid(ZUTF8String_6_0));
+        }
+        EXPECT_EQ(map.size(), keys.size());
+        for (size_t i = 0; i < keys.size(); ++i) {
+            SCOPED_TRACE(i);
+            // Found by a view and by a local-code-set string; the key did not move.
+            EXPECT_EQ(map.getKey(ZUTF8ConstString_6_0(keys[i].c_str())), stored[i]);
+            auto* value = dynamic_cast<Counted*>(map.getEntry(ZLCString_6_0(keys[i].c_str())));
+            ASSERT_NE(value, nullptr);
+            EXPECT_EQ(value->id(), static_cast<int>(i));
+            EXPECT_TRUE(stored[i]->equals(ZUTF8ConstString_6_0(keys[i].c_str())));
+        }
+        // A key that is there: the stored value comes back and the one handed over is deleted.
+        const int live = Counted::live;
+        auto* again = dynamic_cast<Counted*>(map.getOrPutText("ab", 2, new Counted(-1)));
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(again->id(), 1);
+        EXPECT_EQ(Counted::live, live);
+        // Keys stored by other means are found from bytes too.
+        map.putEntry(ZLCString_6_0("local"), Counted(900));
+        auto* local = dynamic_cast<Counted*>(map.getOrPutText("local", 5, new Counted(-2)));
+        ASSERT_NE(local, nullptr);
+        EXPECT_EQ(local->id(), 900);
+        // Removal, copies and replacement of a value keep everything else.
+        EXPECT_TRUE(map.removeEntry(ZUTF8ConstString_6_0("ab")));
+        EXPECT_EQ(map.getEntry(ZUTF8ConstString_6_0("ab")), nullptr);
+        map.putEntry(ZUTF8ConstString_6_0(keys[5].c_str()), Counted(500));
+        EXPECT_EQ(map.getKey(ZUTF8ConstString_6_0(keys[5].c_str())), stored[5]);
+        ZHashKeyMap_6_0 copy(map);
+        EXPECT_TRUE(copy.equals(map));
+        map.removeAll();
+        EXPECT_EQ(map.size(), 0u);
+        EXPECT_EQ(copy.size(), keys.size());
+        EXPECT_NE(copy.getEntry(ZUTF8ConstString_6_0(longKey.c_str())), nullptr);
+        // An emptied map makes keys from bytes again.
+        map.getOrPutText("again", 5, new Counted(1));
+        EXPECT_NE(map.getEntry(ZUTF8ConstString_6_0("again")), nullptr);
+    }
+    EXPECT_EQ(Counted::live, 0);
+}
+
 TEST_F(MapTest, ReserveAndOwnedKeysKeepOrderAndOwnership) {
     {
         ZHashKeyMap_6_0 map(1, 1);

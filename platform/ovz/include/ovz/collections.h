@@ -183,6 +183,14 @@ public:
     // decoders that make a new key and value for nearly every entry, which clones would make
     // twice. REQUIRES: the map owns its entries; neither is null.
     ZObject_6_0* getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value);
+    // getOrPutOwned with a key given as the `n` bytes at `bytes`: a stored key that is a
+    // string of those bytes is found (as equals compares strings); otherwise `value` is stored
+    // under a new ZUTF8String_6_0 of the bytes, which the map makes in storage of its own (no
+    // allocation of its own; its room is reclaimed when the map is emptied). `value` is the
+    // map's in every case: stored itself, or deleted when the key was there or this call
+    // throws. For decoders that make the keys of a map from bytes.
+    // REQUIRES: the map owns its entries; `value` is not null; no NUL among the bytes.
+    ZObject_6_0* getOrPutText(const char* bytes, std::size_t n, ZObject_6_0* value);
     // Makes room for `count` entries in all, so that insertions up to that many allocate
     // nothing but their clones. Throws ZOutOfMemoryException_6_0 when memory runs out.
     void reserve(unsigned long count);
