@@ -127,11 +127,13 @@ unsigned int NameValueMap::getValueCount(const char* name) const {
 }
 
 unsigned int NameValueMap::getValueCount() const {
-    ZArrayList_6_0 entries(10, 0);
-    map_.listObjects(entries);
+    // The entries read in place: no list of them is made, so counting allocates nothing.
+    unsigned long count = 0;
+    const ZHashKeyMap_6_0::Entry* entries = ovutil_internal::entriesOf(map_, count);
     unsigned long total = 0;
-    for (unsigned long i = 0; i < entries.size(); ++i) {
-        total += static_cast<NameValueEntry*>(entries.get(i))->values.size();
+    for (unsigned long i = 0; i < count; ++i) {
+        if (entries[i].value == nullptr) continue;  // a removed entry's place
+        total += static_cast<const NameValueEntry*>(entries[i].value)->values.size();
     }
     return static_cast<unsigned int>(total);
 }
