@@ -112,9 +112,9 @@ inline bool holdsNul(const unsigned char* p, std::uint32_t n) {
     return false;
 }
 
-// The counts the first pass hands the second, two per record in input order (its values,
-// then its children), on the stack while they are few. No exception: false when memory runs
-// out.
+// The counts the first pass hands the second, three per record in input order (its values,
+// its children, and the room the keys of its children take in the subtree's key store), on the
+// stack while they are few. No exception: ~0 when memory runs out.
 class Counts {
 public:
     Counts() = default;
@@ -124,9 +124,9 @@ public:
         if (data_ != inline_) std::free(data_);
     }
 
-    // Room for one record's two counts; its place, or ~0 when memory runs out.
+    // Room for one record's counts; its place, or ~0 when memory runs out.
     std::size_t add() {
-        if (size_ + 2 > capacity_) {
+        if (size_ + kPerRecord > capacity_) {
             std::size_t const capacity = capacity_ * 2;
             void* p = data_ == inline_ ? std::malloc(capacity * sizeof(std::uint32_t))
                                        : std::realloc(data_, capacity * sizeof(std::uint32_t));
@@ -135,14 +135,15 @@ public:
             data_ = static_cast<std::uint32_t*>(p);
             capacity_ = capacity;
         }
-        size_ += 2;
-        return size_ - 2;
+        size_ += kPerRecord;
+        return size_ - kPerRecord;
     }
+    static constexpr std::size_t kPerRecord = 3;
     std::uint32_t* at(std::size_t place) { return data_ + place; }
     const std::uint32_t* begin() const { return data_; }
 
 private:
-    std::uint32_t inline_[512];
+    std::uint32_t inline_[513];
     std::uint32_t* data_ = inline_;
     std::size_t size_ = 0;
     std::size_t capacity_ = sizeof inline_ / sizeof inline_[0];
@@ -153,8 +154,7 @@ class Checker {
 public:
     Counts counts;
 
-    unsigned long text(const unsigned char*& p, const unsigned char* end) {
-        std::uint32_t n;
+    unsigned long text(const unsigned char*& p, const unsigned char* end, std::uint32_t& n) {
         if (const unsigned long st = readHeader(p, end, kUtf8String, n)) return st;
         // The map's texts are C strings: a NUL inside would cut them short unnoticed.
         if (holdsNul(p, n)) return OV_ASN_E_TEXT;
@@ -162,27 +162,37 @@ public:
         return OV_ASN_OK;
     }
 
-    unsigned long record(const unsigned char*& p, const unsigned char* end, int level) {
+    // Checks the record at p and adds the room its key takes in the key store to `keyBytes`
+    // (nothing for a record that adds nothing).
+    unsigned long record(const unsigned char*& p, const unsigned char* end, int level,
+                         std::uint64_t& keyBytes) {
         if (level > OV_ASN_MAX_DEPTH) return OV_ASN_E_DEPTH;
         std::uint32_t n;
         if (const unsigned long st = readHeader(p, end, kSequence, n)) return st;
         const unsigned char* const recordEnd = p + n;
-        if (const unsigned long st = text(p, recordEnd)) return st;
+        std::uint32_t nameLength;
+        if (const unsigned long st = text(p, recordEnd, nameLength)) return st;
 
         if (const unsigned long st = readHeader(p, recordEnd, kSequence, n)) return st;
         std::uint32_t values = 0;
         for (const unsigned char* const valuesEnd = p + n; p < valuesEnd; ++values) {
-            if (const unsigned long st = text(p, valuesEnd)) return st;
+            if (const unsigned long st = text(p, valuesEnd, n)) return st;
         }
         if (const unsigned long st = readHeader(p, recordEnd, kSequence, n)) return st;
         std::size_t const place = counts.add();
         if (place == ~std::size_t{0}) return OV_ASN_E_NOMEM;
         counts.at(place)[0] = values;
         std::uint32_t children = 0;
+        std::uint64_t childKeyBytes = 0;
         for (const unsigned char* const subtreesEnd = p + n; p < subtreesEnd; ++children) {
-            if (const unsigned long st = record(p, subtreesEnd, level + 1)) return st;
+            if (const unsigned long st = record(p, subtreesEnd, level + 1, childKeyBytes))
+                return st;
         }
         counts.at(place)[1] = children;
+        // A hint only: a sum past what the count holds leaves the rest to be found later.
+        counts.at(place)[2] =
+            childKeyBytes < UINT32_MAX ? static_cast<std::uint32_t>(childKeyBytes) : UINT32_MAX;
+        if (values != 0 || children != 0) keyBytes += ovutil_internal::textKeySize(nameLength);
         return p == recordEnd ? OV_ASN_OK : OV_ASN_E_TRAILING;
     }
 };
@@ -204,7 +214,8 @@ public:
                           const std::uint32_t*& counts) {
         std::uint32_t const nvalues = counts[0];
         std::uint32_t const nchildren = counts[1];
-        counts += 2;
+        std::uint32_t const childKeyBytes = counts[2];
+        counts += Counts::kPerRecord;
         std::uint32_t const recordLength = skipHeader(p);
         if (nvalues == 0 && nchildren == 0) {
             p += recordLength;
@@ -213,23 +224,39 @@ public:
         std::uint32_t const nameLength = skipHeader(p);
         const char* const name = reinterpret_cast<const char*>(p);
         p += nameLength;
+        skipHeader(p);
         // The key and the values are the ZUTF8String_6_0 objects that findOrCreateEntry and
         // addString store, made straight from their bytes; the entry is a new empty one, as
-        // findOrCreateEntry's clone of the empty model would be. The map takes the entry over
-        // (and deletes it when the name is there already).
-        auto* entry = static_cast<NameValueEntry*>(
-            ovutil_internal::getOrPutText(map.map_, name, nameLength, new NameValueEntry));
-        skipHeader(p);
+        // findOrCreateEntry's clone of the empty model would be. A record's values (up to a
+        // batch) are made in the entry's own allocation, behind the entry, so that a new name
+        // costs one allocation; the map keeps the key in storage of its own. The map takes
+        // the entry over, and deletes it when the name is there already.
         if (nvalues != 0 && nvalues <= kBatch) {
-            // In one call, so that the list can keep them all in one allocation.
             ZArrayList_6_0::Text texts[kBatch];
             for (std::uint32_t i = 0; i < nvalues; ++i) {
                 std::uint32_t const n = skipHeader(p);
                 texts[i] = {reinterpret_cast<const char*>(p), n};
                 p += n;
             }
-            ovutil_internal::addTexts(entry->values, texts, nvalues);
-        } else if (nvalues != 0) {
+            std::size_t const room = ovutil_internal::textsSize(texts, nvalues);
+            void* const block = ZObject_6_0::operator new(sizeof(NameValueEntry) + room);
+            auto* const made = ::new (block) NameValueEntry;  // allocates nothing, cannot throw
+            auto* entry = static_cast<NameValueEntry*>(
+                ovutil_internal::getOrPutText(map.map_, name, nameLength, made));
+            if (entry == made) {
+                ovutil_internal::addTextsAt(entry->values,
+                                            static_cast<char*>(block) + sizeof(NameValueEntry),
+                                            texts, nvalues);
+            } else {
+                ovutil_internal::addTexts(entry->values, texts, nvalues);
+            }
+            skipHeader(p);
+            if (nchildren != 0) addChildren(entry->subtree, p, counts, nchildren, childKeyBytes);
+            return;
+        }
+        auto* entry = static_cast<NameValueEntry*>(
+            ovutil_internal::getOrPutText(map.map_, name, nameLength, new NameValueEntry));
+        if (nvalues != 0) {
             ovutil_internal::reserveElements(entry->values, entry->values.size() + nvalues);
             for (std::uint32_t i = 0; i < nvalues; ++i) {
                 std::uint32_t const n = skipHeader(p);
@@ -239,11 +266,16 @@ public:
             }
         }
         skipHeader(p);
-        if (nchildren != 0) {
-            NameValueMap& subtree = entry->subtree;
-            ovutil_internal::reserveEntries(subtree.map_, subtree.map_.size() + nchildren);
-            for (std::uint32_t i = 0; i < nchildren; ++i) addRecord(subtree, p, counts);
-        }
+        if (nchildren != 0) addChildren(entry->subtree, p, counts, nchildren, childKeyBytes);
+    }
+
+    // Adds the `n` checked child records at p, whose keys take `keyBytes` in the key store, to
+    // `subtree`.
+    static void addChildren(NameValueMap& subtree, const unsigned char*& p,
+                            const std::uint32_t*& counts, std::uint32_t n, std::size_t keyBytes) {
+        ovutil_internal::reserveEntries(subtree.map_, subtree.map_.size() + n);
+        ovutil_internal::reserveTextKeys(subtree.map_, keyBytes);
+        for (std::uint32_t i = 0; i < n; ++i) addRecord(subtree, p, counts);
     }
 
     static bool write(const NameValueMap& map, int level, BackWriter& out, unsigned long& status);
@@ -269,8 +301,9 @@ void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
     const unsigned char* const listEnd = p + n;
     Checker checker;
     unsigned long records = 0;
+    std::uint64_t keyBytes = 0;
     for (; p < listEnd; ++records) {
-        if ((status = checker.record(p, listEnd, 0)) != OV_ASN_OK) return;
+        if ((status = checker.record(p, listEnd, 0, keyBytes)) != OV_ASN_OK) return;
     }
     if (p != end) {
         status = OV_ASN_E_TRAILING;
@@ -279,6 +312,7 @@ void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
     status = OV_ASN_OK;
     // Object-library exceptions pass through; what was added before stays in the map.
     ovutil_internal::reserveEntries(map_, map_.size() + records);
+    ovutil_internal::reserveTextKeys(map_, keyBytes < SIZE_MAX ? keyBytes : SIZE_MAX);
     const std::uint32_t* counts = checker.counts.begin();
     for (p = first; p < listEnd;) Wire::addRecord(*this, p, counts);
 }

@@ -53,7 +53,9 @@ struct CloneGuard {
 // that addTexts made, one after the other. All its elements are such strings: they are ended
 // in place, never deleted, and the allocation goes when the array does. Whatever would put
 // another object into a packed list (add, set, a larger array) first moves its elements out
-// to objects of their own (clones), and the list is an ordinary one from then on.
+// to objects of their own (clones), and the list is an ordinary one from then on. A list
+// packed by addTextsAt (kExternal as well) is the same in memory its owner provides: it is
+// never freed by the list.
 
 namespace {
 
@@ -126,9 +128,10 @@ inline void endInPlace(ZObject_6_0* element) {
 
 void ZArrayList_6_0::releaseArray() {
     if (state_ & kArray) {
-        releaseMemory(room_.array);
+        if (!(state_ & kExternal)) releaseMemory(room_.array);
         state_ &= kOwns;  // the first array of a list that was emptied gets the least room
     }
+    state_ &= ~(kPacked | kExternal);  // also for one string held in room_.one
     room_.one = nullptr;
 }
 
@@ -139,7 +142,7 @@ void ZArrayList_6_0::unpack(unsigned long capacity) {
     if (capacity > kRoomMask) outOfMemory();
     auto** fresh = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
     if (fresh == nullptr) outOfMemory();
-    ZObject_6_0** packed = room_.array;
+    ZObject_6_0** packed = items();  // one string made by addTextsAt is held in room_.one
     unsigned int made = 0;
     try {
         for (; made < size_; ++made) fresh[made] = packed[made]->clone();
@@ -149,7 +152,7 @@ void ZArrayList_6_0::unpack(unsigned long capacity) {
         throw;
     }
     for (unsigned int i = 0; i < size_; ++i) endInPlace(packed[i]);
-    releaseMemory(packed);
+    if ((state_ & kArray) && !(state_ & kExternal)) releaseMemory(packed);
     room_.array = fresh;
     state_ = (state_ & kOwns) | kArray | static_cast<unsigned int>(capacity);
 }
@@ -259,14 +262,32 @@ void ZArrayList_6_0::addTexts(const Text* texts, unsigned long n) {
     }
     // One allocation: the array, then each string (8-byte aligned, as the allocator aligns
     // its blocks).
-    std::size_t bytes = n * sizeof(ZObject_6_0*);
+    void* memory = allocateMemory(textsSize(texts, n));
+    if (memory == nullptr) outOfMemory();
+    addTextsAt(memory, texts, n);
+    state_ &= ~kExternal;  // the allocation is the list's
+}
+
+std::size_t ZArrayList_6_0::textsSize(const Text* texts, unsigned long n) {
+    if (n > kRoomMask) outOfMemory();
+    // One string needs no array: the list holds it in room_.one.
+    std::size_t bytes = n > 1 ? n * sizeof(ZObject_6_0*) : 0;
     for (unsigned long i = 0; i < n; ++i) {
         const std::size_t size = packedSize(texts[i].size);
         if (size > ~std::size_t{0} - bytes) outOfMemory();
         bytes += size;
     }
-    auto** array = static_cast<ZObject_6_0**>(allocateMemory(bytes));
-    if (array == nullptr) outOfMemory();
+    return bytes;
+}
+
+void ZArrayList_6_0::addTextsAt(void* memory, const Text* texts, unsigned long n) noexcept {
+    if (n == 1) {
+        room_.one = ZUTF8String_6_0::placeWithBytes(memory, texts[0].data, texts[0].size);
+        size_ = 1;
+        state_ |= kPacked | kExternal;  // still without an array: the least capacity stays
+        return;
+    }
+    auto** array = static_cast<ZObject_6_0**>(memory);
     char* at = reinterpret_cast<char*>(array + n);
     for (unsigned long i = 0; i < n; ++i) {
         array[i] = ZUTF8String_6_0::placeWithBytes(at, texts[i].data, texts[i].size);
@@ -274,7 +295,7 @@ void ZArrayList_6_0::addTexts(const Text* texts, unsigned long n) {
     }
     room_.array = array;
     size_ = static_cast<unsigned int>(n);
-    state_ = (state_ & kOwns) | kArray | kPacked | static_cast<unsigned int>(n);
+    state_ = (state_ & kOwns) | kArray | kPacked | kExternal | static_cast<unsigned int>(n);
 }
 
 ZObject_6_0* ZArrayList_6_0::get(unsigned long index) const {
@@ -364,17 +385,28 @@ inline unsigned char tagOf(std::uint64_t m) {
 
 constexpr unsigned char kPlacedKey = 1;  // a slot's kind: the key lives in the key store
 
-// A block of the key store: its header, then the keys.
+// A block of the key store: its header, then the keys. A block holds less than 4 GiB (a key
+// is a string, at most 2 GiB).
 struct KeyBlock {
-    KeyBlock* next;    // the block filled before this one
-    std::size_t room;  // bytes for keys after the header
-    std::size_t used;  // bytes taken
+    KeyBlock* next;      // the block filled before this one
+    std::uint32_t room;  // bytes for keys after the header
+    std::uint32_t used;  // bytes taken
     char* at(std::size_t offset) { return reinterpret_cast<char*>(this + 1) + offset; }
 };
 static_assert(sizeof(KeyBlock) % 8 == 0, "keys start 8-aligned");
 
-constexpr std::size_t kFirstKeyBlock = 512 - sizeof(KeyBlock);
 constexpr std::size_t kLargestKeyBlock = (std::size_t{1} << 16) - sizeof(KeyBlock);
+// The most reserveTextKeys makes at once.
+constexpr std::size_t kReservedKeyBlock = 4096 - sizeof(KeyBlock);
+
+// A new block of the key store with `room` bytes for keys, after `before`.
+KeyBlock* newKeyBlock(KeyBlock* before, std::size_t room) {
+    if (room > UINT32_MAX - sizeof(KeyBlock)) outOfMemory();
+    auto* block = static_cast<KeyBlock*>(allocateMemory(sizeof(KeyBlock) + room));
+    if (block == nullptr) outOfMemory();
+    *block = KeyBlock{before, static_cast<std::uint32_t>(room), 0};
+    return block;
+}
 
 // Ends a key made in the key store, as endInPlace ends a packed list's string.
 inline void endPlacedKey(ZObject_6_0* key) {
@@ -762,21 +794,18 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutText(const char* bytes, std::size_t n, ZOb
     }
     makeRoom(1);
     Table* t = table();
-    // The key's room in the store: the newest block, or a new one (each twice the size of
-    // the one before, up to kLargestKeyBlock, or as large as the key needs).
+    // The key's room in the store: the newest block (reserveTextKeys may have made it for the
+    // keys to come), or a new one with room for as many keys of this size as the table has
+    // slots left (a decoder reserves one per key; a table that grows by doubling has about as
+    // many left as it holds), at most kLargestKeyBlock, or as large as the key needs.
     const std::size_t size = packedSize(n);
     KeyBlock* block = t->keys;
     if (block == nullptr || block->room - block->used < size) {
-        std::size_t room = block == nullptr
-                               ? kFirstKeyBlock
-                               : 2 * (block->room + sizeof(KeyBlock)) - sizeof(KeyBlock);
-        if (room > kLargestKeyBlock) room = kLargestKeyBlock;
+        const std::size_t slotsLeft = t->capacity - t->used;
+        std::size_t room =
+            slotsLeft < kLargestKeyBlock / size ? slotsLeft * size : kLargestKeyBlock;
         if (room < size) room = size;
-        if (room > ~std::size_t{0} - sizeof(KeyBlock)) outOfMemory();
-        auto* fresh = static_cast<KeyBlock*>(allocateMemory(sizeof(KeyBlock) + room));
-        if (fresh == nullptr) outOfMemory();
-        *fresh = KeyBlock{block, room, 0};
-        t->keys = block = fresh;
+        t->keys = block = newKeyBlock(block, room);
     }
     ZObject_6_0* key = ZUTF8String_6_0::placeWithBytes(block->at(block->used), bytes, n);
     block->used += size;
@@ -784,6 +813,20 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutText(const char* bytes, std::size_t n, ZOb
     t->kinds()[at] = kPlacedKey;
     v.owned = false;
     return value;
+}
+
+std::size_t ZHashKeyMap_6_0::textKeySize(std::size_t n) { return packedSize(n); }
+
+void ZHashKeyMap_6_0::reserveTextKeys(std::size_t bytes) {
+    if (bytes == 0) return;
+    if (table() == nullptr) makeRoom(1);
+    Table* t = table();
+    KeyBlock* block = t->keys;
+    if (block != nullptr && block->room - block->used >= bytes) return;
+    // The keys may turn out fewer (a decoder counts a repeated name each time): what is made
+    // now is bounded, and getOrPutText makes more as it needs.
+    if (bytes > kReservedKeyBlock) bytes = kReservedKeyBlock;
+    t->keys = newKeyBlock(block, bytes);
 }
 
 void ZHashKeyMap_6_0::putAll(const ZHashKeyMap_6_0& other) {

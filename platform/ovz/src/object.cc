@@ -70,17 +70,19 @@ constexpr unsigned kChunkShift = 15;
 constexpr std::size_t kChunkSize = std::size_t{1} << kChunkShift;
 constexpr std::size_t kMaxPooled = 512;
 
-// Classes: every multiple of 8 from 16 to 256, then every multiple of 32 up to 512. A block
-// lies at a multiple of its size inside its chunk, so blocks whose size is a multiple of 16
-// are 16-aligned; a request whose size is a multiple of 16 lands in such a class, and any
-// other size cannot be that of a type that needs more than 8.
+// Classes: every multiple of 8 from 16 to 256, then every multiple of 16 up to 512 (objects
+// that carry texts behind them, such as a map entry with its values, are spread over that
+// range). A block lies at a multiple of its size inside its chunk, so blocks whose size is a
+// multiple of 16 are 16-aligned; a request whose size is a multiple of 16 lands in such a
+// class, and any other size cannot be that of a type that needs more than 8.
 constexpr unsigned classOf(std::size_t size) {
     if (size <= 256) return size <= 16 ? 0 : static_cast<unsigned>((size + 7) / 8 - 2);
-    return static_cast<unsigned>(31 + (size - 257) / 32);
+    return static_cast<unsigned>(31 + (size - 257) / 16);
 }
-constexpr std::size_t classSize(unsigned c) { return c <= 30 ? (c + 2) * 8 : 256 + (c - 30) * 32; }
+constexpr std::size_t classSize(unsigned c) { return c <= 30 ? (c + 2) * 8 : 256 + (c - 30) * 16; }
 constexpr unsigned kClasses = classOf(kMaxPooled) + 1;
-static_assert(classSize(kClasses - 1) == kMaxPooled && classSize(classOf(257)) == 288);
+static_assert(classSize(kClasses - 1) == kMaxPooled && classSize(classOf(257)) == 272 &&
+              classSize(classOf(272)) == 272 && classSize(classOf(273)) == 288);
 
 // Blocks a cache takes from or gives back to the store at once: about 4 KiB, 8 to 64 blocks.
 struct BatchTable {

@@ -59,6 +59,27 @@ inline void addTexts(ZArrayList_6_0& list, const ZArrayList_6_0::Text* texts, un
     list.addTexts(texts, n);
 }
 
+// The bytes that addTextsAt needs for `n` texts (n >= 1). (Promised interface: nothing; see
+// addTextsAt.)
+inline std::size_t textsSize(const ZArrayList_6_0::Text* texts, unsigned long n) {
+    return ZArrayList_6_0::textsSize(texts, n);
+}
+
+// addTexts to an owning list as constructed (nothing added yet), with the strings made in the
+// textsSize(texts, n) bytes at `memory`, which the caller keeps for as long as the list lives
+// (an object carrying its list's texts in its own allocation). (Promised interface: addTexts,
+// leaving `memory` unused.)
+inline void addTextsAt(ZArrayList_6_0& list, void* memory, const ZArrayList_6_0::Text* texts,
+                       unsigned long n) {
+    list.addTextsAt(memory, texts, n);
+}
+
+// The room a key of `n` bytes takes in a map's key store (see getOrPutText), and the room
+// that keys still to come will take there, so that the store is sized for them at once.
+// (Promised interface: nothing; keys are objects of their own.)
+inline std::size_t textKeySize(std::size_t n) { return ZHashKeyMap_6_0::textKeySize(n); }
+inline void reserveTextKeys(ZHashKeyMap_6_0& map, std::size_t bytes) { map.reserveTextKeys(bytes); }
+
 // Room for `count` entries in all, or `count` elements in all: a decoder that knows what it
 // will add allocates once. (Promised interface: nothing; the collections grow as they fill.)
 inline void reserveEntries(ZHashKeyMap_6_0& map, unsigned long count) { map.reserve(count); }

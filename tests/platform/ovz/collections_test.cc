@@ -689,14 +689,23 @@ TEST_F(ListTest, SetOwnedReplacesWithoutACloneAndDeletesTheOld) {
 
 // Keys made from bytes live in the map's own store: they must be found by every string class,
 // keep their addresses while the table is rebuilt, and go with their entries.
+// Either with the store's room announced (as a decoder does, here twice what the keys need, as
+// for names that repeat) or not.
 TEST_F(MapTest, KeysMadeFromBytesBehaveAsStoredStrings) {
-    {
+    for (bool announced : {false, true}) {
+        SCOPED_TRACE(announced ? "room announced" : "room not announced");
         ZHashKeyMap_6_0 map(1, 1);
         // Bytes with no NUL after them; a key longer than a block of the store; many keys, so
         // that the table is rebuilt and the store takes several blocks.
         const std::string longKey(70000, 'L');
         std::vector<std::string> keys = {"", "ab", longKey};
         for (int i = 0; i < 300; ++i) keys.push_back(Name(i));
+        if (announced) {
+            std::size_t room = 0;
+            for (const std::string& key : keys) room += ZHashKeyMap_6_0::textKeySize(key.size());
+            map.reserve(2 * keys.size());
+            map.reserveTextKeys(2 * room);
+        }
         std::vector<ZObject_6_0*> stored;
         for (size_t i = 0; i < keys.size(); ++i) {
             std::string buffer = keys[i] + "tail";  // the bytes are not a C string
@@ -848,25 +857,33 @@ TEST(CollectionsPackedTexts, EveryOperationKeepsTheTexts) {
              e = {"other"};
          }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ZArrayList_6_0 list(1, 1);
-        list.addTexts(views.data(), views.size());
-        std::vector<std::string> expected = texts;
-        EXPECT_EQ(Texts(list), expected);
-        for (unsigned long i = 0; i < list.size(); ++i)
-            EXPECT_EQ(typeid(*list.get(i)), typeid(ZUTF8String_6_0));
-        ZArrayList_6_0 before(list);
-        c.change(list, expected);
-        EXPECT_EQ(Texts(list), expected);
-        EXPECT_EQ(Texts(before), texts);  // a copy owns clones of its own
-        ZArrayList_6_0 after(list);
-        EXPECT_TRUE(after.equals(list));
-        EXPECT_EQ(
-            list.indexOf(ZUTF8ConstString_6_0(expected.back().c_str())),
-            static_cast<unsigned long>(
-                std::find(expected.begin(), expected.end(), expected.back()) - expected.begin()));
-    }
+    // Each case on a list packed in its own allocation and on one packed in memory its owner
+    // provides, which the list must never free (a vector here: freeing it would be reported).
+    for (const Case& c : cases)
+        for (bool ownMemory : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (ownMemory ? "" : ", in its owner's memory"));
+            std::vector<std::uint64_t> memory(
+                ZArrayList_6_0::textsSize(views.data(), views.size()) / 8);
+            ZArrayList_6_0 list(1, 1);
+            if (ownMemory)
+                list.addTexts(views.data(), views.size());
+            else
+                list.addTextsAt(memory.data(), views.data(), views.size());
+            std::vector<std::string> expected = texts;
+            EXPECT_EQ(Texts(list), expected);
+            for (unsigned long i = 0; i < list.size(); ++i)
+                EXPECT_EQ(typeid(*list.get(i)), typeid(ZUTF8String_6_0));
+            ZArrayList_6_0 before(list);
+            c.change(list, expected);
+            EXPECT_EQ(Texts(list), expected);
+            EXPECT_EQ(Texts(before), texts);  // a copy owns clones of its own
+            ZArrayList_6_0 after(list);
+            EXPECT_TRUE(after.equals(list));
+            EXPECT_EQ(list.indexOf(ZUTF8ConstString_6_0(expected.back().c_str())),
+                      static_cast<unsigned long>(
+                          std::find(expected.begin(), expected.end(), expected.back()) -
+                          expected.begin()));
+        }
     // A list that already holds something makes objects of their own, in order.
     ZArrayList_6_0 list(1, 1);
     list.add(ZUTF8ConstString_6_0("first"));
@@ -874,6 +891,42 @@ TEST(CollectionsPackedTexts, EveryOperationKeepsTheTexts) {
     std::vector<std::string> expected = {"first"};
     expected.insert(expected.end(), texts.begin(), texts.end());
     EXPECT_EQ(Texts(list), expected);
+}
+
+// One text in its owner's memory is held without an array; whatever changes the list moves it
+// out first, and the memory is never freed (a vector: freeing it would be reported).
+TEST(CollectionsPackedTexts, OneTextInItsOwnersMemory) {
+    const std::string text(40, 't');
+    const ZArrayList_6_0::Text view = {text.data(), text.size()};
+    const struct {
+        const char* name;
+        void (*change)(ZArrayList_6_0&);
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"nothing", [](ZArrayList_6_0&) {}, {text}},
+        {"add", [](ZArrayList_6_0& l) { l.add(ZUTF8ConstString_6_0("b")); }, {text, "b"}},
+        {"set", [](ZArrayList_6_0& l) { l.set(0, ZUTF8ConstString_6_0("s")); }, {"s"}},
+        {"remove, then add",
+         [](ZArrayList_6_0& l) {
+             l.remove(0);
+             l.add(ZUTF8ConstString_6_0("n"));
+         },
+         {"n"}},
+        {"remove all", [](ZArrayList_6_0& l) { l.removeAll(); }, {}},
+        {"more room", [](ZArrayList_6_0& l) { l.ensureCapacity(8); }, {text}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint64_t> memory(ZArrayList_6_0::textsSize(&view, 1) / 8);
+        ZArrayList_6_0 list(1, 1);
+        list.addTextsAt(memory.data(), &view, 1);
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(static_cast<void*>(list.get(0)), static_cast<void*>(memory.data()));
+        c.change(list);
+        EXPECT_EQ(Texts(list), c.expected);
+        ZArrayList_6_0 copy(list);
+        EXPECT_TRUE(copy.equals(list));
+    }
 }
 
 }  // namespace

@@ -88,15 +88,30 @@ public:
     // add or set to such a list first moves them out to objects of their own.
     // REQUIRES: an owning list; no text holds a NUL byte. Throws ZOutOfMemoryException_6_0.
     void addTexts(const Text* texts, unsigned long n);
+    // The bytes addTextsAt needs for `n` texts (at least 1): the strings, and for more than
+    // one the array that addTexts would allocate with them (the list holds a single element
+    // in itself). Throws ZOutOfMemoryException_6_0 when that is more than memory can hold.
+    static std::size_t textsSize(const Text* texts, unsigned long n);
+    // addTexts, with the strings (and their array) made in the textsSize(texts, n) bytes at
+    // `memory` (aligned as ZObject_6_0::operator new aligns) instead of an allocation of the
+    // list's: for an object that carries its list's texts in its own allocation. The list
+    // never frees that memory; its owner keeps it until the list is destroyed, and any add,
+    // set or larger capacity first moves the elements out to objects of their own (as for
+    // addTexts), after which the list no longer uses it.
+    // REQUIRES: an owning list that holds nothing and has no array of its own yet (as
+    // constructed); n >= 1; no text holds a NUL byte.
+    void addTextsAt(void* memory, const Text* texts, unsigned long n) noexcept;
 
 private:
     // state_: whether the list owns its elements, whether they are in an array of their own,
-    // whether that array's allocation also holds elements (addTexts), and the capacity of the
-    // array (without one: the least capacity of the first array).
+    // whether that array's allocation also holds elements (addTexts), whether that memory is
+    // not the list's to free (addTextsAt), and the capacity of the array (without one: the
+    // least capacity of the first array).
     static constexpr unsigned int kOwns = 1u << 31;
     static constexpr unsigned int kArray = 1u << 30;
     static constexpr unsigned int kPacked = 1u << 29;
-    static constexpr unsigned int kRoomMask = kPacked - 1;
+    static constexpr unsigned int kExternal = 1u << 28;
+    static constexpr unsigned int kRoomMask = kExternal - 1;
 
     ZObject_6_0** items() const;  // room_.array, or the element held in room_.one
     unsigned long capacity() const;
@@ -191,6 +206,13 @@ public:
     // throws. For decoders that make the keys of a map from bytes.
     // REQUIRES: the map owns its entries; `value` is not null; no NUL among the bytes.
     ZObject_6_0* getOrPutText(const char* bytes, std::size_t n, ZObject_6_0* value);
+    // The room a key of `n` bytes takes in that storage. Throws ZOutOfMemoryException_6_0 for
+    // a text too long for a string.
+    static std::size_t textKeySize(std::size_t n);
+    // Tells getOrPutText that keys taking `bytes` in all (the sum of their textKeySize) are to
+    // come, so that it sizes that storage for them at once (up to a bound) instead of as it
+    // goes. Throws ZOutOfMemoryException_6_0 when memory runs out (making the first table).
+    void reserveTextKeys(std::size_t bytes);
     // Makes room for `count` entries in all, so that insertions up to that many allocate
     // nothing but their clones. Throws ZOutOfMemoryException_6_0 when memory runs out.
     void reserve(unsigned long count);
