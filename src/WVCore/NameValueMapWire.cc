@@ -280,8 +280,8 @@ public:
 
     static bool write(const NameValueMap& map, int level, BackWriter& out, unsigned long& status);
     static unsigned long codecStatus(const NameValueMap& map, int level, std::uint64_t& total);
-    __attribute__((always_inline)) static bool writeAll(const NameValueMap& map, BackWriter& writer,
-                                                        unsigned long& status);
+    __attribute__((noinline)) static bool writeAll(const NameValueMap& map, BackWriter& writer,
+                                                   unsigned long& status);
 };
 
 void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {
@@ -504,9 +504,10 @@ unsigned long NameValueMap::Wire::codecStatus(const NameValueMap& map, int level
 }
 
 // Writes the whole encoding of `map` into `writer`; false, with the codec's status, when
-// the codec would refuse the map.
-inline bool NameValueMap::Wire::writeAll(const NameValueMap& map, BackWriter& writer,
-                                         unsigned long& status) {
+// the codec would refuse the map. One function out of line for both callers, so that the walk's
+// first level is inlined here, as it was into encode alone.
+bool NameValueMap::Wire::writeAll(const NameValueMap& map, BackWriter& writer,
+                                  unsigned long& status) {
     status = OV_ASN_OK;
     if (write(map, 0, writer, status) && writer.closeSequence(0, status)) return true;
     // Of several faults the codec reports the first of its own walk, front to back.
