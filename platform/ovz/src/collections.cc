@@ -108,9 +108,24 @@ unsigned long ZArrayList_6_0::capacity() const {
 
 namespace {
 
-// The bytes a string made by addTexts takes in a packed list's allocation.
+// What ZUTF8String_6_0::sizeWithBytes gives, read once from it so that the many texts of a
+// decoder cost no call each: the size of a string holding nothing, and the bytes a string
+// takes besides its text and the NUL after it once the text outgrows the object.
+const std::size_t kEmptyStringSize = ZUTF8String_6_0::sizeWithBytes(0);
+const std::size_t kStringHeader = ZUTF8String_6_0::sizeWithBytes(1024) - 1025;
+
+// The bytes a string made by addTexts takes in a packed list's allocation: sizeWithBytes,
+// rounded up to 8. Texts of a GiB or more ask sizeWithBytes itself, which refuses those too
+// long for a string.
 inline std::size_t packedSize(std::size_t length) {
-    return (ZUTF8String_6_0::sizeWithBytes(length) + 7) & ~std::size_t{7};
+    std::size_t size;
+    if (length < (std::size_t{1} << 30)) {
+        size = kStringHeader + length + 1;
+        if (size < kEmptyStringSize) size = kEmptyStringSize;
+    } else {
+        size = ZUTF8String_6_0::sizeWithBytes(length);
+    }
+    return (size + 7) & ~std::size_t{7};
 }
 
 // Ends a string held in a packed list's allocation. Under AddressSanitizer the object's own

@@ -893,6 +893,21 @@ TEST(CollectionsPackedTexts, EveryOperationKeepsTheTexts) {
     EXPECT_EQ(Texts(list), expected);
 }
 
+// The room the collections count for a string is what the string class says it takes.
+TEST(CollectionsPackedTexts, RoomIsWhatTheStringTakes) {
+    for (std::size_t n : {0ul, 1ul, 10ul, 11ul, 12ul, 13ul, 19ul, 20ul, 100ul, 70000ul}) {
+        SCOPED_TRACE(n);
+        const std::size_t room = (ZUTF8String_6_0::sizeWithBytes(n) + 7) & ~std::size_t{7};
+        EXPECT_EQ(ZHashKeyMap_6_0::textKeySize(n), room);
+        const std::string text(n, 'x');
+        const ZArrayList_6_0::Text one = {text.data(), n};
+        EXPECT_EQ(ZArrayList_6_0::textsSize(&one, 1), room);
+        const ZArrayList_6_0::Text two[] = {one, one};
+        EXPECT_EQ(ZArrayList_6_0::textsSize(two, 2), 2 * room + 2 * sizeof(void*));
+    }
+    EXPECT_THROW(ZHashKeyMap_6_0::textKeySize(std::size_t{1} << 31), ZOutOfMemoryException_6_0);
+}
+
 // One text in its owner's memory is held without an array; whatever changes the list moves it
 // out first, and the memory is never freed (a vector: freeing it would be reported).
 TEST(CollectionsPackedTexts, OneTextInItsOwnersMemory) {
