@@ -510,6 +510,28 @@ struct ZHashKeyMap_6_0::Table {
         put(place, slot);
     }
 
+    // The slot of the entry whose tag is that of mixed hash `m` and whose key `matches`, or
+    // ~0ul: the tags in order in a small table, else the index from the hash's home place.
+    template <class Match>
+    unsigned long probe(std::uint64_t m, Match matches) {
+        if (count == 0) return ~0ul;
+        const unsigned char tag = tagOf(m);
+        const unsigned char* const t = tags();
+        Slot* const s = slots();
+        if (indexBits == 0) {
+            for (unsigned int i = 0; i < used; ++i)
+                if (t[i] == tag && matches(s[i].key)) return i;
+            return ~0ul;
+        }
+        const std::size_t mask = places() - 1;
+        for (std::size_t place = home(m);; place = (place + 1) & mask) {
+            const std::size_t entry = at(place);
+            if (entry == 0) return ~0ul;
+            const std::size_t i = entry - 1;
+            if (t[i] == tag && matches(s[i].key)) return i;
+        }
+    }
+
     // A new, empty table of `capacity` slots; null when memory is exhausted.
     static Table* make(unsigned long capacity, bool owns) {
         unsigned char bits = 0;
@@ -639,23 +661,8 @@ bool ZHashKeyMap_6_0::equals(const ZObject_6_0& other) const {
 // The slot of the entry whose key equals `key` (hash `h`), or ~0ul.
 unsigned long ZHashKeyMap_6_0::find(const ZObject_6_0& key, unsigned long h) const {
     Table* t = table();
-    if (t == nullptr || t->count == 0) return ~0ul;
-    const std::uint64_t m = mix(h);
-    const unsigned char tag = tagOf(m);
-    const unsigned char* tags = t->tags();
-    Slot* slots = t->slots();
-    if (t->indexBits == 0) {
-        for (unsigned int i = 0; i < t->used; ++i)
-            if (tags[i] == tag && slots[i].key->equals(key)) return i;
-        return ~0ul;
-    }
-    const std::size_t mask = t->places() - 1;
-    for (std::size_t place = t->home(m);; place = (place + 1) & mask) {
-        const std::size_t entry = t->at(place);
-        if (entry == 0) return ~0ul;
-        const std::size_t i = entry - 1;
-        if (tags[i] == tag && slots[i].key->equals(key)) return i;
-    }
+    if (t == nullptr) return ~0ul;
+    return t->probe(mix(h), [&key](const ZObject_6_0* stored) { return stored->equals(key); });
 }
 
 // Rebuilds the table with `capacity` slots (at least the live entries), keeping the listing
@@ -789,23 +796,11 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutText(const char* bytes, std::size_t n, ZOb
     CloneGuard v{value, true};
     const unsigned long h =
         ovz_internal::hashBytes(reinterpret_cast<const unsigned char*>(bytes), n);
-    if (Table* t = table(); t != nullptr && t->count != 0) {
-        const std::uint64_t m = mix(h);
-        const unsigned char tag = tagOf(m);
-        const unsigned char* tags = t->tags();
-        Slot* slots = t->slots();
-        if (t->indexBits == 0) {
-            for (unsigned int i = 0; i < t->used; ++i)
-                if (tags[i] == tag && keyHoldsBytes(slots[i].key, bytes, n)) return slots[i].value;
-        } else {
-            const std::size_t mask = t->places() - 1;
-            for (std::size_t place = t->home(m);; place = (place + 1) & mask) {
-                const std::size_t entry = t->at(place);
-                if (entry == 0) break;
-                const std::size_t i = entry - 1;
-                if (tags[i] == tag && keyHoldsBytes(slots[i].key, bytes, n)) return slots[i].value;
-            }
-        }
+    if (Table* t = table(); t != nullptr) {
+        const unsigned long i = t->probe(mix(h), [bytes, n](const ZObject_6_0* stored) {
+            return keyHoldsBytes(stored, bytes, n);
+        });
+        if (i != ~0ul) return t->slots()[i].value;
     }
     makeRoom(1);
     Table* t = table();
