@@ -375,6 +375,9 @@ public:
     ///@}
 
 private:
+    // The stored text of a nested object (see setObjectValue); the caller owns it.
+    __attribute__((visibility("hidden"))) static ZUTF8String_6_0* newNestedText(
+        const OVObject& value);
     NameValueMap* writeTarget(const char* scope);
     const NameValueMap* readTarget(const char* scope) const;
     NameValueMap* changeTarget(const char* scope);

@@ -15,7 +15,6 @@
 #include <ovz/exceptions.h>
 
 #include "internal/NameValueMapText.h"
-#include "internal/mime64_new.h"
 #include "internal/objectlib.h"
 
 namespace {
@@ -32,17 +31,6 @@ struct DecimalText {
 };
 
 const char* flagText(int flag) { return flag != 0 ? "true" : "false"; }
-
-// A new string holding the base64 text of `length` bytes at `data` (NULL data: ""), the text
-// written straight into it.
-ZUTF8String_6_0* newBase64String(const char* data, unsigned int length) {
-    if (data == nullptr) length = 0;
-    char* text = nullptr;
-    ZUTF8String_6_0* made =
-        ovutil_internal::newStringToFill(ovutil_internal::mime64::encodedSize(length) - 1, text);
-    ovutil_internal::mime64::encodeTo(reinterpret_cast<const unsigned char*>(data), length, text);
-    return made;
-}
 
 }  // namespace
 
@@ -204,7 +192,9 @@ void NameValueMap::storeText(const char* name, unsigned int index, bool append,
 
 void NameValueMap::setString(const char* name, const char* data, unsigned int length,
                              unsigned int index) {
-    storeText(name, index, false, newBase64String(data, length));
+    storeText(
+        name, index, false,
+        ovutil_internal::newBase64String(reinterpret_cast<const unsigned char*>(data), length));
 }
 
 void NameValueMap::setString(const char* name, unsigned int value, unsigned int index) {
@@ -221,7 +211,9 @@ void NameValueMap::addString(const char* name, const char* value) {
 }
 
 void NameValueMap::addString(const char* name, const char* data, unsigned int length) {
-    storeText(name, 0, true, newBase64String(data, length));
+    storeText(
+        name, 0, true,
+        ovutil_internal::newBase64String(reinterpret_cast<const unsigned char*>(data), length));
 }
 
 void NameValueMap::addString(const char* name, unsigned int value) {

@@ -33,7 +33,6 @@
 #include <typeinfo>
 
 #include "internal/NameValueMapText.h"
-#include "internal/mime64_new.h"
 #include "internal/objectlib.h"
 
 namespace {
@@ -523,12 +522,8 @@ ZUTF8String_6_0* NameValueMap::newEncodingText(const NameValueMap& value, unsign
     BackWriter writer;
     if (!Wire::writeAll(value, writer, status)) return nullptr;
     // The base64 text straight from the bytes, into the string that will hold it.
-    const auto size = static_cast<unsigned int>(writer.size());
-    char* text = nullptr;
-    ZUTF8String_6_0* made =
-        ovutil_internal::newStringToFill(ovutil_internal::mime64::encodedSize(size) - 1, text);
-    ovutil_internal::mime64::encodeTo(writer.data(), size, text);
-    return made;
+    return ovutil_internal::newBase64String(writer.data(),
+                                            static_cast<unsigned int>(writer.size()));
 }
 
 void NameValueMap::encode(ov_asn_buffer_t& out, unsigned long& status) const {

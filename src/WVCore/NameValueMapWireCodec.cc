@@ -12,8 +12,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "internal/mime64_new.h"
-#include "internal/objectlib.h"
+#include "internal/NameValueMapText.h"
 
 namespace {
 
@@ -98,11 +97,7 @@ ZUTF8String_6_0* NameValueMap::newEncodingText(const NameValueMap& value, unsign
         ov_asn_buffer_t& buffer;
         ~Release() { ov_asn_buffer_free(buffer); }
     } release{bytes};
-    char* text = nullptr;
-    ZUTF8String_6_0* made = ovutil_internal::newStringToFill(
-        ovutil_internal::mime64::encodedSize(bytes.length) - 1, text);
-    ovutil_internal::mime64::encodeTo(bytes.data, bytes.length, text);
-    return made;
+    return ovutil_internal::newBase64String(bytes.data, bytes.length);
 }
 
 void NameValueMap::decode(ov_asn_buffer_t& in, unsigned long& status) {

@@ -17,6 +17,7 @@
 #include <ovz/exceptions.h>
 
 #include "internal/AttrlistBatch.h"
+#include "internal/NameValueMapText.h"
 #include "internal/logging.h"
 #include "internal/mime64_new.h"
 #include "internal/objectlib.h"
@@ -232,34 +233,29 @@ OVObject& OVObject::addBufferValue(const char* name, const char* data, unsigned 
     return *this;
 }
 
-namespace {
-
-// The encoding of a nested object whose class is derived from OVObject: what its own encode
-// gives, into `encoded`.
-void encodeDerived(const OVObject& value, OwnedBuffer& encoded, int line) {
+// A nested object is stored as the base64 text of what its (virtual) encode gives, as
+// setBufferValue / addBufferValue of those bytes would store it, in a string that the target
+// map takes over. For an OVObject itself, whose encode is its map's, the encoding goes from
+// the map's writer straight into that text.
+ZUTF8String_6_0* OVObject::newNestedText(const OVObject& value) {
     unsigned long status = 0;
-    value.encode(encoded.buffer, status);
-    if (status != 0) throwInvalidParameter(line, "nested object could not be encoded");
+    ZUTF8String_6_0* text = nullptr;
+    if (typeid(value) == typeid(OVObject)) {
+        text = NameValueMap::newEncodingText(value.map, status);
+    } else {
+        OwnedBuffer encoded;
+        value.encode(encoded.buffer, status);
+        if (status == 0)
+            text = ovutil_internal::newBase64String(encoded.buffer.data, encoded.buffer.length);
+    }
+    if (text == nullptr) throwInvalidParameter(__LINE__, "nested object could not be encoded");
+    return text;
 }
 
-}  // namespace
-
-// A nested object is stored as the base64 text of what its (virtual) encode gives, as
-// setBufferValue / addBufferValue of those bytes would store it. For an OVObject itself, whose
-// encode is its map's, the encoding goes from the map's writer straight into the base64 text
-// of a new string, which the target map takes over.
 OVObject& OVObject::setObjectValue(const char* name, const OVObject& value, unsigned int index,
                                    const char* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
-    if (typeid(value) != typeid(OVObject)) {
-        OwnedBuffer encoded;
-        encodeDerived(value, encoded, __LINE__);
-        return setBufferValue(name, reinterpret_cast<const char*>(encoded.buffer.data),
-                              encoded.buffer.length, index, scope);
-    }
-    unsigned long status = 0;
-    std::unique_ptr<ZUTF8String_6_0> text(NameValueMap::newEncodingText(value.map, status));
-    if (text == nullptr) throwInvalidParameter(__LINE__, "nested object could not be encoded");
+    std::unique_ptr<ZUTF8String_6_0> text(newNestedText(value));
     NameValueMap* const target = writeTarget(scope);
     target->storeText(name, index, false, text.release());  // the map takes it over
     return *this;
@@ -267,15 +263,7 @@ OVObject& OVObject::setObjectValue(const char* name, const OVObject& value, unsi
 
 OVObject& OVObject::addObjectValue(const char* name, const OVObject& value, const char* scope) {
     if (name == nullptr) throwInvalidParameter(__LINE__, "name is null");
-    if (typeid(value) != typeid(OVObject)) {
-        OwnedBuffer encoded;
-        encodeDerived(value, encoded, __LINE__);
-        return addBufferValue(name, reinterpret_cast<const char*>(encoded.buffer.data),
-                              encoded.buffer.length, scope);
-    }
-    unsigned long status = 0;
-    std::unique_ptr<ZUTF8String_6_0> text(NameValueMap::newEncodingText(value.map, status));
-    if (text == nullptr) throwInvalidParameter(__LINE__, "nested object could not be encoded");
+    std::unique_ptr<ZUTF8String_6_0> text(newNestedText(value));
     NameValueMap* const target = writeTarget(scope);
     target->storeText(name, 0, true, text.release());
     return *this;

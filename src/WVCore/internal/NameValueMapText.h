@@ -1,4 +1,5 @@
-// Private to the NameValueMap units: the text of a stored value, the model of a new entry.
+// Private to the NameValueMap units: the text of a stored value, a base64 value made in its
+// string, the model of a new entry.
 #ifndef OVUTIL_WVCORE_INTERNAL_NAMEVALUEMAPTEXT_H
 #define OVUTIL_WVCORE_INTERNAL_NAMEVALUEMAPTEXT_H
 
@@ -7,6 +8,7 @@
 #include <ovz/object.h>
 #include <ovz/strings.h>
 
+#include "internal/mime64_new.h"
 #include "internal/objectlib.h"
 
 class NameValueEntry;
@@ -23,6 +25,16 @@ inline const char* valueText(const ZObject_6_0* value, const char* other) {
     }
     const auto* text = dynamic_cast<const ZAbstractString_6_0*>(value);
     return text != nullptr ? textOf(*text) : other;
+}
+
+// A new string holding the base64 text of the `length` bytes at `data` (none when `data` is
+// null), the text written straight into it; the caller owns it.
+inline ZUTF8String_6_0* newBase64String(const unsigned char* data, unsigned int length) {
+    if (data == nullptr) length = 0;
+    char* text = nullptr;
+    ZUTF8String_6_0* made = newStringToFill(mime64::encodedSize(length) - 1, text);
+    mime64::encodeTo(data, length, text);
+    return made;
 }
 
 // An empty entry, the model that a map clones for every name it adds. It is only read, so
