@@ -53,6 +53,7 @@ public:
 
 private:
     // Throws ZEXC_LOCK_FAILURE naming the operation and the error.
+    // Exported although private: the inline lock() and unlock() call it.
     [[noreturn]] static void fail(int err, const char* what);
 
     pthread_mutex_t mutex_;
