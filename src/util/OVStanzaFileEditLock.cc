@@ -24,6 +24,8 @@
 
 namespace {
 
+// Exceptions of the edit hold name the source unit of the class it belongs to,
+// src/util/OVStanzaFileProperties, as those of the rest of the class do.
 constexpr char kSourceFile[] = "src/util/OVStanzaFileProperties";
 
 using Clock = std::chrono::steady_clock;
