@@ -24,6 +24,11 @@ constexpr size_t kEncodeBlock = 3 * 65536;
 // Characters of the alphabet decoded at a time: a multiple of 4, whole groups.
 constexpr size_t kDecodeBlock = 4 * 65536;
 
+bool isAlphabet(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return u < 128 && new_reverse_alphabet[u] != 255;
+}
+
 // Reads up to `size` bytes; fewer only at the end of the input.
 size_t readFull(char* buffer, size_t size) {
     size_t done = 0;
@@ -99,14 +104,17 @@ int b64Decode() {
     for (;;) {
         const size_t n = readFull(in.data(), in.size());
         bool end = n < in.size();
-        for (size_t i = 0; i < n; ++i) {
-            const unsigned char c = static_cast<unsigned char>(in[i]);
-            if (c == '=') {
+        // Runs of characters of the alphabet are kept whole.
+        for (size_t i = 0; i < n;) {
+            size_t run = i;
+            while (run < n && isAlphabet(in[run])) ++run;
+            kept.append(in.data() + i, run - i);
+            if (run < n && in[run] == '=') {
                 kept += '=';
                 end = true;
                 break;
             }
-            if (c < 128 && new_reverse_alphabet[c] != 255) kept += static_cast<char>(c);
+            i = run + 1;
         }
         if (end) {
             decodeAndWrite(kept.data(), kept.size());
