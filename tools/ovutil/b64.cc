@@ -75,9 +75,8 @@ int b64Encode() {
     for (;;) {
         const size_t n = readFull(block.data(), block.size());
         if (n == 0) break;
-        char* text =
-            mime64_new_encode(reinterpret_cast<const unsigned char*>(block.data()),
-                              static_cast<unsigned int>(n));
+        char* text = mime64_new_encode(reinterpret_cast<const unsigned char*>(block.data()),
+                                       static_cast<unsigned int>(n));
         if (!text) throw std::bad_alloc();
         try {
             writeAll(text, (n + 2) / 3 * 4);

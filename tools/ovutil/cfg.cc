@@ -232,9 +232,9 @@ EditResult editFile(const std::string& file, const EditOptions& options, const C
     }
     if (options.verbose)
         std::fprintf(stderr, "ovutil: %s: %s\n", file.c_str(),
-                     result.written            ? "written"
+                     result.written                     ? "written"
                      : options.dryRun && result.changed ? "would be written (dry run)"
-                                               : "unchanged, not written");
+                                                        : "unchanged, not written");
     if (!options.migrate) {
         if (options.json) {
             std::string out = "{\"file\":" + jsonString(file) +
@@ -243,8 +243,8 @@ EditResult editFile(const std::string& file, const EditOptions& options, const C
                               ",\"dry_run\":" + (options.dryRun ? "true" : "false");
             if (!result.backup.empty()) out += ",\"backup\":" + jsonString(result.backup);
             if (options.diff)
-                out += ",\"diff\":" +
-                       jsonString(unifiedLineDiff(result.before, result.after, file));
+                out +=
+                    ",\"diff\":" + jsonString(unifiedLineDiff(result.before, result.after, file));
             writeOutput(out + "}\n");
         } else if (options.diff) {
             writeOutput(unifiedLineDiff(result.before, result.after, file));
@@ -651,8 +651,8 @@ struct ScriptVerb {
     size_t least, most;
 };
 constexpr ScriptVerb kScriptVerbs[] = {
-    {"set", "--if-absent", 3, 0},      {"add", "--unique", 3, 3},
-    {"del", "--missing-ok", 2, 3},     {"del-stanza", "--missing-ok", 1, 1},
+    {"set", "--if-absent", 3, 0},     {"add", "--unique", 3, 3},
+    {"del", "--missing-ok", 2, 3},    {"del-stanza", "--missing-ok", 1, 1},
     {"rename-stanza", nullptr, 2, 2},
 };
 
@@ -695,8 +695,8 @@ std::vector<ScriptEdit> parseScript(const std::string& name, const std::string& 
         if (edit.args.size() < verb->least || (verb->most && edit.args.size() > verb->most))
             throw bad(edit.command + " takes " + std::to_string(verb->least) +
                       (verb->most == verb->least ? ""
-                       : verb->most           ? " or " + std::to_string(verb->most)
-                                              : " or more") +
+                       : verb->most              ? " or " + std::to_string(verb->most)
+                                                 : " or more") +
                       " arguments, not " + std::to_string(edit.args.size()));
         edits.push_back(std::move(edit));
     }
@@ -788,8 +788,8 @@ int cfgMerge(const std::string& file, const std::string& fragment, const WriteOp
         bool changed = false;
         for (const std::string& stanza : stanzaNames(*from))
             for (const std::string& key : keyNames(*from, stanza))
-                changed = setValues(props, stanza, key, valuesOf(*from, stanza, key), false) ||
-                          changed;
+                changed =
+                    setValues(props, stanza, key, valuesOf(*from, stanza, key), false) || changed;
         return changed;
     });
     return kOk;
@@ -844,9 +844,9 @@ int cfgMigrate(const std::string& file, bool dryRun, bool json, unsigned waitMs)
     const std::string diff = unifiedLineDiff(before, after, file);
     if (json) {
         const bool changed = before != after;
-        writeOutput("{\"file\":" + jsonString(file) + ",\"changed\":" +
-                    (changed ? "true" : "false") + ",\"written\":" +
-                    (changed && !dryRun ? "true" : "false") + ",\"dry_run\":" +
+        writeOutput("{\"file\":" + jsonString(file) +
+                    ",\"changed\":" + (changed ? "true" : "false") +
+                    ",\"written\":" + (changed && !dryRun ? "true" : "false") + ",\"dry_run\":" +
                     (dryRun ? "true" : "false") + ",\"diff\":" + jsonString(diff) + "}\n");
     } else {
         writeOutput(diff);

@@ -20,7 +20,7 @@ enum class OutputForm {
 // Options of the commands that read a file.
 struct ReadOptions {
     OutputForm form = OutputForm::kLines;
-    std::string shellPrefix;                 // --prefix: in front of every shell variable name
+    std::string shellPrefix;                  // --prefix: in front of every shell variable name
     std::optional<std::string> defaultValue;  // get --default: printed when the key is absent
 };
 
@@ -33,8 +33,8 @@ struct WriteOptions {
     bool diff = false;       // print the unified diff of the file's change
     bool json = false;       // print the result as one JSON object
     std::optional<std::string> backupSuffix;  // before a store, copy the file to FILE+suffix
-    bool unique = false;     // add: nothing when the key holds the value already
-    bool ifAbsent = false;   // set: nothing when the key exists already
+    bool unique = false;                      // add: nothing when the key holds the value already
+    bool ifAbsent = false;                    // set: nothing when the key exists already
     // How long to wait for the file's edit lock, in milliseconds, before failing.
     unsigned waitMs = 30000;
 };
