@@ -15,7 +15,7 @@ description:
     configuration file of the access-control product (C([stanza]) headers, C(key = value)
     lines, a key may hold several values, one per line).
   - Every edit is made by the C(ovutil) tool (C(ovutil cfg apply)), found on the C(PATH) of
-    the managed host or given by O(executable). All edits of a task are one batch under the
+    the managed host or given by I(executable). All edits of a task are one batch under the
     file's edit lock, the lock the product's programs take, and one store; the file keeps its
     layout, comments, owner and mode byte for byte outside the lines changed.
   - Reports C(changed) exactly when the file's bytes change. Supports check mode and diff
@@ -32,22 +32,22 @@ options:
     required: true
   key:
     description:
-      - The key. Without it, O(state=absent) removes the whole stanza.
+      - The key. Without it, I(state=absent) removes the whole stanza.
     type: str
   value:
-    description: One value; the same as O(values) with one item.
+    description: One value; the same as I(values) with one item.
     type: str
   values:
     description:
       - The values of the key, in order.
-      - With O(state=present) and O(exclusive=true) the key holds exactly these values; with
-        O(exclusive=false) each value missing from the key is added after its last value.
-      - With O(state=absent) every occurrence of each value is removed; without values the
+      - With I(state=present) and I(exclusive=true) the key holds exactly these values; with
+        I(exclusive=false) each value missing from the key is added after its last value.
+      - With I(state=absent) every occurrence of each value is removed; without values the
         whole key is removed.
     type: list
     elements: str
   exclusive:
-    description: With O(state=present), whether the key holds exactly O(values) (true) or at
+    description: With I(state=present), whether the key holds exactly I(values) (true) or at
       least them (false).
     type: bool
     default: true
@@ -57,7 +57,7 @@ options:
     choices: [absent, present]
     default: present
   create:
-    description: With O(state=present), make the file when it does not exist (mode 0666 less
+    description: With I(state=present), make the file when it does not exist (mode 0666 less
       the umask). Otherwise a missing file fails the task.
     type: bool
     default: true
@@ -110,7 +110,7 @@ path:
 backup_file:
   description: The backup made before the change.
   type: str
-  returned: when O(backup=true) and the file changed
+  returned: when I(backup=true) and the file changed
 diff:
   description: The unified diff of the file (diff mode).
   type: dict
