@@ -14,8 +14,9 @@ class ZException_6_0;
 
 namespace ovtool {
 
-// Exit statuses of the tool.
-enum ExitStatus : int { kOk = 0, kFailed = 1, kUsage = 2 };
+// Exit statuses of the tool: kNotFound when a key, value or stanza asked for is not there
+// (the file itself was read), so that scripts can tell it from a failure.
+enum ExitStatus : int { kOk = 0, kFailed = 1, kUsage = 2, kNotFound = 3 };
 
 // Message numbers of the tool's own messages (texts in the message catalogs).
 enum : unsigned {
@@ -34,6 +35,8 @@ enum : unsigned {
     kMsgStanzaExists = OV_MSG_TOOL_STANZA_EXISTS,    // "%s%s": file, stanza
     kMsgInvalidLines = OV_MSG_TOOL_INVALID_LINES,    // "%s%d": file, number of lines
     kMsgShellName = OV_MSG_TOOL_SHELL_NAME,          // "%s%s%s": key, key, stanza
+    kMsgScriptSyntax = OV_MSG_TOOL_SCRIPT_SYNTAX,    // "%s%d%s": script, line, reason
+    kMsgScriptLine = OV_MSG_TOOL_SCRIPT_LINE,        // "%s%d%s": script, line, file
 };
 
 // One insert of a message: a text or a number.
