@@ -15,26 +15,13 @@
 #include <cstring>
 #include <string_view>
 
+#include "descriptor.h"
+
 namespace ovz_properties {
 
 namespace {
 
-// Closes a descriptor on every way out, exceptions included.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
+using ovz_internal::Fd;
 
 int refusal(const struct stat& st) { return S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile; }
 

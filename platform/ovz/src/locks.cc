@@ -18,6 +18,8 @@
 
 #include <ovz/exceptions.h>
 
+#include "descriptor.h"
+
 namespace {
 
 [[noreturn]] void lockFailure(const std::string& description) {
@@ -335,26 +337,6 @@ bool enterWriter(UnixShared* s, bool wait) {
     return true;
 }
 
-// Closes a descriptor on every way out unless released.
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    ~FdGuard() {
-        if (fd_ >= 0) close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 // Opens (creating when absent) the lock file for reading and writing, or, when this process
 // may only read it, for reading. Only a regular file can be a lock file, and the open must do
 // nothing to anything else found at its path: O_NOFOLLOW, so that a link planted in a shared
@@ -375,7 +357,7 @@ int openLockFile(const std::string& path, bool& writable, struct stat& st) {
             errno = EACCES;  // absent, and this process may not create it
     }
     if (fd < 0) lockFailure("cannot open lock file " + path, errno);
-    FdGuard guard(fd);
+    ovz_internal::Fd guard(fd);
     if (fstat(fd, &st) != 0) lockFailure("cannot stat lock file " + path, errno);
     if (!S_ISREG(st.st_mode)) lockFailure("lock file " + path + " is not a regular file");
     return guard.release();
@@ -405,7 +387,7 @@ ZUnixProcessReadWriteFileLock_6_0::ZUnixProcessReadWriteFileLock_6_0(const char*
         }
     }
     bool writable = true;
-    FdGuard fd(openLockFile(path, writable, st));
+    ovz_internal::Fd fd(openLockFile(path, writable, st));
     std::unique_ptr<Shared> s(new Shared{
         st.st_dev, st.st_ino, path, getpid(), 1, fd.get(), writable, {}, {}, 0, {false}});
     int rc = pthread_mutex_init(&s->readersMutex, nullptr);
