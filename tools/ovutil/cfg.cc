@@ -161,18 +161,21 @@ bool nothingAt(const std::string& path) {
 // after are read around it, under the lock, so the diff shows what this run changed.
 EditResult editFile(const std::string& file, const EditOptions& options, const Change& change) {
     OVStanzaFileEditLock hold(file.c_str(), options.waitMs,
-                              options.create ? OVStanzaFileEditLock::kMayCreate : 0);
+                              options.create ? OVStanzaFileEditLock::kMayCreate : 0,
+                              lockWaitNotice(file));
+    // One resolution of the name per edit: the file held is the one loaded and stored.
+    const std::string held = editTarget(file, hold.path());
     EditResult result;
     if (options.migrate) {
-        result.before = readInput(file, ZPROPERTIES_MAX_FILE_SIZE);
+        result.before = readInput(held, ZPROPERTIES_MAX_FILE_SIZE);
         migrateAsProduct(file);
-        result.after = readInput(file, ZPROPERTIES_MAX_FILE_SIZE);
+        result.after = readInput(held, ZPROPERTIES_MAX_FILE_SIZE);
         result.written = result.before != result.after;
     } else {
         StanzaFile props(new ZStanzaFileProperties_6_0(1));
-        if (!options.create || !nothingAt(file)) props->load(file.c_str());
+        if (!options.create || !nothingAt(held)) props->load(held.c_str());
         if (change(*props)) {
-            props->store(file.c_str());
+            props->store(held.c_str());
             result.written = true;
         }
     }
