@@ -360,23 +360,28 @@ TEST(UnixFileLock, AWaiterOnARemovedLockFileMovesToTheNewFile) {
     ZUnixProcessReadWriteFileLock_6_0 lock("file.lock", dir.path().c_str());
     Holder first = holdInChild(dir.path());
     ASSERT_GT(first.pid, 0);
-    std::atomic<bool> got{false};
+    std::atomic<bool> got{false}, done{false};
     std::thread waiter([&] {
         lock.writeLock();
         got = true;
+        while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.unlock();  // by the thread that holds it
     });
+    // No ASSERT from here on: the waiter must be joined.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(unlink(file.c_str()), 0);
+    EXPECT_EQ(unlink(file.c_str()), 0);
     Holder second = holdInChild(dir.path());
-    ASSERT_GT(second.pid, 0);
+    EXPECT_GT(second.pid, 0);
     EXPECT_TRUE(release(first));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(got) << "the waiter took the lock of the removed file";
     EXPECT_TRUE(release(second));
-    waiter.join();
+    for (int i = 0; i < 5000 && !got; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_TRUE(got);
     EXPECT_EQ(probeFromChild(dir.path()), '-');
-    lock.unlock();
+    done = true;
+    waiter.join();
 }
 
 // New lock files get 0666 masked by the umask, so a group sharing the lock directory can
