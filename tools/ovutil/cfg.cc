@@ -198,21 +198,24 @@ bool nothingAt(const std::string& path) {
 EditResult editFile(const std::string& file, const EditOptions& options, const Change& change) {
     const bool mayBeAbsent = options.create || options.missingOk;
     OVStanzaFileEditLock hold(file.c_str(), options.waitMs,
-                              mayBeAbsent ? OVStanzaFileEditLock::kMayCreate : 0);
+                              mayBeAbsent ? OVStanzaFileEditLock::kMayCreate : 0,
+                              lockWaitNotice(file));
+    // One resolution of the name per edit: the file held is the one loaded and stored.
+    const std::string held = editTarget(file, hold.path());
     EditResult result;
     if (options.migrate) {
-        result.before = readInput(file, ZPROPERTIES_MAX_FILE_SIZE);
+        result.before = readInput(held, ZPROPERTIES_MAX_FILE_SIZE);
         migrateAsProduct(file);
-        result.after = readInput(file, ZPROPERTIES_MAX_FILE_SIZE);
+        result.after = readInput(held, ZPROPERTIES_MAX_FILE_SIZE);
         result.written = result.changed = result.before != result.after;
     } else {
-        const bool absent = mayBeAbsent && nothingAt(file);
+        const bool absent = mayBeAbsent && nothingAt(held);
         const bool exact = options.diff || options.dryRun || options.json;
         StanzaFile props(new ZStanzaFileProperties_6_0(1));
-        if (!absent) props->load(file.c_str());
+        if (!absent) props->load(held.c_str());
         // Read after the load, under the lock: the bytes the load saw.
         if (!absent && (exact || options.backupSuffix))
-            result.before = readInput(file, ZPROPERTIES_MAX_FILE_SIZE);
+            result.before = readInput(held, ZPROPERTIES_MAX_FILE_SIZE);
         result.changed = change(*props);
         // A missing file that --missing-ok accepts is not made.
         if (absent && !options.create) result.changed = false;
@@ -226,7 +229,7 @@ EditResult editFile(const std::string& file, const EditOptions& options, const C
                 result.backup = file + *options.backupSuffix;
                 makeBackup(file, result.backup, result.before);
             }
-            props->store(file.c_str());
+            props->store(held.c_str());
             result.written = true;
         }
     }

@@ -89,7 +89,7 @@ void addWaitOption(CLI::App* c, unsigned& waitMs) {
          [&waitMs](double seconds) { waitMs = static_cast<unsigned>(seconds * 1000.0 + 0.5); },
          "seconds to wait for the file's edit lock when another run or program holds it "
          "(default 30)")
-        ->check(CLI::Range(0.0, 86400.0));
+        ->check(CLI::Validator(waitSecondsProblem, "SECONDS"));
 }
 
 // The options of every command that writes a file. --backup takes its suffix only as

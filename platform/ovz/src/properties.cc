@@ -322,9 +322,14 @@ void ZProperties_6_0::store(const char* fileName) {
         ZInvalidParameterException_6_0("no file name to store to")
             .throwException(__FILE__, __LINE__);
     int syncError = 0;
-    if (int err = replaceFile(name.c_str(), text, options, &syncError))
-        ZException_6_0(ZEXC_FILE_WRITE, {name, fileErrorText(err)})
-            .throwException(__FILE__, __LINE__);
+    std::string refusedBy;
+    if (int err = replaceFile(name.c_str(), text, options, &syncError, &refusedBy)) {
+        // The directory is named when it is what refuses the new file.
+        const std::string reason =
+            refusedBy.empty() ? std::string(fileErrorText(err))
+                              : "its directory " + refusedBy + " refuses: " + fileErrorText(err);
+        ZException_6_0(ZEXC_FILE_WRITE, {name, reason}).throwException(__FILE__, __LINE__);
+    }
     if (syncError) warnUnsynced(name, syncError);
 }
 
