@@ -408,7 +408,7 @@ int openLockFile(const std::string& path, bool& writable, struct stat& st) {
 void reopenLockFile(UnixShared* s) {
     bool writable = true;
     struct stat st;
-    FdGuard fd(openLockFile(s->path, writable, st));
+    ovz_internal::Fd fd(openLockFile(s->path, writable, st));
     if (dup3(fd.get(), s->fd, O_CLOEXEC) < 0)
         lockFailure("cannot reopen lock file " + s->path, errno);
     std::lock_guard<std::mutex> hold(registryMutex());
