@@ -35,9 +35,11 @@ inline std::uint64_t foldedProduct(std::uint64_t a, std::uint64_t b) {
 }
 
 // The secret from the system's random source. Without one (a kernel or sandbox that refuses
-// getrandom) the clocks, the process id and addresses that address-space randomisation
-// moves still make it differ between processes, though less unpredictably.
+// getrandom, or a pool not ready yet early at boot, which is not waited for) the clocks, the
+// process id and addresses that address-space randomisation moves still make it differ
+// between processes, though less unpredictably. The caller's errno is kept.
 inline HashSecret makeHashSecret() noexcept {
+    const int savedErrno = errno;
     HashSecret s{};
     unsigned char* at = reinterpret_cast<unsigned char*>(s.k);
     std::size_t left = sizeof s.k;
@@ -68,6 +70,7 @@ inline HashSecret makeHashSecret() noexcept {
             word ^= h;
         }
     }
+    errno = savedErrno;
     return s;
 }
 
