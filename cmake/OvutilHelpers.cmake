@@ -68,10 +68,14 @@ function(ov_add_bench name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
 endfunction()
 
-# ov_add_fuzz(<name> SOURCES ... [LINK ...] CORPUS <dir>)
-# A libFuzzer target; CI runs it briefly over its seed corpus (ctest -L fuzz).
+# ov_add_fuzz(<name> SOURCES ... [LINK ...] CORPUS <dir> [LARGE <seeds>])
+# A libFuzzer target; CI runs it briefly over its seed corpus (ctest -L fuzz). A decoder of
+# outside input gives LARGE: a second test, <name>_large, runs it on inputs of up to 1 MiB
+# with a short time limit per input (scripts/run-fuzz --large), so that a superlinear path
+# fails as a timeout; it starts from the corpus and the large seeds of that kind that
+# hostile_inputs writes at build time (fuzz/CMakeLists.txt): der, stanza, or none.
 function(ov_add_fuzz name)
-  cmake_parse_arguments(A "" "CORPUS" "SOURCES;LINK" ${ARGN})
+  cmake_parse_arguments(A "" "CORPUS;LARGE" "SOURCES;LINK" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
@@ -80,6 +84,16 @@ function(ov_add_fuzz name)
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/run-fuzz $<TARGET_FILE:${name}> ${A_CORPUS}
             ${CMAKE_CURRENT_BINARY_DIR}/${name}_work)
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+  if(A_LARGE)
+    set(seeds "")
+    if(NOT A_LARGE STREQUAL "none")
+      set(seeds ${OV_FUZZ_LARGE_SEEDS}/${A_LARGE})
+    endif()
+    add_test(NAME ${name}_large
+      COMMAND ${PROJECT_SOURCE_DIR}/scripts/run-fuzz --large $<TARGET_FILE:${name}> ${A_CORPUS}
+              ${CMAKE_CURRENT_BINARY_DIR}/${name}_large_work ${seeds})
+    set_tests_properties(${name}_large PROPERTIES LABELS fuzz TIMEOUT 600)
+  endif()
 endfunction()
 
 # ov_add_areas(): adds every sub-directory of the current directory that holds a

@@ -4,10 +4,11 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <new>
 #include <string>
 #include <typeinfo>
-#include <unordered_map>
 
 #include <ovz/exceptions.h>
 #include <ovz/strings.h>
@@ -110,7 +111,8 @@ void OVStanzaFileProperties::deleteValues(const char* stanza, const char* key,
     // Removing, in one walk, each value whose text the list still wants removed leaves the
     // same values: element by element, each removal takes the first equal value left, so a
     // text listed c times takes its first c values, whatever the order of the list.
-    std::unordered_map<std::string, int> wanted;
+    // Ordered, not hashed: the texts come from the caller, and so perhaps from outside.
+    std::map<std::string, int, std::less<>> wanted;
     try {
         for (int i = 0; i < n; ++i) ++wanted[textAt(i)];
     } catch (std::bad_alloc&) {

@@ -16,8 +16,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <set>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include <ovmsg/messages.h>
@@ -90,7 +91,7 @@ void moveCredentialTags(OVStanzaFileProperties& props) {
     ZPropertiesKVList_6_0 pairs;
     props.getStanza(kCredTagsStanza, pairs);
     std::vector<std::string> names;
-    std::unordered_set<std::string> seen;
+    std::set<std::string, std::less<>> seen;  // ordered: the names come from the file
     for (unsigned long i = 0, n = pairs.getItemCount(); i < n; ++i) {
         const char* name = pairs.getItemKey(i);
         if (seen.insert(name).second) names.emplace_back(name);

@@ -5,11 +5,15 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <syslog.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cxxabi.h>
 
 #include <atomic>
+#include <cstdint>
 #include <new>
 
 #include <ovmsg/messages.h>
@@ -114,6 +118,34 @@ constexpr unsigned int kMostIndexSlots = 1u << 30;
 
 }  // namespace
 
+// The key of the index's hash: drawn once per process (thread-safe: a function-local static)
+// from the system's random source; without one, from the clock and the process id, which
+// still differ between processes.
+namespace {
+
+struct IndexKey {
+    std::uint64_t multiplier;  // odd
+    std::uint64_t addend;
+};
+
+const IndexKey& indexKey() {
+    static const IndexKey key = [] {
+        std::uint64_t words[2] = {0, 0};
+        if (getrandom(words, sizeof words, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof words)) {
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            words[0] = (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+                       static_cast<std::uint64_t>(now.tv_nsec) ^
+                       (static_cast<std::uint64_t>(getpid()) << 40);
+            words[1] = words[0] * 0x9E3779B97F4A7C15u;
+        }
+        return IndexKey{words[0] | 1, words[1]};
+    }();
+    return key;
+}
+
+}  // namespace
+
 struct I18NCache::Index {
     Index* replaced;     // the index this one replaced (freed with the cache)
     unsigned int mask;   // the number of slots, a power of two, less 1
@@ -122,9 +154,14 @@ struct I18NCache::Index {
     Entry* slots() { return reinterpret_cast<Entry*>(this + 1); }
     const Entry* slots() const { return reinterpret_cast<const Entry*>(this + 1); }
 
-    // The home slot of `number`: the top bits of a multiplicative hash, which spreads the
-    // runs of consecutive numbers that catalogs use.
-    unsigned int home(unsigned int number) const { return (number * 0x9E3779B1u) >> shift; }
+    // The home slot of `number`: the top bits of a multiply-add hash in 64 bits keyed with
+    // the process's random multiplier and addend, which spreads the runs of consecutive
+    // numbers that catalogs use, and leaves whoever chooses the numbers asked for (a caller
+    // may pass on numbers from outside) no way to know which of them share a home.
+    unsigned int home(unsigned int number) const {
+        const IndexKey& key = indexKey();
+        return static_cast<unsigned int>((key.multiplier * number + key.addend) >> (shift + 32));
+    }
 
     // A new empty index of `slots` slots (a power of two), or null when there is no memory.
     static Index* make(unsigned int slots) {

@@ -192,12 +192,21 @@ bool ZArrayList_6_0::equals(const ZObject_6_0& other) const {
 }
 
 void ZArrayList_6_0::reserve(unsigned long capacity) {
-    if (capacity <= this->capacity()) return;
+    const unsigned long room = this->capacity();
+    if (capacity <= room) return;
+    if (capacity > kRoomMask) outOfMemory();
+    // A list that outgrows an array of its own grows it at least twofold (up to the limit), so
+    // that adds in batches of any size, a decoder's records of one name above all, cost
+    // amortised constant time per element. Only the first array is made exactly as large as
+    // asked, for a list whose final size is known.
+    if (state_ & (kArray | kPacked)) {
+        const unsigned long grown = room < kRoomMask / 2 ? room * 2 : kRoomMask;
+        if (capacity < grown) capacity = grown;
+    }
     if (state_ & kPacked) {
         unpack(capacity);
         return;
     }
-    if (capacity > kRoomMask) outOfMemory();
     auto** p = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
     if (p == nullptr) outOfMemory();
     ZObject_6_0** old = items();
@@ -224,12 +233,15 @@ void ZArrayList_6_0::dispose(ZObject_6_0* element) const {
 void ZArrayList_6_0::makeRoomForOne() {
     const unsigned long room = capacity();
     if (state_ & kPacked) {
-        unpack(size_ < room ? room : room * 2);  // another object is to join
+        if (size_ < room) {
+            unpack(room);  // another object is to join
+            return;
+        }
+    } else if (size_ < room) {
         return;
     }
-    if (size_ < room) return;
-    if (state_ & kArray) {
-        reserve(room * 2);
+    if (state_ & (kArray | kPacked)) {
+        reserve(room + 1);  // grows twofold, up to the limit
     } else {
         const unsigned long least = state_ & kRoomMask;
         reserve(least > kFirstRoom ? least : kFirstRoom);

@@ -8,6 +8,7 @@
 
 #include <ovz/exceptions.h>
 
+#include "hash_bytes.h"
 #include "java_properties_parser.h"
 #include "properties_impl.h"
 
@@ -24,7 +25,8 @@ int ZJavaProperties_6_0::load(const char* file, const char* key) {
         std::string text;
         if (ovz_properties::readWholeFile(file, text, ovz_properties::kMaxPropertiesFile) != 0)
             return 0;
-        std::unordered_map<std::string, std::string> latest;
+        // Keyed hash: the keys come from the file.
+        std::unordered_map<std::string, std::string, ovz_internal::TextHash> latest;
         for (auto& [k, v] : ovz_java::parseJavaProperties(text)) {
             if (key && k != key) continue;
             latest[std::move(k)] = std::move(v);

@@ -22,6 +22,7 @@
 #include <ovz/exceptions.h>
 #include <ovz/message_service.h>
 
+#include "hash_bytes.h"
 #include "properties_impl.h"
 
 using ovz_stanza::Document;
@@ -448,8 +449,9 @@ struct RegistryEntry {
 struct Registry {
     std::mutex lock;
     std::condition_variable settled;  // an entry stopped loading
-    // Node-based: references to entries stay valid while other names are added.
-    std::unordered_map<std::string, RegistryEntry> entries;
+    // Node-based: references to entries stay valid while other names are added. The keyed
+    // hash, as for every table of names that callers choose.
+    std::unordered_map<std::string, RegistryEntry, ovz_internal::TextHash> entries;
 };
 
 // Made on first use and lives as long as the process: registered objects are handed out

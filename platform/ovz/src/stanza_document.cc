@@ -121,7 +121,7 @@ uint32_t Document::newStanza(uint32_t nameOff, uint32_t nameLen, uint32_t hash) 
 uint32_t Document::newKey(uint32_t stanza, uint32_t nameOff, uint32_t nameLen, uint32_t hash) {
     uint32_t id = static_cast<uint32_t>(keys_.size());
     Stanza& s = stanzas_[stanza];
-    keys_.push_back(Key{nameOff, nameLen, hash, stanza, kNone, kNone, kNone, 0});
+    keys_.push_back(Key{nameOff, nameLen, hash, stanza, kNone, kNone, kNone, s.lastKey, 0});
     if (s.lastKey != kNone) {
         keys_[s.lastKey].nextKey = id;
     } else {
@@ -233,14 +233,17 @@ void Document::detachValueLine(uint32_t line) {
 void Document::dropKey(uint32_t key) {
     Key& k = keys_[key];
     Stanza& s = stanzas_[k.stanza];
-    uint32_t before = kNone;
-    for (uint32_t i = s.firstKey; i != key; i = keys_[i].nextKey) before = i;
+    const uint32_t before = k.prevKey;
     if (before == kNone) {
         s.firstKey = k.nextKey;
     } else {
         keys_[before].nextKey = k.nextKey;
     }
-    if (s.lastKey == key) s.lastKey = before;
+    if (k.nextKey == kNone) {
+        s.lastKey = before;
+    } else {
+        keys_[k.nextKey].prevKey = before;
+    }
     --s.keys;
     s.keyIndex.erase(k.hash, key);
     k.stanza = kNone;

@@ -219,7 +219,7 @@ private:
         uint32_t hash;    // of the name
         uint32_t stanza;  // kNone once the key is gone
         uint32_t firstLine, lastLine;
-        uint32_t nextKey;
+        uint32_t nextKey, prevKey;  // the stanza's key order, both ways: a key drops in O(1)
         uint32_t count;
     };
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "hash_bytes.h"
+
 namespace ovz_stanza {
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -18,34 +20,11 @@ inline std::string_view trim(const char* b, const char* e) {
     return std::string_view(b, static_cast<size_t>(e - b));
 }
 
-inline uint64_t load64(const char* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-// A multiply-rotate hash over 8-byte words: names are short, so this stays cheaper than a
-// byte-at-a-time hash while spreading well enough for linear probing.
+// The hash of a name in the document's indexes: the object library's keyed text hash (see
+// hash_bytes.h), so that a file's keys cannot be chosen to collide in them.
 inline uint32_t hashText(std::string_view s) {
-    constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
-    uint64_t h = s.size() * kMul;
-    const char* p = s.data();
-    size_t n = s.size();
-    while (n >= 8) {
-        h = (h ^ load64(p)) * kMul;
-        h ^= h >> 29;
-        p += 8;
-        n -= 8;
-    }
-    if (n > 0) {
-        uint64_t t = 0;
-        std::memcpy(&t, p, n);
-        h = (h ^ t) * kMul;
-    }
-    h ^= h >> 32;
-    h *= 0xD6E8FEB86659FD93ull;
-    h ^= h >> 32;
-    return static_cast<uint32_t>(h);
+    return static_cast<uint32_t>(
+        ovz_internal::hashBytes(reinterpret_cast<const unsigned char*>(s.data()), s.size()));
 }
 
 // A line's ending by its eol index, and the UTF-8 byte-order mark kept apart from the lines.

@@ -443,6 +443,26 @@ TEST(StanzaDocumentTest, StanzaAndKeyIndexSurvivesManyEdits) {
     auto again = parsed(doc->serialize());
     EXPECT_EQ(again->keyCount("s1"), 26u);
     EXPECT_EQ(again->stanzaCount(), 25u);
+
+    // The key order after deletions at the front, in the middle and at the end, then after
+    // deleting the rest from the back and from the front, and adding again.
+    const auto keysOf = [&doc] {
+        const std::vector<std::string_view> names = doc->keyNames("s1");
+        return std::vector<std::string>(names.begin(), names.end());
+    };
+    std::vector<std::string> left;
+    for (int k = 0; k < 40; ++k)
+        if (k % 3 != 0) left.push_back("k" + std::to_string(k));
+    EXPECT_EQ(keysOf(), left);
+    for (std::size_t i = left.size(); i-- > left.size() / 2;)
+        ASSERT_TRUE(doc->deleteKey("s1", left[i]));
+    for (std::size_t i = 0; i < left.size() / 2; ++i) ASSERT_TRUE(doc->deleteKey("s1", left[i]));
+    EXPECT_TRUE(keysOf().empty());
+    doc->addValue("s1", "new", "1");
+    doc->addValue("s1", "newer", "2");
+    ASSERT_TRUE(doc->deleteKey("s1", "new"));
+    doc->addValue("s1", "newest", "3");
+    EXPECT_EQ(keysOf(), (std::vector<std::string>{"newer", "newest"}));
 }
 
 TEST(StanzaDocumentTest, RefusesNamesAndValuesThatWouldNotReadBack) {

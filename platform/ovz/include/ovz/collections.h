@@ -65,7 +65,9 @@ public:
     unsigned long indexOf(const ZObject_6_0& element) const;
 
     // Makes room for `capacity` elements in all, so that adds up to that many allocate
-    // nothing. Throws ZOutOfMemoryException_6_0 when memory runs out.
+    // nothing: exactly that room for the list's first array, at least twice the room it had
+    // for a larger one (adds grow the list as much). The most a list holds is 2^28 - 1
+    // elements. Throws ZOutOfMemoryException_6_0 when memory runs out or `capacity` is more.
     void ensureCapacity(unsigned long capacity);
     // Appends `element` itself instead of a clone: an owning list takes it over and deletes
     // it as its own (also when this call throws); a non-owning list stores the address, as
