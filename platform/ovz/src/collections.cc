@@ -51,16 +51,31 @@ struct CloneGuard {
 //
 // A packed list (kPacked, made by addTexts) has one allocation: the array, then the strings
 // that addTexts made, one after the other. All its elements are such strings: they are ended
-// in place, never deleted, and the allocation goes when the array does. Whatever would put
-// another object into a packed list (add, set, a larger array) first moves its elements out
-// to objects of their own (clones), and the list is an ordinary one from then on. A list
-// packed by addTextsAt (kExternal as well) is the same in memory its owner provides: it is
-// never freed by the list.
+// in place, never deleted, and the allocation goes when the array does. A list packed by
+// addTextsAt (kExternal as well) is the same in memory its owner provides: it is never freed
+// by the list.
+//
+// Whatever would put another object into a packed list (add, set, a larger array) gives it an
+// array of its own and keeps the packed block as an arena (kExternal without kPacked): the
+// strings stay where they are, so that a reference to one stays valid for as long as the
+// string is in the list. The array then has an Arena behind its last place, which holds the
+// block (when it is the list's to free) and the range of the strings in it; an element in
+// that range is ended in place, any other is deleted. The block goes with the array.
 
 namespace {
 
 // The least room of a first array: a list that outgrows its one element usually stays small.
 constexpr unsigned long kFirstRoom = 2;
+
+// What an array keeps behind its last place once its list has left its packed block (see
+// above): the block, when the list frees it, and the range of the strings made in it.
+struct Arena {
+    void* block;        // null: the owner's memory (addTextsAt)
+    const char* first;  // the lowest string in the block
+    const char* last;   // the highest string in the block
+};
+constexpr std::size_t kArenaPlaces = sizeof(Arena) / sizeof(ZObject_6_0*);
+static_assert(sizeof(Arena) % sizeof(ZObject_6_0*) == 0, "an Arena takes whole places");
 
 }  // namespace
 
@@ -141,35 +156,67 @@ inline void endInPlace(ZObject_6_0* element) {
 
 }  // namespace
 
+namespace {
+
+inline Arena* arenaOf(ZObject_6_0** array, unsigned long capacity) {
+    return reinterpret_cast<Arena*>(array + capacity);
+}
+
+// An array of `capacity` places with room for an Arena behind them when `arena`; null when
+// memory is exhausted or the capacity is past the list's limit.
+ZObject_6_0** allocateArray(unsigned long capacity, bool arena) {
+    if (capacity > (std::size_t{1} << 28)) return nullptr;
+    return static_cast<ZObject_6_0**>(
+        allocateMemory((capacity + (arena ? kArenaPlaces : 0)) * sizeof(ZObject_6_0*)));
+}
+
+}  // namespace
+
+bool ZArrayList_6_0::inArena(const ZObject_6_0* element) const {
+    if ((state_ & (kPacked | kExternal)) != kExternal) return (state_ & kPacked) != 0;
+    const Arena* arena = arenaOf(room_.array, state_ & kRoomMask);
+    const auto* at = reinterpret_cast<const char*>(element);
+    return at >= arena->first && at <= arena->last;
+}
+
 void ZArrayList_6_0::releaseArray() {
     if (state_ & kArray) {
-        if (!(state_ & kExternal)) releaseMemory(room_.array);
+        if ((state_ & (kPacked | kExternal)) == kExternal) {
+            // An array that keeps its list's packed block: both go.
+            releaseMemory(arenaOf(room_.array, state_ & kRoomMask)->block);
+            releaseMemory(room_.array);
+        } else if (!(state_ & kExternal)) {
+            releaseMemory(room_.array);
+        }
         state_ &= kOwns;  // the first array of a list that was emptied gets the least room
     }
     state_ &= ~(kPacked | kExternal);  // also for one string held in room_.one
     room_.one = nullptr;
 }
 
-// Gives the elements of a packed list objects of their own and the list an ordinary array
-// of `capacity`. On an exception the list is unchanged.
+// Gives a packed list an ordinary array of `capacity` that keeps the packed block as its
+// arena: the elements stay where they are. On an exception the list is unchanged.
 void ZArrayList_6_0::unpack(unsigned long capacity) {
     if (capacity < size_) capacity = size_;
     if (capacity > kRoomMask) outOfMemory();
-    auto** fresh = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
+    ZObject_6_0** fresh = allocateArray(capacity, true);
     if (fresh == nullptr) outOfMemory();
     ZObject_6_0** packed = items();  // one string made by addTextsAt is held in room_.one
-    unsigned int made = 0;
-    try {
-        for (; made < size_; ++made) fresh[made] = packed[made]->clone();
-    } catch (...) {
-        for (unsigned int i = 0; i < made; ++i) delete fresh[i];
-        releaseMemory(fresh);
-        throw;
+    Arena arena = {(state_ & kExternal) ? nullptr : static_cast<void*>(packed), nullptr, nullptr};
+    // The strings lie behind the array in the block (or are the one string in room_.one);
+    // after a removeAll the list holds none, and the range is that of where they were.
+    const char* const start = (state_ & kArray)
+                                  ? reinterpret_cast<const char*>(packed + (state_ & kRoomMask))
+                                  : reinterpret_cast<const char*>(room_.one);
+    arena.first = arena.last = start;
+    for (unsigned int i = 0; i < size_; ++i) {
+        const auto* at = reinterpret_cast<const char*>(packed[i]);
+        if (at > arena.last) arena.last = at;
     }
-    for (unsigned int i = 0; i < size_; ++i) endInPlace(packed[i]);
-    if ((state_ & kArray) && !(state_ & kExternal)) releaseMemory(packed);
+    std::memcpy(fresh, packed, size_ * sizeof(ZObject_6_0*));
+    *arenaOf(fresh, capacity) = arena;
     room_.array = fresh;
-    state_ = (state_ & kOwns) | kArray | static_cast<unsigned int>(capacity);
+    state_ = (state_ & kOwns) | kArray | kExternal | static_cast<unsigned int>(capacity);
 }
 
 unsigned long ZArrayList_6_0::hash() const {
@@ -198,13 +245,15 @@ void ZArrayList_6_0::reserve(unsigned long capacity) {
         return;
     }
     if (capacity > kRoomMask) outOfMemory();
-    auto** p = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
+    const bool arena = (state_ & kExternal) != 0;  // an array that keeps a packed block
+    ZObject_6_0** p = allocateArray(capacity, arena);
     if (p == nullptr) outOfMemory();
     ZObject_6_0** old = items();
     std::memcpy(p, old, size_ * sizeof(ZObject_6_0*));
+    if (arena) *arenaOf(p, capacity) = *arenaOf(old, state_ & kRoomMask);
     if (state_ & kArray) releaseMemory(old);
     room_.array = p;
-    state_ = (state_ & kOwns) | kArray | static_cast<unsigned int>(capacity);
+    state_ = (state_ & (kOwns | kExternal)) | kArray | static_cast<unsigned int>(capacity);
 }
 
 void ZArrayList_6_0::ensureCapacity(unsigned long capacity) { reserve(capacity); }
@@ -215,8 +264,8 @@ ZObject_6_0* ZArrayList_6_0::store(const ZObject_6_0& element) const {
 
 void ZArrayList_6_0::dispose(ZObject_6_0* element) const {
     if (!(state_ & kOwns)) return;
-    if (state_ & kPacked)
-        endInPlace(element);  // its memory is the list's array
+    if ((state_ & (kPacked | kExternal)) && inArena(element))
+        endInPlace(element);  // its memory is the packed block
     else
         delete element;
 }

@@ -120,7 +120,8 @@ private:
     ZObject_6_0* store(const ZObject_6_0& element) const;
     void dispose(ZObject_6_0* element) const;
     void makeRoomForOne();
-    void unpack(unsigned long capacity);  // a packed list's strings to objects of their own
+    void unpack(unsigned long capacity);  // a packed list to an array that keeps its block
+    bool inArena(const ZObject_6_0* element) const;  // a string made in the packed block
 
     // Where the elements are: a list holds its first element in itself (most lists, the value
     // lists of map entries above all, hold one element or none), more in an array.
