@@ -34,6 +34,9 @@
 ///    until the map changes or is destroyed.
 ///  - Object-library exceptions (ZOutOfMemoryException_6_0 above all) pass through; values
 ///    added before an exception stay in the map.
+///  - Subtrees may be nested to any depth through the API (the wire form allows
+///    OV_ASN_MAX_DEPTH levels): copies, destruction and the trace walk them without
+///    recursion.
 ///
 /// Threads: a map is used by one thread at a time; callers serialise access to one map. The
 /// only shared state, the set of masked names of the trace, is created once under
@@ -226,7 +229,10 @@ public:
 
     /// Appends the rendering of this map at `level` (callers pass 0) to `out`, subtrees
     /// included, with the values of the masked names ("resourcepassword", "pwd", "password",
-    /// "server_pwd") written as "********". `out` is not cleared first.
+    /// "server_pwd") written as "********". `out` is not cleared first. Each level is
+    /// indented by one tab more than the one above it, down to the deepest level the wire
+    /// allows (OV_ASN_MAX_DEPTH); deeper levels, which only a map built through the API
+    /// has, keep that indent, so that the rendering grows linearly with the map.
     void buildTraceBuf(ZUTF8String_6_0& out, int level) const;
     ///@}
 
@@ -246,6 +252,7 @@ public:
 
 private:
     class Wire;             ///< the map's own wire reader and writer (NameValueMapWire.cc)
+    class Walk;             ///< copy and teardown of nested maps without recursion
     friend class OVObject;  // stores nested objects through newEncodingText and storeText
 
     /// The base64 text of the encoding of `value`, written straight into a new string that
