@@ -11,6 +11,7 @@
 #include <ovz/strings.h>
 
 #include "hash_bytes.h"
+#include "invariants.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define OVZ_ASAN 1
@@ -98,6 +99,7 @@ ZArrayList_6_0::ZArrayList_6_0(const ZArrayList_6_0& other)
 }
 
 ZArrayList_6_0& ZArrayList_6_0::operator=(const ZArrayList_6_0& other) {
+    OVZ_CHECKED();
     if (this == &other) return *this;
     ZArrayList_6_0 copy(other);  // may throw; this list is unchanged then
     removeAll();
@@ -109,6 +111,9 @@ ZArrayList_6_0& ZArrayList_6_0::operator=(const ZArrayList_6_0& other) {
 }
 
 ZArrayList_6_0::~ZArrayList_6_0() {
+#if OVZ_INVARIANTS
+    checkInvariants();
+#endif
     removeAll();
     releaseArray();
 }
@@ -171,6 +176,27 @@ ZObject_6_0** allocateArray(unsigned long capacity, bool arena) {
 }
 
 }  // namespace
+
+void ZArrayList_6_0::checkInvariants() const {
+#if OVZ_INVARIANTS
+    // The states of a list: whether it has an array, is packed (in its own block or in its
+    // owner's memory), or keeps a packed block as its array's arena; and its size.
+    const bool array = (state_ & kArray) != 0;
+    const bool packed = (state_ & kPacked) != 0;
+    const bool external = (state_ & kExternal) != 0;
+    OVZ_INVARIANT(size_ <= capacity() && capacity() <= kRoomMask);
+    OVZ_INVARIANT(array || size_ <= 1);
+    OVZ_INVARIANT(!array || (room_.array != nullptr && (state_ & kRoomMask) != 0));
+    OVZ_INVARIANT(!(packed || external) || (state_ & kOwns));  // only owning lists pack
+    OVZ_INVARIANT(!packed || array || external);  // one packed text: in its owner's memory
+    if (external && !packed) {
+        OVZ_INVARIANT(array);  // an arena lives behind an array
+        const Arena* arena = arenaOf(room_.array, state_ & kRoomMask);
+        OVZ_INVARIANT(arena->first != nullptr && arena->first <= arena->last);
+    }
+    if (size_ != 0) OVZ_INVARIANT(items()[0] != nullptr && items()[size_ - 1] != nullptr);
+#endif
+}
 
 bool ZArrayList_6_0::inArena(const ZObject_6_0* element) const {
     if ((state_ & (kPacked | kExternal)) != kExternal) return (state_ & kPacked) != 0;
@@ -256,7 +282,10 @@ void ZArrayList_6_0::reserve(unsigned long capacity) {
     state_ = (state_ & (kOwns | kExternal)) | kArray | static_cast<unsigned int>(capacity);
 }
 
-void ZArrayList_6_0::ensureCapacity(unsigned long capacity) { reserve(capacity); }
+void ZArrayList_6_0::ensureCapacity(unsigned long capacity) {
+    OVZ_CHECKED();
+    reserve(capacity);
+}
 
 ZObject_6_0* ZArrayList_6_0::store(const ZObject_6_0& element) const {
     return (state_ & kOwns) ? element.clone() : const_cast<ZObject_6_0*>(&element);
@@ -286,6 +315,7 @@ void ZArrayList_6_0::makeRoomForOne() {
 }
 
 void ZArrayList_6_0::add(const ZObject_6_0& element) {
+    OVZ_CHECKED();
     // The clone first: `element` may be one of this list's own, which making room may end.
     CloneGuard stored{store(element), (state_ & kOwns) != 0};
     makeRoomForOne();
@@ -295,6 +325,7 @@ void ZArrayList_6_0::add(const ZObject_6_0& element) {
 }
 
 void ZArrayList_6_0::addOwned(ZObject_6_0* element) {
+    OVZ_CHECKED();
     CloneGuard guard{element, (state_ & kOwns) != 0};
     makeRoomForOne();
     guard.owned = false;
@@ -303,6 +334,7 @@ void ZArrayList_6_0::addOwned(ZObject_6_0* element) {
 }
 
 void ZArrayList_6_0::setOwned(unsigned long index, ZObject_6_0* element) {
+    OVZ_CHECKED();
     CloneGuard replacement{element, (state_ & kOwns) != 0};
     if (index >= size_)
         ZInvalidParameterException_6_0("list index out of range")
@@ -316,6 +348,7 @@ void ZArrayList_6_0::setOwned(unsigned long index, ZObject_6_0* element) {
 }
 
 void ZArrayList_6_0::addTexts(const Text* texts, unsigned long n) {
+    OVZ_CHECKED();
     if (n == 0) return;
     if (size_ != 0 || (state_ & kArray) || n < 2 || n > kRoomMask) {
         // Objects of their own: the list already has storage, or one text needs none.
@@ -345,6 +378,7 @@ std::size_t ZArrayList_6_0::textsSize(const Text* texts, unsigned long n) {
 }
 
 void ZArrayList_6_0::addTextsAt(void* memory, const Text* texts, unsigned long n) noexcept {
+    OVZ_CHECKED();
     if (n == 1) {
         room_.one = ZUTF8String_6_0::placeWithBytes(memory, texts[0].data, texts[0].size);
         size_ = 1;
@@ -367,6 +401,7 @@ ZObject_6_0* ZArrayList_6_0::get(unsigned long index) const {
 }
 
 void ZArrayList_6_0::set(unsigned long index, const ZObject_6_0& element) {
+    OVZ_CHECKED();
     if (index >= size_)
         ZInvalidParameterException_6_0("list index out of range")
             .throwException(__FILE__, __LINE__);
@@ -380,6 +415,7 @@ void ZArrayList_6_0::set(unsigned long index, const ZObject_6_0& element) {
 }
 
 void ZArrayList_6_0::remove(unsigned long index) {
+    OVZ_CHECKED();
     if (index >= size_)
         ZInvalidParameterException_6_0("list index out of range")
             .throwException(__FILE__, __LINE__);
@@ -392,6 +428,7 @@ void ZArrayList_6_0::remove(unsigned long index) {
 }
 
 void ZArrayList_6_0::removeAll() {
+    OVZ_CHECKED();
     // Detach first: an element's destructor must not see a half-emptied list.
     const unsigned int n = size_;
     size_ = 0;
@@ -603,6 +640,68 @@ struct ZHashKeyMap_6_0::Table {
 
 static_assert(sizeof(void*) == sizeof(unsigned long), "state_ holds a table's address");
 
+#if OVZ_INVARIANTS
+namespace {
+
+// The soundness of one slot of a table: its tag, its kind and its key and value agree.
+template <class T>
+void checkSlot(T* t, unsigned int i) {
+    const unsigned char tag = t->tags()[i];
+    const Slot slot = t->slots()[i];
+    OVZ_INVARIANT((tag == 0) == (slot.key == nullptr) && (tag == 0) == (slot.value == nullptr));
+    OVZ_INVARIANT(tag == 0 || (tag & 0x80) != 0);
+    const unsigned char kind = t->kinds()[i];
+    OVZ_INVARIANT(kind == 0 || (kind == kPlacedKey && tag != 0 && t->owns && t->keys != nullptr));
+}
+
+// The header of a table, its newest slot and its newest key block; with `everySlot`, also
+// every slot, the count of live ones, the free slots and the index. T is the map's Table.
+template <class T>
+void checkTable(T* t, bool everySlot) {
+    OVZ_INVARIANT(t->count <= t->used && t->used <= t->capacity && t->capacity <= kMaxCapacity);
+    OVZ_INVARIANT(t->owns <= 1);
+    OVZ_INVARIANT((t->capacity > kLinear) == (t->indexBits != 0));
+    if (t->indexBits != 0) {
+        OVZ_INVARIANT(t->places() >= t->capacity + t->capacity / 2);
+        OVZ_INVARIANT(t->indexWidth == (t->capacity < 0xFF ? 1 : t->capacity < 0xFFFF ? 2 : 4));
+    }
+    if (t->keys != nullptr) OVZ_INVARIANT(t->owns && t->keys->used <= t->keys->room);
+    if (t->used != 0) checkSlot(t, t->used - 1);
+    if (!everySlot) return;
+    unsigned int live = 0;
+    for (unsigned int i = 0; i < t->used; ++i) {
+        checkSlot(t, i);
+        if (t->tags()[i] != 0) ++live;
+    }
+    OVZ_INVARIANT(live == t->count);
+    for (unsigned int i = t->used; i < t->capacity; ++i)
+        OVZ_INVARIANT(t->tags()[i] == 0 && t->kinds()[i] == 0);
+    // Every slot taken since the table was built holds one place of the index.
+    std::size_t taken = 0;
+    for (std::size_t place = 0; place < t->places(); ++place) {
+        const std::size_t entry = t->at(place);
+        OVZ_INVARIANT(entry <= t->used);
+        if (entry != 0) ++taken;
+    }
+    if (t->indexBits != 0) OVZ_INVARIANT(taken == t->used);
+    for (const KeyBlock* block = t->keys; block != nullptr; block = block->next)
+        OVZ_INVARIANT(block->used <= block->room);
+}
+
+}  // namespace
+#endif
+
+void ZHashKeyMap_6_0::checkInvariants() const {
+#if OVZ_INVARIANTS
+    Table* t = table();
+    if (t == nullptr) {
+        OVZ_INVARIANT((state_ >> 2) != 0);  // the least capacity of the first table
+        return;
+    }
+    checkTable(t, false);
+#endif
+}
+
 ZHashKeyMap_6_0::Table* ZHashKeyMap_6_0::table() const {
     return (state_ & kNoTable) ? nullptr : reinterpret_cast<Table*>(state_);
 }
@@ -622,6 +721,7 @@ ZHashKeyMap_6_0::ZHashKeyMap_6_0(const ZHashKeyMap_6_0& other)
 }
 
 ZHashKeyMap_6_0& ZHashKeyMap_6_0::operator=(const ZHashKeyMap_6_0& other) {
+    OVZ_CHECKED();
     if (this == &other) return *this;
     ZHashKeyMap_6_0 copy(other);
     std::swap(state_, copy.state_);
@@ -629,6 +729,9 @@ ZHashKeyMap_6_0& ZHashKeyMap_6_0::operator=(const ZHashKeyMap_6_0& other) {
 }
 
 ZHashKeyMap_6_0::~ZHashKeyMap_6_0() {
+#if OVZ_INVARIANTS
+    checkInvariants();
+#endif
     destroyAll();
     releaseMemory(table());
 }
@@ -738,6 +841,9 @@ void ZHashKeyMap_6_0::rebuild(unsigned long capacity) {
         releaseMemory(old);
     }
     state_ = reinterpret_cast<unsigned long>(fresh);
+#if OVZ_INVARIANTS
+    checkTable(fresh, true);
+#endif
 }
 
 // Makes sure that `count` more entries fit: a full table is rebuilt, at twice its capacity
@@ -758,6 +864,7 @@ void ZHashKeyMap_6_0::makeRoom(unsigned long count) {
 }
 
 void ZHashKeyMap_6_0::reserve(unsigned long count) {
+    OVZ_CHECKED();
     Table* t = table();
     const unsigned long live = t ? t->count : 0;
     if (count <= live) return;
@@ -773,6 +880,9 @@ unsigned long ZHashKeyMap_6_0::insert(ZObject_6_0* key, ZObject_6_0* value, unsi
     t->tags()[at] = tagOf(m);
     if (t->indexBits) t->link(at, m);
     ++t->count;
+#if OVZ_INVARIANTS
+    if ((t->used & (t->used - 1)) == 0) checkTable(t, true);  // amortised over the insertions
+#endif
     return at;
 }
 
@@ -798,6 +908,7 @@ ZObject_6_0* ZHashKeyMap_6_0::getKey(const ZObject_6_0& key) const {
 }
 
 void ZHashKeyMap_6_0::putEntry(const ZObject_6_0& key, const ZObject_6_0& value) {
+    OVZ_CHECKED();
     const unsigned long h = key.hash();
     const bool owns = ownsEntries();
     const unsigned long existing = find(key, h);
@@ -817,6 +928,7 @@ void ZHashKeyMap_6_0::putEntry(const ZObject_6_0& key, const ZObject_6_0& value)
 }
 
 ZObject_6_0* ZHashKeyMap_6_0::getOrPutEntry(const ZObject_6_0& key, const ZObject_6_0& value) {
+    OVZ_CHECKED();
     const unsigned long h = key.hash();
     const unsigned long existing = find(key, h);
     if (existing != ~0ul) return table()->slots()[existing].value;
@@ -830,6 +942,7 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutEntry(const ZObject_6_0& key, const ZObjec
 }
 
 ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value) {
+    OVZ_CHECKED();
     CloneGuard k{key, true};
     CloneGuard v{value, true};
     const unsigned long h = key->hash();
@@ -842,6 +955,7 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value
 }
 
 ZObject_6_0* ZHashKeyMap_6_0::getOrPutText(const char* bytes, std::size_t n, ZObject_6_0* value) {
+    OVZ_CHECKED();
     CloneGuard v{value, true};
     const unsigned long h =
         ovz_internal::hashBytes(reinterpret_cast<const unsigned char*>(bytes), n);
@@ -877,6 +991,7 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutText(const char* bytes, std::size_t n, ZOb
 std::size_t ZHashKeyMap_6_0::textKeySize(std::size_t n) { return packedSize(n); }
 
 void ZHashKeyMap_6_0::reserveTextKeys(std::size_t bytes) {
+    OVZ_CHECKED();
     if (bytes == 0) return;
     if (table() == nullptr) makeRoom(1);
     Table* t = table();
@@ -889,6 +1004,7 @@ void ZHashKeyMap_6_0::reserveTextKeys(std::size_t bytes) {
 }
 
 void ZHashKeyMap_6_0::putAll(const ZHashKeyMap_6_0& other) {
+    OVZ_CHECKED();
     if (&other == this) return;  // every key is already here with its own value
     Table* from = other.table();
     if (from == nullptr) return;
@@ -899,6 +1015,7 @@ void ZHashKeyMap_6_0::putAll(const ZHashKeyMap_6_0& other) {
 }
 
 bool ZHashKeyMap_6_0::removeEntry(const ZObject_6_0& key) {
+    OVZ_CHECKED();
     const unsigned long i = find(key, key.hash());
     if (i == ~0ul) return false;
     Table* t = table();
@@ -919,7 +1036,10 @@ bool ZHashKeyMap_6_0::removeEntry(const ZObject_6_0& key) {
     return true;
 }
 
-void ZHashKeyMap_6_0::removeAll() { destroyAll(); }
+void ZHashKeyMap_6_0::removeAll() {
+    OVZ_CHECKED();
+    destroyAll();
+}
 
 const ZHashKeyMap_6_0::Entry* ZHashKeyMap_6_0::entries(unsigned long& count) const {
     Table* t = table();

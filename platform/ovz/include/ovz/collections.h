@@ -10,6 +10,31 @@
 // are cloned, a non-owning source's addresses are copied. Assignment gives the strong
 // guarantee (on an exception the target is unchanged).
 //
+// Ownership and lifetimes, in full:
+//  - Clone: add, set, putEntry, getOrPutEntry and copies store element.clone() in an owning
+//    collection. The clone is made before anything else changes, so the argument may be one
+//    of the collection's own elements, and a failed call deletes it again.
+//  - Take over: addOwned, setOwned, getOrPutOwned and getOrPutText store the very object they
+//    are handed, which the owning collection then deletes as its own; it is the collection's
+//    from the call on, also when the call throws (it is deleted then).
+//  - Placement: addTexts, addTextsAt and getOrPutText make strings inside storage of the
+//    collection (a list's packed block, a map's key store) or of its owner (addTextsAt)
+//    instead of allocations of their own. Such a string is ended in place, never deleted;
+//    its storage lives as long as the collection (a list keeps its packed block as an arena
+//    when other objects join it, a map keeps its key store until it is emptied or dies).
+//  - Lifetimes: an element stays at its address from the call that stores it until it is
+//    replaced (set, setOwned, putEntry of its key) or removed (remove, removeAll,
+//    removeEntry) or the collection dies. Growth, other adds and sets, rebuilds of a map's
+//    table and a list leaving its packed block move no element: a reference or pointer to
+//    one stays valid. What moves is only the collection's own array of addresses, so the
+//    results of elements() and entries() are valid only while the collection is unchanged.
+//  - Failure: a call that throws (ZOutOfMemoryException_6_0 above all) leaves the collection
+//    as it was, except addTexts to a list that holds elements already, whose texts added
+//    before the failure stay.
+//
+// Checked builds (without NDEBUG) verify each collection's state on entry to and exit from
+// every mutator and abort at the first call that finds it broken.
+//
 // A collection is used by one thread at a time.
 #ifndef OVZ_COLLECTIONS_H
 #define OVZ_COLLECTIONS_H
@@ -84,8 +109,9 @@ public:
     };
     // Appends `n` new ZUTF8String_6_0 objects holding the texts, as adds of views over them
     // would. A list that holds nothing yet makes them all in one allocation with its array:
-    // elements held in the list's own storage, which remove and removeAll end in place; an
-    // add or set to such a list first moves them out to objects of their own.
+    // elements held in the list's own storage, which remove and removeAll end in place; when
+    // other objects join them (add, set, more room) they stay where they are and that
+    // allocation lives on as long as the list.
     // REQUIRES: an owning list; no text holds a NUL byte. Throws ZOutOfMemoryException_6_0.
     void addTexts(const Text* texts, unsigned long n);
     // The bytes addTextsAt needs for `n` texts (at least 1): the strings, and for more than
@@ -95,9 +121,8 @@ public:
     // addTexts, with the strings (and their array) made in the textsSize(texts, n) bytes at
     // `memory` (aligned as ZObject_6_0::operator new aligns) instead of an allocation of the
     // list's: for an object that carries its list's texts in its own allocation. The list
-    // never frees that memory; its owner keeps it until the list is destroyed, and any add,
-    // set or larger capacity first moves the elements out to objects of their own (as for
-    // addTexts), after which the list no longer uses it.
+    // never frees that memory; its owner keeps it until the list is destroyed (the strings
+    // stay there also when other objects join them, as for addTexts).
     // REQUIRES: an owning list that holds nothing and has no array of its own yet (as
     // constructed); n >= 1; no text holds a NUL byte.
     void addTextsAt(void* memory, const Text* texts, unsigned long n) noexcept;
@@ -122,6 +147,8 @@ private:
     void makeRoomForOne();
     void unpack(unsigned long capacity);  // a packed list to an array that keeps its block
     bool inArena(const ZObject_6_0* element) const;  // a string made in the packed block
+    // Aborts when the list's state is not sound (checked builds only; see invariants.h).
+    __attribute__((visibility("hidden"))) void checkInvariants() const;
 
     // Where the elements are: a list holds its first element in itself (most lists, the value
     // lists of map entries above all, hold one element or none), more in an array.
@@ -240,6 +267,8 @@ private:
     void rebuild(unsigned long capacity);
     void destroyAll();
     void copyFrom(const ZHashKeyMap_6_0& other);
+    // Aborts when the map's state is not sound (checked builds only; see invariants.h).
+    __attribute__((visibility("hidden"))) void checkInvariants() const;
 
     // The Table, made by the first insertion; until then (low bit set) whether the map owns
     // its entries and the least capacity of its first table.
