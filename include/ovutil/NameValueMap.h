@@ -30,8 +30,12 @@
 ///    value that is not a string reads as "" there (NULL from getString).
 ///  - Names are listed in the order the hash map lists its keys (insertion order with the
 ///    present object library); callers must not rely on any order.
-///  - Pointers returned by the readers point into the map: they stay the map's and are valid
-///    until the map changes or is destroyed.
+///  - Pointers returned by the readers point into the map and stay the map's. A value object
+///    (a string read with getString or getValue) stays valid, at the same address, until that
+///    value is replaced or removed or the map is destroyed, whether it was written through
+///    the API or decoded: other writes, decodes and growth move no value. A value list read
+///    with getValues lives as long as its name's entry; the listing of getNames is valid
+///    until the map changes.
 ///  - Object-library exceptions (ZOutOfMemoryException_6_0 above all) pass through; values
 ///    added before an exception stay in the map.
 ///  - Subtrees may be nested to any depth through the API (the wire form allows
