@@ -97,12 +97,37 @@ public:
         for (; next < count; ++next) {
             if (entries[next].value == nullptr) continue;
             auto* entry = static_cast<NameValueEntry*>(entries[next].value);
-            if (entry->subtree.map_.size() != 0) {
+            if (ovutil_internal::mayHoldEntries(entry->subtree.map_) &&
+                entry->subtree.map_.size() != 0) {
                 ++next;
                 return &entry->subtree;
             }
         }
         return nullptr;
+    }
+
+    // Whether `map` has maps two levels below it (a subtree whose entries have subtrees that
+    // were ever filled). A map without them is destroyed by its entries' destructors at a
+    // recursion of two levels, which needs no walk: this test is all that most maps cost.
+    static bool nestedTwice(const NameValueMap& map) {
+        if (!ovutil_internal::mayHoldEntries(map.map_)) return false;
+        unsigned long count = 0;
+        const ZHashKeyMap_6_0::Entry* entries = ovutil_internal::entriesOf(map.map_, count);
+        for (unsigned long i = 0; i < count; ++i) {
+            if (entries[i].value == nullptr) continue;
+            const NameValueMap& below =
+                static_cast<const NameValueEntry*>(entries[i].value)->subtree;
+            if (!ovutil_internal::mayHoldEntries(below.map_)) continue;
+            unsigned long n = 0;
+            const ZHashKeyMap_6_0::Entry* lower = ovutil_internal::entriesOf(below.map_, n);
+            for (unsigned long j = 0; j < n; ++j) {
+                if (lower[j].value != nullptr &&
+                    ovutil_internal::mayHoldEntries(
+                        static_cast<const NameValueEntry*>(lower[j].value)->subtree.map_))
+                    return true;
+            }
+        }
+        return false;
     }
 
     // Empties every subtree below `root`, deepest first, so that what is left to delete is
@@ -111,7 +136,7 @@ public:
     // memory for a longer path, the path keeps its deeper part, and once that is emptied the
     // walk starts again from `root` (emptied subtrees are passed over at once): slower, but
     // a destructor cannot fail.
-    static void emptyBelow(NameValueMap& root) noexcept {
+    __attribute__((noinline)) static void emptyBelow(NameValueMap& root) noexcept {
         struct Step {
             NameValueMap* map;
             unsigned long next;  // where the search for a nested subtree goes on
@@ -175,7 +200,9 @@ NameValueMap::NameValueMap(const attrlist_s_t& list) : map_(1, 1) {
 
 NameValueMap::NameValueMap(const namevalue_s_t& record) : map_(1, 1) { addNameValue(record); }
 
-NameValueMap::~NameValueMap() { Walk::emptyBelow(*this); }
+NameValueMap::~NameValueMap() {
+    if (Walk::nestedTwice(*this)) Walk::emptyBelow(*this);
+}
 
 NameValueMap& NameValueMap::operator=(const NameValueMap& other) {
     if (this != &other) map_ = other.map_;

@@ -167,6 +167,14 @@ inline Arena* arenaOf(ZObject_6_0** array, unsigned long capacity) {
     return reinterpret_cast<Arena*>(array + capacity);
 }
 
+// Whether `element` of a list whose array of `capacity` keeps an arena is one of the strings
+// in the arena's block.
+inline bool inArena(ZObject_6_0** array, unsigned long capacity, const ZObject_6_0* element) {
+    const Arena* arena = arenaOf(array, capacity);
+    const auto* at = reinterpret_cast<const char*>(element);
+    return at >= arena->first && at <= arena->last;
+}
+
 // An array of `capacity` places with room for an Arena behind them when `arena`; null when
 // memory is exhausted or the capacity is past the list's limit.
 ZObject_6_0** allocateArray(unsigned long capacity, bool arena) {
@@ -196,13 +204,6 @@ void ZArrayList_6_0::checkInvariants() const {
     }
     if (size_ != 0) OVZ_INVARIANT(items()[0] != nullptr && items()[size_ - 1] != nullptr);
 #endif
-}
-
-bool ZArrayList_6_0::inArena(const ZObject_6_0* element) const {
-    if ((state_ & (kPacked | kExternal)) != kExternal) return (state_ & kPacked) != 0;
-    const Arena* arena = arenaOf(room_.array, state_ & kRoomMask);
-    const auto* at = reinterpret_cast<const char*>(element);
-    return at >= arena->first && at <= arena->last;
 }
 
 void ZArrayList_6_0::releaseArray() {
@@ -293,10 +294,13 @@ ZObject_6_0* ZArrayList_6_0::store(const ZObject_6_0& element) const {
 
 void ZArrayList_6_0::dispose(ZObject_6_0* element) const {
     if (!(state_ & kOwns)) return;
-    if ((state_ & (kPacked | kExternal)) && inArena(element))
-        endInPlace(element);  // its memory is the packed block
-    else
+    if (state_ & kPacked) {
+        endInPlace(element);  // its memory is the list's array or its owner's
+    } else if ((state_ & kExternal) && inArena(room_.array, state_ & kRoomMask, element)) {
+        endInPlace(element);  // its memory is the packed block the array keeps
+    } else {
         delete element;
+    }
 }
 
 void ZArrayList_6_0::makeRoomForOne() {

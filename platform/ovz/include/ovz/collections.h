@@ -146,7 +146,6 @@ private:
     void dispose(ZObject_6_0* element) const;
     void makeRoomForOne();
     void unpack(unsigned long capacity);  // a packed list to an array that keeps its block
-    bool inArena(const ZObject_6_0* element) const;  // a string made in the packed block
     // Aborts when the list's state is not sound (checked builds only; see invariants.h).
     __attribute__((visibility("hidden"))) void checkInvariants() const;
 
@@ -246,6 +245,10 @@ public:
     void reserve(unsigned long count);
     // Whether the map owns (clones and deletes) its keys and values.
     bool ownsEntries() const;
+    // False for a map that never held an entry nor reserved room (it has no table yet), which
+    // is therefore empty; true otherwise, whether it holds entries or not. Inline, for walks
+    // over many maps most of which were never filled.
+    bool hasTable() const { return (state_ & 1) == 0; }
 
     // One entry as the map keeps it (see entries()).
     struct Entry {
