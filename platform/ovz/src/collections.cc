@@ -718,7 +718,7 @@ ZHashKeyMap_6_0::ZHashKeyMap_6_0(unsigned long buckets, int owns)
               << 2)) {}
 
 ZHashKeyMap_6_0::ZHashKeyMap_6_0(const ZHashKeyMap_6_0& other)
-    : state_(kNoTable | (other.ownsEntries() ? kStateOwns : 0) | (1ul << 2)) {
+    : ZHashKeyMap_6_0(1, other.ownsEntries() ? 1 : 0) {
     // The delegated state is complete, so on an exception the destructor frees what was
     // copied so far.
     copyFrom(other);
