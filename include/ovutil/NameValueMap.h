@@ -30,10 +30,17 @@
 ///    value that is not a string reads as "" there (NULL from getString).
 ///  - Names are listed in the order the hash map lists its keys (insertion order with the
 ///    present object library); callers must not rely on any order.
-///  - Pointers returned by the readers point into the map: they stay the map's and are valid
-///    until the map changes or is destroyed.
+///  - Pointers returned by the readers point into the map and stay the map's. A value object
+///    (a string read with getString or getValue) stays valid, at the same address, until that
+///    value is replaced or removed or the map is destroyed, whether it was written through
+///    the API or decoded: other writes, decodes and growth move no value. A value list read
+///    with getValues lives as long as its name's entry; the listing of getNames is valid
+///    until the map changes.
 ///  - Object-library exceptions (ZOutOfMemoryException_6_0 above all) pass through; values
 ///    added before an exception stay in the map.
+///  - Subtrees may be nested to any depth through the API (the wire form allows
+///    OV_ASN_MAX_DEPTH levels): copies, destruction and the trace walk them without
+///    recursion.
 ///
 /// Threads: a map is used by one thread at a time; callers serialise access to one map. The
 /// only shared state, the set of masked names of the trace, is created once under
@@ -226,7 +233,10 @@ public:
 
     /// Appends the rendering of this map at `level` (callers pass 0) to `out`, subtrees
     /// included, with the values of the masked names ("resourcepassword", "pwd", "password",
-    /// "server_pwd") written as "********". `out` is not cleared first.
+    /// "server_pwd") written as "********". `out` is not cleared first. Each level is
+    /// indented by one tab more than the one above it, down to the deepest level the wire
+    /// allows (OV_ASN_MAX_DEPTH); deeper levels, which only a map built through the API
+    /// has, keep that indent, so that the rendering grows linearly with the map.
     void buildTraceBuf(ZUTF8String_6_0& out, int level) const;
     ///@}
 
@@ -246,6 +256,7 @@ public:
 
 private:
     class Wire;             ///< the map's own wire reader and writer (NameValueMapWire.cc)
+    class Walk;             ///< copy and teardown of nested maps without recursion
     friend class OVObject;  // stores nested objects through newEncodingText and storeText
 
     /// The base64 text of the encoding of `value`, written straight into a new string that

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <ovz/exceptions.h>
@@ -50,9 +51,147 @@ ZObject_6_0* NameValueEntry::clone() const {
 
 // ---- NameValueMap: construction ----
 
+// ---- NameValueMap: copy and teardown of nested maps ----
+//
+// A map built through the API may be nested to any depth (the wire stops at
+// OV_ASN_MAX_DEPTH, the API does not), so neither the copy nor the destructor recurses into
+// subtrees: the copy keeps the maps still to fill on a heap stack, and the destructor empties
+// the deepest maps first along a path of bounded length.
+
+class __attribute__((visibility("hidden"))) NameValueMap::Walk {
+public:
+    struct Pending {
+        const NameValueMap* from;
+        NameValueMap* to;
+    };
+
+    // Fills the empty map `to` with copies of the entries of `from`, in its listing order:
+    // each key, each entry with clones of its values and an empty subtree; the subtrees that
+    // hold names are left on `pending` for the caller to fill in turn.
+    static void copyLevel(const NameValueMap& from, NameValueMap& to,
+                          ovutil_internal::WorkStack<Pending>& pending) {
+        unsigned long count = 0;
+        const ZHashKeyMap_6_0::Entry* entries = ovutil_internal::entriesOf(from.map_, count);
+        ovutil_internal::reserveEntries(to.map_, from.map_.size());
+        for (unsigned long i = 0; i < count; ++i) {
+            if (entries[i].key == nullptr) continue;  // a removed entry's place
+            const auto* source = static_cast<const NameValueEntry*>(entries[i].value);
+            std::unique_ptr<NameValueEntry> made(new NameValueEntry);
+            made->values = source->values;
+            // Every key of a map is a ZUTF8String_6_0 (the clone of the view it was found
+            // with, or one made from decoded bytes).
+            std::size_t n = 0;
+            const char* bytes =
+                ovutil_internal::bytesOf(*static_cast<const ZUTF8String_6_0*>(entries[i].key), n);
+            auto* entry = static_cast<NameValueEntry*>(
+                ovutil_internal::getOrPutText(to.map_, bytes, n, made.release()));
+            if (source->subtree.map_.size() != 0) pending.push({&source->subtree, &entry->subtree});
+        }
+    }
+
+    // The subtree of the first entry of `map`, from `next` on, whose subtree holds a name;
+    // null when there is none. `next` moves past it.
+    static NameValueMap* nextNested(NameValueMap& map, unsigned long& next) {
+        unsigned long count = 0;
+        const ZHashKeyMap_6_0::Entry* entries = ovutil_internal::entriesOf(map.map_, count);
+        for (; next < count; ++next) {
+            if (entries[next].value == nullptr) continue;
+            auto* entry = static_cast<NameValueEntry*>(entries[next].value);
+            if (ovutil_internal::mayHoldEntries(entry->subtree.map_) &&
+                entry->subtree.map_.size() != 0) {
+                ++next;
+                return &entry->subtree;
+            }
+        }
+        return nullptr;
+    }
+
+    // Whether `map` has maps two levels below it (a subtree whose entries have subtrees that
+    // were ever filled). A map without them is destroyed by its entries' destructors at a
+    // recursion of two levels, which needs no walk: this test is all that most maps cost.
+    static bool nestedTwice(const NameValueMap& map) {
+        if (!ovutil_internal::mayHoldEntries(map.map_)) return false;
+        unsigned long count = 0;
+        const ZHashKeyMap_6_0::Entry* entries = ovutil_internal::entriesOf(map.map_, count);
+        for (unsigned long i = 0; i < count; ++i) {
+            if (entries[i].value == nullptr) continue;
+            const NameValueMap& below =
+                static_cast<const NameValueEntry*>(entries[i].value)->subtree;
+            if (!ovutil_internal::mayHoldEntries(below.map_)) continue;
+            unsigned long n = 0;
+            const ZHashKeyMap_6_0::Entry* lower = ovutil_internal::entriesOf(below.map_, n);
+            for (unsigned long j = 0; j < n; ++j) {
+                if (lower[j].value != nullptr &&
+                    ovutil_internal::mayHoldEntries(
+                        static_cast<const NameValueEntry*>(lower[j].value)->subtree.map_))
+                    return true;
+            }
+        }
+        return false;
+    }
+
+    // Empties every subtree below `root`, deepest first, so that what is left to delete is
+    // one level of entries whose subtrees are empty. The path from `root` down to the map
+    // being emptied is kept on the stack while it is short and on the heap beyond. Without
+    // memory for a longer path, the path keeps its deeper part, and once that is emptied the
+    // walk starts again from `root` (emptied subtrees are passed over at once): slower, but
+    // a destructor cannot fail.
+    __attribute__((noinline)) static void emptyBelow(NameValueMap& root) noexcept {
+        struct Step {
+            NameValueMap* map;
+            unsigned long next;  // where the search for a nested subtree goes on
+        };
+        constexpr std::size_t kOnStack = 64;
+        Step onStack[kOnStack];
+        Step* path = onStack;
+        std::size_t room = kOnStack;
+        std::size_t depth = 0;
+        path[0] = {&root, 0};
+        for (;;) {
+            NameValueMap* nested = nextNested(*path[depth].map, path[depth].next);
+            if (nested != nullptr) {
+                if (depth + 1 == room) {
+                    Step* grown = static_cast<Step*>(
+                        path == onStack ? std::malloc(2 * room * sizeof(Step))
+                                        : std::realloc(path, 2 * room * sizeof(Step)));
+                    if (grown != nullptr) {
+                        if (path == onStack) std::memcpy(grown, onStack, sizeof onStack);
+                        path = grown;
+                        room *= 2;
+                    } else {
+                        std::memmove(path, path + room / 2, room / 2 * sizeof(Step));
+                        depth -= room / 2;
+                    }
+                }
+                path[++depth] = {nested, 0};
+                continue;
+            }
+            NameValueMap* const done = path[depth].map;
+            if (done == &root) break;
+            // Every entry of `done` has an empty subtree: deleting them recurses no further.
+            done->map_.removeAll();
+            if (depth > 0) {
+                --depth;
+            } else {
+                path[0] = {&root, 0};
+            }
+        }
+        if (path != onStack) std::free(path);
+    }
+};
+
 NameValueMap::NameValueMap() : map_(1, 1) {}
 
-NameValueMap::NameValueMap(const NameValueMap& other) : ZObject_6_0(other), map_(other.map_) {}
+NameValueMap::NameValueMap(const NameValueMap& other) : ZObject_6_0(other), map_(1, 1) {
+    // On an exception the members' destructors delete what was copied (without recursion).
+    ovutil_internal::WorkStack<Walk::Pending> pending;
+    Walk::copyLevel(other, *this, pending);
+    while (!pending.empty()) {
+        const Walk::Pending level = pending.top();
+        pending.pop();
+        Walk::copyLevel(*level.from, *level.to, pending);
+    }
+}
 
 NameValueMap::NameValueMap(const attrlist_s_t& list) : map_(1, 1) {
     if (list.attrs == nullptr) return;
@@ -61,7 +200,9 @@ NameValueMap::NameValueMap(const attrlist_s_t& list) : map_(1, 1) {
 
 NameValueMap::NameValueMap(const namevalue_s_t& record) : map_(1, 1) { addNameValue(record); }
 
-NameValueMap::~NameValueMap() = default;
+NameValueMap::~NameValueMap() {
+    if (Walk::nestedTwice(*this)) Walk::emptyBelow(*this);
+}
 
 NameValueMap& NameValueMap::operator=(const NameValueMap& other) {
     if (this != &other) map_ = other.map_;

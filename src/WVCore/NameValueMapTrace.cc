@@ -22,8 +22,16 @@ const char kSignonUser[] = "resourceuserid";
 const char kSignonNull[] = "-signon@%null";
 const char kSignonNullShown[] = "-signon@null";
 
+// The indent of a level: one tab more than the level. Levels deeper than the wire allows
+// (only a map built through the API has them) are indented as the deepest level it allows,
+// so that the rendering of a deep map grows with the map, not with the square of its depth.
 void appendIndent(ZUTF8String_6_0& out, int level) {
-    for (int i = 0; i <= level; ++i) out.append("\t");
+    static const char kTabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+    constexpr int kTabsAtOnce = sizeof kTabs - 1;
+    int tabs = (level < OV_ASN_MAX_DEPTH ? level : OV_ASN_MAX_DEPTH) + 1;
+    if (tabs <= 0) return;
+    for (; tabs > kTabsAtOnce; tabs -= kTabsAtOnce) out.append(kTabs, kTabsAtOnce);
+    out.append(kTabs, static_cast<std::size_t>(tabs));
 }
 
 void appendNumber(ZUTF8String_6_0& out, unsigned long number) {
@@ -50,38 +58,59 @@ void NameValueMap::initializeNamesNotToTrace() {
 void NameValueMap::buildTraceBuf(ZUTF8String_6_0& out, int level) const {
     pthread_once(&inst_once, initializeNamesNotToTrace);
 
-    ZArrayList_6_0 names(10, 0);
-    getNames(names);
-    appendIndent(out, level);
-    out.append("number of entries = ");
-    appendNumber(out, names.size());
-    out.append("\n");
+    // Subtrees are rendered where their names stand, from a stack of the maps whose rendering
+    // was interrupted by one, not by recursion: a map built through the API may be nested
+    // deeper than the machine stack could follow.
+    struct Frame {
+        const NameValueMap* map;
+        unsigned long next;  // the place of the next entry to render
+        int level;
+    };
+    ovutil_internal::WorkStack<Frame> frames;
+    const auto open = [&out, &frames](const NameValueMap& map, int at) {
+        appendIndent(out, at);
+        out.append("number of entries = ");
+        appendNumber(out, map.map_.size());
+        out.append("\n");
+        frames.push({&map, 0, at});
+    };
+    open(*this, level);
 
-    for (unsigned long i = 0; i < names.size(); ++i) {
-        const auto* key = static_cast<const ZAbstractString_6_0*>(names.get(i));
-        const auto* entry = static_cast<const NameValueEntry*>(map_.getEntry(*key));
+    while (!frames.empty()) {
+        Frame& frame = frames.top();
+        unsigned long count = 0;
+        const ZHashKeyMap_6_0::Entry* entries = ovutil_internal::entriesOf(frame.map->map_, count);
+        while (frame.next < count && entries[frame.next].key == nullptr) ++frame.next;
+        if (frame.next == count) {
+            frames.pop();
+            continue;
+        }
+        const auto* key = static_cast<const ZAbstractString_6_0*>(entries[frame.next].key);
+        const auto* entry = static_cast<const NameValueEntry*>(entries[frame.next].value);
+        ++frame.next;
+        const int at = frame.level;
         if (entry->subtree.map_.size() != 0) {
             out.append("\t");
             out.append(*key);
             out.append(" is a subtree\n");
-            entry->subtree.buildTraceBuf(out, level + 1);
+            open(entry->subtree, at + 1);  // `frame` is not used after this
             continue;
         }
 
-        unsigned long count = entry->values.size();
+        const unsigned long values = entry->values.size();
         bool masked = namesNotToTrace->contains(*key);
-        appendIndent(out, level);
+        appendIndent(out, at);
         out.append("num values = ");
-        appendNumber(out, count);
+        appendNumber(out, values);
         out.append("\t");
         out.append(*key);
         out.append(" = ");
-        if (count > 1) {
-            for (unsigned long v = 0; v < count; ++v) {
+        if (values > 1) {
+            for (unsigned long v = 0; v < values; ++v) {
                 out.append("\n\t\t\t\t");
                 out.append(masked ? kMask : valueText(entry->values.get(v)));
             }
-        } else if (count == 1) {
+        } else if (values == 1) {
             const char* text = valueText(entry->values.get(0));
             if (masked) {
                 out.append(kMask);

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include <ovz/object.h>
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define OV_FAILING_ALLOC 0
 #elif defined(__has_feature)
@@ -27,7 +29,6 @@ thread_local Plan plan = {false, 0, 0};
 
 }  // namespace
 
-#if OV_FAILING_ALLOC
 namespace {
 
 bool failThisOne() {
@@ -35,8 +36,12 @@ bool failThisOne() {
     return plan.attempts++ >= plan.after;
 }
 
+// The object allocator's hook: its allocations fail by the same plan as malloc's.
+bool failThisObject(std::size_t) { return failThisOne(); }
+
 }  // namespace
 
+#if OV_FAILING_ALLOC
 extern "C" {
 void* __libc_malloc(std::size_t);
 void* __libc_calloc(std::size_t, std::size_t);
@@ -59,8 +64,15 @@ namespace ovtest {
 
 bool canFailAllocations() { return OV_FAILING_ALLOC != 0; }
 
-FailingAllocations::FailingAllocations(long after) { plan = {true, after, 0}; }
-FailingAllocations::~FailingAllocations() { plan.failing = false; }
+FailingAllocations::FailingAllocations(long after, Allocators which)
+    : objects_(which == kAlsoObjects) {
+    plan = {true, after, 0};
+    if (objects_) ovz_set_allocation_failure_hook(failThisObject);
+}
+FailingAllocations::~FailingAllocations() {
+    plan.failing = false;
+    if (objects_) ovz_set_allocation_failure_hook(nullptr);
+}
 long FailingAllocations::attempts() const { return plan.attempts; }
 
 AllowAllocations::AllowAllocations() : wasFailing_(plan.failing) { plan.failing = false; }

@@ -11,6 +11,7 @@
 #include <ovz/strings.h>
 
 #include "hash_bytes.h"
+#include "invariants.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define OVZ_ASAN 1
@@ -51,16 +52,31 @@ struct CloneGuard {
 //
 // A packed list (kPacked, made by addTexts) has one allocation: the array, then the strings
 // that addTexts made, one after the other. All its elements are such strings: they are ended
-// in place, never deleted, and the allocation goes when the array does. Whatever would put
-// another object into a packed list (add, set, a larger array) first moves its elements out
-// to objects of their own (clones), and the list is an ordinary one from then on. A list
-// packed by addTextsAt (kExternal as well) is the same in memory its owner provides: it is
-// never freed by the list.
+// in place, never deleted, and the allocation goes when the array does. A list packed by
+// addTextsAt (kExternal as well) is the same in memory its owner provides: it is never freed
+// by the list.
+//
+// Whatever would put another object into a packed list (add, set, a larger array) gives it an
+// array of its own and keeps the packed block as an arena (kExternal without kPacked): the
+// strings stay where they are, so that a reference to one stays valid for as long as the
+// string is in the list. The array then has an Arena behind its last place, which holds the
+// block (when it is the list's to free) and the range of the strings in it; an element in
+// that range is ended in place, any other is deleted. The block goes with the array.
 
 namespace {
 
 // The least room of a first array: a list that outgrows its one element usually stays small.
 constexpr unsigned long kFirstRoom = 2;
+
+// What an array keeps behind its last place once its list has left its packed block (see
+// above): the block, when the list frees it, and the range of the strings made in it.
+struct Arena {
+    void* block;        // null: the owner's memory (addTextsAt)
+    const char* first;  // the lowest string in the block
+    const char* last;   // the highest string in the block
+};
+constexpr std::size_t kArenaPlaces = sizeof(Arena) / sizeof(ZObject_6_0*);
+static_assert(sizeof(Arena) % sizeof(ZObject_6_0*) == 0, "an Arena takes whole places");
 
 }  // namespace
 
@@ -83,6 +99,7 @@ ZArrayList_6_0::ZArrayList_6_0(const ZArrayList_6_0& other)
 }
 
 ZArrayList_6_0& ZArrayList_6_0::operator=(const ZArrayList_6_0& other) {
+    OVZ_CHECKED();
     if (this == &other) return *this;
     ZArrayList_6_0 copy(other);  // may throw; this list is unchanged then
     removeAll();
@@ -94,6 +111,9 @@ ZArrayList_6_0& ZArrayList_6_0::operator=(const ZArrayList_6_0& other) {
 }
 
 ZArrayList_6_0::~ZArrayList_6_0() {
+#if OVZ_INVARIANTS
+    checkInvariants();
+#endif
     removeAll();
     releaseArray();
 }
@@ -141,35 +161,89 @@ inline void endInPlace(ZObject_6_0* element) {
 
 }  // namespace
 
+namespace {
+
+inline Arena* arenaOf(ZObject_6_0** array, unsigned long capacity) {
+    return reinterpret_cast<Arena*>(array + capacity);
+}
+
+// Whether `element` of a list whose array of `capacity` keeps an arena is one of the strings
+// in the arena's block.
+inline bool inArena(ZObject_6_0** array, unsigned long capacity, const ZObject_6_0* element) {
+    const Arena* arena = arenaOf(array, capacity);
+    const auto* at = reinterpret_cast<const char*>(element);
+    return at >= arena->first && at <= arena->last;
+}
+
+// An array of `capacity` places with room for an Arena behind them when `arena`; null when
+// memory is exhausted or the capacity is past the list's limit.
+ZObject_6_0** allocateArray(unsigned long capacity, bool arena) {
+    if (capacity > (std::size_t{1} << 28)) return nullptr;
+    return static_cast<ZObject_6_0**>(
+        allocateMemory((capacity + (arena ? kArenaPlaces : 0)) * sizeof(ZObject_6_0*)));
+}
+
+}  // namespace
+
+void ZArrayList_6_0::checkInvariants() const {
+#if OVZ_INVARIANTS
+    // The states of a list: whether it has an array, is packed (in its own block or in its
+    // owner's memory), or keeps a packed block as its array's arena; and its size.
+    const bool array = (state_ & kArray) != 0;
+    const bool packed = (state_ & kPacked) != 0;
+    const bool external = (state_ & kExternal) != 0;
+    OVZ_INVARIANT(size_ <= capacity() && capacity() <= kRoomMask);
+    OVZ_INVARIANT(array || size_ <= 1);
+    OVZ_INVARIANT(!array || (room_.array != nullptr && (state_ & kRoomMask) != 0));
+    OVZ_INVARIANT(!(packed || external) || (state_ & kOwns));  // only owning lists pack
+    OVZ_INVARIANT(!packed || array || external);  // one packed text: in its owner's memory
+    if (external && !packed) {
+        OVZ_INVARIANT(array);  // an arena lives behind an array
+        const Arena* arena = arenaOf(room_.array, state_ & kRoomMask);
+        OVZ_INVARIANT(arena->first != nullptr && arena->first <= arena->last);
+    }
+    if (size_ != 0) OVZ_INVARIANT(items()[0] != nullptr && items()[size_ - 1] != nullptr);
+#endif
+}
+
 void ZArrayList_6_0::releaseArray() {
     if (state_ & kArray) {
-        if (!(state_ & kExternal)) releaseMemory(room_.array);
+        if ((state_ & (kPacked | kExternal)) == kExternal) {
+            // An array that keeps its list's packed block: both go.
+            releaseMemory(arenaOf(room_.array, state_ & kRoomMask)->block);
+            releaseMemory(room_.array);
+        } else if (!(state_ & kExternal)) {
+            releaseMemory(room_.array);
+        }
         state_ &= kOwns;  // the first array of a list that was emptied gets the least room
     }
     state_ &= ~(kPacked | kExternal);  // also for one string held in room_.one
     room_.one = nullptr;
 }
 
-// Gives the elements of a packed list objects of their own and the list an ordinary array
-// of `capacity`. On an exception the list is unchanged.
+// Gives a packed list an ordinary array of `capacity` that keeps the packed block as its
+// arena: the elements stay where they are. On an exception the list is unchanged.
 void ZArrayList_6_0::unpack(unsigned long capacity) {
     if (capacity < size_) capacity = size_;
     if (capacity > kRoomMask) outOfMemory();
-    auto** fresh = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
+    ZObject_6_0** fresh = allocateArray(capacity, true);
     if (fresh == nullptr) outOfMemory();
     ZObject_6_0** packed = items();  // one string made by addTextsAt is held in room_.one
-    unsigned int made = 0;
-    try {
-        for (; made < size_; ++made) fresh[made] = packed[made]->clone();
-    } catch (...) {
-        for (unsigned int i = 0; i < made; ++i) delete fresh[i];
-        releaseMemory(fresh);
-        throw;
+    Arena arena = {(state_ & kExternal) ? nullptr : static_cast<void*>(packed), nullptr, nullptr};
+    // The strings lie behind the array in the block (or are the one string in room_.one);
+    // after a removeAll the list holds none, and the range is that of where they were.
+    const char* const start = (state_ & kArray)
+                                  ? reinterpret_cast<const char*>(packed + (state_ & kRoomMask))
+                                  : reinterpret_cast<const char*>(room_.one);
+    arena.first = arena.last = start;
+    for (unsigned int i = 0; i < size_; ++i) {
+        const auto* at = reinterpret_cast<const char*>(packed[i]);
+        if (at > arena.last) arena.last = at;
     }
-    for (unsigned int i = 0; i < size_; ++i) endInPlace(packed[i]);
-    if ((state_ & kArray) && !(state_ & kExternal)) releaseMemory(packed);
+    std::memcpy(fresh, packed, size_ * sizeof(ZObject_6_0*));
+    *arenaOf(fresh, capacity) = arena;
     room_.array = fresh;
-    state_ = (state_ & kOwns) | kArray | static_cast<unsigned int>(capacity);
+    state_ = (state_ & kOwns) | kArray | kExternal | static_cast<unsigned int>(capacity);
 }
 
 unsigned long ZArrayList_6_0::hash() const {
@@ -207,16 +281,21 @@ void ZArrayList_6_0::reserve(unsigned long capacity) {
         unpack(capacity);
         return;
     }
-    auto** p = static_cast<ZObject_6_0**>(allocateMemory(capacity * sizeof(ZObject_6_0*)));
+    const bool arena = (state_ & kExternal) != 0;  // an array that keeps a packed block
+    ZObject_6_0** p = allocateArray(capacity, arena);
     if (p == nullptr) outOfMemory();
     ZObject_6_0** old = items();
     std::memcpy(p, old, size_ * sizeof(ZObject_6_0*));
+    if (arena) *arenaOf(p, capacity) = *arenaOf(old, state_ & kRoomMask);
     if (state_ & kArray) releaseMemory(old);
     room_.array = p;
-    state_ = (state_ & kOwns) | kArray | static_cast<unsigned int>(capacity);
+    state_ = (state_ & (kOwns | kExternal)) | kArray | static_cast<unsigned int>(capacity);
 }
 
-void ZArrayList_6_0::ensureCapacity(unsigned long capacity) { reserve(capacity); }
+void ZArrayList_6_0::ensureCapacity(unsigned long capacity) {
+    OVZ_CHECKED();
+    reserve(capacity);
+}
 
 ZObject_6_0* ZArrayList_6_0::store(const ZObject_6_0& element) const {
     return (state_ & kOwns) ? element.clone() : const_cast<ZObject_6_0*>(&element);
@@ -224,10 +303,13 @@ ZObject_6_0* ZArrayList_6_0::store(const ZObject_6_0& element) const {
 
 void ZArrayList_6_0::dispose(ZObject_6_0* element) const {
     if (!(state_ & kOwns)) return;
-    if (state_ & kPacked)
-        endInPlace(element);  // its memory is the list's array
-    else
+    if (state_ & kPacked) {
+        endInPlace(element);  // its memory is the list's array or its owner's
+    } else if ((state_ & kExternal) && inArena(room_.array, state_ & kRoomMask, element)) {
+        endInPlace(element);  // its memory is the packed block the array keeps
+    } else {
         delete element;
+    }
 }
 
 void ZArrayList_6_0::makeRoomForOne() {
@@ -249,6 +331,7 @@ void ZArrayList_6_0::makeRoomForOne() {
 }
 
 void ZArrayList_6_0::add(const ZObject_6_0& element) {
+    OVZ_CHECKED();
     // The clone first: `element` may be one of this list's own, which making room may end.
     CloneGuard stored{store(element), (state_ & kOwns) != 0};
     makeRoomForOne();
@@ -258,6 +341,7 @@ void ZArrayList_6_0::add(const ZObject_6_0& element) {
 }
 
 void ZArrayList_6_0::addOwned(ZObject_6_0* element) {
+    OVZ_CHECKED();
     CloneGuard guard{element, (state_ & kOwns) != 0};
     makeRoomForOne();
     guard.owned = false;
@@ -266,6 +350,7 @@ void ZArrayList_6_0::addOwned(ZObject_6_0* element) {
 }
 
 void ZArrayList_6_0::setOwned(unsigned long index, ZObject_6_0* element) {
+    OVZ_CHECKED();
     CloneGuard replacement{element, (state_ & kOwns) != 0};
     if (index >= size_)
         ZInvalidParameterException_6_0("list index out of range")
@@ -279,6 +364,7 @@ void ZArrayList_6_0::setOwned(unsigned long index, ZObject_6_0* element) {
 }
 
 void ZArrayList_6_0::addTexts(const Text* texts, unsigned long n) {
+    OVZ_CHECKED();
     if (n == 0) return;
     if (size_ != 0 || (state_ & kArray) || n < 2 || n > kRoomMask) {
         // Objects of their own: the list already has storage, or one text needs none.
@@ -308,6 +394,7 @@ std::size_t ZArrayList_6_0::textsSize(const Text* texts, unsigned long n) {
 }
 
 void ZArrayList_6_0::addTextsAt(void* memory, const Text* texts, unsigned long n) noexcept {
+    OVZ_CHECKED();
     if (n == 1) {
         room_.one = ZUTF8String_6_0::placeWithBytes(memory, texts[0].data, texts[0].size);
         size_ = 1;
@@ -330,6 +417,7 @@ ZObject_6_0* ZArrayList_6_0::get(unsigned long index) const {
 }
 
 void ZArrayList_6_0::set(unsigned long index, const ZObject_6_0& element) {
+    OVZ_CHECKED();
     if (index >= size_)
         ZInvalidParameterException_6_0("list index out of range")
             .throwException(__FILE__, __LINE__);
@@ -343,6 +431,7 @@ void ZArrayList_6_0::set(unsigned long index, const ZObject_6_0& element) {
 }
 
 void ZArrayList_6_0::remove(unsigned long index) {
+    OVZ_CHECKED();
     if (index >= size_)
         ZInvalidParameterException_6_0("list index out of range")
             .throwException(__FILE__, __LINE__);
@@ -355,6 +444,7 @@ void ZArrayList_6_0::remove(unsigned long index) {
 }
 
 void ZArrayList_6_0::removeAll() {
+    OVZ_CHECKED();
     // Detach first: an element's destructor must not see a half-emptied list.
     const unsigned int n = size_;
     size_ = 0;
@@ -566,6 +656,68 @@ struct ZHashKeyMap_6_0::Table {
 
 static_assert(sizeof(void*) == sizeof(unsigned long), "state_ holds a table's address");
 
+#if OVZ_INVARIANTS
+namespace {
+
+// The soundness of one slot of a table: its tag, its kind and its key and value agree.
+template <class T>
+void checkSlot(T* t, unsigned int i) {
+    const unsigned char tag = t->tags()[i];
+    const Slot slot = t->slots()[i];
+    OVZ_INVARIANT((tag == 0) == (slot.key == nullptr) && (tag == 0) == (slot.value == nullptr));
+    OVZ_INVARIANT(tag == 0 || (tag & 0x80) != 0);
+    const unsigned char kind = t->kinds()[i];
+    OVZ_INVARIANT(kind == 0 || (kind == kPlacedKey && tag != 0 && t->owns && t->keys != nullptr));
+}
+
+// The header of a table, its newest slot and its newest key block; with `everySlot`, also
+// every slot, the count of live ones, the free slots and the index. T is the map's Table.
+template <class T>
+void checkTable(T* t, bool everySlot) {
+    OVZ_INVARIANT(t->count <= t->used && t->used <= t->capacity && t->capacity <= kMaxCapacity);
+    OVZ_INVARIANT(t->owns <= 1);
+    OVZ_INVARIANT((t->capacity > kLinear) == (t->indexBits != 0));
+    if (t->indexBits != 0) {
+        OVZ_INVARIANT(t->places() >= t->capacity + t->capacity / 2);
+        OVZ_INVARIANT(t->indexWidth == (t->capacity < 0xFF ? 1 : t->capacity < 0xFFFF ? 2 : 4));
+    }
+    if (t->keys != nullptr) OVZ_INVARIANT(t->owns && t->keys->used <= t->keys->room);
+    if (t->used != 0) checkSlot(t, t->used - 1);
+    if (!everySlot) return;
+    unsigned int live = 0;
+    for (unsigned int i = 0; i < t->used; ++i) {
+        checkSlot(t, i);
+        if (t->tags()[i] != 0) ++live;
+    }
+    OVZ_INVARIANT(live == t->count);
+    for (unsigned int i = t->used; i < t->capacity; ++i)
+        OVZ_INVARIANT(t->tags()[i] == 0 && t->kinds()[i] == 0);
+    // Every slot taken since the table was built holds one place of the index.
+    std::size_t taken = 0;
+    for (std::size_t place = 0; place < t->places(); ++place) {
+        const std::size_t entry = t->at(place);
+        OVZ_INVARIANT(entry <= t->used);
+        if (entry != 0) ++taken;
+    }
+    if (t->indexBits != 0) OVZ_INVARIANT(taken == t->used);
+    for (const KeyBlock* block = t->keys; block != nullptr; block = block->next)
+        OVZ_INVARIANT(block->used <= block->room);
+}
+
+}  // namespace
+#endif
+
+void ZHashKeyMap_6_0::checkInvariants() const {
+#if OVZ_INVARIANTS
+    Table* t = table();
+    if (t == nullptr) {
+        OVZ_INVARIANT((state_ >> 2) != 0);  // the least capacity of the first table
+        return;
+    }
+    checkTable(t, false);
+#endif
+}
+
 ZHashKeyMap_6_0::Table* ZHashKeyMap_6_0::table() const {
     return (state_ & kNoTable) ? nullptr : reinterpret_cast<Table*>(state_);
 }
@@ -578,13 +730,14 @@ ZHashKeyMap_6_0::ZHashKeyMap_6_0(unsigned long buckets, int owns)
               << 2)) {}
 
 ZHashKeyMap_6_0::ZHashKeyMap_6_0(const ZHashKeyMap_6_0& other)
-    : state_(kNoTable | (other.ownsEntries() ? kStateOwns : 0) | (1ul << 2)) {
+    : ZHashKeyMap_6_0(1, other.ownsEntries() ? 1 : 0) {
     // The delegated state is complete, so on an exception the destructor frees what was
     // copied so far.
     copyFrom(other);
 }
 
 ZHashKeyMap_6_0& ZHashKeyMap_6_0::operator=(const ZHashKeyMap_6_0& other) {
+    OVZ_CHECKED();
     if (this == &other) return *this;
     ZHashKeyMap_6_0 copy(other);
     std::swap(state_, copy.state_);
@@ -592,6 +745,9 @@ ZHashKeyMap_6_0& ZHashKeyMap_6_0::operator=(const ZHashKeyMap_6_0& other) {
 }
 
 ZHashKeyMap_6_0::~ZHashKeyMap_6_0() {
+#if OVZ_INVARIANTS
+    checkInvariants();
+#endif
     destroyAll();
     releaseMemory(table());
 }
@@ -701,6 +857,9 @@ void ZHashKeyMap_6_0::rebuild(unsigned long capacity) {
         releaseMemory(old);
     }
     state_ = reinterpret_cast<unsigned long>(fresh);
+#if OVZ_INVARIANTS
+    checkTable(fresh, true);
+#endif
 }
 
 // Makes sure that `count` more entries fit: a full table is rebuilt, at twice its capacity
@@ -721,6 +880,7 @@ void ZHashKeyMap_6_0::makeRoom(unsigned long count) {
 }
 
 void ZHashKeyMap_6_0::reserve(unsigned long count) {
+    OVZ_CHECKED();
     Table* t = table();
     const unsigned long live = t ? t->count : 0;
     if (count <= live) return;
@@ -736,6 +896,9 @@ unsigned long ZHashKeyMap_6_0::insert(ZObject_6_0* key, ZObject_6_0* value, unsi
     t->tags()[at] = tagOf(m);
     if (t->indexBits) t->link(at, m);
     ++t->count;
+#if OVZ_INVARIANTS
+    if ((t->used & (t->used - 1)) == 0) checkTable(t, true);  // amortised over the insertions
+#endif
     return at;
 }
 
@@ -761,6 +924,7 @@ ZObject_6_0* ZHashKeyMap_6_0::getKey(const ZObject_6_0& key) const {
 }
 
 void ZHashKeyMap_6_0::putEntry(const ZObject_6_0& key, const ZObject_6_0& value) {
+    OVZ_CHECKED();
     const unsigned long h = key.hash();
     const bool owns = ownsEntries();
     const unsigned long existing = find(key, h);
@@ -780,6 +944,7 @@ void ZHashKeyMap_6_0::putEntry(const ZObject_6_0& key, const ZObject_6_0& value)
 }
 
 ZObject_6_0* ZHashKeyMap_6_0::getOrPutEntry(const ZObject_6_0& key, const ZObject_6_0& value) {
+    OVZ_CHECKED();
     const unsigned long h = key.hash();
     const unsigned long existing = find(key, h);
     if (existing != ~0ul) return table()->slots()[existing].value;
@@ -793,6 +958,7 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutEntry(const ZObject_6_0& key, const ZObjec
 }
 
 ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value) {
+    OVZ_CHECKED();
     CloneGuard k{key, true};
     CloneGuard v{value, true};
     const unsigned long h = key->hash();
@@ -805,6 +971,7 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutOwned(ZObject_6_0* key, ZObject_6_0* value
 }
 
 ZObject_6_0* ZHashKeyMap_6_0::getOrPutText(const char* bytes, std::size_t n, ZObject_6_0* value) {
+    OVZ_CHECKED();
     CloneGuard v{value, true};
     const unsigned long h =
         ovz_internal::hashBytes(reinterpret_cast<const unsigned char*>(bytes), n);
@@ -840,6 +1007,7 @@ ZObject_6_0* ZHashKeyMap_6_0::getOrPutText(const char* bytes, std::size_t n, ZOb
 std::size_t ZHashKeyMap_6_0::textKeySize(std::size_t n) { return packedSize(n); }
 
 void ZHashKeyMap_6_0::reserveTextKeys(std::size_t bytes) {
+    OVZ_CHECKED();
     if (bytes == 0) return;
     if (table() == nullptr) makeRoom(1);
     Table* t = table();
@@ -852,6 +1020,7 @@ void ZHashKeyMap_6_0::reserveTextKeys(std::size_t bytes) {
 }
 
 void ZHashKeyMap_6_0::putAll(const ZHashKeyMap_6_0& other) {
+    OVZ_CHECKED();
     if (&other == this) return;  // every key is already here with its own value
     Table* from = other.table();
     if (from == nullptr) return;
@@ -862,6 +1031,7 @@ void ZHashKeyMap_6_0::putAll(const ZHashKeyMap_6_0& other) {
 }
 
 bool ZHashKeyMap_6_0::removeEntry(const ZObject_6_0& key) {
+    OVZ_CHECKED();
     const unsigned long i = find(key, key.hash());
     if (i == ~0ul) return false;
     Table* t = table();
@@ -882,7 +1052,10 @@ bool ZHashKeyMap_6_0::removeEntry(const ZObject_6_0& key) {
     return true;
 }
 
-void ZHashKeyMap_6_0::removeAll() { destroyAll(); }
+void ZHashKeyMap_6_0::removeAll() {
+    OVZ_CHECKED();
+    destroyAll();
+}
 
 const ZHashKeyMap_6_0::Entry* ZHashKeyMap_6_0::entries(unsigned long& count) const {
     Table* t = table();

@@ -4,11 +4,19 @@
 #include <pthread.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <typeinfo>
 
 #include <ovz/exceptions.h>
+
+#include "invariants.h"
+
+void ovz_internal::invariantBroken(const char* what, const char* file, int line) noexcept {
+    std::fprintf(stderr, "ovz: invariant broken at %s:%d: %s\n", file, line, what);
+    std::abort();
+}
 
 ZObject_6_0::~ZObject_6_0() = default;
 
@@ -367,8 +375,21 @@ inline void release(void* p) noexcept { std::free(p); }
 
 #endif  // OVZ_POOLED
 
+// The hook of ovz_set_allocation_failure_hook; null (nearly always) when none is set.
+ZAllocationFailureHook_6_0 g_failureHook = nullptr;
+
+__attribute__((noinline)) bool failedByHook(std::size_t size) noexcept {
+    const ZAllocationFailureHook_6_0 hook = __atomic_load_n(&g_failureHook, __ATOMIC_ACQUIRE);
+    return hook != nullptr && hook(size);
+}
+
 // Every object has at least one byte, so that distinct objects have distinct addresses.
-inline void* allocateObject(std::size_t size) noexcept { return allocate(size == 0 ? 1 : size); }
+inline void* allocateObject(std::size_t size) noexcept {
+    if (__builtin_expect(__atomic_load_n(&g_failureHook, __ATOMIC_RELAXED) != nullptr, 0) &&
+        failedByHook(size))
+        return nullptr;
+    return allocate(size == 0 ? 1 : size);
+}
 
 void* allocateObjectOrThrow(std::size_t size) {
     void* p = allocateObject(size);
@@ -390,3 +411,7 @@ void ZObject_6_0::operator delete(void* p) noexcept { release(p); }
 void ZObject_6_0::operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
 void ZObject_6_0::operator delete[](void* p) noexcept { release(p); }
 void ZObject_6_0::operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+
+void ovz_set_allocation_failure_hook(ZAllocationFailureHook_6_0 hook) noexcept {
+    __atomic_store_n(&g_failureHook, hook, __ATOMIC_RELEASE);
+}

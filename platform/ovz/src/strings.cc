@@ -21,6 +21,7 @@
 #include <ovz/exceptions.h>
 
 #include "hash_bytes.h"
+#include "invariants.h"
 #include "utf8.h"
 
 namespace {
@@ -231,6 +232,25 @@ std::size_t ZAbstractMutableString_6_0::capacity() const {
     return n + 1 > sizeof room_ ? n + 1 : sizeof room_;
 }
 
+void ZAbstractMutableString_6_0::checkInvariants() const {
+#if OVZ_INVARIANTS
+    // The bit that says where the text is, the room there and the NUL after the text. A text
+    // in the object may run on behind it (a clone made with its text); there its room cannot
+    // be checked, only its end.
+    const std::size_t n = length();
+    OVZ_INVARIANT(n <= kMaxLength);
+    if (length_ & kOnHeap) {
+        const std::size_t room = capacity();
+        OVZ_INVARIANT(room >= n + 1 && room <= kMaxLength + 1 && room > sizeof room_);
+        OVZ_INVARIANT(text() != nullptr);
+        OVZ_INVARIANT(text()[n] == '\0');
+    } else if (n != 0) {
+        OVZ_INVARIANT(text()[n] == '\0');
+    }
+    if (n != 0) OVZ_INVARIANT(text()[0] != '\0' && text()[n - 1] != '\0');
+#endif
+}
+
 void ZAbstractMutableString_6_0::releaseHeapBuffer() {
     if (length_ & kOnHeap) std::free(text());
     length_ = 0;
@@ -296,6 +316,7 @@ void ZAbstractMutableString_6_0::reserveFor(std::size_t extra) {
 }
 
 void ZAbstractMutableString_6_0::append(const char* data, std::size_t n) {
+    OVZ_CHECKED();
     if (data == nullptr || n == 0) return;
     // `data` may lie inside this string's own buffer, which reserveFor may move.
     const char* const own = text();
@@ -331,18 +352,24 @@ void ZAbstractMutableString_6_0::assign(const ZAbstractString_6_0& text) {
 
 // Replaces the bytes with the `n` bytes at `text`, keeping the buffer when they fit.
 void ZAbstractMutableString_6_0::assign(const char* text, std::size_t n) {
+    OVZ_CHECKED();
     const char* const own = this->text();
     if (text != nullptr && text >= own && text < own + capacity()) {
         std::string copy(text, n);  // `text` lies in this string's own buffer
         assign(copy.data(), n);
         return;
     }
+    // The room first, so that running out of memory leaves the old text.
+    if (n + 1 > capacity()) reserveFor(n - length());
     length_ &= kOnHeap;
     this->text()[0] = '\0';
     append(text, n);
 }
 
-void ZAbstractMutableString_6_0::clear() { releaseHeapBuffer(); }
+void ZAbstractMutableString_6_0::clear() {
+    OVZ_CHECKED();
+    releaseHeapBuffer();
+}
 
 // ---- ZUTF8String_6_0
 

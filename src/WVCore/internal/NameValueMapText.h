@@ -3,8 +3,10 @@
 #ifndef OVUTIL_WVCORE_INTERNAL_NAMEVALUEMAPTEXT_H
 #define OVUTIL_WVCORE_INTERNAL_NAMEVALUEMAPTEXT_H
 
+#include <cstdlib>
 #include <typeinfo>
 
+#include <ovz/exceptions.h>
 #include <ovz/object.h>
 #include <ovz/strings.h>
 
@@ -36,6 +38,38 @@ inline ZUTF8String_6_0* newBase64String(const unsigned char* data, unsigned int 
     mime64::encodeTo(data, length, text);
     return made;
 }
+
+// The work of a walk over nested maps, kept on the heap instead of the machine stack: maps
+// built through the API may be nested far deeper than any stack could recurse. Holds plain
+// records (T trivially copyable). push throws ZOutOfMemoryException_6_0 when memory runs out.
+template <class T>
+class WorkStack {
+public:
+    WorkStack() = default;
+    WorkStack(const WorkStack&) = delete;
+    WorkStack& operator=(const WorkStack&) = delete;
+    ~WorkStack() { std::free(items_); }
+
+    bool empty() const { return size_ == 0; }
+    T& top() { return items_[size_ - 1]; }
+    void pop() { --size_; }
+    void push(const T& item) {
+        if (size_ == capacity_) {
+            const std::size_t capacity = capacity_ == 0 ? 16 : capacity_ * 2;
+            void* grown = std::realloc(items_, capacity * sizeof(T));
+            if (grown == nullptr)
+                ZOutOfMemoryException_6_0().throwException("src/WVCore/NameValueMap", __LINE__);
+            items_ = static_cast<T*>(grown);
+            capacity_ = capacity;
+        }
+        items_[size_++] = item;
+    }
+
+private:
+    T* items_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
 
 // An empty entry, the model that a map clones for every name it adds. It is only read, so
 // threads working on different maps share it safely.

@@ -108,6 +108,10 @@ inline const ZHashKeyMap_6_0::Entry* entriesOf(const ZHashKeyMap_6_0& map, unsig
     return map.entries(count);
 }
 
+// False when a map certainly holds nothing (it never held an entry); a cheap test before a
+// call that looks inside. (Promised interface: size() != 0.)
+inline bool mayHoldEntries(const ZHashKeyMap_6_0& map) { return map.hasTable(); }
+
 // The elements of a list in index order, read in place. (Promised interface: get(i).)
 inline ZObject_6_0* const* elementsOf(const ZArrayList_6_0& list) { return list.elements(); }
 

@@ -893,6 +893,75 @@ TEST(CollectionsPackedTexts, EveryOperationKeepsTheTexts) {
     EXPECT_EQ(Texts(list), expected);
 }
 
+// A packed list that grows or changes keeps its block: every element that stays in the list
+// is the same object at the same address as before, so a reference taken to it stays valid
+// (the promise that a stored string lives until it is replaced or removed).
+TEST(CollectionsPackedTexts, ElementsThatStayKeepTheirAddress) {
+    const std::vector<std::string> texts = {"alice", "bob", std::string(40, 'c')};
+    std::vector<ZArrayList_6_0::Text> views;
+    for (const std::string& t : texts) views.push_back({t.data(), t.size()});
+    const struct {
+        const char* name;
+        void (*change)(ZArrayList_6_0&);
+        unsigned long kept;  // elements 0 .. kept-1 must be the same objects afterwards
+    } cases[] = {
+        {"add", [](ZArrayList_6_0& l) { l.add(ZUTF8ConstString_6_0("carol")); }, 3},
+        {"many adds",
+         [](ZArrayList_6_0& l) {
+             for (int i = 0; i < 100; ++i) l.add(ZUTF8ConstString_6_0("more"));
+         },
+         3},
+        {"add one of its own", [](ZArrayList_6_0& l) { l.add(*l.get(0)); }, 3},
+        {"addOwned", [](ZArrayList_6_0& l) { l.addOwned(new ZUTF8String_6_0("owned")); }, 3},
+        {"set of the last", [](ZArrayList_6_0& l) { l.set(2, ZUTF8ConstString_6_0("s")); }, 2},
+        {"setOwned of the last", [](ZArrayList_6_0& l) { l.setOwned(2, new ZUTF8String_6_0("s")); },
+         2},
+        {"more room", [](ZArrayList_6_0& l) { l.ensureCapacity(1000); }, 3},
+        {"more texts",
+         [](ZArrayList_6_0& l) {
+             const ZArrayList_6_0::Text more[] = {{"x", 1}, {"yz", 2}};
+             l.addTexts(more, 2);
+         },
+         3},
+        {"remove the last, then add",
+         [](ZArrayList_6_0& l) {
+             l.remove(2);
+             l.add(ZUTF8ConstString_6_0("n"));
+             l.set(2, ZUTF8ConstString_6_0("m"));
+         },
+         2},
+    };
+    for (const auto& c : cases)
+        for (unsigned long n : {1ul, 3ul})
+            for (bool ownMemory : {true, false}) {
+                // One text is packed by addTextsAt only; the cases that change index 2 need three.
+                if (n == 1 && (c.kept < 3 || ownMemory)) continue;
+                SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(n) + " texts" +
+                             (ownMemory ? "" : ", in its owner's memory"));
+                std::vector<std::uint64_t> memory(ZArrayList_6_0::textsSize(views.data(), n) / 8);
+                ZArrayList_6_0 list(1, 1);
+                if (ownMemory)
+                    list.addTexts(views.data(), n);
+                else
+                    list.addTextsAt(memory.data(), views.data(), n);
+                const unsigned long kept = c.kept < n ? c.kept : n;
+                std::vector<const ZUTF8String_6_0*> before;
+                for (unsigned long i = 0; i < kept; ++i)
+                    before.push_back(static_cast<const ZUTF8String_6_0*>(list.get(i)));
+                c.change(list);
+                for (unsigned long i = 0; i < kept; ++i) {
+                    EXPECT_EQ(list.get(i), before[i]) << i;
+                    EXPECT_STREQ(before[i]->c_str(), texts[i].c_str()) << i;
+                }
+                // Removing and emptying end the kept strings in place (ASan reports a use
+                // after that, or a free of memory the list does not own).
+                if (list.size() > 1) list.remove(0);
+                list.removeAll();
+                list.add(ZUTF8ConstString_6_0("after"));
+                EXPECT_EQ(Texts(list), std::vector<std::string>{"after"});
+            }
+}
+
 // The room the collections count for a string is what the string class says it takes.
 TEST(CollectionsPackedTexts, RoomIsWhatTheStringTakes) {
     for (std::size_t n : {0ul, 1ul, 10ul, 11ul, 12ul, 13ul, 19ul, 20ul, 100ul, 70000ul}) {

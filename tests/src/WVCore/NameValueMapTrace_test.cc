@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -135,6 +136,49 @@ TEST(NameValueMapTrace, AppendsAfterTheCallersTextAndAtTheGivenLevel) {
     ZUTF8String_6_0 out("x");
     map.buildTraceBuf(out, 2);
     EXPECT_STREQ(out.c_str(), "x\t\t\tnumber of entries = 1\n\t\t\tnum values = 1\tk = v\n");
+}
+
+// The rendering of a chain of `depth` subtrees named "d" whose last map holds leaf = x: one
+// indent per level, as the rendering rules say, down to the deepest level the wire allows;
+// deeper levels keep that indent.
+std::string ChainRendering(int depth) {
+    const auto indent = [](int level) {
+        return std::string(static_cast<std::size_t>(std::min(level, OV_ASN_MAX_DEPTH) + 1), '\t');
+    };
+    std::string out;
+    for (int level = 0; level < depth; ++level)
+        out += indent(level) + "number of entries = 1\n\td is a subtree\n";
+    out += indent(depth) + "number of entries = 1\n" + indent(depth) + "num values = 1\tleaf = x\n";
+    return out;
+}
+
+// Maps nested deeper than the wire allows can only be built through the API. Their rendering
+// keeps every line up to that depth as for any map, needs no recursion (100,000 levels), and
+// grows linearly with the depth.
+TEST(NameValueMapTrace, DeepMapsRenderWithoutRecursionAndLinearly) {
+    for (int depth : {OV_ASN_MAX_DEPTH, OV_ASN_MAX_DEPTH + 1, 100000}) {
+        SCOPED_TRACE(depth);
+        NameValueMap root;
+        NameValueMap* at = &root;
+        for (int i = 0; i < depth; ++i) at = at->addSubtree("d");
+        at->addString("leaf", "x");
+        const std::string rendered = Render(root);
+        EXPECT_EQ(rendered.size(), ChainRendering(depth).size());
+        EXPECT_TRUE(rendered == ChainRendering(depth));
+        EXPECT_LT(rendered.size(), static_cast<std::size_t>(depth + 1) * 120);
+    }
+    // Names after a deep subtree are rendered at their own level again.
+    NameValueMap root;
+    NameValueMap* at = root.addSubtree("a");
+    for (int i = 0; i < 100; ++i) at = at->addSubtree("d");
+    root.addString("z", "after");
+    const std::string rendered = Render(root);
+    const std::string head = "\tnumber of entries = 2\n\ta is a subtree\n\t\tnumber";
+    // The deepest map's empty "d", at the deepest indent, then z at the top level's.
+    const std::string tail = std::string(OV_ASN_MAX_DEPTH + 1, '\t') +
+                             "num values = 0\td = \n\tnum values = 1\tz = after\n";
+    EXPECT_EQ(rendered.substr(0, head.size()), head);
+    EXPECT_EQ(rendered.substr(rendered.size() - tail.size()), tail);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
 #include <string>
 
 #include "src/WVCore/NameValueMap_content.h"
@@ -246,6 +247,72 @@ void ExpectSameStructure(const NameValueMap& a, const NameValueMap& b) {
         }
         ExpectSameStructure(*a.getSubtree(name.c_str()), *b.getSubtree(name.c_str()));
     }
+}
+
+// A chain of `depth` subtrees named "d" below `root`, whose last map holds leaf = `leaf`.
+void BuildChain(NameValueMap& root, int depth, const char* leaf) {
+    NameValueMap* at = &root;
+    for (int i = 0; i < depth; ++i) at = at->addSubtree("d");
+    at->addString("leaf", leaf);
+}
+
+// The depth of such a chain and the text of its leaf.
+std::pair<int, std::string> Chain(const NameValueMap& root) {
+    int depth = 0;
+    const NameValueMap* at = &root;
+    for (; at->getSubtreeCount("d") != 0; ++depth) at = at->getSubtree("d");
+    return {depth, Text(*at, "leaf", 0)};
+}
+
+// Through the API a map can be nested far deeper than the wire allows. Copies (construction,
+// assignment, clone, an entry's copy), removal and destruction of such a map must not recurse
+// once per level (100,000 levels would overflow the stack), and copies stay deep.
+TEST(NameValueMap, DeepMapsAreCopiedAndDestroyedWithoutRecursion) {
+    constexpr int kDepth = 100000;
+    NameValueMap map;
+    BuildChain(map, kDepth, "x");
+    map.addString("top", "t");
+
+    NameValueMap copy(map);
+    EXPECT_EQ(Chain(copy), std::make_pair(kDepth, std::string("x")));
+    EXPECT_EQ(Text(copy, "top", 0), "t");
+
+    NameValueMap assigned;
+    BuildChain(assigned, 1000, "old");  // replaced, and destroyed, by the assignment
+    assigned = map;
+    EXPECT_EQ(Chain(assigned), std::make_pair(kDepth, std::string("x")));
+
+    std::unique_ptr<ZObject_6_0> cloned(map.clone());
+    EXPECT_EQ(Chain(static_cast<NameValueMap&>(*cloned)), std::make_pair(kDepth, std::string("x")));
+
+    // The copies are independent: changing the original's leaf changes none of them.
+    NameValueMap* leaf = &map;
+    while (leaf->getSubtreeCount("d") != 0) leaf = leaf->getSubtree("d");
+    leaf->setString("leaf", "y", 0u);
+    EXPECT_EQ(Chain(copy).second, "x");
+    EXPECT_EQ(Chain(assigned).second, "x");
+
+    NameValueEntry entry;
+    BuildChain(entry.subtree, kDepth, "e");
+    NameValueEntry entryCopy(entry);
+    EXPECT_EQ(Chain(entryCopy.subtree), std::make_pair(kDepth, std::string("e")));
+
+    // Wide levels on the way down, and a removeAll of the whole of it.
+    NameValueMap wide;
+    NameValueMap* at = &wide;
+    for (int i = 0; i < 2000; ++i) {
+        for (const char* name : {"a", "b", "c"}) at->addString(name, "v");
+        at->addSubtree("side")->addSubtree("below")->addString("s", "v");
+        at = at->addSubtree("d");
+    }
+    NameValueMap wideCopy(wide);
+    EXPECT_EQ(Chain(wideCopy).first, 1999);  // the last "d" holds nothing
+    EXPECT_EQ(Text(*wideCopy.getSubtree("d")->getSubtree("side")->getSubtree("below"), "s", 0),
+              "v");
+    wide.removeAll();
+    EXPECT_EQ(wide.getSubtreeCount("d"), 0u);
+    map.removeAll();
+    EXPECT_FALSE(map.exist("d"));
 }
 
 TEST(NameValueMapStorage, FirstInsertionAfterConstructionAndCopy) {

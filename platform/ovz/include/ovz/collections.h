@@ -10,6 +10,31 @@
 // are cloned, a non-owning source's addresses are copied. Assignment gives the strong
 // guarantee (on an exception the target is unchanged).
 //
+// Ownership and lifetimes, in full:
+//  - Clone: add, set, putEntry, getOrPutEntry and copies store element.clone() in an owning
+//    collection. The clone is made before anything else changes, so the argument may be one
+//    of the collection's own elements, and a failed call deletes it again.
+//  - Take over: addOwned, setOwned, getOrPutOwned and getOrPutText store the very object they
+//    are handed, which the owning collection then deletes as its own; it is the collection's
+//    from the call on, also when the call throws (it is deleted then).
+//  - Placement: addTexts, addTextsAt and getOrPutText make strings inside storage of the
+//    collection (a list's packed block, a map's key store) or of its owner (addTextsAt)
+//    instead of allocations of their own. Such a string is ended in place, never deleted;
+//    its storage lives as long as the collection (a list keeps its packed block as an arena
+//    when other objects join it, a map keeps its key store until it is emptied or dies).
+//  - Lifetimes: an element stays at its address from the call that stores it until it is
+//    replaced (set, setOwned, putEntry of its key) or removed (remove, removeAll,
+//    removeEntry) or the collection dies. Growth, other adds and sets, rebuilds of a map's
+//    table and a list leaving its packed block move no element: a reference or pointer to
+//    one stays valid. What moves is only the collection's own array of addresses, so the
+//    results of elements() and entries() are valid only while the collection is unchanged.
+//  - Failure: a call that throws (ZOutOfMemoryException_6_0 above all) leaves the collection
+//    as it was, except addTexts to a list that holds elements already, whose texts added
+//    before the failure stay.
+//
+// Checked builds (without NDEBUG) verify each collection's state on entry to and exit from
+// every mutator and abort at the first call that finds it broken.
+//
 // A collection is used by one thread at a time.
 #ifndef OVZ_COLLECTIONS_H
 #define OVZ_COLLECTIONS_H
@@ -86,8 +111,9 @@ public:
     };
     // Appends `n` new ZUTF8String_6_0 objects holding the texts, as adds of views over them
     // would. A list that holds nothing yet makes them all in one allocation with its array:
-    // elements held in the list's own storage, which remove and removeAll end in place; an
-    // add or set to such a list first moves them out to objects of their own.
+    // elements held in the list's own storage, which remove and removeAll end in place; when
+    // other objects join them (add, set, more room) they stay where they are and that
+    // allocation lives on as long as the list.
     // REQUIRES: an owning list; no text holds a NUL byte. Throws ZOutOfMemoryException_6_0.
     void addTexts(const Text* texts, unsigned long n);
     // The bytes addTextsAt needs for `n` texts (at least 1): the strings, and for more than
@@ -97,9 +123,8 @@ public:
     // addTexts, with the strings (and their array) made in the textsSize(texts, n) bytes at
     // `memory` (aligned as ZObject_6_0::operator new aligns) instead of an allocation of the
     // list's: for an object that carries its list's texts in its own allocation. The list
-    // never frees that memory; its owner keeps it until the list is destroyed, and any add,
-    // set or larger capacity first moves the elements out to objects of their own (as for
-    // addTexts), after which the list no longer uses it.
+    // never frees that memory; its owner keeps it until the list is destroyed (the strings
+    // stay there also when other objects join them, as for addTexts).
     // REQUIRES: an owning list that holds nothing and has no array of its own yet (as
     // constructed); n >= 1; no text holds a NUL byte.
     void addTextsAt(void* memory, const Text* texts, unsigned long n) noexcept;
@@ -123,8 +148,10 @@ private:
     OVZ_LOCAL ZObject_6_0* store(const ZObject_6_0& element) const;
     OVZ_LOCAL void dispose(ZObject_6_0* element) const;
     OVZ_LOCAL void makeRoomForOne();
-    // A packed list's strings to objects of their own.
+    // A packed list to an array that keeps its block.
     OVZ_LOCAL void unpack(unsigned long capacity);
+    // Aborts when the list's state is not sound (checked builds only; see invariants.h).
+    OVZ_LOCAL void checkInvariants() const;
 
     // Where the elements are: a list holds its first element in itself (most lists, the value
     // lists of map entries above all, hold one element or none), more in an array.
@@ -222,6 +249,10 @@ public:
     void reserve(unsigned long count);
     // Whether the map owns (clones and deletes) its keys and values.
     bool ownsEntries() const;
+    // False for a map that never held an entry nor reserved room (it has no table yet), which
+    // is therefore empty; true otherwise, whether it holds entries or not. Inline, for walks
+    // over many maps most of which were never filled.
+    bool hasTable() const { return (state_ & 1) == 0; }
 
     // One entry as the map keeps it (see entries()).
     struct Entry {
@@ -243,6 +274,8 @@ private:
     OVZ_LOCAL void rebuild(unsigned long capacity);
     OVZ_LOCAL void destroyAll();
     OVZ_LOCAL void copyFrom(const ZHashKeyMap_6_0& other);
+    // Aborts when the map's state is not sound (checked builds only; see invariants.h).
+    OVZ_LOCAL void checkInvariants() const;
 
     // The Table, made by the first insertion; until then (low bit set) whether the map owns
     // its entries and the least capacity of its first table.

@@ -27,6 +27,24 @@
 //    in a ZUTF8String_6_0 or with assign(), instead of converting it.
 //  - Out of memory throws ZOutOfMemoryException_6_0.
 //
+// Ownership and lifetimes:
+//  - A mutable string owns its bytes: in the object (up to 11 bytes), right behind the object
+//    in the same allocation (a string made by clone(), newWithBytes or newToFill), or in a
+//    malloc'd buffer once a change outgrows where the text is. A view owns nothing: the text
+//    it was given must outlive it and stay unchanged.
+//  - Clone: clone() of any string class gives an owning string of the same bytes (a view's
+//    clone owns a copy), allocated with ZObject_6_0::operator new; the caller owns it, and an
+//    owning collection keeps exactly such clones.
+//  - Placement: placeWithBytes makes a string in memory its caller provides (sizeWithBytes
+//    bytes); it is ended with endPlaced or its destructor, never deleted, and the memory stays
+//    the caller's. The collections place strings this way in storage of their own.
+//  - Lifetimes: getChars(), c_str() and bytes() point into the string and are valid until the
+//    string is changed or destroyed; a string object itself never moves, so a reference to it
+//    stays valid for as long as its owner keeps it.
+//  - A failed change (out of memory) leaves the string's text as it was.
+//  - Checked builds (without NDEBUG) verify a string's state (where its text is, its room, the
+//    NUL after it) on entry to and exit from each change and abort when it is broken.
+//
 // Example:
 //   ZUTF8String_6_0 name("Müller");
 //   name.upper();                               // "MÜLLER"
@@ -153,6 +171,8 @@ private:
     OVZ_LOCAL static S* placeWithText(void* memory, const char* text, std::size_t n);
 
     OVZ_LOCAL void reserveFor(std::size_t extra);
+    // Aborts when the string's state is not sound (checked builds only).
+    OVZ_LOCAL void checkInvariants() const;
     OVZ_LOCAL void assign(const char* text, std::size_t n);
     OVZ_LOCAL void releaseHeapBuffer();
     OVZ_LOCAL char* text() const;            // where the bytes are (never null)
