@@ -38,19 +38,6 @@ private:
 
 int refusal(const struct stat& st) { return S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile; }
 
-int writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 constexpr std::string_view kTempMark = ".tmp.";
 constexpr size_t kRandomLetters = 6;
 
@@ -151,8 +138,8 @@ struct Finish {
     gid_t gid;
 };
 
-int fill(int fd, const std::string& data, const Finish& finish) {
-    if (int err = writeAll(fd, data.data(), data.size())) return err;
+int fill(int fd, ContentWriter write, void* context, const Finish& finish) {
+    if (int err = write(context, fd)) return err;
     // The owner first: a change of owner may clear the set-user-ID and set-group-ID bits.
     if (finish.chown && ::fchown(fd, finish.uid, finish.gid) != 0) return errno;
     if (finish.chmod && ::fchmod(fd, finish.mode) != 0) return errno;
@@ -213,6 +200,19 @@ const char* fileErrorText(int err) {
     return std::strerror(err);
 }
 
+int writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 int readWholeFile(const char* name, std::string& out, size_t maxSize) {
     struct stat st;
     // Look before opening: opening a device may have effects of its own, and opening a FIFO
@@ -246,6 +246,15 @@ int readWholeFile(const char* name, std::string& out, size_t maxSize) {
 }
 
 int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options,
+                int* syncError) {
+    auto write = [](void* context, int fd) {
+        const std::string& text = *static_cast<const std::string*>(context);
+        return writeAll(fd, text.data(), text.size());
+    };
+    return replaceFile(name, write, const_cast<std::string*>(&data), options, syncError);
+}
+
+int replaceFile(const char* name, ContentWriter write, void* context, const ReplaceOptions& options,
                 int* syncError) {
     if (syncError) *syncError = 0;
     std::string target(name);
@@ -289,7 +298,7 @@ int replaceFile(const char* name, const std::string& data, const ReplaceOptions&
         // nothing behind.
         fd.reset(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode));
         if (fd.get() >= 0) {
-            err = fill(fd.get(), data, finish);
+            err = fill(fd.get(), write, context, finish);
             if (!err) err = lockForWriting(fd.get(), false);
             if (!err) {
                 err = nameUnnamed(fd.get(), dirPrefix, base, &tmp);
@@ -308,7 +317,7 @@ int replaceFile(const char* name, const std::string& data, const ReplaceOptions&
     if (fd.get() < 0) {
         err = createNamed(dirPrefix, base, createMode, fd, &tmp);
         if (err) return err;
-        err = fill(fd.get(), data, finish);
+        err = fill(fd.get(), write, context, finish);
         if (err) {
             ::unlink(tmp.c_str());
             return err;

@@ -38,6 +38,17 @@ struct ReplaceOptions {
     bool unnamedFirst = true;
 };
 
+// Writes all `size` bytes of `data` to `fd`, through short writes and interruptions: 0, or
+// the errno value of the write that failed.
+int writeAll(int fd, const char* data, size_t size);
+
+// Writes the new contents of a replacement into `fd`, an empty file open for writing, with as
+// many calls of write(2) (writeAll) as it likes: 0, or an errno value, which makes the
+// replacement fail. It is called again, for another empty file, when an unnamed temporary
+// file cannot be given a name, and must then write the same contents from the start. It must
+// not throw.
+using ContentWriter = int (*)(void* context, int fd);
+
 // Replaces `name` with `data`: writes a temporary file in the same directory, syncs it, gives
 // it the permission bits (and, for root, the owner) of the file it replaces, renames it over
 // the file and syncs the directory. A symbolic link is followed: its target is replaced.
@@ -47,6 +58,10 @@ struct ReplaceOptions {
 // (when not null) gets its errno value, else 0. Returns an errno value when the file was not
 // replaced; the original is then as it was and no temporary file is left.
 int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options,
+                int* syncError);
+// The same, with the contents that `write` produces (called with `context`) instead of a
+// string: a large file is written as it is made, without a copy of it in memory.
+int replaceFile(const char* name, ContentWriter write, void* context, const ReplaceOptions& options,
                 int* syncError);
 
 }  // namespace ovz_properties
