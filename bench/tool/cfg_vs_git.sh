@@ -2,7 +2,7 @@
 # The tool's cfg reads and writes beside `git config --file` on the same files: CPU time
 # (perf's task-clock) of each process, paired runs one after the other, medians.
 # Usage: cfg_vs_git.sh OVUTIL [RUNS]   (git and perf: `sh scripts/bootstrap bench`)
-# Files: 22 lines (3 stanzas) and 100k lines (1,923 stanzas of 52 lines, 10 MB), in a
+# Files: 22 lines (3 stanzas) and 101,918 lines (1,923 stanzas of 51 keys, 10.4 MB), in a
 # temporary directory. Writes alternate between two values, so that every run of either
 # program changes the file.
 set -eu
@@ -27,7 +27,7 @@ make_file() {
     }' >"$1"
 }
 make_file "$dir/small.conf" 3 6 20 # 3 headers, 18 keys, 2 blank lines: 22 lines
-make_file "$dir/large.conf" 1923 51 80 # 99,995 lines
+make_file "$dir/large.conf" 1923 51 80 # 101,918 lines
 cp "$dir/small.conf" "$dir/small.git"
 cp "$dir/large.conf" "$dir/large.git"
 
