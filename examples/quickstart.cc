@@ -33,32 +33,85 @@ void writeFile(const std::string& path, const char* text) {
     }
 }
 
+// The whole content of a small file, for the checks.
+std::string readFile(const std::string& path) {
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
 void configurationFile(const std::string& dir) {
     const std::string path = dir + "/ovmgrd.conf";
     writeFile(path,
               "[meta-info]\nversion = 1552\n\n[manager]\nserver = ldap1:636\nserver = ldap2:636\n");
     const char* file = path.c_str();
-    //! [config]
+    //! [read]
     // The registry's one object for the file: loaded on the first request (and brought up
-    // to the current release if an earlier one wrote it), kept for the process.
+    // to the current release if an earlier one wrote it, see below), kept for the process.
     ZStanzaFileProperties_6_0* conf = OVStanzaFileProperties::getRegisteredPropertiesFor(file, 0);
 
     // Read: one value, all values of a multi-valued key, a number with a default.
     ZUTF8String_6_0 first;
     conf->getValue("manager", "server", first, 0, nullptr);  // "ldap1:636"
-    ZArrayList_6_0 servers(4, 1);
+    ZArrayList_6_0 servers(4, 1);  // 1: the list owns (and deletes) the strings it is given
     conf->getValues("manager", "server", servers, ZPROPERTY_STRING_UTF8);
     int timeout = conf->getIntegerValue("manager", "request-timeout", 30, 0);
 
-    // Edit, then store: only the lines concerned change, and the file is replaced whole or
-    // not at all.
-    conf->setValue("manager", "request-timeout", "60", 0);
-    static_cast<OVStanzaFileProperties*>(conf)->deleteValue("manager", "server", "ldap1:636");
-    conf->store(file);
-    //! [config]
+    // List: the stanza names in file order, and the key names of each stanza.
+    ZArrayList_6_0 stanzas(8, 1);
+    conf->stanzaNames(stanzas);
+    for (unsigned long i = 0; i < stanzas.size(); ++i) {
+        const char* stanza = static_cast<const ZAbstractString_6_0*>(stanzas.get(i))->c_str();
+        ZArrayList_6_0 keys(8, 1);
+        conf->keyNames(stanza, keys);
+        for (unsigned long k = 0; k < keys.size(); ++k)
+            std::printf("[%s] %s\n", stanza,
+                        static_cast<const ZAbstractString_6_0*>(keys.get(k))->c_str());
+    }
+    //! [read]
     check(std::strcmp(first.c_str(), "ldap1:636") == 0, "first value");
     check(servers.size() == 2 && timeout == 30, "all values and the default");
+    check(stanzas.size() == 2, "stanza names");
+
+    //! [edit]
+    // Edit under the file's edit lock, which the ovutil tool and the product's other programs
+    // take too: the lock is held while the registry's object is reloaded from the file,
+    // changed by the function and stored (when it returns true), so no edit made by another
+    // process in between is lost. The store replaces the file whole or not at all and
+    // touches only the lines that changed.
+    OVStanzaFileProperties::editRegisteredPropertiesFor(file, [](ZStanzaFileProperties_6_0& c) {
+        c.setValue("manager", "request-timeout", "60", 0);
+        static_cast<OVStanzaFileProperties&>(c).deleteValue("manager", "server", "ldap1:636");
+        return true;  // store it
+    });
+    //! [edit]
     check(conf->numValues("manager", "server") == 1, "value deleted");
+    check(readFile(path).find("request-timeout = 60\n") != std::string::npos, "edit stored");
+}
+
+void olderRelease(const std::string& dir) {
+    const std::string path = dir + "/old.conf";
+    const char* before = "[manager]\nserver = ldap1:636\n";  // no [meta-info] version
+    writeFile(path, before);
+    const char* file = path.c_str();
+    //! [plain]
+    // A plain stanza-file object reads a file as it is: no upgrade, nothing written.
+    ZStanzaFileProperties_6_0 plain(1);
+    plain.load(file);
+    ZUTF8String_6_0 version;
+    plain.getValue("meta-info", "version", version, 0, "none");  // "none": an earlier release
+
+    // Through the registry (as every product program opens it), the load upgrades a file of
+    // an earlier release and stores it back at once: this rewrites the file.
+    OVStanzaFileProperties::getRegisteredPropertiesFor(file, 0);
+    //! [plain]
+    check(std::strcmp(version.c_str(), "none") == 0, "a plain load sees the file as it is");
+    check(readFile(path) != before, "the registry's load rewrote the older file");
 }
 
 void configurationErrors(const std::string& dir) {
@@ -68,18 +121,18 @@ void configurationErrors(const std::string& dir) {
     int invalidLine = 0;
     //! [errors]
     try {
-        ZStanzaFileProperties_6_0* conf =
-            OVStanzaFileProperties::getRegisteredPropertiesFor(file, 0);
-        conf->setValue("manager", "request-timeout", "60", 0);
-        conf->store(file);
+        OVStanzaFileProperties::editRegisteredPropertiesFor(file, [](ZStanzaFileProperties_6_0& c) {
+            c.setValue("manager", "request-timeout", "60", 0);
+            return true;
+        });
     } catch (ZPropertiesInvalidDataException_6_0& e) {
         // A line that is not valid: e.fileName(), e.lineNumber(), e.reason().
         invalidLine = e.lineNumber();
         std::fprintf(stderr, "%s:%d: %s\n", e.fileName(), e.lineNumber(), e.reason());
     } catch (ZException_6_0& e) {
         // Every other failure of the object library: a file that cannot be read or written,
-        // a refused argument, memory. e.text() describes it; e.report() logs it as a
-        // numbered message.
+        // a refused argument, the lock not had in time, memory. e.text() describes it;
+        // e.report() logs it as a numbered message.
         std::fprintf(stderr, "%s\n", e.text());
     }
     //! [errors]
@@ -150,6 +203,7 @@ int main(int argc, char** argv) {
     }
     wvmsg_init("ovutil_quickstart");
     configurationFile(argv[1]);
+    olderRelease(argv[1]);
     configurationErrors(argv[1]);
     typedObject();
     locks(argv[1]);

@@ -277,7 +277,7 @@ std::string Record(const std::string& name, const std::string& values,
 // About 1 MB of DER of one of the shapes below.
 std::string HostileInput(int shape) {
     constexpr size_t kTarget = 1 << 20;
-    std::string const emptyValue("\x0C\x00", 2);
+    const std::string emptyValue("\x0C\x00", 2);
     std::string records;
     switch (shape) {
         case 0: {  // one name with empty values: 2 bytes a value
@@ -314,7 +314,7 @@ std::string HostileInput(int shape) {
 // Bytes held per input byte after decoding a hostile input, printed as
 // "map=<ratio> tree=<ratio> input=<bytes>".
 void ProbeHostile(int shape) {
-    std::string const input = HostileInput(shape);
+    const std::string input = HostileInput(shape);
     ov_asn_buffer_t wire = {static_cast<unsigned int>(input.size()),
                             reinterpret_cast<unsigned char*>(const_cast<char*>(input.data()))};
     NameValueMap maps[3];

@@ -50,7 +50,7 @@ void FillRequest(OVObject& object, const std::vector<Node>& nodes) {
 // 10 attributes (or as many as asked), 3 values each: a text, a number and a 16-byte buffer.
 struct AttrList {
     explicit AttrList(unsigned int attributes = 10) {
-        std::string const bytes(16, '\x5a');
+        const std::string bytes(16, '\x5a');
         for (unsigned int i = 0; i < attributes; ++i) {
             std::string name = std::string("attribute").append(std::to_string(i));
             std::string text = std::string("value of attribute ").append(std::to_string(i));
@@ -73,7 +73,7 @@ struct Fixture {
         object = request;
         object.addIntegerValue("count", 4294967295u, nullptr);
         object.addBooleanValue("enabled", 1, nullptr);
-        std::string const kib(1024, '\xa5');
+        const std::string kib(1024, '\xa5');
         object.addBufferValue("blob", kib.data(), static_cast<unsigned int>(kib.size()), nullptr);
         OVObject nested("nested");
         char name[] = "n0";

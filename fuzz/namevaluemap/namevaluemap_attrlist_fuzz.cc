@@ -41,10 +41,10 @@ void Flatten(const NameValueMap& map, const std::string& prefix, std::vector<Att
     ZArrayList_6_0 names(10, 0);
     map.getNames(names);
     for (unsigned long i = 0; i < names.size(); ++i) {
-        std::string const name = static_cast<ZAbstractString_6_0*>(names.get(i))->c_str();
-        std::string const full = prefix + name;
+        const std::string name = static_cast<ZAbstractString_6_0*>(names.get(i))->c_str();
+        const std::string full = prefix + name;
         for (unsigned int v = 0; v < map.getValueCount(name.c_str()); ++v) {
-            std::string const key = Upper(full);
+            const std::string key = Upper(full);
             Attribute* group = nullptr;
             for (auto& a : out) {
                 if (a.key == key) group = &a;

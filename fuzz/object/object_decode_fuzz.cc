@@ -93,8 +93,8 @@ bool CollidesWithLayout(const attrlist_s_t& list) {
 bool RebuildOneByOne(const OVObject& object, const char* scope, attrlist_s_t& list) {
     const unsigned int names = object.length("attrlistnames", scope);
     for (unsigned int i = 0; i < names; ++i) {
-        std::string const name = object.getStringValue("attrlistnames", i, scope).c_str();
-        std::string const typeKey = name + "attrlistvaltype";
+        const std::string name = object.getStringValue("attrlistnames", i, scope).c_str();
+        const std::string typeKey = name + "attrlistvaltype";
         unsigned int next = 0;  // value entries exist for types 2-5 only
         for (unsigned int j = 0; j < object.length(typeKey.c_str(), scope); ++j) {
             const unsigned int type = object.integerValue(typeKey.c_str(), j, scope);
@@ -169,7 +169,7 @@ void ReadEverything(const OVObject& object, const char* name, const char* scope)
         free(data);
 
         OVObject nested("n");
-        std::string const before = Content(nested);
+        const std::string before = Content(nested);
         try {
             object.objectValue(name, nested, i, scope);
         } catch (ZInvalidParameterException_6_0&) {
@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0xFFFFFFFFu) return 0;
     OVObject object("held");
     object.addIntegerValue("attrlistnames", 1, "held");
-    std::string const before = Content(object);
+    const std::string before = Content(object);
 
     unsigned long status = 0;
     object.decode(static_cast<unsigned int>(size), data, status);

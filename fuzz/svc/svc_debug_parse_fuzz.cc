@@ -11,8 +11,8 @@
 
 using ovsvc_internal::DebugEntry;
 using ovsvc_internal::DebugSetting;
-using ovsvc_internal::ParseDebugSetting;
-using ovsvc_internal::RenderDebugSetting;
+using ovsvc_internal::parseDebugSetting;
+using ovsvc_internal::renderDebugSetting;
 
 namespace {
 
@@ -71,13 +71,13 @@ DebugSetting Reference(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
-    const DebugSetting parsed = ParseDebugSetting(input);
+    const DebugSetting parsed = parseDebugSetting(input);
     const DebugSetting expected = Reference(input);
     if (parsed.entries != expected.entries || parsed.rejected != expected.rejected)
         __builtin_trap();
-    const std::string canonical = RenderDebugSetting(parsed.entries);
-    const DebugSetting again = ParseDebugSetting(canonical);
+    const std::string canonical = renderDebugSetting(parsed.entries);
+    const DebugSetting again = parseDebugSetting(canonical);
     if (again.entries != parsed.entries || !again.rejected.empty()) __builtin_trap();
-    if (RenderDebugSetting(again.entries) != canonical) __builtin_trap();
+    if (renderDebugSetting(again.entries) != canonical) __builtin_trap();
     return 0;
 }

@@ -8,8 +8,8 @@
 
 #include "settings.h"
 
-using ovsvc_internal::ParseRoute;
-using ovsvc_internal::RenderRoute;
+using ovsvc_internal::parseRoute;
+using ovsvc_internal::renderRoute;
 using ovsvc_internal::RouteKind;
 using ovsvc_internal::RouteSetting;
 
@@ -52,17 +52,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RouteSetting parsed{RouteKind::Stdout, "untouched"};
     const RouteSetting before = parsed;
     RouteSetting expected;
-    const bool ok = ParseRoute(input, parsed);
+    const bool ok = parseRoute(input, parsed);
     if (ok != Reference(input, expected)) __builtin_trap();
     if (!ok) {
         if (!(parsed == before)) __builtin_trap();  // a refused text leaves the route alone
         return 0;
     }
     if (!(parsed == expected)) __builtin_trap();
-    const std::string canonical = RenderRoute(parsed);
+    const std::string canonical = renderRoute(parsed);
     RouteSetting again;
-    if (!ParseRoute(canonical, again) || !(again == parsed)) __builtin_trap();
-    if (RenderRoute(again) != canonical) __builtin_trap();
+    if (!parseRoute(canonical, again) || !(again == parsed)) __builtin_trap();
+    if (renderRoute(again) != canonical) __builtin_trap();
     // The canonical text differs from the input only in the case of the keyword.
     if (canonical.size() != input.size()) __builtin_trap();
     if (parsed.kind == RouteKind::File && canonical.substr(5) != input.substr(5)) __builtin_trap();

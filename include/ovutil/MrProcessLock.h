@@ -18,6 +18,14 @@
 ///
 /// Threads: the factory and its locks may be used from any thread. The setters take no lock:
 /// a program sets the kind and the directory before its threads make locks.
+///
+/// Lock files (unixFileLock) are made with mode 0666 masked by the umask and never removed.
+/// Who can delay whom: any process that may read a lock file can hold a read lock on it, and
+/// writeLock waits for it without a limit; under umask 022 that is every user. Keep the lock
+/// directory readable only by the programs that share the locks. A lock object that a child
+/// inherits through fork is the parent's: deleting it in the child leaves the child's own locks
+/// alone. A lock file removed or replaced while in use is noticed at each process's next lock,
+/// which moves to the file now at the path (see ZUnixProcessReadWriteFileLock_6_0).
 #ifndef OVUTIL_MRPROCESSLOCK_H
 #define OVUTIL_MRPROCESSLOCK_H
 

@@ -250,16 +250,17 @@ private:
 
     /// The base64 text of the encoding of `value`, written straight into a new string that
     /// the caller owns; NULL with `status` as encode gives it when the map cannot be encoded.
-    __attribute__((visibility("hidden"))) static ZUTF8String_6_0* newEncodingText(
-        const NameValueMap& value, unsigned long& status);
+    OVUTIL_LOCAL static ZUTF8String_6_0* newEncodingText(const NameValueMap& value,
+                                                         unsigned long& status);
     /// Stores `text` itself, which the map takes over (also when this throws), as setValue
     /// (`append` false) or addValue (`append` true) would store a clone of it.
-    __attribute__((visibility("hidden"))) void storeText(const char* name, unsigned int index,
-                                                         bool append, ZUTF8String_6_0* text);
+    OVUTIL_LOCAL void storeText(const char* name, unsigned int index, bool append,
+                                ZUTF8String_6_0* text);
 
-    NameValueEntry* findEntry(const char* name) const;
-    NameValueEntry* findOrCreateEntry(const char* name);
-    bool buildRecord(namevalue_s_t* record, const char* name, const NameValueEntry* entry) const;
+    OVUTIL_LOCAL NameValueEntry* findEntry(const char* name) const;
+    OVUTIL_LOCAL NameValueEntry* findOrCreateEntry(const char* name);
+    OVUTIL_LOCAL bool buildRecord(namevalue_s_t* record, const char* name,
+                                  const NameValueEntry* entry) const;
 
     ZHashKeyMap_6_0 map_;
 };

@@ -376,11 +376,10 @@ public:
 
 private:
     // The stored text of a nested object (see setObjectValue); the caller owns it.
-    __attribute__((visibility("hidden"))) static ZUTF8String_6_0* newNestedText(
-        const OVObject& value);
-    NameValueMap* writeTarget(const char* scope);
-    const NameValueMap* readTarget(const char* scope) const;
-    NameValueMap* changeTarget(const char* scope);
+    OVUTIL_LOCAL static ZUTF8String_6_0* newNestedText(const OVObject& value);
+    OVUTIL_LOCAL NameValueMap* writeTarget(const char* scope);
+    OVUTIL_LOCAL const NameValueMap* readTarget(const char* scope) const;
+    OVUTIL_LOCAL NameValueMap* changeTarget(const char* scope);
 };
 
 #endif  // OVUTIL_OVOBJECT_H

@@ -23,6 +23,7 @@
 #include <pthread.h>
 
 #include <functional>
+#include <string>
 
 #include <ovutil/export.h>
 #include <ovz/collections.h>
@@ -45,23 +46,35 @@
 /// The hold is a flock(2) lock on the file itself, so it leaves nothing beside the file. A store
 /// replaces the file by renaming a new one over it; a hold that was waiting on the file so
 /// replaced is dropped and taken again on the file now at the path, so the holder always loads
-/// what the previous holder stored. Symbolic links are followed, as a store follows them. When
-/// the file does not exist and kMayCreate is given, the hold is on the directory that is to
-/// hold it, for as long as the file is absent at the time of taking it; a later hold finds the
-/// file and locks the file. Readers take no hold: a store replaces the file whole, so a reader
-/// sees the old file or the new one, never a mix. A process that edits without a hold can
-/// still lose its edit or another's.
+/// what the previous holder stored. The name is resolved once (symbolic links, ".."), and
+/// path() gives the file that was resolved and locked: load and store that name, so that a
+/// link switched to another file during the edit does not carry this file's content there.
+/// When the file does not exist and kMayCreate is given, the hold is on the directory that is
+/// to hold it, for as long as the file is absent at the time of taking it; a later hold finds
+/// the file and locks the file. A dangling symbolic link is refused (its target would have to
+/// be created). Readers take no hold: a store replaces the file whole, so a reader sees the
+/// old file or the new one, never a mix. A process that edits without a hold can still lose
+/// its edit or another's.
+///
+/// Who can delay whom: flock admits any process that can open the file for reading, so every
+/// user who may read the file (or, while the file is absent, its directory) can take the hold
+/// and delay the file's editors by as long as it keeps it; the editors wait no longer than
+/// their timeout. The post-load upgrade (OVStanzaFileProperties::postLoad) takes the hold too.
 ///
 /// Waiting is bounded: a hold that cannot be taken within `timeoutMs` milliseconds throws
-/// ZException_6_0 of kind ZEXC_LOCK_FAILURE naming the file and the time waited. A file that
-/// cannot be opened (missing without kMayCreate, unreadable, not a regular file) throws
+/// ZException_6_0 of kind ZEXC_LOCK_FAILURE naming the file, the time waited and, when the
+/// system's lock table lists it, the process that holds the file. A file that cannot be opened
+/// (missing without kMayCreate, unreadable, not a regular file, a dangling link) throws
 /// ZException_6_0 of kind ZEXC_FILE_READ (inserts: file name, reason); a null or empty name
 /// ZInvalidParameterException_6_0.
 ///
 /// Threads: each hold is its own open file description, so two threads of one process exclude
 /// each other like two processes. A thread that already holds the file's hold and asks again
-/// waits for itself until the time runs out. The hold is not copyable; it is released when the
-/// object is destroyed (by any thread), or when the process ends.
+/// waits for itself until the time runs out (the post-load upgrade knows the holds of its
+/// thread and does not ask). The hold is not copyable; it is released when the object is
+/// destroyed (by any thread), or when the process ends. A child forked while the hold is held
+/// does not hold it: the parent's release frees the file even while the child lives, and a
+/// child that deletes an inherited hold leaves the parent's hold alone.
 class OVUTIL_EXPORT OVStanzaFileEditLock {
 public:
     /// Flags of the constructor.
@@ -72,9 +85,16 @@ public:
     /// How long the constructor waits by default: 30 seconds.
     static constexpr unsigned kDefaultTimeoutMs = 30000;
 
+    /// Told once, after the hold has waited a second, which process holds the file's lock
+    /// (its process id from the system's lock table; 0 when the table does not say).
+    using WaitNotice = std::function<void(long holder)>;
+
     /// Takes the hold on `fileName` (see the class description for what it throws).
     explicit OVStanzaFileEditLock(const char* fileName, unsigned timeoutMs = kDefaultTimeoutMs,
                                   int flags = 0);
+    /// The same, calling `notice` (when set) once the hold has waited a second.
+    OVStanzaFileEditLock(const char* fileName, unsigned timeoutMs, int flags,
+                         const WaitNotice& notice);
     /// Releases the hold.
     ~OVStanzaFileEditLock();
     OVStanzaFileEditLock(const OVStanzaFileEditLock&) = delete;
@@ -83,9 +103,14 @@ public:
     /// Whether the file existed when the hold was taken (false only with kMayCreate).
     bool fileExisted() const { return !onDirectory_; }
 
+    /// The file that was resolved and locked: the real path of the file, or for a file that
+    /// was absent the real path of its directory followed by its name.
+    const char* path() const { return path_.c_str(); }
+
 private:
     int fd_;
     bool onDirectory_;
+    std::string path_;
 };
 
 /// The product's stanza-file properties object, one per file (see the file description).
@@ -114,13 +139,14 @@ public:
     /// Edits the registry's object of `fileName` under the file's edit hold
     /// (OVStanzaFileEditLock), so that this program and others editing the same file (the
     /// ovutil tool, other daemons) do not lose each other's edits: takes the hold, reloads the
-    /// object from the file (ZPROPERTIES_RELOAD; the first request loads it, and the post-load
-    /// upgrade runs as on every load), calls `edit` with it, stores it when `edit` returns
-    /// true, and releases the hold. Returns 1 when it stored the file, 0 when `edit` returned
-    /// false. Throws what the hold, the registry and the store throw; when `edit` or the store
-    /// throws, the file is left as it was and the object keeps the changes made in memory
-    /// until its next load. Other threads of the process that use the object meanwhile see
-    /// it reloaded and changed: the object library governs concurrent use of it.
+    /// object from the file the hold resolved and locked, calls `edit` with it, stores it to
+    /// that file, and releases the hold. A file of an earlier release is upgraded by that load
+    /// in memory, and the one store writes the upgrade with the edit. Returns 1 when it stored
+    /// the file (`edit` returned true, or the load upgraded it), 0 when it did not. Throws what
+    /// the hold, the registry and the store throw; when `edit` or the store throws, the file is
+    /// left as it was and the object keeps the changes made in memory until its next load.
+    /// Other threads of the process that use the object meanwhile see it reloaded and changed:
+    /// the object library governs concurrent use of it.
     static int editRegisteredPropertiesFor(
         const char* fileName, const std::function<bool(ZStanzaFileProperties_6_0&)>& edit,
         unsigned timeoutMs = OVStanzaFileEditLock::kDefaultTimeoutMs);
@@ -128,12 +154,19 @@ public:
     /// Creates factory_; run at most once, through ms_once.
     static void init();
 
-    /// Upgrades a file of an earlier release after each load and stores it back to `fileName`;
-    /// called by the base class. Files at version 0x610 ("meta-info" / "version") or above,
-    /// or with a negative version, are left alone and not written. An object-library
-    /// exception stops the upgrade: it is logged (message 0x1354A0C7), the file is not
-    /// written, and the load still succeeds; what was changed in memory so far stays.
-    /// Other exceptions pass on.
+    /// Upgrades a file of an earlier release after each load and stores it back; called by
+    /// the base class. Files at version 0x610 ("meta-info" / "version") or above, or with a
+    /// negative version, are left alone and not written. When an upgrade is due, it is made
+    /// under the file's edit hold (OVStanzaFileEditLock, default timeout): the file is loaded
+    /// again under the hold, its version read again, and the upgrade stored once, so that an
+    /// edit stored by another process meanwhile is kept. A thread that holds the file's hold
+    /// already upgrades and stores without waiting for itself; inside
+    /// editRegisteredPropertiesFor the upgrade stays in memory for the edit's one store. The
+    /// rules of one product file apply to it by its name as given, by its resolved path, or
+    /// when it is the same file as the product's (device and inode). An object-library
+    /// exception (a hold that is not free in time among them) stops the upgrade: it is logged
+    /// (message 0x1354A0C7), the file is not written, and the load still succeeds; what was
+    /// changed in memory so far stays. Other exceptions pass on.
     void postLoad(const char* fileName) override;
 
     /// Adds the keys that stanza "ovrte" lacks ("boot-start-ovproxyd" = no,

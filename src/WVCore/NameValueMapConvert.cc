@@ -22,6 +22,8 @@
 
 namespace {
 
+// Records and exceptions of this file name the map's source unit, src/WVCore/NameValueMap: the
+// conversions are part of the map, kept in a file of their own for size.
 constexpr char kSourceFile[] = "src/WVCore/NameValueMap";
 
 // The text of a stored value; "" for an empty string, NULL for an object that is no string.

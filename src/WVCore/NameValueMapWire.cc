@@ -126,7 +126,7 @@ public:
     // Room for one record's counts; its place, or ~0 when memory runs out.
     std::size_t add() {
         if (size_ + kPerRecord > capacity_) {
-            std::size_t const capacity = capacity_ * 2;
+            const std::size_t capacity = capacity_ * 2;
             void* p = data_ == inline_ ? std::malloc(capacity * sizeof(std::uint32_t))
                                        : std::realloc(data_, capacity * sizeof(std::uint32_t));
             if (p == nullptr) return ~std::size_t{0};
@@ -178,7 +178,7 @@ public:
             if (const unsigned long st = text(p, valuesEnd, n)) return st;
         }
         if (const unsigned long st = readHeader(p, recordEnd, kSequence, n)) return st;
-        std::size_t const place = counts.add();
+        const std::size_t place = counts.add();
         if (place == ~std::size_t{0}) return OV_ASN_E_NOMEM;
         counts.at(place)[0] = values;
         std::uint32_t children = 0;
@@ -211,16 +211,16 @@ public:
     // nothing.
     static void addRecord(NameValueMap& map, const unsigned char*& p,
                           const std::uint32_t*& counts) {
-        std::uint32_t const nvalues = counts[0];
-        std::uint32_t const nchildren = counts[1];
-        std::uint32_t const childKeyBytes = counts[2];
+        const std::uint32_t nvalues = counts[0];
+        const std::uint32_t nchildren = counts[1];
+        const std::uint32_t childKeyBytes = counts[2];
         counts += Counts::kPerRecord;
-        std::uint32_t const recordLength = skipHeader(p);
+        const std::uint32_t recordLength = skipHeader(p);
         if (nvalues == 0 && nchildren == 0) {
             p += recordLength;
             return;
         }
-        std::uint32_t const nameLength = skipHeader(p);
+        const std::uint32_t nameLength = skipHeader(p);
         const char* const name = reinterpret_cast<const char*>(p);
         p += nameLength;
         skipHeader(p);
@@ -233,11 +233,11 @@ public:
         if (nvalues != 0 && nvalues <= kBatch) {
             ZArrayList_6_0::Text texts[kBatch];
             for (std::uint32_t i = 0; i < nvalues; ++i) {
-                std::uint32_t const n = skipHeader(p);
+                const std::uint32_t n = skipHeader(p);
                 texts[i] = {reinterpret_cast<const char*>(p), n};
                 p += n;
             }
-            std::size_t const room = ovutil_internal::textsSize(texts, nvalues);
+            const std::size_t room = ovutil_internal::textsSize(texts, nvalues);
             void* const block = ZObject_6_0::operator new(sizeof(NameValueEntry) + room);
             auto* const made = ::new (block) NameValueEntry;  // allocates nothing, cannot throw
             auto* entry = static_cast<NameValueEntry*>(
@@ -258,7 +258,7 @@ public:
         if (nvalues != 0) {
             ovutil_internal::reserveElements(entry->values, entry->values.size() + nvalues);
             for (std::uint32_t i = 0; i < nvalues; ++i) {
-                std::uint32_t const n = skipHeader(p);
+                const std::uint32_t n = skipHeader(p);
                 ovutil_internal::addOwned(
                     entry->values, ovutil_internal::newString(reinterpret_cast<const char*>(p), n));
                 p += n;
@@ -389,7 +389,7 @@ public:
             status = OV_ASN_E_NOMEM;
             return false;
         }
-        std::uint64_t const used = size();
+        const std::uint64_t used = size();
         unsigned char* const freshEnd = fresh + capacity;
         std::memcpy(freshEnd - used, p_, used);
         if (begin_ != inline_) std::free(begin_);
@@ -451,7 +451,7 @@ bool NameValueMap::Wire::write(const NameValueMap& map, int level, BackWriter& o
             return false;
         }
         const auto* entry = static_cast<const NameValueEntry*>(entries[i].value);
-        std::uint64_t const recordMark = out.size();
+        const std::uint64_t recordMark = out.size();
         std::uint64_t mark = out.size();
         if (entry->subtree.map_.size() != 0 && !write(entry->subtree, level + 1, out, status)) {
             return false;

@@ -25,7 +25,7 @@
 namespace {
 
 // Every record and exception of this unit names this source.
-const char kSourceFile[] = "src/WVCore/OVObject";
+constexpr char kSourceFile[] = "src/WVCore/OVObject";
 
 // Keys of the flattened attribute-list layout; peers rebuild lists from exactly these.
 const char kNamesKey[] = "attrlistnames";
@@ -594,8 +594,8 @@ OVObject& OVObject::addAttrListValue_internal(const char* prefix, attrlist_s_t& 
                                               const char* scope) try {
     if (list.count == 0 || list.attrs == nullptr) return *this;
     NameValueMap* target = writeTarget(scope);
-    std::string const base = prefix != nullptr ? prefix : "";
-    std::string const namesKey = base + kNamesKey;
+    const std::string base = prefix != nullptr ? prefix : "";
+    const std::string namesKey = base + kNamesKey;
     std::string valueKey;
     std::string typeKey;
     // The names key, the value key and the type key of one attribute may be one name (an
@@ -651,7 +651,7 @@ void OVObject::attrListValue_internal(const char* prefix, attrlist_s_t& list,
                                       const char* scope) const try {
     const NameValueMap* source = readTarget(scope);
     if (source == nullptr) return;
-    std::string const base = prefix != nullptr ? prefix : "";
+    const std::string base = prefix != nullptr ? prefix : "";
     const ZArrayList_6_0* names = source->getValues((base + kNamesKey).c_str());
     if (names == nullptr) return;
     std::string valueKey;

@@ -21,7 +21,7 @@
 
 namespace {
 
-const char kSourceFile[] = "src/WVCore/attrlist";
+constexpr char kSourceFile[] = "src/WVCore/attrlist";
 
 [[noreturn]] void throwOutOfMemory(int line) {
     ZOutOfMemoryException_6_0().throwException(kSourceFile, line);
@@ -332,10 +332,10 @@ void Batch::startRun(const char* name) {
     lastNameValid_ = false;
     const ZUTF8String_6_0 upper = upperKey(name);
     const char* key = ovutil_internal::textOf(upper);
-    std::size_t const length = strlen(key);
+    const std::size_t length = strlen(key);
     char* copy = loc_strdup(name);
     if (copy == nullptr) throw std::bad_alloc();
-    std::size_t const offset = keys_.size();
+    const std::size_t offset = keys_.size();
     try {
         keys_.append(key, length + 1);
         runs_.push_back({offset, length, copy, values_.size(), values_.size()});

@@ -3,12 +3,18 @@
 // Every file carries its generation in "meta-info" / "version". Files up to 0x50F get stage 1
 // and stage 2, files up to 0x60F stage 2 only; stage 2 raises the version to 0x610 and the
 // file is stored, so the next load finds nothing to do. Rules that belong to one product file
-// are chosen by a substring match on the file name. The file on disk changes only through
-// the final store, which replaces it whole (never a half-written file). Values are read and
+// are chosen by which file it is: a substring match on the name as given or on the resolved
+// path, or the same file (device and inode) as the product's. The file on disk changes only
+// through the final store, which replaces it whole (never a half-written file), and only under
+// the file's edit hold: the file is loaded again under it and the version read again, so an
+// edit that another process stored meanwhile is never overwritten. Values are read and
 // written as UTF-8, the file's own bytes, so that the locale of the process never changes a
 // text on its way from one key to another.
 #include <ovutil/OVStanzaFileProperties.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_set>
@@ -20,6 +26,7 @@
 #include <ovz/properties.h>
 #include <ovz/strings.h>
 
+#include "internal/editlock.h"
 #include "internal/logging.h"
 #include "internal/objectlib.h"
 
@@ -141,20 +148,53 @@ void moveDirectoryServerKeys(OVStanzaFileProperties& props) {
     }
 }
 
-void stage2(OVStanzaFileProperties& props, const char* fileName, int versionExisted) {
+// Which file is being upgraded: the name it was loaded under and the path it resolves to.
+struct FileIdentity {
+    std::string given;
+    std::string resolved;  // "" when it cannot be resolved
+    bool known = false;    // st holds the file's device and inode
+    struct stat st {};
+};
+
+FileIdentity identify(const char* given, const std::string& resolved) {
+    FileIdentity id;
+    id.given = given;
+    id.resolved = resolved;
+    if (id.resolved.empty()) {
+        if (char* real = ::realpath(given, nullptr)) {
+            id.resolved = real;
+            std::free(real);
+        }
+    }
+    id.known = ::stat(id.resolved.empty() ? given : id.resolved.c_str(), &id.st) == 0;
+    return id;
+}
+
+// Whether the rules of the product file `productPath` apply: its path within the name as
+// given (as ever) or within the resolved path (through "..", a symbolic link to the file), or
+// the same file as the product's path (a symlinked product directory).
+bool isProductFile(const FileIdentity& id, const char* productPath) {
+    if (std::strstr(id.given.c_str(), productPath) != nullptr) return true;
+    if (!id.resolved.empty() && std::strstr(id.resolved.c_str(), productPath) != nullptr)
+        return true;
+    struct stat product;
+    return id.known && ::stat(productPath, &product) == 0 && product.st_dev == id.st.st_dev &&
+           product.st_ino == id.st.st_ino;
+}
+
+void stage2(OVStanzaFileProperties& props, const FileIdentity& file, int versionExisted) {
     props.setIntegerValue("meta-info", "version", kCurrentVersion);
     if (!versionExisted) {
         props.addStanzaComment("meta-info", "#\n# Meta stanza\n#");
         props.addEntryComment("meta-info", "version", "#\n# version =\n#");
     }
-    if (std::strstr(fileName, kProductConfigFile) != nullptr) {
+    if (isProductFile(file, kProductConfigFile)) {
         fill(props, "ssl", "ssl-enable-fips", "no",
              "# Enable (value of \"yes\") or disable (value of \"no\") Federal Information\n"
              "# Processing Standards (FIPS) mode - security requirements for cryptographic\n"
              "# modules");
     }
-    if (std::strstr(fileName, kWvmgrdConf) != nullptr ||
-        std::strstr(fileName, kWvacldConf) != nullptr) {
+    if (isProductFile(file, kWvmgrdConf) || isProductFile(file, kWvacldConf)) {
         fill(props, "ssl", "ssl-client-connection-timeout", "30",
              "# Connection time-out for i/o in seconds.\n"
              "# This value should not be higher than the value of ssl-io-inactivity-timeout.\n"
@@ -162,7 +202,24 @@ void stage2(OVStanzaFileProperties& props, const char* fileName, int versionExis
              "# This parameter is set by the mgrsslcfg utility.\n"
              "# (range: >= 0, 0 = no time-out). ");
     }
-    if (std::strstr(fileName, kLdapConf) != nullptr) moveDirectoryServerKeys(props);
+    if (isProductFile(file, kLdapConf)) moveDirectoryServerKeys(props);
+}
+
+// The version of the loaded file, compared unsigned so that a negative version counts as
+// newer than any release; whether an upgrade is due.
+bool upgradeDue(const OVStanzaFileProperties& props) {
+    const auto version =
+        static_cast<unsigned int>(props.getIntegerValue("meta-info", "version", 0, 0));
+    return version <= kStage2Last;
+}
+
+// Both stages as the version asks, in memory.
+void upgrade(OVStanzaFileProperties& props, const FileIdentity& file) {
+    const int versionExisted = props.exists("meta-info", "version");
+    const auto version =
+        static_cast<unsigned int>(props.getIntegerValue("meta-info", "version", 0, 0));
+    if (version <= kStage1Last) stage1(props);
+    stage2(props, file, versionExisted);
 }
 
 }  // namespace
@@ -185,15 +242,33 @@ int OVStanzaFileProperties::migrateOVRTEStanza() {
 void OVStanzaFileProperties::postLoad(const char* fileName) {
     // The base never passes a null name; an empty one matches none of the file rules.
     const char* name = fileName != nullptr ? fileName : "";
+    // The upgrade's own load under the hold: the upgrade below goes on with it.
+    if (ovutil_internal::upgradeSuppressed()) return;
     try {
-        const int versionExisted = exists("meta-info", "version");
-        // Compared unsigned, so that a negative version counts as newer than any release.
-        const auto version =
-            static_cast<unsigned int>(getIntegerValue("meta-info", "version", 0, 0));
-        if (version > kStage2Last) return;
-        if (version <= kStage1Last) stage1(*this);
-        stage2(*this, name, versionExisted);
-        store(name);
+        if (!upgradeDue(*this)) return;
+        if (ovutil_internal::DeferredUpgrade* edit = ovutil_internal::deferredUpgradeFor(name)) {
+            // Inside editRegisteredPropertiesFor: its one store writes the upgrade.
+            upgrade(*this, identify(edit->givenName.c_str(), edit->path));
+            edit->upgraded = true;
+            return;
+        }
+        if (ovutil_internal::thisThreadHoldsEdit(name)) {
+            // This thread holds the file (ovutil cfg migrate): what was loaded is current.
+            const FileIdentity file = identify(name, std::string());
+            upgrade(*this, file);
+            store(file.resolved.empty() ? name : file.resolved.c_str());
+            return;
+        }
+        // Another process may be editing the file: the upgrade is stored under the file's
+        // hold, made on the file as it is once the hold is taken, and only if still due.
+        OVStanzaFileEditLock hold(name);
+        {
+            ovutil_internal::SuppressUpgrade quiet;
+            load(hold.path());
+        }
+        if (!upgradeDue(*this)) return;
+        upgrade(*this, identify(name, hold.path()));
+        store(hold.path());
     } catch (ZException_6_0&) {
         // The file stays as it was on disk, so the next load tries again.
         ovutil_internal::traceCaught(kSourceFile, __LINE__, "ZException");

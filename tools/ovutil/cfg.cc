@@ -32,6 +32,7 @@
 #include <ovz/strings.h>
 
 #include "line_diff.h"
+#include "text_forms.h"
 #include "tool.h"
 
 namespace ovtool {
@@ -43,10 +44,20 @@ struct PropertiesDeleter {
 };
 using StanzaFile = std::unique_ptr<ZStanzaFileProperties_6_0, PropertiesDeleter>;
 
+void onStandardInput(const std::function<void(const char*)>& use);
+
+// Loads `file`, or standard input for "-".
 StanzaFile loadPlain(const std::string& file) {
     StanzaFile props(new ZStanzaFileProperties_6_0(1));
-    props->load(file.c_str());
+    if (file == "-")
+        onStandardInput([&](const char* name) { props->load(name); });
+    else
+        props->load(file.c_str());
     return props;
+}
+
+Failure notFound(unsigned number, std::vector<Insert> inserts) {
+    return Failure{number, std::move(inserts), kNotFound};
 }
 
 // The values of stanza/key as the file's bytes, in file order.
@@ -81,6 +92,16 @@ std::vector<std::string> keyNames(const ZStanzaFileProperties_6_0& props,
     return texts(names);
 }
 
+// JSON texts of the reading commands: an array of names or values, an object of keys.
+std::string jsonArray(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ",";
+        out += jsonString(items[i]);
+    }
+    return out + "]";
+}
+
 // `text` in single quotes for a POSIX shell: a quote inside becomes '\''.
 std::string shellQuoted(const std::string& text) {
     std::string out = "'";
@@ -108,13 +129,14 @@ std::string shellName(const std::string& key) {
 
 // One shell assignment per key; the values of a key with several are joined by line breaks
 // (a stored value never holds one, so the join can be split again).
-std::string shellAssignment(const std::string& key, const std::vector<std::string>& values) {
+std::string shellAssignment(const std::string& key, const std::vector<std::string>& values,
+                            const std::string& prefix) {
     std::string joined;
     for (size_t i = 0; i < values.size(); ++i) {
         if (i) joined += '\n';
         joined += values[i];
     }
-    return shellName(key) + "=" + shellQuoted(joined) + "\n";
+    return prefix + shellName(key) + "=" + shellQuoted(joined) + "\n";
 }
 
 // Names, one per line or each followed by NUL.
@@ -133,20 +155,30 @@ std::string nameList(const std::vector<std::string>& names, OutputForm form) {
 using Change = std::function<bool(ZStanzaFileProperties_6_0&)>;
 
 struct EditOptions {
-    bool create = false;   // a file that does not exist starts empty
-    bool migrate = false;  // load as a product program does: the load upgrades and stores
-    bool verbose = false;  // say on standard error whether the file was written
+    bool create = false;     // a file that does not exist starts empty
+    bool missingOk = false;  // a file that does not exist is left so, with nothing changed
+    bool migrate = false;    // load as a product program does: the load upgrades and stores
+    bool verbose = false;    // say on standard error whether the file was written
+    bool dryRun = false;     // change the loaded copy only; store nothing
+    bool diff = false;       // print the unified diff (inside the JSON result with `json`)
+    bool json = false;       // print the result as a JSON object
+    std::optional<std::string> backupSuffix;  // copy the file to FILE+suffix before a store
     unsigned waitMs = OVStanzaFileEditLock::kDefaultTimeoutMs;  // for the edit lock
 };
 
-// What editFile did: whether the file was written, and for a migration the file's bytes
-// before and after.
+// What editFile did: whether the file changes (is written, or would be in a dry run),
+// whether it was written, the backup made, and the file's bytes before and after when they
+// were needed (a migration, a diff, a dry run or a JSON result).
 struct EditResult {
+    bool changed = false;
     bool written = false;
+    std::string backup;
     std::string before, after;
 };
 
 void migrateAsProduct(const std::string& path);
+std::string storedText(ZStanzaFileProperties_6_0& props);
+void makeBackup(const std::string& file, const std::string& path, const std::string& bytes);
 
 // Whether nothing at all has the name `path` (not even a dangling symbolic link, whose target
 // a store would create).
@@ -159,33 +191,80 @@ bool nothingAt(const std::string& path) {
 // edit lock. An unchanged file is not written at all (it keeps its inode and times). With
 // `migrate` the product's load does the change and the store itself, and the bytes before and
 // after are read around it, under the lock, so the diff shows what this run changed.
+//
+// Where the result is for a machine (a diff, a dry run, JSON), the file's text after the change
+// is made by a store into a scratch file and compared with the text before, so "changed" is
+// exactly whether the bytes of the file change.
 EditResult editFile(const std::string& file, const EditOptions& options, const Change& change) {
+    const bool mayBeAbsent = options.create || options.missingOk;
     OVStanzaFileEditLock hold(file.c_str(), options.waitMs,
-                              options.create ? OVStanzaFileEditLock::kMayCreate : 0);
+                              mayBeAbsent ? OVStanzaFileEditLock::kMayCreate : 0,
+                              lockWaitNotice(file));
+    // One resolution of the name per edit: the file held is the one loaded and stored.
+    const std::string held = editTarget(file, hold.path());
     EditResult result;
     if (options.migrate) {
-        result.before = readInput(file, ZPROPERTIES_MAX_FILE_SIZE);
+        result.before = readInput(held, ZPROPERTIES_MAX_FILE_SIZE);
         migrateAsProduct(file);
-        result.after = readInput(file, ZPROPERTIES_MAX_FILE_SIZE);
-        result.written = result.before != result.after;
+        result.after = readInput(held, ZPROPERTIES_MAX_FILE_SIZE);
+        result.written = result.changed = result.before != result.after;
     } else {
+        const bool absent = mayBeAbsent && nothingAt(held);
+        const bool exact = options.diff || options.dryRun || options.json;
         StanzaFile props(new ZStanzaFileProperties_6_0(1));
-        if (!options.create || !nothingAt(file)) props->load(file.c_str());
-        if (change(*props)) {
-            props->store(file.c_str());
+        if (!absent) props->load(held.c_str());
+        // Read after the load, under the lock: the bytes the load saw.
+        if (!absent && (exact || options.backupSuffix))
+            result.before = readInput(held, ZPROPERTIES_MAX_FILE_SIZE);
+        result.changed = change(*props);
+        // A missing file that --missing-ok accepts is not made.
+        if (absent && !options.create) result.changed = false;
+        if (result.changed && exact) {
+            result.after = storedText(*props);
+            result.changed = absent || result.after != result.before;
+        }
+        if (!result.changed) result.after = result.before;
+        if (result.changed && !options.dryRun) {
+            if (options.backupSuffix && !options.backupSuffix->empty() && !absent) {
+                result.backup = file + *options.backupSuffix;
+                makeBackup(file, result.backup, result.before);
+            }
+            props->store(held.c_str());
             result.written = true;
         }
     }
     if (options.verbose)
         std::fprintf(stderr, "ovutil: %s: %s\n", file.c_str(),
-                     result.written ? "written" : "unchanged, not written");
+                     result.written                     ? "written"
+                     : options.dryRun && result.changed ? "would be written (dry run)"
+                                                        : "unchanged, not written");
+    if (!options.migrate) {
+        if (options.json) {
+            std::string out = "{\"file\":" + jsonString(file) +
+                              ",\"changed\":" + (result.changed ? "true" : "false") +
+                              ",\"written\":" + (result.written ? "true" : "false") +
+                              ",\"dry_run\":" + (options.dryRun ? "true" : "false");
+            if (!result.backup.empty()) out += ",\"backup\":" + jsonString(result.backup);
+            if (options.diff)
+                out +=
+                    ",\"diff\":" + jsonString(unifiedLineDiff(result.before, result.after, file));
+            writeOutput(out + "}\n");
+        } else if (options.diff) {
+            writeOutput(unifiedLineDiff(result.before, result.after, file));
+        }
+    }
     return result;
 }
 
 EditOptions editOptions(const WriteOptions& w) {
     EditOptions e;
     e.create = w.create;
+    e.missingOk = w.missingOk;
     e.verbose = w.verbose;
+    e.dryRun = w.dryRun;
+    e.diff = w.diff;
+    e.json = w.json;
+    e.backupSuffix = w.backupSuffix;
     e.waitMs = w.waitMs;
     return e;
 }
@@ -256,11 +335,12 @@ std::string absoluteName(const std::string& file) {
 // A private directory under TMPDIR (or /tmp), removed with everything the tool put in it.
 class ScratchDir {
 public:
-    ScratchDir() {
+    // `purpose` goes into the directory's name: /tmp/ovutil-PURPOSE.XXXXXX.
+    explicit ScratchDir(const char* purpose = "migrate") {
         const char* tmp = ::getenv("TMPDIR");
         const bool fromEnvironment = tmp && *tmp;
         const std::string base = fromEnvironment ? tmp : "/tmp";
-        std::string pattern = base + "/ovutil-migrate.XXXXXX";
+        std::string pattern = base + "/ovutil-" + purpose + ".XXXXXX";
         if (!::mkdtemp(pattern.data()))
             throw Failure{kMsgNoScratch,
                           {fromEnvironment ? base + " (TMPDIR)" : base, std::strerror(errno)}};
@@ -292,6 +372,8 @@ public:
         return file_;
     }
 
+    const std::string& root() const { return root_; }
+
 private:
     static void writeNew(const std::string& path, const std::string& bytes) {
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -315,36 +397,132 @@ private:
     std::string file_;
 };
 
+// The bytes a store of `props` writes, stored into a scratch file and read back; the file
+// the object came from is not touched.
+std::string storedText(ZStanzaFileProperties_6_0& props) {
+    ScratchDir scratch("diff");
+    const std::string path = scratch.copy("/new", "");
+    props.store(path.c_str());
+    return readInput(path, ZPROPERTIES_MAX_FILE_SIZE);
+}
+
+// Standard input is copied into a scratch file named "-", which `use` reads from a working
+// directory set to the scratch directory, so that what the loader reports names "-".
+void onStandardInput(const std::function<void(const char*)>& use) {
+    const std::string bytes = readInput("-", ZPROPERTIES_MAX_FILE_SIZE);
+    ScratchDir scratch("stdin");
+    const std::string copy = scratch.copy("/-", bytes);
+    const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (here < 0 || ::chdir(scratch.root().c_str()) != 0) {
+        if (here >= 0) ::close(here);
+        use(copy.c_str());  // the working directory cannot be left and found again
+        return;
+    }
+    auto back = [here] {
+        // The directory was open; only its removal meanwhile could make this fail, and the
+        // tool uses no relative name after reading standard input.
+        if (::fchdir(here) != 0) std::perror("ovutil: fchdir");
+        ::close(here);
+    };
+    try {
+        use("-");
+    } catch (...) {
+        back();
+        throw;
+    }
+    back();
+}
+
+// Writes `bytes` (the file's text before the change) to `path` for --backup: a new file in
+// the same directory renamed over `path`, with the permission bits of `file` (and, run as
+// root, its owner and group). An existing backup that the caller could not write itself is
+// not replaced.
+void makeBackup(const std::string& file, const std::string& path, const std::string& bytes) {
+    struct stat original;
+    if (::stat(file.c_str(), &original) != 0)
+        throw Failure{kMsgCannotCreate, {path, std::strerror(errno)}};
+    struct stat old;
+    if (::lstat(path.c_str(), &old) == 0) {
+        if (S_ISDIR(old.st_mode)) throw Failure{kMsgCannotCreate, {path, std::strerror(EISDIR)}};
+        if (S_ISREG(old.st_mode) && ::access(path.c_str(), W_OK) != 0)
+            throw Failure{kMsgCannotCreate, {path, std::strerror(errno)}};
+    }
+    const size_t slash = path.rfind('/');
+    std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+                       ".ovutil-backup.XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) throw Failure{kMsgCannotCreate, {path, std::strerror(errno)}};
+    auto fail = [&](int err) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return Failure{kMsgCannotCreate, {path, std::strerror(err)}};
+    };
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw fail(errno);
+        done += static_cast<size_t>(n);
+    }
+    if (::geteuid() == 0 && ::fchown(fd, original.st_uid, original.st_gid) != 0) throw fail(errno);
+    if (::fchmod(fd, original.st_mode & 07777) != 0 || ::fsync(fd) != 0) throw fail(errno);
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        throw Failure{kMsgCannotCreate, {path, std::strerror(err)}};
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        throw Failure{kMsgCannotCreate, {path, std::strerror(err)}};
+    }
+}
+
 }  // namespace
 
 // ---- reading ------------------------------------------------------------------------------
 
 int cfgGet(const std::string& file, const std::string& stanza, const std::string& key,
-           OutputForm form) {
+           const ReadOptions& options) {
     StanzaFile props = loadPlain(file);
     std::vector<std::string> values = valuesOf(*props, stanza, key);
-    if (values.empty() && !props->exists(stanza.c_str(), key.c_str()))
-        throw Failure{kMsgNoValue, {file, stanza, key}};
-    writeOutput(form == OutputForm::kShell ? shellAssignment(key, values) : nameList(values, form));
-    return kOk;
-}
-
-int cfgNames(const std::string& file, const std::string* stanza, OutputForm form) {
-    StanzaFile props = loadPlain(file);
-    if (!stanza) {
-        writeOutput(nameList(stanzaNames(*props), form));
-        return kOk;
+    if (values.empty() && !props->exists(stanza.c_str(), key.c_str())) {
+        if (!options.defaultValue) throw notFound(kMsgNoValue, {file, stanza, key});
+        values = {*options.defaultValue};
     }
-    if (!props->exists(stanza->c_str())) throw Failure{kMsgNoStanza, {file, *stanza}};
-    writeOutput(nameList(keyNames(*props, *stanza), form));
+    switch (options.form) {
+        case OutputForm::kShell:
+            writeOutput(shellAssignment(key, values, options.shellPrefix));
+            break;
+        case OutputForm::kJson:
+            writeOutput(jsonArray(values) + "\n");
+            break;
+        default:
+            writeOutput(nameList(values, options.form));
+    }
     return kOk;
 }
 
-int cfgList(const std::string& file, const std::string* stanza, OutputForm form) {
+int cfgNames(const std::string& file, const std::string* stanza, const ReadOptions& options) {
+    StanzaFile props = loadPlain(file);
+    std::vector<std::string> names;
+    if (!stanza) {
+        names = stanzaNames(*props);
+    } else {
+        if (!props->exists(stanza->c_str())) throw notFound(kMsgNoStanza, {file, *stanza});
+        names = keyNames(*props, *stanza);
+    }
+    writeOutput(options.form == OutputForm::kJson ? jsonArray(names) + "\n"
+                                                  : nameList(names, options.form));
+    return kOk;
+}
+
+int cfgList(const std::string& file, const std::string* stanza, const ReadOptions& options) {
+    const OutputForm form = options.form;
     StanzaFile props = loadPlain(file);
     std::vector<std::string> stanzas;
     if (stanza) {
-        if (!props->exists(stanza->c_str())) throw Failure{kMsgNoStanza, {file, *stanza}};
+        if (!props->exists(stanza->c_str())) throw notFound(kMsgNoStanza, {file, *stanza});
         stanzas.push_back(*stanza);
     } else {
         stanzas = stanzaNames(*props);
@@ -357,9 +535,24 @@ int cfgList(const std::string& file, const std::string* stanza, OutputForm form)
         for (const std::string& key : keyNames(*props, stanzas.at(0))) {
             auto [it, fresh] = byName.emplace(shellName(key), key);
             if (!fresh) throw Failure{kMsgShellName, {it->second, key, stanzas[0]}};
-            out += shellAssignment(key, valuesOf(*props, stanzas[0], key));
+            out += shellAssignment(key, valuesOf(*props, stanzas[0], key), options.shellPrefix);
         }
         writeOutput(out);
+        return kOk;
+    }
+    if (form == OutputForm::kJson) {
+        // {"stanza": {"key": ["value", ...], ...}, ...}: stanzas in file order, keys in the
+        // order of their first line, values in file order.
+        out = "{";
+        for (size_t s = 0; s < stanzas.size(); ++s) {
+            out += (s ? "," : "") + jsonString(stanzas[s]) + ":{";
+            const std::vector<std::string> keys = keyNames(*props, stanzas[s]);
+            for (size_t k = 0; k < keys.size(); ++k)
+                out += (k ? "," : "") + jsonString(keys[k]) + ":" +
+                       jsonArray(valuesOf(*props, stanzas[s], keys[k]));
+            out += "}";
+        }
+        writeOutput(out + "}\n");
         return kOk;
     }
     for (size_t s = 0; s < stanzas.size(); ++s) {
@@ -385,12 +578,152 @@ int cfgList(const std::string& file, const std::string* stanza, OutputForm form)
 
 // ---- writing ------------------------------------------------------------------------------
 
+namespace {
+
+// The edits, each on a loaded file; each returns whether it changed the file and throws a
+// not-found Failure naming `file` where there is nothing to change and that is an error.
+
+bool setValues(ZStanzaFileProperties_6_0& props, const std::string& stanza, const std::string& key,
+               const std::vector<std::string>& values, bool ifAbsent) {
+    if (ifAbsent && props.exists(stanza.c_str(), key.c_str())) return false;
+    if (valuesOf(props, stanza, key) == values) return false;
+    // The first value line is rewritten in place, the others removed; the rest follow it.
+    props.setValue(stanza.c_str(), key.c_str(), values.at(0).c_str(), 0);
+    for (size_t i = 1; i < values.size(); ++i)
+        props.addValue(stanza.c_str(), key.c_str(), values[i].c_str(), 0);
+    return true;
+}
+
+bool addValue(ZStanzaFileProperties_6_0& props, const std::string& stanza, const std::string& key,
+              const std::string& value, bool unique) {
+    if (unique) {
+        const std::vector<std::string> values = valuesOf(props, stanza, key);
+        for (const std::string& v : values)
+            if (v == value) return false;
+    }
+    props.addValue(stanza.c_str(), key.c_str(), value.c_str(), 0);
+    return true;
+}
+
+bool deleteValue(ZStanzaFileProperties_6_0& props, const std::string& file,
+                 const std::string& stanza, const std::string& key, const std::string* value,
+                 bool missingOk) {
+    bool removed = false;
+    if (value) {
+        // Removes the first value equal byte for byte, like deleteValue of the product.
+        ZStanzaValueIterator_6_0 it(props, stanza.c_str(), key.c_str(), ZPROPERTY_STRING_UTF8, 0);
+        const char* v = nullptr;
+        while (!removed && it.hasMore() && it.nextValue(v))
+            if (v && *value == v) removed = it.removeValue() == 1;
+    } else {
+        removed = props.deleteKey(stanza.c_str(), key.c_str()) == 1;
+    }
+    if (!removed && !missingOk) throw notFound(kMsgNoValue, {file, stanza, key});
+    return removed;
+}
+
+bool deleteStanza(ZStanzaFileProperties_6_0& props, const std::string& file,
+                  const std::string& stanza, bool missingOk) {
+    bool removed = props.deleteStanza(stanza.c_str()) == 1;
+    if (!removed && !missingOk) throw notFound(kMsgNoStanza, {file, stanza});
+    return removed;
+}
+
+bool renameStanza(ZStanzaFileProperties_6_0& props, const std::string& file,
+                  const std::string& stanza, const std::string& name) {
+    if (!props.exists(stanza.c_str())) throw notFound(kMsgNoStanza, {file, stanza});
+    if (name == stanza) return false;
+    if (props.exists(name.c_str())) throw Failure{kMsgStanzaExists, {file, name}};
+    return props.renameStanza(stanza.c_str(), name.c_str()) == 1;
+}
+
+// One line of an edit script, checked before the file is touched: the command, its options
+// and its arguments.
+struct ScriptEdit {
+    unsigned line = 0;
+    std::string command;
+    bool ifAbsent = false, unique = false, missingOk = false;
+    std::vector<std::string> args;
+};
+
+// The commands of a script and what they take: options, and the least and most arguments
+// (0: no limit).
+struct ScriptVerb {
+    const char* name;
+    const char* option;  // the one option it takes, or null
+    size_t least, most;
+};
+constexpr ScriptVerb kScriptVerbs[] = {
+    {"set", "--if-absent", 3, 0},     {"add", "--unique", 3, 3},
+    {"del", "--missing-ok", 2, 3},    {"del-stanza", "--missing-ok", 1, 1},
+    {"rename-stanza", nullptr, 2, 2},
+};
+
+std::vector<ScriptEdit> parseScript(const std::string& name, const std::string& text) {
+    std::vector<ScriptCommand> commands;
+    try {
+        commands = splitScript(text);
+    } catch (const ScriptSyntaxError& e) {
+        throw Failure{kMsgScriptSyntax, {name, long{e.line}, e.reason}, kUsage};
+    }
+    std::vector<ScriptEdit> edits;
+    for (const ScriptCommand& c : commands) {
+        auto bad = [&](const std::string& why) {
+            return Failure{kMsgScriptSyntax, {name, long{c.line}, why}, kUsage};
+        };
+        ScriptEdit edit;
+        edit.line = c.line;
+        edit.command = c.words[0];
+        const ScriptVerb* verb = nullptr;
+        for (const ScriptVerb& v : kScriptVerbs)
+            if (edit.command == v.name) verb = &v;
+        if (!verb)
+            throw bad("unknown command '" + edit.command +
+                      "' (set, add, del, del-stanza, rename-stanza)");
+        bool options = true;
+        for (size_t i = 1; i < c.words.size(); ++i) {
+            const std::string& w = c.words[i];
+            if (options && w == "--") {
+                options = false;
+            } else if (options && w.size() > 1 && w[0] == '-') {
+                if (!verb->option || w != verb->option)
+                    throw bad("unknown option '" + w + "' of " + edit.command);
+                edit.ifAbsent = w == "--if-absent";
+                edit.unique = w == "--unique";
+                edit.missingOk = w == "--missing-ok";
+            } else {
+                edit.args.push_back(w);
+            }
+        }
+        if (edit.args.size() < verb->least || (verb->most && edit.args.size() > verb->most))
+            throw bad(edit.command + " takes " + std::to_string(verb->least) +
+                      (verb->most == verb->least ? ""
+                       : verb->most              ? " or " + std::to_string(verb->most)
+                                                 : " or more") +
+                      " arguments, not " + std::to_string(edit.args.size()));
+        edits.push_back(std::move(edit));
+    }
+    return edits;
+}
+
+bool applyEdit(ZStanzaFileProperties_6_0& props, const std::string& file, const ScriptEdit& e) {
+    const std::vector<std::string>& a = e.args;
+    if (e.command == "set")
+        return setValues(props, a[0], a[1], std::vector<std::string>(a.begin() + 2, a.end()),
+                         e.ifAbsent);
+    if (e.command == "add") return addValue(props, a[0], a[1], a[2], e.unique);
+    if (e.command == "del")
+        return deleteValue(props, file, a[0], a[1], a.size() > 2 ? &a[2] : nullptr, e.missingOk);
+    if (e.command == "del-stanza") return deleteStanza(props, file, a[0], e.missingOk);
+    return renameStanza(props, file, a[0], a[1]);
+}
+
+}  // namespace
+
 int cfgSet(const std::string& file, const std::string& stanza, const std::string& key,
-           const std::string& value, const WriteOptions& options) {
+           const std::vector<std::string>& values, const WriteOptions& options) {
     editFile(file, editOptions(options), [&](ZStanzaFileProperties_6_0& props) {
-        if (valuesOf(props, stanza, key) == std::vector<std::string>{value}) return false;
-        props.setValue(stanza.c_str(), key.c_str(), value.c_str(), 0);
-        return true;
+        return setValues(props, stanza, key, values, options.ifAbsent);
     });
     return kOk;
 }
@@ -398,8 +731,7 @@ int cfgSet(const std::string& file, const std::string& stanza, const std::string
 int cfgAdd(const std::string& file, const std::string& stanza, const std::string& key,
            const std::string& value, const WriteOptions& options) {
     editFile(file, editOptions(options), [&](ZStanzaFileProperties_6_0& props) {
-        props.addValue(stanza.c_str(), key.c_str(), value.c_str(), 0);
-        return true;
+        return addValue(props, stanza, key, value, options.unique);
     });
     return kOk;
 }
@@ -407,19 +739,7 @@ int cfgAdd(const std::string& file, const std::string& stanza, const std::string
 int cfgDelete(const std::string& file, const std::string& stanza, const std::string& key,
               const std::string* value, const WriteOptions& options) {
     editFile(file, editOptions(options), [&](ZStanzaFileProperties_6_0& props) {
-        bool removed = false;
-        if (value) {
-            // Removes the first value equal byte for byte, like deleteValue of the product.
-            ZStanzaValueIterator_6_0 it(props, stanza.c_str(), key.c_str(), ZPROPERTY_STRING_UTF8,
-                                        0);
-            const char* v = nullptr;
-            while (!removed && it.hasMore() && it.nextValue(v))
-                if (v && *value == v) removed = it.removeValue() == 1;
-        } else {
-            removed = props.deleteKey(stanza.c_str(), key.c_str()) == 1;
-        }
-        if (!removed && !options.missingOk) throw Failure{kMsgNoValue, {file, stanza, key}};
-        return removed;
+        return deleteValue(props, file, stanza, key, value, options.missingOk);
     });
     return kOk;
 }
@@ -427,9 +747,7 @@ int cfgDelete(const std::string& file, const std::string& stanza, const std::str
 int cfgDeleteStanza(const std::string& file, const std::string& stanza,
                     const WriteOptions& options) {
     editFile(file, editOptions(options), [&](ZStanzaFileProperties_6_0& props) {
-        bool removed = props.deleteStanza(stanza.c_str()) == 1;
-        if (!removed && !options.missingOk) throw Failure{kMsgNoStanza, {file, stanza}};
-        return removed;
+        return deleteStanza(props, file, stanza, options.missingOk);
     });
     return kOk;
 }
@@ -437,10 +755,45 @@ int cfgDeleteStanza(const std::string& file, const std::string& stanza,
 int cfgRenameStanza(const std::string& file, const std::string& stanza, const std::string& name,
                     const WriteOptions& options) {
     editFile(file, editOptions(options), [&](ZStanzaFileProperties_6_0& props) {
-        if (!props.exists(stanza.c_str())) throw Failure{kMsgNoStanza, {file, stanza}};
-        if (name == stanza) return false;
-        if (props.exists(name.c_str())) throw Failure{kMsgStanzaExists, {file, name}};
-        return props.renameStanza(stanza.c_str(), name.c_str()) == 1;
+        return renameStanza(props, file, stanza, name);
+    });
+    return kOk;
+}
+
+int cfgApply(const std::string& file, const std::string& script, const WriteOptions& options) {
+    // The whole script is read and checked before the file's lock is taken.
+    const std::vector<ScriptEdit> edits =
+        parseScript(script, readInput(script, ZPROPERTIES_MAX_FILE_SIZE));
+    editFile(file, editOptions(options), [&](ZStanzaFileProperties_6_0& props) {
+        bool changed = false;
+        for (const ScriptEdit& e : edits) {
+            try {
+                changed = applyEdit(props, file, e) || changed;
+            } catch (const Failure& f) {
+                printError(f.number, f.inserts);
+                throw Failure{kMsgScriptLine, {script, long{e.line}, file}, f.status};
+            } catch (const ZException_6_0& x) {
+                const Failure f = exceptionFailure(x);
+                printError(f.number, f.inserts);
+                throw Failure{kMsgScriptLine, {script, long{e.line}, file}};
+            }
+        }
+        return changed;
+    });
+    return kOk;
+}
+
+int cfgMerge(const std::string& file, const std::string& fragment, const WriteOptions& options) {
+    // The fragment is read before the file's lock is taken; its stanzas and keys keep their
+    // order, a key's values theirs.
+    StanzaFile from = loadPlain(fragment);
+    editFile(file, editOptions(options), [&](ZStanzaFileProperties_6_0& props) {
+        bool changed = false;
+        for (const std::string& stanza : stanzaNames(*from))
+            for (const std::string& key : keyNames(*from, stanza))
+                changed =
+                    setValues(props, stanza, key, valuesOf(*from, stanza, key), false) || changed;
+        return changed;
     });
     return kOk;
 }
@@ -448,10 +801,20 @@ int cfgRenameStanza(const std::string& file, const std::string& stanza, const st
 // ---- checking and migrating ---------------------------------------------------------------
 
 int cfgCheck(const std::string& file) {
-    std::vector<ZStanzaFileProblem_6_0> problems = ZStanzaFileProperties_6_0::check(file.c_str());
+    std::vector<ZStanzaFileProblem_6_0> problems;
+    unsigned long n = 0;
+    auto check = [&](const char* name) {
+        problems = ZStanzaFileProperties_6_0::check(name);
+        if (!problems.empty()) return;
+        StanzaFile props(new ZStanzaFileProperties_6_0(1));
+        props->load(name);
+        n = props->count();
+    };
+    if (file == "-")
+        onStandardInput(check);
+    else
+        check(file.c_str());
     if (problems.empty()) {
-        StanzaFile props = loadPlain(file);
-        unsigned long n = props->count();
         writeOutput(file + ": valid, " + std::to_string(n) + (n == 1 ? " stanza\n" : " stanzas\n"));
         return kOk;
     }
@@ -462,7 +825,7 @@ int cfgCheck(const std::string& file) {
     throw Failure{kMsgInvalidLines, {file, static_cast<long>(problems.size())}};
 }
 
-int cfgMigrate(const std::string& file, bool dryRun, unsigned waitMs) {
+int cfgMigrate(const std::string& file, bool dryRun, bool json, unsigned waitMs) {
     std::string before, after;
     if (dryRun) {
         // The product's load, on a private copy under the same absolute name inside a scratch
@@ -481,7 +844,16 @@ int cfgMigrate(const std::string& file, bool dryRun, unsigned waitMs) {
         before = std::move(result.before);
         after = std::move(result.after);
     }
-    writeOutput(unifiedLineDiff(before, after, file));
+    const std::string diff = unifiedLineDiff(before, after, file);
+    if (json) {
+        const bool changed = before != after;
+        writeOutput("{\"file\":" + jsonString(file) +
+                    ",\"changed\":" + (changed ? "true" : "false") +
+                    ",\"written\":" + (changed && !dryRun ? "true" : "false") + ",\"dry_run\":" +
+                    (dryRun ? "true" : "false") + ",\"diff\":" + jsonString(diff) + "}\n");
+    } else {
+        writeOutput(diff);
+    }
     return kOk;
 }
 

@@ -2,6 +2,7 @@
 //
 //   ovutil cfg get|stanzas|keys|list ...                 read stanza configuration files
 //   ovutil cfg set|add|del|del-stanza|rename-stanza ...  change them
+//   ovutil cfg apply|merge ...                           many changes at once
 //   ovutil cfg check|migrate ...                         check them, bring them up to date
 //   ovutil msg NUMBER...                                 message texts by number
 //   ovutil paths                                         the install path table
@@ -9,7 +10,7 @@
 //   ovutil b64 encode|decode                             base64 of standard input
 //   ovutil value encode|decode VALUE                     the reversible value encoder
 //
-// Exit status: 0 done, 1 failed, 2 wrong usage. Errors go to standard error with their
+// Exit status: 0 done, 1 failed, 2 wrong usage, 3 not found. Errors go to standard error with their
 // message number. The manual (ovutil.1 beside this file) describes every command.
 #include <clocale>
 #include <cstdio>
@@ -17,7 +18,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -45,18 +45,41 @@ std::shared_ptr<Place> addPlace(CLI::App* c, bool withKey) {
     return p;
 }
 
-// -z and --shell of the reading commands; `shell` may be null where it is not offered.
+// -z, --json, --shell and --prefix of the reading commands; --shell where `withShell`.
 struct Form {
-    bool nul = false, shell = false;
-    OutputForm get() const {
-        return nul ? OutputForm::kNul : shell ? OutputForm::kShell : OutputForm::kLines;
+    bool nul = false, shell = false, json = false;
+    std::string prefix;
+    ReadOptions get() const {
+        ReadOptions r;
+        r.form = nul     ? OutputForm::kNul
+                 : shell ? OutputForm::kShell
+                 : json  ? OutputForm::kJson
+                         : OutputForm::kLines;
+        r.shellPrefix = prefix;
+        return r;
     }
 };
 std::shared_ptr<Form> addForm(CLI::App* c, bool withShell) {
     auto f = std::make_shared<Form>();
     CLI::Option* z = c->add_flag("-z,--null", f->nul, "end each item with NUL, not a line break");
-    if (withShell)
-        c->add_flag("--shell", f->shell, "print shell assignments NAME='value'")->excludes(z);
+    CLI::Option* j = c->add_flag("--json", f->json, "print one JSON text")->excludes(z);
+    if (withShell) {
+        CLI::Option* s = c->add_flag("--shell", f->shell, "print shell assignments NAME='value'")
+                             ->excludes(z)
+                             ->excludes(j);
+        c->add_option("--prefix", f->prefix, "put PREFIX in front of every shell variable name")
+            ->needs(s)
+            ->check(
+                [](const std::string& p) {
+                    bool ok = !p.empty() && !(p[0] >= '0' && p[0] <= '9');
+                    for (char ch : p)
+                        ok = ok && ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ||
+                                    (ch >= '0' && ch <= '9') || ch == '_');
+                    return ok ? std::string()
+                              : "a shell name: letters, digits and _, not starting with a digit";
+                },
+                "NAME");
+    }
     return f;
 }
 
@@ -67,17 +90,39 @@ void addWaitOption(CLI::App* c, unsigned& waitMs) {
          [&waitMs](double seconds) { waitMs = static_cast<unsigned>(seconds * 1000.0 + 0.5); },
          "seconds to wait for the file's edit lock when another run or program holds it "
          "(default 30)")
-        ->check(CLI::Range(0.0, 86400.0));
+        ->check(CLI::Validator(waitSecondsProblem, "SECONDS"));
 }
 
+// The options of every command that writes a file. --backup takes its suffix only as
+// --backup=SUFFIX, so that a following argument is never taken for it.
+struct Backup {
+    std::string suffix;
+};
 std::shared_ptr<WriteOptions> addWriteOptions(CLI::App* c, bool create, bool missingOk) {
     auto w = std::make_shared<WriteOptions>();
     if (create)
         c->add_flag("--create", w->create,
                     "make the file when it does not exist (mode 0666 less the umask)");
     if (missingOk)
-        c->add_flag("--missing-ok", w->missingOk, "succeed when there is nothing to delete");
+        c->add_flag("--missing-ok", w->missingOk,
+                    "succeed when there is nothing to delete, or no file");
     c->add_flag("-v,--verbose", w->verbose, "say whether the file was written");
+    c->add_flag("-n,--dry-run", w->dryRun, "change nothing; show what would change");
+    c->add_flag("--diff", w->diff, "print the change of the file as a unified diff");
+    c->add_flag("--json", w->json,
+                "print the result as JSON: file, changed, written, dry_run, backup, diff");
+    auto backup = std::make_shared<Backup>();
+    c->add_flag("--backup{~}", backup->suffix,
+                "before writing, keep the old file as FILE~ (or FILE+SUFFIX with "
+                "--backup=SUFFIX)")
+        ->check(
+            [](const std::string& v) {
+                return !v.empty() && v.find('/') == std::string::npos
+                           ? std::string()
+                           : "the suffix must not be empty and must hold no /";
+            },
+            "SUFFIX")
+        ->each([w, backup](const std::string& v) { w->backupSuffix = v; });
     addWaitOption(c, w->waitMs);
     return w;
 }
@@ -88,9 +133,15 @@ void addCfg(CLI::App& app, Run& run) {
     {
         CLI::App* c = cfg->add_subcommand("get", "Print every value of a key, one per line");
         auto form = addForm(c, true);
+        auto fallback = std::make_shared<std::string>();
+        CLI::Option* d = c->add_option("--default", *fallback,
+                                       "print VALUE (status 0) when the key or stanza is absent");
         auto p = addPlace(c, true);
-        c->callback(
-            [=, &run] { run = [=] { return cfgGet(p->file, p->stanza, p->key, form->get()); }; });
+        c->callback([=, &run] {
+            ReadOptions options = form->get();
+            if (d->count()) options.defaultValue = *fallback;
+            run = [=] { return cfgGet(p->file, p->stanza, p->key, options); };
+        });
     }
     {
         CLI::App* c = cfg->add_subcommand("stanzas", "Print the names of the stanzas");
@@ -122,22 +173,26 @@ void addCfg(CLI::App& app, Run& run) {
     struct Value {
         std::string text;
     };
-    // set and add: FILE STANZA KEY VALUE, --create.
-    using ValueEdit = int (*)(const std::string&, const std::string&, const std::string&,
-                              const std::string&, const WriteOptions&);
-    const std::tuple<const char*, const char*, ValueEdit> valueEdits[] = {
-        {"set", "Give a key this one value", cfgSet},
-        {"add", "Add one more value to a key", cfgAdd},
-    };
-    for (const auto& [name, help, edit] : valueEdits) {
-        CLI::App* c = cfg->add_subcommand(name, help);
+    {
+        CLI::App* c = cfg->add_subcommand(
+            "set", "Give a key exactly these values (one, or several in this order)");
         auto w = addWriteOptions(c, true, false);
+        c->add_flag("--if-absent", w->ifAbsent, "leave a key that exists as it is");
+        auto p = addPlace(c, true);
+        auto values = std::make_shared<std::vector<std::string>>();
+        c->add_option("VALUE", *values, "value(s)")->required();
+        c->callback(
+            [=, &run] { run = [=] { return cfgSet(p->file, p->stanza, p->key, *values, *w); }; });
+    }
+    {
+        CLI::App* c = cfg->add_subcommand("add", "Add one more value to a key");
+        auto w = addWriteOptions(c, true, false);
+        c->add_flag("--unique", w->unique, "add nothing when the key holds the value already");
         auto p = addPlace(c, true);
         auto v = std::make_shared<Value>();
         c->add_option("VALUE", v->text, "value")->required();
-        ValueEdit apply = edit;
         c->callback(
-            [=, &run] { run = [=] { return apply(p->file, p->stanza, p->key, v->text, *w); }; });
+            [=, &run] { run = [=] { return cfgAdd(p->file, p->stanza, p->key, v->text, *w); }; });
     }
     {
         CLI::App* c = cfg->add_subcommand("del", "Remove a value of a key, or the whole key");
@@ -170,6 +225,26 @@ void addCfg(CLI::App& app, Run& run) {
         });
     }
     {
+        CLI::App* c = cfg->add_subcommand(
+            "apply", "Make the edits of a script, one command per line, all or none, in one store");
+        auto w = addWriteOptions(c, true, false);
+        auto file = std::make_shared<std::string>();
+        auto script = std::make_shared<std::string>("-");
+        c->add_option("FILE", *file, "stanza file")->required();
+        c->add_option("SCRIPT", *script, "the edits, - (the default) for standard input");
+        c->callback([=, &run] { run = [=] { return cfgApply(*file, *script, *w); }; });
+    }
+    {
+        CLI::App* c = cfg->add_subcommand(
+            "merge", "Set every key of a stanza-file fragment to the values it has there");
+        auto w = addWriteOptions(c, true, false);
+        auto file = std::make_shared<std::string>();
+        auto fragment = std::make_shared<std::string>();
+        c->add_option("FILE", *file, "stanza file")->required();
+        c->add_option("FRAGMENT", *fragment, "the fragment, - for standard input")->required();
+        c->callback([=, &run] { run = [=] { return cfgMerge(*file, *fragment, *w); }; });
+    }
+    {
         auto file = std::make_shared<std::string>();
         CLI::App* c = cfg->add_subcommand("check", "Report every invalid line (file:line: reason)");
         c->add_option("FILE", *file, "stanza file")->required();
@@ -178,13 +253,15 @@ void addCfg(CLI::App& app, Run& run) {
     {
         auto file = std::make_shared<std::string>();
         auto dry = std::make_shared<bool>(false);
+        auto json = std::make_shared<bool>(false);
         auto waitMs = std::make_shared<unsigned>(WriteOptions().waitMs);
         CLI::App* c = cfg->add_subcommand(
             "migrate", "Bring a file of an earlier release up to date; print the diff");
-        c->add_flag("--dry-run", *dry, "only show the diff; leave the file alone");
+        c->add_flag("-n,--dry-run", *dry, "only show the diff; leave the file alone");
+        c->add_flag("--json", *json, "print the result as JSON: file, changed, written, diff");
         addWaitOption(c, *waitMs);
         c->add_option("FILE", *file, "stanza file")->required();
-        c->callback([=, &run] { run = [=] { return cfgMigrate(*file, *dry, *waitMs); }; });
+        c->callback([=, &run] { run = [=] { return cfgMigrate(*file, *dry, *json, *waitMs); }; });
     }
 }
 
@@ -277,6 +354,31 @@ std::string commandPathProblem(CLI::App& app, int argc, char** argv) {
     return "";
 }
 
+// The command words of the command line as far as they name commands ("cfg set"), for
+// pointing a usage error at the help of the command it concerns.
+std::string commandWords(CLI::App& app, int argc, char** argv) {
+    CLI::App* at = &app;
+    std::string path;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--") break;
+        if (!a.empty() && a[0] == '-') continue;
+        CLI::App* next = nullptr;
+        for (CLI::App* s : at->get_subcommands(std::function<bool(CLI::App*)>()))
+            if (s->get_name() == a) next = s;
+        if (!next) break;
+        path += path.empty() ? a : " " + a;
+        at = next;
+    }
+    return path;
+}
+
+void pointAtHelp(CLI::App& app, int argc, char** argv) {
+    std::string words = commandWords(app, argc, argv);
+    std::fprintf(stderr, "Run 'ovutil %s%s--help' for usage.\n", words.c_str(),
+                 words.empty() ? "" : " ");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -299,7 +401,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("ovutil ") + ovutil_version());
     app.require_subcommand(1);
     app.footer(
-        "Exit status: 0 done, 1 failed, 2 wrong usage. Errors are written to standard "
+        "Exit status: 0 done, 1 failed, 2 wrong usage, 3 not found. Errors are written to standard "
         "error with their message number. See ovutil(1).\n");
     addCfg(app, run);
     addOthers(app, run);
@@ -311,7 +413,7 @@ int main(int argc, char** argv) {
     if (std::string problem = commandPathProblem(app, argc, argv); !problem.empty()) {
         useLocale();
         printError(kMsgUsage, {problem});
-        std::fprintf(stderr, "Run 'ovutil --help' for usage.\n");
+        pointAtHelp(app, argc, argv);
         return kUsage;
     }
     try {
@@ -325,7 +427,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         useLocale();
         printError(kMsgUsage, {e.what()});
-        std::fprintf(stderr, "Run 'ovutil --help' for usage.\n");
+        pointAtHelp(app, argc, argv);
         return kUsage;
     }
     if (!run) return kUsage;

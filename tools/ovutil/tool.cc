@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -138,6 +140,55 @@ Failure exceptionFailure(const ZException_6_0& e) {
         inserts.push_back(isNumber ? Insert(long{in.number()}) : Insert(in.text()));
     }
     return Failure{number, inserts};
+}
+
+std::string waitSecondsProblem(std::string& text) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double seconds = std::strtod(begin, &end);
+    if (end == begin || *end != '\0' || !std::isfinite(seconds))
+        return "a finite number of seconds is needed, not '" + text + "'";
+    if (seconds < 0.0 || seconds > 86400.0)
+        return "0 to 86400 seconds are allowed, not '" + text + "'";
+    return std::string();
+}
+
+std::function<void(long)> lockWaitNotice(const std::string& file) {
+    return [file](long holder) {
+        printError(kMsgLockWait,
+                   {file, holder > 0 ? std::to_string(holder) : std::string("unknown")});
+    };
+}
+
+std::string editTarget(const std::string& given, const std::string& held) {
+    std::string absolute = given;
+    if (given.empty() || given[0] != '/') {
+        char* cwd = ::getcwd(nullptr, 0);
+        if (cwd == nullptr) return held;
+        absolute = std::string(cwd) + "/" + given;
+        std::free(cwd);
+    }
+    // "." and repeated slashes taken out and ".." applied to the text: the same as the real
+    // path only when no symbolic link is on the way.
+    std::vector<std::string> parts;
+    for (size_t i = 0; i <= absolute.size();) {
+        size_t end = absolute.find('/', i);
+        if (end == std::string::npos) end = absolute.size();
+        std::string part = absolute.substr(i, end - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = end + 1;
+    }
+    std::string normal;
+    for (const std::string& part : parts) normal += "/" + part;
+    if (normal.empty()) normal = "/";
+    struct stat link;
+    const bool lastIsLink = ::lstat(given.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    return normal == held && !lastIsLink ? given : held;
 }
 
 int runGuarded(const std::function<int()>& body) {

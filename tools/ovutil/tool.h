@@ -14,8 +14,9 @@ class ZException_6_0;
 
 namespace ovtool {
 
-// Exit statuses of the tool.
-enum ExitStatus : int { kOk = 0, kFailed = 1, kUsage = 2 };
+// Exit statuses of the tool: kNotFound when a key, value or stanza asked for is not there
+// (the file itself was read), so that scripts can tell it from a failure.
+enum ExitStatus : int { kOk = 0, kFailed = 1, kUsage = 2, kNotFound = 3 };
 
 // Message numbers of the tool's own messages (texts in the message catalogs).
 enum : unsigned {
@@ -34,6 +35,9 @@ enum : unsigned {
     kMsgStanzaExists = OV_MSG_TOOL_STANZA_EXISTS,    // "%s%s": file, stanza
     kMsgInvalidLines = OV_MSG_TOOL_INVALID_LINES,    // "%s%d": file, number of lines
     kMsgShellName = OV_MSG_TOOL_SHELL_NAME,          // "%s%s%s": key, key, stanza
+    kMsgScriptSyntax = OV_MSG_TOOL_SCRIPT_SYNTAX,    // "%s%d%s": script, line, reason
+    kMsgScriptLine = OV_MSG_TOOL_SCRIPT_LINE,        // "%s%d%s": script, line, file
+    kMsgLockWait = OV_MSG_TOOL_LOCK_WAIT,            // "%s%s": file, holding process
 };
 
 // One insert of a message: a text or a number.
@@ -74,6 +78,19 @@ std::string readDescriptor(int fd, const std::string& name, size_t limit);
 
 // Writes `bytes` to standard output; throws Failure when the write fails.
 void writeOutput(const std::string& bytes);
+
+// What is wrong with `text` as the seconds of --wait: "" for a finite number from 0 to 86400
+// (a day), else the reason (NaN and infinities are refused).
+std::string waitSecondsProblem(std::string& text);
+
+// What a write tells the edit lock to do once it has waited a second for `file`: say on
+// standard error that it waits, and for which process (OVStanzaFileEditLock::WaitNotice).
+std::function<void(long)> lockWaitNotice(const std::string& file);
+
+// The name an edit loads and stores: `given` when it names the file `held` (the edit lock's
+// resolved path) without a symbolic link on the way, so that messages name the file as the
+// user did; else `held`, so that a link switched during the edit is not followed again.
+std::string editTarget(const std::string& given, const std::string& held);
 
 // Runs a command body, turning Failure and the object library's exceptions into a message on
 // standard error and the exit status kFailed (kUsage for a usage Failure).

@@ -34,7 +34,7 @@ struct Found {
     Source source = Source::Catalog;
 };
 
-// Everything below is guarded by Lock(). A look-up is short (a map search, at most one
+// Everything below is guarded by lock(). A look-up is short (a map search, at most one
 // catopen/catgets and one iconv), and a process asks for few distinct numbers.
 //
 // The lock and the tables are made on first use and never destroyed: look-ups may run at
@@ -54,25 +54,25 @@ struct Tables {
     // Texts in a local code set, by (code set, number, source).
     std::map<LocalKey, std::string> localTexts;
 };
-Tables& TheTables() {
+Tables& theTables() {
     static Tables* const tables = new Tables;
     return *tables;
 }
 
-std::mutex& Lock() { return TheTables().lock; }
-std::map<unsigned, nl_catd>& Handles() { return TheTables().handles; }
-std::map<unsigned, std::string>& Utf8Texts() { return TheTables().utf8Texts; }
-std::map<unsigned, std::string>& Utf8DefaultCopies() { return TheTables().utf8DefaultCopies; }
-std::map<LocalKey, std::string>& LocalTexts() { return TheTables().localTexts; }
+std::mutex& lock() { return theTables().lock; }
+std::map<unsigned, nl_catd>& catalogHandles() { return theTables().handles; }
+std::map<unsigned, std::string>& utf8Texts() { return theTables().utf8Texts; }
+std::map<unsigned, std::string>& utf8DefaultCopies() { return theTables().utf8DefaultCopies; }
+std::map<LocalKey, std::string>& localTexts() { return theTables().localTexts; }
 
-const ov_msg_entry_t* FindDefault(unsigned number) {
+const ov_msg_entry_t* findDefault(unsigned number) {
     const ov_msg_entry_t* end = kDefaults + kDefaultCount;
     const ov_msg_entry_t* it = std::lower_bound(
         kDefaults, end, number, [](const ov_msg_entry_t& e, unsigned n) { return e.number < n; });
     return it != end && it->number == number ? it : nullptr;
 }
 
-void SetStatus(unsigned* status, unsigned value) {
+void setStatus(unsigned* status, unsigned value) {
     if (status) *status = value;
 }
 
@@ -83,7 +83,7 @@ struct SearchState {
     std::string nlspath;
     std::string locale;
 
-    static SearchState Now() {
+    static SearchState now() {
         SearchState s;
         if (const char* path = std::getenv("NLSPATH")) {
             s.hasNlspath = true;
@@ -98,20 +98,20 @@ struct SearchState {
 };
 
 // Catalogs that could not be opened, by prefix, with the search that failed.
-std::map<unsigned, SearchState>& FailedOpens() {
+std::map<unsigned, SearchState>& failedOpens() {
     static auto* f = new std::map<unsigned, SearchState>;
     return *f;
 }
 
-// REQUIRES: Lock() held.
-nl_catd CatalogFor(unsigned number) {
+// REQUIRES: lock() held.
+nl_catd catalogFor(unsigned number) {
     const unsigned prefix = number >> 12;
-    auto& handles = Handles();
+    auto& handles = catalogHandles();
     auto it = handles.find(prefix);
     if (it != handles.end()) return it->second;
     const nl_catd none = reinterpret_cast<nl_catd>(-1);
-    SearchState now = SearchState::Now();
-    auto& failed = FailedOpens();
+    SearchState now = SearchState::now();
+    auto& failed = failedOpens();
     auto f = failed.find(prefix);
     if (f != failed.end() && f->second == now) return none;
     char name[32];
@@ -133,12 +133,12 @@ nl_catd CatalogFor(unsigned number) {
     return catd;
 }
 
-// REQUIRES: Lock() held.
-Found LookupUtf8(unsigned number) {
-    auto& texts = Utf8Texts();
+// REQUIRES: lock() held.
+Found lookupUtf8(unsigned number) {
+    auto& texts = utf8Texts();
     if (auto it = texts.find(number); it != texts.end())
         return {it->second.c_str(), Source::Catalog};
-    nl_catd catd = CatalogFor(number);
+    nl_catd catd = catalogFor(number);
     if (catd != reinterpret_cast<nl_catd>(-1)) {
         // catgets hands back the default argument (null here) when the message is absent.
         const char* text = catgets(catd, 1, static_cast<int>(number & 0xFFF), nullptr);
@@ -148,17 +148,17 @@ Found LookupUtf8(unsigned number) {
             return {it->second.c_str(), Source::Catalog};
         }
     }
-    if (const ov_msg_entry_t* d = FindDefault(number)) return {d->text, Source::Default};
+    if (const ov_msg_entry_t* d = findDefault(number)) return {d->text, Source::Default};
     return {};
 }
 
-bool IsUtf8Codeset(const char* codeset) {
+bool isUtf8Codeset(const char* codeset) {
     return strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
 }
 
 // Converts UTF-8 text to `codeset`. Characters the code set cannot hold are transliterated
 // where iconv knows how, else written as '?', so a message is never lost to one character.
-bool ConvertFromUtf8(const char* text, const char* codeset, std::string& out) {
+bool convertFromUtf8(const char* text, const char* codeset, std::string& out) {
     std::string target = std::string(codeset) + "//TRANSLIT";
     iconv_t cd = iconv_open(target.c_str(), "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open(codeset, "UTF-8");
@@ -197,55 +197,55 @@ bool ConvertFromUtf8(const char* text, const char* codeset, std::string& out) {
     return ok;
 }
 
-const char* GetMsgUtf8(unsigned int number, unsigned int* status) {
-    std::lock_guard<std::mutex> guard(Lock());
-    Found found = LookupUtf8(number);
+const char* getMsgUtf8(unsigned int number, unsigned int* status) {
+    std::lock_guard<std::mutex> guard(lock());
+    Found found = lookupUtf8(number);
     if (!found.text) {
-        SetStatus(status, OV_MSG_S_NOT_FOUND);
+        setStatus(status, OV_MSG_S_NOT_FOUND);
         return nullptr;
     }
-    SetStatus(status, found.source == Source::Catalog ? OV_MSG_S_OK : OV_MSG_S_DEFAULT);
+    setStatus(status, found.source == Source::Catalog ? OV_MSG_S_OK : OV_MSG_S_DEFAULT);
     if (found.source == Source::Catalog) return found.text;
     // A default text has its own copy here, so that the UTF-8 and local pointers of one
     // number always differ, whatever the source.
-    return Utf8DefaultCopies().try_emplace(number, found.text).first->second.c_str();
+    return utf8DefaultCopies().try_emplace(number, found.text).first->second.c_str();
 }
 
-const char* GetMsg(unsigned int number, unsigned int* status) {
-    std::lock_guard<std::mutex> guard(Lock());
-    Found found = LookupUtf8(number);
+const char* getMsg(unsigned int number, unsigned int* status) {
+    std::lock_guard<std::mutex> guard(lock());
+    Found found = lookupUtf8(number);
     if (!found.text) {
-        SetStatus(status, OV_MSG_S_NOT_FOUND);
+        setStatus(status, OV_MSG_S_NOT_FOUND);
         return nullptr;
     }
     unsigned result = found.source == Source::Catalog ? OV_MSG_S_OK : OV_MSG_S_DEFAULT;
     const char* codeset = nl_langinfo(CODESET);
     if (!codeset || !*codeset) codeset = "ANSI_X3.4-1968";
     LocalKey key{codeset, number, static_cast<int>(found.source)};
-    auto& local = LocalTexts();
+    auto& local = localTexts();
     if (auto it = local.find(key); it != local.end()) {
-        SetStatus(status, result);
+        setStatus(status, result);
         return it->second.c_str();
     }
     std::string converted;
-    if (IsUtf8Codeset(codeset)) {
+    if (isUtf8Codeset(codeset)) {
         converted = found.text;
-    } else if (!ConvertFromUtf8(found.text, codeset, converted)) {
+    } else if (!convertFromUtf8(found.text, codeset, converted)) {
         converted = found.text;
         result = OV_MSG_S_CONVERSION;
     }
     auto it = local.emplace(std::move(key), std::move(converted)).first;
-    SetStatus(status, result);
+    setStatus(status, result);
     return it->second.c_str();
 }
 
 // A look-up that runs out of memory keeps no part of what it was building and answers null.
-const char* Answer(const char* (*lookup)(unsigned int, unsigned int*), unsigned int number,
+const char* answer(const char* (*lookup)(unsigned int, unsigned int*), unsigned int number,
                    unsigned int* status) {
     try {
         return lookup(number, status);
     } catch (const std::bad_alloc&) {
-        SetStatus(status, OV_MSG_S_NO_MEMORY);
+        setStatus(status, OV_MSG_S_NO_MEMORY);
         return nullptr;
     }
 }
@@ -255,16 +255,16 @@ const char* Answer(const char* (*lookup)(unsigned int, unsigned int*), unsigned 
 extern "C" {
 
 const char* ov_msg_get_msg_utf8(unsigned int number, unsigned int* status) {
-    return Answer(GetMsgUtf8, number, status);
+    return answer(getMsgUtf8, number, status);
 }
 
 const char* ov_msg_get_msg(unsigned int number, unsigned int* status) {
-    return Answer(GetMsg, number, status);
+    return answer(getMsg, number, status);
 }
 
 const char* ov_msg_get_default_msg(unsigned int number, unsigned int* status) {
-    const ov_msg_entry_t* d = FindDefault(number);
-    SetStatus(status, d ? OV_MSG_S_OK : OV_MSG_S_NOT_FOUND);
+    const ov_msg_entry_t* d = findDefault(number);
+    setStatus(status, d ? OV_MSG_S_OK : OV_MSG_S_NOT_FOUND);
     return d ? d->text : nullptr;
 }
 
@@ -272,7 +272,7 @@ void ov_msg_load_defaults(unsigned int* status) {
     bool ordered = kDefaultCount > 0;
     for (unsigned i = 1; ordered && i < kDefaultCount; ++i)
         ordered = kDefaults[i - 1].number < kDefaults[i].number;
-    SetStatus(status, ordered ? OV_MSG_S_OK : OV_MSG_S_BAD_TABLE);
+    setStatus(status, ordered ? OV_MSG_S_OK : OV_MSG_S_BAD_TABLE);
 }
 
 const ov_msg_entry_t* ov_msg_default_table(size_t* count) {

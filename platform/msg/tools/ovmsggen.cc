@@ -45,7 +45,7 @@ struct Definitions {
 
 constexpr char kNamePrefix[] = "OV_MSG_";
 
-bool is_message_name(const std::string& word) {
+bool isMessageName(const std::string& word) {
     return word.rfind(kNamePrefix, 0) == 0 && word.size() > sizeof kNamePrefix - 1;
 }
 
@@ -62,7 +62,7 @@ std::string trim(const std::string& s) {
     return s.substr(first, last - first + 1);
 }
 
-bool parse_hex(const std::string& word, unsigned long limit, unsigned& out) {
+bool parseHex(const std::string& word, unsigned long limit, unsigned& out) {
     if (word.size() < 3 || word[0] != '0' || (word[1] != 'x' && word[1] != 'X')) return false;
     char* end = nullptr;
     unsigned long v = std::strtoul(word.c_str() + 2, &end, 16);
@@ -74,7 +74,7 @@ bool parse_hex(const std::string& word, unsigned long limit, unsigned& out) {
 // The insert types a text uses, by position ('s' or 'd'), from "%s", "%d", "%n$s" and
 // "%n$d" ("%%" is a percent sign). Empty with `error` set when the text uses another
 // conversion, mixes positional and sequential ones, or leaves a position out.
-std::string text_inserts(const std::string& text, std::string& error) {
+std::string textInserts(const std::string& text, std::string& error) {
     std::map<unsigned, char> used;
     bool positional = false, sequential = false;
     unsigned next = 1;
@@ -124,7 +124,7 @@ std::string text_inserts(const std::string& text, std::string& error) {
     return types;
 }
 
-Definitions read_definitions(const std::string& path) {
+Definitions readDefinitions(const std::string& path) {
     std::ifstream in(path);
     if (!in) fail(path, "cannot be read");
     Definitions defs;
@@ -142,7 +142,7 @@ Definitions read_definitions(const std::string& path) {
             std::string prefix_word, name, extra;
             words >> prefix_word >> name >> extra;
             unsigned prefix = 0;
-            if (!parse_hex(prefix_word, 0xFFFFF, prefix) || name.empty() || !extra.empty())
+            if (!parseHex(prefix_word, 0xFFFFF, prefix) || name.empty() || !extra.empty())
                 fail(where, "expected: catalog <20-bit prefix in hex> <name>");
             if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") !=
                 std::string::npos)
@@ -151,13 +151,12 @@ Definitions read_definitions(const std::string& path) {
             continue;
         }
         unsigned number = 0;
-        if (!parse_hex(first, 0xFFFFFFFFul, number))
-            fail(where, "expected a message number in hex");
+        if (!parseHex(first, 0xFFFFFFFFul, number)) fail(where, "expected a message number in hex");
         std::string text = trim(body.substr(first.size()));
         std::string name;
         std::istringstream rest(text);
         rest >> name;
-        if (is_message_name(name)) {
+        if (isMessageName(name)) {
             if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") !=
                 std::string::npos)
                 fail(where, "message names are upper-case letters, digits and '_'");
@@ -177,7 +176,7 @@ Definitions read_definitions(const std::string& path) {
             }
             text = trim(text.substr(close + 1));
             std::string error;
-            const std::string used = text_inserts(text, error);
+            const std::string used = textInserts(text, error);
             if (!error.empty()) fail(where, "the text has " + error);
             if (used != types)
                 fail(where, "the text's inserts differ from the declared {" + declared + "}");
@@ -192,7 +191,7 @@ Definitions read_definitions(const std::string& path) {
 }
 
 // gencat reads the text between the quotes of `$quote "` and interprets backslash escapes.
-std::string gencat_quoted(const std::string& text) {
+std::string gencatQuoted(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
         if (c == '\\' || c == '"') out += '\\';
@@ -201,7 +200,7 @@ std::string gencat_quoted(const std::string& text) {
     return out + "\"";
 }
 
-std::string c_quoted(const std::string& text) {
+std::string cQuoted(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c == '\\' || c == '"') {
@@ -221,7 +220,7 @@ std::string c_quoted(const std::string& text) {
 
 // The name of every message: the one given in the file, else catalog and low 12 bits. Two
 // messages may not share a name.
-std::map<unsigned, std::string> message_names(const Definitions& defs, const std::string& where) {
+std::map<unsigned, std::string> messageNames(const Definitions& defs, const std::string& where) {
     std::map<unsigned, std::string> names;
     std::map<std::string, unsigned> taken;
     for (const auto& [number, text] : defs.messages) {
@@ -243,7 +242,7 @@ std::map<unsigned, std::string> message_names(const Definitions& defs, const std
 }
 
 // A message text inside a C comment: "*/" would end the comment early.
-std::string comment_text(const std::string& text) {
+std::string commentText(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         out += text[i];
@@ -252,8 +251,8 @@ std::string comment_text(const std::string& text) {
     return out;
 }
 
-std::string names_header(const Definitions& defs, const std::string& where) {
-    const std::map<unsigned, std::string> names = message_names(defs, where);
+std::string namesHeader(const Definitions& defs, const std::string& where) {
+    const std::map<unsigned, std::string> names = messageNames(defs, where);
     std::ostringstream h;
     h << "/* Generated from messages.def by ovmsggen; edit that file instead. */\n"
       << "/* The message numbers of the catalogs by name, each with its text. */\n"
@@ -264,7 +263,7 @@ std::string names_header(const Definitions& defs, const std::string& where) {
             if ((number >> 12) != prefix) continue;
             char buf[16];
             std::snprintf(buf, sizeof buf, "0x%08Xu", number);
-            h << "#define " << names.at(number) << " " << buf << " /* " << comment_text(text)
+            h << "#define " << names.at(number) << " " << buf << " /* " << commentText(text)
               << " */\n";
         }
     }
@@ -275,14 +274,14 @@ std::string names_header(const Definitions& defs, const std::string& where) {
     for (const auto& [number, inserts] : defs.inserts) {
         char buf[16];
         std::snprintf(buf, sizeof buf, "0x%08Xu", number);
-        h << separator << "\\\n    {" << buf << ", " << c_quoted(inserts) << "}";
+        h << separator << "\\\n    {" << buf << ", " << cQuoted(inserts) << "}";
         separator = ",";
     }
     h << "\n\n#endif /* OVMSG_MESSAGES_H */\n";
     return h.str();
 }
 
-void write_file(const std::string& path, const std::string& content) {
+void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out || !(out << content) || !out.flush()) fail(path, "cannot be written");
 }
@@ -300,7 +299,7 @@ int main(int argc, char** argv) {
                      "[<defaults-output.cc> [<names-output.h>]]\n";
         return 2;
     }
-    Definitions defs = read_definitions(argv[1]);
+    Definitions defs = readDefinitions(argv[1]);
     for (const auto& [prefix, name] : defs.catalogs) {
         char generic[16];
         std::snprintf(generic, sizeof generic, "ov%05x", prefix);
@@ -315,8 +314,8 @@ int main(int argc, char** argv) {
         msg << "$quote \"\n$set 1\n";
         for (const auto& [number, text] : defs.messages)
             if ((number >> 12) == prefix)
-                msg << (number & 0xFFF) << " " << gencat_quoted(text) << "\n";
-        write_file(std::string(argv[2]) + "/" + name + ".msg", msg.str());
+                msg << (number & 0xFFF) << " " << gencatQuoted(text) << "\n";
+        writeFile(std::string(argv[2]) + "/" + name + ".msg", msg.str());
     }
 
     if (argc >= 4) {
@@ -327,19 +326,19 @@ int main(int argc, char** argv) {
         for (const auto& [prefix, name] : defs.catalogs) {
             char buf[16];
             std::snprintf(buf, sizeof buf, "0x%05Xu", prefix);
-            cc << "    {" << buf << ", " << c_quoted(name) << "},\n";
+            cc << "    {" << buf << ", " << cQuoted(name) << "},\n";
         }
         cc << "};\nconst unsigned kCatalogCount = " << defs.catalogs.size() << ";\n\n"
            << "const ov_msg_entry_t kDefaults[] = {\n";
         for (const auto& [number, text] : defs.messages) {
             char buf[16];
             std::snprintf(buf, sizeof buf, "0x%08Xu", number);
-            cc << "    {" << buf << ", " << c_quoted(text) << "},\n";
+            cc << "    {" << buf << ", " << cQuoted(text) << "},\n";
         }
         cc << "};\nconst unsigned kDefaultCount = " << defs.messages.size() << ";\n\n"
            << "}  // namespace ovmsg_internal\n";
-        write_file(argv[3], cc.str());
+        writeFile(argv[3], cc.str());
     }
-    if (argc == 5) write_file(argv[4], names_header(defs, argv[1]));
+    if (argc == 5) writeFile(argv[4], namesHeader(defs, argv[1]));
     return 0;
 }

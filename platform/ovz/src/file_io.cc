@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -13,28 +14,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "descriptor.h"
 
 namespace ovz_properties {
 
 namespace {
 
-// Closes a descriptor on every way out, exceptions included.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
+using ovz_internal::Fd;
 
 int refusal(const struct stat& st) { return S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile; }
 
@@ -129,23 +120,91 @@ void removeDebris(const std::string& dir, const std::string& base) {
     ::closedir(d);
 }
 
-// What the new file gets before it is synced.
+// What the new file gets before it is synced: the owner, group, permission bits and extended
+// attributes of the file it replaces (POSIX ACLs are the extended attributes
+// system.posix_acl_access and system.posix_acl_default, and travel with them).
 struct Finish {
-    bool chmod;
-    mode_t mode;
-    bool chown;
-    uid_t uid;
-    gid_t gid;
+    bool replacing = false;  // an existing file is replaced
+    bool chmod = false;
+    mode_t mode = 0;
+    bool chown = false;  // owner and group (root)
+    bool chgrp = false;  // the group only (others: allowed when they belong to it)
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<std::pair<std::string, std::string>> xattrs;  // name, value
 };
+
+bool isAcl(const std::string& name) {
+    return name == "system.posix_acl_access" || name == "system.posix_acl_default";
+}
+
+// The extended attributes of `path` that this process can read, into `out`. A file system
+// without them gives none. Returns 0 or an errno value.
+int readAttributes(const char* path, std::vector<std::pair<std::string, std::string>>& out) {
+    std::vector<char> names;
+    for (;;) {
+        ssize_t size = ::listxattr(path, nullptr, 0);
+        if (size < 0) return (errno == ENOTSUP || errno == ENOSYS) ? 0 : errno;
+        if (size == 0) return 0;
+        names.resize(static_cast<size_t>(size));
+        size = ::listxattr(path, names.data(), names.size());
+        if (size < 0 && errno == ERANGE) continue;  // grew meanwhile
+        if (size < 0) return errno;
+        names.resize(static_cast<size_t>(size));
+        break;
+    }
+    for (size_t i = 0; i < names.size();) {
+        std::string name(names.data() + i);
+        i += name.size() + 1;
+        if (name.empty()) continue;
+        std::string value;
+        for (;;) {
+            ssize_t size = ::getxattr(path, name.c_str(), nullptr, 0);
+            if (size < 0) break;
+            value.resize(static_cast<size_t>(size));
+            size = ::getxattr(path, name.c_str(), value.data(), value.size());
+            if (size < 0 && errno == ERANGE) continue;
+            if (size >= 0) {
+                value.resize(static_cast<size_t>(size));
+                out.emplace_back(std::move(name), std::move(value));
+            }
+            break;
+        }
+        // An attribute this process may not read (trusted.*, some security.*) stays
+        // behind: there is nothing to copy.
+    }
+    return 0;
+}
 
 int fill(int fd, ContentWriter write, void* context, const Finish& finish) {
     if (int err = write(context, fd)) return err;
-    // The owner first: a change of owner may clear the set-user-ID and set-group-ID bits.
+    // The attributes first, the owner next, the permission bits last: an access ACL sets the
+    // group bits (its mask), a change of owner may clear the set-user-ID and set-group-ID bits,
+    // and the final chmod gives the bits of the original, whose group bits are that same mask.
+    for (const auto& [name, value] : finish.xattrs) {
+        if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0) continue;
+        // The ACLs decide who may read and write the file: the file is not replaced without
+        // them. Other attributes are copied where this process may set them (security labels
+        // and trusted.* need privileges it may lack).
+        if (isAcl(name)) return errno;
+    }
+    // A file without an access ACL of its own does not take one from the directory's default.
+    bool hadAccessAcl = false;
+    for (const auto& attribute : finish.xattrs)
+        if (attribute.first == "system.posix_acl_access") hadAccessAcl = true;
+    if (finish.replacing && !hadAccessAcl && ::fremovexattr(fd, "system.posix_acl_access") != 0 &&
+        errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP)
+        return errno;
     if (finish.chown && ::fchown(fd, finish.uid, finish.gid) != 0) return errno;
+    if (finish.chgrp && !finish.chown) ::fchown(fd, static_cast<uid_t>(-1), finish.gid);
     if (finish.chmod && ::fchmod(fd, finish.mode) != 0) return errno;
     if (::fsync(fd) != 0) return errno;
     return 0;
 }
+
+// Whether `err`, from creating a file in a directory or renaming in it, is the directory's
+// refusal (permissions, a read-only file system), as opposed to a failure of the system.
+bool directoryRefused(int err) { return err == EACCES || err == EPERM || err == EROFS; }
 
 // Gives the complete unnamed file `fd` a temporary name. 0 when done; -1 when this system
 // cannot link an unnamed file (the caller writes a named file instead); else an errno value.
@@ -246,17 +305,18 @@ int readWholeFile(const char* name, std::string& out, size_t maxSize) {
 }
 
 int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options,
-                int* syncError) {
+                int* syncError, std::string* refusedBy) {
     auto write = [](void* context, int fd) {
         const std::string& text = *static_cast<const std::string*>(context);
         return writeAll(fd, text.data(), text.size());
     };
-    return replaceFile(name, write, const_cast<std::string*>(&data), options, syncError);
+    return replaceFile(name, write, const_cast<std::string*>(&data), options, syncError, refusedBy);
 }
 
 int replaceFile(const char* name, ContentWriter write, void* context, const ReplaceOptions& options,
-                int* syncError) {
+                int* syncError, std::string* refusedBy) {
     if (syncError) *syncError = 0;
+    if (refusedBy) refusedBy->clear();
     std::string target(name);
     struct stat st;
     bool exists = ::lstat(name, &st) == 0;
@@ -269,25 +329,45 @@ int replaceFile(const char* name, ContentWriter write, void* context, const Repl
         exists = ::stat(target.c_str(), &st) == 0;
     }
     if (exists && !S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    // A file the caller could not have written in place is not replaced behind its back
+    // because the directory happens to let the caller make files: the test is the one a
+    // write in place would meet (permission bits, ACLs, an immutable file, a read-only mount),
+    // with the effective ids.
+    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return errno;
     const size_t slash = target.rfind('/');
     const std::string dir =
         slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     const std::string dirPrefix =
         slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    auto refusedByDirectory = [&](int err) {
+        if (refusedBy && directoryRefused(err)) *refusedBy = dir;
+        return err;
+    };
 
     removeDebris(dir, base);
 
-    // A file that exists keeps its permission bits, and its owner when root replaces it; a
-    // new file gets the bits asked for, or those open(2) gives to 0666. A temporary file that
-    // is to get bits of its own is private to its owner until then.
-    Finish finish{};
+    // A file that exists keeps its permission bits, its extended attributes (ACLs among
+    // them), its owner when root replaces it and its group when the caller may give it (root,
+    // or a member of the group); a new file gets the bits asked for, or those open(2) gives
+    // to 0666. A temporary file that is to get bits of its own is private to its owner until
+    // then.
+    Finish finish;
+    finish.replacing = exists;
     finish.chmod = exists || options.newFileMode != nullptr;
     finish.mode =
         exists ? (st.st_mode & 07777) : (options.newFileMode ? (*options.newFileMode & 07777) : 0);
     finish.chown = exists && ::geteuid() == 0;
+    finish.chgrp = exists;
     finish.uid = exists ? st.st_uid : 0;
     finish.gid = exists ? st.st_gid : 0;
+    if (exists) {
+        try {
+            if (int err = readAttributes(target.c_str(), finish.xattrs)) return err;
+        } catch (std::bad_alloc&) {
+            return ENOMEM;
+        }
+    }
     const mode_t createMode = finish.chmod ? 0600 : 0666;
 
     Fd fd;
@@ -297,6 +377,7 @@ int replaceFile(const char* name, ContentWriter write, void* context, const Repl
         // Nothing gets a name before the data is complete, so a writer killed on the way leaves
         // nothing behind.
         fd.reset(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode));
+        if (fd.get() < 0 && directoryRefused(errno)) return refusedByDirectory(errno);
         if (fd.get() >= 0) {
             err = fill(fd.get(), write, context, finish);
             if (!err) err = lockForWriting(fd.get(), false);
@@ -316,7 +397,7 @@ int replaceFile(const char* name, ContentWriter write, void* context, const Repl
     }
     if (fd.get() < 0) {
         err = createNamed(dirPrefix, base, createMode, fd, &tmp);
-        if (err) return err;
+        if (err) return refusedByDirectory(err);
         err = fill(fd.get(), write, context, finish);
         if (err) {
             ::unlink(tmp.c_str());
@@ -326,7 +407,7 @@ int replaceFile(const char* name, ContentWriter write, void* context, const Repl
     if (::rename(tmp.c_str(), target.c_str()) != 0) {
         err = errno;
         ::unlink(tmp.c_str());
-        return err;
+        return refusedByDirectory(err);
     }
     fd.reset();  // releases the lock; the temporary name is gone
 

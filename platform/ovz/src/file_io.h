@@ -50,19 +50,25 @@ int writeAll(int fd, const char* data, size_t size);
 using ContentWriter = int (*)(void* context, int fd);
 
 // Replaces `name` with `data`: writes a temporary file in the same directory, syncs it, gives
-// it the permission bits (and, for root, the owner) of the file it replaces, renames it over
-// the file and syncs the directory. A symbolic link is followed: its target is replaced.
-// Before writing, removes the temporary files of earlier replacements of the same file that
-// no live writer holds locked (debris of processes killed mid-way). Returns 0 once the
-// rename has happened; the directory sync may still have failed then, and `*syncError`
-// (when not null) gets its errno value, else 0. Returns an errno value when the file was not
-// replaced; the original is then as it was and no temporary file is left.
+// it what was set on the file it replaces (permission bits, extended attributes with the
+// POSIX ACLs among them, the owner and group where this process may set them: root both, a
+// member of the file's group the group), renames it over the file and syncs the directory.
+// A symbolic link is followed: its target is replaced. A file that the caller could not
+// write in place (its permissions, ACL, an immutable flag, a read-only mount) is not replaced:
+// the errno value of that test (EACCES, EPERM, EROFS) is returned; when it is the directory
+// that refuses the new file or the rename, `*refusedBy` (when not null) gets the directory's
+// path, else it is left empty. Before writing, removes the temporary files of earlier
+// replacements of the same file that no live writer holds locked (debris of processes
+// killed mid-way). Returns 0 once the rename has happened; the directory sync may still have
+// failed then, and `*syncError` (when not null) gets its errno value, else 0. Returns an
+// errno value when the file was not replaced; the original is then as it was and no
+// temporary file is left.
 int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options,
-                int* syncError);
+                int* syncError, std::string* refusedBy = nullptr);
 // The same, with the contents that `write` produces (called with `context`) instead of a
 // string: a large file is written as it is made, without a copy of it in memory.
 int replaceFile(const char* name, ContentWriter write, void* context, const ReplaceOptions& options,
-                int* syncError);
+                int* syncError, std::string* refusedBy = nullptr);
 
 }  // namespace ovz_properties
 

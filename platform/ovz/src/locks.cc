@@ -13,10 +13,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <ovz/exceptions.h>
+
+#include "descriptor.h"
 
 namespace {
 
@@ -221,6 +225,10 @@ struct ZUnixProcessReadWriteFileLock_6_0::Shared {
     pthread_mutex_t readersMutex;
     int readers;
     std::atomic<bool> writer;
+    // Descriptors of the same file that lock objects inherited from a parent process left
+    // behind: closing one would drop this process's record locks on the file, so they are
+    // closed with this object's own descriptor.
+    std::vector<int> inherited;
 };
 
 namespace {
@@ -297,63 +305,74 @@ bool passGate(UnixShared* s, bool wait) {
     return true;
 }
 
-// Takes the data lock for the calling reader when it is the first one of the process.
+// Whether the lock file's path still names the file whose record locks this process takes:
+// a lock file removed (or replaced) while another process held or waited for it leaves that
+// process locking a file nobody else will open again.
+bool lockFileCurrent(const UnixShared* s) {
+    struct stat now;
+    return lstat(s->path.c_str(), &now) == 0 && now.st_dev == s->dev && now.st_ino == s->ino;
+}
+
+void reopenLockFile(UnixShared* s);
+
+// Takes the data lock for the calling reader when it is the first one of the process. The
+// first reader checks, once it holds the data lock, that it is the lock file now at the path,
+// and starts over on that file when it is not.
 bool enterReader(UnixShared* s, bool wait) {
-    if (!passGate(s, wait)) return false;
-    pthread_mutex_lock(&s->readersMutex);
-    bool ok = true;
-    try {
-        if (s->readers == 0) ok = recordLock(s, F_RDLCK, Range::kData, wait);
-    } catch (...) {
-        pthread_mutex_unlock(&s->readersMutex);
-        throw;
-    }
-    if (ok) ++s->readers;
-    pthread_mutex_unlock(&s->readersMutex);
-    return ok;
-}
-
-// Takes the gate, then the data lock, for a writer; on a failed try nothing stays held.
-bool enterWriter(UnixShared* s, bool wait) {
-    if (!s->writable)
-        lockFailure("write lock on " + s->path +
-                    " refused: the lock file could be opened for reading only");
-    if (!recordLock(s, F_WRLCK, Range::kGate, wait)) return false;
-    try {
-        if (wait) {
-            writerTakesData(s);
-        } else if (!recordLock(s, F_WRLCK, Range::kData, false)) {
-            releaseRecord(s, Range::kGate);
-            return false;
+    for (;;) {
+        if (!passGate(s, wait)) return false;
+        pthread_mutex_lock(&s->readersMutex);
+        bool ok = true;
+        try {
+            if (s->readers == 0) {
+                ok = recordLock(s, F_RDLCK, Range::kData, wait);
+                if (ok && !lockFileCurrent(s)) {
+                    releaseRecord(s, Range::kData);
+                    reopenLockFile(s);
+                    pthread_mutex_unlock(&s->readersMutex);
+                    continue;
+                }
+            }
+        } catch (...) {
+            pthread_mutex_unlock(&s->readersMutex);
+            throw;
         }
-    } catch (...) {
-        struct flock fl = rangeLock(F_UNLCK, Range::kAll);
-        fcntl(s->fd, F_SETLK, &fl);
-        throw;
+        if (ok) ++s->readers;
+        pthread_mutex_unlock(&s->readersMutex);
+        return ok;
     }
-    s->writer.store(true, std::memory_order_relaxed);
-    return true;
 }
 
-// Closes a descriptor on every way out unless released.
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    ~FdGuard() {
-        if (fd_ >= 0) close(fd_);
+// Takes the gate, then the data lock, for a writer; on a failed try nothing stays held. Once
+// both are held, a lock file no longer at its path is left for the file that is, and the
+// writer starts over there.
+bool enterWriter(UnixShared* s, bool wait) {
+    for (;;) {
+        if (!s->writable)
+            lockFailure("write lock on " + s->path +
+                        " refused: the lock file could be opened for reading only");
+        if (!recordLock(s, F_WRLCK, Range::kGate, wait)) return false;
+        try {
+            if (wait) {
+                writerTakesData(s);
+            } else if (!recordLock(s, F_WRLCK, Range::kData, false)) {
+                releaseRecord(s, Range::kGate);
+                return false;
+            }
+            if (!lockFileCurrent(s)) {
+                releaseRecord(s, Range::kAll);
+                reopenLockFile(s);
+                continue;
+            }
+        } catch (...) {
+            struct flock fl = rangeLock(F_UNLCK, Range::kAll);
+            fcntl(s->fd, F_SETLK, &fl);
+            throw;
+        }
+        s->writer.store(true, std::memory_order_relaxed);
+        return true;
     }
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
+}
 
 // Opens (creating when absent) the lock file for reading and writing, or, when this process
 // may only read it, for reading. Only a regular file can be a lock file, and the open must do
@@ -375,10 +394,49 @@ int openLockFile(const std::string& path, bool& writable, struct stat& st) {
             errno = EACCES;  // absent, and this process may not create it
     }
     if (fd < 0) lockFailure("cannot open lock file " + path, errno);
-    FdGuard guard(fd);
+    ovz_internal::Fd guard(fd);
     if (fstat(fd, &st) != 0) lockFailure("cannot stat lock file " + path, errno);
     if (!S_ISREG(st.st_mode)) lockFailure("lock file " + path + " is not a regular file");
     return guard.release();
+}
+
+// Puts the lock file now at the path in place of the one `s` locked, under the same
+// descriptor number (dup3 replaces it in one step, so that other threads of the process that
+// use the descriptor meanwhile use one file or the other, never a closed number). The caller
+// holds no record lock of `s`: no writer thread (it is one, or a reader holds the in-process
+// lock) and no reading thread of this process (it is the first).
+void reopenLockFile(UnixShared* s) {
+    bool writable = true;
+    struct stat st;
+    ovz_internal::Fd fd(openLockFile(s->path, writable, st));
+    if (dup3(fd.get(), s->fd, O_CLOEXEC) < 0)
+        lockFailure("cannot reopen lock file " + s->path, errno);
+    std::lock_guard<std::mutex> hold(registryMutex());
+    auto& registry = fileRegistry();
+    auto it = registry.find({s->dev, s->ino});
+    if (it != registry.end() && it->second == s) registry.erase(it);
+    s->dev = st.st_dev;
+    s->ino = st.st_ino;
+    s->writable = writable;
+    registry.emplace(std::make_pair(st.st_dev, st.st_ino), s);
+}
+
+// Closes `fd`, a descriptor of the lock file (`dev`, `ino`) that a lock object inherited from
+// a parent process had open, unless this process has lock objects of its own on that file:
+// closing any descriptor of a file drops every record lock the process holds on it, so the
+// descriptor is then closed with this process's own object. Called under registryMutex.
+void closeInherited(int fd, dev_t dev, ino_t ino) {
+    auto& registry = fileRegistry();
+    auto it = registry.find({dev, ino});
+    if (it == registry.end() || it->second->pid != getpid()) {
+        close(fd);
+        return;
+    }
+    try {
+        it->second->inherited.push_back(fd);
+    } catch (std::bad_alloc&) {
+        // Left open rather than closed: a descriptor is cheaper than a lost lock.
+    }
 }
 
 }  // namespace
@@ -405,9 +463,9 @@ ZUnixProcessReadWriteFileLock_6_0::ZUnixProcessReadWriteFileLock_6_0(const char*
         }
     }
     bool writable = true;
-    FdGuard fd(openLockFile(path, writable, st));
+    ovz_internal::Fd fd(openLockFile(path, writable, st));
     std::unique_ptr<Shared> s(new Shared{
-        st.st_dev, st.st_ino, path, getpid(), 1, fd.get(), writable, {}, {}, 0, {false}});
+        st.st_dev, st.st_ino, path, getpid(), 1, fd.get(), writable, {}, {}, 0, {false}, {}});
     int rc = pthread_mutex_init(&s->readersMutex, nullptr);
     if (rc != 0) lockFailure("pthread_mutex_init", rc);
     try {
@@ -427,7 +485,18 @@ ZUnixProcessReadWriteFileLock_6_0::~ZUnixProcessReadWriteFileLock_6_0() {
     auto& registry = fileRegistry();
     auto it = registry.find({shared_->dev, shared_->ino});
     if (it != registry.end() && it->second == shared_) registry.erase(it);
+    if (shared_->pid != getpid()) {
+        // A lock object of a parent process, inherited through fork: its record locks were
+        // the parent's and never this process's, and its descriptors must not drop the locks
+        // this process holds through its own objects. The in-process locks are left as the
+        // fork copied them (a parent's thread may have held them): only the memory goes.
+        closeInherited(shared_->fd, shared_->dev, shared_->ino);
+        for (int fd : shared_->inherited) closeInherited(fd, shared_->dev, shared_->ino);
+        delete shared_;
+        return;
+    }
     close(shared_->fd);
+    for (int fd : shared_->inherited) close(fd);
     pthread_rwlock_destroy(&shared_->lock);
     pthread_mutex_destroy(&shared_->readersMutex);
     delete shared_;

@@ -11,7 +11,9 @@
 
 namespace {
 
-const char kSourceFile[] = "platform/ovz/message_service";
+// The source name of this unit's records: the unit's path without its src/ directory and
+// suffix (exceptions thrown elsewhere in the library name their file through __FILE__).
+constexpr char kSourceFile[] = "platform/ovz/message_service";
 
 // Fills "%1".."%6" of `text` with the inserts; "%%" is one "%", any other "%" stays.
 template <class S>

@@ -368,23 +368,23 @@ inline void release(void* p) noexcept { std::free(p); }
 #endif  // OVZ_POOLED
 
 // Every object has at least one byte, so that distinct objects have distinct addresses.
-inline void* ovz__allocate(std::size_t size) noexcept { return allocate(size == 0 ? 1 : size); }
+inline void* allocateObject(std::size_t size) noexcept { return allocate(size == 0 ? 1 : size); }
 
-void* ovz__allocateOrThrow(std::size_t size) {
-    void* p = ovz__allocate(size);
+void* allocateObjectOrThrow(std::size_t size) {
+    void* p = allocateObject(size);
     if (p == nullptr) ZOutOfMemoryException_6_0().throwException(__FILE__, __LINE__);
     return p;
 }
 
 }  // namespace
 
-void* ZObject_6_0::operator new(std::size_t size) { return ovz__allocateOrThrow(size); }
+void* ZObject_6_0::operator new(std::size_t size) { return allocateObjectOrThrow(size); }
 void* ZObject_6_0::operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return ovz__allocate(size);
+    return allocateObject(size);
 }
-void* ZObject_6_0::operator new[](std::size_t size) { return ovz__allocateOrThrow(size); }
+void* ZObject_6_0::operator new[](std::size_t size) { return allocateObjectOrThrow(size); }
 void* ZObject_6_0::operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return ovz__allocate(size);
+    return allocateObject(size);
 }
 void ZObject_6_0::operator delete(void* p) noexcept { release(p); }
 void ZObject_6_0::operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }

@@ -346,13 +346,18 @@ void ZProperties_6_0::store(const char* fileName) {
                 .throwException(__FILE__, __LINE__);
         Content content{impl_, fileName ? nullptr : &name, false, buffer.get()};
         int syncError = 0;
-        int err = replaceFile(name.c_str(), write, &content, options, &syncError);
+        std::string refusedBy;
+        int err = replaceFile(name.c_str(), write, &content, options, &syncError, &refusedBy);
         // A load of another file came between the look at the name and the writing: the
         // document belongs to that file now, and is stored there.
         if (content.reloaded) continue;
-        if (err)
-            ZException_6_0(ZEXC_FILE_WRITE, {name, fileErrorText(err)})
-                .throwException(__FILE__, __LINE__);
+        if (err) {
+            // The directory is named when it is what refuses the new file.
+            const std::string reason = refusedBy.empty() ? std::string(fileErrorText(err))
+                                                         : "its directory " + refusedBy +
+                                                               " refuses: " + fileErrorText(err);
+            ZException_6_0(ZEXC_FILE_WRITE, {name, reason}).throwException(__FILE__, __LINE__);
+        }
         if (syncError) warnUnsynced(name, syncError);
         return;
     }

@@ -14,8 +14,8 @@
 
 using ovsvc_internal::DebugEntry;
 using ovsvc_internal::DebugSetting;
-using ovsvc_internal::ParseDebugSetting;
-using ovsvc_internal::ParseDecimal;
+using ovsvc_internal::parseDebugSetting;
+using ovsvc_internal::parseDecimal;
 
 namespace {
 
@@ -55,36 +55,36 @@ ov_svc_subcomp_t ovz_table[] = {
 };
 
 template <size_t N>
-constexpr unsigned Size(const ov_svc_subcomp_t (&)[N]) {
+constexpr unsigned size(const ov_svc_subcomp_t (&)[N]) {
     return static_cast<unsigned>(N);
 }
 
-dce_svc_handle_s_t bas_handle = {"bas", bas_table, Size(bas_table), 0};
-dce_svc_handle_s_t wvcore_handle = {"wvcore", wvcore_table, Size(wvcore_table), 0};
-dce_svc_handle_s_t ras_handle = {"ras", ras_table, Size(ras_table), 0};
-dce_svc_handle_s_t ovc_handle = {"ovc", ovc_table, Size(ovc_table), 0};
-dce_svc_handle_s_t ovz_handle = {"ovz", ovz_table, Size(ovz_table), 0};
+dce_svc_handle_s_t bas_handle = {"bas", bas_table, size(bas_table), 0};
+dce_svc_handle_s_t wvcore_handle = {"wvcore", wvcore_table, size(wvcore_table), 0};
+dce_svc_handle_s_t ras_handle = {"ras", ras_table, size(ras_table), 0};
+dce_svc_handle_s_t ovc_handle = {"ovc", ovc_table, size(ovc_table), 0};
+dce_svc_handle_s_t ovz_handle = {"ovz", ovz_table, size(ovz_table), 0};
 
 // Serialises filling handles in; readers use the atomics of ov_svc_debug_level.
 // Made on first use and never destroyed (a function-local static: see State in route.cc).
-std::mutex& FillMutex() {
+std::mutex& fillMutex() {
     static std::mutex* const fillMutex = new std::mutex;
     return *fillMutex;
 }
 
 // Applies the entries of OV_SVC_DEBUG that concern `h`. Entries that are not understood are
-// skipped (a typo in a debug setting must not stop the program); CheckDebugEnvironment warns
+// skipped (a typo in a debug setting must not stop the program); checkDebugEnvironment warns
 // about them once.
-void ApplyEnvironment(dce_svc_handle_t h) {
+void applyEnvironment(dce_svc_handle_t h) {
     const char* env = std::getenv("OV_SVC_DEBUG");
     if (!env || !h->component || !h->table) return;
-    for (const DebugEntry& e : ParseDebugSetting(env).entries) {
+    for (const DebugEntry& e : parseDebugSetting(env).entries) {
         if (e.component != "*" && e.component != h->component) continue;
         for (unsigned i = 0; i < h->table_size; ++i) {
             const char* name = h->table[i].sc_name;
             unsigned index = 0;
             bool match = e.subcomp == "*" || (name && e.subcomp == name) ||
-                         (ParseDecimal(e.subcomp, index) && index == i);
+                         (parseDecimal(e.subcomp, index) && index == i);
             if (match) __atomic_store_n(&h->table[i].sc_level, e.level, __ATOMIC_RELAXED);
         }
     }
@@ -92,13 +92,13 @@ void ApplyEnvironment(dce_svc_handle_t h) {
 
 // Whether a product handle of that component lacks the sub-component `subcomp`. Components
 // that are not the product's may belong to a caller's own handle, whose table is not known.
-bool UnknownProductSubcomp(const DebugEntry& e) {
+bool unknownProductSubcomp(const DebugEntry& e) {
     if (e.component == "*" || e.subcomp == "*") return false;
     for (dce_svc_handle_t h :
          {&bas_handle, &wvcore_handle, &ras_handle, &ovc_handle, &ovz_handle}) {
         if (e.component != h->component) continue;
         unsigned index = 0;
-        if (ParseDecimal(e.subcomp, index)) return index >= h->table_size;
+        if (parseDecimal(e.subcomp, index)) return index >= h->table_size;
         for (unsigned i = 0; i < h->table_size; ++i)
             if (h->table[i].sc_name && e.subcomp == h->table[i].sc_name) return false;
         return true;
@@ -108,30 +108,30 @@ bool UnknownProductSubcomp(const DebugEntry& e) {
 
 // One warning on standard error for each entry of OV_SVC_DEBUG that sets nothing, however
 // many handles read the setting.
-void WarnAboutDebugEnvironment() {
+void warnAboutDebugEnvironment() {
     const char* env = std::getenv("OV_SVC_DEBUG");
     if (!env) return;
-    DebugSetting setting = ParseDebugSetting(env);
+    DebugSetting setting = parseDebugSetting(env);
     for (const std::string& entry : setting.rejected)
-        ovsvc_internal::WarnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug,
+        ovsvc_internal::warnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug,
                                      entry.c_str());
     for (const DebugEntry& e : setting.entries) {
-        if (!UnknownProductSubcomp(e)) continue;
+        if (!unknownProductSubcomp(e)) continue;
         std::string entry = e.component + ":" + e.subcomp + "=" + std::to_string(e.level);
-        ovsvc_internal::WarnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug,
+        ovsvc_internal::warnOnStderr(__FILE__, __LINE__, ovsvc_internal::kMsgUnknownDebug,
                                      entry.c_str());
     }
 }
 
 // Reading the environment allocates. When memory runs out the handle stays not filled in,
 // with the levels it has, and the next use tries again.
-void FillIn(dce_svc_handle_t h) {
+void fillIn(dce_svc_handle_t h) {
     if (__atomic_load_n(&h->setup, __ATOMIC_ACQUIRE)) return;
     try {
-        ovsvc_internal::CheckDebugEnvironment();
-        std::lock_guard<std::mutex> guard(FillMutex());
+        ovsvc_internal::checkDebugEnvironment();
+        std::lock_guard<std::mutex> guard(fillMutex());
         if (__atomic_load_n(&h->setup, __ATOMIC_RELAXED)) return;
-        ApplyEnvironment(h);
+        applyEnvironment(h);
         __atomic_store_n(&h->setup, 1, __ATOMIC_RELEASE);
     } catch (const std::bad_alloc&) {
     }
@@ -149,14 +149,14 @@ dce_svc_handle_t ovz_svc_handle = &ovz_handle;
 
 unsigned int ov_svc__debug_fillin2(dce_svc_handle_t handle, unsigned int subcomp) {
     if (!handle) return 0;
-    FillIn(handle);
+    fillIn(handle);
     if (!handle->table || subcomp >= handle->table_size) return 0;
     return __atomic_load_n(&handle->table[subcomp].sc_level, __ATOMIC_RELAXED);
 }
 
 void ov_svc_set_debug_level(dce_svc_handle_t handle, unsigned int subcomp, unsigned int level) {
     if (!handle) return;
-    FillIn(handle);
+    fillIn(handle);
     if (!handle->table || subcomp >= handle->table_size) return;
     __atomic_store_n(&handle->table[subcomp].sc_level, level, __ATOMIC_RELAXED);
 }
@@ -166,12 +166,12 @@ void ov_svc_set_debug_level(dce_svc_handle_t handle, unsigned int subcomp, unsig
 namespace ovsvc_internal {
 
 // Checked again at the next use when memory ran out while checking.
-void CheckDebugEnvironment() {
-    static const bool checked = (WarnAboutDebugEnvironment(), true);
+void checkDebugEnvironment() {
+    static const bool checked = (warnAboutDebugEnvironment(), true);
     (void)checked;
 }
 
-const char* SubcompName(dce_svc_handle_t handle, unsigned subcomp) {
+const char* subcompName(dce_svc_handle_t handle, unsigned subcomp) {
     if (!handle || !handle->table || subcomp >= handle->table_size) return "";
     const char* name = handle->table[subcomp].sc_name;
     return name ? name : "";

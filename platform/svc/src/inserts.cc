@@ -27,7 +27,7 @@ struct Directive {
     size_t end = 0;  // index just past the conversion character
 };
 
-int ReadNumber(std::string_view s, size_t& i) {
+int readNumber(std::string_view s, size_t& i) {
     long v = 0;
     while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
         if (v < 100000) v = v * 10 + (s[i] - '0');
@@ -37,13 +37,13 @@ int ReadNumber(std::string_view s, size_t& i) {
 }
 
 // Parses the conversion starting at s[start] == '%'. Returns false when the text ends inside it.
-bool ParseDirective(std::string_view s, size_t start, Directive& directive) {
+bool parseDirective(std::string_view s, size_t start, Directive& directive) {
     size_t i = start + 1;
     // %n$: a run of digits followed by '$' is a position, otherwise it was a width.
     size_t digits_end = i;
     while (digits_end < s.size() && s[digits_end] >= '0' && s[digits_end] <= '9') ++digits_end;
     if (digits_end > i && digits_end < s.size() && s[digits_end] == '$' && s[i] != '0') {
-        directive.position = ReadNumber(s, i);
+        directive.position = readNumber(s, i);
         ++i;
     }
     while (i < s.size() && std::strchr("-+ #0'", s[i])) directive.flags += s[i++];
@@ -52,7 +52,7 @@ bool ParseDirective(std::string_view s, size_t start, Directive& directive) {
         ++i;
         while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || s[i] == '$')) ++i;
     } else if (i < s.size() && s[i] >= '1' && s[i] <= '9') {
-        directive.width = ReadNumber(s, i);
+        directive.width = readNumber(s, i);
     }
     if (i < s.size() && s[i] == '.') {
         ++i;
@@ -61,7 +61,7 @@ bool ParseDirective(std::string_view s, size_t start, Directive& directive) {
             ++i;
             while (i < s.size() && ((s[i] >= '0' && s[i] <= '9') || s[i] == '$')) ++i;
         } else {
-            directive.precision = ReadNumber(s, i);
+            directive.precision = readNumber(s, i);
         }
     }
     static const char* const kLengths[] = {"hh", "ll", "h", "l", "z", "j", "t", "L", "q"};
@@ -78,7 +78,7 @@ bool ParseDirective(std::string_view s, size_t start, Directive& directive) {
     return true;
 }
 
-std::string Pad(std::string body, const Directive& directive) {
+std::string pad(std::string body, const Directive& directive) {
     int width = directive.width < 0 ? 0 : directive.width > kMaxWidth ? kMaxWidth : directive.width;
     if (static_cast<int>(body.size()) >= width) return body;
     std::string fill(width - body.size(), ' ');
@@ -87,7 +87,7 @@ std::string Pad(std::string body, const Directive& directive) {
 
 // printf of one number through a format assembled here from the parsed flags, clipped width
 // and precision, and a conversion and length chosen to match the value's C type.
-std::string FormatNumber(const Directive& directive, char conversion, bool is_signed, long long s,
+std::string formatNumber(const Directive& directive, char conversion, bool is_signed, long long s,
                          unsigned long long u) {
     std::string fmt = "%";
     for (char f : directive.flags)
@@ -109,7 +109,7 @@ std::string FormatNumber(const Directive& directive, char conversion, bool is_si
     return buf;
 }
 
-std::string RenderInsert(const Insert& in, const Directive& directive) {
+std::string renderInsert(const Insert& in, const Directive& directive) {
     const char conv = directive.conversion;
     const bool numeric_conv = std::strchr("diuxXo", conv) != nullptr;
     switch (in.kind) {
@@ -117,26 +117,26 @@ std::string RenderInsert(const Insert& in, const Directive& directive) {
         case Insert::Kind::Unsigned:
             if (numeric_conv) {
                 if (conv == 'd' || conv == 'i')
-                    return FormatNumber(directive, conv == 'i' ? 'd' : conv,
+                    return formatNumber(directive, conv == 'i' ? 'd' : conv,
                                         in.kind == Insert::Kind::Signed, in.s, in.u);
-                return FormatNumber(directive, conv, false, 0, in.u);
+                return formatNumber(directive, conv, false, 0, in.u);
             }
             if (conv == 'c' && in.u < 0x80)
-                return Pad(std::string(1, static_cast<char>(in.u)), directive);
-            return Pad(in.natural(), directive);
+                return pad(std::string(1, static_cast<char>(in.u)), directive);
+            return pad(in.natural(), directive);
         case Insert::Kind::Char:
             if (numeric_conv)
-                return FormatNumber(directive, conv == 'i' ? 'd' : conv, false, 0, in.u);
-            return Pad(in.natural(), directive);
+                return formatNumber(directive, conv == 'i' ? 'd' : conv, false, 0, in.u);
+            return pad(in.natural(), directive);
         case Insert::Kind::Pointer:
-            return Pad(in.natural(), directive);
+            return pad(in.natural(), directive);
         case Insert::Kind::String:
         default: {
             std::string body = in.str;
             if (conv == 's' && directive.precision >= 0 &&
                 static_cast<size_t>(directive.precision) < body.size())
                 body.resize(directive.precision);
-            return Pad(std::move(body), directive);
+            return pad(std::move(body), directive);
         }
     }
 }
@@ -172,7 +172,7 @@ namespace {
 
 // The argument of a d or i conversion with length modifier `len`; false for a modifier that
 // names no type read here.
-bool PullSigned(std::string_view len, va_list* ap, Insert& in) {
+bool pullSigned(std::string_view len, va_list* ap, Insert& in) {
     in.kind = Insert::Kind::Signed;
     if (len.empty() || len == "h" || len == "hh") {
         int v = va_arg(*ap, int);
@@ -197,7 +197,7 @@ bool PullSigned(std::string_view len, va_list* ap, Insert& in) {
 }
 
 // The argument of a u, x, X or o conversion with length modifier `len`; false as above.
-bool PullUnsigned(std::string_view len, va_list* ap, Insert& in) {
+bool pullUnsigned(std::string_view len, va_list* ap, Insert& in) {
     in.kind = Insert::Kind::Unsigned;
     if (len.empty() || len == "h" || len == "hh") {
         unsigned v = va_arg(*ap, unsigned);
@@ -217,7 +217,7 @@ bool PullUnsigned(std::string_view len, va_list* ap, Insert& in) {
 
 // The argument of one conversion into `in`; false when its type is unknown, and then nothing
 // after it can be read either.
-bool PullOne(const Directive& directive, va_list* ap, Insert& in) {
+bool pullOne(const Directive& directive, va_list* ap, Insert& in) {
     in.conversion = directive.conversion;
     const std::string_view len = directive.length;
     switch (directive.conversion) {
@@ -235,12 +235,12 @@ bool PullOne(const Directive& directive, va_list* ap, Insert& in) {
             return true;
         case 'd':
         case 'i':
-            return PullSigned(len, ap, in);
+            return pullSigned(len, ap, in);
         case 'u':
         case 'x':
         case 'X':
         case 'o':
-            return PullUnsigned(len, ap, in);
+            return pullUnsigned(len, ap, in);
         case 'p':
             in.kind = Insert::Kind::Pointer;
             in.u = reinterpret_cast<uintptr_t>(va_arg(*ap, void*));
@@ -252,7 +252,7 @@ bool PullOne(const Directive& directive, va_list* ap, Insert& in) {
 
 }  // namespace
 
-std::vector<Insert> PullInserts(const char* format, va_list args) {
+std::vector<Insert> pullInserts(const char* format, va_list args) {
     std::vector<Insert> out;
     if (!format) return out;
     // A copy of our own, so that the helpers can take the argument list by address.
@@ -262,7 +262,7 @@ std::vector<Insert> PullInserts(const char* format, va_list args) {
     for (size_t i = 0; i < f.size() && out.size() < kMaxInserts; ++i) {
         if (f[i] != '%') continue;
         Directive directive;
-        if (!ParseDirective(f, i, directive)) break;
+        if (!parseDirective(f, i, directive)) break;
         i = directive.end - 1;
         if (directive.conversion == '%') continue;
         // Positional arguments would need every type known up front; a program's format
@@ -271,14 +271,14 @@ std::vector<Insert> PullInserts(const char* format, va_list args) {
         if (directive.star_width) (void)va_arg(ap, int);
         if (directive.star_precision) (void)va_arg(ap, int);
         Insert in;
-        if (!PullOne(directive, &ap, in)) break;
+        if (!pullOne(directive, &ap, in)) break;
         out.push_back(std::move(in));
     }
     va_end(ap);
     return out;
 }
 
-std::string FillText(std::string_view text, const std::vector<Insert>& inserts) {
+std::string fillText(std::string_view text, const std::vector<Insert>& inserts) {
     std::string out;
     out.reserve(text.size() + 32);
     size_t next = 0;  // next sequential insert
@@ -288,7 +288,7 @@ std::string FillText(std::string_view text, const std::vector<Insert>& inserts) 
             continue;
         }
         Directive directive;
-        if (!ParseDirective(text, i, directive)) {
+        if (!parseDirective(text, i, directive)) {
             out.append(text.substr(i));  // a conversion cut off by the end of the text
             break;
         }
@@ -308,12 +308,12 @@ std::string FillText(std::string_view text, const std::vector<Insert>& inserts) 
             continue;
         }
         if (directive.position == 0) ++next;
-        out += RenderInsert(inserts[index], directive);
+        out += renderInsert(inserts[index], directive);
     }
     return out;
 }
 
-std::string FallbackText(unsigned msgid, const std::vector<Insert>& inserts) {
+std::string fallbackText(unsigned msgid, const std::vector<Insert>& inserts) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "message 0x%08x", msgid);
     std::string out = buf;

@@ -35,30 +35,30 @@ struct Capture {
 // The program name: made on first use and never destroyed, since records may be written
 // during exit. A function-local static rather than pthread_once, so that running out of
 // memory here retries at the next use instead of unwinding through the C library (see
-// TheTables in the message library).
+// theTables in the message library).
 struct State {
     std::mutex nameMutex;
     std::string progName{program_invocation_short_name};
 };
 
-State& TheState() {
+State& theState() {
     static State* const state = new State;
     return *state;
 }
 
-std::mutex& NameMutex() { return TheState().nameMutex; }
-std::string& ProgName() { return TheState().progName; }
+std::mutex& nameMutex() { return theState().nameMutex; }
+std::string& progName() { return theState().progName; }
 
 // The capture sink lives in static storage, so that installing one never needs memory; never
 // destroyed either.
 alignas(Capture) unsigned char captureStorage[sizeof(Capture)];
 
-Capture& CaptureState() {
+Capture& captureState() {
     static Capture* const capture = new (captureStorage) Capture;
     return *capture;
 }
 
-unsigned SeverityOf(unsigned attributes) {
+unsigned severityOf(unsigned attributes) {
     switch (attributes & 0xF0u) {
         case OV_SVC_FATAL:
         case OV_SVC_ERROR:
@@ -72,7 +72,7 @@ unsigned SeverityOf(unsigned attributes) {
     }
 }
 
-const char* SeverityName(unsigned severity) {
+const char* severityName(unsigned severity) {
     switch (severity) {
         case OV_SVC_FATAL:
             return "FATAL";
@@ -87,14 +87,14 @@ const char* SeverityName(unsigned severity) {
     }
 }
 
-bool IsUtf8(const char* codeset) {
+bool isUtf8(const char* codeset) {
     return codeset && (codeset == ov_svc_utf8_cs || strcasecmp(codeset, "UTF-8") == 0 ||
                        strcasecmp(codeset, "UTF8") == 0);
 }
 
 // Trailing line breaks and blanks are dropped (debug formats often end in " \n"); inner line
 // breaks continue on a line that starts with a tab, so every record begins a line of its own.
-std::string OneRecordText(const std::string& text) {
+std::string oneRecordText(const std::string& text) {
     size_t end = text.find_last_not_of(" \t\r\n");
     std::string out;
     if (end == std::string::npos) return out;
@@ -107,7 +107,7 @@ std::string OneRecordText(const std::string& text) {
 
 // The time stamp of a record, such as "2026-03-01 12:00:00.042+0100", into `out`.
 constexpr size_t kStampSize = 128;
-void FormatTimestamp(char (&out)[kStampSize]) {
+void formatTimestamp(char (&out)[kStampSize]) {
     struct timeval tv;
     gettimeofday(&tv, nullptr);
     struct tm tm;
@@ -119,9 +119,9 @@ void FormatTimestamp(char (&out)[kStampSize]) {
     std::snprintf(out, sizeof out, "%s.%03ld%s", date, static_cast<long>(tv.tv_usec / 1000), zone);
 }
 
-std::string Timestamp() {
+std::string timestamp() {
     char out[kStampSize];
-    FormatTimestamp(out);
+    formatTimestamp(out);
     return out;
 }
 
@@ -144,29 +144,29 @@ struct Record {
 
 // The record's line after its time stamp: program, process, severity, component, number,
 // source place and text.
-std::string RecordBody(const Record& r, const char* component, const char* subcomp_name) {
-    std::string severity = SeverityName(r.severity);
+std::string recordBody(const Record& r, const char* component, const char* subcomp_name) {
+    std::string severity = severityName(r.severity);
     if (r.is_debug) severity += std::to_string(r.level);
     std::string where = component;
     if (*subcomp_name) where += std::string(".") + subcomp_name;
     if (where.empty()) where = "-";
     std::string prog;
     {
-        std::lock_guard<std::mutex> guard(NameMutex());
-        prog = ProgName();
+        std::lock_guard<std::mutex> guard(nameMutex());
+        prog = progName();
     }
     char head[96];
     std::snprintf(head, sizeof head, "[%ld] ", static_cast<long>(getpid()));
     char number[16];
     std::snprintf(number, sizeof number, "0x%08x", r.msgid);
     return prog + head + severity + " " + where + " " + number + " " + (*r.file ? r.file : "-") +
-           ":" + std::to_string(r.line) + " " + OneRecordText(r.text);
+           ":" + std::to_string(r.line) + " " + oneRecordText(r.text);
 }
 
 // Hands the record to the capture sink, when one is installed.
-void DeliverToCapture(const Record& r, const char* component, const char* subcomp_name,
+void deliverToCapture(const Record& r, const char* component, const char* subcomp_name,
                       const std::string& line, bool& delivered) {
-    Capture& cap = CaptureState();
+    Capture& cap = captureState();
     if (!cap.installed.load(std::memory_order_acquire)) return;
     std::vector<std::string> texts;
     texts.reserve(r.inserts.size());
@@ -199,18 +199,18 @@ void DeliverToCapture(const Record& r, const char* component, const char* subcom
 
 // `delivered` becomes true once the capture sink has had the record (or there is none), so
 // that a record that runs out of memory afterwards is not captured twice.
-int Emit(Record& r, bool& delivered) {
+int emit(Record& r, bool& delivered) {
     const int saved_errno = errno;  // logging must not disturb the caller's errno
     const char* component = r.handle && r.handle->component ? r.handle->component : "";
-    const char* subcomp_name = ovsvc_internal::SubcompName(r.handle, r.subcomp);
-    const std::string body = RecordBody(r, component, subcomp_name);
-    const std::string stamp = Timestamp();
-    if (CaptureState().installed.load(std::memory_order_acquire))
-        DeliverToCapture(r, component, subcomp_name, stamp + " " + body, delivered);
+    const char* subcomp_name = ovsvc_internal::subcompName(r.handle, r.subcomp);
+    const std::string body = recordBody(r, component, subcomp_name);
+    const std::string stamp = timestamp();
+    if (captureState().installed.load(std::memory_order_acquire))
+        deliverToCapture(r, component, subcomp_name, stamp + " " + body, delivered);
     else
         delivered = true;
-    int result = r.stderr_only ? ovsvc_internal::WriteToStderr(r.severity, stamp, body)
-                               : ovsvc_internal::WriteRecord(r.severity, stamp, body);
+    int result = r.stderr_only ? ovsvc_internal::writeToStderr(r.severity, stamp, body)
+                               : ovsvc_internal::writeRecord(r.severity, stamp, body);
     errno = saved_errno;
     return result;
 }
@@ -224,10 +224,10 @@ int Emit(Record& r, bool& delivered) {
 
 // The program name into `out`; the name the process was started with while the name's state
 // cannot be made.
-void CopyProgName(char* out, size_t size) {
+void copyProgName(char* out, size_t size) {
     const char* name = program_invocation_short_name;
     try {
-        State& state = TheState();
+        State& state = theState();
         std::lock_guard<std::mutex> guard(state.nameMutex);
         std::snprintf(out, size, "%s", state.progName.c_str());
         return;
@@ -236,11 +236,11 @@ void CopyProgName(char* out, size_t size) {
     std::snprintf(out, size, "%s", name);
 }
 
-int EmitShort(dce_svc_handle_t handle, bool utf8, const char* file, int line, const char* format,
+int emitShort(dce_svc_handle_t handle, bool utf8, const char* file, int line, const char* format,
               unsigned subcomp, unsigned attributes, unsigned msgid, bool delivered) {
-    const unsigned severity = SeverityOf(attributes);
+    const unsigned severity = severityOf(attributes);
     const char* component = handle && handle->component ? handle->component : "";
-    const char* subcomp_name = ovsvc_internal::SubcompName(handle, subcomp);
+    const char* subcomp_name = ovsvc_internal::subcompName(handle, subcomp);
     const char* text = ov_msg_get_default_msg(msgid, nullptr);
     char fallback[32];
     if (!text || std::strchr(text, '%')) {
@@ -248,16 +248,16 @@ int EmitShort(dce_svc_handle_t handle, bool utf8, const char* file, int line, co
         text = fallback;
     }
     char prog[64];
-    CopyProgName(prog, sizeof prog);
+    copyProgName(prog, sizeof prog);
     char body[1024];
     std::snprintf(body, sizeof body, "%s[%ld] %s %s%s%s 0x%08x %s:%d %s", prog,
-                  static_cast<long>(getpid()), SeverityName(severity),
+                  static_cast<long>(getpid()), severityName(severity),
                   *component || *subcomp_name ? component : "-", *subcomp_name ? "." : "",
                   subcomp_name, msgid, file && *file ? file : "-", line, text);
     char stamp[kStampSize];
-    FormatTimestamp(stamp);
+    formatTimestamp(stamp);
 
-    Capture& cap = CaptureState();
+    Capture& cap = captureState();
     if (!delivered && cap.installed.load(std::memory_order_acquire)) {
         char line_text[kStampSize + sizeof body];
         std::snprintf(line_text, sizeof line_text, "%s %s", stamp, body);
@@ -281,12 +281,12 @@ int EmitShort(dce_svc_handle_t handle, bool utf8, const char* file, int line, co
         std::lock_guard<std::mutex> guard(cap.mutex);
         if (cap.fn) cap.fn(cap.context, &rec);
     }
-    return ovsvc_internal::WriteShortRecord(severity, stamp, body);
+    return ovsvc_internal::writeShortRecord(severity, stamp, body);
 }
 
 // The fields that numbered messages and debug lines share, with the inserts that `format`
 // names pulled from a copy of `args` (the caller may still read `args` itself).
-Record Begin(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
+Record begin(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
              const char* format, va_list args) {
     Record r;
     r.handle = handle;
@@ -297,40 +297,40 @@ Record Begin(dce_svc_handle_t handle, bool utf8, const char* file, int line, uns
     r.format = format ? format : "";
     va_list copy;
     va_copy(copy, args);
-    r.inserts = ovsvc_internal::PullInserts(format, copy);
+    r.inserts = ovsvc_internal::pullInserts(format, copy);
     va_end(copy);
     return r;
 }
 
-int PrintMessage(dce_svc_handle_t handle, const char* codeset, const char* file, int line,
+int printMessage(dce_svc_handle_t handle, const char* codeset, const char* file, int line,
                  const char* format, unsigned subcomp, unsigned attributes, unsigned msgid,
                  va_list args) {
     const int saved_errno = errno;
     bool delivered = false;
     int result;
     try {
-        Record r = Begin(handle, IsUtf8(codeset), file, line, subcomp, format, args);
-        r.severity = SeverityOf(attributes);
+        Record r = begin(handle, isUtf8(codeset), file, line, subcomp, format, args);
+        r.severity = severityOf(attributes);
         r.attributes = attributes;
         r.msgid = msgid;
         unsigned status = 0;
         const char* text =
             r.utf8 ? ov_msg_get_msg_utf8(msgid, &status) : ov_msg_get_msg(msgid, &status);
-        r.text = text ? ovsvc_internal::FillText(text, r.inserts)
-                      : ovsvc_internal::FallbackText(msgid, r.inserts);
-        result = Emit(r, delivered);
+        r.text = text ? ovsvc_internal::fillText(text, r.inserts)
+                      : ovsvc_internal::fallbackText(msgid, r.inserts);
+        result = emit(r, delivered);
     } catch (const std::bad_alloc&) {
-        result = EmitShort(handle, IsUtf8(codeset), file, line, format, subcomp, attributes, msgid,
+        result = emitShort(handle, isUtf8(codeset), file, line, format, subcomp, attributes, msgid,
                            delivered);
     }
     errno = saved_errno;
     return result;
 }
 
-int PrintWarning(const char* file, int line, unsigned msgid, const char* format, ...) {
+int printWarning(const char* file, int line, unsigned msgid, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    Record r = Begin(bas_svc_handle, false, file, line, 0, format, args);
+    Record r = begin(bas_svc_handle, false, file, line, 0, format, args);
     va_end(args);
     r.severity = OV_SVC_WARNING;
     r.attributes = OV_SVC_WARNING;
@@ -338,15 +338,15 @@ int PrintWarning(const char* file, int line, unsigned msgid, const char* format,
     r.stderr_only = true;
     unsigned status = 0;
     const char* text = ov_msg_get_msg(msgid, &status);
-    r.text = text ? ovsvc_internal::FillText(text, r.inserts)
-                  : ovsvc_internal::FallbackText(msgid, r.inserts);
+    r.text = text ? ovsvc_internal::fillText(text, r.inserts)
+                  : ovsvc_internal::fallbackText(msgid, r.inserts);
     bool delivered = false;
-    return Emit(r, delivered);
+    return emit(r, delivered);
 }
 
-void PrintDebugLine(dce_svc_handle_t handle, bool utf8, const char* file, int line,
+void printDebugLine(dce_svc_handle_t handle, bool utf8, const char* file, int line,
                     unsigned subcomp, unsigned level, const char* format, va_list args) {
-    Record r = Begin(handle, utf8, file, line, subcomp, format, args);
+    Record r = begin(handle, utf8, file, line, subcomp, format, args);
     r.is_debug = true;
     r.level = level;
     if (format) {
@@ -367,16 +367,16 @@ void PrintDebugLine(dce_svc_handle_t handle, bool utf8, const char* file, int li
         }
     }
     bool delivered = false;
-    Emit(r, delivered);
+    emit(r, delivered);
 }
 
 // A debug line that cannot be built for want of memory is dropped.
-void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
+void printDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, unsigned subcomp,
                 unsigned level, const char* format, va_list args) {
     if (!handle || ov_svc_debug_level(handle, subcomp) < level) return;
     const int saved_errno = errno;
     try {
-        PrintDebugLine(handle, utf8, file, line, subcomp, level, format, args);
+        printDebugLine(handle, utf8, file, line, subcomp, level, format, args);
     } catch (const std::bad_alloc&) {
     }
     errno = saved_errno;
@@ -384,14 +384,14 @@ void PrintDebug(dce_svc_handle_t handle, bool utf8, const char* file, int line, 
 
 }  // namespace
 
-void ovsvc_internal::WarnOnStderr(const char* file, int line, unsigned msgid, const char* s1,
+void ovsvc_internal::warnOnStderr(const char* file, int line, unsigned msgid, const char* s1,
                                   const char* s2, const char* s3) {
     if (s3)
-        PrintWarning(file, line, msgid, "%s%s%s", s1, s2, s3);
+        printWarning(file, line, msgid, "%s%s%s", s1, s2, s3);
     else if (s2)
-        PrintWarning(file, line, msgid, "%s%s", s1, s2);
+        printWarning(file, line, msgid, "%s%s", s1, s2);
     else
-        PrintWarning(file, line, msgid, "%s", s1);
+        printWarning(file, line, msgid, "%s", s1);
 }
 
 extern "C" {
@@ -402,8 +402,8 @@ void ov_svc_set_progname(const char* name, unsigned int* status) {
         return;
     }
     try {
-        std::lock_guard<std::mutex> guard(NameMutex());
-        ProgName() = name;
+        std::lock_guard<std::mutex> guard(nameMutex());
+        progName() = name;
     } catch (const std::bad_alloc&) {
         if (status) *status = OV_SVC_S_NO_MEMORY;
         return;
@@ -416,8 +416,8 @@ void ov_svc_init(int flags, unsigned int* status) {
     if (flags == 0) {
         ov_msg_load_defaults(&result);
         try {
-            ovsvc_internal::InitRoutesFromEnvironment();
-            ovsvc_internal::CheckDebugEnvironment();
+            ovsvc_internal::initRoutesFromEnvironment();
+            ovsvc_internal::checkDebugEnvironment();
         } catch (const std::bad_alloc&) {
             // Either is tried again at the next record or debug check.
             if (result == OV_SVC_S_OK) result = OV_SVC_S_NO_MEMORY;
@@ -431,7 +431,7 @@ int ov_svc_printf_withfile(dce_svc_handle_t handle, const char* file, int line, 
     va_list args;
     va_start(args, msgid);
     int result =
-        PrintMessage(handle, nullptr, file, line, format, subcomp, attributes, msgid, args);
+        printMessage(handle, nullptr, file, line, format, subcomp, attributes, msgid, args);
     va_end(args);
     return result;
 }
@@ -439,7 +439,7 @@ int ov_svc_printf_withfile(dce_svc_handle_t handle, const char* file, int line, 
 int ov_svc_vprintf_withfile(dce_svc_handle_t handle, const char* file, int line, const char* format,
                             unsigned int subcomp, unsigned int attributes, unsigned int msgid,
                             va_list args) {
-    return PrintMessage(handle, nullptr, file, line, format, subcomp, attributes, msgid, args);
+    return printMessage(handle, nullptr, file, line, format, subcomp, attributes, msgid, args);
 }
 
 int ov_svc_printf_cs_withfile(dce_svc_handle_t handle, const char* codeset, const char* file,
@@ -448,7 +448,7 @@ int ov_svc_printf_cs_withfile(dce_svc_handle_t handle, const char* codeset, cons
     va_list args;
     va_start(args, msgid);
     int result =
-        PrintMessage(handle, codeset, file, line, format, subcomp, attributes, msgid, args);
+        printMessage(handle, codeset, file, line, format, subcomp, attributes, msgid, args);
     va_end(args);
     return result;
 }
@@ -457,7 +457,7 @@ void ov_svc__debug_withfile(dce_svc_handle_t handle, const char* file, int line,
                             unsigned int subcomp, unsigned int level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    PrintDebug(handle, false, file, line, subcomp, level, format, args);
+    printDebug(handle, false, file, line, subcomp, level, format, args);
     va_end(args);
 }
 
@@ -466,12 +466,12 @@ void ov_svc__debug_utf8_withfile(dce_svc_handle_t handle, const char* file, int 
                                  ...) {
     va_list args;
     va_start(args, format);
-    PrintDebug(handle, true, file, line, subcomp, level, format, args);
+    printDebug(handle, true, file, line, subcomp, level, format, args);
     va_end(args);
 }
 
 void ov_svc_set_capture(ov_svc_capture_fn fn, void* context) {
-    Capture& cap = CaptureState();
+    Capture& cap = captureState();
     std::lock_guard<std::mutex> guard(cap.mutex);
     cap.fn = fn;
     cap.context = context;
@@ -479,7 +479,7 @@ void ov_svc_set_capture(ov_svc_capture_fn fn, void* context) {
 }
 
 void ov_svc_get_capture(ov_svc_capture_fn* fn, void** context) {
-    Capture& cap = CaptureState();
+    Capture& cap = captureState();
     std::lock_guard<std::mutex> guard(cap.mutex);
     if (fn) *fn = cap.fn;
     if (context) *context = cap.context;

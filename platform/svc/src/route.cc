@@ -29,7 +29,7 @@ struct Route {
 // Index by severity: debug, fatal, error, warning, notice.
 constexpr int kRoutes = 5;
 
-int RouteIndex(unsigned severity) {
+int routeIndex(unsigned severity) {
     switch (severity) {
         case OV_SVC_DEBUG:
             return 0;
@@ -47,7 +47,7 @@ int RouteIndex(unsigned severity) {
 }
 
 // The priority of syslog(3) and of the journal's "<N>" prefix for each severity.
-int Priority(unsigned severity) {
+int priority(unsigned severity) {
     switch (severity) {
         case OV_SVC_FATAL:
             return LOG_CRIT;
@@ -76,7 +76,7 @@ struct Routes {
 // Made on first use and never destroyed: records may be written during exit. Like every
 // first use in this library, a function-local static, so that running out of memory retries
 // at the next use instead of unwinding through pthread_once.
-Routes& State() {
+Routes& theRoutes() {
     static Routes* const routes = new Routes;
     return *routes;
 }
@@ -90,7 +90,7 @@ struct JournalStream {
 };
 
 // A decimal number of digits only, that fits its type.
-bool ParseUnsigned(const char* begin, const char* end, unsigned long long& value) {
+bool parseUnsigned(const char* begin, const char* end, unsigned long long& value) {
     if (begin == end) return false;
     unsigned long long v = 0;
     for (const char* p = begin; p != end; ++p) {
@@ -103,15 +103,15 @@ bool ParseUnsigned(const char* begin, const char* end, unsigned long long& value
     return true;
 }
 
-const JournalStream& Journal() {
+const JournalStream& journalStream() {
     static const JournalStream journal = [] {
         JournalStream j;
         const char* env = std::getenv("JOURNAL_STREAM");
         if (!env) return j;
         const char* colon = std::strchr(env, ':');
         unsigned long long device = 0, inode = 0;
-        if (!colon || !ParseUnsigned(env, colon, device) ||
-            !ParseUnsigned(colon + 1, colon + std::strlen(colon), inode))
+        if (!colon || !parseUnsigned(env, colon, device) ||
+            !parseUnsigned(colon + 1, colon + std::strlen(colon), inode))
             return j;
         j.set = true;
         j.device = static_cast<dev_t>(device);
@@ -123,8 +123,8 @@ const JournalStream& Journal() {
 
 // Whether `fd` is the journal's stream. Checked at each write: the program may redirect the
 // stream after start-up.
-bool IsJournal(int fd) {
-    const JournalStream& journal = Journal();
+bool isJournal(int fd) {
+    const JournalStream& journal = journalStream();
     if (!journal.set) return false;
     struct stat st;
     return fstat(fd, &st) == 0 && st.st_dev == journal.device && st.st_ino == journal.inode;
@@ -132,11 +132,11 @@ bool IsJournal(int fd) {
 
 // The bytes of a record on a stream or in a file. The journal stamps records itself and
 // reads the priority from a "<N>" in front of each line.
-std::string LineText(unsigned severity, const std::string& stamp, const std::string& body,
+std::string lineText(unsigned severity, const std::string& stamp, const std::string& body,
                      bool journal) {
     if (!journal) return stamp + " " + body + "\n";
     char prefix[8];
-    std::snprintf(prefix, sizeof prefix, "<%d>", Priority(severity));
+    std::snprintf(prefix, sizeof prefix, "<%d>", priority(severity));
     std::string text = prefix;
     for (char c : body) {
         text += c;
@@ -150,7 +150,7 @@ std::string LineText(unsigned severity, const std::string& stamp, const std::str
 // (such as /dev/null or a terminal) is used: a FIFO would block the open until a reader comes
 // and every write once the reader stops, a socket cannot be opened, and writing records onto
 // a block device would destroy what is stored there. The open never blocks.
-bool OpenFile(const std::string& path, int& fd, std::string& why) {
+bool openFile(const std::string& path, int& fd, std::string& why) {
     fd =
         open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0640);
     if (fd < 0) {
@@ -171,25 +171,25 @@ bool OpenFile(const std::string& path, int& fd, std::string& why) {
     return true;
 }
 
-bool OpenRoute(const RouteSetting& setting, Route& out, std::string& why) {
+bool openRoute(const RouteSetting& setting, Route& out, std::string& why) {
     if (setting.kind != RouteKind::File) {
         out = {setting.kind, -1};
         return true;
     }
     int fd = -1;
-    if (!OpenFile(setting.path, fd, why)) return false;
+    if (!openFile(setting.path, fd, why)) return false;
     out = {RouteKind::File, fd};
     return true;
 }
 
 // REQUIRES: State().mutex held.
-void Replace(int index, Route route) {
-    Route& old = State().routes[index];
+void replace(int index, Route route) {
+    Route& old = theRoutes().routes[index];
     if (old.kind == RouteKind::File) close(old.fd);
     old = route;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
+bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
         if (n < 0) {
@@ -203,9 +203,9 @@ bool WriteAll(int fd, const char* data, size_t size) {
 }
 
 // REQUIRES: State().mutex held.
-int WriteStream(int fd, unsigned severity, const std::string& stamp, const std::string& body) {
-    std::string text = LineText(severity, stamp, body, IsJournal(fd));
-    return WriteAll(fd, text.data(), text.size()) ? 0 : -1;
+int writeStream(int fd, unsigned severity, const std::string& stamp, const std::string& body) {
+    std::string text = lineText(severity, stamp, body, isJournal(fd));
+    return writeAll(fd, text.data(), text.size()) ? 0 : -1;
 }
 
 struct Warning {
@@ -213,7 +213,7 @@ struct Warning {
     std::string variable, value, reason;
 };
 
-void ReadEnvironment() {
+void readEnvironment() {
     static const struct {
         const char* variable;
         unsigned severity;
@@ -224,33 +224,33 @@ void ReadEnvironment() {
     };
     std::vector<Warning> warnings;
     {
-        Routes& state = State();
+        Routes& state = theRoutes();
         std::lock_guard<std::mutex> guard(state.mutex);
         for (const auto& v : kVariables) {
             const char* value = std::getenv(v.variable);
             if (!value || !*value) continue;
             RouteSetting setting;
-            if (!ParseRoute(value, setting)) {
+            if (!parseRoute(value, setting)) {
                 // Not understood: the severity keeps its default route.
                 warnings.push_back({kMsgUnknownRoute, v.variable, value, {}});
                 continue;
             }
             Route route;
             std::string why;
-            if (!OpenRoute(setting, route, why)) {
+            if (!openRoute(setting, route, why)) {
                 // Meant to be kept, so not thrown away: standard error has them instead.
                 warnings.push_back({kMsgRouteUnusable, v.variable, value, why});
                 route = {RouteKind::Stderr, -1};
             }
-            Replace(RouteIndex(v.severity), route);
+            replace(routeIndex(v.severity), route);
         }
     }
     // Written once the routes are settled, and not through them.
     for (const Warning& w : warnings) {
         if (w.msgid == kMsgUnknownRoute)
-            WarnOnStderr(__FILE__, __LINE__, w.msgid, w.variable.c_str(), w.value.c_str());
+            warnOnStderr(__FILE__, __LINE__, w.msgid, w.variable.c_str(), w.value.c_str());
         else
-            WarnOnStderr(__FILE__, __LINE__, w.msgid, w.variable.c_str(), w.value.c_str(),
+            warnOnStderr(__FILE__, __LINE__, w.msgid, w.variable.c_str(), w.value.c_str(),
                          w.reason.c_str());
     }
 }
@@ -258,16 +258,16 @@ void ReadEnvironment() {
 }  // namespace
 
 // Read again at the next record when memory ran out while reading.
-void InitRoutesFromEnvironment() {
-    static const bool read = (ReadEnvironment(), true);
+void initRoutesFromEnvironment() {
+    static const bool read = (readEnvironment(), true);
     (void)read;
 }
 
-int WriteRecord(unsigned severity, const std::string& stamp, const std::string& body) {
-    InitRoutesFromEnvironment();
-    int index = RouteIndex(severity);
-    if (index < 0) index = RouteIndex(OV_SVC_ERROR);
-    Routes& state = State();
+int writeRecord(unsigned severity, const std::string& stamp, const std::string& body) {
+    initRoutesFromEnvironment();
+    int index = routeIndex(severity);
+    if (index < 0) index = routeIndex(OV_SVC_ERROR);
+    Routes& state = theRoutes();
     std::unique_lock<std::mutex> guard(state.mutex);
     const Route route = state.routes[index];
     switch (route.kind) {
@@ -277,31 +277,31 @@ int WriteRecord(unsigned severity, const std::string& stamp, const std::string& 
             // syslog(3) serialises its own writes; the program's openlog settings (name,
             // facility, LOG_PID) apply, the priority is the record's.
             guard.unlock();
-            syslog(Priority(severity), "%s", body.c_str());
+            syslog(priority(severity), "%s", body.c_str());
             return 0;
         case RouteKind::Stderr:
-            return WriteStream(STDERR_FILENO, severity, stamp, body);
+            return writeStream(STDERR_FILENO, severity, stamp, body);
         case RouteKind::Stdout:
-            return WriteStream(STDOUT_FILENO, severity, stamp, body);
+            return writeStream(STDOUT_FILENO, severity, stamp, body);
         case RouteKind::File: {
-            std::string text = LineText(severity, stamp, body, false);
-            return WriteAll(route.fd, text.data(), text.size()) ? 0 : -1;
+            std::string text = lineText(severity, stamp, body, false);
+            return writeAll(route.fd, text.data(), text.size()) ? 0 : -1;
         }
     }
     return 0;
 }
 
-int WriteShortRecord(unsigned severity, const char* stamp, const char* body) noexcept {
-    int index = RouteIndex(severity);
-    if (index < 0) index = RouteIndex(OV_SVC_ERROR);
-    Route route = {index == RouteIndex(OV_SVC_DEBUG) || index == RouteIndex(OV_SVC_NOTICE)
+int writeShortRecord(unsigned severity, const char* stamp, const char* body) noexcept {
+    int index = routeIndex(severity);
+    if (index < 0) index = routeIndex(OV_SVC_ERROR);
+    Route route = {index == routeIndex(OV_SVC_DEBUG) || index == routeIndex(OV_SVC_NOTICE)
                        ? RouteKind::Discard
                        : RouteKind::Stderr,
                    -1};
     Routes* state = nullptr;
     try {
-        InitRoutesFromEnvironment();
-        state = &State();
+        initRoutesFromEnvironment();
+        state = &theRoutes();
     } catch (const std::exception&) {
         // The environment is read again at the next record; until the routes exist, the
         // default route stands.
@@ -317,7 +317,7 @@ int WriteShortRecord(unsigned severity, const char* stamp, const char* body) noe
             return 0;
         case RouteKind::Syslog:
             if (guard.owns_lock()) guard.unlock();
-            syslog(Priority(severity), "%s", body);
+            syslog(priority(severity), "%s", body);
             return 0;
         case RouteKind::Stderr:
             break;
@@ -329,21 +329,21 @@ int WriteShortRecord(unsigned severity, const char* stamp, const char* body) noe
             break;
     }
     char text[2048];
-    int n = route.kind != RouteKind::File && IsJournal(fd)
-                ? std::snprintf(text, sizeof text, "<%d>%s\n", Priority(severity), body)
+    int n = route.kind != RouteKind::File && isJournal(fd)
+                ? std::snprintf(text, sizeof text, "<%d>%s\n", priority(severity), body)
                 : std::snprintf(text, sizeof text, "%s %s\n", stamp, body);
     if (n < 0) return -1;
     if (static_cast<size_t>(n) >= sizeof text) {
         n = sizeof text - 1;
         text[n - 1] = '\n';
     }
-    return WriteAll(fd, text, static_cast<size_t>(n)) ? 0 : -1;
+    return writeAll(fd, text, static_cast<size_t>(n)) ? 0 : -1;
 }
 
-int WriteToStderr(unsigned severity, const std::string& stamp, const std::string& body) {
-    Routes& state = State();
+int writeToStderr(unsigned severity, const std::string& stamp, const std::string& body) {
+    Routes& state = theRoutes();
     std::lock_guard<std::mutex> guard(state.mutex);
-    return WriteStream(STDERR_FILENO, severity, stamp, body);
+    return writeStream(STDERR_FILENO, severity, stamp, body);
 }
 
 }  // namespace ovsvc_internal
@@ -352,17 +352,17 @@ extern "C" int ov_svc_route(unsigned int severity, const char* destination) {
     using namespace ovsvc_internal;
     try {
         // The environment is read first, so that it never overrides a program's own choice.
-        InitRoutesFromEnvironment();
-        int index = RouteIndex(severity);
+        initRoutesFromEnvironment();
+        int index = routeIndex(severity);
         RouteSetting setting;
         Route route;
         std::string why;
-        if (index < 0 || !destination || !ParseRoute(destination, setting) ||
-            !OpenRoute(setting, route, why))
+        if (index < 0 || !destination || !parseRoute(destination, setting) ||
+            !openRoute(setting, route, why))
             return -1;
-        Routes& state = State();
+        Routes& state = theRoutes();
         std::lock_guard<std::mutex> guard(state.mutex);
-        Replace(index, route);
+        replace(index, route);
         return 0;
     } catch (const std::bad_alloc&) {
         // Nothing has changed: the route is replaced only after everything is in hand.

@@ -19,26 +19,26 @@ constexpr Keyword kKeywords[] = {
 };
 constexpr std::string_view kFilePrefix = "FILE:";
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-bool IsNameChar(char c) {
+bool isNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
            c == '.' || c == '-';
 }
 
-bool IsName(std::string_view s) {
+bool isName(std::string_view s) {
     if (s == "*") return true;
     if (s.empty()) return false;
     for (char c : s)
-        if (!IsNameChar(c)) return false;
+        if (!isNameChar(c)) return false;
     return true;
 }
 
 }  // namespace
 
-bool ParseDecimal(std::string_view text, unsigned& value) {
+bool parseDecimal(std::string_view text, unsigned& value) {
     if (text.empty() || text.size() > 9) return false;
     unsigned v = 0;
     for (char c : text) {
@@ -49,15 +49,15 @@ bool ParseDecimal(std::string_view text, unsigned& value) {
     return true;
 }
 
-bool ParseRoute(std::string_view text, RouteSetting& out) {
+bool parseRoute(std::string_view text, RouteSetting& out) {
     for (const Keyword& k : kKeywords) {
-        if (EqualsIgnoringCase(text, k.text)) {
+        if (equalsIgnoringCase(text, k.text)) {
             out = {k.kind, {}};
             return true;
         }
     }
     if (text.size() > kFilePrefix.size() &&
-        EqualsIgnoringCase(text.substr(0, kFilePrefix.size()), kFilePrefix)) {
+        equalsIgnoringCase(text.substr(0, kFilePrefix.size()), kFilePrefix)) {
         std::string_view path = text.substr(kFilePrefix.size());
         // A NUL would cut the path short where it is opened.
         if (path.find('\0') != std::string_view::npos) return false;
@@ -67,14 +67,14 @@ bool ParseRoute(std::string_view text, RouteSetting& out) {
     return false;
 }
 
-std::string RenderRoute(const RouteSetting& route) {
+std::string renderRoute(const RouteSetting& route) {
     if (route.kind == RouteKind::File) return std::string(kFilePrefix) + route.path;
     for (const Keyword& k : kKeywords)
         if (k.kind == route.kind) return k.text;
     return {};
 }
 
-DebugSetting ParseDebugSetting(std::string_view text) {
+DebugSetting parseDebugSetting(std::string_view text) {
     DebugSetting setting;
     while (!text.empty()) {
         size_t comma = text.find(',');
@@ -85,9 +85,9 @@ DebugSetting ParseDebugSetting(std::string_view text) {
         size_t equals =
             colon == std::string_view::npos ? std::string_view::npos : entry.find('=', colon);
         DebugEntry parsed;
-        if (equals == std::string_view::npos || !IsName(entry.substr(0, colon)) ||
-            !IsName(entry.substr(colon + 1, equals - colon - 1)) ||
-            !ParseDecimal(entry.substr(equals + 1), parsed.level)) {
+        if (equals == std::string_view::npos || !isName(entry.substr(0, colon)) ||
+            !isName(entry.substr(colon + 1, equals - colon - 1)) ||
+            !parseDecimal(entry.substr(equals + 1), parsed.level)) {
             setting.rejected.emplace_back(entry);
             continue;
         }
@@ -98,7 +98,7 @@ DebugSetting ParseDebugSetting(std::string_view text) {
     return setting;
 }
 
-std::string RenderDebugSetting(const std::vector<DebugEntry>& entries) {
+std::string renderDebugSetting(const std::vector<DebugEntry>& entries) {
     std::string text;
     for (const DebugEntry& e : entries) {
         if (!text.empty()) text += ',';

@@ -21,10 +21,10 @@ struct RouteSetting {
 // "STDERR", "STDOUT", "DISCARD", "SYSLOG" (in any case), or "FILE:" (prefix in any case)
 // followed by a non-empty path without NUL bytes, kept byte for byte. False for anything else;
 // `out` is then unchanged.
-bool ParseRoute(std::string_view text, RouteSetting& out);
+bool parseRoute(std::string_view text, RouteSetting& out);
 
 // The canonical text of a route: the keyword in upper case, or "FILE:" and the path.
-std::string RenderRoute(const RouteSetting& route);
+std::string renderRoute(const RouteSetting& route);
 
 // One entry of OV_SVC_DEBUG: <component>:<sub-component>=<level>.
 struct DebugEntry {
@@ -42,14 +42,14 @@ struct DebugSetting {
 // Splits `text` at commas; empty entries are skipped. An entry is understood when it is
 // name ':' name '=' level, where a name is "*" or one or more of A-Z a-z 0-9 _ . - and a level
 // is 1 to 9 decimal digits.
-DebugSetting ParseDebugSetting(std::string_view text);
+DebugSetting parseDebugSetting(std::string_view text);
 
 // The canonical text of understood entries: "component:subcomp=level" joined by commas, levels
 // in decimal without leading zeros.
-std::string RenderDebugSetting(const std::vector<DebugEntry>& entries);
+std::string renderDebugSetting(const std::vector<DebugEntry>& entries);
 
 // `text` as a decimal number of 1 to 9 digits.
-bool ParseDecimal(std::string_view text, unsigned& value);
+bool parseDecimal(std::string_view text, unsigned& value);
 
 }  // namespace ovsvc_internal
 

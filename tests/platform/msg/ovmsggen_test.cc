@@ -36,7 +36,7 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string Read(const char* name) const {
+    std::string read(const char* name) const {
         std::ifstream in(dir_ / name, std::ios::binary);
         std::ostringstream out;
         out << in.rdbuf();
@@ -52,8 +52,8 @@ TEST_F(Generator, NamesEveryNumberFromTheFileOrFromItsCatalog) {
     ASSERT_EQ(Run(std::string(kCatalog) + "0x12345001 OV_MSG_TEST_NAMED A named message %s.\n"
                                           "0x123450A2 A message without a name.\n"),
               0)
-        << Read("err");
-    const std::string header = Read("messages.h");
+        << read("err");
+    const std::string header = read("messages.h");
     EXPECT_NE(header.find("#define OV_MSG_TEST_NAMED 0x12345001u /* A named message %s. */\n"),
               std::string::npos)
         << header;
@@ -62,7 +62,7 @@ TEST_F(Generator, NamesEveryNumberFromTheFileOrFromItsCatalog) {
         std::string::npos)
         << header;
     // The name is not part of the text.
-    const std::string source = Read("ovtest.msg");
+    const std::string source = read("ovtest.msg");
     EXPECT_NE(source.find("1 \"A named message %s.\"\n"), std::string::npos) << source;
     EXPECT_NE(source.find("162 \"A message without a name.\"\n"), std::string::npos) << source;
 }
@@ -70,8 +70,8 @@ TEST_F(Generator, NamesEveryNumberFromTheFileOrFromItsCatalog) {
 TEST_F(Generator, KeepsACommentInTheHeaderClosedWhereTheTextSaysStarSlash) {
     ASSERT_EQ(Run(std::string(kCatalog) + "0x12345001 OV_MSG_TEST_PATTERN Files matching */x.\n"),
               0)
-        << Read("err");
-    EXPECT_NE(Read("messages.h").find("/* Files matching * /x. */"), std::string::npos);
+        << read("err");
+    EXPECT_NE(read("messages.h").find("/* Files matching * /x. */"), std::string::npos);
 }
 
 TEST_F(Generator, RefusesNamesThatClashOrAreMalformed) {
@@ -88,7 +88,7 @@ TEST_F(Generator, RefusesNamesThatClashOrAreMalformed) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(Run(std::string(kCatalog) + c.lines), 1);
-        EXPECT_FALSE(Read("err").empty());
+        EXPECT_FALSE(read("err").empty());
     }
 }
 
@@ -100,13 +100,13 @@ TEST_F(Generator, ListsTheDeclaredInsertsOfMessages) {
                                           "0x12345003 {} No inserts, 100%% sure.\n"
                                           "0x12345004 Undeclared %s.\n"),
               0)
-        << Read("err");
-    const std::string header = Read("messages.h");
+        << read("err");
+    const std::string header = read("messages.h");
     EXPECT_NE(header.find("#define OV_MSG_INSERTS_TABLE \\\n    {0x12345001u, \"%d%s\"},\\\n"
                           "    {0x12345002u, \"%s%d\"},\\\n    {0x12345003u, \"\"}\n"),
               std::string::npos)
         << header;
-    EXPECT_NE(Read("ovtest.msg").find("2 \"File %s, line %d.\"\n"), std::string::npos);
+    EXPECT_NE(read("ovtest.msg").find("2 \"File %s, line %d.\"\n"), std::string::npos);
 }
 
 TEST_F(Generator, RefusesAnInsertsColumnTheTextDoesNotFollow) {
@@ -126,7 +126,7 @@ TEST_F(Generator, RefusesAnInsertsColumnTheTextDoesNotFollow) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(Run(std::string(kCatalog) + c.line), 1);
-        EXPECT_NE(Read("err").find("messages.def:2"), std::string::npos) << Read("err");
+        EXPECT_NE(read("err").find("messages.def:2"), std::string::npos) << read("err");
     }
 }
 
@@ -150,9 +150,9 @@ TEST_F(Generator, AcceptsOnlyValidUtf8Texts) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(Run(std::string(kCatalog) + "0x12345001 " + c.text + "\n"), c.status)
-            << Read("err");
+            << read("err");
         if (c.status == 0) {
-            EXPECT_NE(Read("ovtest.msg").find(std::string("1 \"") + c.text + "\"\n"),
+            EXPECT_NE(read("ovtest.msg").find(std::string("1 \"") + c.text + "\"\n"),
                       std::string::npos);
         }
     }

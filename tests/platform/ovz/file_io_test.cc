@@ -6,7 +6,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -168,6 +172,134 @@ TEST_P(FileIoTest, WriterContentsReplaceTheFileAndAFailureMidwayLeavesTheOrigina
               0);
     EXPECT_EQ(readFile(path("w.conf")), whole.pieces[0] + whole.pieces[1] + "c");
     EXPECT_EQ(names(), (std::vector<std::string>{"w.conf"}));
+}
+
+// Every extended attribute of `path` (ACLs included: system.posix_acl_access), name -> value.
+std::map<std::string, std::string> attributes(const std::string& path) {
+    std::map<std::string, std::string> out;
+    char names[4096];
+    ssize_t n = listxattr(path.c_str(), names, sizeof names);
+    for (ssize_t i = 0; i < n;) {
+        std::string name(names + i);
+        i += static_cast<ssize_t>(name.size()) + 1;
+        char value[4096];
+        ssize_t v = getxattr(path.c_str(), name.c_str(), value, sizeof value);
+        out[name] = v >= 0 ? std::string(value, static_cast<size_t>(v)) : "<unreadable>";
+    }
+    return out;
+}
+
+// The output of a command (standard output only).
+std::string commandOutput(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+// What the administrator set on a file survives its replacement: mode, group, the ACL (whose
+// mask is the group bits of the mode) and a user attribute.
+TEST_P(FileIoTest, ReplacementKeepsAclAttributesAndGroup) {
+    const std::string f = path("acl.conf");
+    writeFile(f, "old\n");
+    ASSERT_EQ(chmod(f.c_str(), 0640), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(f.c_str(), 0, 1), 0);  // a group the owner is not in
+    }
+    if (setxattr(f.c_str(), "user.note", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "no user extended attributes here: " << std::strerror(errno);
+    if (std::system("command -v setfacl >/dev/null 2>&1 && command -v getfacl >/dev/null 2>&1") !=
+        0)
+        GTEST_SKIP() << "setfacl/getfacl (package acl) are not installed";
+    if (std::system(("setfacl -m u:65534:rw,g::r '" + f + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "this file system takes no POSIX ACLs";
+    const std::string aclBefore = commandOutput("getfacl -n '" + f + "'");
+    const auto before = attributes(f);
+    ASSERT_TRUE(before.count("system.posix_acl_access"));
+    struct stat st0, st1;
+    ASSERT_EQ(stat(f.c_str(), &st0), 0);
+
+    ASSERT_EQ(ovz_properties::replaceFile(f.c_str(), "new\n", options_, nullptr), 0);
+    EXPECT_EQ(readFile(f), "new\n");
+    ASSERT_EQ(stat(f.c_str(), &st1), 0);
+    EXPECT_NE(st0.st_ino, st1.st_ino);
+    EXPECT_EQ(st1.st_mode & 07777, st0.st_mode & 07777);
+    EXPECT_EQ(st1.st_gid, st0.st_gid);
+    EXPECT_EQ(st1.st_uid, st0.st_uid);
+    EXPECT_EQ(attributes(f), before);
+    EXPECT_EQ(commandOutput("getfacl -n '" + f + "'"), aclBefore);
+}
+
+// A directory's default ACL does not give a replaced file an access ACL it did not have.
+TEST_P(FileIoTest, ReplacementTakesNoAclFromTheDirectory) {
+    const std::string f = path("plain.conf");
+    writeFile(f, "old\n");
+    ASSERT_EQ(chmod(f.c_str(), 0600), 0);
+    if (std::system(("setfacl -d -m u:65534:rw '" + dir_ + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no setfacl, or this file system takes no POSIX ACLs";
+    ASSERT_EQ(ovz_properties::replaceFile(f.c_str(), "new\n", options_, nullptr), 0);
+    EXPECT_EQ(attributes(f).count("system.posix_acl_access"), 0u);
+    struct stat st;
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+// An unprivileged caller (nobody) does not replace a file it could not write in place, even
+// where the directory lets it make files; where the directory refuses, the error says so.
+TEST_P(FileIoTest, AFileTheCallerCouldNotWriteIsNotReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a part as nobody";
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    const std::string open777 = path("open");
+    const std::string closed = path("closed");
+    ASSERT_EQ(mkdir(open777.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(open777.c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+    const std::string rootsFile = open777 + "/root.conf";
+    const std::string writable = closed + "/writable.conf";
+    writeFile(rootsFile, "root's\n");
+    ASSERT_EQ(chmod(rootsFile.c_str(), 0644), 0);
+    writeFile(writable, "anyone's\n");
+    ASSERT_EQ(chmod(writable.c_str(), 0666), 0);
+    struct stat before;
+    ASSERT_EQ(stat(rootsFile.c_str(), &before), 0);
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        close(report[0]);
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(9);
+        std::string refusedBy;
+        int first = ovz_properties::replaceFile(rootsFile.c_str(), "nobody's\n", options_, nullptr,
+                                                &refusedBy);
+        std::string firstBy = refusedBy;
+        int second = ovz_properties::replaceFile(writable.c_str(), "nobody's\n", options_, nullptr,
+                                                 &refusedBy);
+        std::string text =
+            std::to_string(first) + "|" + firstBy + "|" + std::to_string(second) + "|" + refusedBy;
+        (void)!write(report[1], text.data(), text.size());
+        _exit(0);
+    }
+    close(report[1]);
+    std::string got;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(report[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
+    close(report[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(got, std::to_string(EACCES) + "||" + std::to_string(EACCES) + "|" + closed);
+    struct stat after;
+    ASSERT_EQ(stat(rootsFile.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_uid, 0u);
+    EXPECT_EQ(readFile(rootsFile), "root's\n");
+    EXPECT_EQ(readFile(writable), "anyone's\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(TemporaryFiles, FileIoTest, ::testing::Values(true, false),

@@ -238,6 +238,152 @@ TEST(UnixFileLock, ObjectsOfOneFileShareTheRecordLock) {
     EXPECT_EQ(probeFromChild(dir.path()), 'w');
 }
 
+// A child process that holds the write lock of dir/file.lock until released.
+struct Holder {
+    pid_t pid = -1;
+    int release = -1;  // a byte written to it lets the child unlock and exit
+};
+
+Holder holdInChild(const std::string& dir) {
+    int ready[2], go[2];
+    if (pipe(ready) != 0 || pipe(go) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        close(go[1]);
+        try {
+            ZUnixProcessReadWriteFileLock_6_0 lock("file.lock", dir.c_str());
+            lock.writeLock();
+            (void)!write(ready[1], "x", 1);
+            char c;
+            (void)!read(go[0], &c, 1);
+            lock.unlock();
+        } catch (...) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    close(ready[1]);
+    close(go[0]);
+    char c;
+    if (pid < 0 || read(ready[0], &c, 1) != 1) pid = -1;
+    close(ready[0]);
+    return {pid, go[1]};
+}
+
+// Lets the holder go; true when it had held the lock and exited cleanly.
+bool release(const Holder& h) {
+    // A byte rather than the end of the pipe: children forked later hold copies of its end.
+    (void)!write(h.release, "x", 1);
+    close(h.release);
+    int status = 0;
+    return h.pid > 0 && waitpid(h.pid, &status, 0) == h.pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// A child deletes a lock object it inherited through fork while it holds the write lock
+// through an object of its own: its lock stays, and no other process gets the lock.
+TEST(UnixFileLock, AnInheritedObjectDeletedInAChildLeavesTheChildsLock) {
+    TempDir dir;
+    auto inherited =
+        std::make_unique<ZUnixProcessReadWriteFileLock_6_0>("file.lock", dir.path().c_str());
+    int ready[2], go[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(go), 0);
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        close(ready[0]);
+        close(go[1]);
+        int code = 0;
+        try {
+            ZUnixProcessReadWriteFileLock_6_0 own("file.lock", dir.path().c_str());
+            own.writeLock();
+            inherited.reset();
+            (void)!write(ready[1], "x", 1);
+            char c;
+            (void)!read(go[0], &c, 1);
+            own.unlock();
+        } catch (...) {
+            code = 1;
+        }
+        _exit(code);
+    }
+    close(ready[1]);
+    close(go[0]);
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    EXPECT_EQ(probeFromChild(dir.path()), '-');
+    EXPECT_FALSE(inherited->tryWriteLock());
+    close(go[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(probeFromChild(dir.path()), 'w');
+}
+
+// A lock file removed while this process held it: another process locks the new file at the
+// path, and this process's next lock goes to that file too, instead of the removed one.
+TEST(UnixFileLock, ALockFileRemovedWhileHeldIsLeftAtTheNextLock) {
+    TempDir dir;
+    const std::string file = dir.path() + "/file.lock";
+    ZUnixProcessReadWriteFileLock_6_0 lock("file.lock", dir.path().c_str());
+    lock.writeLock();
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    lock.unlock();
+    Holder other = holdInChild(dir.path());
+    ASSERT_GT(other.pid, 0);
+    EXPECT_FALSE(lock.tryWriteLock());
+    EXPECT_FALSE(lock.tryReadLock());
+    EXPECT_TRUE(release(other));
+    ASSERT_TRUE(lock.tryWriteLock());
+    EXPECT_EQ(probeFromChild(dir.path()), '-');
+    lock.unlock();
+    // Replaced by another file rather than removed: the same.
+    lock.readLock();
+    const std::string other2 = dir.path() + "/replacement";
+    ASSERT_EQ(close(open(other2.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
+    ASSERT_EQ(rename(other2.c_str(), file.c_str()), 0);
+    lock.unlock();
+    Holder third = holdInChild(dir.path());
+    ASSERT_GT(third.pid, 0);
+    EXPECT_FALSE(lock.tryReadLock());
+    EXPECT_TRUE(release(third));
+}
+
+// A writer that waits while the lock file is removed and another process locks the new file
+// does not take the removed file's lock for the lock: it moves on and waits for the new one.
+TEST(UnixFileLock, AWaiterOnARemovedLockFileMovesToTheNewFile) {
+    TempDir dir;
+    const std::string file = dir.path() + "/file.lock";
+    ZUnixProcessReadWriteFileLock_6_0 lock("file.lock", dir.path().c_str());
+    Holder first = holdInChild(dir.path());
+    ASSERT_GT(first.pid, 0);
+    std::atomic<bool> got{false}, done{false};
+    std::thread waiter([&] {
+        lock.writeLock();
+        got = true;
+        while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.unlock();  // by the thread that holds it
+    });
+    // No ASSERT from here on: the waiter must be joined.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(unlink(file.c_str()), 0);
+    Holder second = holdInChild(dir.path());
+    EXPECT_GT(second.pid, 0);
+    EXPECT_TRUE(release(first));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(got) << "the waiter took the lock of the removed file";
+    EXPECT_TRUE(release(second));
+    for (int i = 0; i < 5000 && !got; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(got);
+    EXPECT_EQ(probeFromChild(dir.path()), '-');
+    done = true;
+    waiter.join();
+}
+
 // New lock files get 0666 masked by the umask, so a group sharing the lock directory can
 // share the locks.
 TEST(UnixFileLock, CreatesTheLockFileWithTheUmasksMode) {

@@ -16,7 +16,7 @@ namespace {
     ::testing::AddGlobalTestEnvironment(new svc_test::QuietEnvironment);
 
 // The conversions of a text, in order, as a format string: "%s%d".
-std::string ConversionsOf(const std::string& text) {
+std::string conversionsOf(const std::string& text) {
     std::string out;
     static const std::regex conv("%([0-9]+\\$)?[-+ #0]*[0-9]*(\\.[0-9]+)?(l?)([sdiuxXc%])");
     std::string positional[16];
@@ -52,7 +52,7 @@ const Logged kLogged[] = {
 };
 
 // The format of each exception kind, as the message service passes its inserts.
-const char* KindFormat(unsigned kind) {
+const char* kindFormat(unsigned kind) {
     switch (kind) {
         case 1:
         case 11:
@@ -97,17 +97,17 @@ const char* KindFormat(unsigned kind) {
     }
 }
 
-std::vector<Logged> AllLogged() {
+std::vector<Logged> allLogged() {
     std::vector<Logged> all(std::begin(kLogged), std::end(kLogged));
     for (unsigned k = 1; k <= 54; ++k) {
         if (k == 23) continue;
-        all.push_back({k <= 22 ? 0x35E51001 + k : 0x35E51018 + (k - 24), KindFormat(k)});
+        all.push_back({k <= 22 ? 0x35E51001 + k : 0x35E51018 + (k - 24), kindFormat(k)});
     }
     return all;
 }
 
 TEST(MessageTexts, EveryLoggedNumberHasTextsWhoseConversionsMatchItsInserts) {
-    for (const Logged& l : AllLogged()) {
+    for (const Logged& l : allLogged()) {
         char hex[16];
         std::snprintf(hex, sizeof hex, "0x%08X", l.number);
         SCOPED_TRACE(hex);
@@ -115,7 +115,7 @@ TEST(MessageTexts, EveryLoggedNumberHasTextsWhoseConversionsMatchItsInserts) {
         const char* def = ov_msg_get_default_msg(l.number, &status);
         ASSERT_NE(def, nullptr);
         EXPECT_EQ(status, OV_MSG_S_OK);
-        EXPECT_EQ(ConversionsOf(def), l.format) << def;
+        EXPECT_EQ(conversionsOf(def), l.format) << def;
         status = 1;
         const char* cat = ov_msg_get_msg_utf8(l.number, &status);
         ASSERT_NE(cat, nullptr);

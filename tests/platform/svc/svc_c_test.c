@@ -9,7 +9,7 @@
 static unsigned int seen_msgid;
 static char seen_text[256];
 
-static void on_record(void* context, const ov_svc_record_t* record) {
+static void onRecord(void* context, const ov_svc_record_t* record) {
     (void)context;
     seen_msgid = record->msgid;
     snprintf(seen_text, sizeof seen_text, "%s", record->text);
@@ -36,7 +36,7 @@ int main(void) {
     CHECK(text != NULL && status == OV_MSG_S_OK);
     CHECK(ov_msg_get_default_msg(0x15E3A003u, &status) != NULL);
 
-    ov_svc_set_capture(on_record, NULL);
+    ov_svc_set_capture(onRecord, NULL);
     CHECK(ov_svc_printf_cs_withfile(ovc_svc_handle, ov_svc_utf8_cs, "src/util/fipsMode", 7, "%s", 0,
                                     32, 0x15E3A003u, "/opt/Orvan/etc/ov.conf") == 0);
     ov_svc_set_capture(NULL, NULL);

@@ -18,7 +18,7 @@ namespace {
 using ovsvc::CapturedRecord;
 using ovsvc::CaptureSink;
 
-CapturedRecord LogOne(const std::function<void()>& log) {
+CapturedRecord logOne(const std::function<void()>& log) {
     CaptureSink capture;
     log();
     auto records = capture.records();
@@ -143,7 +143,7 @@ TEST(SvcFormat, InsertsFillCatalogTexts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CapturedRecord r = LogOne(c.log);
+        CapturedRecord r = logOne(c.log);
         if (c.text) {
             EXPECT_EQ(r.text, c.text);
         } else {
@@ -164,12 +164,12 @@ TEST(SvcFormat, VprintfReadsTheSameList) {
         return rc;
     };
     CapturedRecord r =
-        LogOne([&] { EXPECT_EQ(via_va("%s%s%d", "bad line", "/etc/x.conf", 7), 0); });
+        logOne([&] { EXPECT_EQ(via_va("%s%s%d", "bad line", "/etc/x.conf", 7), 0); });
     EXPECT_EQ(r.text, "Invalid data in the properties file: bad line (file /etc/x.conf, line 7).");
 }
 
 TEST(SvcFormat, CaptureRecordCarriesTheCall) {
-    CapturedRecord r = LogOne([] {
+    CapturedRecord r = logOne([] {
         ov_svc_printf_cs_withfile(wvcore_svc_handle, ov_svc_utf8_cs, "src/util/wvlock", 120, "%d",
                                   2, 32, 0x1354A1C8, 22);
     });
@@ -209,7 +209,7 @@ TEST(SvcFormat, SeveritiesFollowTheAttributes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.attributes);
-        CapturedRecord r = LogOne([&] {
+        CapturedRecord r = logOne([&] {
             ov_svc_printf_withfile(bas_svc_handle, "f", 1, "", 0, c.attributes, 0x10652065);
         });
         EXPECT_EQ(r.severity, c.severity);
@@ -220,7 +220,7 @@ TEST(SvcFormat, SeveritiesFollowTheAttributes) {
 
 TEST(SvcFormat, NullArgumentsAreSafe) {
     CapturedRecord r =
-        LogOne([] { ov_svc_printf_withfile(nullptr, nullptr, 0, nullptr, 9, 32, 0x10652065); });
+        logOne([] { ov_svc_printf_withfile(nullptr, nullptr, 0, nullptr, 9, 32, 0x10652065); });
     EXPECT_EQ(r.component, "");
     EXPECT_EQ(r.file, "");
     EXPECT_EQ(r.format, "");
@@ -248,7 +248,7 @@ TEST(SvcStartup, ProgramNameAndInit) {
     ov_svc_set_progname("ovacld", &status);
     EXPECT_EQ(status, OV_SVC_S_OK);
     CapturedRecord r =
-        LogOne([] { ov_svc_printf_withfile(bas_svc_handle, "f", 1, "", 0, 64, 0x10652065); });
+        logOne([] { ov_svc_printf_withfile(bas_svc_handle, "f", 1, "", 0, 64, 0x10652065); });
     EXPECT_NE(r.line_text.find(" ovacld[" + std::to_string(getpid()) + "] NOTICE "),
               std::string::npos)
         << r.line_text;

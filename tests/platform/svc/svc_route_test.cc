@@ -45,14 +45,14 @@ protected:
     // Runs svc_log_child (with `arg` as its argument when not empty) with `env` added to a
     // clean environment, its standard error and output in files; returns the exit status, or
     // -1 when it did not exit normally and kTimedOut when it was still running after 20 s.
-    int RunChild(const std::vector<std::string>& env, std::string& err, std::string& out,
+    int runChild(const std::vector<std::string>& env, std::string& err, std::string& out,
                  const std::string& arg = "") {
         std::vector<std::string> strings = env;
         strings.push_back(std::string("NLSPATH=") + OV_NLS_MSG_DIR + "/%L/%N.cat");
         std::vector<char*> envp;
         for (auto& s : strings) envp.push_back(s.data());
         envp.push_back(nullptr);
-        std::string err_path = ErrPath(), out_path = dir_ + "/stdout";
+        std::string err_path = errPath(), out_path = dir_ + "/stdout";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
@@ -67,7 +67,7 @@ protected:
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) return -1;
         int status = 0;
-        if (!WaitWithTimeout(pid, status)) return kTimedOut;
+        if (!waitWithTimeout(pid, status)) return kTimedOut;
         err = svc_test::ReadFile(err_path);
         out = svc_test::ReadFile(out_path);
         if (!WIFEXITED(status)) return -1;
@@ -75,7 +75,7 @@ protected:
     }
 
     // Waits up to 20 s for `pid`; kills and reaps it after that. True when it ended by itself.
-    static bool WaitWithTimeout(pid_t pid, int& status) {
+    static bool waitWithTimeout(pid_t pid, int& status) {
         for (int waited_ms = 0; waited_ms < 20000; waited_ms += 10) {
             pid_t r = waitpid(pid, &status, WNOHANG);
             if (r == pid) return true;
@@ -88,13 +88,13 @@ protected:
         return false;
     }
 
-    std::string ErrPath() const { return dir_ + "/stderr"; }
+    std::string errPath() const { return dir_ + "/stderr"; }
 
     static constexpr int kTimedOut = -2;
     std::string dir_;
 };
 
-int CountOf(const std::string& text, const std::string& what) {
+int countOf(const std::string& text, const std::string& what) {
     int n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
@@ -128,7 +128,7 @@ TEST_F(SvcRouteTest, DefaultsAndEnvironmentRouteEachSeverity) {
         SCOPED_TRACE(c.name);
         unlink(file.c_str());
         std::string err, out;
-        ASSERT_EQ(RunChild(c.env, err, out), 0) << err;
+        ASSERT_EQ(runChild(c.env, err, out), 0) << err;
         auto severities = [](const std::string& text) {
             std::string found;
             for (std::string s : {"FATAL", "ERROR", "WARNING", "NOTICE", "DEBUG3"}) {
@@ -147,9 +147,9 @@ TEST_F(SvcRouteTest, DefaultsAndEnvironmentRouteEachSeverity) {
 
 TEST_F(SvcRouteTest, RecordLineCarriesEveryField) {
     std::string err, out;
-    ASSERT_EQ(RunChild({}, err, out), 0);
+    ASSERT_EQ(runChild({}, err, out), 0);
     // One line per record, each complete, and nothing else.
-    EXPECT_EQ(CountOf(err, "\n"), 3) << err;
+    EXPECT_EQ(countOf(err, "\n"), 3) << err;
     const std::string line = err.substr(0, err.find('\n'));
     // 2026-03-01 12:00:00.042+0100 svc_log_child[4242] FATAL bas.general 0x10652065 child:16 text
     const std::string expected_tail =
@@ -179,7 +179,7 @@ TEST_F(SvcRouteTest, CallsRouteToFilesAndNowhere) {
               0);
 
     const std::string text = svc_test::ReadFile(path);
-    EXPECT_EQ(CountOf(text, "\n"), 2) << text;
+    EXPECT_EQ(countOf(text, "\n"), 2) << text;
     EXPECT_NE(
         text.find(" WARNING wvcore.general 0x1354a0c7 a:1 The configuration file /etc/w.conf"),
         std::string::npos)
@@ -195,7 +195,7 @@ TEST_F(SvcRouteTest, CallsRouteToFilesAndNowhere) {
     // Routing appends: an existing file keeps its contents.
     ASSERT_EQ(ov_svc_route(OV_SVC_NOTICE, ("FILE:" + path).c_str()), 0);
     ov_svc_printf_withfile(wvcore_svc_handle, "d", 4, "", 0, 64, 0x15E3A0A3);
-    EXPECT_EQ(CountOf(svc_test::ReadFile(path), "\n"), 3);
+    EXPECT_EQ(countOf(svc_test::ReadFile(path), "\n"), 3);
 }
 
 TEST_F(SvcRouteTest, RefusesUnknownSeveritiesAndDestinations) {
@@ -229,7 +229,7 @@ TEST_F(SvcRouteTest, FailedWriteIsReported) {
 }
 
 // The warning lines about settings in `text`.
-std::vector<std::string> Warnings(const std::string& text) {
+std::vector<std::string> warningLines(const std::string& text) {
     std::vector<std::string> found;
     size_t start = 0;
     while (start < text.size()) {
@@ -252,8 +252,8 @@ TEST_F(SvcRouteTest, FifoRouteIsRefusedWithoutBlocking) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string err, out;
     // kTimedOut (-2) here: the child hung on the FIFO.
-    ASSERT_EQ(RunChild({"OV_SVC_ROUTE_ERROR=FILE:" + fifo}, err, out), 0) << err;
-    std::vector<std::string> warnings = Warnings(err);
+    ASSERT_EQ(runChild({"OV_SVC_ROUTE_ERROR=FILE:" + fifo}, err, out), 0) << err;
+    std::vector<std::string> warnings = warningLines(err);
     ASSERT_EQ(warnings.size(), 1u) << err;
     EXPECT_NE(warnings[0].find("0x10652072 platform/svc/src/route.cc:"), std::string::npos)
         << warnings[0];
@@ -266,23 +266,23 @@ TEST_F(SvcRouteTest, FifoRouteIsRefusedWithoutBlocking) {
     EXPECT_NE(err.find("] ERROR bas.general 0x10652065 "), std::string::npos) << err;
 
     // By a call: refused, nothing changes.
-    ASSERT_EQ(RunChild({}, err, out, "FILE:" + fifo), 0) << err;
+    ASSERT_EQ(runChild({}, err, out, "FILE:" + fifo), 0) << err;
     EXPECT_EQ(out, "route -1\n");
-    EXPECT_TRUE(Warnings(err).empty()) << err;
+    EXPECT_TRUE(warningLines(err).empty()) << err;
 
     // A character device is a file to write to.
-    ASSERT_EQ(RunChild({"OV_SVC_ROUTE_ERROR=FILE:/dev/null"}, err, out, "FILE:/dev/null"), 0)
+    ASSERT_EQ(runChild({"OV_SVC_ROUTE_ERROR=FILE:/dev/null"}, err, out, "FILE:/dev/null"), 0)
         << err;
     EXPECT_EQ(out, "route 0\n");
     EXPECT_EQ(err.find("] ERROR "), std::string::npos) << err;
-    EXPECT_TRUE(Warnings(err).empty()) << err;
+    EXPECT_TRUE(warningLines(err).empty()) << err;
 }
 
 // Each setting that cannot be followed gives exactly one warning on standard error, however
 // many handles read OV_SVC_DEBUG; good settings and other components' entries give none.
 TEST_F(SvcRouteTest, SettingsThatCannotBeFollowedWarnOnce) {
     std::string err, out;
-    ASSERT_EQ(RunChild({"OV_SVC_ROUTE_ERROR=PRINTER",
+    ASSERT_EQ(runChild({"OV_SVC_ROUTE_ERROR=PRINTER",
                         "OV_SVC_ROUTE_NOTICE=FILE:", "OV_SVC_ROUTE_FATAL=stdout",
                         "OV_SVC_DEBUG=bas:1=3,junk,,ras:bogus=9,ovz:9=1,wvcore:text=2,myown:x=2,"
                         "ras=1,ovc:1=99999999999"},
@@ -300,7 +300,7 @@ TEST_F(SvcRouteTest, SettingsThatCannotBeFollowedWarnOnce) {
         "The debug setting ras:bogus=9 in OV_SVC_DEBUG is not understood and sets nothing.",
         "The debug setting ovz:9=1 in OV_SVC_DEBUG is not understood and sets nothing.",
     };
-    std::vector<std::string> warnings = Warnings(err);
+    std::vector<std::string> warnings = warningLines(err);
     ASSERT_EQ(warnings.size(), expected.size()) << err;
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i]);
@@ -319,14 +319,14 @@ TEST_F(SvcRouteTest, SettingsThatCannotBeFollowedWarnOnce) {
 // stream keeps the time stamp.
 TEST_F(SvcRouteTest, JournalStreamLinesCarryThePriority) {
     // The child's standard error is this file, truncated in place (its inode stays).
-    ASSERT_EQ(close(open(ErrPath().c_str(), O_WRONLY | O_CREAT, 0600)), 0);
+    ASSERT_EQ(close(open(errPath().c_str(), O_WRONLY | O_CREAT, 0600)), 0);
     struct stat st;
-    ASSERT_EQ(stat(ErrPath().c_str(), &st), 0);
+    ASSERT_EQ(stat(errPath().c_str(), &st), 0);
     const std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
     const std::string other = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1);
 
     std::string err, out;
-    ASSERT_EQ(RunChild({"JOURNAL_STREAM=" + stream, "OV_SVC_ROUTE_DEBUG=STDERR",
+    ASSERT_EQ(runChild({"JOURNAL_STREAM=" + stream, "OV_SVC_ROUTE_DEBUG=STDERR",
                         "OV_SVC_ROUTE_NOTICE=STDERR", "OV_SVC_ROUTE_WARNING=PRINTER"},
                        err, out),
               0);
@@ -350,7 +350,7 @@ TEST_F(SvcRouteTest, JournalStreamLinesCarryThePriority) {
     // Another stream: the usual lines, which start with the date.
     for (const std::string& value : {other, std::string("garbage"), std::string(":")}) {
         SCOPED_TRACE(value);
-        ASSERT_EQ(RunChild({"JOURNAL_STREAM=" + value}, err, out), 0);
+        ASSERT_EQ(runChild({"JOURNAL_STREAM=" + value}, err, out), 0);
         ASSERT_FALSE(err.empty());
         EXPECT_EQ(err.find('<'), std::string::npos) << err;
         EXPECT_EQ(err.substr(0, 2), "20") << err;
@@ -384,7 +384,7 @@ TEST_F(SvcRouteTest, SyslogRouteSendsThePriorityOfTheSeverity) {
         if (!r.check(posix_spawn(&pid, child, nullptr, nullptr, argv, envp.data()) == 0, "spawn"))
             return;
         int status = 0;
-        r.check(SvcRouteTest::WaitWithTimeout(pid, status) && WIFEXITED(status) &&
+        r.check(SvcRouteTest::waitWithTimeout(pid, status) && WIFEXITED(status) &&
                     WEXITSTATUS(status) == 0,
                 "child exits 0");
         char buffer[4096];

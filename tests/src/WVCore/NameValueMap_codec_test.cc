@@ -207,7 +207,7 @@ TEST(NameValueMapCodec, DamagedEncodingsAreRefusedAndLeaveTheMapAsItWas) {
     // Every refusal carries the codec's own status for the same bytes.
     for (size_t n = 0; n < good.size(); ++n) {
         SCOPED_TRACE("truncated to " + std::to_string(n));
-        std::string const bytes = good.substr(0, n);
+        const std::string bytes = good.substr(0, n);
         const unsigned long status = Decode(map, bytes);
         EXPECT_NE(status, OV_ASN_OK);
         EXPECT_EQ(status, CodecStatus(bytes));

@@ -238,7 +238,7 @@ TEST(OVObjectAttrList, RebuildLeavesTheListOneAddEntryPerRecordWouldLeave) {
 }
 
 TEST(OVObjectAttrList, EveryCarriedTypeRoundTrips) {
-    std::string const bytes("\0\x01\xff z\0", 6);
+    const std::string bytes("\0\x01\xff z\0", 6);
     objtest::List list;
     list.AddBytes("buf", ATTR_VALUE_BUFFER, bytes);
     list.AddBytes("obj", ATTR_VALUE_POBJ, std::string("\x30\x00", 2));

@@ -61,7 +61,7 @@ TEST(OVObjectEncoding, TheObjectEncodesAsItsMap) {
     OVObject viaBuffer, viaBytes, viaWrapper;
     viaBuffer.decode(fromObject, objectStatus);
     EXPECT_EQ(objectStatus, OV_ASN_OK);
-    std::string const bytes = Bytes(fromMap);
+    const std::string bytes = Bytes(fromMap);
     viaBytes.decode(static_cast<unsigned int>(bytes.size()),
                     reinterpret_cast<const unsigned char*>(bytes.data()), objectStatus);
     EXPECT_EQ(objectStatus, OV_ASN_OK);
@@ -93,7 +93,7 @@ TEST(OVObjectEncoding, DecodingAppendsAndARefusedDecodeAddsNothing) {
     EXPECT_EQ(Values(o.map, "port"), (Strings{"80", "443"}));
 
     const MapContent before = ContentOf(o.map);
-    std::string const refused[] = {
+    const std::string refused[] = {
         std::string(),                                 // no bytes
         "\x31\x00",                                    // wrong tag
         Bytes(encoded).substr(0, encoded.length - 1),  // truncated
@@ -101,7 +101,7 @@ TEST(OVObjectEncoding, DecodingAppendsAndARefusedDecodeAddsNothing) {
     };
     for (const std::string& bytes : refused) {
         SCOPED_TRACE(bytes.size());
-        std::string const copy = bytes;
+        const std::string copy = bytes;
         status = OV_ASN_OK;
         o.decode(static_cast<unsigned int>(bytes.size()),
                  reinterpret_cast<const unsigned char*>(bytes.data()), status);

@@ -149,7 +149,7 @@ TEST(OVObjectValues, EveryKindReadsBackAsWritten) {
     EXPECT_TRUE(o.booleanValue("b", 1, nullptr));
 
     // Buffers: base64 text, bytes back byte for byte, zeros included.
-    std::string const zeros("\0a\0\0b\xff\0", 7);
+    const std::string zeros("\0a\0\0b\xff\0", 7);
     o.addBufferValue("buf", zeros.data(), static_cast<unsigned int>(zeros.size()), nullptr);
     o.addBufferValue("buf", "", 0, nullptr);
     o.addBufferValue("buf", "\xfb", 1, nullptr);

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -227,6 +228,218 @@ TEST(OVStanzaFileEditLock, RegisteredEditReloadsAndStoresOnlyChanges) {
                                                                   }),
               1);
     EXPECT_EQ(storedValues(file), (std::vector<std::string>{"a", "from-child", "from-parent"}));
+}
+
+// A file of an earlier release, upgraded by loads of other processes while edits go on under
+// the hold: the upgrade reloads and stores under the hold, so every edit survives, and so
+// does the upgrade. With the plain load and with the registry's edit (whose load upgrades in
+// memory and whose one store writes both), rounds of processes that start together.
+TEST(OVStanzaFileEditLock, UpgradesOnLoadKeepEveryEditStoredMeanwhile) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& file)> other;  // what the other processes do
+    } cases[] = {
+        {"plain load",
+         [](const std::string& file) {
+             OVStanzaFileProperties props;
+             props.load(file.c_str());
+         }},
+        {"registry edit",
+         [](const std::string& file) {
+             OVStanzaFileProperties::editRegisteredPropertiesFor(
+                 file.c_str(), [](ZStanzaFileProperties_6_0&) { return false; });
+         }},
+    };
+    const int rounds = 8, editors = 3, upgraders = 2;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = dir.path() + "/" + std::string(c.what).substr(0, 5) + ".conf";
+        for (int round = 0; round < rounds; ++round) {
+            SCOPED_TRACE("round " + std::to_string(round));
+            {
+                std::ofstream(file, std::ios::trunc) << "[s]\nk = first\n";  // no version: old
+            }
+            int ok = inChildren(editors + upgraders, [&](int child) {
+                if (child >= editors) {
+                    c.other(file);
+                    return;
+                }
+                const std::string value = "v" + std::to_string(child);
+                EXPECT_EQ(OVStanzaFileProperties::editRegisteredPropertiesFor(
+                              file.c_str(),
+                              [&](ZStanzaFileProperties_6_0& props) {
+                                  props.addValue("s", "k", value.c_str(), 0);
+                                  return true;
+                              }),
+                          1);
+            });
+            EXPECT_EQ(ok, editors + upgraders);
+            std::vector<std::string> values = storedValues(file);
+            EXPECT_EQ(values.size(), 1u + editors) << "an edit was lost";
+            ZStanzaFileProperties_6_0 stored(1);
+            stored.load(file.c_str());
+            EXPECT_EQ(stored.getIntegerValue("meta-info", "version", 0, 0), 0x610);
+        }
+    }
+}
+
+// The upgrade of a load that meets an old file while another process holds the file waits for
+// the hold, and upgrades what that holder stored: the holder's edit, made on what it loaded
+// before, is kept, and so is the upgrade.
+TEST(OVStanzaFileEditLock, AnUpgradeWaitsForTheHolderAndKeepsItsEdit) {
+    TempDir dir;
+    const std::string file = dir.file("held.conf", "[s]\nk = first\n");
+    auto hold = std::make_unique<OVStanzaFileEditLock>(file.c_str());
+    ZStanzaFileProperties_6_0 editor(1);
+    editor.load(hold->path());
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        close(ready[0]);
+        (void)!write(ready[1], "x", 1);
+        OVStanzaFileProperties props;
+        props.load(file.c_str());  // upgrades: waits for the parent's hold
+        _exit(props.getIntegerValue("meta-info", "version", 0, 0) == 0x610 ? 0 : 3);
+    }
+    close(ready[1]);
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    usleep(300 * 1000);  // the child loads, and waits for the hold
+    editor.addValue("s", "k", "held-edit", 0);
+    editor.store(hold->path());
+    hold.reset();
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(storedValues(file), (std::vector<std::string>{"first", "held-edit"}));
+    ZStanzaFileProperties_6_0 stored(1);
+    stored.load(file.c_str());
+    EXPECT_EQ(stored.getIntegerValue("meta-info", "version", 0, 0), 0x610);
+}
+
+// A thread that holds the file upgrades it without waiting for itself (ovutil cfg migrate),
+// and inside the registry's edit the upgrade and the edit are stored once, together.
+TEST(OVStanzaFileEditLock, AHolderUpgradesWithoutWaitingForItself) {
+    TempDir dir;
+    const std::string held = dir.file("mine.conf", "[s]\nk = first\n");
+    {
+        OVStanzaFileEditLock hold(held.c_str(), 2000);
+        OVStanzaFileProperties props;
+        auto start = std::chrono::steady_clock::now();
+        props.load(held.c_str());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    }
+    ZStanzaFileProperties_6_0 stored(1);
+    stored.load(held.c_str());
+    EXPECT_EQ(stored.getIntegerValue("meta-info", "version", 0, 0), 0x610);
+
+    // The registry's object of a file that an earlier release's installer then put back: the
+    // edit's load upgrades it in memory, and the edit stores it even when it changes nothing.
+    const std::string edited = dir.file("edited.conf", "[meta-info]\nversion = 1552\n[s]\nk = a\n");
+    ASSERT_NE(OVStanzaFileProperties::getRegisteredPropertiesFor(edited.c_str(), 0), nullptr);
+    { std::ofstream(edited, std::ios::trunc) << "[s]\nk = old\n"; }
+    EXPECT_EQ(OVStanzaFileProperties::editRegisteredPropertiesFor(
+                  edited.c_str(), [](ZStanzaFileProperties_6_0&) { return false; }, 2000),
+              1);
+    ZStanzaFileProperties_6_0 upgraded(1);
+    upgraded.load(edited.c_str());
+    EXPECT_EQ(storedValues(edited), std::vector<std::string>{"old"});
+    EXPECT_EQ(upgraded.getIntegerValue("meta-info", "version", 0, 0), 0x610);
+}
+
+// One resolution of a symbolic link per edit: a link switched to another file while the edit
+// holds the first one does not get the first file's content; the edit goes to the file held.
+TEST(OVStanzaFileEditLock, ASwitchedLinkDoesNotTakeTheHeldFilesContent) {
+    TempDir dir;
+    const std::string v1 = dir.file("v1.conf", "[meta-info]\nversion = 1552\n[s]\nk = one\n");
+    const std::string v2 = dir.file("v2.conf", "[meta-info]\nversion = 1552\n[s]\nk = two\n");
+    const std::string link = dir.path() + "/current.conf";
+    ASSERT_EQ(symlink("v1.conf", link.c_str()), 0);
+    EXPECT_EQ(OVStanzaFileProperties::editRegisteredPropertiesFor(
+                  link.c_str(),
+                  [&](ZStanzaFileProperties_6_0& props) {
+                      // Switched while the edit holds v1 (as ln -sfn would).
+                      const std::string next = dir.path() + "/next.lnk";
+                      EXPECT_EQ(symlink("v2.conf", next.c_str()), 0);
+                      EXPECT_EQ(rename(next.c_str(), link.c_str()), 0);
+                      props.addValue("s", "k", "edit", 0);
+                      return true;
+                  }),
+              1);
+    EXPECT_EQ(storedValues(v1), (std::vector<std::string>{"one", "edit"}));
+    EXPECT_EQ(storedValues(v2), (std::vector<std::string>{"two"}));
+    // The hold names what it resolved.
+    OVStanzaFileEditLock hold(link.c_str());
+    char* real = realpath(v2.c_str(), nullptr);
+    ASSERT_NE(real, nullptr);
+    EXPECT_STREQ(hold.path(), real);
+    free(real);
+}
+
+// Waiting longer than a second tells the caller who holds the file, and the timeout names
+// that process too.
+TEST(OVStanzaFileEditLock, AWaitNamesTheProcessThatHoldsTheFile) {
+    TempDir dir;
+    const std::string file = dir.file("waited.conf", "[s]\nk = v\n");
+    int ready[2], done[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(done), 0);
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        close(ready[0]);
+        close(done[1]);
+        {
+            OVStanzaFileEditLock hold(file.c_str());
+            (void)!write(ready[1], "x", 1);
+            char c;
+            (void)!read(done[0], &c, 1);
+        }
+        _exit(0);
+    }
+    close(ready[1]);
+    close(done[0]);
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    std::vector<long> told;
+    std::string text;
+    try {
+        OVStanzaFileEditLock hold(file.c_str(), 1300, 0,
+                                  [&](long holder) { told.push_back(holder); });
+        ADD_FAILURE() << "held";
+    } catch (ZException_6_0& e) {
+        text = e.text();
+    }
+    close(done[1]);
+    close(ready[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(told, std::vector<long>{child});
+    EXPECT_NE(text.find("held by process " + std::to_string(child)), std::string::npos) << text;
+}
+
+// A dangling symbolic link is refused with what is wrong, even where the file may be created.
+TEST(OVStanzaFileEditLock, ADanglingLinkNamesItsMissingTarget) {
+    TempDir dir;
+    const std::string link = dir.path() + "/dangling.conf";
+    ASSERT_EQ(symlink("gone.conf", link.c_str()), 0);
+    for (int flags : {0, int{OVStanzaFileEditLock::kMayCreate}}) {
+        SCOPED_TRACE(flags);
+        try {
+            OVStanzaFileEditLock hold(link.c_str(), 100, flags);
+            ADD_FAILURE() << "held";
+        } catch (ZException_6_0& e) {
+            EXPECT_EQ(e.kind(), ZEXC_FILE_READ);
+            EXPECT_NE(
+                std::string(e.text()).find("symbolic link to gone.conf, which does not exist"),
+                std::string::npos)
+                << e.text();
+        }
+    }
 }
 
 }  // namespace

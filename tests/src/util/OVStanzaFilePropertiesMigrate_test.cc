@@ -471,6 +471,69 @@ TEST_F(MigrateTest, DirectoryServerKeysMoveFromLdapToOvconfig) {
     EXPECT_FALSE(PlainReader(other).has("ovconfig"));
 }
 
+// The rules of a product file go by which file it is, not by how its name is spelled: a name
+// through "..", a symbolic link to the file, or a name under a symlinked product directory
+// gets the same upgrade as the file's own name.
+TEST_F(MigrateTest, FileRulesApplyHoweverTheNameIsSpelled) {
+    struct Case {
+        const char* what;
+        std::string file;  // the file itself
+        std::string name;  // the name it is loaded under
+    };
+    std::vector<Case> cases;
+    cases.push_back({"dot-dot", tree_.path("dots/opt/Orvan/etc/ldap.conf"),
+                     tree_.path("dots/opt/Orvan/etc/../etc/ldap.conf")});
+    cases.push_back({"link to the file", tree_.path("linked/opt/Orvan/etc/ldap.conf"),
+                     tree_.path("linked/ldap-link.conf")});
+    cases.push_back({"symlinked product directory", tree_.path("dir/opt/Orvan/etc/ldap.conf"),
+                     tree_.path("dir/product/etc/ldap.conf")});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(c.file, "[meta-info]\nversion = 1536\n[ldap]\nLdapSSL = yes\n");
+    }
+    ASSERT_EQ(0, symlink(cases[1].file.c_str(), cases[1].name.c_str()));
+    ASSERT_EQ(0, symlink("opt/Orvan", tree_.path("dir/product").c_str()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OVStanzaFileProperties props;
+        props.load(c.name.c_str());
+        PlainReader r(c.file);
+        EXPECT_EQ("1552", r.value("meta-info", "version"));
+        EXPECT_EQ("yes", r.value("ovconfig", "LdapSSL"));
+        EXPECT_FALSE(r.has("ldap", "LdapSSL"));
+    }
+}
+
+// The product directory itself a symbolic link to another place: the file there is the
+// product's file (same device and inode), and its rules apply under its other name.
+TEST(MigrateProductLink, FileRulesApplyToTheProductFileUnderAnotherPath) {
+    ovtest::Scenario s;
+    s.mounts = {"/opt"};
+    s.files["/opt/elsewhere/etc/ldap.conf"] =
+        "[meta-info]\nversion = 1536\n[ldap]\nLdapSSL = yes\n";
+    ovtest::Outcome out = ovtest::runScenario(s, [&](ovtest::Report& r) {
+        if (symlink("elsewhere", "/opt/Orvan") != 0) {
+            r.fail(std::string("symlink: ") + std::strerror(errno));
+            return;
+        }
+        ov_svc_route(OV_SVC_WARNING, "DISCARD");
+        if (chdir("/opt/elsewhere/etc") != 0) {
+            r.fail(std::string("chdir: ") + std::strerror(errno));
+            return;
+        }
+        OVStanzaFileProperties props;
+        props.load("ldap.conf");  // made absolute: /opt/elsewhere/etc/ldap.conf
+        PlainReader stored("/opt/elsewhere/etc/ldap.conf");
+        r.put("version", stored.value("meta-info", "version"));
+        r.put("moved", stored.value("ovconfig", "LdapSSL"));
+        r.put("left", stored.has("ldap", "LdapSSL") ? "yes" : "no");
+    });
+    OV_EXPECT_SCENARIO_RAN(out);
+    EXPECT_EQ("1552", out.value("version"));
+    EXPECT_EQ("yes", out.value("moved"));
+    EXPECT_EQ("no", out.value("left"));
+}
+
 TEST_F(MigrateTest, MigratedFileIsNotRewrittenByALaterLoad) {
     std::string p = tree_.write("opt/Orvan/etc/ov.conf", "[ssl]\n[ovrte]\n");
     ZStanzaFileProperties_6_0* props =

@@ -26,10 +26,12 @@ subcommands() {
     env -i "$tool" "$@" --help | sed -n '/^Subcommands:/,/^$/p' | sed -n 's/^  \([a-z0-9-]*\) .*/\1/p'
 }
 
-# options WORDS...: the long and short options that `ovutil WORDS... --help` lists, but help.
+# options WORDS...: the long and short options that `ovutil WORDS... --help` lists, but help
+# (a flag's default value in braces left out).
 options() {
     env -i "$tool" "$@" --help | sed -n '/^Options:/,/^$/p' |
-        sed -n 's/^  \(-[^ ]*\).*/\1/p' | tr ',' '\n' | grep -v -e '^-h$' -e '^--help$'
+        sed -n 's/^  \(-[^ ]*\).*/\1/p' | tr ',' '\n' | sed 's/{.*//' |
+        grep -v -e '^-h$' -e '^--help$'
 }
 
 # names TEXT WORDS...: whether TEXT shows the command "ovutil WORDS...", where a word may

@@ -90,6 +90,23 @@ kill "$holder" 2>/dev/null
 wait "$holder" 2>/dev/null
 rm -f "$work/held.conf" "$work/held.err"
 
+# --- a writer that waits longer than a second says so, naming the process that holds the
+# lock, and its timeout names that process too.
+printf '[s]\nk = held\n' >"$work/held.conf"
+flock "$work/held.conf" sleep 5 &
+holder=$!
+sleep 0.3
+if (cd "$work" && env -i "$tool" cfg set --wait 1.5 held.conf s k new >/dev/null 2>"$work/held.err"); then
+    fail "a set succeeded while another process held the edit lock"
+fi
+grep -q "0x1354A222: Waiting for the edit lock of the file held.conf, held by process $holder\." "$work/held.err" ||
+    fail "the wait does not name the holder $holder: $(cat "$work/held.err")"
+grep -q "0x35E51031: .*held.conf was not free within 1500 ms.*(held by process $holder)" "$work/held.err" ||
+    fail "the timeout does not name the holder $holder: $(cat "$work/held.err")"
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+rm -f "$work/held.conf" "$work/held.err"
+
 # Every run above exits 0: none failed, so none lost its edit without saying so.
 if [ -s "$work/failed" ]; then
     fail "runs failed: $(cat "$work/failed") / $(cat "$work/errors")"

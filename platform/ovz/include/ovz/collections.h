@@ -113,14 +113,16 @@ private:
     static constexpr unsigned int kExternal = 1u << 28;
     static constexpr unsigned int kRoomMask = kExternal - 1;
 
-    ZObject_6_0** items() const;  // room_.array, or the element held in room_.one
-    unsigned long capacity() const;
-    void reserve(unsigned long capacity);
-    void releaseArray();  // frees the array and goes back to the room in the list itself
-    ZObject_6_0* store(const ZObject_6_0& element) const;
-    void dispose(ZObject_6_0* element) const;
-    void makeRoomForOne();
-    void unpack(unsigned long capacity);  // a packed list's strings to objects of their own
+    OVZ_LOCAL ZObject_6_0** items() const;  // room_.array, or the element held in room_.one
+    OVZ_LOCAL unsigned long capacity() const;
+    OVZ_LOCAL void reserve(unsigned long capacity);
+    // Frees the array and goes back to the room in the list itself.
+    OVZ_LOCAL void releaseArray();
+    OVZ_LOCAL ZObject_6_0* store(const ZObject_6_0& element) const;
+    OVZ_LOCAL void dispose(ZObject_6_0* element) const;
+    OVZ_LOCAL void makeRoomForOne();
+    // A packed list's strings to objects of their own.
+    OVZ_LOCAL void unpack(unsigned long capacity);
 
     // Where the elements are: a list holds its first element in itself (most lists, the value
     // lists of map entries above all, hold one element or none), more in an array.
@@ -232,13 +234,13 @@ public:
 
 private:
     struct Table;  // the entries, their hash tags and the index (see collections.cc)
-    Table* table() const;
-    unsigned long find(const ZObject_6_0& key, unsigned long h) const;
-    unsigned long insert(ZObject_6_0* key, ZObject_6_0* value, unsigned long h);
-    void makeRoom(unsigned long count);
-    void rebuild(unsigned long capacity);
-    void destroyAll();
-    void copyFrom(const ZHashKeyMap_6_0& other);
+    OVZ_LOCAL Table* table() const;
+    OVZ_LOCAL unsigned long find(const ZObject_6_0& key, unsigned long h) const;
+    OVZ_LOCAL unsigned long insert(ZObject_6_0* key, ZObject_6_0* value, unsigned long h);
+    OVZ_LOCAL void makeRoom(unsigned long count);
+    OVZ_LOCAL void rebuild(unsigned long capacity);
+    OVZ_LOCAL void destroyAll();
+    OVZ_LOCAL void copyFrom(const ZHashKeyMap_6_0& other);
 
     // The Table, made by the first insertion; until then (low bit set) whether the map owns
     // its entries and the least capacity of its first table.

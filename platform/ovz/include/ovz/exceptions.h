@@ -152,7 +152,7 @@ protected:
     void setSource(const char* file, int line);
 
 private:
-    void build(std::initializer_list<ZExceptionInsert_6_0> inserts, const char* text);
+    OVZ_LOCAL void build(std::initializer_list<ZExceptionInsert_6_0> inserts, const char* text);
 
     std::string textStore_;
     std::string file_;

@@ -53,6 +53,7 @@ public:
 
 private:
     // Throws ZEXC_LOCK_FAILURE naming the operation and the error.
+    // Exported although private: the inline lock() and unlock() call it.
     [[noreturn]] static void fail(int err, const char* what);
 
     pthread_mutex_t mutex_;
@@ -166,6 +167,22 @@ private:
 //
 // A process that may read the lock file but not write it (and may not create it) opens it for
 // reading: it gets read locks, and a write lock (or try) throws ZEXC_LOCK_FAILURE saying so.
+// Who can delay whom: a record lock needs only a descriptor open for reading, so every process
+// that may read the lock file (under the usual umask 022 a new lock file is 0644: every user)
+// can hold a read lock and so keep writers waiting for as long as it likes; writeLock waits
+// without a limit. A lock directory that only trusted users can read, or a umask of 007 or
+// 077, keeps strangers out.
+//
+// A lock file removed or replaced while a process held or waited for it no longer excludes:
+// whoever opens the path next locks the new file. A process notices at its next lock: once it
+// holds the record lock it checks that the path still names the file it locked, and when it
+// does not, it drops that lock and starts over on the file now at the path. While a process
+// holds a lock on a removed file, another process can take the lock on the new one; removing
+// a lock file in use is the administrator's error, and the next lock of each process mends it.
+//
+// A lock object inherited through fork belongs to the parent: deleting it in the child closes
+// no descriptor whose closing would drop a record lock the child holds through its own
+// objects of the same file (such a descriptor is closed with the child's own object).
 // The lock file must be a regular file and not itself a symbolic link (the directory may be
 // reached through links): anything else at its path is refused without waiting on it or
 // acting on it.

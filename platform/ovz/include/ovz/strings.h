@@ -145,18 +145,18 @@ private:
     // `text`, with room for them in the object's own allocation (see above). S adds no
     // members to this class. Defined in strings.cc, the only place that uses it.
     template <class S>
-    static S* makeWithText(const char* text, std::size_t n);
+    OVZ_LOCAL static S* makeWithText(const char* text, std::size_t n);
     // The bytes such an object takes, and the object made in memory the caller provides.
     template <class S>
-    static std::size_t sizeWithText(std::size_t n);
+    OVZ_LOCAL static std::size_t sizeWithText(std::size_t n);
     template <class S>
-    static S* placeWithText(void* memory, const char* text, std::size_t n);
+    OVZ_LOCAL static S* placeWithText(void* memory, const char* text, std::size_t n);
 
-    void reserveFor(std::size_t extra);
-    void assign(const char* text, std::size_t n);
-    void releaseHeapBuffer();
-    char* text() const;            // where the bytes are (never null)
-    std::size_t capacity() const;  // room for bytes and NUL at text()
+    OVZ_LOCAL void reserveFor(std::size_t extra);
+    OVZ_LOCAL void assign(const char* text, std::size_t n);
+    OVZ_LOCAL void releaseHeapBuffer();
+    OVZ_LOCAL char* text() const;            // where the bytes are (never null)
+    OVZ_LOCAL std::size_t capacity() const;  // room for bytes and NUL at text()
 
     // The byte count, and in its top bit (kOnHeap) whether the text is in a malloc'd buffer.
     static constexpr unsigned int kOnHeap = 0x80000000u;
