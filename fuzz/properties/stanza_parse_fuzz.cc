@@ -3,7 +3,7 @@
 // lines reports, in increasing order, lines starting with the one the plain parse stops at,
 // for the same reason, and none when the plain parse succeeds. Edits on whatever the input
 // holds (renaming a stanza among them) must give text that parses back to the same stanzas,
-// keys and values.
+// keys and values, also when serialised in pieces.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -83,6 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     doc.addFileComment("top");
     doc.setValue("fuzz-new-stanza", "k", "");
     std::string edited = doc.serialize();
+    // The store's serialisation in pieces, through a buffer of a size the input picks, gives
+    // the same bytes.
+    std::vector<char> buffer(1 + size % 61);
+    std::string pieces;
+    ovz_stanza::Document::Sink append = [](void* out, const char* bytes, size_t n) {
+        static_cast<std::string*>(out)->append(bytes, n);
+        return 0;
+    };
+    check(doc.serialize(buffer.data(), buffer.size(), append, &pieces) == 0 && pieces == edited);
     ovz_stanza::Document reread;
     check(reread.parse(edited, &error));
     std::string_view v;

@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,18 +102,25 @@ void readFamilyRoot(const std::string& propertiesFile) {
 // The catalogs installed with this library, as an entry of the catalog search path
 // ("<dir>/%L/%N.cat"), or "" when there are none. The directory is found from the file this
 // library was loaded from (symbolic links resolved), so a copy installed under any prefix, or
-// moved there as a whole, finds its own catalogs. A directory that does not exist adds nothing.
+// moved there as a whole, finds its own catalogs. The installed tool carries the library's
+// code in its own file, in the directory of programs: the catalogs are then found from there.
+// A directory that does not exist adds nothing.
 std::string installedCatalogEntry() {
-#ifdef OV_INSTALLED_NLS_FROM_LIBDIR
+#if defined(OV_INSTALLED_NLS_FROM_LIBDIR) && defined(OV_INSTALLED_NLS_FROM_BINDIR)
     static const char anchor = 0;  // any address inside this library
-    Dl_info info;
+    Dl_info info, program;
     if (dladdr(&anchor, &info) == 0 || info.dli_fname == nullptr) return "";
-    char* library = realpath(info.dli_fname, nullptr);
+    const bool inProgram = dladdr(reinterpret_cast<void*>(getauxval(AT_ENTRY)), &program) != 0 &&
+                           program.dli_fbase == info.dli_fbase;
+    char* library = realpath(inProgram ? "/proc/self/exe" : info.dli_fname, nullptr);
+    // Without /proc: the name the program was started by, while the directory is the same.
+    if (library == nullptr && inProgram)
+        library = realpath(reinterpret_cast<const char*>(getauxval(AT_EXECFN)), nullptr);
     if (library == nullptr) return "";
     std::string dir(library);
     free(library);
     dir.erase(dir.rfind('/') + 1);
-    dir += OV_INSTALLED_NLS_FROM_LIBDIR;
+    dir += inProgram ? OV_INSTALLED_NLS_FROM_BINDIR : OV_INSTALLED_NLS_FROM_LIBDIR;
     char* catalogs = realpath(dir.c_str(), nullptr);
     if (catalogs == nullptr) return "";
     dir = catalogs;

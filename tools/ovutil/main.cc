@@ -14,6 +14,7 @@
 // message number. The manual (ovutil.1 beside this file) describes every command.
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -381,7 +382,16 @@ void pointAtHelp(CLI::App& app, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
+    // The locale comes from the environment, and only for what needs it: a command's work
+    // and the message texts of errors, in the local language and code set. Help and version
+    // texts are ASCII and leave it alone.
+    auto useLocale = [] { std::setlocale(LC_ALL, ""); };
+    // The version alone is answered before the command tree is built, which costs more than
+    // the rest of such a run. The text is the one the parser's version flag prints.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("ovutil %s\n", ovutil_version());
+        return std::fflush(stdout) == 0 ? kOk : kFailed;
+    }
     Run run;
 
     CLI::App app{
@@ -401,6 +411,7 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     if (std::string problem = commandPathProblem(app, argc, argv); !problem.empty()) {
+        useLocale();
         printError(kMsgUsage, {problem});
         pointAtHelp(app, argc, argv);
         return kUsage;
@@ -414,10 +425,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
+        useLocale();
         printError(kMsgUsage, {e.what()});
         pointAtHelp(app, argc, argv);
         return kUsage;
     }
     if (!run) return kUsage;
+    useLocale();
     return runGuarded(run);
 }

@@ -29,19 +29,6 @@ using ovz_internal::Fd;
 
 int refusal(const struct stat& st) { return S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile; }
 
-int writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 constexpr std::string_view kTempMark = ".tmp.";
 constexpr size_t kRandomLetters = 6;
 
@@ -189,8 +176,8 @@ int readAttributes(const char* path, std::vector<std::pair<std::string, std::str
     return 0;
 }
 
-int fill(int fd, const std::string& data, const Finish& finish) {
-    if (int err = writeAll(fd, data.data(), data.size())) return err;
+int fill(int fd, ContentWriter write, void* context, const Finish& finish) {
+    if (int err = write(context, fd)) return err;
     // The attributes first, the owner next, the permission bits last: an access ACL sets the
     // group bits (its mask), a change of owner may clear the set-user-ID and set-group-ID bits,
     // and the final chmod gives the bits of the original, whose group bits are that same mask.
@@ -272,6 +259,19 @@ const char* fileErrorText(int err) {
     return std::strerror(err);
 }
 
+int writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 int readWholeFile(const char* name, std::string& out, size_t maxSize) {
     struct stat st;
     // Look before opening: opening a device may have effects of its own, and opening a FIFO
@@ -305,6 +305,15 @@ int readWholeFile(const char* name, std::string& out, size_t maxSize) {
 }
 
 int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options,
+                int* syncError, std::string* refusedBy) {
+    auto write = [](void* context, int fd) {
+        const std::string& text = *static_cast<const std::string*>(context);
+        return writeAll(fd, text.data(), text.size());
+    };
+    return replaceFile(name, write, const_cast<std::string*>(&data), options, syncError, refusedBy);
+}
+
+int replaceFile(const char* name, ContentWriter write, void* context, const ReplaceOptions& options,
                 int* syncError, std::string* refusedBy) {
     if (syncError) *syncError = 0;
     if (refusedBy) refusedBy->clear();
@@ -370,7 +379,7 @@ int replaceFile(const char* name, const std::string& data, const ReplaceOptions&
         fd.reset(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode));
         if (fd.get() < 0 && directoryRefused(errno)) return refusedByDirectory(errno);
         if (fd.get() >= 0) {
-            err = fill(fd.get(), data, finish);
+            err = fill(fd.get(), write, context, finish);
             if (!err) err = lockForWriting(fd.get(), false);
             if (!err) {
                 err = nameUnnamed(fd.get(), dirPrefix, base, &tmp);
@@ -389,7 +398,7 @@ int replaceFile(const char* name, const std::string& data, const ReplaceOptions&
     if (fd.get() < 0) {
         err = createNamed(dirPrefix, base, createMode, fd, &tmp);
         if (err) return refusedByDirectory(err);
-        err = fill(fd.get(), data, finish);
+        err = fill(fd.get(), write, context, finish);
         if (err) {
             ::unlink(tmp.c_str());
             return err;

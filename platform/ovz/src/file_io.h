@@ -38,6 +38,17 @@ struct ReplaceOptions {
     bool unnamedFirst = true;
 };
 
+// Writes all `size` bytes of `data` to `fd`, through short writes and interruptions: 0, or
+// the errno value of the write that failed.
+int writeAll(int fd, const char* data, size_t size);
+
+// Writes the new contents of a replacement into `fd`, an empty file open for writing, with as
+// many calls of write(2) (writeAll) as it likes: 0, or an errno value, which makes the
+// replacement fail. It is called again, for another empty file, when an unnamed temporary
+// file cannot be given a name, and must then write the same contents from the start. It must
+// not throw.
+using ContentWriter = int (*)(void* context, int fd);
+
 // Replaces `name` with `data`: writes a temporary file in the same directory, syncs it, gives
 // it what was set on the file it replaces (permission bits, extended attributes with the
 // POSIX ACLs among them, the owner and group where this process may set them: root both, a
@@ -53,6 +64,10 @@ struct ReplaceOptions {
 // errno value when the file was not replaced; the original is then as it was and no
 // temporary file is left.
 int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options,
+                int* syncError, std::string* refusedBy = nullptr);
+// The same, with the contents that `write` produces (called with `context`) instead of a
+// string: a large file is written as it is made, without a copy of it in memory.
+int replaceFile(const char* name, ContentWriter write, void* context, const ReplaceOptions& options,
                 int* syncError, std::string* refusedBy = nullptr);
 
 }  // namespace ovz_properties

@@ -308,30 +308,60 @@ void ZProperties_6_0::reload(const char* fileName) {
 }
 
 void ZProperties_6_0::store(const char* fileName) {
-    std::string name;
-    std::string text;
-    mode_t mode = 0;
-    ReplaceOptions options;
-    {
-        ReadLock hold(impl_->lock);
-        name = fileName ? fileName : impl_->fileName;
-        text = impl_->doc->serialize();
-        mode = impl_->newFileMode;
-        if (impl_->newFileModeSet) options.newFileMode = &mode;
+    // The document goes into the temporary file as it is serialised, through a buffer of
+    // fixed size: a store costs the same per line whatever the size of the file, and the
+    // first store of a process maps no memory for a copy of the file. Edits wait while the
+    // temporary file is written, not while it is synced.
+    constexpr size_t kChunk = size_t{64} << 10;
+    struct Content {
+        Impl* impl;
+        const std::string* loadedName;  // store(nullptr): the name the object was loaded from
+        bool reloaded;
+        char* buffer;
+    };
+    ContentWriter write = [](void* context, int fd) noexcept {
+        auto* content = static_cast<Content*>(context);
+        ReadLock hold(content->impl->lock);
+        if (content->loadedName && content->impl->fileName != *content->loadedName) {
+            content->reloaded = true;
+            return ESTALE;
+        }
+        Document::Sink sink = [](void* out, const char* data, size_t size) {
+            return writeAll(*static_cast<int*>(out), data, size);
+        };
+        return content->impl->doc->serialize(content->buffer, kChunk, sink, &fd);
+    };
+    std::unique_ptr<char[]> buffer(new char[kChunk]);
+    for (;;) {
+        std::string name;
+        mode_t mode = 0;
+        ReplaceOptions options;
+        {
+            ReadLock hold(impl_->lock);
+            name = fileName ? fileName : impl_->fileName;
+            mode = impl_->newFileMode;
+            if (impl_->newFileModeSet) options.newFileMode = &mode;
+        }
+        if (name.empty())
+            ZInvalidParameterException_6_0("no file name to store to")
+                .throwException(__FILE__, __LINE__);
+        Content content{impl_, fileName ? nullptr : &name, false, buffer.get()};
+        int syncError = 0;
+        std::string refusedBy;
+        int err = replaceFile(name.c_str(), write, &content, options, &syncError, &refusedBy);
+        // A load of another file came between the look at the name and the writing: the
+        // document belongs to that file now, and is stored there.
+        if (content.reloaded) continue;
+        if (err) {
+            // The directory is named when it is what refuses the new file.
+            const std::string reason = refusedBy.empty() ? std::string(fileErrorText(err))
+                                                         : "its directory " + refusedBy +
+                                                               " refuses: " + fileErrorText(err);
+            ZException_6_0(ZEXC_FILE_WRITE, {name, reason}).throwException(__FILE__, __LINE__);
+        }
+        if (syncError) warnUnsynced(name, syncError);
+        return;
     }
-    if (name.empty())
-        ZInvalidParameterException_6_0("no file name to store to")
-            .throwException(__FILE__, __LINE__);
-    int syncError = 0;
-    std::string refusedBy;
-    if (int err = replaceFile(name.c_str(), text, options, &syncError, &refusedBy)) {
-        // The directory is named when it is what refuses the new file.
-        const std::string reason =
-            refusedBy.empty() ? std::string(fileErrorText(err))
-                              : "its directory " + refusedBy + " refuses: " + fileErrorText(err);
-        ZException_6_0(ZEXC_FILE_WRITE, {name, reason}).throwException(__FILE__, __LINE__);
-    }
-    if (syncError) warnUnsynced(name, syncError);
 }
 
 void ZProperties_6_0::list() const {

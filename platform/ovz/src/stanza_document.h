@@ -130,6 +130,12 @@ public:
     bool parse(std::string bytes, ParseError* error, std::vector<ParseError>* every = nullptr);
     void clear();
     std::string serialize() const;
+    // Serialises the document in pieces, without holding it whole: fills `buffer` (`size`
+    // bytes, at least 1) and hands it to `sink` each time it is full, and the rest at the end.
+    // `sink` returns 0 to go on; anything else stops the serialisation and is returned. 0 once
+    // every byte went to the sink. Allocates nothing.
+    using Sink = int (*)(void* context, const char* data, size_t size);
+    int serialize(char* buffer, size_t size, Sink sink, void* context) const;
 
     // Reads. Names are compared byte for byte. Returned views are valid until the next edit.
     bool hasStanza(std::string_view stanza) const { return findStanza(stanza) != kNone; }

@@ -215,6 +215,52 @@ std::string Document::serialize() const {
     return out;
 }
 
+namespace {
+// Copies text into a bounded buffer, handing each full buffer to the sink.
+class ChunkWriter {
+public:
+    ChunkWriter(char* buffer, size_t size, Document::Sink sink, void* context)
+        : begin_(buffer), at_(buffer), end_(buffer + size), sink_(sink), context_(context) {}
+    int append(const char* p, size_t n) {
+        while (n > static_cast<size_t>(end_ - at_)) {
+            const size_t room = static_cast<size_t>(end_ - at_);
+            std::memcpy(at_, p, room);
+            at_ = end_;
+            p += room;
+            n -= room;
+            if (int err = flush()) return err;
+        }
+        std::memcpy(at_, p, n);
+        at_ += n;
+        return 0;
+    }
+    int flush() {
+        const size_t n = static_cast<size_t>(at_ - begin_);
+        at_ = begin_;
+        return n ? sink_(context_, begin_, n) : 0;
+    }
+
+private:
+    char* const begin_;
+    char* at_;
+    char* const end_;
+    Document::Sink sink_;
+    void* context_;
+};
+}  // namespace
+
+int Document::serialize(char* buffer, size_t size, Sink sink, void* context) const {
+    ChunkWriter out(buffer, size, sink, context);
+    if (bom_)
+        if (int err = out.append(kBom.data(), kBom.size())) return err;
+    for (uint32_t i = head_; i != kNone; i = lines_[i].next) {
+        const Line& l = lines_[i];
+        if (int err = out.append(at(l.off), l.len)) return err;
+        if (int err = out.append(kEol[l.eol].data(), kEol[l.eol].size())) return err;
+    }
+    return out.flush();
+}
+
 // ---- validation and value syntax --------------------------------------------------------
 
 namespace {

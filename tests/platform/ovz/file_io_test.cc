@@ -143,6 +143,37 @@ TEST_P(FileIoTest, FailedReplacementLeavesTheOriginalAndNoTemporaryFile) {
     EXPECT_EQ(names(), (std::vector<std::string>{"adir", "keep.conf"}));
 }
 
+// Contents made by a writer as they are written: the file gets every piece in order; a
+// writer that fails after some pieces leaves the original as it was and no temporary file.
+TEST_P(FileIoTest, WriterContentsReplaceTheFileAndAFailureMidwayLeavesTheOriginal) {
+    writeFile(path("w.conf"), "original");
+    struct Pieces {
+        std::vector<std::string> pieces;
+        size_t failAfter;  // pieces written before the writer fails with ENOSPC
+    };
+    ovz_properties::ContentWriter write = [](void* context, int fd) {
+        const auto* p = static_cast<const Pieces*>(context);
+        for (size_t i = 0; i < p->pieces.size(); ++i) {
+            if (i == p->failAfter) return ENOSPC;
+            if (int err = ovz_properties::writeAll(fd, p->pieces[i].data(), p->pieces[i].size()))
+                return err;
+        }
+        return 0;
+    };
+    Pieces failing{{std::string(65536, 'a'), std::string(65536, 'b'), "c"}, 2};
+    EXPECT_EQ(
+        ovz_properties::replaceFile(path("w.conf").c_str(), write, &failing, options_, nullptr),
+        ENOSPC);
+    EXPECT_EQ(readFile(path("w.conf")), "original");
+    EXPECT_EQ(names(), (std::vector<std::string>{"w.conf"}));
+
+    Pieces whole{failing.pieces, 3};
+    EXPECT_EQ(ovz_properties::replaceFile(path("w.conf").c_str(), write, &whole, options_, nullptr),
+              0);
+    EXPECT_EQ(readFile(path("w.conf")), whole.pieces[0] + whole.pieces[1] + "c");
+    EXPECT_EQ(names(), (std::vector<std::string>{"w.conf"}));
+}
+
 // Every extended attribute of `path` (ACLs included: system.posix_acl_access), name -> value.
 std::map<std::string, std::string> attributes(const std::string& path) {
     std::map<std::string, std::string> out;

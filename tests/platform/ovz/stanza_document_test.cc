@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,61 @@ TEST(StanzaDocumentTest, UnchangedDocumentSerialisesByteForByte) {
         auto doc = parsed(text);
         EXPECT_EQ(doc->serialize(), text);
     }
+}
+
+// Serialised in pieces through a buffer of any size, a document gives the bytes of its
+// serialisation in one string, cut anywhere (in a line, in a "\r\n", in the byte-order mark),
+// in full buffers but the last; a sink that fails stops it with its value.
+TEST(StanzaDocumentTest, SerialisesInPiecesThroughABufferOfAnySize) {
+    std::string text = "\xEF\xBB\xBF# head\r\n[a]\r\n";
+    for (int i = 0; i < 200; ++i)
+        text += "k" + std::to_string(i) + " = " + std::string(static_cast<size_t>(i % 37), 'v') +
+                (i % 3 ? "\n" : "\r\n");
+    text += "last = no line end";
+    auto doc = parsed(text);
+    doc->setValue("a", "k5", "edited");  // a rewritten line: its text is held apart
+    doc->addValue("new", "k", "v");
+    const std::string whole = doc->serialize();
+    ASSERT_NE(whole.find("k5 = edited"), std::string::npos);
+
+    struct Out {
+        std::string text;
+        size_t pieces = 0, largest = 0;
+        int failAt = -1;  // the piece whose sink fails, -1: none
+    };
+    Document::Sink sink = [](void* context, const char* data, size_t size) {
+        auto* out = static_cast<Out*>(context);
+        if (static_cast<int>(out->pieces++) == out->failAt) return 28;
+        out->text.append(data, size);
+        out->largest = std::max(out->largest, size);
+        return 0;
+    };
+    for (size_t size :
+         {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{64}, size_t{4096}, size_t{1} << 20}) {
+        SCOPED_TRACE(size);
+        std::vector<char> buffer(size);
+        Out out;
+        EXPECT_EQ(doc->serialize(buffer.data(), size, sink, &out), 0);
+        EXPECT_EQ(out.text, whole);
+        EXPECT_LE(out.largest, size);
+        EXPECT_EQ(out.pieces, (whole.size() + size - 1) / size);
+
+        Out failing;
+        failing.failAt = 2;
+        const int rc = doc->serialize(buffer.data(), size, sink, &failing);
+        if (out.pieces > 2) {
+            EXPECT_EQ(rc, 28);
+            EXPECT_EQ(failing.pieces, 3u);
+            EXPECT_EQ(failing.text, whole.substr(0, 2 * size));
+        } else {
+            EXPECT_EQ(rc, 0);
+        }
+    }
+    Document empty;
+    char one[1];
+    Out out;
+    EXPECT_EQ(empty.serialize(one, sizeof one, sink, &out), 0);
+    EXPECT_EQ(out.pieces, 0u);
 }
 
 TEST(StanzaDocumentTest, LooksUpTrimmedKeysAndValuesAndRepeatedKeysInFileOrder) {

@@ -621,6 +621,59 @@ TEST_F(StanzaFilePropertiesTest, FailedStoreLeavesTheOriginalAndThrows) {
     EXPECT_EQ(readFile(path("o.conf")), original);
 }
 
+// A store writes the file in pieces as it serialises it: a large file with edits in it comes
+// back byte for byte, and a write that fails in the middle of the file, after several pieces,
+// leaves the original and no temporary file, and names the file and the system's reason.
+TEST_F(StanzaFilePropertiesTest, LargeStoreRoundTripsAndFailsMidwayCleanly) {
+    std::string original = "\xEF\xBB\xBF# big file\r\n";
+    for (int st = 0; st < 800; ++st) {
+        original += "[s" + std::to_string(st) + "]\n";
+        for (int k = 0; k < 20; ++k)
+            original += "key" + std::to_string(k) + " = value " + std::to_string(st * 20 + k) +
+                        (k % 4 ? "\n" : "\r\n");
+    }
+    original += "[tail]\nlast = no line end";
+    ASSERT_GT(original.size(), size_t{4} << 16);  // several of the store's pieces
+    writeFile(path("big.conf"), original);
+    ZStanzaFileProperties_6_0 props;
+    props.load(path("big.conf").c_str());
+    props.store();
+    EXPECT_EQ(readFile(path("big.conf")), original);
+
+    props.setValue("s150", "key3", "changed");
+    props.addValue("tail", "extra", "one", 0);
+    std::string expected = original;
+    const std::string old = "key3 = value 3003\n";
+    expected.replace(expected.find(old), old.size(), "key3 = changed\n");
+    // The unterminated last line takes the file's first line ending; the new line goes after it.
+    expected += "\r\nextra = one";
+
+    struct rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    struct rlimit small = limit;
+    small.rlim_cur = original.size() / 2;
+    sighandler_t oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::vector<std::string> inserts;
+    int kind = 0;
+    try {
+        props.store();
+    } catch (ZException_6_0& e) {
+        kind = e.kind();
+        for (const auto& insert : e.inserts()) inserts.push_back(insert.text());
+    }
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(kind, ZEXC_FILE_WRITE);
+    EXPECT_EQ(inserts, (std::vector<std::string>{path("big.conf"), std::strerror(EFBIG)}));
+    EXPECT_EQ(readFile(path("big.conf")), original);
+    EXPECT_EQ(dirEntries(dir_), (std::vector<std::string>{"big.conf"}));
+
+    props.store();
+    EXPECT_EQ(readFile(path("big.conf")), expected);
+    EXPECT_EQ(dirEntries(dir_), (std::vector<std::string>{"big.conf"}));
+}
+
 // ---- files that are not regular files -----------------------------------------------------
 
 // Devices would be read until memory runs out, and opening a FIFO waits for a writer: both

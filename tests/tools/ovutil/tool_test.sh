@@ -45,6 +45,19 @@ nothing_at() {
 # --- usage, help and version
 run --help;                 expect 0 "--help"; contains "$out" "cfg" "--help lists cfg"
 run --version;              expect 0 "--version"; contains "$out" "ovutil 1." "--version"
+[ "$out" = "ovutil $(echo "$out" | sed -n 's/^ovutil \([0-9][0-9.]*\)$/\1/p')" ] ||
+    fail "--version prints one line 'ovutil VERSION': $out"
+if [ -w /dev/full ]; then
+    env -i "$tool" --version >/dev/full 2>/dev/null
+    [ $? -eq 1 ] || fail "--version that cannot be written fails"
+fi
+# The tool carries the libraries' code: the loader maps none of the project's shared
+# libraries into it, so their process-wide state never exists twice in one process.
+loaded=$(env -i LD_TRACE_LOADED_OBJECTS=1 "$tool" 2>&1)
+contains "$loaded" "libc.so" "the loader lists the tool's libraries"
+for lib in libovutil libovz libovsvc libovmsg libovasn; do
+    lacks "$loaded" "$lib." "the tool loads no $lib"
+done
 run
 expect 2 "no subcommand"; contains "$err" "Usage: ovutil" "bare ovutil prints the usage"
 contains "$err" "Subcommands:" "bare ovutil lists the commands"
