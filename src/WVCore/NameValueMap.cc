@@ -1,7 +1,8 @@
 // NameValueMap and NameValueEntry: the model, its readers and its writers.
 //
-// Keys are stored as ZUTF8String_6_0 (the clone of whatever string the map is given); look-ups
-// probe with a ZUTF8ConstString_6_0 view over the caller's text, which the string classes
+// Keys are stored as ZUTF8String_6_0: the clone of the string a caller gives, or, for a name
+// the decoder reads, a string made from its bytes in the map's own key store
+// (getOrPutText). Look-ups probe with a ZUTF8ConstString_6_0 view over the caller's text, which the string classes
 // hash and compare exactly like the stored key, so no probe copies the name.
 
 #include <ovutil/NameValueMap.h>

@@ -54,6 +54,12 @@ class BackWriter;
 // Reads the header of the element at p, which must carry `tag` and end by `end`. On success p
 // is at the first content byte and `length` is the content length. The codec's checks, in
 // its order, so that both give the same status.
+//
+// The codec has a reader of its own (platform/asn/src/asn.cc): the codec is a replaceable
+// platform component whose internals this library may not call, and the map decodes straight
+// into its entries instead of through the codec's record tree. The two readers must refuse
+// the same bytes with the same status; fuzz/namevaluemap/namevaluemap_decode_fuzz.cc decodes
+// every input both ways and fails on any difference.
 __attribute__((always_inline)) inline unsigned long readHeader(const unsigned char*& p,
                                                                const unsigned char* end,
                                                                unsigned char tag,
@@ -503,8 +509,8 @@ unsigned long NameValueMap::Wire::codecStatus(const NameValueMap& map, int level
 }
 
 // Writes the whole encoding of `map` into `writer`; false, with the codec's status, when
-// the codec would refuse the map. One function out of line for both callers, so that the walk's
-// first level is inlined here, as it was into encode alone.
+// the codec would refuse the map. One function out of line for both callers (encode and the
+// nested-object text), so that the walk's first level is inlined here once.
 bool NameValueMap::Wire::writeAll(const NameValueMap& map, BackWriter& writer,
                                   unsigned long& status) {
     status = OV_ASN_OK;

@@ -8,8 +8,9 @@
 
 namespace {
 
-// The records of the message service keep the source name they have always carried, that of
-// start-up, which installs the service; their line is the line of the call in this file.
+// The records of the message service carry the source name of start-up, which installs the
+// service, so that a record names the unit an administrator meets first in the product's
+// documentation; their line is the line of the call in this file.
 constexpr char kSourceFile[] = "src/util/getpath";
 
 // The kind table of the exception messages: message number, attributes and insert format of

@@ -209,7 +209,10 @@ unsigned char* putRecord(unsigned char* p, const namevalue_s_t* record,
 // ---- Decoding, checking pass: the structure, and a tally -------------------------------
 
 // Reads the header of the element at p, which must carry `tag` and end by `end`. On success p
-// is at the first content byte and `length` is the content length.
+// is at the first content byte and `length` is the content length. The name/value map of
+// libovutil reads DER with a reader of its own (src/WVCore/NameValueMapWire.cc) that must
+// give the same status as this one for every input; the differential fuzz target
+// fuzz/namevaluemap/namevaluemap_decode_fuzz.cc keeps the two in step.
 inline unsigned long readHeader(const unsigned char*& p, const unsigned char* end,
                                 unsigned char tag, std::uint32_t& length) {
     if (p == end) return OV_ASN_E_TRUNCATED;

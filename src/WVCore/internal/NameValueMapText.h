@@ -71,7 +71,8 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// An empty entry, the model that a map clones for every name it adds. It is only read, so
+// An empty entry, the model that getOrPutEntry clones for a name added through the API (the
+// decoder makes its entries itself, with their values behind them). It is only read, so
 // threads working on different maps share it safely.
 const NameValueEntry& emptyEntry();
 

@@ -307,38 +307,6 @@ TEST_F(MapTest, PutAllCopiesEntriesAndIgnoresItself) {
     EXPECT_EQ(a.size(), 2u);
 }
 
-TEST(Object, RootCloneThrowsInsteadOfReturningNothing) {
-    struct Plain : ZObject_6_0 {};
-    Plain p;
-    try {
-        delete p.clone();
-        FAIL() << "clone of a class without clone returned";
-    } catch (ZException_6_0& e) {
-        EXPECT_EQ(e.kind(), ZEXC_FAILURE);
-    }
-    ZArrayList_6_0 owning(1, 1);
-    EXPECT_THROW(owning.add(p), ZException_6_0);
-    EXPECT_EQ(owning.size(), 0u);
-}
-
-TEST(Object, RootIdentity) {
-    struct Plain : ZObject_6_0 {};
-    Plain a, b;
-    EXPECT_TRUE(a.equals(a));
-    EXPECT_FALSE(a.equals(b));
-    EXPECT_EQ(a.compare(a), 0);
-    EXPECT_EQ(a.compare(b), -b.compare(a));
-    EXPECT_NE(a.compare(b), 0);
-}
-
-TEST(Object, AllocatorReportsExhaustedMemory) {
-    EXPECT_EQ(ZObject_6_0::operator new(SIZE_MAX / 2, std::nothrow), nullptr);
-    EXPECT_THROW(ZObject_6_0::operator new(SIZE_MAX / 2), ZOutOfMemoryException_6_0);
-    void* p = ZObject_6_0::operator new(0);
-    EXPECT_NE(p, nullptr);
-    ZObject_6_0::operator delete(p);
-}
-
 }  // namespace
 
 // Lists and maps allocate their arrays on the first insertion. These tests fill collections

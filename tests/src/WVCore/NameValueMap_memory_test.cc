@@ -1,6 +1,5 @@
-// The memory a map's objects live in: every object of the object library comes from its
-// allocator (size classes with per-thread free lists for small objects, malloc for large
-// ones), so a block that were too small, misaligned or handed out twice would corrupt maps.
+// The memory a map's values live in: a removed value, or one of a decoded list's packed
+// strings, must be reported when it is used afterwards (AddressSanitizer builds).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -19,51 +18,6 @@
 #endif
 
 namespace {
-
-TEST(NameValueMapMemory, BlocksOfEverySizeAreDistinctAlignedAndKeepTheirBytes) {
-    struct Block {
-        unsigned char* p;
-        size_t size;
-        unsigned char fill;
-    };
-    std::vector<Block> blocks;
-    // Sizes up to past the largest size class, several blocks each, all alive at once.
-    for (size_t size = 0; size <= 600; size += (size < 300 ? 1 : 7)) {
-        for (int copy = 0; copy < 5; ++copy) {
-            auto* p = static_cast<unsigned char*>(ZObject_6_0::operator new(size));
-            const auto address = reinterpret_cast<std::uintptr_t>(p);
-            ASSERT_EQ(address % 8, 0u) << size;
-            // A size that is a multiple of 16 may hold a type that needs 16.
-            if (size % 16 == 0) {
-                ASSERT_EQ(address % 16, 0u) << size;
-            }
-            unsigned char fill = static_cast<unsigned char>(blocks.size() * 31 + 7);
-            std::memset(p, fill, size);
-            blocks.push_back({p, size, fill});
-        }
-    }
-    std::set<unsigned char*> distinct;
-    for (const Block& b : blocks) {
-        distinct.insert(b.p);
-        for (size_t i = 0; i < b.size; ++i)
-            ASSERT_EQ(b.p[i], b.fill) << "size " << b.size << " byte " << i;
-    }
-    EXPECT_EQ(distinct.size(), blocks.size());
-    // Free every other block, take new ones of the same sizes, and check the survivors.
-    for (size_t i = 0; i < blocks.size(); i += 2) ZObject_6_0::operator delete(blocks[i].p);
-    std::vector<unsigned char*> fresh;
-    for (size_t i = 0; i < blocks.size(); i += 2) {
-        auto* p = static_cast<unsigned char*>(ZObject_6_0::operator new(blocks[i].size));
-        std::memset(p, 0xEE, blocks[i].size);
-        fresh.push_back(p);
-    }
-    for (size_t i = 1; i < blocks.size(); i += 2) {
-        for (size_t k = 0; k < blocks[i].size; ++k) ASSERT_EQ(blocks[i].p[k], blocks[i].fill);
-        ZObject_6_0::operator delete(blocks[i].p);
-    }
-    for (unsigned char* p : fresh) ZObject_6_0::operator delete(p);
-    ZObject_6_0::operator delete(nullptr);  // as delete of a null pointer
-}
 
 TEST(NameValueMapMemory, UseOfARemovedValueIsReportedUnderAddressSanitizer) {
 #ifndef NVM_TEST_ASAN

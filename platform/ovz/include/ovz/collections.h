@@ -1,9 +1,10 @@
 // Collections of the object library: an array list and hash maps of ZObject_6_0.
 //
-// Ownership, the one rule of every collection here:
-//  - An owning collection (owns != 0) stores a clone of every object it is given (made with
-//    the object's clone(), so callers may pass temporaries and keep what they passed) and
-//    deletes what it stores when the object is replaced, removed, or the collection dies.
+// Owning and non-owning collections:
+//  - An owning collection (owns != 0) ends what it stores when the object is replaced,
+//    removed, or the collection dies. How an object comes to be stored (a clone, an object
+//    taken over, or a string placed in storage the list does not own) is the call's, as
+//    "Ownership and lifetimes" below says for each.
 //  - A non-owning collection (owns == 0) stores the very addresses it is given and never
 //    deletes them; the caller keeps the objects alive while they are stored.
 // Copy construction and assignment take the source's ownership: an owning source's objects
