@@ -248,6 +248,9 @@ ZUTF8String_6_0* OVObject::newNestedText(const OVObject& value) {
         if (status == 0)
             text = ovutil_internal::newBase64String(encoded.buffer.data, encoded.buffer.length);
     }
+    // Memory that ran out while encoding is what the caller is told, as for any other write.
+    if (text == nullptr && status == OV_ASN_E_NOMEM)
+        ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
     if (text == nullptr) throwInvalidParameter(__LINE__, "nested object could not be encoded");
     return text;
 }

@@ -126,6 +126,10 @@ TEST(DataModelAllocation, EveryFailedAllocationKeepsWhatTheCallPromises) {
          [&wire](OVObject& o) {
              unsigned long status = 0;
              o.decode(wire, status);
+             // Memory that the codec's own tree could not get is its status (the build that
+             // decodes through the codec); the failure is the same as the exception's.
+             if (status == OV_ASN_E_NOMEM) throw ZOutOfMemoryException_6_0();
+             EXPECT_EQ(status, 0u);
          },
          Promise::kKeepsWhatItAdded},
         {"a copy", [](OVObject& o) { OVObject copy(o); }, Promise::kUnchanged},
