@@ -184,8 +184,11 @@ std::string editTarget(const std::string& given, const std::string& held) {
         i = end + 1;
     }
     std::string normal;
-    for (const std::string& part : parts) normal += "/" + part;
-    if (normal.empty()) normal = "/";
+    for (const std::string& part : parts) {
+        normal.push_back('/');
+        normal.append(part);
+    }
+    if (normal.empty()) normal.push_back('/');
     struct stat link;
     const bool lastIsLink = ::lstat(given.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
     return normal == held && !lastIsLink ? given : held;
