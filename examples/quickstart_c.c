@@ -1,5 +1,5 @@
 /* The C program of the API documentation's quick-start page (docs/quickstart.md shows the piece
- * between the [c] markers): base64 and message texts through the C entry points. Built with
+ * between its two snippet markers): base64 and message texts through the C entry points. Built with
  * the examples and run as a test, so that the page's C code compiles and does what it says. */
 #include <stdio.h>
 #include <stdlib.h>
