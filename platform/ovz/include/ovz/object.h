@@ -63,17 +63,18 @@ public:
     static void operator delete[](void* p, const std::nothrow_t&) noexcept;
 };
 
-/// For tests of what the library and its callers do when memory runs out: while a hook is
-/// set, every allocation of ZObject_6_0's operator new (objects, and the arrays and tables of
-/// the collections) first calls it with the size asked for, and fails when it returns true:
-/// the throwing form raises ZOutOfMemoryException_6_0 and the nothrow form yields null, as
-/// when memory is exhausted. One hook for the process, called from every thread that
-/// allocates (it is read atomically, so it may be set and removed while others allocate);
-/// it must not allocate objects itself. A null hook removes it. A hook that fails only what
-/// the calling thread asks for (a plan in thread-local storage) leaves other threads alone.
+// For tests of what the library and its callers do when memory runs out: while a hook is
+// set, every allocation of ZObject_6_0's operator new (objects, and the arrays and tables of
+// the collections) first calls it with the size asked for, and fails when it returns true:
+// the throwing form raises ZOutOfMemoryException_6_0 and the nothrow form yields null, as
+// when memory is exhausted. One hook for the process, called from every thread that
+// allocates (it is read atomically, so it may be set and removed while others allocate);
+// it must not allocate objects itself. A null hook removes it. A hook that fails only what
+// the calling thread asks for (a plan in thread-local storage) leaves other threads alone.
 using ZAllocationFailureHook_6_0 = bool (*)(std::size_t size);
-/// Sets the process's allocation failure hook (see above); null removes it.
-extern "C" OVZ_EXPORT void ovz_set_allocation_failure_hook(
-    ZAllocationFailureHook_6_0 hook) noexcept;
+extern "C" {
+// Sets the process's allocation failure hook (see above); null removes it.
+OVZ_EXPORT void ovz_set_allocation_failure_hook(ZAllocationFailureHook_6_0 hook) noexcept;
+}
 
 #endif  // OVZ_OBJECT_H
