@@ -2,11 +2,6 @@
 // strings, must be reported when it is used afterwards (AddressSanitizer builds).
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
-#include <set>
-#include <vector>
-
 #include <ovutil/NameValueMap.h>
 
 #if defined(__SANITIZE_ADDRESS__)
