@@ -527,10 +527,11 @@ int cfgList(const std::string& file, const std::string* stanza, const ReadOption
     } else {
         stanzas = stanzaNames(*props);
     }
-    std::string out;
     if (form == OutputForm::kShell) {
         // One assignment per key; two keys that would set the same variable are refused
-        // rather than letting one silently win.
+        // rather than letting one silently win. The stanza's text is made whole before any
+        // of it is written, so that a refusal writes nothing.
+        std::string out;
         std::map<std::string, std::string> byName;
         for (const std::string& key : keyNames(*props, stanzas.at(0))) {
             auto [it, fresh] = byName.emplace(shellName(key), key);
@@ -540,39 +541,59 @@ int cfgList(const std::string& file, const std::string* stanza, const ReadOption
         writeOutput(out);
         return kOk;
     }
+    // The other forms cannot fail once the file is loaded: they are written as they are
+    // made, a stanza at a time.
+    OutputStream out;
     if (form == OutputForm::kJson) {
         // {"stanza": {"key": ["value", ...], ...}, ...}: stanzas in file order, keys in the
         // order of their first line, values in file order.
-        out = "{";
+        out.put('{');
         for (size_t s = 0; s < stanzas.size(); ++s) {
-            out += (s ? "," : "") + jsonString(stanzas[s]) + ":{";
+            if (s) out.put(',');
+            out.put(jsonString(stanzas[s]));
+            out.put(":{");
             const std::vector<std::string> keys = keyNames(*props, stanzas[s]);
-            for (size_t k = 0; k < keys.size(); ++k)
-                out += (k ? "," : "") + jsonString(keys[k]) + ":" +
-                       jsonArray(valuesOf(*props, stanzas[s], keys[k]));
-            out += "}";
+            for (size_t k = 0; k < keys.size(); ++k) {
+                if (k) out.put(',');
+                out.put(jsonString(keys[k]));
+                out.put(':');
+                out.put(jsonArray(valuesOf(*props, stanzas[s], keys[k])));
+            }
+            out.put('}');
         }
-        writeOutput(out + "}\n");
+        out.put("}\n");
+        out.finish();
         return kOk;
     }
+    ZPropertiesKVList_6_0 pairs;
     for (size_t s = 0; s < stanzas.size(); ++s) {
-        ZPropertiesKVList_6_0 pairs;
         props->getStanza(stanzas[s].c_str(), pairs);
+        const unsigned long count = pairs.getItemCount();
         if (form == OutputForm::kNul) {
             // stanza, key and value, separated by line breaks (which none of them can hold),
             // each entry ended by NUL.
-            for (unsigned long i = 0; i < pairs.getItemCount(); ++i) {
-                out += stanzas[s] + "\n" + pairs.getItemKey(i) + "\n" + pairs.getItemValue(i);
-                out += '\0';
+            for (unsigned long i = 0; i < count; ++i) {
+                out.put(stanzas[s]);
+                out.put('\n');
+                out.put(pairs.getItemKey(i));
+                out.put('\n');
+                out.put(pairs.getItemValue(i));
+                out.put('\0');
             }
             continue;
         }
-        if (s) out += "\n";
-        out += "[" + stanzas[s] + "]\n";
-        for (unsigned long i = 0; i < pairs.getItemCount(); ++i)
-            out += std::string(pairs.getItemKey(i)) + " = " + pairs.getItemValue(i) + "\n";
+        if (s) out.put('\n');
+        out.put('[');
+        out.put(stanzas[s]);
+        out.put("]\n");
+        for (unsigned long i = 0; i < count; ++i) {
+            out.put(pairs.getItemKey(i));
+            out.put(" = ");
+            out.put(pairs.getItemValue(i));
+            out.put('\n');
+        }
     }
-    writeOutput(out);
+    out.finish();
     return kOk;
 }
 

@@ -119,6 +119,27 @@ void writeOutput(const std::string& bytes) {
     if (std::fflush(stdout) != 0) throw Failure{kMsgCannotWrite, {std::strerror(errno)}};
 }
 
+void OutputStream::flush() {
+    if (used_ != 0 && std::fwrite(buffer_, 1, used_, stdout) != used_)
+        throw Failure{kMsgCannotWrite, {std::strerror(errno)}};
+    used_ = 0;
+}
+
+void OutputStream::spill(std::string_view bytes) {
+    flush();
+    if (bytes.size() < sizeof buffer_) {
+        std::memcpy(buffer_, bytes.data(), bytes.size());
+        used_ = bytes.size();
+    } else if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+        throw Failure{kMsgCannotWrite, {std::strerror(errno)}};
+    }
+}
+
+void OutputStream::finish() {
+    flush();
+    if (std::fflush(stdout) != 0) throw Failure{kMsgCannotWrite, {std::strerror(errno)}};
+}
+
 Failure exceptionFailure(const ZException_6_0& e) {
     const int kind = e.kind();
     const char* format = zexceptionFormat_6_0(kind);

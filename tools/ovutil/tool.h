@@ -4,8 +4,10 @@
 #define OVUTIL_TOOL_TOOL_H
 
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <ovmsg/messages.h>
@@ -78,6 +80,38 @@ std::string readDescriptor(int fd, const std::string& name, size_t limit);
 
 // Writes `bytes` to standard output; throws Failure when the write fails.
 void writeOutput(const std::string& bytes);
+
+// Standard output written as it is produced, in pieces of 64 KiB (through stdio, after what
+// was written there before): a long listing is never held whole. put and finish throw Failure (kMsgCannotWrite) when a write fails; what is
+// still buffered when the object goes without finish() is dropped, so that a command that
+// fails half-way writes no more than it had written when it failed.
+class OutputStream {
+public:
+    OutputStream() = default;
+    OutputStream(const OutputStream&) = delete;
+    OutputStream& operator=(const OutputStream&) = delete;
+
+    void put(std::string_view bytes) {
+        if (bytes.size() <= sizeof buffer_ - used_) {
+            std::memcpy(buffer_ + used_, bytes.data(), bytes.size());
+            used_ += bytes.size();
+        } else {
+            spill(bytes);
+        }
+    }
+    void put(char c) {
+        if (used_ == sizeof buffer_) flush();
+        buffer_[used_++] = c;
+    }
+    // Writes what is buffered and flushes standard output.
+    void finish();
+
+private:
+    void flush();
+    void spill(std::string_view bytes);
+    char buffer_[65536];
+    size_t used_ = 0;
+};
 
 // What is wrong with `text` as the seconds of --wait: "" for a finite number from 0 to 86400
 // (a day), else the reason (NaN and infinities are refused).

@@ -272,7 +272,7 @@ int writeAll(int fd, const char* data, size_t size) {
     return 0;
 }
 
-int readWholeFile(const char* name, std::string& out, size_t maxSize) {
+int readWholeFile(const char* name, ByteBuffer& out, size_t maxSize) {
     struct stat st;
     // Look before opening: opening a device may have effects of its own, and opening a FIFO
     // waits for a writer.
@@ -286,22 +286,36 @@ int readWholeFile(const char* name, std::string& out, size_t maxSize) {
     int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > maxSize) return EFBIG;
-    std::string data;
-    data.reserve(static_cast<size_t>(st.st_size));
-    char chunk[65536];
+    // The bytes are read straight into the buffer, sized by the file (and not cleared first);
+    // the file may grow or shrink while it is read, so the buffer grows geometrically past
+    // that size and is cut to what was read.
+    ByteBuffer data;
+    data.resize(static_cast<size_t>(st.st_size) + 1);
+    size_t got = 0;
     for (;;) {
-        ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (got == data.size()) {
+            if (data.size() > maxSize) return EFBIG;
+            data.resize(data.size() <= maxSize / 2 ? data.size() * 2 : maxSize + 1);
+        }
+        ssize_t n = ::read(fd.get(), data.data() + got, data.size() - got);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno;
         }
         if (n == 0) break;
-        // The file may grow while it is read.
-        if (static_cast<size_t>(n) > maxSize - data.size()) return EFBIG;
-        data.append(chunk, static_cast<size_t>(n));
+        got += static_cast<size_t>(n);
+        if (got > maxSize) return EFBIG;
     }
+    data.resize(got);
     out.swap(data);
     return 0;
+}
+
+int readWholeFile(const char* name, std::string& out, size_t maxSize) {
+    ByteBuffer data;
+    const int err = readWholeFile(name, data, maxSize);
+    if (!err) out.assign(data.data(), data.size());
+    return err;
 }
 
 int replaceFile(const char* name, const std::string& data, const ReplaceOptions& options,

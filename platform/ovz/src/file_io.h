@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <string>
 
+#include "byte_buffer.h"
+
 namespace ovz_properties {
 
 // Failure codes besides errno values.
@@ -24,6 +26,7 @@ const char* fileErrorText(int err);
 // a regular file (FIFOs, devices, sockets, also behind symbolic links), which is refused
 // without being read or waited for. `out` is changed only on success. Throws std::bad_alloc
 // when memory runs out.
+int readWholeFile(const char* name, ByteBuffer& out, size_t maxSize);
 int readWholeFile(const char* name, std::string& out, size_t maxSize);
 
 // Temporary files of replaceFile are named "." + base name of the target + ".tmp." + process

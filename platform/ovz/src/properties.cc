@@ -266,7 +266,7 @@ void ZProperties_6_0::load(const char* fileName) {
     int err = 0;
     bool parsed = false;
     try {
-        std::string bytes;
+        ByteBuffer bytes;
         err = readWholeFile(fileName, bytes, kMaxPropertiesFile);
         if (!err) {
             doc = std::make_unique<Document>();

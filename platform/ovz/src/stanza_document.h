@@ -38,40 +38,12 @@
 #include <utility>
 #include <vector>
 
+#include "byte_buffer.h"
+
 namespace ovz_stanza {
 
-// The allocator of the document's per-line arrays. Arrays of 2 MiB and more are mapped by
-// themselves, aligned to 2 MiB and advised to use transparent huge pages where the system
-// offers them on request: a file of hundreds of thousands of lines then costs a few page
-// faults instead of one per 4 KiB, which otherwise makes up a third of its load. Smaller
-// arrays come from the ordinary heap.
-void* allocateLarge(size_t bytes);         // throws std::bad_alloc
-void releaseLarge(void* p, size_t bytes);  // `bytes` as allocated
-constexpr size_t kLargeArray = size_t{2} << 20;
-
-template <class T>
-struct LargeArrayAllocator {
-    using value_type = T;
-    LargeArrayAllocator() = default;
-    template <class U>
-    LargeArrayAllocator(const LargeArrayAllocator<U>&) {}
-    T* allocate(size_t n) {
-        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-        if (n * sizeof(T) < kLargeArray) return std::allocator<T>().allocate(n);
-        return static_cast<T*>(allocateLarge(n * sizeof(T)));
-    }
-    void deallocate(T* p, size_t n) {
-        if (n * sizeof(T) < kLargeArray) {
-            std::allocator<T>().deallocate(p, n);
-        } else {
-            releaseLarge(p, n * sizeof(T));
-        }
-    }
-    template <class U>
-    bool operator==(const LargeArrayAllocator<U>&) const {
-        return true;
-    }
-};
+// The document's per-line arrays: huge pages where the system offers them (byte_buffer.h).
+using ovz_properties::LargeArrayAllocator;
 
 // Open-addressing hash index of record ids (linear probing, backward-shift deletion).
 // The owner supplies the hash and the equality test; the table stores ids only.
@@ -127,7 +99,9 @@ public:
     // `*error` (the first invalid line) and leaves the document empty. Files of 2 GiB or more
     // are refused. With `every`, parsing goes on past invalid lines and appends each of them
     // to `*every`, in file order, by the same rules.
-    bool parse(std::string bytes, ParseError* error, std::vector<ParseError>* every = nullptr);
+    bool parse(ovz_properties::ByteBuffer bytes, ParseError* error,
+               std::vector<ParseError>* every = nullptr);
+    bool parse(std::string_view bytes, ParseError* error, std::vector<ParseError>* every = nullptr);
     void clear();
     std::string serialize() const;
     // Serialises the document in pieces, without holding it whole: fills `buffer` (`size`
@@ -269,8 +243,8 @@ private:
     void setLineValue(uint32_t line, std::string_view value);
     void insertCommentsBefore(uint32_t line, std::string_view text);
 
-    std::string buffer_;  // the parsed bytes
-    std::string extra_;   // texts of new and rewritten lines
+    ovz_properties::ByteBuffer buffer_;  // the parsed bytes
+    std::string extra_;                  // texts of new and rewritten lines
     std::vector<Line, LargeArrayAllocator<Line>> lines_;
     std::vector<Stanza> stanzas_;
     std::vector<Key, LargeArrayAllocator<Key>> keys_;

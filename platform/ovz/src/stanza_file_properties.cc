@@ -307,7 +307,7 @@ std::vector<ZStanzaFileProblem_6_0> ZStanzaFileProperties_6_0::check(const char*
     std::vector<ZStanzaFileProblem_6_0> problems;
     int err = 0;
     try {
-        std::string bytes;
+        ByteBuffer bytes;
         err = readWholeFile(fileName, bytes, kMaxPropertiesFile);
         if (!err) {
             std::vector<ovz_stanza::Document::ParseError> every;

@@ -1,41 +1,11 @@
-// The stanza document's storage: its allocator of large per-line arrays (huge pages where the
-// system offers them) and IdIndex, the open-addressing index of stanzas and keys by name.
+// IdIndex, the stanza document's open-addressing index of stanzas and keys by name.
 
 #include "stanza_document.h"
-
-#include <sys/mman.h>
 
 #include <cstdint>
 #include <new>
 
 namespace ovz_stanza {
-
-// ---- large arrays -----------------------------------------------------------------------
-
-namespace {
-size_t roundedToLarge(size_t bytes) { return (bytes + kLargeArray - 1) & ~(kLargeArray - 1); }
-}  // namespace
-
-void* allocateLarge(size_t bytes) {
-    const size_t size = roundedToLarge(bytes);
-    // Map one huge page more than needed and cut the mapping down to an aligned range: huge
-    // pages need 2 MiB alignment, which mmap does not promise.
-    void* p = ::mmap(nullptr, size + kLargeArray, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
-    const uintptr_t aligned = (start + kLargeArray - 1) & ~(uintptr_t{kLargeArray} - 1);
-    if (aligned > start) ::munmap(p, aligned - start);
-    const size_t tail = start + size + kLargeArray - (aligned + size);
-    if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
-#ifdef MADV_HUGEPAGE
-    ::madvise(reinterpret_cast<void*>(aligned), size,
-              MADV_HUGEPAGE);  // advice only: failure changes nothing
-#endif
-    return reinterpret_cast<void*>(aligned);
-}
-
-void releaseLarge(void* p, size_t bytes) { ::munmap(p, roundedToLarge(bytes)); }
 
 // ---- IdIndex ----------------------------------------------------------------------------
 

@@ -99,7 +99,12 @@ const char* Document::parseEntry(const char* p, const char* s, const char* textE
     return nullptr;
 }
 
-bool Document::parse(std::string bytes, ParseError* error, std::vector<ParseError>* every) {
+bool Document::parse(std::string_view bytes, ParseError* error, std::vector<ParseError>* every) {
+    return parse(ovz_properties::ByteBuffer(bytes.begin(), bytes.end()), error, every);
+}
+
+bool Document::parse(ovz_properties::ByteBuffer bytes, ParseError* error,
+                     std::vector<ParseError>* every) {
     clear();
     // Offsets are 31-bit (the top bit tells the two text buffers apart).
     if (bytes.size() >= 0x7FFFFFF0u) {
@@ -113,7 +118,7 @@ bool Document::parse(std::string bytes, ParseError* error, std::vector<ParseErro
     const char* const end = begin + buffer_.size();
     // A byte-order mark is no part of the first line: it stays at the start of the file
     // whatever happens to that line.
-    bom_ = std::string_view(buffer_).substr(0, kBom.size()) == kBom;
+    bom_ = std::string_view(begin, buffer_.size()).substr(0, kBom.size()) == kBom;
     const char* const first = bom_ ? begin + kBom.size() : begin;
     // A NUL byte cannot be part of a name or value (they are handed out as C strings); one
     // search of the whole file spares the per-line search in the usual case of none.

@@ -339,4 +339,29 @@ TEST(ReadWholeFile, ReadsRegularFilesOnlyAndUpToALimit) {
     std::filesystem::remove_all(dir, ignored);
 }
 
+// The buffer is sized by the file's size before the read: a file larger than its size says
+// (as /proc files, of size 0, are) and a file of huge-page size must come back byte for
+// byte, and the limit must hold also for what the size did not announce.
+TEST(ReadWholeFile, ReadsMoreThanTheSizeSaysAndLargeFilesExactly) {
+    std::ifstream in("/proc/version", std::ios::binary);
+    const std::string expected((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GT(expected.size(), 16u);
+    ovz_properties::ByteBuffer bytes;
+    ASSERT_EQ(ovz_properties::readWholeFile("/proc/version", bytes, expected.size()), 0);
+    EXPECT_EQ(std::string(bytes.data(), bytes.size()), expected);
+    EXPECT_EQ(ovz_properties::readWholeFile("/proc/version", bytes, expected.size() - 1), EFBIG);
+
+    char tmpl[] = "/tmp/ovz-read-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    std::string large(5 * 1024 * 1024 + 3, '\0');
+    for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 + i / 4096);
+    writeFile(dir + "/large", large);
+    std::string out;
+    ASSERT_EQ(ovz_properties::readWholeFile((dir + "/large").c_str(), out, large.size()), 0);
+    EXPECT_TRUE(out == large) << "a 5 MiB file read whole differs from what was written";
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
 }  // namespace

@@ -101,6 +101,36 @@ run cfg list s.conf
 contains "$out" "[manager]" "list of the file"; contains "$out" "request-timeout = 30" "list of the file"
 run cfg list s.conf nosuch
 expect 3 "list of an absent stanza"; contains "$err" "0x1354A204" "absent stanza message"
+# A listing many times the size of the output buffer, in each form that streams: a file
+# written as `cfg list` writes gives back its own bytes; -z is checked against the listing
+# made by awk from the file, --json by a JSON parser.
+awk 'BEGIN { for (s = 0; s < 300; s++) { if (s) print ""; printf "[part-%d]\n", s;
+    for (k = 0; k < 20; k++) printf "key-%d = value %d.%d with some length to it\n", k, s, k } }' \
+    >"$work/big.conf"
+(cd "$work" && env -i "$tool" cfg list big.conf >big.out 2>big.err)
+[ $? -eq 0 ] && cmp -s "$work/big.conf" "$work/big.out" ||
+    fail "list of a 265 KB file gives back its bytes ($(cat "$work/big.err"))"
+(cd "$work" && env -i "$tool" cfg list -z big.conf | tr '\0\n' '|~' >big.z)
+awk '/^\[/ { s = substr($0, 2, length($0) - 2) } / = / { i = index($0, " = ");
+    printf "%s~%s~%s|", s, substr($0, 1, i - 1), substr($0, i + 3) }' "$work/big.conf" >"$work/big.z.expected"
+cmp -s "$work/big.z" "$work/big.z.expected" || fail "list -z of a 265 KB file"
+if command -v python3 >/dev/null 2>&1; then
+    (cd "$work" && env -i "$tool" cfg list --json big.conf >big.json)
+    python3 -c 'import json, sys
+d = json.load(open(sys.argv[1]))
+assert list(d) == ["part-%d" % s for s in range(300)], "stanza order"
+assert all(d["part-%d" % s]["key-%d" % k] == ["value %d.%d with some length to it" % (s, k)]
+           for s in range(300) for k in range(20)), "values"' "$work/big.json" ||
+        fail "list --json of a 265 KB file"
+fi
+if [ -w /dev/full ]; then
+    (cd "$work" && env -i "$tool" cfg list big.conf >/dev/full 2>big.err)
+    status=$?
+    err=$(cat "$work/big.err")
+    expect 1 "list to a full device"
+    contains "$err" "0x1354A208: The output could not be written: No space left on device." \
+        "list to a full device names the reason"
+fi
 
 # --- cfg set / add / del: only the lines concerned change, comments stay
 run cfg set s.conf manager request-timeout 60;  expect 0 "set"
