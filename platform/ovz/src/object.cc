@@ -2,6 +2,7 @@
 #include <ovz/object.h>
 
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -165,11 +166,16 @@ bool newChunk(unsigned c) {
     unsigned char*& slot = g_pageRoot[a >> kLeafShift];
     unsigned char* leaf = slot;  // only written under the lock
     if (leaf == nullptr) {
-        leaf = static_cast<unsigned char*>(std::calloc(kLeafEntries, 1));
-        if (leaf == nullptr) {
+        // Mapped rather than calloc'ed: the system hands out zero pages as they are first
+        // touched, so a process that uses a few chunks pays for one page of the leaf, not for
+        // clearing all 128 KiB of it.
+        void* mapped = ::mmap(nullptr, kLeafEntries, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) {
             std::free(chunk);
             return false;
         }
+        leaf = static_cast<unsigned char*>(mapped);
         __atomic_store_n(&slot, leaf, __ATOMIC_RELEASE);
     }
     __atomic_store_n(&leaf[(a >> kChunkShift) & (kLeafEntries - 1)],
