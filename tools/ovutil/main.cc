@@ -127,10 +127,16 @@ std::shared_ptr<WriteOptions> addWriteOptions(CLI::App* c, bool create, bool mis
     return w;
 }
 
-void addCfg(CLI::App& app, Run& run) {
-    CLI::App* cfg = app.add_subcommand("cfg", "Read, change, check and migrate stanza files");
-    cfg->require_subcommand(1);
-    {
+// The commands of `cfg`; with `only`, just the command of that name (none when no command
+// has it). Returns how many were added.
+int addCfgCommands(CLI::App* cfg, Run& run, const char* only) {
+    int added = 0;
+    const auto wanted = [&](const char* name) {
+        if (only && std::strcmp(only, name) != 0) return false;
+        ++added;
+        return true;
+    };
+    if (wanted("get")) {
         CLI::App* c = cfg->add_subcommand("get", "Print every value of a key, one per line");
         auto form = addForm(c, true);
         auto fallback = std::make_shared<std::string>();
@@ -143,21 +149,21 @@ void addCfg(CLI::App& app, Run& run) {
             run = [=] { return cfgGet(p->file, p->stanza, p->key, options); };
         });
     }
-    {
+    if (wanted("stanzas")) {
         CLI::App* c = cfg->add_subcommand("stanzas", "Print the names of the stanzas");
         auto form = addForm(c, false);
         auto file = std::make_shared<std::string>();
         c->add_option("FILE", *file, "stanza file")->required();
         c->callback([=, &run] { run = [=] { return cfgNames(*file, nullptr, form->get()); }; });
     }
-    {
+    if (wanted("keys")) {
         CLI::App* c = cfg->add_subcommand("keys", "Print the key names of a stanza");
         auto form = addForm(c, false);
         auto p = addPlace(c, false);
         c->callback(
             [=, &run] { run = [=] { return cfgNames(p->file, &p->stanza, form->get()); }; });
     }
-    {
+    if (wanted("list")) {
         CLI::App* c =
             cfg->add_subcommand("list", "Print the stanzas (or one) and their key = value lines");
         auto form = addForm(c, true);
@@ -173,7 +179,7 @@ void addCfg(CLI::App& app, Run& run) {
     struct Value {
         std::string text;
     };
-    {
+    if (wanted("set")) {
         CLI::App* c = cfg->add_subcommand(
             "set", "Give a key exactly these values (one, or several in this order)");
         auto w = addWriteOptions(c, true, false);
@@ -184,7 +190,7 @@ void addCfg(CLI::App& app, Run& run) {
         c->callback(
             [=, &run] { run = [=] { return cfgSet(p->file, p->stanza, p->key, *values, *w); }; });
     }
-    {
+    if (wanted("add")) {
         CLI::App* c = cfg->add_subcommand("add", "Add one more value to a key");
         auto w = addWriteOptions(c, true, false);
         c->add_flag("--unique", w->unique, "add nothing when the key holds the value already");
@@ -194,7 +200,7 @@ void addCfg(CLI::App& app, Run& run) {
         c->callback(
             [=, &run] { run = [=] { return cfgAdd(p->file, p->stanza, p->key, v->text, *w); }; });
     }
-    {
+    if (wanted("del")) {
         CLI::App* c = cfg->add_subcommand("del", "Remove a value of a key, or the whole key");
         auto w = addWriteOptions(c, false, true);
         auto p = addPlace(c, true);
@@ -207,14 +213,14 @@ void addCfg(CLI::App& app, Run& run) {
             };
         });
     }
-    {
+    if (wanted("del-stanza")) {
         CLI::App* c =
             cfg->add_subcommand("del-stanza", "Remove a stanza with its keys and comments");
         auto w = addWriteOptions(c, false, true);
         auto p = addPlace(c, false);
         c->callback([=, &run] { run = [=] { return cfgDeleteStanza(p->file, p->stanza, *w); }; });
     }
-    {
+    if (wanted("rename-stanza")) {
         CLI::App* c = cfg->add_subcommand("rename-stanza", "Give a stanza another name");
         auto w = addWriteOptions(c, false, false);
         auto p = addPlace(c, false);
@@ -224,7 +230,7 @@ void addCfg(CLI::App& app, Run& run) {
             run = [=] { return cfgRenameStanza(p->file, p->stanza, name->text, *w); };
         });
     }
-    {
+    if (wanted("apply")) {
         CLI::App* c = cfg->add_subcommand(
             "apply", "Make the edits of a script, one command per line, all or none, in one store");
         auto w = addWriteOptions(c, true, false);
@@ -234,7 +240,7 @@ void addCfg(CLI::App& app, Run& run) {
         c->add_option("SCRIPT", *script, "the edits, - (the default) for standard input");
         c->callback([=, &run] { run = [=] { return cfgApply(*file, *script, *w); }; });
     }
-    {
+    if (wanted("merge")) {
         CLI::App* c = cfg->add_subcommand(
             "merge", "Set every key of a stanza-file fragment to the values it has there");
         auto w = addWriteOptions(c, true, false);
@@ -244,13 +250,13 @@ void addCfg(CLI::App& app, Run& run) {
         c->add_option("FRAGMENT", *fragment, "the fragment, - for standard input")->required();
         c->callback([=, &run] { run = [=] { return cfgMerge(*file, *fragment, *w); }; });
     }
-    {
+    if (wanted("check")) {
         auto file = std::make_shared<std::string>();
         CLI::App* c = cfg->add_subcommand("check", "Report every invalid line (file:line: reason)");
         c->add_option("FILE", *file, "stanza file")->required();
         c->callback([=, &run] { run = [=] { return cfgCheck(*file); }; });
     }
-    {
+    if (wanted("migrate")) {
         auto file = std::make_shared<std::string>();
         auto dry = std::make_shared<bool>(false);
         auto json = std::make_shared<bool>(false);
@@ -263,6 +269,15 @@ void addCfg(CLI::App& app, Run& run) {
         c->add_option("FILE", *file, "stanza file")->required();
         c->callback([=, &run] { run = [=] { return cfgMigrate(*file, *dry, *json, *waitMs); }; });
     }
+    return added;
+}
+
+// `cfg` with its commands; with `only`, just that command when it is one (a run names one
+// command, and making the others costs more than the rest of a small file's read).
+void addCfg(CLI::App& app, Run& run, const char* only) {
+    CLI::App* cfg = app.add_subcommand("cfg", "Read, change, check and migrate stanza files");
+    cfg->require_subcommand(1);
+    if (addCfgCommands(cfg, run, only) == 0) addCfgCommands(cfg, run, nullptr);
 }
 
 void addOthers(CLI::App& app, Run& run) {
@@ -323,6 +338,27 @@ void addOthers(CLI::App& app, Run& run) {
 // Checks the words of the command line that must name sub-commands before the parser sees
 // them, so that a wrong one is named ("unknown command 'cfg gett'") instead of being taken
 // for a missing one. Returns what is wrong, or "" when the parser may go on.
+// The family and the command that the command line names: its first and second words when
+// they are no options (null otherwise).
+struct CommandWords {
+    const char* family = nullptr;
+    const char* command = nullptr;
+};
+
+CommandWords namedCommand(int argc, char** argv) {
+    CommandWords words;
+    if (argc < 2 || argv[1][0] == '-') return words;
+    words.family = argv[1];
+    if (argc > 2 && argv[2][0] != '-') words.command = argv[2];
+    return words;
+}
+
+bool isOtherFamily(const char* word) {
+    for (const char* name : {"msg", "paths", "der", "b64", "value"})
+        if (std::strcmp(word, name) == 0) return true;
+    return false;
+}
+
 std::string commandPathProblem(CLI::App& app, int argc, char** argv) {
     bool help = false;
     for (int i = 1; i < argc; ++i) {
@@ -403,8 +439,14 @@ int main(int argc, char** argv) {
     app.footer(
         "Exit status: 0 done, 1 failed, 2 wrong usage, 3 not found. Errors are written to standard "
         "error with their message number. See ovutil(1).\n");
-    addCfg(app, run);
-    addOthers(app, run);
+    // Only the family of commands that the words name is made (and of `cfg`, only the command
+    // named): help and usage errors within a family read the same, and any other words get
+    // the whole tree, so that what is wrong with them is said as always.
+    const CommandWords words = namedCommand(argc, argv);
+    const bool cfgOnly = words.family && std::strcmp(words.family, "cfg") == 0;
+    const bool othersOnly = words.family && !cfgOnly && isOtherFamily(words.family);
+    if (!othersOnly) addCfg(app, run, cfgOnly ? words.command : nullptr);
+    if (!cfgOnly) addOthers(app, run);
 
     if (argc < 2) {
         std::fputs(app.help().c_str(), stderr);
