@@ -50,6 +50,14 @@ run --version;              expect 0 "--version"; contains "$out" "ovutil 1." "-
 if [ -w /dev/full ]; then
     env -i "$tool" --version >/dev/full 2>/dev/null
     [ $? -eq 1 ] || fail "--version that cannot be written fails"
+    for args in "--help" "cfg get --help"; do
+        # shellcheck disable=SC2086
+        err=$(env -i "$tool" $args 2>&1 >/dev/full)
+        status=$?
+        expect 1 "$args that cannot be written"
+        contains "$err" "0x1354A208: The output could not be written: No space left on device." \
+            "$args that cannot be written names the reason"
+    done
 fi
 # The tool carries the libraries' code: the loader maps none of the project's shared
 # libraries into it, so their process-wide state never exists twice in one process.
