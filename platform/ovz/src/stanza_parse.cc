@@ -28,6 +28,7 @@ void Document::clear() {
 // Reserving by the exact line count costs one memchr pass but saves regrowing (and touching
 // twice the memory), which costs far more.
 void Document::reserveForLines() {
+    if (buffer_.empty()) return;  // its data() may be null, which memchr must not get
     const char* const end = buffer_.data() + buffer_.size();
     size_t lineCount = 1;
     for (const char* p = buffer_.data();
@@ -122,7 +123,8 @@ bool Document::parse(ovz_properties::ByteBuffer bytes, ParseError* error,
     const char* const first = bom_ ? begin + kBom.size() : begin;
     // A NUL byte cannot be part of a name or value (they are handed out as C strings); one
     // search of the whole file spares the per-line search in the usual case of none.
-    const bool mayHoldNul = std::memchr(begin, '\0', buffer_.size()) != nullptr;
+    const bool mayHoldNul =
+        !buffer_.empty() && std::memchr(begin, '\0', buffer_.size()) != nullptr;
     reserveForLines();
     bool eolSeen = false;
     uint32_t stanza = kNone;
