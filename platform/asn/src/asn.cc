@@ -67,7 +67,8 @@ public:
     std::uint32_t* data() { return data_; }
 
 private:
-    bool grow(std::size_t n) {
+    // Out of line: growth is rare, and its callers stay small enough to be inlined.
+    [[gnu::noinline]] bool grow(std::size_t n) {
         if (n > SIZE_MAX / sizeof(std::uint32_t) / 2 - size_) return false;
         std::size_t capacity = capacity_ * 2;
         if (capacity < size_ + n) capacity = size_ + n;
