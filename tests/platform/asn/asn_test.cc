@@ -274,6 +274,44 @@ TEST(AsnCodec, EveryTruncationOfAValidEncodingIsRefused) {
     }
 }
 
+// A NUL is found at every place in texts of every length around the decoder's 16- and 64-byte
+// steps, whether the text ends the input or 64 bytes and more follow it, and whether the
+// structure is valid throughout or a fault follows the NUL; 0 bytes outside the texts (the
+// lengths of empty elements, the length bytes of long forms) are no NUL.
+TEST(AsnCodec, NulInsideATextIsFoundWhereverItIs) {
+    const std::string tail_value(70, 't');
+    for (const size_t length : {1, 2, 15, 16, 17, 31, 32, 33, 48, 62, 63, 64, 65, 127, 128, 256}) {
+        for (const size_t place : {size_t{0}, length / 2, length - 1}) {
+            for (const bool room_after : {false, true}) {
+                SCOPED_TRACE("length " + std::to_string(length) + ", NUL at " +
+                             std::to_string(place) + (room_after ? ", input goes on" : ""));
+                std::string text(length, 'x');
+                const std::string clean_record =
+                    der(Node{"n", {text, ""}, {}}) +
+                    (room_after ? der(Node{"m", {tail_value}, {Node{"", {""}, {}}}}) : "");
+                text[place] = '\0';
+                const std::string record =
+                    seq(utf8("n") + seq(utf8(text) + utf8("")) + seq("")) +
+                    (room_after ? der(Node{"m", {tail_value}, {Node{"", {""}, {}}}}) : "");
+                EXPECT_EQ(decode(seq(clean_record)), OV_ASN_OK);
+                // A 0 byte right after a text is a wrong tag, not a NUL of the text.
+                EXPECT_EQ(
+                    decode(seq(seq(utf8("n") +
+                                   seq(utf8(std::string(length, 'x')) + std::string(2, '\0')) +
+                                   seq("")) +
+                               (room_after ? std::string(70, '\0') : ""))),
+                    OV_ASN_E_TAG);
+                EXPECT_EQ(decode(seq(record)), OV_ASN_E_TEXT);
+                EXPECT_EQ(decode(seq(record) + std::string(1, '\0')), OV_ASN_E_TEXT);
+                EXPECT_EQ(decode(seq(record + tlv(0x31, ""))), OV_ASN_E_TEXT);
+                // The same text as a name, and in a child.
+                EXPECT_EQ(decode(seq(seq(utf8(text) + seq("") + seq("")))), OV_ASN_E_TEXT);
+                EXPECT_EQ(decode(seq(seq(utf8("p") + seq("") + seq(record)))), OV_ASN_E_TEXT);
+            }
+        }
+    }
+}
+
 TEST(AsnCodec, DecoderRefusesMissingArguments) {
     namevalueList_s_t list{0, nullptr};
     EXPECT_EQ(ovAsnDecodeObj(nullptr, &list), OV_ASN_E_INVALID);
