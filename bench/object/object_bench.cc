@@ -563,7 +563,7 @@ void BM_TypedIntegerPeer(benchmark::State& state) {
     for (auto _ : state) {
         const std::string& name = f.names[i & 3];
         char text[16];
-        const char* end = std::to_chars(text, text + sizeof text, i * 2654435761u).ptr;
+        char* end = std::to_chars(text, text + sizeof text, i * 2654435761u).ptr;
         f.map[name].assign(text, end);
         const std::string& back = f.map.find(name)->second;
         unsigned int value = 0;
