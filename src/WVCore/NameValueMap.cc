@@ -1,17 +1,15 @@
 // NameValueMap and NameValueEntry: the model, its readers and its writers.
 //
-// Keys are stored as ZUTF8String_6_0: the clone of the string a caller gives, or, for a name
-// the decoder reads, a string made from its bytes in the map's own key store
-// (getOrPutText). Look-ups hand the map the bytes of the caller's text (getTextEntry), which
-// it hashes and compares with the stored keys' bytes as the string classes would, so no
-// probe copies the name or calls through a key's virtual operations.
+// Keys are ZUTF8String_6_0 strings made from the bytes of the name in the map's own key store
+// (getOrPutText), whether a caller gave the name or the decoder read it; a map assigned from
+// another holds clones of its keys. Look-ups hand the map the bytes of the caller's text
+// (getTextEntry), which it hashes and compares with the stored keys' bytes as the string
+// classes would, so no probe copies the name or calls through a key's virtual operations.
 //
 // A set of a text over a value that is a ZUTF8String_6_0 assigns the text to that string
 // (setString): no new object, and the string keeps the room it has when the text fits there.
 
 #include <ovutil/NameValueMap.h>
-
-#include <pthread.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,11 +22,6 @@
 #include "internal/objectlib.h"
 
 namespace {
-
-// The model of every new entry (see findOrCreateEntry): made once under pthread_once, never
-// destroyed.
-pthread_once_t emptyEntry_once = PTHREAD_ONCE_INIT;
-const NameValueEntry* emptyEntry_ = nullptr;
 
 // The text form of an unsigned number, "%u".
 struct DecimalText {
@@ -47,12 +40,7 @@ NameValueEntry::NameValueEntry(const NameValueEntry& other) = default;
 NameValueEntry& NameValueEntry::operator=(const NameValueEntry& other) = default;
 NameValueEntry::~NameValueEntry() = default;
 
-ZObject_6_0* NameValueEntry::clone() const {
-    // The empty model that maps clone for each new name: a fresh entry is the same thing,
-    // made without walking an empty list and an empty map.
-    if (this == &ovutil_internal::emptyEntry()) return new NameValueEntry;
-    return new NameValueEntry(*this);
-}
+ZObject_6_0* NameValueEntry::clone() const { return new NameValueEntry(*this); }
 
 // ---- NameValueMap: construction ----
 
@@ -224,21 +212,17 @@ NameValueEntry* NameValueMap::findEntry(const char* name) const {
         ovutil_internal::getTextEntry(map_, text, std::strlen(text)));
 }
 
-// Made once under emptyEntry_once and never freed: maps of every thread clone it.
-const NameValueEntry& ovutil_internal::emptyEntry() {
-    pthread_once(&emptyEntry_once, [] { emptyEntry_ = new NameValueEntry; });
-    return *emptyEntry_;
-}
-
 NameValueEntry* NameValueMap::findOrCreateEntry(const char* name) {
+    const char* const text = name != nullptr ? name : "";
+    const std::size_t n = std::strlen(text);
     // A name that is there (the usual case of a set) is found by its bytes alone.
-    if (NameValueEntry* entry = findEntry(name)) return entry;
-    // When the name is absent the owning map stores clones of both: the view's clone is an
-    // owning ZUTF8String_6_0, the entry's a fresh empty entry (whose list and subtree
-    // allocate nothing until they are filled). One empty entry serves as the model for every
-    // clone; it is only read, so threads working on different maps share it safely.
-    return static_cast<NameValueEntry*>(ovutil_internal::getOrPutEntry(
-        map_, ZUTF8ConstString_6_0(name), ovutil_internal::emptyEntry()));
+    auto* entry = static_cast<NameValueEntry*>(ovutil_internal::getTextEntry(map_, text, n));
+    if (entry != nullptr) return entry;
+    // An absent name gets a fresh empty entry (its list and subtree allocate nothing until
+    // they are filled) under a key that the map makes from the bytes in its own key store,
+    // as for the names the decoder reads; the map owns the entry from the call on.
+    return static_cast<NameValueEntry*>(
+        ovutil_internal::getOrPutText(map_, text, n, new NameValueEntry));
 }
 
 // ---- Reading ----
