@@ -9,7 +9,10 @@
 //  - operations on many items at once, per item at sizes from 500 to 100k beside a linear
 //    peer (see "Many items at once" below): attrlist_add_entry, attrlist_find_entry, the
 //    flatten + rebuild, a rebuild of names in descending order, toAttrlist of a map,
-//    setStringArrayValue and stringArrayValue.
+//    setStringArrayValue and stringArrayValue;
+//  - typed set + get of one name, per type (string, boolean, byte buffer, integer), beside
+//    std::unordered_map<std::string, std::string> doing the same text conversion (goal:
+//    strings and booleans at most 1.5x the peer; see "Typed values" below).
 //
 // The object: the typical request (common/typical_request.h) as string values, its subtrees
 // as scopes, plus an integer, a boolean, a 1 KiB buffer, a nested object of 10 names and
@@ -18,12 +21,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <ovutil/OVObject.h>
@@ -450,6 +455,185 @@ void BM_ValueListCopyFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_ValueListCopyFloor)->Apply(StringArraySizes);
 
+// ---- Typed values: set + get of one name, as a daemon updates a field ----
+//
+// Each iteration sets a value of one of four names (taken in turn, the same names on every
+// iteration, so that the entries exist) and reads the same name back as the type it was
+// written as. The peer keeps the same texts in a std::unordered_map<std::string,
+// std::string>: decimal text and back, "true"/"false" and back, the same base64 text (the
+// library's own coder) and back into a malloc'ed buffer. Both get the names and texts as C
+// text, as the object's callers pass them (the peer makes its key strings from them); a
+// second string peer is given its names as std::strings made once, the floor of the peer.
+
+const char* const kTypedNames[4] = {"hostname", "port", "secure", "sessionkey"};
+
+// Two texts taken in turn, one longer than the other.
+const char* const kTexts[2] = {"server-one.example.com", "s2.example.org"};
+
+// 32 bytes, the first of which changes with the iteration.
+struct Bytes32 {
+    unsigned char data[32];
+    Bytes32() {
+        for (unsigned int i = 0; i < sizeof data; ++i) data[i] = static_cast<unsigned char>(i * 37);
+    }
+};
+
+struct TypedObject {
+    TypedObject() {
+        // Names of another kind beside the four, as a request object holds them.
+        object.setStringValue("name", "request", 0, nullptr);
+        object.setStringValue("description", "a typed request", 0, nullptr);
+        for (const char* name : kTypedNames) object.setStringValue(name, "", 0, nullptr);
+    }
+    OVObject object;
+};
+
+struct TypedPeer {
+    TypedPeer() {
+        map["name"] = "request";
+        map["description"] = "a typed request";
+        for (const char* name : kTypedNames) {
+            names.emplace_back(name);
+            map[name] = "";
+        }
+    }
+    std::vector<std::string> names;
+    std::unordered_map<std::string, std::string> map;
+};
+
+void BM_TypedStringObject(benchmark::State& state) {
+    TypedObject f;
+    unsigned int i = 0;
+    for (auto _ : state) {
+        const char* name = kTypedNames[i & 3];
+        f.object.setStringValue(name, kTexts[(i >> 2) & 1], 0, nullptr);
+        const ZUTF8String_6_0& back = f.object.getStringValue(name, 0, nullptr);
+        benchmark::DoNotOptimize(back.c_str());
+        ++i;
+    }
+}
+
+void BM_TypedStringPeer(benchmark::State& state) {
+    TypedPeer f;
+    unsigned int i = 0;
+    for (auto _ : state) {
+        const char* name = kTypedNames[i & 3];
+        f.map[name] = kTexts[(i >> 2) & 1];
+        const std::string& back = f.map.find(name)->second;
+        benchmark::DoNotOptimize(back.c_str());
+        ++i;
+    }
+}
+
+void BM_TypedStringPeerKeptNames(benchmark::State& state) {
+    TypedPeer f;
+    unsigned int i = 0;
+    for (auto _ : state) {
+        const std::string& name = f.names[i & 3];
+        f.map[name] = kTexts[(i >> 2) & 1];
+        const std::string& back = f.map.find(name)->second;
+        benchmark::DoNotOptimize(back.c_str());
+        ++i;
+    }
+}
+
+void BM_TypedBooleanObject(benchmark::State& state) {
+    TypedObject f;
+    unsigned int i = 0;
+    for (auto _ : state) {
+        const char* name = kTypedNames[i & 3];
+        f.object.setBooleanValue(name, (i >> 2) & 1, 0, nullptr);
+        benchmark::DoNotOptimize(f.object.booleanValue(name, 0, nullptr));
+        ++i;
+    }
+}
+
+void BM_TypedBooleanPeer(benchmark::State& state) {
+    TypedPeer f;
+    unsigned int i = 0;
+    for (auto _ : state) {
+        const char* name = kTypedNames[i & 3];
+        f.map[name] = ((i >> 2) & 1) != 0 ? "true" : "false";
+        benchmark::DoNotOptimize(f.map.find(name)->second == "true");
+        ++i;
+    }
+}
+
+void BM_TypedIntegerObject(benchmark::State& state) {
+    TypedObject f;
+    unsigned int i = 0;
+    for (auto _ : state) {
+        const char* name = kTypedNames[i & 3];
+        f.object.setIntegerValue(name, i * 2654435761u, 0, nullptr);
+        benchmark::DoNotOptimize(f.object.integerValue(name, 0, nullptr));
+        ++i;
+    }
+}
+
+void BM_TypedIntegerPeer(benchmark::State& state) {
+    TypedPeer f;
+    unsigned int i = 0;
+    for (auto _ : state) {
+        const char* name = kTypedNames[i & 3];
+        char text[16];
+        char* end = std::to_chars(text, text + sizeof text, i * 2654435761u).ptr;
+        f.map[name].assign(text, end);
+        const std::string& back = f.map.find(name)->second;
+        unsigned int value = 0;
+        std::from_chars(back.data(), back.data() + back.size(), value);
+        benchmark::DoNotOptimize(value);
+        ++i;
+    }
+}
+
+void BM_TypedBytesObject(benchmark::State& state) {
+    TypedObject f;
+    Bytes32 bytes;
+    unsigned int i = 0;
+    for (auto _ : state) {
+        const char* name = kTypedNames[i & 3];
+        bytes.data[0] = static_cast<unsigned char>(i);
+        f.object.setBufferValue(name, reinterpret_cast<const char*>(bytes.data), sizeof bytes.data,
+                                0, nullptr);
+        char* back = nullptr;
+        unsigned int length = 0;
+        f.object.bufferValue(name, back, length, 0, nullptr);
+        benchmark::DoNotOptimize(back);
+        free(back);
+        ++i;
+    }
+}
+
+void BM_TypedBytesPeer(benchmark::State& state) {
+    TypedPeer f;
+    Bytes32 bytes;
+    unsigned int i = 0;
+    for (auto _ : state) {
+        const char* name = kTypedNames[i & 3];
+        bytes.data[0] = static_cast<unsigned char>(i);
+        char* text = mime64_new_encode(bytes.data, sizeof bytes.data);
+        f.map[name] = text;
+        free(text);
+        const std::string& stored = f.map.find(name)->second;
+        char* back = nullptr;
+        unsigned int length = 0;
+        mime64_new_decode(stored.data(), static_cast<int>(stored.size()), &back, &length);
+        benchmark::DoNotOptimize(back);
+        free(back);
+        ++i;
+    }
+}
+
+BENCHMARK(BM_TypedStringObject);
+BENCHMARK(BM_TypedStringPeer);
+BENCHMARK(BM_TypedStringPeerKeptNames);
+BENCHMARK(BM_TypedBooleanObject);
+BENCHMARK(BM_TypedBooleanPeer);
+BENCHMARK(BM_TypedBytesObject);
+BENCHMARK(BM_TypedBytesPeer);
+BENCHMARK(BM_TypedIntegerObject);
+BENCHMARK(BM_TypedIntegerPeer);
+
 // Sanity check of the pairs before timing: the same work is compared.
 void BM_Check(benchmark::State& state) {
     Fixture& f = Shared();
@@ -465,7 +649,22 @@ void BM_Check(benchmark::State& state) {
     f.request.encode(request, sa);
     bool sameTree =
         tree.length == request.length && memcmp(tree.data, request.data, tree.length) == 0;
+    // The typed pairs store the same texts.
+    OVObject typed;
+    Bytes32 bytes;
+    typed.setBufferValue("b", reinterpret_cast<const char*>(bytes.data), sizeof bytes.data, 0,
+                         nullptr);
+    char* base64 = mime64_new_encode(bytes.data, sizeof bytes.data);
+    typed.setIntegerValue("i", 4294967295u, 0, nullptr);
+    typed.setBooleanValue("f", 2, 0, nullptr);
+    char digits[16];
+    *std::to_chars(digits, digits + sizeof digits - 1, 4294967295u).ptr = '\0';
+    const bool sameTexts = strcmp(typed.getStringValue("b", 0, nullptr).c_str(), base64) == 0 &&
+                           strcmp(typed.getStringValue("i", 0, nullptr).c_str(), digits) == 0 &&
+                           strcmp(typed.getStringValue("f", 0, nullptr).c_str(), "true") == 0;
+    free(base64);
     for (auto _ : state) benchmark::DoNotOptimize(same);
+    if (!sameTexts) state.SkipWithError("the typed pairs store different texts");
     state.counters["object_bytes"] = a.length;
     state.counters["nested_request_bytes"] = request.length;
     if (!same) state.SkipWithError("object and map encodings differ");

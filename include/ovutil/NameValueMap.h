@@ -152,7 +152,9 @@ public:
     NameValueMap* addSubtree(const char* name);
 
     /// setValue with: the text `value` (NULL stores ""); the base64 text of `length` bytes at
-    /// `data` (NULL data stores ""); the decimal text of `value`; "true" or "false".
+    /// `data` (NULL data stores ""); the decimal text of `value`; "true" or "false". A value
+    /// at `index` that is a ZUTF8String_6_0 may take the new text itself instead of being
+    /// replaced; `value` (or `data`) may then be that string's own text.
     void setString(const char* name, const char* value, unsigned int index);
     /// setString(name, value, index) with the arguments in the other order.
     void setString(const char* name, unsigned int index, const char* value);

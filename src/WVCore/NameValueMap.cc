@@ -1,13 +1,15 @@
 // NameValueMap and NameValueEntry: the model, its readers and its writers.
 //
-// Keys are stored as ZUTF8String_6_0: the clone of the string a caller gives, or, for a name
-// the decoder reads, a string made from its bytes in the map's own key store
-// (getOrPutText). Look-ups probe with a ZUTF8ConstString_6_0 view over the caller's text, which the string classes
-// hash and compare exactly like the stored key, so no probe copies the name.
+// Keys are ZUTF8String_6_0 strings made from the bytes of the name in the map's own key store
+// (getOrPutText), whether a caller gave the name or the decoder read it; a map assigned from
+// another holds clones of its keys. Look-ups hand the map the bytes of the caller's text
+// (getTextEntry), which it hashes and compares with the stored keys' bytes as the string
+// classes would, so no probe copies the name or calls through a key's virtual operations.
+//
+// A set of a text over a value that is a ZUTF8String_6_0 assigns the text to that string
+// (setString): no new object, and the string keeps the room it has when the text fits there.
 
 #include <ovutil/NameValueMap.h>
-
-#include <pthread.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,11 +22,6 @@
 #include "internal/objectlib.h"
 
 namespace {
-
-// The model of every new entry (see findOrCreateEntry): made once under pthread_once, never
-// destroyed.
-pthread_once_t emptyEntry_once = PTHREAD_ONCE_INIT;
-const NameValueEntry* emptyEntry_ = nullptr;
 
 // The text form of an unsigned number, "%u".
 struct DecimalText {
@@ -43,12 +40,7 @@ NameValueEntry::NameValueEntry(const NameValueEntry& other) = default;
 NameValueEntry& NameValueEntry::operator=(const NameValueEntry& other) = default;
 NameValueEntry::~NameValueEntry() = default;
 
-ZObject_6_0* NameValueEntry::clone() const {
-    // The empty model that maps clone for each new name: a fresh entry is the same thing,
-    // made without walking an empty list and an empty map.
-    if (this == &ovutil_internal::emptyEntry()) return new NameValueEntry;
-    return new NameValueEntry(*this);
-}
+ZObject_6_0* NameValueEntry::clone() const { return new NameValueEntry(*this); }
 
 // ---- NameValueMap: construction ----
 
@@ -215,22 +207,22 @@ ZObject_6_0* NameValueMap::clone() const { return new NameValueMap(*this); }
 // ---- Entries ----
 
 NameValueEntry* NameValueMap::findEntry(const char* name) const {
-    return static_cast<NameValueEntry*>(map_.getEntry(ZUTF8ConstString_6_0(name)));
-}
-
-// Made once under emptyEntry_once and never freed: maps of every thread clone it.
-const NameValueEntry& ovutil_internal::emptyEntry() {
-    pthread_once(&emptyEntry_once, [] { emptyEntry_ = new NameValueEntry; });
-    return *emptyEntry_;
+    const char* const text = name != nullptr ? name : "";
+    return static_cast<NameValueEntry*>(
+        ovutil_internal::getTextEntry(map_, text, std::strlen(text)));
 }
 
 NameValueEntry* NameValueMap::findOrCreateEntry(const char* name) {
-    // When the name is absent the owning map stores clones of both: the view's clone is an
-    // owning ZUTF8String_6_0, the entry's a fresh empty entry (whose list and subtree
-    // allocate nothing until they are filled). One empty entry serves as the model for every
-    // clone; it is only read, so threads working on different maps share it safely.
-    return static_cast<NameValueEntry*>(ovutil_internal::getOrPutEntry(
-        map_, ZUTF8ConstString_6_0(name), ovutil_internal::emptyEntry()));
+    const char* const text = name != nullptr ? name : "";
+    const std::size_t n = std::strlen(text);
+    // A name that is there (the usual case of a set) is found by its bytes alone.
+    auto* entry = static_cast<NameValueEntry*>(ovutil_internal::getTextEntry(map_, text, n));
+    if (entry != nullptr) return entry;
+    // An absent name gets a fresh empty entry (its list and subtree allocate nothing until
+    // they are filled) under a key that the map makes from the bytes in its own key store,
+    // as for the names the decoder reads; the map owns the entry from the call on.
+    return static_cast<NameValueEntry*>(
+        ovutil_internal::getOrPutText(map_, text, n, new NameValueEntry));
 }
 
 // ---- Reading ----
@@ -248,7 +240,7 @@ ZObject_6_0* NameValueMap::getValue(const char* name, unsigned int index) const 
 }
 
 ZUTF8String_6_0* NameValueMap::getString(const char* name, unsigned int index) const {
-    return dynamic_cast<ZUTF8String_6_0*>(getValue(name, index));
+    return ovutil_internal::asUTF8String(getValue(name, index));
 }
 
 unsigned int NameValueMap::getValueCount(const char* name) const {
@@ -305,12 +297,35 @@ NameValueMap* NameValueMap::addSubtree(const char* name) {
     return &findOrCreateEntry(name)->subtree;
 }
 
-// The string variants hand the map a view over their text; the owning list keeps the view's
-// clone, an owning ZUTF8String_6_0, which is exactly what the map stores for a string.
+// The string variants store a new ZUTF8String_6_0 of their text, which is what setValue and
+// addValue store for a view over it (its clone), or give the text to the string they replace.
+
+namespace {
+
+// The value at `index` of `entry` when it is exactly a ZUTF8String_6_0, whose text a set may
+// replace in place; null otherwise (no such value, or one of another class, which a set
+// replaces by a string as setValue replaces it).
+ZUTF8String_6_0* reusableString(NameValueEntry& entry, unsigned int index) {
+    if (index >= entry.values.size()) return nullptr;
+    ZObject_6_0* const old = entry.values.get(index);
+    return ovutil_internal::isExactlyUTF8String(*old) ? static_cast<ZUTF8String_6_0*>(old)
+                                                      : nullptr;
+}
+
+}  // namespace
 
 void NameValueMap::setString(const char* name, const char* value, unsigned int index) {
-    ZUTF8ConstString_6_0 text(value);
-    setValue(name, index, &text);
+    const char* const text = value != nullptr ? value : "";
+    const std::size_t n = std::strlen(text);
+    NameValueEntry* entry = findOrCreateEntry(name);
+    if (ZUTF8String_6_0* stored = reusableString(*entry, index)) {
+        // The string keeps its place: `text` may even be its own (assign copies it first).
+        ovutil_internal::assignText(*stored, text, n);
+    } else if (index < entry->values.size()) {
+        ovutil_internal::setOwned(entry->values, index, ovutil_internal::newString(text, n));
+    } else {
+        ovutil_internal::addOwned(entry->values, ovutil_internal::newString(text, n));
+    }
 }
 
 void NameValueMap::setString(const char* name, unsigned int index, const char* value) {
@@ -331,12 +346,29 @@ void NameValueMap::storeText(const char* name, unsigned int index, bool append,
 
 // The base64 texts are made in their strings and stored as they are: what setValue with a
 // view over the text would store, without the text's own buffer and the clone of the view.
+// A set over a string value writes a short text in this frame and assigns it to that string.
 
 void NameValueMap::setString(const char* name, const char* data, unsigned int length,
                              unsigned int index) {
-    storeText(
-        name, index, false,
-        ovutil_internal::newBase64String(reinterpret_cast<const unsigned char*>(data), length));
+    constexpr std::size_t kOnStack = 1024;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    if (bytes == nullptr) length = 0;
+    const std::size_t n = ovutil_internal::mime64::encodedSize(length) - 1;
+    NameValueEntry* entry = findOrCreateEntry(name);
+    ZUTF8String_6_0* const stored = reusableString(*entry, index);
+    if (stored != nullptr && n <= kOnStack) {
+        char text[kOnStack];
+        ovutil_internal::mime64::encodeTo(bytes, length, text);
+        ovutil_internal::assignText(*stored, text, n);
+        return;
+    }
+    // The lists take the string over also when they throw.
+    ZUTF8String_6_0* const made = ovutil_internal::newBase64String(bytes, length);
+    if (index < entry->values.size()) {
+        ovutil_internal::setOwned(entry->values, index, made);
+    } else {
+        ovutil_internal::addOwned(entry->values, made);
+    }
 }
 
 void NameValueMap::setString(const char* name, unsigned int value, unsigned int index) {
@@ -348,8 +380,9 @@ void NameValueMap::setString(const char* name, int flag, unsigned int index) {
 }
 
 void NameValueMap::addString(const char* name, const char* value) {
-    ZUTF8ConstString_6_0 text(value);
-    addValue(name, &text);
+    const char* const text = value != nullptr ? value : "";
+    NameValueEntry* entry = findOrCreateEntry(name);
+    ovutil_internal::addOwned(entry->values, ovutil_internal::newString(text, std::strlen(text)));
 }
 
 void NameValueMap::addString(const char* name, const char* data, unsigned int length) {

@@ -232,7 +232,7 @@ public:
         skipHeader(p);
         // The key and the values are the ZUTF8String_6_0 objects that findOrCreateEntry and
         // addString store, made straight from their bytes; the entry is a new empty one, as
-        // findOrCreateEntry's clone of the empty model would be. A record's values (up to a
+        // findOrCreateEntry makes for a new name. A record's values (up to a
         // batch) are made in the entry's own allocation, behind the entry, so that a new name
         // costs one allocation; the map keeps the key in storage of its own. The map takes
         // the entry over, and deletes it when the name is there already.

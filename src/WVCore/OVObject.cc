@@ -52,13 +52,9 @@ const ZUTF8String_6_0& emptyString() {
 }
 
 // A stored value as the string readers see it: a ZUTF8String_6_0, or null for anything
-// else. Nearly every value is exactly that class, which typeid finds without the hierarchy
-// walk of a cross-library dynamic_cast.
+// else.
 const ZUTF8String_6_0* asString(const ZObject_6_0* value) {
-    if (value == nullptr) return nullptr;
-    if (typeid(*value) == typeid(ZUTF8String_6_0))
-        return static_cast<const ZUTF8String_6_0*>(value);
-    return dynamic_cast<const ZUTF8String_6_0*>(value);
+    return ovutil_internal::asUTF8String(value);
 }
 
 // The text of value `index` of a value list; "" when there is none.
@@ -69,13 +65,15 @@ const char* textAt(const ZArrayList_6_0* values, unsigned long index) {
 }
 
 unsigned int parseUnsigned(const char* text) {
-    // Up to nine plain digits, as this library writes numbers, cannot overflow and read the
-    // same without strtoul; anything else (blanks, signs, more digits) goes through it.
-    unsigned int value = 0;
+    // Up to nineteen plain digits (this library writes at most ten) cannot overflow the
+    // 64 bits of strtoul's unsigned long, so they read as strtoul reads them, cut to 32 bits
+    // as its result is; anything else (blanks, signs, more digits) goes through strtoul.
+    static_assert(sizeof(unsigned long) == 8, "strtoul gives 64 bits");
+    unsigned long value = 0;
     const char* digit = text;
-    for (; digit - text < 9 && *digit >= '0' && *digit <= '9'; ++digit)
-        value = value * 10 + static_cast<unsigned int>(*digit - '0');
-    if (*digit == '\0' && digit != text) return value;
+    for (; digit - text < 19 && *digit >= '0' && *digit <= '9'; ++digit)
+        value = value * 10 + static_cast<unsigned long>(*digit - '0');
+    if (*digit == '\0' && digit != text) return static_cast<unsigned int>(value);
     return static_cast<unsigned int>(strtoul(text, nullptr, 10));
 }
 
@@ -102,12 +100,15 @@ const char* flagText(unsigned int value) { return value != 0 ? "true" : "false";
 void decodeBase64(const ZUTF8String_6_0* text, char*& data, unsigned int& length) {
     data = nullptr;
     length = 0;
-    if (text == nullptr || text->length() == 0) return;
+    if (text == nullptr) return;
+    std::size_t n = 0;
+    const char* const chars = ovutil_internal::bytesOf(*text, n);
+    if (n == 0) return;
     // The decoder takes an int length; a longer text cannot be decoded at all.
-    if (text->length() > static_cast<std::size_t>(INT_MAX)) {
+    if (n > static_cast<std::size_t>(INT_MAX)) {
         ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
     }
-    mime64_new_decode(text->getChars(), static_cast<int>(text->length()), &data, &length);
+    mime64_new_decode(chars, static_cast<int>(n), &data, &length);
     // The decoder reports a failed allocation only as "no result" for a non-empty text.
     if (data == nullptr) ZOutOfMemoryException_6_0().throwException(kSourceFile, __LINE__);
 }
@@ -387,11 +388,15 @@ const ZUTF8String_6_0& OVObject::getStringValue(const char* name, unsigned int i
 }
 
 unsigned int OVObject::integerValue(const char* name, unsigned int index, const char* scope) const {
-    return parseUnsigned(getStringValue(name, index, scope).c_str());
+    std::size_t n = 0;
+    return parseUnsigned(ovutil_internal::bytesOf(getStringValue(name, index, scope), n));
 }
 
 bool OVObject::booleanValue(const char* name, unsigned int index, const char* scope) const {
-    return getStringValue(name, index, scope).equals("true");
+    // The string's byte-wise comparison with the C text, on its bytes read in place.
+    std::size_t n = 0;
+    const char* const text = ovutil_internal::bytesOf(getStringValue(name, index, scope), n);
+    return n == 4 && std::memcmp(text, "true", 4) == 0;
 }
 
 void OVObject::bufferValue(const char* name, char*& data, unsigned int& length, unsigned int index,

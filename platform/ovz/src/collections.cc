@@ -923,6 +923,19 @@ ZObject_6_0* ZHashKeyMap_6_0::getKey(const ZObject_6_0& key) const {
     return i != ~0ul ? table()->slots()[i].key : nullptr;
 }
 
+ZObject_6_0* ZHashKeyMap_6_0::getTextEntry(const char* bytes, std::size_t n) const {
+    Table* t = table();
+    if (t == nullptr) return nullptr;
+    if (bytes == nullptr) bytes = "";  // n is 0: the empty text
+    // The same number as ZAbstractString_6_0::hash of a string of these bytes, so that keys
+    // stored through any string class are found.
+    const unsigned long h =
+        ovz_internal::hashBytes(reinterpret_cast<const unsigned char*>(bytes), n);
+    const unsigned long i = t->probe(
+        mix(h), [bytes, n](const ZObject_6_0* stored) { return keyHoldsBytes(stored, bytes, n); });
+    return i != ~0ul ? t->slots()[i].value : nullptr;
+}
+
 void ZHashKeyMap_6_0::putEntry(const ZObject_6_0& key, const ZObject_6_0& value) {
     OVZ_CHECKED();
     const unsigned long h = key.hash();

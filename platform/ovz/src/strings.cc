@@ -359,8 +359,16 @@ void ZAbstractMutableString_6_0::assign(const char* text, std::size_t n) {
         assign(copy.data(), n);
         return;
     }
+    if (n + 1 <= capacity()) {
+        // The text fits where the old one is: no allocation, and nothing that can fail.
+        char* const to = this->text();
+        if (n != 0) std::memcpy(to, text, n);
+        to[n] = '\0';
+        length_ = (length_ & kOnHeap) | static_cast<unsigned int>(n);
+        return;
+    }
     // The room first, so that running out of memory leaves the old text.
-    if (n + 1 > capacity()) reserveFor(n - length());
+    reserveFor(n - length());
     length_ &= kOnHeap;
     this->text()[0] = '\0';
     append(text, n);

@@ -1,5 +1,5 @@
 // Private to the NameValueMap units: the text of a stored value, a base64 value made in its
-// string, the model of a new entry.
+// string, the work stack of walks over nested maps.
 #ifndef OVUTIL_WVCORE_INTERNAL_NAMEVALUEMAPTEXT_H
 #define OVUTIL_WVCORE_INTERNAL_NAMEVALUEMAPTEXT_H
 
@@ -12,8 +12,6 @@
 
 #include "internal/mime64_new.h"
 #include "internal/objectlib.h"
-
-class NameValueEntry;
 
 namespace ovutil_internal {
 
@@ -70,11 +68,6 @@ private:
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
 };
-
-// An empty entry, the model that getOrPutEntry clones for a name added through the API (the
-// decoder makes its entries itself, with their values behind them). It is only read, so
-// threads working on different maps share it safely.
-const NameValueEntry& emptyEntry();
 
 }  // namespace ovutil_internal
 

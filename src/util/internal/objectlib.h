@@ -7,6 +7,9 @@
 #ifndef OVUTIL_INTERNAL_OBJECTLIB_H
 #define OVUTIL_INTERNAL_OBJECTLIB_H
 
+#include <cstddef>
+#include <typeinfo>
+
 #include <ovz/collections.h>
 #include <ovz/object.h>
 #include <ovz/strings.h>
@@ -39,6 +42,40 @@ inline ZObject_6_0* getOrPutEntry(ZHashKeyMap_6_0& map, const ZObject_6_0& key,
 inline ZObject_6_0* getOrPutText(ZHashKeyMap_6_0& map, const char* bytes, std::size_t n,
                                  ZObject_6_0* value) {
     return map.getOrPutText(bytes, n, value);
+}
+
+// The value stored under the key given as the `n` bytes at `bytes` (no NUL among them), or
+// null, found without a key object and without calls through the keys' virtual operations.
+// (Promised interface: getEntry with a ZUTF8ConstString_6_0 over a NUL-terminated copy of
+// the bytes.)
+inline ZObject_6_0* getTextEntry(const ZHashKeyMap_6_0& map, const char* bytes, std::size_t n) {
+    return map.getTextEntry(bytes, n);
+}
+
+// Replaces the text of a string by the `n` bytes at `bytes` (no NUL among them), in the room
+// the string has when they fit; `bytes` may lie inside the string. (Promised interface:
+// assign, or operator= of ZUTF8String_6_0, with a NUL-terminated copy of the bytes.)
+inline void assignText(ZAbstractMutableString_6_0& text, const char* bytes, std::size_t n) {
+    text.assign(bytes, n);
+}
+
+// The string itself when `value` is a ZUTF8String_6_0, else null. The exact class, which
+// nearly every stored value has, is recognised by its type alone, without the hierarchy walk
+// of a dynamic_cast across libraries; only other classes are cast. (Promised interface:
+// dynamic_cast.)
+inline ZUTF8String_6_0* asUTF8String(ZObject_6_0* value) {
+    if (value == nullptr) return nullptr;
+    if (typeid(*value) == typeid(ZUTF8String_6_0)) return static_cast<ZUTF8String_6_0*>(value);
+    return dynamic_cast<ZUTF8String_6_0*>(value);
+}
+inline const ZUTF8String_6_0* asUTF8String(const ZObject_6_0* value) {
+    return asUTF8String(const_cast<ZObject_6_0*>(value));
+}
+
+// Whether `value` is exactly a ZUTF8String_6_0 (not a subclass): a value whose text may be
+// replaced in place without changing what kind of object the caller stored.
+inline bool isExactlyUTF8String(const ZObject_6_0& value) {
+    return typeid(value) == typeid(ZUTF8String_6_0);
 }
 
 // Appends `element` itself to an owning list, which takes it over (and deletes it on an

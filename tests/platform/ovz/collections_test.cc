@@ -722,6 +722,51 @@ TEST_F(MapTest, KeysMadeFromBytesBehaveAsStoredStrings) {
     EXPECT_EQ(Counted::live, 0);
 }
 
+// getTextEntry finds from bytes what getEntry finds with a string of them, whatever class the
+// key was stored as and whether the map is small (searched in order) or has its index.
+TEST_F(MapTest, LookUpsByBytesFindWhatStringsFind) {
+    for (int count : {3, 40}) {
+        SCOPED_TRACE(count);
+        ZHashKeyMap_6_0 map(1, 1);
+        map.putEntry(ZUTF8String_6_0("utf8"), Counted(1));
+        map.putEntry(ZLCString_6_0("local"), Counted(2));
+        map.putEntry(ZUTF8ConstString_6_0(""), Counted(3));
+        map.getOrPutText("placed", 6, new Counted(4));
+        map.putEntry(Counted(77), Counted(5));  // a key that is no string
+        for (int i = 0; i < count; ++i)
+            map.putEntry(ZUTF8String_6_0(Name(i).c_str()), Counted(100 + i));
+        const struct {
+            const char* bytes;
+            std::size_t n;
+            int id;  // -1: nothing
+        } cases[] = {
+            {"utf8", 4, 1},   {"local", 5, 2},    {"", 0, 3},        {nullptr, 0, 3},
+            {"placed", 6, 4}, {"utf8x", 4, 1},    {"utf", 3, -1},    {"utf8x", 5, -1},
+            {"Local", 5, -1}, {"placedx", 7, -1}, {"absent", 6, -1},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.bytes != nullptr ? std::string(c.bytes, c.n) : "(null)");
+            auto* found = dynamic_cast<Counted*>(map.getTextEntry(c.bytes, c.n));
+            EXPECT_EQ(found != nullptr ? found->id() : -1, c.id);
+            if (c.bytes != nullptr) {
+                const std::string text(c.bytes, c.n);
+                EXPECT_EQ(map.getTextEntry(c.bytes, c.n),
+                          map.getEntry(ZUTF8ConstString_6_0(text.c_str())));
+            }
+        }
+        for (int i = 0; i < count; ++i) {
+            const std::string name = Name(i);
+            auto* found = dynamic_cast<Counted*>(map.getTextEntry(name.data(), name.size()));
+            ASSERT_NE(found, nullptr);
+            EXPECT_EQ(found->id(), 100 + i);
+        }
+        EXPECT_TRUE(map.removeEntry(ZUTF8ConstString_6_0("utf8")));
+        EXPECT_EQ(map.getTextEntry("utf8", 4), nullptr);
+    }
+    ZHashKeyMap_6_0 never(1, 1);
+    EXPECT_EQ(never.getTextEntry("utf8", 4), nullptr);
+}
+
 TEST_F(MapTest, ReserveAndOwnedKeysKeepOrderAndOwnership) {
     {
         ZHashKeyMap_6_0 map(1, 1);

@@ -467,6 +467,13 @@ TEST(StringCloneStorage, ChangesToAClone) {
          [](ZUTF8String_6_0& s) { s.assign(ZUTF8ConstString_6_0(s.getChars() + 1)); }, "bcdef"},
         {"assign a string", [](ZUTF8String_6_0& s) { s = ZUTF8String_6_0("other text"); },
          "other text"},
+        {"assign counted bytes", [](ZUTF8String_6_0& s) { s.assign("xyzzy", 3); }, "xyz"},
+        {"assign counted bytes beyond the room",
+         [](ZUTF8String_6_0& s) { s.assign(kLong.data(), kLong.size() - 1); },
+         kLong.substr(0, kLong.size() - 1)},
+        {"assign counted bytes of itself",
+         [](ZUTF8String_6_0& s) { s.assign(s.getChars() + 1, 3); }, "bcd"},
+        {"assign no bytes", [](ZUTF8String_6_0& s) { s.assign(nullptr, 0); }, ""},
         {"clear", [](ZUTF8String_6_0& s) { s.clear(); }, ""},
         {"clear then append",
          [](ZUTF8String_6_0& s) {

@@ -94,6 +94,9 @@ struct Write {
     const char* name;
     std::function<void(OVObject&)> run;
     Promise promise;
+    // Whether the write's only allocation is malloc's (a string's text outgrowing its room),
+    // which a sanitizer build cannot fail.
+    bool onlyMalloc = false;
 };
 
 TEST(DataModelAllocation, EveryFailedAllocationKeepsWhatTheCallPromises) {
@@ -105,8 +108,19 @@ TEST(DataModelAllocation, EveryFailedAllocationKeepsWhatTheCallPromises) {
          Promise::kUnchanged},
         {"add to a decoded single value",
          [](OVObject& o) { o.addStringValue("one", "second", nullptr); }, Promise::kUnchanged},
-        {"set of a decoded value", [](OVObject& o) { o.setStringValue("member", "b", 1, nullptr); },
-         Promise::kUnchanged},
+        // A text that fits where the decoded one is takes no allocation at all; one that does
+        // not fit must leave the old text when its room cannot be had.
+        {"set of a decoded value",
+         [](OVObject& o) {
+             o.setStringValue("member", "a text longer than the room of the decoded one", 1,
+                              nullptr);
+         },
+         Promise::kUnchanged, true},
+        {"set of a buffer over a decoded value",
+         [](OVObject& o) {
+             o.setBufferValue("member", "bytes whose base64 outgrows the room", 36, 1, nullptr);
+         },
+         Promise::kUnchanged, true},
         {"a new name", [](OVObject& o) { o.setIntegerValue("fresh", 42, 0, nullptr); },
          Promise::kUnchanged},
         {"a buffer", [](OVObject& o) { o.addBufferValue("member", "\1\2\3", 3, nullptr); },
@@ -181,7 +195,9 @@ TEST(DataModelAllocation, EveryFailedAllocationKeepsWhatTheCallPromises) {
             ov_asn_buffer_free(again);
             ASSERT_LT(after, 10000) << "the write never completes";
         }
-        EXPECT_GT(after, 0) << "the write allocated nothing: no failure was tried";
+        if (!write.onlyMalloc || ovtest::canFailAllocations()) {
+            EXPECT_GT(after, 0) << "the write allocated nothing: no failure was tried";
+        }
     }
     ov_asn_buffer_free(wire);
 }

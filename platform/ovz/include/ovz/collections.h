@@ -220,6 +220,13 @@ public:
 
     // The stored key object equal to `key`, or null.
     ZObject_6_0* getKey(const ZObject_6_0& key) const;
+    // The value stored under a key that is a string of the `n` bytes at `bytes`, or null:
+    // what getEntry finds with a string of those bytes, without making one. The bytes are
+    // hashed as the string classes hash them and compared with each candidate key's bytes,
+    // with no call of a key's virtual operations when it is a ZUTF8String_6_0 (the keys the
+    // maps make themselves). For callers that look names up as C text, many times over.
+    // REQUIRES: no NUL among the bytes; `bytes` may be null only when `n` is 0.
+    ZObject_6_0* getTextEntry(const char* bytes, std::size_t n) const;
     // The value stored under a key equal to `key`; when there is none, first stores `value`
     // under `key` as putEntry does (clones of both when owning). One look-up where
     // getEntry, putEntry and getEntry again would take three.

@@ -122,9 +122,12 @@ public:
     void append(const char* text);
     void append(const char* data, std::size_t n);  // REQUIRES: data holds no NUL in n bytes
     void append(const ZAbstractString_6_0& text);
-    // Replaces the bytes, as they are. Null assigns "".
+    // Replaces the bytes, as they are. Null assigns "". The text keeps the room it has when
+    // the new one fits there (no allocation; a reference to the string stays valid in any
+    // case); `text` may lie inside this string.
     void assign(const char* text);
     void assign(const ZAbstractString_6_0& text);
+    void assign(const char* text, std::size_t n);  // REQUIRES: text holds no NUL in n bytes
     // Replaces the text with `utf8`, converted into this string's code set.
     virtual void assignUTF8(const char* utf8) = 0;
     // Replaces the text with `local` (local code set), converted into this string's code set.
@@ -173,7 +176,6 @@ private:
     OVZ_LOCAL void reserveFor(std::size_t extra);
     // Aborts when the string's state is not sound (checked builds only).
     OVZ_LOCAL void checkInvariants() const;
-    OVZ_LOCAL void assign(const char* text, std::size_t n);
     OVZ_LOCAL void releaseHeapBuffer();
     OVZ_LOCAL char* text() const;            // where the bytes are (never null)
     OVZ_LOCAL std::size_t capacity() const;  // room for bytes and NUL at text()
