@@ -123,8 +123,7 @@ bool Document::parse(ovz_properties::ByteBuffer bytes, ParseError* error,
     const char* const first = bom_ ? begin + kBom.size() : begin;
     // A NUL byte cannot be part of a name or value (they are handed out as C strings); one
     // search of the whole file spares the per-line search in the usual case of none.
-    const bool mayHoldNul =
-        !buffer_.empty() && std::memchr(begin, '\0', buffer_.size()) != nullptr;
+    const bool mayHoldNul = !buffer_.empty() && std::memchr(begin, '\0', buffer_.size()) != nullptr;
     reserveForLines();
     bool eolSeen = false;
     uint32_t stanza = kNone;
