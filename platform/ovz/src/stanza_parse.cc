@@ -215,7 +215,8 @@ std::string Document::serialize() const {
     if (bom_) out.append(kBom);
     for (uint32_t i = head_; i != kNone; i = lines_[i].next) {
         const Line& l = lines_[i];
-        out.append(at(l.off), l.len);
+        // A line without text may point into an empty buffer, whose data() is null.
+        if (l.len != 0) out.append(at(l.off), l.len);
         out.append(kEol[l.eol]);
     }
     return out;
@@ -227,7 +228,9 @@ class ChunkWriter {
 public:
     ChunkWriter(char* buffer, size_t size, Document::Sink sink, void* context)
         : begin_(buffer), at_(buffer), end_(buffer + size), sink_(sink), context_(context) {}
+    // `p` may be null when `n` is 0 (a line without text in an empty buffer).
     int append(const char* p, size_t n) {
+        if (n == 0) return 0;
         while (n > static_cast<size_t>(end_ - at_)) {
             const size_t room = static_cast<size_t>(end_ - at_);
             std::memcpy(at_, p, room);
