@@ -143,15 +143,22 @@ std::shared_ptr<WriteOptions> addWriteOptions(CLI::App* c, bool create, bool mis
     return w;
 }
 
+// Which commands of a level to make: every one without `only`, else just the one of that
+// name; counts those made.
+struct Wanted {
+    const char* only;
+    int made = 0;
+    bool operator()(const char* name) {
+        if (only && std::strcmp(only, name) != 0) return false;
+        ++made;
+        return true;
+    }
+};
+
 // The commands of `cfg`; with `only`, just the command of that name (none when no command
 // has it). Returns how many were added.
 int addCfgCommands(CLI::App* cfg, Run& run, const char* only) {
-    int added = 0;
-    const auto wanted = [&](const char* name) {
-        if (only && std::strcmp(only, name) != 0) return false;
-        ++added;
-        return true;
-    };
+    Wanted wanted{only};
     if (wanted("get")) {
         CLI::App* c = cfg->add_subcommand("get", "Print every value of a key, one per line");
         auto form = addForm(c, true);
@@ -285,7 +292,7 @@ int addCfgCommands(CLI::App* cfg, Run& run, const char* only) {
         c->add_option("FILE", *file, "stanza file")->required();
         c->callback([=, &run] { run = [=] { return cfgMigrate(*file, *dry, *json, *waitMs); }; });
     }
-    return added;
+    return wanted.made;
 }
 
 // `cfg` with its commands; with `only`, just that command when it is one (a run names one
@@ -296,8 +303,11 @@ void addCfg(CLI::App& app, Run& run, const char* only) {
     if (addCfgCommands(cfg, run, only) == 0) addCfgCommands(cfg, run, nullptr);
 }
 
-void addOthers(CLI::App& app, Run& run) {
-    {
+// The families beside `cfg`; with `only`, just the family of that name (none when no family
+// has it). Returns how many were added.
+int addOthers(CLI::App& app, Run& run, const char* only) {
+    Wanted wanted{only};
+    if (wanted("msg")) {
         auto numbers = std::make_shared<std::vector<std::string>>();
         auto utf8 = std::make_shared<bool>(false);
         CLI::App* c = app.add_subcommand("msg", "Print the texts of message numbers (hex)");
@@ -310,7 +320,7 @@ void addOthers(CLI::App& app, Run& run) {
             };
         });
     }
-    {
+    if (wanted("paths")) {
         CLI::App* c = app.add_subcommand("paths", "Print the install path table after start-up");
         c->callback([&run] {
             run = [] {
@@ -319,7 +329,7 @@ void addOthers(CLI::App& app, Run& run) {
             };
         });
     }
-    {
+    if (wanted("der")) {
         auto input = std::make_shared<std::string>();
         CLI::App* der = app.add_subcommand("der", "Wire objects (DER of a name/value map)");
         der->require_subcommand(1);
@@ -330,7 +340,7 @@ void addOthers(CLI::App& app, Run& run) {
         c->add_option("FILE", *input, "the encoded object, - for standard input")->required();
         c->callback([=, &run] { run = [=] { return derDump(*input); }; });
     }
-    {
+    if (wanted("b64")) {
         CLI::App* b64 = app.add_subcommand("b64", "Base64 of standard input");
         b64->require_subcommand(1);
         b64->add_subcommand("encode", "Encode standard input as one line of base64")
@@ -338,7 +348,7 @@ void addOthers(CLI::App& app, Run& run) {
         b64->add_subcommand("decode", "Decode base64 (characters outside the alphabet skipped)")
             ->callback([&run] { run = [] { return b64Decode(); }; });
     }
-    {
+    if (wanted("value")) {
         auto value = std::make_shared<std::string>();
         CLI::App* v = app.add_subcommand("value", "The reversible value encoder");
         v->require_subcommand(1);
@@ -349,6 +359,7 @@ void addOthers(CLI::App& app, Run& run) {
         d->add_option("VALUE", *value, "the encoded value")->required();
         d->callback([=, &run] { run = [=] { return valueDecode(*value); }; });
     }
+    return wanted.made;
 }
 
 // Checks the words of the command line that must name sub-commands before the parser sees
@@ -367,12 +378,6 @@ CommandWords namedCommand(int argc, char** argv) {
     words.family = argv[1];
     if (argc > 2 && argv[2][0] != '-') words.command = argv[2];
     return words;
-}
-
-bool isOtherFamily(const char* word) {
-    for (const char* name : {"msg", "paths", "der", "b64", "value"})
-        if (std::strcmp(word, name) == 0) return true;
-    return false;
 }
 
 std::string commandPathProblem(CLI::App& app, int argc, char** argv) {
@@ -471,10 +476,12 @@ int main(int argc, char** argv) {
     // named): help and usage errors within a family read the same, and any other words get
     // the whole tree, so that what is wrong with them is said as always.
     const CommandWords words = namedCommand(argc, argv);
-    const bool cfgOnly = words.family && std::strcmp(words.family, "cfg") == 0;
-    const bool othersOnly = words.family && !cfgOnly && isOtherFamily(words.family);
-    if (!othersOnly) addCfg(app, run, cfgOnly ? words.command : nullptr);
-    if (!cfgOnly) addOthers(app, run);
+    if (words.family && std::strcmp(words.family, "cfg") == 0) {
+        addCfg(app, run, words.command);
+    } else if (!words.family || addOthers(app, run, words.family) == 0) {
+        addCfg(app, run, nullptr);
+        addOthers(app, run, nullptr);
+    }
 
     if (argc < 2) {
         std::fputs(app.help().c_str(), stderr);
