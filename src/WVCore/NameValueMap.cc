@@ -312,6 +312,16 @@ ZUTF8String_6_0* reusableString(NameValueEntry& entry, unsigned int index) {
                                                       : nullptr;
 }
 
+// Puts `text` at `index` of the entry's values, or after them with `append` or an index past
+// the end. The lists take the string over also when they throw.
+void placeString(NameValueEntry& entry, unsigned int index, bool append, ZUTF8String_6_0* text) {
+    if (!append && index < entry.values.size()) {
+        ovutil_internal::setOwned(entry.values, index, text);
+    } else {
+        ovutil_internal::addOwned(entry.values, text);
+    }
+}
+
 }  // namespace
 
 void NameValueMap::setString(const char* name, const char* value, unsigned int index) {
@@ -321,10 +331,8 @@ void NameValueMap::setString(const char* name, const char* value, unsigned int i
     if (ZUTF8String_6_0* stored = reusableString(*entry, index)) {
         // The string keeps its place: `text` may even be its own (assign copies it first).
         ovutil_internal::assignText(*stored, text, n);
-    } else if (index < entry->values.size()) {
-        ovutil_internal::setOwned(entry->values, index, ovutil_internal::newString(text, n));
     } else {
-        ovutil_internal::addOwned(entry->values, ovutil_internal::newString(text, n));
+        placeString(*entry, index, false, ovutil_internal::newString(text, n));
     }
 }
 
@@ -336,12 +344,7 @@ void NameValueMap::storeText(const char* name, unsigned int index, bool append,
                              ZUTF8String_6_0* text) {
     std::unique_ptr<ZUTF8String_6_0> owned(text);
     NameValueEntry* entry = findOrCreateEntry(name);
-    // The lists take the string over also when they throw.
-    if (!append && index < entry->values.size()) {
-        ovutil_internal::setOwned(entry->values, index, owned.release());
-    } else {
-        ovutil_internal::addOwned(entry->values, owned.release());
-    }
+    placeString(*entry, index, append, owned.release());
 }
 
 // The base64 texts are made in their strings and stored as they are: what setValue with a
@@ -362,13 +365,7 @@ void NameValueMap::setString(const char* name, const char* data, unsigned int le
         ovutil_internal::assignText(*stored, text, n);
         return;
     }
-    // The lists take the string over also when they throw.
-    ZUTF8String_6_0* const made = ovutil_internal::newBase64String(bytes, length);
-    if (index < entry->values.size()) {
-        ovutil_internal::setOwned(entry->values, index, made);
-    } else {
-        ovutil_internal::addOwned(entry->values, made);
-    }
+    placeString(*entry, index, false, ovutil_internal::newBase64String(bytes, length));
 }
 
 void NameValueMap::setString(const char* name, unsigned int value, unsigned int index) {
